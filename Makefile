@@ -1,0 +1,40 @@
+# The two everyday commands: `make run` and `make test`.
+JOBS ?= $(shell nproc)
+DBUS := $(shell command -v dbus-run-session 2>/dev/null)
+export QT_QPA_PLATFORM ?= offscreen
+
+.PHONY: all build test test-asan run bench format format-check clean
+
+all: build
+
+build:
+	cmake --preset dev
+	cmake --build --preset dev -j $(JOBS)
+
+test: build
+	cd build/dev && $(DBUS) ctest --output-on-failure -j $(JOBS) --timeout 300
+
+test-asan:
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	cd build/asan && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
+		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		$(DBUS) ctest --output-on-failure -j $(JOBS) --timeout 600
+
+run: build
+	./build/dev/src/corvane
+
+bench:
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+clean:
+	rm -rf build

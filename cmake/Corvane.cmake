@@ -1,0 +1,26 @@
+# Each folder under src/ is one static library; its sources are globbed so that
+# adding a file needs no edit here.
+function(corvane_library name)
+  cmake_parse_arguments(ARG "" "" "PUBLIC_DEPS" ${ARGN})
+  file(GLOB _sources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  add_library(${name} STATIC ${_sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS})
+  target_compile_options(${name} PRIVATE -Wall -Wextra)
+endfunction()
+
+# One GoogleTest binary per folder under tests/.
+function(corvane_test area)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB _sources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  add_executable(test_${area} ${_sources})
+  target_link_libraries(test_${area} PRIVATE corvane_testmain ${ARG_LIBS}
+                        GTest::gtest GTest::gmock)
+  target_compile_definitions(test_${area} PRIVATE
+    CORVANE_REAL_WORLD_DIR="${CORVANE_REAL_WORLD_DIR}"
+    CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(test_${area} DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 120)
+endfunction()

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane {
+
+enum class ComparisonResult { Ascending = -1, Same = 0, Descending = 1 };
+
+// Runs of digits compare by value, everything else by code unit, case
+// sensitive, without locale ("15.10" after "15.9").
+ComparisonResult numericCompare(QStringView a, QStringView b);
+
+// The order the Finder shows names in: digit runs by value, case-insensitive,
+// without locale. Texts that differ only in case or leading zeros are Same.
+ComparisonResult standardCompare(QStringView a, QStringView b);
+
+inline bool numericLess(QStringView a, QStringView b)
+{
+    return numericCompare(a, b) == ComparisonResult::Ascending;
+}
+inline bool standardLess(QStringView a, QStringView b)
+{
+    return standardCompare(a, b) == ComparisonResult::Ascending;
+}
+
+} // namespace corvane

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+
+namespace corvane::PropertyList {
+
+// Parses XML or binary property-list bytes. Dictionaries become QVariantMap,
+// arrays QVariantList, integers qint64, reals double, dates QDateTime (UTC),
+// data QByteArray. Bytes that are no property list give nothing.
+std::optional<QVariant> parse(const QByteArray &bytes);
+std::optional<QVariant> readFile(const QString &path);
+// The dictionary at the root, or nothing.
+std::optional<QVariantMap> readDictionary(const QString &path);
+
+// Empty on a value that has no property-list form.
+QByteArray toXml(const QVariant &value);
+QByteArray toBinary(const QVariant &value);
+
+// Written atomically.
+bool writeFile(const QString &path, const QVariant &value, bool binary = false);
+
+} // namespace corvane::PropertyList

@@ -1,0 +1,69 @@
+#include "platform/SystemPaths.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include <mutex>
+#include <optional>
+
+namespace corvane {
+
+namespace {
+
+QString fromEnv(const char *name, const QString &fallback)
+{
+    const QString value = qEnvironmentVariable(name);
+    return value.isEmpty() ? fallback : value;
+}
+
+QString withoutTrailingSlash(QString path)
+{
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+std::mutex g_mutex;
+std::optional<SystemPaths> g_current;
+
+} // namespace
+
+SystemPaths SystemPaths::fromEnvironment()
+{
+    SystemPaths paths;
+    paths.applicationsDir = fromEnv("CORVANE_APPLICATIONS_DIR", "/Applications/");
+    paths.xcodeSelect = fromEnv("CORVANE_XCODE_SELECT", "/usr/bin/xcode-select");
+    paths.varDb = withoutTrailingSlash(fromEnv("CORVANE_VAR_DB", "/var/db/"));
+    paths.coreSimulatorImages = fromEnv("CORVANE_CORESIM_IMAGES",
+                                        "/Library/Developer/CoreSimulator/images/images.plist");
+    paths.ps = fromEnv("CORVANE_PS", "/bin/ps");
+    paths.defaults = fromEnv("CORVANE_DEFAULTS", "/usr/bin/defaults");
+    paths.open = fromEnv("CORVANE_OPEN", "/usr/bin/open");
+    paths.home = withoutTrailingSlash(fromEnv("CORVANE_HOME", QDir::homePath()));
+    paths.applicationSupport = withoutTrailingSlash(fromEnv(
+        "CORVANE_APP_SUPPORT", QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
+    paths.temporaryDir = withoutTrailingSlash(fromEnv("CORVANE_TMPDIR", QDir::tempPath()));
+    return paths;
+}
+
+SystemPaths SystemPaths::current()
+{
+    std::lock_guard lock(g_mutex);
+    if (!g_current)
+        g_current = fromEnvironment();
+    return *g_current;
+}
+
+void SystemPaths::setCurrent(const SystemPaths &paths)
+{
+    std::lock_guard lock(g_mutex);
+    g_current = paths;
+}
+
+void SystemPaths::resetToEnvironment()
+{
+    std::lock_guard lock(g_mutex);
+    g_current = fromEnvironment();
+}
+
+} // namespace corvane

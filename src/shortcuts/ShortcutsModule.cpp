@@ -1,0 +1,4 @@
+namespace corvane {
+// Anchors the library until its first real source lands.
+int shortcutsModuleAnchor = 0;
+} // namespace corvane

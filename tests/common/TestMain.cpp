@@ -1,0 +1,23 @@
+#include "common/TestSupport.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace corvane::test {
+
+// Suites that need widgets define their own.
+__attribute__((weak)) std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv)
+{
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+} // namespace corvane::test
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    auto app = corvane::test::makeApplication(argc, argv);
+    return RUN_ALL_TESTS();
+}

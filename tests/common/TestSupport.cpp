@@ -1,0 +1,65 @@
+#include "common/TestSupport.h"
+
+#include "platform/DispatchQueue.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <thread>
+
+namespace corvane::test {
+
+bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        else
+            DispatchQueue::drainMain();
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+void pumpFor(std::chrono::milliseconds duration)
+{
+    waitUntil([] { return false; }, duration);
+}
+
+QString realWorldPath(const QString &relative)
+{
+    return QStringLiteral(CORVANE_REAL_WORLD_DIR) + "/" + relative;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(bytes) == bytes.size();
+}
+
+bool writeScript(const QString &path, const QString &body)
+{
+    if (!writeFile(path, ("#!/bin/sh\n" + body + "\n").toUtf8()))
+        return false;
+    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadGroup | QFile::ExeGroup |
+                                           QFile::ReadOther | QFile::ExeOther);
+}
+
+} // namespace corvane::test

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace corvane::test {
+
+std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv);
+
+// Runs the Qt event loop (and so the main queue) until `condition` holds or
+// the timeout passes; returns the condition's last value.
+bool waitUntil(const std::function<bool()> &condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// Runs the event loop for a while.
+void pumpFor(std::chrono::milliseconds duration);
+
+QString realWorldPath(const QString &relative);
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);
+// Writes an executable shell script.
+bool writeScript(const QString &path, const QString &body);
+
+} // namespace corvane::test

@@ -1,0 +1,106 @@
+#include "common/TestSupport.h"
+#include "platform/DispatchQueue.h"
+
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+TEST(DispatchQueue, SerialQueueRunsInOrderOneAtATime)
+{
+    auto queue = DispatchQueue::makeSerial("test.serial");
+    std::mutex mutex;
+    std::vector<int> order;
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    for (int i = 0; i < 200; ++i) {
+        queue->async([&, i] {
+            if (running.fetch_add(1) != 0)
+                overlapped = true;
+            {
+                std::lock_guard lock(mutex);
+                order.push_back(i);
+            }
+            running.fetch_sub(1);
+        });
+    }
+    queue->sync([] {});
+    ASSERT_EQ(order.size(), 200u);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(order[size_t(i)], i);
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(DispatchQueue, SyncReturnsValueAndKnowsItsQueue)
+{
+    auto queue = DispatchQueue::makeSerial("test.sync");
+    EXPECT_FALSE(queue->isCurrent());
+    EXPECT_TRUE(queue->sync([&] { return queue->isCurrent(); }));
+    EXPECT_EQ(queue->sync([] { return 42; }), 42);
+}
+
+TEST(DispatchQueue, AsyncAfterNeverRunsEarlyAndCancelledItemsNeverRun)
+{
+    auto queue = DispatchQueue::makeConcurrent("test.after");
+    const auto start = Clock::now();
+    std::atomic<bool> ran{false};
+    std::atomic<Clock::time_point::rep> when{0};
+    queue->asyncAfter(0.15, [&] {
+        when = Clock::now().time_since_epoch().count();
+        ran = true;
+    });
+    auto cancelled = std::make_shared<WorkItem>([&] { ADD_FAILURE() << "cancelled item ran"; });
+    queue->asyncAfter(Clock::now() + 50ms, cancelled);
+    cancelled->cancel();
+    ASSERT_TRUE(test::waitUntil([&] { return ran.load(); }));
+    EXPECT_GE(Clock::time_point(Clock::duration(when.load())) - start, 150ms);
+    test::pumpFor(100ms);
+}
+
+TEST(DispatchQueue, MainQueueRunsOnTheQtThread)
+{
+    std::atomic<bool> onMain{false};
+    std::atomic<bool> done{false};
+    DispatchQueue::background()->async([&] {
+        EXPECT_FALSE(DispatchQueue::isMainThread());
+        DispatchQueue::main()->async([&] {
+            onMain = QThread::currentThread() == QCoreApplication::instance()->thread() &&
+                     DispatchQueue::main()->isCurrent();
+            done = true;
+        });
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return done.load(); }));
+    EXPECT_TRUE(onMain);
+}
+
+TEST(DispatchQueue, WorkStillRunsWhileManyPoolThreadsBlock)
+{
+    DispatchSemaphore release;
+    std::atomic<int> blocked{0};
+    for (int i = 0; i < 40; ++i) {
+        DispatchQueue::userInitiated()->async([&] {
+            ++blocked;
+            release.wait(5s);
+        });
+    }
+    std::atomic<bool> ran{false};
+    DispatchQueue::background()->async([&] { ran = true; });
+    EXPECT_TRUE(test::waitUntil([&] { return ran.load(); }, 2s));
+    for (int i = 0; i < 40; ++i)
+        release.signal();
+    EXPECT_TRUE(test::waitUntil([&] { return blocked.load() == 40; }));
+}
+
+TEST(DispatchSemaphore, WaitTimesOutAndSignalWakes)
+{
+    DispatchSemaphore semaphore;
+    EXPECT_FALSE(semaphore.wait(20ms));
+    std::thread([&] { semaphore.signal(); }).detach();
+    EXPECT_TRUE(semaphore.wait(2s));
+}
