@@ -16,6 +16,9 @@ PThreadMutex::PThreadMutex(PThreadMutexType type)
     pthread_mutexattr_destroy(&attributes);
 }
 
-PThreadMutex::~PThreadMutex() { pthread_mutex_destroy(&unsafeMutex); }
+PThreadMutex::~PThreadMutex()
+{
+    pthread_mutex_destroy(&unsafeMutex);
+}
 
 } // namespace corvane

@@ -57,8 +57,14 @@ ComparisonResult compare(QStringView a, QStringView b, bool caseInsensitive)
 
 } // namespace
 
-ComparisonResult numericCompare(QStringView a, QStringView b) { return compare(a, b, false); }
+ComparisonResult numericCompare(QStringView a, QStringView b)
+{
+    return compare(a, b, false);
+}
 
-ComparisonResult standardCompare(QStringView a, QStringView b) { return compare(a, b, true); }
+ComparisonResult standardCompare(QStringView a, QStringView b)
+{
+    return compare(a, b, true);
+}
 
 } // namespace corvane

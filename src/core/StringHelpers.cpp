@@ -36,10 +36,8 @@ QString truncateString(int width, TruncationPosition position, const QString &fi
         return text.mid(boundaries[size_t(length - std::max(0, count))]);
     };
     switch (position) {
-    case TruncationPosition::head:
-        return filler + last(width);
-    case TruncationPosition::tail:
-        return first(width) + filler;
+    case TruncationPosition::head: return filler + last(width);
+    case TruncationPosition::tail: return first(width) + filler;
     case TruncationPosition::middle: {
         const int fillerLength = int(graphemeBoundaries(filler).size()) - 1;
         const int n = width - fillerLength;

@@ -4,9 +4,15 @@
 
 namespace corvane {
 
-QString uuidString(const QUuid &uuid) { return uuid.toString(QUuid::WithoutBraces).toUpper(); }
+QString uuidString(const QUuid &uuid)
+{
+    return uuid.toString(QUuid::WithoutBraces).toUpper();
+}
 
-QString newUuidString() { return uuidString(QUuid::createUuid()); }
+QString newUuidString()
+{
+    return uuidString(QUuid::createUuid());
+}
 
 std::optional<QUuid> parseUuid(QStringView text)
 {

@@ -61,7 +61,7 @@ private:
             while (m_jobs.empty()) {
                 ++m_idle;
                 const bool woke = m_cv.wait_for(lock, std::chrono::seconds(10),
-                                                 [this] { return !m_jobs.empty(); });
+                                                [this] { return !m_jobs.empty(); });
                 --m_idle;
                 if (!woke) {
                     --m_threads;
@@ -201,9 +201,7 @@ void DispatchQueue::async(std::function<void()> work)
 void DispatchQueue::async(WorkItemPtr item)
 {
     switch (m_kind) {
-    case Kind::Main:
-        postToMain(std::move(item));
-        return;
+    case Kind::Main: postToMain(std::move(item)); return;
     case Kind::Concurrent: {
         // The pool and the queue objects live until the process ends for the
         // global queues; named queues are kept alive by their pending work.
@@ -317,8 +315,8 @@ void DispatchQueue::asyncAfter(Clock::time_point deadline, std::function<void()>
 
 void DispatchQueue::asyncAfter(double seconds, std::function<void()> work)
 {
-    const auto delay = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(seconds));
+    const auto delay =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     asyncAfter(Clock::now() + delay, std::move(work));
 }
 

@@ -56,8 +56,8 @@ QString unescapeField(const QString &text)
 
 std::optional<LogLevel> levelFromName(const QString &name)
 {
-    for (auto level : {LogLevel::Debug, LogLevel::Info, LogLevel::Notice, LogLevel::Error,
-                       LogLevel::Fault})
+    for (auto level :
+         {LogLevel::Debug, LogLevel::Info, LogLevel::Notice, LogLevel::Error, LogLevel::Fault})
         if (logLevelName(level) == name)
             return level;
     return std::nullopt;
@@ -117,8 +117,7 @@ QString logLevelName(LogLevel level)
 
 QString Log::fill(const QString &format, const QStringList &arguments)
 {
-    static const QRegularExpression placeholder(
-        R"(%%|%(\{[^}]*\})?(@|ll[dui]|l[dui]|[dui]|f|s))");
+    static const QRegularExpression placeholder(R"(%%|%(\{[^}]*\})?(@|ll[dui]|l[dui]|[dui]|f|s))");
     QString result;
     qsizetype last = 0;
     int next = 0;
@@ -240,7 +239,10 @@ std::vector<LogEntry> Log::Capture::entries() const
     return {};
 }
 
-bool Log::Capture::contains(const QString &text) const { return count(text) > 0; }
+bool Log::Capture::contains(const QString &text) const
+{
+    return count(text) > 0;
+}
 
 int Log::Capture::count(const QString &text) const
 {

@@ -28,18 +28,41 @@ struct LogEntry {
 };
 
 namespace detail {
-inline QString logArgument(const QString &value) { return value; }
-inline QString logArgument(const char *value) { return QString::fromUtf8(value); }
-inline QString logArgument(const std::string &value) { return QString::fromStdString(value); }
+inline QString logArgument(const QString &value)
+{
+    return value;
+}
+inline QString logArgument(const char *value)
+{
+    return QString::fromUtf8(value);
+}
+inline QString logArgument(const std::string &value)
+{
+    return QString::fromStdString(value);
+}
 inline QString logArgument(const QUrl &value)
 {
     return value.isLocalFile() ? value.toLocalFile() : value.toString();
 }
-inline QString logArgument(bool value) { return value ? "YES" : "NO"; }
-template <std::integral T> QString logArgument(T value) { return QString::number(value); }
-template <std::floating_point T> QString logArgument(T value) { return QString::number(value); }
+inline QString logArgument(bool value)
+{
+    return value ? "YES" : "NO";
+}
+template <std::integral T> QString logArgument(T value)
+{
+    return QString::number(value);
+}
+template <std::floating_point T> QString logArgument(T value)
+{
+    return QString::number(value);
+}
 template <class T>
-    requires requires(const T &t) { { t.description() } -> std::convertible_to<QString>; }
+requires requires(const T &t)
+{
+    {
+        t.description()
+        } -> std::convertible_to<QString>;
+}
 QString logArgument(const T &value)
 {
     return value.description();

@@ -43,8 +43,8 @@ void NotificationCenter::post(const QString &name, const ObjectPtr &object,
         for (const auto &registration : m_registrations) {
             if (registration->m_name != name)
                 continue;
-            if (registration->m_senderIdentity
-                && (registration->m_senderIdentity != object.get() || registration->m_sender.expired()))
+            if (registration->m_senderIdentity && (registration->m_senderIdentity != object.get() ||
+                                                   registration->m_sender.expired()))
                 continue;
             matching.push_back(registration);
         }

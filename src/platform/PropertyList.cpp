@@ -105,8 +105,7 @@ std::optional<QVariant> toVariant(plist_t node, int depth)
         plist_get_uid_val(node, &value);
         return QVariant(qint64(value));
     }
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 
@@ -115,22 +114,17 @@ plist_t fromVariant(const QVariant &value, int depth)
     if (depth > kMaxDepth)
         return nullptr;
     switch (value.typeId()) {
-    case QMetaType::Bool:
-        return plist_new_bool(value.toBool() ? 1 : 0);
+    case QMetaType::Bool: return plist_new_bool(value.toBool() ? 1 : 0);
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::Long:
-    case QMetaType::Short:
-        return plist_new_uint(uint64_t(value.toLongLong()));
+    case QMetaType::Short: return plist_new_uint(uint64_t(value.toLongLong()));
     case QMetaType::UInt:
     case QMetaType::ULongLong:
-    case QMetaType::ULong:
-        return plist_new_uint(value.toULongLong());
+    case QMetaType::ULong: return plist_new_uint(value.toULongLong());
     case QMetaType::Double:
-    case QMetaType::Float:
-        return plist_new_real(value.toDouble());
-    case QMetaType::QString:
-        return plist_new_string(value.toString().toUtf8().constData());
+    case QMetaType::Float: return plist_new_real(value.toDouble());
+    case QMetaType::QString: return plist_new_string(value.toString().toUtf8().constData());
     case QMetaType::QByteArray: {
         const QByteArray bytes = value.toByteArray();
         return plist_new_data(bytes.constData(), uint64_t(bytes.size()));
@@ -166,8 +160,7 @@ plist_t fromVariant(const QVariant &value, int depth)
         }
         return dict;
     }
-    default:
-        return nullptr;
+    default: return nullptr;
     }
 }
 

@@ -34,14 +34,15 @@ SystemPaths SystemPaths::fromEnvironment()
     paths.applicationsDir = fromEnv("CORVANE_APPLICATIONS_DIR", "/Applications/");
     paths.xcodeSelect = fromEnv("CORVANE_XCODE_SELECT", "/usr/bin/xcode-select");
     paths.varDb = withoutTrailingSlash(fromEnv("CORVANE_VAR_DB", "/var/db/"));
-    paths.coreSimulatorImages = fromEnv("CORVANE_CORESIM_IMAGES",
-                                        "/Library/Developer/CoreSimulator/images/images.plist");
+    paths.coreSimulatorImages =
+        fromEnv("CORVANE_CORESIM_IMAGES", "/Library/Developer/CoreSimulator/images/images.plist");
     paths.ps = fromEnv("CORVANE_PS", "/bin/ps");
     paths.defaults = fromEnv("CORVANE_DEFAULTS", "/usr/bin/defaults");
     paths.open = fromEnv("CORVANE_OPEN", "/usr/bin/open");
     paths.home = withoutTrailingSlash(fromEnv("CORVANE_HOME", QDir::homePath()));
-    paths.applicationSupport = withoutTrailingSlash(fromEnv(
-        "CORVANE_APP_SUPPORT", QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
+    paths.applicationSupport = withoutTrailingSlash(
+        fromEnv("CORVANE_APP_SUPPORT",
+                QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
     paths.temporaryDir = withoutTrailingSlash(fromEnv("CORVANE_TMPDIR", QDir::tempPath()));
     return paths;
 }

@@ -7,16 +7,16 @@ namespace corvane {
 // Every fixed path of the outside world, with its macOS default and an
 // environment variable that overrides it (tests and the Linux demo).
 struct SystemPaths {
-    QString applicationsDir;    // CORVANE_APPLICATIONS_DIR, "/Applications/"
-    QString xcodeSelect;        // CORVANE_XCODE_SELECT, "/usr/bin/xcode-select"
-    QString varDb;              // CORVANE_VAR_DB, "/var/db/" (holds xcode_select_link)
+    QString applicationsDir;     // CORVANE_APPLICATIONS_DIR, "/Applications/"
+    QString xcodeSelect;         // CORVANE_XCODE_SELECT, "/usr/bin/xcode-select"
+    QString varDb;               // CORVANE_VAR_DB, "/var/db/" (holds xcode_select_link)
     QString coreSimulatorImages; // CORVANE_CORESIM_IMAGES
-    QString ps;                 // CORVANE_PS, "/bin/ps"
-    QString defaults;           // CORVANE_DEFAULTS, "/usr/bin/defaults"
-    QString open;               // CORVANE_OPEN, "/usr/bin/open"
-    QString home;               // CORVANE_HOME, else $HOME
-    QString applicationSupport; // CORVANE_APP_SUPPORT, else the XDG data folder
-    QString temporaryDir;       // CORVANE_TMPDIR, else the system's
+    QString ps;                  // CORVANE_PS, "/bin/ps"
+    QString defaults;            // CORVANE_DEFAULTS, "/usr/bin/defaults"
+    QString open;                // CORVANE_OPEN, "/usr/bin/open"
+    QString home;                // CORVANE_HOME, else $HOME
+    QString applicationSupport;  // CORVANE_APP_SUPPORT, else the XDG data folder
+    QString temporaryDir;        // CORVANE_TMPDIR, else the system's
 
     static SystemPaths fromEnvironment();
 

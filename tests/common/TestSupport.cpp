@@ -58,8 +58,8 @@ bool writeScript(const QString &path, const QString &body)
     if (!writeFile(path, ("#!/bin/sh\n" + body + "\n").toUtf8()))
         return false;
     return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                           QFile::ReadGroup | QFile::ExeGroup |
-                                           QFile::ReadOther | QFile::ExeOther);
+                                           QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                           QFile::ExeOther);
 }
 
 } // namespace corvane::test

@@ -93,8 +93,7 @@ TEST(Mutex, TrySyncOnAHeldLockRunsNothing)
 TEST(Mutex, ThrowingBodyFreesTheLockAndRecursiveLockNests)
 {
     PThreadMutex mutex;
-    EXPECT_THROW(mutex.sync([]() -> int { throw std::runtime_error("boom"); }),
-                 std::runtime_error);
+    EXPECT_THROW(mutex.sync([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
     EXPECT_TRUE(mutex.tryLock());
     mutex.unlock();
 

@@ -48,7 +48,10 @@ TEST(IgnoringFileNotFound, SwallowsOnlyAMissingFile)
 {
     QTemporaryDir dir;
     const fs::path missing = fs::path(dir.path().toStdString()) / "missing";
-    EXPECT_NO_THROW(ignoringFileNotFound([&] { fs::remove_all(missing / "a"); (void)fs::last_write_time(missing); }));
+    EXPECT_NO_THROW(ignoringFileNotFound([&] {
+        fs::remove_all(missing / "a");
+        (void)fs::last_write_time(missing);
+    }));
     const fs::path file = fs::path(dir.path().toStdString()) / "file";
     std::ofstream(file) << "x";
     EXPECT_THROW(ignoringFileNotFound([&] { fs::create_directory(file / "sub"); }),

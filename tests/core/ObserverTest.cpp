@@ -28,10 +28,8 @@ TEST(ObserverCollection, RemoveOfAMixedCollectionChangesNothing)
     int invalidations = 0;
     int notified = 0;
     ObserverCollection collection;
-    auto token = collection.append(
-        observeNotification("t.mixed", nullptr, [&](const Notification &, const ObjectPtr &) {
-            ++notified;
-        }));
+    auto token = collection.append(observeNotification(
+        "t.mixed", nullptr, [&](const Notification &, const ObjectPtr &) { ++notified; }));
     collection.append(std::make_shared<CountingToken>(&invalidations));
     EXPECT_EQ(collection.remove(token), nullptr);
     EXPECT_EQ(collection.observers().size(), 2u);
@@ -73,8 +71,8 @@ TEST(ObserverCollection, DestroyedCollectionInvalidatesAndDescribes)
 
 TEST(NotificationObserver, DoubleInvalidateUnregistersOnceThenEqualsNothing)
 {
-    auto token = observeNotification("t.double", nullptr,
-                                     [](const Notification &, const ObjectPtr &) {});
+    auto token =
+        observeNotification("t.double", nullptr, [](const Notification &, const ObjectPtr &) {});
     EXPECT_TRUE(*token == *token);
     EXPECT_EQ(NotificationCenter::defaultCenter().observerCount("t.double"), 1);
     token->invalidate();
@@ -87,12 +85,12 @@ TEST(NotificationObserver, TypedHelperIgnoresOtherTypesAndNoObject)
 {
     auto thing = std::make_shared<Thing>();
     int calls = 0;
-    auto token = observeNotification<Thing>(
-        "t.typed", nullptr, nullptr,
-        [&](const Notification &, const std::shared_ptr<Thing> &object) {
-            EXPECT_EQ(object, thing);
-            ++calls;
-        });
+    auto token =
+        observeNotification<Thing>("t.typed", nullptr, nullptr,
+                                   [&](const Notification &, const std::shared_ptr<Thing> &object) {
+                                       EXPECT_EQ(object, thing);
+                                       ++calls;
+                                   });
     postNotification("t.typed", std::make_shared<OtherThing>());
     postNotification("t.typed");
     postNotification("t.typed", thing);

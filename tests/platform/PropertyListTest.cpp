@@ -9,8 +9,8 @@ using namespace corvane;
 
 TEST(PropertyList, ReadsARealBinaryInfoPlist)
 {
-    const auto value =
-        PropertyList::parse(test::readFile(test::realWorldPath("plists/fastlane__simulator-app.app-Info.plist.bin")));
+    const auto value = PropertyList::parse(
+        test::readFile(test::realWorldPath("plists/fastlane__simulator-app.app-Info.plist.bin")));
     ASSERT_TRUE(value);
     ASSERT_EQ(value->typeId(), QMetaType::QVariantMap);
     const auto map = value->toMap();
