@@ -73,8 +73,9 @@ std::optional<QImage> thumbnail(const QImage &image, QSizeF maxSize)
     if (image.isNull() || maxSize.isEmpty())
         return std::nullopt;
     const int maxPixels = qRound(qMax(maxSize.width(), maxSize.height()) * 2);
-    QImage scaled = image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                        .scaled(maxPixels, maxPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QImage scaled =
+        image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+            .scaled(maxPixels, maxPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     if (scaled.isNull())
         return std::nullopt;
     scaled.setDevicePixelRatio(2);
@@ -95,17 +96,14 @@ std::optional<QImage> roundedRectBlurred(const QImage &image, qreal radius)
     clip.addRoundedRect(QRectF(0, 0, w, h), radius, radius);
     clip.addRoundedRect(QRectF(0.05 * w, 0.05 * h, 0.9 * w, 0.9 * h), 0.22 * 0.9 * w,
                         0.22 * 0.9 * h);
-    for (const QRectF &piece : {QRectF(0.2 * w, 0, 0.15 * w, 0.05 * h),
-                                QRectF(0.65 * w, 0, 0.15 * w, 0.05 * h),
-                                QRectF(0.2 * w, 0.95 * h, 0.15 * w, 0.05 * h),
-                                QRectF(0.65 * w, 0.95 * h, 0.15 * w, 0.05 * h),
-                                QRectF(0, 0.2 * h, 0.05 * w, 0.15 * h),
-                                QRectF(0, 0.65 * h, 0.05 * w, 0.15 * h),
-                                QRectF(0.95 * w, 0.2 * h, 0.05 * w, 0.15 * h),
-                                QRectF(0.95 * w, 0.65 * h, 0.05 * w, 0.15 * h)})
+    for (const QRectF &piece :
+         {QRectF(0.2 * w, 0, 0.15 * w, 0.05 * h), QRectF(0.65 * w, 0, 0.15 * w, 0.05 * h),
+          QRectF(0.2 * w, 0.95 * h, 0.15 * w, 0.05 * h),
+          QRectF(0.65 * w, 0.95 * h, 0.15 * w, 0.05 * h), QRectF(0, 0.2 * h, 0.05 * w, 0.15 * h),
+          QRectF(0, 0.65 * h, 0.05 * w, 0.15 * h), QRectF(0.95 * w, 0.2 * h, 0.05 * w, 0.15 * h),
+          QRectF(0.95 * w, 0.65 * h, 0.05 * w, 0.15 * h)})
         clip.addRect(piece);
-    clip.addRoundedRect(QRectF(0.1 * w, 0.1 * h, 0.8 * w, 0.8 * h), 0.22 * 0.8 * w,
-                        0.22 * 0.8 * h);
+    clip.addRoundedRect(QRectF(0.1 * w, 0.1 * h, 0.8 * w, 0.8 * h), 0.22 * 0.8 * w, 0.22 * 0.8 * h);
 
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -128,10 +126,9 @@ std::optional<QImage> padded(const QImage &image, const QMarginsF &insets)
     if (image.isNull())
         return std::nullopt;
     const QSizeF size = logicalSize(image);
-    QImage canvas = blankCanvas(
-        QSizeF(size.width() + insets.left() + insets.right(),
-               size.height() + insets.top() + insets.bottom()),
-        image.devicePixelRatio());
+    QImage canvas = blankCanvas(QSizeF(size.width() + insets.left() + insets.right(),
+                                       size.height() + insets.top() + insets.bottom()),
+                                image.devicePixelRatio());
     QPainter painter(&canvas);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(QRectF(QPointF(insets.left(), insets.top()), size), image);
