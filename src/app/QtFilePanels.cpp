@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 
 namespace corvane {
 
@@ -30,6 +31,8 @@ public:
             setNameFilters(filters);
         if (!spec.directory.isEmpty())
             setDirectory(spec.directory);
+        connect(this, &QFileDialog::currentChanged, this,
+                [this](const QString &path) { m_current = QDir::cleanPath(path); });
         // Entering a bundle means choosing it.
         connect(this, &QFileDialog::directoryEntered, this, [this](const QString &path) {
             if (isChoosableBundle(path)) {
@@ -43,7 +46,16 @@ public:
 
     void accept() override
     {
-        const QStringList files = selectedFiles();
+        QStringList files = selectedFiles();
+        // Qt leaves folders out of the selection of a file dialog, so a typed
+        // or selected bundle name is read from the name field.
+        if (files.isEmpty()) {
+            if (auto *name = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+                name && !name->text().isEmpty())
+                files = {QDir::cleanPath(directory().absoluteFilePath(name->text()))};
+            else if (!m_current.isEmpty())
+                files = {m_current};
+        }
         if (!files.isEmpty() && std::all_of(files.begin(), files.end(), [this](const QString &f) {
                 return isChoosableBundle(f);
             })) {
@@ -65,6 +77,7 @@ private:
 
     OpenPanelSpec m_spec;
     QStringList m_chosen;
+    QString m_current;
 };
 
 QFileDialog *makeSaveDialog(const SavePanelSpec &spec)
