@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QActionEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -217,6 +218,7 @@ private:
         bool twoLine = false;
         std::shared_ptr<MenuBinding> submenu;
         QString iconKey;
+        QImage icon;
     };
 
     void aboutToShow();
@@ -225,10 +227,14 @@ private:
     void changed();
     void scheduleFlush();
     void sync();
+    void syncActions();
     Entry makeEntry(const MenuItemPtr &item);
     void dropEntry(Entry &entry);
     void apply(Entry &entry, int iconWidth, int stateColumn);
-    QImage composeIcon(const MenuItem &item, int iconWidth, int stateColumn, QString &key) const;
+    // Leaves `key` equal to `previousKey` and composes nothing when the
+    // row's picture is unchanged.
+    QImage composeIcon(const MenuItem &item, int iconWidth, int stateColumn,
+                       const QString &previousKey, QString &key) const;
     bool sendsOwnAction(QAction *action) const;
     void dispatch(const MenuItemPtr &item);
     void closeAll();
@@ -244,6 +250,8 @@ private:
     bool m_filled = false;
     bool m_flushQueued = false;
     bool m_dirty = false;
+    bool m_syncing = false;
+    bool m_swallowedChange = false;
     int m_hookDepth = 0;
     int m_iconWidth = -1;
 };
@@ -407,7 +415,7 @@ void MenuBinding::dropEntry(Entry &entry)
 }
 
 QImage MenuBinding::composeIcon(const MenuItem &item, int iconWidth, int stateColumn,
-                                QString &key) const
+                                const QString &previousKey, QString &key) const
 {
     const ControlState state = item.state();
     const ImageRef onImage = item.onStateImage();
@@ -427,7 +435,7 @@ QImage MenuBinding::composeIcon(const MenuItem &item, int iconWidth, int stateCo
               .arg(stateColumn)
               .arg(indent)
               .arg(mark.cacheKey(accent), image.cacheKey(accent));
-    if (mark.isNull() && image.isNull())
+    if ((mark.isNull() && image.isNull()) || iconWidth <= 0 || key == previousKey)
         return {};
 
     ImageCache &cache = ImageCache::shared();
@@ -474,12 +482,15 @@ void MenuBinding::apply(Entry &entry, int iconWidth, int stateColumn)
     action->setCheckable(checkable);
     action->setChecked(checkable && state == ControlState::On);
 
-    QString key;
-    const QImage icon = composeIcon(item, iconWidth, stateColumn, key);
-    const bool iconChanged = key != entry.iconKey;
-    if (iconChanged) {
-        entry.iconKey = key;
-        action->setIcon(icon.isNull() ? QIcon() : QIcon(QPixmap::fromImage(icon)));
+    // Hidden rows keep their icon until they show again.
+    if (!item.isHidden()) {
+        QString key;
+        QImage icon = composeIcon(item, iconWidth, stateColumn, entry.iconKey, key);
+        if (key != entry.iconKey) {
+            entry.iconKey = key;
+            entry.icon = icon;
+            action->setIcon(icon.isNull() ? QIcon() : QIcon(QPixmap::fromImage(icon)));
+        }
     }
 
     const auto twoLine = item.twoLineTitle();
@@ -489,7 +500,7 @@ void MenuBinding::apply(Entry &entry, int iconWidth, int stateColumn)
         content.primary = twoLine->primary;
         content.secondary = twoLine->secondary;
         content.secondaryDisabled = twoLine->secondaryRole == TwoLineTitle::Role::DisabledText;
-        content.icon = icon;
+        content.icon = entry.icon;
         content.iconWidth = iconWidth;
         content.hasSubmenu = entry.submenu != nullptr;
         static_cast<TwoLineAction *>(action)->setContent(content);
@@ -515,6 +526,18 @@ void MenuBinding::sync()
     m_dirty = false;
     if (!m_qmenu)
         return;
+    m_syncing = true;
+    m_swallowedChange = false;
+    syncActions();
+    m_syncing = false;
+    if (m_swallowedChange && !m_order.empty()) {
+        QActionEvent relayout(QEvent::ActionChanged, m_order.front());
+        QCoreApplication::sendEvent(m_qmenu, &relayout);
+    }
+}
+
+void MenuBinding::syncActions()
+{
     const std::vector<MenuItemPtr> items = m_model->items();
 
     // The icon column: wide enough for every visible row's indentation,
@@ -598,6 +621,12 @@ bool MenuBinding::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched != m_qmenu)
         return false;
+    // While syncing, every changed action would make the menu lay itself
+    // out again; one relayout at the end is enough.
+    if (m_syncing && event->type() == QEvent::ActionChanged) {
+        m_swallowedChange = true;
+        return true;
+    }
     // A row with both a submenu and an action opens the submenu on hover and
     // sends its action on click or Return.
     if (event->type() == QEvent::MouseButtonRelease) {

@@ -111,8 +111,9 @@ TEST(ImageCacheTest, AccentTintColoursOnlyTheImagesOwnPixels)
     EXPECT_EQ(QColor(tinted.pixel(centre)).rgb(), accent.rgb());
     EXPECT_EQ(qAlpha(tinted.pixel(0, 0)), 0);
 
-    const QImage white = ImageCache::shared().resolve(
-        ImageRef::resource("On").tinted(ImageRef::TintColor::Accent).tinted(ImageRef::TintColor::White));
+    const QImage white = ImageCache::shared().resolve(ImageRef::resource("On")
+                                                          .tinted(ImageRef::TintColor::Accent)
+                                                          .tinted(ImageRef::TintColor::White));
     EXPECT_EQ(QColor(white.pixel(centre)).rgb(), QColor(Qt::white).rgb());
 }
 
@@ -125,8 +126,8 @@ TEST(ImageCacheTest, SymbolsFollowTheSwitchAndMissingArtGivesNothing)
     EXPECT_TRUE(ImageCache::shared().resolve(ImageRef::symbol("trash")).isNull());
     ImageRef::setSymbolsEnabled(true);
 
-    const QImage padded = ImageCache::shared().resolve(
-        ImageRef::symbol("gear").padded(QMarginsF(0, 2, 4, 2)));
+    const QImage padded =
+        ImageCache::shared().resolve(ImageRef::symbol("gear").padded(QMarginsF(0, 2, 4, 2)));
     EXPECT_EQ(padded.deviceIndependentSize(), QSizeF(20, 20));
 }
 
@@ -160,10 +161,10 @@ TEST(QtAlertPresenterTest, ValidatorEnablesFirstButtonAndHelpKeepsDialogOpen)
     AlertSpec spec;
     spec.messageText = "Open URL";
     spec.buttons = {{"Open"}, {"Cancel"}};
-    spec.accessory = AlertSpec::TextAccessory{"https://", {}, false, false,
-                                              [](const QString &text) {
-                                                  return !text.trimmed().isEmpty();
-                                              }};
+    spec.accessory =
+        AlertSpec::TextAccessory{"https://", {}, false, false, [](const QString &text) {
+                                     return !text.trimmed().isEmpty();
+                                 }};
     int helps = 0;
     spec.help = [&helps] { ++helps; };
     bool wasDisabled = false;

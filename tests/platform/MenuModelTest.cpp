@@ -118,7 +118,10 @@ TEST(MenuModelTest, ImageRefStepsAndKeys)
 TEST(MenuModelTest, ActionsGoToLiveTargetsOnly)
 {
     struct Target : ActionTarget {
-        Target() { addAction("go:", [this](const ObjectPtr &sender) { last = sender; }); }
+        Target()
+        {
+            addAction("go:", [this](const ObjectPtr &sender) { last = sender; });
+        }
         ObjectPtr last;
     };
     auto item = MenuItem::make("Go", "go:");
