@@ -38,6 +38,25 @@ public:
         }
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
+
+    // A checked row's mark is part of its composed icon; the style's own
+    // check would frame the icon instead.
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override
+    {
+        if (element == CE_MenuItem) {
+            if (const auto *item = qstyleoption_cast<const QStyleOptionMenuItem *>(option);
+                item && !item->icon.isNull() &&
+                item->checkType != QStyleOptionMenuItem::NotCheckable) {
+                QStyleOptionMenuItem plain = *item;
+                plain.checkType = QStyleOptionMenuItem::NotCheckable;
+                plain.checked = false;
+                QProxyStyle::drawControl(element, &plain, painter, widget);
+                return;
+            }
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
 };
 
 MenuStyle *menuStyle()
@@ -426,8 +445,8 @@ QImage MenuBinding::composeIcon(const MenuItem &item, int iconWidth, int stateCo
                                          : (state == ControlState::Off ? offImage : ImageRef());
     const ImageRef image = item.image();
     const int indent = item.indentationLevel() * MenuRenderer::indentationWidth;
-    if (mark.isNull() && state == ControlState::On && (!image.isNull() || indent > 0))
-        mark = ImageRef::resource(QStringLiteral("Checkmark"));
+    if (onImage.isNull() && offImage.isNull() && state == ControlState::On)
+        mark = ImageRef::resource(QStringLiteral("Checkmark")).tinted(ImageCache::textColor());
 
     const QColor accent = ImageCache::accentColor();
     key = QStringLiteral("%1/%2/%3/%4/%5")
@@ -547,8 +566,7 @@ void MenuBinding::syncActions()
         if (item->isSeparator() || item->isHidden())
             continue;
         const bool stateImages = !item->onStateImage().isNull() || !item->offStateImage().isNull();
-        const bool drawnCheck = item->state() == ControlState::On &&
-                                (!item->image().isNull() || item->indentationLevel() > 0);
+        const bool drawnCheck = item->state() == ControlState::On;
         anyState = anyState || stateImages || drawnCheck;
     }
     const int stateColumn = anyState ? MenuRenderer::stateColumnWidth : 0;
