@@ -162,7 +162,7 @@ protected:
 private:
     int leftMargin() const
     {
-        return 4 + (m_content.iconWidth > 0 ? m_content.iconWidth + 6 : 0) + 8;
+        return m_content.iconWidth > 0 ? m_content.iconWidth + 11 : 12;
     }
 
     QFont secondaryFont() const
