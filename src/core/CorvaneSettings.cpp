@@ -54,7 +54,9 @@ void CorvaneSettings::resetShared(std::shared_ptr<UserDefaults> defaults,
 {
     UserDefaults::setStandard(defaults);
     CloudKeyValueStore::setDefaultStore(cloud);
-    auto fresh = make(std::move(defaults), std::move(cloud));
+    std::shared_ptr<CorvaneSettings> fresh;
+    if (defaults && cloud)
+        fresh = make(std::move(defaults), std::move(cloud));
     std::lock_guard lock(g_sharedMutex);
     g_shared = std::move(fresh);
 }
@@ -442,13 +444,16 @@ void CorvaneSettings::enableSyncWithBehavior(int behavior)
     const QString autoRewindKey = keyFromGetter("gpsAutoRewind");
     if (behavior == 1) {
         for (const QString &key : syncedKeys()) {
-            if (!m_defaults->object(key))
+            const auto value = m_defaults->object(key);
+            // The registered save folder is a URL, which the cloud store cannot
+            // hold; only a folder the user chose travels.
+            if (!value || value->typeId() == QMetaType::QUrl)
                 continue;
             // The INI file keeps booleans as text; the cloud store gets them typed.
             if (key == includeMaskKey || key == autoRewindKey)
                 m_cloud->set(key, m_defaults->boolean(key));
             else
-                m_cloud->set(key, *m_defaults->object(key));
+                m_cloud->set(key, *value);
         }
     } else if (behavior == 0) {
         // Each write reaches the property's observers through the bridge.

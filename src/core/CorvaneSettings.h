@@ -28,9 +28,10 @@ class CorvaneSettings : public std::enable_shared_from_this<CorvaneSettings> {
 public:
     static std::shared_ptr<CorvaneSettings> shared();
     // Tests: makes a fresh shared instance over these stores, which also
-    // become the standard user defaults and the default cloud store.
-    static void resetShared(std::shared_ptr<UserDefaults> defaults,
-                            std::shared_ptr<CloudKeyValueStore> cloud);
+    // become the standard user defaults and the default cloud store; without
+    // them, all three are made afresh from SystemPaths on next use.
+    static void resetShared(std::shared_ptr<UserDefaults> defaults = nullptr,
+                            std::shared_ptr<CloudKeyValueStore> cloud = nullptr);
 
     static std::shared_ptr<CorvaneSettings> make(std::shared_ptr<UserDefaults> defaults,
                                                  std::shared_ptr<CloudKeyValueStore> cloud);
