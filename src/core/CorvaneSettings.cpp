@@ -179,26 +179,26 @@ void CorvaneSettings::registerDefaults(const QVariantMap &defaults)
 
 void CorvaneSettings::observeDefaultsKey(const QString &key)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_defaultsObservations.count(key))
-            return;
-    }
     std::weak_ptr<CorvaneSettings> weak = weak_from_this();
-    auto observation = m_defaults->observe(key, [weak, key](const std::optional<QVariant> &) {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        QString property;
-        {
-            std::lock_guard lock(self->m_mutex);
-            property = key == kUnmappedKey ? kSyncPreferences : self->m_keyToProperty.value(key);
-        }
-        if (!property.isEmpty())
-            self->propertyDidChange(property);
-    });
+    // Held throughout, so that a key is bridged once; the user defaults never
+    // call back while registering.
     std::lock_guard lock(m_mutex);
-    m_defaultsObservations.emplace(key, std::move(observation));
+    if (m_defaultsObservations.count(key))
+        return;
+    m_defaultsObservations.emplace(
+        key, m_defaults->observe(key, [weak, key](const std::optional<QVariant> &) {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            QString property;
+            {
+                std::lock_guard lock(self->m_mutex);
+                property =
+                    key == kUnmappedKey ? kSyncPreferences : self->m_keyToProperty.value(key);
+            }
+            if (!property.isEmpty())
+                self->propertyDidChange(property);
+        }));
 }
 
 Observable<int> &CorvaneSettings::observable(const QString &propertyName)
