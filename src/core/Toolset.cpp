@@ -59,8 +59,8 @@ QStringView trimSpacesAndTabs(QStringView line)
 
 [[noreturn]] void failRun(const QUrl &tool, const QStringList &arguments, const CorvaneError &error)
 {
-    Log::toolset().error("Error running process %{PUBLIC}@ %{PUBLIC}@: %{PUBLIC}@", tool.toLocalFile(),
-                         arguments.join(' '), error.description());
+    Log::toolset().error("Error running process %{PUBLIC}@ %{PUBLIC}@: %{PUBLIC}@",
+                         tool.toLocalFile(), arguments.join(' '), error.description());
     throw error;
 }
 

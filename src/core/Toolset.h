@@ -22,7 +22,8 @@ class DeviceWatching;
 // build, and which simctl capabilities it offers.
 class Toolset : public Object {
 public:
-    static constexpr const char *didBecomeInvalid = "com.quendrith.corvane.toolset.didBecomeInvalid";
+    static constexpr const char *didBecomeInvalid =
+        "com.quendrith.corvane.toolset.didBecomeInvalid";
 
     // Raw values are the indexes; `delete_` stands for the "delete" case.
     enum class Command {

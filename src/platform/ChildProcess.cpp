@@ -128,7 +128,8 @@ QString launchFailureDescription(const QString &path, int error)
 {
     if (error == ENOENT && !QFileInfo::exists(path))
         return QStringLiteral("The file “%1” doesn’t exist.").arg(path);
-    return QStringLiteral("Could not launch “%1”: %2").arg(path, QString::fromLocal8Bit(strerror(error)));
+    return QStringLiteral("Could not launch “%1”: %2")
+        .arg(path, QString::fromLocal8Bit(strerror(error)));
 }
 
 struct SpawnResources {
@@ -168,7 +169,9 @@ std::vector<QByteArray> environmentFor(const QMap<QString, QString> &additions)
 
 } // namespace
 
-ChildProcess::ChildProcess() : m_state(std::make_shared<State>()) {}
+ChildProcess::ChildProcess() : m_state(std::make_shared<State>())
+{
+}
 
 ChildProcess::~ChildProcess()
 {
@@ -238,8 +241,9 @@ void ChildProcess::launch()
     std::unique_lock lock(m_state->mutex);
     auto &state = *m_state;
     if (state.launched)
-        throw LaunchError(QStringLiteral("The process “%1” was already launched.").arg(state.executablePath),
-                          EINVAL);
+        throw LaunchError(
+            QStringLiteral("The process “%1” was already launched.").arg(state.executablePath),
+            EINVAL);
     const QString path = state.executablePath;
     if (path.isEmpty())
         throw LaunchError(QStringLiteral("No executable path was given."), EINVAL);
@@ -300,12 +304,13 @@ void ChildProcess::launch()
     try {
         std::thread(reap, m_state).detach();
     } catch (const std::system_error &error) {
-        throw LaunchError(launchFailureDescription(path, error.code().value()), error.code().value());
+        throw LaunchError(launchFailureDescription(path, error.code().value()),
+                          error.code().value());
     }
 
     pid_t pid = -1;
-    const int error = ::posix_spawn(&pid, argv[0], &spawn.actions, &spawn.attributes, argv.data(),
-                                    envp.data());
+    const int error =
+        ::posix_spawn(&pid, argv[0], &spawn.actions, &spawn.attributes, argv.data(), envp.data());
     state.launched = true;
     if (error != 0) {
         state.launchFailed = true;
@@ -430,7 +435,8 @@ ChildProcess::CollectedOutput ChildProcess::collectOutput(Clock::time_point dead
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (remaining <= 0)
             break;
-        const int ready = ::poll(pollers.data(), nfds_t(pollers.size()), int(std::min<long long>(remaining, 1 << 30)));
+        const int ready = ::poll(pollers.data(), nfds_t(pollers.size()),
+                                 int(std::min<long long>(remaining, 1 << 30)));
         if (ready == -1 && errno != EINTR)
             break;
         if (ready <= 0)

@@ -47,8 +47,9 @@ TEST(ChildProcess, RunsWithArgumentsDirectoryEnvironmentAndPipes)
     QTemporaryDir dir;
     ChildProcess process;
     process.setExecutablePath("/bin/sh");
-    process.setArguments({"-c", "pwd; echo \"$CORVANE_CHILD_TEST\"; tr '\\0' ' ' < /proc/$$/cmdline; "
-                                "echo oops >&2; exit 3"});
+    process.setArguments({"-c",
+                          "pwd; echo \"$CORVANE_CHILD_TEST\"; tr '\\0' ' ' < /proc/$$/cmdline; "
+                          "echo oops >&2; exit 3"});
     process.setWorkingDirectory(dir.path());
     process.setEnvironmentAdditions({{"CORVANE_CHILD_TEST", "ünï"}});
     process.setStandardOutput(ChildProcess::Channel::Pipe);
