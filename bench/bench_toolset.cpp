@@ -44,7 +44,10 @@ void BM_ToolsetRunOneLine(benchmark::State &state)
         benchmark::DoNotOptimize(output);
     }
 }
-BENCHMARK(BM_ToolsetRunOneLine)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ToolsetRunOneLine)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_ToolsetRunFourMiB(benchmark::State &state)
 {
@@ -56,6 +59,9 @@ void BM_ToolsetRunFourMiB(benchmark::State &state)
         benchmark::DoNotOptimize(output);
     }
 }
-BENCHMARK(BM_ToolsetRunFourMiB)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ToolsetRunFourMiB)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 } // namespace

@@ -55,8 +55,7 @@ TEST_F(ToolRunner, UsageTextIsAnErrorOnlyForASubcommand)
     EXPECT_EQ(runToolProcess(simctl, {"help"}), usage);
 
     Log::Capture capture;
-    EXPECT_EQ(errorOf(simctl, {"bogus", "x"}),
-              "usage: simctl [--set <path>] <subcommand> ...");
+    EXPECT_EQ(errorOf(simctl, {"bogus", "x"}), "usage: simctl [--set <path>] <subcommand> ...");
     EXPECT_TRUE(capture.contains("Error running process " + simctl.toLocalFile() +
                                  " bogus x: usage: simctl [--set <path>]"));
 }
@@ -98,7 +97,8 @@ TEST_F(ToolRunner, LaunchErrorsPassThroughAndAreLogged)
     ASSERT_TRUE(test::writeFile(notExecutable.toLocalFile(), "plain text"));
     Log::Capture capture;
     EXPECT_THROW(runToolProcess(notExecutable, {"list"}), LaunchError);
-    EXPECT_TRUE(capture.contains("Error running process " + notExecutable.toLocalFile() + " list: "));
+    EXPECT_TRUE(
+        capture.contains("Error running process " + notExecutable.toLocalFile() + " list: "));
 }
 
 TEST_F(ToolRunner, LargeOutputReturnsAtOnceAndComplete)

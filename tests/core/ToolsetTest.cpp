@@ -137,7 +137,8 @@ TEST_F(ToolsetTest, ParsesUsageLines)
                                               "    io     Set up a device IO operation."),
               (std::vector<Command>{Command::boot, Command::touch, Command::screenshots,
                                     Command::recording, Command::touch, Command::gps}));
-    EXPECT_EQ(Toolset::parseSupportedCommands("no heading\nboot"), std::vector<Command>{Command::gps});
+    EXPECT_EQ(Toolset::parseSupportedCommands("no heading\nboot"),
+              std::vector<Command>{Command::gps});
     EXPECT_EQ(Toolset::parseSupportedCommands("Subcommands:\n\nSubcommands:\n -gps- x"),
               (std::vector<Command>{Command::touch, Command::touch, Command::gps, Command::gpsFull,
                                     Command::gps}));
@@ -164,9 +165,9 @@ TEST_F(ToolsetTest, DetectsCommandsFromRealUsageTexts)
 TEST_F(ToolsetTest, DetectsOnceAndAFailedRunOffersNothing)
 {
     const QString counter = m_dir.path() + "/runs";
-    auto toolset = Toolset::make(makeXcode("Failing.app", "15.0", "A",
-                                           "echo run >> '" + counter +
-                                               "'; echo 'Subcommands:'; echo broken >&2"));
+    auto toolset = Toolset::make(
+        makeXcode("Failing.app", "15.0", "A",
+                  "echo run >> '" + counter + "'; echo 'Subcommands:'; echo broken >&2"));
     ASSERT_TRUE(toolset);
     EXPECT_TRUE(toolset->supportedCommands().empty());
     EXPECT_FALSE(toolset->supports(Command::gps));
