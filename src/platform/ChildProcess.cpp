@@ -64,11 +64,16 @@ void closeFd(int &fd)
     fd = -1;
 }
 
-// Appends what can be read now; false once the writer side is closed.
-bool readAvailable(int fd, QByteArray &into)
+// Appends what can be read now (stopping at the deadline, against a writer
+// that never pauses); false once the writer side is closed.
+bool readAvailable(
+    int fd, QByteArray &into,
+    ChildProcess::Clock::time_point deadline = ChildProcess::Clock::time_point::max())
 {
     char buffer[65536];
     for (;;) {
+        if (ChildProcess::Clock::now() >= deadline)
+            return true;
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count > 0) {
             into.append(buffer, count);
@@ -115,7 +120,8 @@ void reap(const std::shared_ptr<State> &state)
         }
         state->reaped = true;
         state->termination = termination;
-        handler = state->terminationHandler;
+        // Moved out, so a handler that holds its own process makes no cycle.
+        handler = std::move(state->terminationHandler);
         const uint64_t one = 1;
         [[maybe_unused]] const auto written = ::write(state->endedFd, &one, sizeof one);
     }
@@ -445,7 +451,7 @@ ChildProcess::CollectedOutput ChildProcess::collectOutput(Clock::time_point dead
         const bool ended = pollers.back().revents & POLLIN;
         for (int i = 0; i < 2; ++i)
             if (open[i])
-                open[i] = readAvailable(fds[i], *buffers[i]);
+                open[i] = readAvailable(fds[i], *buffers[i], deadline);
         if (ended) {
             // Everything the child wrote is in the pipes now; a descendant
             // that still holds them open is not waited for.

@@ -176,3 +176,20 @@ TEST(Workspace, ListsExecutablesAndAbsoluteFirstArguments)
     sleeper.interrupt();
     EXPECT_TRUE(sleeper.waitUntilExit(5000ms));
 }
+
+TEST(ChildProcess, AHandlerHoldingItsProcessIsReleasedAfterTheRun)
+{
+    std::weak_ptr<ChildProcess> weak;
+    std::atomic<bool> handled{false};
+    {
+        auto process = std::make_shared<ChildProcess>();
+        weak = process;
+        process->setExecutablePath("/bin/true");
+        process->setTerminationHandler([process, &handled](const ChildProcess::Termination &) {
+            handled = !process->isRunning();
+        });
+        process->launch();
+    }
+    EXPECT_TRUE(test::waitUntil([&] { return weak.expired(); }));
+    EXPECT_TRUE(handled.load());
+}
