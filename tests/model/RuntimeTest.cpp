@@ -45,7 +45,7 @@ TEST(Runtime, OrdersBySystemThenNewestVersionFirst)
     EXPECT_TRUE(ios170 > ios175);
     EXPECT_TRUE(ios170 >= ios170 && ios170 <= ios170);
 
-    std::vector<Runtime> runtimes = {Runtime(System::watchOS, "9.1"), Runtime(System::iOS, "16.4"),
+    std::vector<Runtime> runtimes = {Runtime(System::watchOS, "9.1"),  Runtime(System::iOS, "16.4"),
                                      Runtime(System::visionOS, "1.0"), ios170,
                                      Runtime(System::watchOS, "10.2"), ios175};
     std::sort(runtimes.begin(), runtimes.end());
