@@ -28,7 +28,7 @@ run: build
 bench:
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
-	for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" --benchmark_min_time=0.2; done
+	for b in build/release/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] && "$$b" --benchmark_min_time=0.2; done
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

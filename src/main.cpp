@@ -1,6 +1,7 @@
 #include "app/QtAlertPresenter.h"
 #include "app/QtFilePanels.h"
 #include "app/QtStatusItem.h"
+#include "core/CorvaneSettings.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
 #include "platform/Menu.h"
@@ -56,6 +57,7 @@ public:
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    corvane::CorvaneSettings::shared()->registerCommonSettings();
     QApplication::setApplicationName("Corvane");
     QApplication::setOrganizationDomain("quendrith.com");
     QApplication::setQuitOnLastWindowClosed(false);

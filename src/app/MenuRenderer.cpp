@@ -160,10 +160,7 @@ protected:
     }
 
 private:
-    int leftMargin() const
-    {
-        return m_content.iconWidth > 0 ? m_content.iconWidth + 11 : 12;
-    }
+    int leftMargin() const { return m_content.iconWidth > 0 ? m_content.iconWidth + 11 : 12; }
 
     QFont secondaryFont() const
     {

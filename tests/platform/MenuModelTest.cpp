@@ -4,6 +4,9 @@
 #include "platform/Menu.h"
 #include "platform/MenuObserver.h"
 #include "platform/StatusItem.h"
+#include "platform/Workspace.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -141,4 +144,34 @@ TEST(MenuModelTest, LocalizedTextFallsBackToEnglish)
 {
     EXPECT_EQ(loc("Quit", "QUIT_ITEM_TITLE"), "Quit");
     EXPECT_EQ(loc("Launch", "LAUNCH_ITEM_TITLE"), loc("Launch", "APP_LAUNCH_ITEM_TITLE"));
+}
+
+TEST(WorkspaceTest, BundleExecutableFollowsInfoPlistThenBundleName)
+{
+    QTemporaryDir dir;
+    const QString named = dir.filePath("Named.app");
+    ASSERT_TRUE(test::writeScript(named + "/Contents/MacOS/Runner", "exit 0"));
+    ASSERT_TRUE(test::writeFile(named + "/Contents/Info.plist",
+                                "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                                "<key>CFBundleExecutable</key><string>Runner</string>"
+                                "</dict></plist>"));
+    EXPECT_EQ(Workspace::bundleExecutable(named), named + "/Contents/MacOS/Runner");
+
+    const QString plain = dir.filePath("Plain.app");
+    ASSERT_TRUE(test::writeScript(plain + "/Contents/MacOS/Plain", "exit 0"));
+    EXPECT_EQ(Workspace::bundleExecutable(plain), plain + "/Contents/MacOS/Plain");
+    EXPECT_TRUE(Workspace::bundleExecutable(dir.filePath("Missing.app")).isEmpty());
+    EXPECT_FALSE(Workspace().openApplication(dir.filePath("Missing.app")));
+}
+
+TEST(WorkspaceTest, SharedInstanceCanBeRecorded)
+{
+    auto recording = std::make_shared<RecordingWorkspace>();
+    Workspace::setShared(recording);
+    Workspace::shared()->revealFile("/tmp/a.txt");
+    Workspace::shared()->activateIgnoringOtherApps();
+    Workspace::setShared(nullptr);
+    ASSERT_EQ(recording->requests.size(), 2u);
+    EXPECT_EQ(recording->requests[0], (RecordingWorkspace::Request{"revealFile", "/tmp/a.txt"}));
+    EXPECT_NE(Workspace::shared(), recording);
 }

@@ -1,0 +1,37 @@
+#include "core/ProcessRunner.h"
+
+#include "platform/ChildProcess.h"
+#include "platform/Log.h"
+
+#include <QStringDecoder>
+
+namespace corvane {
+
+std::optional<QString> trimmedUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text.trimmed();
+}
+
+std::optional<QString> runProcess(const QString &path, const QStringList &arguments)
+{
+    const Log log = Log::process();
+    log.debug("%{PUBLIC}@ %{PUBLIC}@", path, arguments.join(' '));
+
+    ChildProcess process;
+    process.setExecutablePath(path);
+    process.setArguments(arguments);
+    process.setStandardOutput(ChildProcess::Channel::Pipe);
+    try {
+        process.launch();
+    } catch (const LaunchError &error) {
+        log.error("Error running process: %{PUBLIC}@", error.description());
+        throw;
+    }
+    return trimmedUtf8(process.readAllStandardOutput());
+}
+
+} // namespace corvane

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <sys/types.h>
+
+namespace corvane {
+
+// A child process that could not be started.
+class LaunchError : public std::runtime_error {
+public:
+    LaunchError(const QString &description, int errorNumber)
+        : std::runtime_error(description.toStdString()), m_description(description),
+          m_errorNumber(errorNumber)
+    {
+    }
+
+    QString description() const { return m_description; }
+    int errorNumber() const { return m_errorNumber; }
+
+private:
+    QString m_description;
+    int m_errorNumber;
+};
+
+// One child process on posix_spawn, usable from any thread. Each child is
+// reaped by its own pid on a waiter thread, which also runs the termination
+// handler; destroying the object neither stops nor orphans the child.
+class ChildProcess {
+public:
+    enum class Channel { Inherit, Pipe };
+    enum class TerminationReason { Exit, UncaughtSignal };
+
+    struct Termination {
+        TerminationReason reason = TerminationReason::Exit;
+        // The exit status, or the number of the signal that ended the child.
+        int status = 0;
+    };
+
+    struct CollectedOutput {
+        QByteArray standardOutput;
+        QByteArray standardError;
+        // False when the deadline passed before the child ended.
+        bool finished = false;
+    };
+
+    using TerminationHandler = std::function<void(const Termination &)>;
+    using Clock = std::chrono::steady_clock;
+
+    ChildProcess();
+    ~ChildProcess();
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+
+    // Configuration; takes effect at launch.
+    void setExecutablePath(const QString &path);
+    QString executablePath() const;
+    void setArguments(const QStringList &arguments);
+    QStringList arguments() const;
+    void setWorkingDirectory(const QString &path);
+    // Added to (or replacing entries of) the inherited environment.
+    void setEnvironmentAdditions(const QMap<QString, QString> &additions);
+    void setStandardOutput(Channel channel);
+    void setStandardError(Channel channel);
+    void setTerminationHandler(TerminationHandler handler);
+
+    // Throws LaunchError; a process launches at most once.
+    void launch();
+
+    bool isLaunched() const;
+    bool isRunning() const;
+    pid_t processIdentifier() const;
+    std::optional<Termination> termination() const;
+
+    // Sends SIGINT while the child has not been reaped.
+    void interrupt();
+
+    // False when the timeout passed first.
+    bool waitUntilExit(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+
+    // Blocks until the child closes the pipe (or nothing when not piped).
+    QByteArray readAllStandardOutput();
+    QByteArray readAllStandardError();
+
+    // Reads both pipes at once until the child has ended and its output is
+    // drained, or until the deadline. Output still held open by a descendant
+    // after the child ended is not waited for.
+    CollectedOutput collectOutput(Clock::time_point deadline);
+
+    struct State;
+
+private:
+    std::shared_ptr<State> m_state;
+};
+
+} // namespace corvane

@@ -1,0 +1,153 @@
+#include "common/TestSupport.h"
+#include "core/CorvaneError.h"
+#include "core/ProcessRunner.h"
+#include "core/Toolset.h"
+#include "platform/ChildProcess.h"
+#include "platform/Log.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+class ToolRunner : public ::testing::Test {
+protected:
+    void TearDown() override { setToolProcessTimeout(10s); }
+
+    // A script tool named simctl that runs `body` with the arguments in $@.
+    QUrl tool(const QString &body, const QString &name = "simctl")
+    {
+        const QString path = m_dir.path() + "/" + name;
+        EXPECT_TRUE(test::writeScript(path, body));
+        return QUrl::fromLocalFile(path);
+    }
+
+    QString errorOf(const QUrl &tool, const QStringList &arguments)
+    {
+        try {
+            runToolProcess(tool, arguments);
+        } catch (const CorvaneError &error) {
+            EXPECT_EQ(error.code(), 1001);
+            return error.description();
+        }
+        ADD_FAILURE() << "no error";
+        return {};
+    }
+
+    QTemporaryDir m_dir;
+};
+
+const QString kUsage = "printf 'usage: simctl [--set <path>] <subcommand> ...\\n"
+                       "       simctl help [subcommand]\\nSubcommands:\\n\\tboot   Boot.\\n'";
+
+} // namespace
+
+TEST_F(ToolRunner, UsageTextIsAnErrorOnlyForASubcommand)
+{
+    const QUrl simctl = tool(kUsage);
+    const auto usage = runToolProcess(simctl, {});
+    ASSERT_TRUE(usage);
+    EXPECT_TRUE(usage->startsWith("usage: simctl"));
+    EXPECT_TRUE(usage->endsWith("Boot."));
+    EXPECT_EQ(runToolProcess(simctl, {"help"}), usage);
+
+    Log::Capture capture;
+    EXPECT_EQ(errorOf(simctl, {"bogus", "x"}), "usage: simctl [--set <path>] <subcommand> ...");
+    EXPECT_TRUE(capture.contains("Error running process " + simctl.toLocalFile() +
+                                 " bogus x: usage: simctl [--set <path>]"));
+}
+
+TEST_F(ToolRunner, ErrorOutputDecides)
+{
+    EXPECT_EQ(errorOf(tool("echo useful; printf 'A\\nB\\n' >&2"), {"list"}), "A|B");
+    EXPECT_EQ(runToolProcess(tool("echo fine; printf '\\n2024 Metal API Validation Enabled\\n\\n"
+                                  "Metal API Validation again\\n' >&2"),
+                             {"list"}),
+              "fine");
+    EXPECT_EQ(runToolProcess(tool("echo '  done  '; exit 3"), {"boot"}), "done");
+    EXPECT_EQ(errorOf(tool("echo nope >&2; exit 0"), {"boot"}), "nope");
+}
+
+TEST_F(ToolRunner, OutputThatIsNoUtf8GivesNothing)
+{
+    EXPECT_EQ(runToolProcess(tool("printf 'ok\\377\\376'"), {"list"}), std::nullopt);
+    // Without an output, error output still decides.
+    EXPECT_EQ(errorOf(tool("printf '\\377'; echo bad >&2"), {"list"}), "bad");
+    // Error output that is no UTF-8 is ignored.
+    EXPECT_EQ(runToolProcess(tool("echo out; printf '\\377' >&2"), {"list"}), "out");
+}
+
+TEST_F(ToolRunner, MissingToolGivesNothingAndOtherToolsGetSimctlInFront)
+{
+    EXPECT_EQ(runToolProcess(QUrl::fromLocalFile(m_dir.path() + "/simctl"), {"list"}),
+              std::nullopt);
+
+    const QUrl xcrun = tool("echo \"$@\"", "xcrun");
+    EXPECT_EQ(runToolProcess(xcrun, {"list", "-j"}), "simctl list -j");
+    EXPECT_EQ(makeToolProcess(xcrun, {"boot"})->arguments(), QStringList({"simctl", "boot"}));
+    EXPECT_EQ(runToolProcess(tool("echo \"$@\""), {"list", "-j"}), "list -j");
+}
+
+TEST_F(ToolRunner, LaunchErrorsPassThroughAndAreLogged)
+{
+    const QUrl notExecutable = QUrl::fromLocalFile(m_dir.path() + "/simctl");
+    ASSERT_TRUE(test::writeFile(notExecutable.toLocalFile(), "plain text"));
+    Log::Capture capture;
+    EXPECT_THROW(runToolProcess(notExecutable, {"list"}), LaunchError);
+    EXPECT_TRUE(
+        capture.contains("Error running process " + notExecutable.toLocalFile() + " list: "));
+}
+
+TEST_F(ToolRunner, LargeOutputReturnsAtOnceAndComplete)
+{
+    // Both pipes far beyond what a pipe holds.
+    const QUrl simctl = tool("head -c 1048576 /dev/zero | tr '\\0' 'x'; "
+                             "yes 'Metal API Validation Enabled' | head -n 20000 >&2");
+    const auto started = std::chrono::steady_clock::now();
+    const auto output = runToolProcess(simctl, {"list"});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    ASSERT_TRUE(output);
+    EXPECT_EQ(output->size(), 1048576);
+    EXPECT_EQ(output->count('x'), 1048576);
+}
+
+TEST_F(ToolRunner, AHungToolIsLeftRunningAtTheDeadline)
+{
+    setToolProcessTimeout(500ms);
+    const QUrl simctl = tool("echo partial; echo complaint >&2; exec sleep 3");
+    Log::Capture capture;
+    const auto started = std::chrono::steady_clock::now();
+    // Still running: error output is not looked at.
+    EXPECT_EQ(runToolProcess(simctl, {"list"}), "partial");
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(elapsed, 450ms);
+    EXPECT_LT(elapsed, 2s);
+    EXPECT_TRUE(capture.contains("Error waiting for process to complete " + simctl.toLocalFile() +
+                                 " list"));
+}
+
+TEST_F(ToolRunner, ABackgroundGrandchildDoesNotHoldTheCall)
+{
+    setToolProcessTimeout(1s);
+    const QUrl simctl = tool("echo listed; sleep 5 &");
+    Log::Capture capture;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(runToolProcess(simctl, {"list"}), "listed");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms);
+}
+
+TEST(ProcessRunner, ReturnsTrimmedOutputAndPassesLaunchErrors)
+{
+    EXPECT_EQ(runProcess("/bin/echo", {"abc"}), "abc");
+    EXPECT_EQ(runProcess("/bin/true", {}), QString(""));
+    EXPECT_EQ(runProcess("/bin/sh", {"-c", "echo out; echo err >&2; exit 4"}), "out");
+    EXPECT_EQ(runProcess("/bin/sh", {"-c", "printf '\\377'"}), std::nullopt);
+
+    Log::Capture capture;
+    EXPECT_THROW(runProcess("/nonexistent/tool", {"-p"}), LaunchError);
+    EXPECT_TRUE(capture.contains("Error running process: "));
+    EXPECT_TRUE(capture.contains("/nonexistent/tool -p"));
+}
