@@ -179,3 +179,38 @@ TEST(FakeSimctlLifecycle, PreviewsSetIsDeletedOnItsOwn)
     EXPECT_TRUE(deviceUdids(previews).isEmpty());
     EXPECT_TRUE(small.tree.device(small.udid).has_value());
 }
+
+TEST(FakeSimctlLifecycle, BootedAllAndUnavailableSelectTheirDevices)
+{
+    SmallTree small;
+    EXPECT_TRUE(
+        small.simctl({"ui", "booted", "appearance"}).err.contains("No devices are booted."));
+    const QString other = small.tree.addDevice({"iPhone 15", {}, "iOS 17.5", true, {}});
+    const QString stale = small.tree.addDevice({"iPhone 14", {}, "iOS 16.0"});
+    EXPECT_EQ(small.simctl({"ui", "booted", "appearance", "dark"}).exitCode, 0);
+    EXPECT_EQ(small.tree.deviceExtras(other).value("appearance"), QVariant("dark"));
+    // Lower-case UDIDs name the same device.
+    EXPECT_EQ(small.simctl({"ui", other.toLower(), "appearance"}).out, "dark\n");
+
+    const RunResult unbootable = small.simctl({"boot", stale});
+    EXPECT_NE(unbootable.exitCode, 0);
+    EXPECT_TRUE(unbootable.err.contains("unavailable"));
+    EXPECT_EQ(small.simctl({"delete", "unavailable"}).exitCode, 0);
+    EXPECT_FALSE(small.tree.device(stale).has_value());
+    EXPECT_TRUE(small.tree.device(small.udid).has_value());
+
+    EXPECT_EQ(small.simctl({"shutdown", "all"}).exitCode, 0);
+    EXPECT_FALSE(small.tree.device(other)->isBooted());
+    EXPECT_EQ(small.simctl({"erase", "all"}).exitCode, 0);
+
+    const RunResult notBundle = small.simctl({"install", small.udid, small.tree.root()});
+    EXPECT_NE(notBundle.exitCode, 0);
+    ASSERT_TRUE(small.tree.boot(small.udid));
+    EXPECT_TRUE(small.simctl({"install", small.udid, small.tree.root() + "/none.app"})
+                    .err.contains("Failed to get bundle ID"));
+    EXPECT_TRUE(small.simctl({"launch", small.udid, "com.example.none"})
+                    .err.contains("The request to open \"com.example.none\" failed."));
+    EXPECT_EQ(small.simctl({"delete", "all"}).exitCode, 0);
+    EXPECT_TRUE(deviceUdids(small.tree.devicesDir()).isEmpty());
+    EXPECT_TRUE(small.tree.processes().isEmpty());
+}
