@@ -1,0 +1,234 @@
+#include "common/TestSupport.h"
+#include "core/Uuid.h"
+#include "model/ActivityMonitor.h"
+#include "platform/ChildProcess.h"
+#include "platform/SystemPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <thread>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kDevice = "5B8A2C2E-0A8D-4E5C-9D55-7B3C1C1C9A01";
+const QString kApplication = "0F4E9A7B-7C1D-4B6E-8E27-2D9D1E4A3B02";
+
+QString simulatorLine(const QString &pid, const QString &uuid)
+{
+    return "  " + pid + " ??  0:01.50 launchd_sim /Users/u/Library/Developer/CoreSimulator/Devices/" +
+           uuid + "/data/var/run/launchd_bootstrap.plist";
+}
+
+QString applicationPath(const QString &device, const QString &application,
+                        const QString &tail = "Foo.app/Foo")
+{
+    return "/Users/u/Library/Developer/CoreSimulator/Devices/" + device +
+           "/data/Containers/Bundle/Application/" + application + "/" + tail;
+}
+
+class ActivityMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_savedPaths = SystemPaths::current();
+        SystemPaths paths = m_savedPaths;
+        paths.ps = m_dir.path() + "/ps";
+        SystemPaths::setCurrent(paths);
+        m_monitor = ActivityMonitor::make([this] { return m_now; });
+    }
+    void TearDown() override { SystemPaths::setCurrent(m_savedPaths); }
+
+    // A ps that counts its runs and prints the given lines.
+    void setProcessList(const QStringList &lines)
+    {
+        test::writeFile(m_dir.path() + "/list", lines.join('\n').toUtf8());
+        test::writeScript(m_dir.path() + "/ps", "echo run >> '" + m_dir.path() +
+                                                    "/runs'\ncat '" + m_dir.path() + "/list'");
+    }
+    int runs() const { return test::readFile(m_dir.path() + "/runs").count("run\n"); }
+
+    QTemporaryDir m_dir;
+    SystemPaths m_savedPaths;
+    ActivityMonitor::TimePoint m_now = ActivityMonitor::TimePoint() + std::chrono::hours(1000);
+    std::shared_ptr<ActivityMonitor> m_monitor;
+};
+
+} // namespace
+
+TEST(ActivityMonitorParsing, SimulatorLines)
+{
+    const auto process = ActivityMonitor::parseSimulatorProcess(simulatorLine("1234", kDevice));
+    ASSERT_TRUE(process);
+    EXPECT_EQ(process->pid, 1234);
+    EXPECT_EQ(uuidString(process->deviceUUID), kDevice);
+
+    EXPECT_FALSE(ActivityMonitor::parseSimulatorProcess(simulatorLine("1234", kDevice.toLower())));
+    // 36 allowed characters that are no UUID.
+    EXPECT_FALSE(ActivityMonitor::parseSimulatorProcess(
+        simulatorLine("1234", "ZZZZZZZZ-0A8D-4E5C-9D55-7B3C1C1C9A01")));
+    EXPECT_FALSE(ActivityMonitor::parseSimulatorProcess(simulatorLine("2147483648", kDevice)));
+    EXPECT_EQ(ActivityMonitor::parseSimulatorProcess(simulatorLine("2147483647", kDevice))->pid,
+              2147483647);
+    // The Linux ps columns.
+    EXPECT_TRUE(ActivityMonitor::parseSimulatorProcess(
+        "4321 ?        00:00:00 launchd_sim /home/u/Library/Developer/CoreSimulator/Devices/" +
+        kDevice + "/data/var/run/launchd_bootstrap.plist"));
+    // An application line is no simulator.
+    EXPECT_FALSE(ActivityMonitor::parseSimulatorProcess(
+        "1 ?? 0:00 " + applicationPath(kDevice, kApplication)));
+}
+
+TEST(ActivityMonitorParsing, ApplicationLines)
+{
+    const QString path = applicationPath(kDevice, kApplication);
+    const auto process = ActivityMonitor::parseApplicationProcess("  77 ??  0:00.10 " + path);
+    ASSERT_TRUE(process);
+    EXPECT_EQ(process->pid, 77);
+    EXPECT_EQ(process->url, QUrl::fromLocalFile(path));
+    EXPECT_EQ(uuidString(process->deviceUUID), kDevice);
+    EXPECT_EQ(uuidString(process->applicationUUID), kApplication);
+
+    EXPECT_TRUE(ActivityMonitor::parseApplicationProcess(
+        "77 ?? 0:00 " + applicationPath(kDevice, kApplication, "Foo.app/")));
+    EXPECT_FALSE(ActivityMonitor::parseApplicationProcess(
+        "77 ?? 0:00 " + applicationPath(kDevice, kApplication, "Foo.app")));
+    EXPECT_FALSE(ActivityMonitor::parseApplicationProcess(
+        "77 ?? 0:00 " + applicationPath(kDevice.toLower(), kApplication)));
+    EXPECT_FALSE(ActivityMonitor::parseApplicationProcess("2147483648 ?? 0:00 " + path));
+    EXPECT_FALSE(ActivityMonitor::parseApplicationProcess("?? 0:00 " + path));
+}
+
+TEST(ActivityMonitorParsing, ProcessListKeepsOrderAndSplitsAllNewlines)
+{
+    const QString other = "5B8A2C2E-0A8D-4E5C-9D55-7B3C1C1C9A99";
+    const QString output = simulatorLine("1", kDevice) + "\r\n" + "2 ?? 0:00 " +
+                           applicationPath(kDevice, kApplication) + "\n" + "3 ?? 0:00 /bin/zsh" +
+                           QChar(0x2028) + simulatorLine("4", other);
+    const auto list = ActivityMonitor::parseProcessList(output);
+    ASSERT_EQ(list.simulators.size(), 2u);
+    EXPECT_EQ(list.simulators[0].pid, 1);
+    EXPECT_EQ(uuidString(list.simulators[1].deviceUUID), other);
+    ASSERT_EQ(list.applications.size(), 1u);
+    EXPECT_EQ(list.applications[0].pid, 2);
+}
+
+TEST_F(ActivityMonitorTest, AnswersStayFreshForTwoSeconds)
+{
+    setProcessList({simulatorLine("1234", kDevice),
+                    "99 ?? 0:00 " + applicationPath(kDevice, kApplication)});
+    const QUuid device = *parseUuid(kDevice);
+
+    EXPECT_EQ(m_monitor->simulatorProcess(device)->pid, 1234);
+    EXPECT_EQ(m_monitor->lastCheck(), m_now);
+    m_now += 1500ms;
+    EXPECT_EQ(m_monitor->applicationProcess(*parseUuid(kApplication))->pid, 99);
+    EXPECT_EQ(runs(), 1);
+
+    // Exactly two seconds after the check is still fresh.
+    m_now += 500ms;
+    m_monitor->simulatorProcess(device);
+    EXPECT_EQ(runs(), 1);
+    m_now += 1ms;
+    m_monitor->simulatorProcess(device);
+    EXPECT_EQ(runs(), 2);
+
+    m_monitor->markOutOfDate();
+    EXPECT_EQ(m_monitor->lastCheck(), ActivityMonitor::TimePoint());
+    EXPECT_FALSE(m_monitor->simulatorProcess(*parseUuid(kApplication)));
+    EXPECT_EQ(runs(), 3);
+}
+
+TEST_F(ActivityMonitorTest, FailingPsKeepsTheListsAndCountsAsACheck)
+{
+    setProcessList({simulatorLine("1234", kDevice)});
+    m_monitor->refreshProcesses();
+    ASSERT_EQ(m_monitor->simulatorProcesses().size(), 1u);
+
+    QFile::remove(m_dir.path() + "/ps");
+    m_now += 10s;
+    EXPECT_TRUE(m_monitor->simulatorProcess(*parseUuid(kDevice)));
+    EXPECT_EQ(m_monitor->lastCheck(), m_now);
+
+    // Output that is no UTF-8 keeps them too.
+    test::writeScript(m_dir.path() + "/ps", "printf '\\377\\376'");
+    m_monitor->refreshProcesses();
+    EXPECT_EQ(m_monitor->simulatorProcesses().size(), 1u);
+
+    // An answer without CoreSimulator empties both.
+    test::writeScript(m_dir.path() + "/ps", "echo '1 ?? 0:00 /sbin/launchd'");
+    m_monitor->refreshProcesses();
+    EXPECT_TRUE(m_monitor->simulatorProcesses().empty());
+    EXPECT_TRUE(m_monitor->applicationProcesses().empty());
+}
+
+TEST_F(ActivityMonitorTest, ConcurrentQuestionsRunPsOnce)
+{
+    setProcessList({simulatorLine("1234", kDevice)});
+    const QUuid device = *parseUuid(kDevice);
+    std::vector<std::thread> threads;
+    std::atomic<int> found{0};
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&] {
+            for (int j = 0; j < 20; ++j)
+                if (m_monitor->simulatorProcess(device))
+                    ++found;
+        });
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(runs(), 1);
+    EXPECT_GT(found.load(), 0);
+}
+
+// The real process list, with stand-ins whose command lines look like a
+// booted simulator and an application in it.
+TEST(ActivityMonitorSystem, RealPsFindsSimulatorAndApplication)
+{
+    QTemporaryDir dir;
+    const QString devices = dir.path() + "/Library/Developer/CoreSimulator/Devices/" + kDevice;
+    const QString bundle =
+        devices + "/data/Containers/Bundle/Application/" + kApplication + "/Foo.app";
+    QDir().mkpath(bundle);
+    QDir().mkpath(devices + "/data/var/run");
+    const QString fifo = devices + "/data/var/run/launchd_bootstrap.plist";
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const QString sleep = QStandardPaths::findExecutable("sleep");
+    ASSERT_FALSE(sleep.isEmpty());
+    ASSERT_TRUE(QFile::copy(sleep, bundle + "/Foo"));
+    QFile::setPermissions(bundle + "/Foo", QFile::ExeOwner | QFile::ReadOwner);
+
+    // cat waits on the fifo, so the command line stays "launchd_sim <path>".
+    ChildProcess simulator;
+    simulator.setExecutablePath("/bin/bash");
+    simulator.setArguments({"-c", "exec -a launchd_sim cat '" + fifo + "'"});
+    simulator.launch();
+    ChildProcess application;
+    application.setExecutablePath(bundle + "/Foo");
+    application.setArguments({"30"});
+    application.launch();
+
+    auto monitor = ActivityMonitor::make();
+    const bool found = test::waitUntil([&] {
+        monitor->refreshProcesses();
+        return monitor->simulatorProcess(*parseUuid(kDevice)) &&
+               monitor->applicationProcess(*parseUuid(kApplication));
+    });
+    EXPECT_TRUE(found);
+    if (found) {
+        EXPECT_EQ(monitor->simulatorProcess(*parseUuid(kDevice))->pid,
+                  simulator.processIdentifier());
+        EXPECT_EQ(monitor->applicationProcess(*parseUuid(kApplication))->pid,
+                  application.processIdentifier());
+    }
+    simulator.interrupt();
+    application.interrupt();
+    simulator.waitUntilExit(5s);
+    application.waitUntilExit(5s);
+}
