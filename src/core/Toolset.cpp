@@ -174,7 +174,26 @@ std::shared_ptr<Toolset> Toolset::make(const QUrl &xcodePath)
 
     if (!QFileInfo::exists(pathOf(toolset->m_simctlPath)))
         return nullptr;
+
+    toolset->m_monitor = DirectoryMonitor::make(toolset->bundlePath());
+    toolset->m_monitor->setDelegate(toolset);
+    toolset->m_monitor->startMonitoring();
     return toolset;
+}
+
+Toolset::~Toolset()
+{
+    if (m_monitor)
+        m_monitor->stop();
+}
+
+void Toolset::directoryMonitorDidObserveChange(const std::shared_ptr<DirectoryMonitor> &)
+{
+    // Entries added or removed beside an unchanged build are no concern.
+    if (xcodeBuildVersion(m_xcodePath) == m_build)
+        return;
+    Log::toolset().info("Xcode at path %@ was moved on disk", bundlePath());
+    postNotification(didBecomeInvalid, shared_from_this());
 }
 
 QString Toolset::bundlePath() const

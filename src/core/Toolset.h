@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/DirectoryMonitor.h"
 #include "platform/Object.h"
 
 #include <QString>
@@ -19,8 +20,9 @@ class ChildProcess;
 class DeviceWatching;
 
 // One installed Xcode: where its bundle and simctl lie, its version and
-// build, and which simctl capabilities it offers.
-class Toolset : public Object {
+// build, and which simctl capabilities it offers. It watches its bundle and
+// posts didBecomeInvalid when the bundle moves or changes its build.
+class Toolset : public Object, public DirectoryMonitorDelegate {
 public:
     static constexpr const char *didBecomeInvalid =
         "com.quendrith.corvane.toolset.didBecomeInvalid";
@@ -70,6 +72,7 @@ public:
 
     // Nothing when the bundle or its simctl is missing.
     static std::shared_ptr<Toolset> make(const QUrl &xcodePath);
+    ~Toolset() override;
 
     QUrl xcodePath() const { return m_xcodePath; }
     QUrl simctlPath() const { return m_simctlPath; }
@@ -101,6 +104,10 @@ public:
     // Newest version first; equal versions keep their order.
     static void sortNewestFirst(std::vector<std::shared_ptr<Toolset>> &toolsets);
 
+    // Called on the monitor queue for every change of the bundle's folder.
+    void
+    directoryMonitorDidObserveChange(const std::shared_ptr<DirectoryMonitor> &monitor) override;
+
 private:
     Toolset() = default;
     QString bundlePath() const;
@@ -115,6 +122,9 @@ private:
 
     mutable std::mutex m_mutex;
     std::shared_ptr<DeviceWatching> m_deviceWatcher;
+
+    // Set once by make(), before the toolset is shared.
+    std::shared_ptr<DirectoryMonitor> m_monitor;
 
     friend bool operator==(const Toolset &a, const Toolset &b);
 };

@@ -1,0 +1,108 @@
+#include "model/InstalledRuntimes.h"
+
+#include "platform/PropertyList.h"
+#include "platform/SystemPaths.h"
+
+#include <QFile>
+#include <QVariantList>
+#include <QVariantMap>
+
+namespace corvane {
+
+namespace {
+
+struct CoreSimulatorImage {
+    QString uuid;
+    QVariantMap path;
+    QString build;
+    QString platformIdentifier;
+    QString bundleIdentifier;
+};
+
+bool isString(const QVariant &value)
+{
+    return value.typeId() == QMetaType::QString;
+}
+
+bool isMap(const QVariant &value)
+{
+    return value.typeId() == QMetaType::QVariantMap;
+}
+
+std::optional<QString> stringField(const QVariantMap &map, const QString &key)
+{
+    const auto it = map.find(key);
+    if (it == map.end() || !isString(*it))
+        return std::nullopt;
+    return it->toString();
+}
+
+std::optional<CoreSimulatorImage> decodeImage(const QVariant &value)
+{
+    if (!isMap(value))
+        return std::nullopt;
+    const QVariantMap image = value.toMap();
+    const auto uuid = stringField(image, "uuid");
+    const auto path = image.value("path");
+    const auto info = image.value("runtimeInfo");
+    if (!uuid || !isMap(path) || !isMap(info))
+        return std::nullopt;
+    const QVariantMap pathMap = path.toMap();
+    for (const auto &entry : pathMap)
+        if (!isString(entry))
+            return std::nullopt;
+    const QVariantMap infoMap = info.toMap();
+    const auto build = stringField(infoMap, "build");
+    const auto platform = stringField(infoMap, "platformIdentifier");
+    const auto bundle = stringField(infoMap, "bundleIdentifier");
+    if (!build || !platform || !bundle)
+        return std::nullopt;
+    return CoreSimulatorImage{*uuid, pathMap, *build, *platform, *bundle};
+}
+
+// Every key is required: one incomplete image spoils the whole list.
+std::optional<std::vector<CoreSimulatorImage>> decode(const QByteArray &data)
+{
+    const auto root = PropertyList::parse(data);
+    if (!root || !isMap(*root))
+        return std::nullopt;
+    const QVariant images = root->toMap().value("images");
+    if (images.typeId() != QMetaType::QVariantList)
+        return std::nullopt;
+    std::vector<CoreSimulatorImage> result;
+    for (const auto &value : images.toList()) {
+        auto image = decodeImage(value);
+        if (!image)
+            return std::nullopt;
+        result.push_back(std::move(*image));
+    }
+    return result;
+}
+
+} // namespace
+
+std::vector<Runtime> installedRuntimes()
+{
+    QFile file(SystemPaths::current().coreSimulatorImages);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const auto images = decode(file.readAll());
+    if (!images)
+        return {};
+
+    std::vector<Runtime> runtimes;
+    for (const auto &image : *images) {
+        QString identifier = image.bundleIdentifier;
+        identifier.remove(QStringLiteral("com.apple.CoreSimulator.SimRuntime."));
+        const qsizetype dash = identifier.indexOf('-');
+        if (dash < 0)
+            continue;
+        const auto system = Runtime::systemFromName(identifier.left(dash));
+        if (!system)
+            continue;
+        runtimes.emplace_back(*system, identifier.mid(dash + 1).replace('-', '.'));
+    }
+    return runtimes;
+}
+
+} // namespace corvane
