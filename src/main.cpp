@@ -1,3 +1,4 @@
+#include "core/CorvaneSettings.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
 
@@ -47,6 +48,7 @@ void quitOnSignals(QApplication &app)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    corvane::CorvaneSettings::shared()->registerCommonSettings();
     QApplication::setApplicationName("Corvane");
     QApplication::setOrganizationDomain("quendrith.com");
     QApplication::setQuitOnLastWindowClosed(false);
