@@ -17,7 +17,8 @@ QString processList()
     const QString devices = "/Users/developer/Library/Developer/CoreSimulator/Devices/";
     QStringList lines;
     for (int i = 0; i < 3000; ++i) {
-        const QString head = QString("%1 ??         0:%2.%3 ").arg(1000 + i, 6).arg(i % 60).arg(i % 100);
+        const QString head =
+            QString("%1 ??         0:%2.%3 ").arg(1000 + i, 6).arg(i % 60).arg(i % 100);
         if (i % 30 == 0) {
             lines << head + "launchd_sim " + devices + newUuidString() +
                          "/data/var/run/launchd_bootstrap.plist";
@@ -30,8 +31,9 @@ QString processList()
                          "XPCServices/com.apple.CoreSimulator.CoreSimulatorService.xpc/Contents/"
                          "MacOS/com.apple.CoreSimulator.CoreSimulatorService";
         } else {
-            lines << head + "/System/Library/PrivateFrameworks/SkyLight.framework/Resources/"
-                            "WindowServer -daemon --flag-" +
+            lines << head +
+                         "/System/Library/PrivateFrameworks/SkyLight.framework/Resources/"
+                         "WindowServer -daemon --flag-" +
                          QString::number(i);
         }
     }

@@ -23,8 +23,9 @@ const QString kApplication = "0F4E9A7B-7C1D-4B6E-8E27-2D9D1E4A3B02";
 
 QString simulatorLine(const QString &pid, const QString &uuid)
 {
-    return "  " + pid + " ??  0:01.50 launchd_sim /Users/u/Library/Developer/CoreSimulator/Devices/" +
-           uuid + "/data/var/run/launchd_bootstrap.plist";
+    return "  " + pid +
+           " ??  0:01.50 launchd_sim /Users/u/Library/Developer/CoreSimulator/Devices/" + uuid +
+           "/data/var/run/launchd_bootstrap.plist";
 }
 
 QString applicationPath(const QString &device, const QString &application,
@@ -50,8 +51,8 @@ protected:
     void setProcessList(const QStringList &lines)
     {
         test::writeFile(m_dir.path() + "/list", lines.join('\n').toUtf8());
-        test::writeScript(m_dir.path() + "/ps", "echo run >> '" + m_dir.path() +
-                                                    "/runs'\ncat '" + m_dir.path() + "/list'");
+        test::writeScript(m_dir.path() + "/ps", "echo run >> '" + m_dir.path() + "/runs'\ncat '" +
+                                                    m_dir.path() + "/list'");
     }
     int runs() const { return test::readFile(m_dir.path() + "/runs").count("run\n"); }
 
@@ -82,8 +83,8 @@ TEST(ActivityMonitorParsing, SimulatorLines)
         "4321 ?        00:00:00 launchd_sim /home/u/Library/Developer/CoreSimulator/Devices/" +
         kDevice + "/data/var/run/launchd_bootstrap.plist"));
     // An application line is no simulator.
-    EXPECT_FALSE(ActivityMonitor::parseSimulatorProcess(
-        "1 ?? 0:00 " + applicationPath(kDevice, kApplication)));
+    EXPECT_FALSE(ActivityMonitor::parseSimulatorProcess("1 ?? 0:00 " +
+                                                        applicationPath(kDevice, kApplication)));
 }
 
 TEST(ActivityMonitorParsing, ApplicationLines)
@@ -122,8 +123,8 @@ TEST(ActivityMonitorParsing, ProcessListKeepsOrderAndSplitsAllNewlines)
 
 TEST_F(ActivityMonitorTest, AnswersStayFreshForTwoSeconds)
 {
-    setProcessList({simulatorLine("1234", kDevice),
-                    "99 ?? 0:00 " + applicationPath(kDevice, kApplication)});
+    setProcessList(
+        {simulatorLine("1234", kDevice), "99 ?? 0:00 " + applicationPath(kDevice, kApplication)});
     const QUuid device = *parseUuid(kDevice);
 
     EXPECT_EQ(m_monitor->simulatorProcess(device)->pid, 1234);
