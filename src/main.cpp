@@ -1,4 +1,6 @@
 #include "core/CorvaneSettings.h"
+#include "core/ToolsetManager.h"
+#include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
 
@@ -57,6 +59,8 @@ int main(int argc, char *argv[])
     const auto paths = corvane::SystemPaths::current();
     corvane::Log::setFile(paths.programSupportDir() + "/Logs/Corvane.log");
     corvane::Log::general().info("Corvane starting");
+    // Finding and choosing the Xcode runs where the root menu will be built.
+    corvane::DispatchQueue::userInitiated()->async([] { corvane::ToolsetManager::shared(); });
 
     QMenu menu;
     QObject::connect(menu.addAction(QObject::tr("Quit")), &QAction::triggered, &app,

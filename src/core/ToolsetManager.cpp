@@ -19,7 +19,13 @@ namespace corvane {
 namespace {
 
 std::recursive_mutex g_sharedMutex;
-std::shared_ptr<ToolsetManager> g_shared;
+// Never destroyed: the manager lives as long as the program, and its monitors
+// must not stop while static state is torn down at exit.
+std::shared_ptr<ToolsetManager> &sharedSlot()
+{
+    static auto *slot = new std::shared_ptr<ToolsetManager>;
+    return *slot;
+}
 
 std::mutex g_factoryMutex;
 ToolsetManager::DeviceWatcherFactory g_factory;
@@ -82,11 +88,12 @@ std::shared_ptr<ToolsetManager> ToolsetManager::shared()
     // Recursive, so that an observer of the first selection may ask for the
     // manager on the constructing thread; other threads wait for it.
     std::lock_guard lock(g_sharedMutex);
-    if (!g_shared) {
-        g_shared.reset(new ToolsetManager);
-        g_shared->start();
+    auto &slot = sharedSlot();
+    if (!slot) {
+        slot.reset(new ToolsetManager);
+        slot->start();
     }
-    return g_shared;
+    return slot;
 }
 
 void ToolsetManager::resetShared()
@@ -94,7 +101,7 @@ void ToolsetManager::resetShared()
     std::shared_ptr<ToolsetManager> previous;
     {
         std::lock_guard lock(g_sharedMutex);
-        previous = std::move(g_shared);
+        previous = std::move(sharedSlot());
     }
     if (previous)
         previous->stop();
@@ -359,8 +366,8 @@ void ToolsetManager::switchToCurrent()
 std::optional<QString> ToolsetManager::readXcodeSelectLink()
 {
     std::error_code error;
-    const auto destination =
-        std::filesystem::read_symlink(SystemPaths::current().xcodeSelectLink().toStdString(), error);
+    const auto destination = std::filesystem::read_symlink(
+        SystemPaths::current().xcodeSelectLink().toStdString(), error);
     if (error)
         return std::nullopt;
     return QString::fromStdString(destination.string());

@@ -50,11 +50,12 @@ protected:
         });
         for (const char *name :
              {ToolsetManager::availableToolsetsDidChange, ToolsetManager::currentDidChange})
-            m_tokens.push_back(observeNotification(name, nullptr, [this](const Notification &n,
-                                                                         const ObjectPtr &) {
-                std::lock_guard lock(m_mutex);
-                m_posted << (n.name == ToolsetManager::currentDidChange ? "current" : "available");
-            }));
+            m_tokens.push_back(observeNotification(
+                name, nullptr, [this](const Notification &n, const ObjectPtr &) {
+                    std::lock_guard lock(m_mutex);
+                    m_posted << (n.name == ToolsetManager::currentDidChange ? "current"
+                                                                            : "available");
+                }));
     }
 
     void TearDown() override
