@@ -1,16 +1,14 @@
 #include "common/TestSupport.h"
 #include "core/Uuid.h"
 #include "model/ActivityMonitor.h"
-#include "platform/ChildProcess.h"
+#include "fixtures/FixtureTree.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <thread>
 
 using namespace corvane;
@@ -188,48 +186,34 @@ TEST_F(ActivityMonitorTest, ConcurrentQuestionsRunPsOnce)
     EXPECT_GT(found.load(), 0);
 }
 
-// The real process list, with stand-ins whose command lines look like a
-// booted simulator and an application in it.
-TEST(ActivityMonitorSystem, RealPsFindsSimulatorAndApplication)
+// The simulated Xcode boots a device and launches an application; the real
+// process list shows both.
+TEST(ActivityMonitorSystem, RealPsFindsTheFakesSimulatorAndApplication)
 {
-    QTemporaryDir dir;
-    const QString devices = dir.path() + "/Library/Developer/CoreSimulator/Devices/" + kDevice;
-    const QString bundle =
-        devices + "/data/Containers/Bundle/Application/" + kApplication + "/Foo.app";
-    QDir().mkpath(bundle);
-    QDir().mkpath(devices + "/data/var/run");
-    const QString fifo = devices + "/data/var/run/launchd_bootstrap.plist";
-    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-    const QString sleep = QStandardPaths::findExecutable("sleep");
-    ASSERT_FALSE(sleep.isEmpty());
-    ASSERT_TRUE(QFile::copy(sleep, bundle + "/Foo"));
-    QFile::setPermissions(bundle + "/Foo", QFile::ExeOwner | QFile::ReadOwner);
+    fixture::FixtureTree tree;
+    tree.addXcode();
+    tree.addRuntime("iOS", "17.5");
+    const QString udid = tree.addDevice({"iPhone", "iPhone 15 Pro", "iOS 17.5"});
+    fixture::AppSpec spec;
+    spec.identifier = "com.example.sample";
+    spec.name = "Sample";
+    const fixture::AppInstall install = tree.installApp(udid, spec);
+    ASSERT_TRUE(tree.boot(udid));
+    const pid_t pid = tree.launchApp(udid, spec.identifier);
+    ASSERT_GT(pid, 0);
 
-    // cat waits on the fifo, so the command line stays "launchd_sim <path>".
-    ChildProcess simulator;
-    simulator.setExecutablePath("/bin/bash");
-    simulator.setArguments({"-c", "exec -a launchd_sim cat '" + fifo + "'"});
-    simulator.launch();
-    ChildProcess application;
-    application.setExecutablePath(bundle + "/Foo");
-    application.setArguments({"30"});
-    application.launch();
-
+    const SystemPaths saved = SystemPaths::current();
+    SystemPaths::setCurrent(tree.paths());
     auto monitor = ActivityMonitor::make();
-    const bool found = test::waitUntil([&] {
-        monitor->refreshProcesses();
-        return monitor->simulatorProcess(*parseUuid(kDevice)) &&
-               monitor->applicationProcess(*parseUuid(kApplication));
-    });
-    EXPECT_TRUE(found);
-    if (found) {
-        EXPECT_EQ(monitor->simulatorProcess(*parseUuid(kDevice))->pid,
-                  simulator.processIdentifier());
-        EXPECT_EQ(monitor->applicationProcess(*parseUuid(kApplication))->pid,
-                  application.processIdentifier());
-    }
-    simulator.interrupt();
-    application.interrupt();
-    simulator.waitUntilExit(5s);
-    application.waitUntilExit(5s);
+    monitor->refreshProcesses();
+    SystemPaths::setCurrent(saved);
+
+    const auto simulator = monitor->simulatorProcess(*parseUuid(udid));
+    ASSERT_TRUE(simulator);
+    EXPECT_GT(simulator->pid, 0);
+    const auto application = monitor->applicationProcess(*parseUuid(install.bundleUuid));
+    ASSERT_TRUE(application);
+    EXPECT_EQ(application->pid, pid);
+    EXPECT_EQ(uuidString(application->deviceUUID), udid);
+    EXPECT_TRUE(application->url.toLocalFile().startsWith(install.bundlePath + "/"));
 }
