@@ -38,9 +38,8 @@ constexpr std::array<ContentSizeInfo, 12> kContentSizes{{
 
 bool containsAny(const QString &text, std::initializer_list<const char *> needles)
 {
-    return std::any_of(needles.begin(), needles.end(), [&](const char *needle) {
-        return text.contains(QLatin1String(needle));
-    });
+    return std::any_of(needles.begin(), needles.end(),
+                       [&](const char *needle) { return text.contains(QLatin1String(needle)); });
 }
 
 QString readDeviceType(const QString &plistPath)
@@ -58,7 +57,7 @@ QString readDeviceType(const QString &plistPath)
 
 const std::vector<Device::Category> &Device::allCategories()
 {
-    static const std::vector<Category> all{Category::iPhone, Category::iPad, Category::Watch,
+    static const std::vector<Category> all{Category::iPhone, Category::iPad,   Category::Watch,
                                            Category::TV,     Category::Vision, Category::Unknown};
     return all;
 }
@@ -182,9 +181,8 @@ std::shared_ptr<Device> Device::initFromListLine(const QString &line, const Runt
     if (!uuid)
         return nullptr;
 
-    std::shared_ptr<Device> device(new Device(*uuid, match.captured(1),
-                                              statusFromStateText(match.capturedView(3)), runtime,
-                                              toolset));
+    std::shared_ptr<Device> device(new Device(
+        *uuid, match.captured(1), statusFromStateText(match.capturedView(3)), runtime, toolset));
     const QString folder = devicesFolder() + '/' + device->m_udid;
     device->m_url = QUrl::fromLocalFile(folder);
     device->m_applicationDirectory =
@@ -256,9 +254,8 @@ QString Device::imageName(Category category, const QString &deviceIdentifier)
             return QStringLiteral("iPhonePill");
         return QStringLiteral("iPhoneX");
     case Category::iPad:
-        if (containsAny(deviceIdentifier,
-                        {"Air", "mini", "Retina", "9-7-inch", ".iPad-Pro)",
-                         "12-9-inch---2nd-generation", "iPad-2)", "iPad--"}))
+        if (containsAny(deviceIdentifier, {"Air", "mini", "Retina", "9-7-inch", ".iPad-Pro)",
+                                           "12-9-inch---2nd-generation", "iPad-2)", "iPad--"}))
             return QStringLiteral("iPadButton");
         return QStringLiteral("iPadX");
     case Category::Watch:

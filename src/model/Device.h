@@ -51,7 +51,10 @@ public:
         {
             return (m_rawValue & member.m_rawValue) == member.m_rawValue;
         }
-        constexpr Status operator|(Status other) const { return Status(m_rawValue | other.m_rawValue); }
+        constexpr Status operator|(Status other) const
+        {
+            return Status(m_rawValue | other.m_rawValue);
+        }
         constexpr bool operator==(const Status &) const = default;
 
     private:
@@ -144,7 +147,8 @@ public:
     friend bool operator>=(const Device &a, const Device &b) { return !comesBefore(a, b); }
 
 private:
-    Device(QUuid uuid, QString title, Status status, Runtime runtime, std::weak_ptr<Toolset> toolset);
+    Device(QUuid uuid, QString title, Status status, Runtime runtime,
+           std::weak_ptr<Toolset> toolset);
     static bool runtimeOrTitleBefore(const Runtime &ra, const QString &ta, const Runtime &rb,
                                      const QString &tb);
 
