@@ -131,7 +131,7 @@ DeviceWatcher::DeviceMap DeviceWatcher::parseDeviceListText(const QString &text,
     std::optional<QUuid> pendingWatch;
     // Pairs are gathered afresh and set at the end, so that a device kept
     // from an earlier listing holds this listing's partners only.
-    std::map<QUuid, std::vector<QUuid>> pairs;
+    std::map<QUuid, std::vector<QUuid>, UuidLess> pairs;
 
     const auto handleLine = [&](QStringView line) {
         line = line.trimmed();

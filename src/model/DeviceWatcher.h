@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,7 +24,20 @@ class Toolset;
 // with Notifications::deviceListDidChange on the main queue.
 class DeviceWatcher : public Object, public DeviceWatching, public DirectoryMonitorDelegate {
 public:
-    using DeviceMap = std::map<QUuid, DevicePtr>;
+    // QUuid's own order consults the variant on every comparison.
+    struct UuidLess {
+        bool operator()(const QUuid &a, const QUuid &b) const
+        {
+            if (a.data1 != b.data1)
+                return a.data1 < b.data1;
+            if (a.data2 != b.data2)
+                return a.data2 < b.data2;
+            if (a.data3 != b.data3)
+                return a.data3 < b.data3;
+            return std::memcmp(a.data4, b.data4, sizeof a.data4) < 0;
+        }
+    };
+    using DeviceMap = std::map<QUuid, DevicePtr, UuidLess>;
 
     // Lists at once on the caller's thread, posting nothing, then watches.
     static std::shared_ptr<DeviceWatcher> make(const std::shared_ptr<Toolset> &toolset);

@@ -43,7 +43,8 @@ protected:
 
     static DeviceMap parseFile(const QString &name)
     {
-        return parse(QString::fromUtf8(test::readFile(test::realWorldPath("simctl-list-text/" + name))));
+        return parse(
+            QString::fromUtf8(test::readFile(test::realWorldPath("simctl-list-text/" + name))));
     }
 
     static QString pairedListing(const QString &phoneName = "iPhone 15")
@@ -64,8 +65,9 @@ protected:
 
 TEST_F(DeviceListTest, DevicesUnderARuntimeHeading)
 {
-    const auto devices = parse("== Devices ==\n-- iOS 17.0 --\n" + deviceLine("iPhone 15", kPhone, "Booted") +
-                               deviceLine("iPhone 15 Plus", kPhone2));
+    const auto devices =
+        parse("== Devices ==\n-- iOS 17.0 --\n" + deviceLine("iPhone 15", kPhone, "Booted") +
+              deviceLine("iPhone 15 Plus", kPhone2));
     ASSERT_EQ(devices.size(), 2u);
     const auto &phone = devices.at(uuid(kPhone));
     EXPECT_EQ(phone->title(), "iPhone 15");
@@ -74,19 +76,21 @@ TEST_F(DeviceListTest, DevicesUnderARuntimeHeading)
     EXPECT_EQ(devices.at(uuid(kPhone2))->runtime(), Runtime(Runtime::System::iOS, "17.0"));
 
     // Carriage returns, tabs and Unicode line separators split and trim too.
-    const auto crlf = parse("== Devices ==\r\n\t-- iOS 17.0 --\t\r\n\t" + deviceLine("iPhone 15", kPhone).trimmed() +
-                            " \r\n" + QChar(0x2028) + deviceLine("iPhone 15 Plus", kPhone2).trimmed());
+    const auto crlf = parse("== Devices ==\r\n\t-- iOS 17.0 --\t\r\n\t" +
+                            deviceLine("iPhone 15", kPhone).trimmed() + " \r\n" + QChar(0x2028) +
+                            deviceLine("iPhone 15 Plus", kPhone2).trimmed());
     EXPECT_EQ(crlf.size(), 2u);
 }
 
 TEST_F(DeviceListTest, LinesOutsideARuntimeOfTheDevicesSectionAreSkipped)
 {
-    const QString text =
-        deviceLine("Before any section", kPhone) + "== Device Types ==\n" + "-- iOS 17.0 --\n" +
-        deviceLine("In another section", kPhone) + "== Devices ==\n" +
-        deviceLine("Before a runtime", kPhone) + "-- Unavailable: com.apple.CoreSimulator.SimRuntime.iOS-12-1 --\n" +
-        deviceLine("Unavailable", kPhone) + "-- iOS 17.0 --\n" + deviceLine("Listed", kWatch) +
-        "== Devices ==\n" + deviceLine("After a new section heading", kPhone2);
+    const QString text = deviceLine("Before any section", kPhone) + "== Device Types ==\n" +
+                         "-- iOS 17.0 --\n" + deviceLine("In another section", kPhone) +
+                         "== Devices ==\n" + deviceLine("Before a runtime", kPhone) +
+                         "-- Unavailable: com.apple.CoreSimulator.SimRuntime.iOS-12-1 --\n" +
+                         deviceLine("Unavailable", kPhone) + "-- iOS 17.0 --\n" +
+                         deviceLine("Listed", kWatch) + "== Devices ==\n" +
+                         deviceLine("After a new section heading", kPhone2);
     const auto devices = parse(text);
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices.at(uuid(kWatch))->title(), "Listed");
@@ -94,9 +98,10 @@ TEST_F(DeviceListTest, LinesOutsideARuntimeOfTheDevicesSectionAreSkipped)
 
 TEST_F(DeviceListTest, EmptyHeadingsParseOn)
 {
-    const QString text = "== ==\n" + deviceLine("No section", kPhone) + "== Devices ==\n-- iOS 17.0 --\n" +
-                         deviceLine("First", kPhone) + "-- --\n" + deviceLine("No runtime", kPhone2) +
-                         "-- iOS 17.0 --\n" + deviceLine("Second", kWatch) + "==  ==\n" +
+    const QString text = "== ==\n" + deviceLine("No section", kPhone) +
+                         "== Devices ==\n-- iOS 17.0 --\n" + deviceLine("First", kPhone) +
+                         "-- --\n" + deviceLine("No runtime", kPhone2) + "-- iOS 17.0 --\n" +
+                         deviceLine("Second", kWatch) + "==  ==\n" +
                          deviceLine("Empty section", kWatch2);
     const auto devices = parse(text);
     ASSERT_EQ(devices.size(), 2u);
@@ -109,8 +114,9 @@ TEST_F(DeviceListTest, AReListingKeepsTheObjectsAndRefreshesNameAndState)
 {
     const auto first = parse(pairedListing());
     ASSERT_EQ(first.size(), 4u);
-    const QString renamed = QString(pairedListing("My Phone")).replace(
-        deviceLine("My Phone", kPhone), deviceLine("My Phone", kPhone, "Booted"));
+    const QString renamed =
+        QString(pairedListing("My Phone"))
+            .replace(deviceLine("My Phone", kPhone), deviceLine("My Phone", kPhone, "Booted"));
     // A runtime heading that moved does not move a kept device.
     const auto second = parse(QString(renamed).replace("iOS 17.0", "iOS 18.0"), first);
     ASSERT_EQ(second.size(), 4u);
@@ -121,7 +127,8 @@ TEST_F(DeviceListTest, AReListingKeepsTheObjectsAndRefreshesNameAndState)
     EXPECT_EQ(phone->runtime().version(), "17.0");
     EXPECT_EQ(second.at(uuid(kPhone2))->runtime().version(), "17.0");
 
-    const auto third = parse("== Devices ==\n-- iOS 17.0 --\n" + deviceLine("iPhone 15", kPhone), first);
+    const auto third =
+        parse("== Devices ==\n-- iOS 17.0 --\n" + deviceLine("iPhone 15", kPhone), first);
     EXPECT_EQ(third.size(), 1u);
     EXPECT_EQ(third.at(uuid(kPhone)), first.at(uuid(kPhone)));
 }
@@ -149,7 +156,8 @@ TEST_F(DeviceListTest, PairsJoinAWatchWithTheNextMatchedLine)
 
 TEST_F(DeviceListTest, PairingRules)
 {
-    const QString devicesPart = pairedListing().section("== Device Pairs ==", 0, 0) + "== Device Pairs ==\n";
+    const QString devicesPart =
+        pairedListing().section("== Device Pairs ==", 0, 0) + "== Device Pairs ==\n";
     const auto paired = [&](const QString &pairsPart) {
         const auto devices = parse(devicesPart + pairsPart);
         std::vector<std::pair<QUuid, QUuid>> result;
@@ -172,7 +180,9 @@ TEST_F(DeviceListTest, PairingRules)
     EXPECT_EQ(pairs.size(), 2u);
     EXPECT_EQ(pairs[0], std::make_pair(uuid(kPhone2), uuid(kWatch)));
     // A partner that is not listed uses up the pending watch.
-    EXPECT_TRUE(paired(line("Watch: ", kWatch) + line("Phone: ", unlisted) + line("Phone: ", kPhone)).empty());
+    EXPECT_TRUE(
+        paired(line("Watch: ", kWatch) + line("Phone: ", unlisted) + line("Phone: ", kPhone))
+            .empty());
     // Devices only in the reused list do not pair.
     const auto kept = parse(pairedListing());
     const auto devices = parse(devicesPart.section("-- watchOS", 0, 0) + "== Device Pairs ==\n" +
@@ -183,9 +193,12 @@ TEST_F(DeviceListTest, PairingRules)
 
 TEST_F(DeviceListTest, StatusOfALine)
 {
-    EXPECT_EQ(DeviceWatcher::parseDeviceStatus(deviceLine("A", kPhone, "Booted")), Device::Status::booted);
-    EXPECT_EQ(DeviceWatcher::parseDeviceStatus(deviceLine("A", kPhone, "Shutdown")), Device::Status::shutdown);
-    EXPECT_TRUE(DeviceWatcher::parseDeviceStatus(deviceLine("A", kPhone, "Shutting Down")).isEmpty());
+    EXPECT_EQ(DeviceWatcher::parseDeviceStatus(deviceLine("A", kPhone, "Booted")),
+              Device::Status::booted);
+    EXPECT_EQ(DeviceWatcher::parseDeviceStatus(deviceLine("A", kPhone, "Shutdown")),
+              Device::Status::shutdown);
+    EXPECT_TRUE(
+        DeviceWatcher::parseDeviceStatus(deviceLine("A", kPhone, "Shutting Down")).isEmpty());
     EXPECT_TRUE(DeviceWatcher::parseDeviceStatus("Booted").isEmpty());
 }
 
@@ -212,10 +225,12 @@ TEST_F(DeviceListTest, RealWorldListings)
     EXPECT_EQ(parseFile("fastlane__DeviceManagerSimctlOutputXcode8.txt").size(), 15u);
     EXPECT_EQ(parseFile("fastlane-scan__XcrunSimctlListDevicesOutput14.txt").size(), 80u);
 
-    const auto unavailable = parseFile("fastlane__DeviceManagerSimctlOutputXcode10BootedUnavailable.txt");
+    const auto unavailable =
+        parseFile("fastlane__DeviceManagerSimctlOutputXcode10BootedUnavailable.txt");
     EXPECT_EQ(unavailable.size(), 4u);
     for (const auto &[id, device] : unavailable)
-        EXPECT_FALSE(device->status().contains(Device::Status::booted)) << device->title().toStdString();
+        EXPECT_FALSE(device->status().contains(Device::Status::booted))
+            << device->title().toStdString();
 
     const auto xcode11 = parseFile("openbakery__simctl-list-xcode11.txt");
     EXPECT_EQ(xcode11.at(uuid("AD9C7873-8D90-4877-BD71-1BDD2904F913"))->title(), "iPhone Xʀ");

@@ -37,11 +37,13 @@ protected:
     void writeDeviceType(const QString &udid, const QVariant &deviceType)
     {
         QDir().mkpath(deviceFolder(udid));
-        ASSERT_TRUE(PropertyList::writeFile(deviceFolder(udid) + "/device.plist",
-                                            QVariantMap{{"UDID", udid}, {"deviceType", deviceType}}));
+        ASSERT_TRUE(
+            PropertyList::writeFile(deviceFolder(udid) + "/device.plist",
+                                    QVariantMap{{"UDID", udid}, {"deviceType", deviceType}}));
     }
 
-    static DevicePtr make(const QString &line, const Runtime &runtime = {Runtime::System::iOS, "17.0"})
+    static DevicePtr make(const QString &line,
+                          const Runtime &runtime = {Runtime::System::iOS, "17.0"})
     {
         return Device::initFromListLine(line, runtime, nullptr);
     }
@@ -91,7 +93,8 @@ TEST_F(DeviceTest, StatusComesFromTheStateText)
     EXPECT_EQ(make(line("A", kUdid, "Shutdown"))->status(), Device::Status::shutdown);
 
     // Text after the state is ignored.
-    auto unavailable = make(line("iPhone 6", kUdid, "Booted") + " (unavailable, runtime profile not found)");
+    auto unavailable =
+        make(line("iPhone 6", kUdid, "Booted") + " (unavailable, runtime profile not found)");
     ASSERT_TRUE(unavailable);
     EXPECT_EQ(unavailable->title(), "iPhone 6");
     EXPECT_EQ(unavailable->status(), Device::Status::booted);
@@ -121,7 +124,8 @@ TEST_F(DeviceTest, DeviceTypeAndCategoryComeFromDevicePlist)
 
     writeDeviceType(kUdid, "com.apple.CoreSimulator.SimDeviceType.iPhone-Watch-Hybrid");
     auto both = make(line("Hybrid"));
-    EXPECT_EQ(both->deviceIdentifier(), "com.apple.CoreSimulator.SimDeviceType.iPhone-Watch-Hybrid");
+    EXPECT_EQ(both->deviceIdentifier(),
+              "com.apple.CoreSimulator.SimDeviceType.iPhone-Watch-Hybrid");
     EXPECT_EQ(both->category(), Category::iPhone);
 
     const std::pair<const char *, Category> types[] = {
@@ -203,13 +207,20 @@ TEST_F(DeviceTest, RawValuesOfTheEnumerations)
 TEST_F(DeviceTest, OrderIsSystemThenNewerVersionThenTitle)
 {
     using System = Runtime::System;
-    auto ios18 = make(line("iPhone 16", "00000000-0000-4000-8000-000000000001"), {System::iOS, "18.0"});
-    auto ios175 = make(line("iPhone 15", "00000000-0000-4000-8000-000000000002"), {System::iOS, "17.5"});
-    auto ios9 = make(line("iPhone 6", "00000000-0000-4000-8000-000000000003"), {System::iOS, "9.0"});
-    auto watch = make(line("Apple Watch", "00000000-0000-4000-8000-000000000004"), {System::watchOS, "26.0"});
-    auto vision = make(line("Apple Vision Pro", "00000000-0000-4000-8000-000000000005"), {System::visionOS, "1.0"});
-    auto ios18b = make(line("iPhone 16 Pro", "00000000-0000-4000-8000-000000000006"), {System::iOS, "18.0"});
-    auto ios18c = make(line("iphone 9", "00000000-0000-4000-8000-000000000007"), {System::iOS, "18.0"});
+    auto ios18 =
+        make(line("iPhone 16", "00000000-0000-4000-8000-000000000001"), {System::iOS, "18.0"});
+    auto ios175 =
+        make(line("iPhone 15", "00000000-0000-4000-8000-000000000002"), {System::iOS, "17.5"});
+    auto ios9 =
+        make(line("iPhone 6", "00000000-0000-4000-8000-000000000003"), {System::iOS, "9.0"});
+    auto watch = make(line("Apple Watch", "00000000-0000-4000-8000-000000000004"),
+                      {System::watchOS, "26.0"});
+    auto vision = make(line("Apple Vision Pro", "00000000-0000-4000-8000-000000000005"),
+                       {System::visionOS, "1.0"});
+    auto ios18b =
+        make(line("iPhone 16 Pro", "00000000-0000-4000-8000-000000000006"), {System::iOS, "18.0"});
+    auto ios18c =
+        make(line("iphone 9", "00000000-0000-4000-8000-000000000007"), {System::iOS, "18.0"});
 
     EXPECT_TRUE(*ios18 < *ios175);
     EXPECT_TRUE(*ios175 > *ios18);
@@ -233,17 +244,21 @@ TEST_F(DeviceTest, OrderIsSystemThenNewerVersionThenTitle)
 TEST_F(DeviceTest, ImagesFollowCategoryAndDeviceType)
 {
     const std::tuple<Category, const char *, const char *> cases[] = {
-        {Category::iPhone, "com.apple.CoreSimulator.SimDeviceType.iPhone-SE-3rd-generation", "iPhoneButton"},
+        {Category::iPhone, "com.apple.CoreSimulator.SimDeviceType.iPhone-SE-3rd-generation",
+         "iPhoneButton"},
         {Category::iPhone, "com.apple.CoreSimulator.SimDeviceType.iPhone-8-Plus", "iPhoneButton"},
         {Category::iPhone, "com.apple.CoreSimulator.SimDeviceType.iPhone-16", "iPhonePill"},
         {Category::iPhone, "com.apple.CoreSimulator.SimDeviceType.iPhone-15-Pro-Max", "iPhonePill"},
         {Category::iPhone, "com.apple.CoreSimulator.SimDeviceType.iPhone-15", "iPhoneX"},
         {Category::iPhone, "com.apple.CoreSimulator.SimDeviceType.iPhone-X", "iPhoneX"},
         {Category::iPad, "com.apple.CoreSimulator.SimDeviceType.iPad-Air-2", "iPadButton"},
-        {Category::iPad, "com.apple.CoreSimulator.SimDeviceType.iPad--7th-generation-", "iPadButton"},
+        {Category::iPad, "com.apple.CoreSimulator.SimDeviceType.iPad--7th-generation-",
+         "iPadButton"},
         {Category::iPad, "com.apple.CoreSimulator.SimDeviceType.iPad-Pro-11-inch", "iPadX"},
-        {Category::Watch, "com.apple.CoreSimulator.SimDeviceType.Apple-Watch-Ultra-2-49mm", "WatchUltra"},
-        {Category::Watch, "com.apple.CoreSimulator.SimDeviceType.Apple-Watch-Series-9-45mm", "iWatch"},
+        {Category::Watch, "com.apple.CoreSimulator.SimDeviceType.Apple-Watch-Ultra-2-49mm",
+         "WatchUltra"},
+        {Category::Watch, "com.apple.CoreSimulator.SimDeviceType.Apple-Watch-Series-9-45mm",
+         "iWatch"},
         {Category::TV, "com.apple.CoreSimulator.SimDeviceType.Apple-TV-1080p", "TV"},
         {Category::Vision, "com.apple.CoreSimulator.SimDeviceType.Apple-Vision-Pro", "visionPro"},
         {Category::Unknown, "unknown", "iPadX"},
