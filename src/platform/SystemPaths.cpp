@@ -44,6 +44,11 @@ SystemPaths SystemPaths::fromEnvironment()
         fromEnv("CORVANE_APP_SUPPORT",
                 QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)));
     paths.temporaryDir = withoutTrailingSlash(fromEnv("CORVANE_TMPDIR", QDir::tempPath()));
+    paths.configDir = withoutTrailingSlash(
+        fromEnv("CORVANE_CONFIG_DIR",
+                QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)));
+    paths.syncDir =
+        withoutTrailingSlash(fromEnv("CORVANE_SYNC_DIR", paths.programSupportDir() + "/Sync"));
     return paths;
 }
 

@@ -17,6 +17,8 @@ struct SystemPaths {
     QString home;                // CORVANE_HOME, else $HOME
     QString applicationSupport;  // CORVANE_APP_SUPPORT, else the XDG data folder
     QString temporaryDir;        // CORVANE_TMPDIR, else the system's
+    QString configDir;           // CORVANE_CONFIG_DIR, else the XDG config folder
+    QString syncDir; // CORVANE_SYNC_DIR, else <applicationSupport>/com.quendrith.corvane/Sync
 
     static SystemPaths fromEnvironment();
 

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace corvane {
+
+struct DistributedNotification {
+    QString name;
+    QString object; // empty: no object
+    QVariantMap userInfo;
+
+    bool operator==(const DistributedNotification &) const = default;
+};
+
+// Notifications between processes. The default center broadcasts on the D-Bus
+// session bus; tests swap in a recorder.
+class DistributedNotificationCenter
+    : public std::enable_shared_from_this<DistributedNotificationCenter> {
+public:
+    using Handler = std::function<void(const DistributedNotification &)>;
+
+    // Ends its observation when invalidated or released.
+    class Observation {
+    public:
+        Observation(std::weak_ptr<DistributedNotificationCenter> center, quint64 id)
+            : m_center(std::move(center)), m_id(id)
+        {
+        }
+        ~Observation() { invalidate(); }
+        Observation(const Observation &) = delete;
+        Observation &operator=(const Observation &) = delete;
+        void invalidate();
+
+    private:
+        std::mutex m_mutex;
+        std::weak_ptr<DistributedNotificationCenter> m_center;
+        quint64 m_id;
+    };
+    using ObservationPtr = std::shared_ptr<Observation>;
+
+    static constexpr const char *dbusPath = "/com/quendrith/corvane/DistributedNotifications";
+    static constexpr const char *dbusInterface = "com.quendrith.corvane.DistributedNotifications";
+    static constexpr const char *dbusMember = "Posted";
+
+    virtual ~DistributedNotificationCenter() = default;
+
+    static std::shared_ptr<DistributedNotificationCenter> defaultCenter();
+    static void setDefaultCenter(std::shared_ptr<DistributedNotificationCenter> center);
+    // A center on the session bus; without a bus, posting logs once and does nothing.
+    static std::shared_ptr<DistributedNotificationCenter> makeDBusCenter();
+
+    virtual void post(const QString &name, const QString &object, const QVariantMap &userInfo) = 0;
+
+    // Notifications of that name from any process (this one included). The
+    // D-Bus center calls handlers on the main thread.
+    ObservationPtr observe(const QString &name, Handler handler);
+
+protected:
+    DistributedNotificationCenter() = default;
+    // Hands a received notification to the observers of its name.
+    void deliver(const DistributedNotification &notification);
+
+    mutable std::mutex m_mutex;
+
+private:
+    void removeObservation(quint64 id);
+
+    quint64 m_nextId = 0;
+    std::map<quint64, std::pair<QString, std::shared_ptr<Handler>>> m_observers;
+};
+
+} // namespace corvane

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace corvane {
+
+// A defaults domain: the program's own settings in one INI file (through
+// QSettings), or another program's preferences read from its property list.
+// Values set here are found first, then the in-memory registration domain.
+class UserDefaults : public std::enable_shared_from_this<UserDefaults> {
+public:
+    using Handler = std::function<void(const std::optional<QVariant> &newValue)>;
+
+    // Ends its observation when invalidated or released.
+    class Observation {
+    public:
+        Observation(std::weak_ptr<UserDefaults> defaults, quint64 id)
+            : m_defaults(std::move(defaults)), m_id(id)
+        {
+        }
+        ~Observation() { invalidate(); }
+        Observation(const Observation &) = delete;
+        Observation &operator=(const Observation &) = delete;
+        void invalidate();
+
+    private:
+        std::mutex m_mutex;
+        std::weak_ptr<UserDefaults> m_defaults;
+        quint64 m_id;
+    };
+    using ObservationPtr = std::shared_ptr<Observation>;
+
+    // The program's domain: "com.quendrith.corvane.conf" in SystemPaths' configDir.
+    static std::shared_ptr<UserDefaults> standard();
+    static void setStandard(std::shared_ptr<UserDefaults> defaults);
+
+    // The program's domain kept in this INI file.
+    static std::shared_ptr<UserDefaults> withFile(const QString &iniPath);
+
+    // Another program's domain, "<home>/Library/Preferences/<name>.plist", read
+    // afresh on every read because its owner changes it behind our back.
+    static std::shared_ptr<UserDefaults> suite(const QString &name);
+
+    QString filePath() const { return m_path; }
+    bool isSuite() const { return m_isSuite; }
+
+    // The stored value, else the registered one.
+    std::optional<QVariant> object(const QString &key) const;
+    // Texts, and numbers as text; nothing for other kinds.
+    std::optional<QString> string(const QString &key) const;
+    // Also true for "1", "YES", "true" (any case) and non-zero numbers.
+    bool boolean(const QString &key) const;
+    bool hasStoredValue(const QString &key) const;
+
+    void set(const QString &key, const QVariant &value);
+    void remove(const QString &key);
+
+    void registerDefaults(const QVariantMap &defaults);
+    QVariantMap registeredDefaults() const;
+
+    // Called on the writing thread after every set or remove of the key made
+    // through this object; with `initial`, once at once with the current value.
+    ObservationPtr observe(const QString &key, Handler handler, bool initial = false);
+
+    static bool toBoolean(const QVariant &value);
+
+private:
+    UserDefaults(QString path, bool isSuite);
+
+    std::optional<QVariant> storedValue(const QString &key) const;
+    void storeValue(const QString &key, const std::optional<QVariant> &value);
+    void notify(const QString &key);
+    void removeObservation(quint64 id);
+
+    const QString m_path;
+    const bool m_isSuite;
+
+    mutable std::mutex m_mutex;
+    QVariantMap m_registered;
+    quint64 m_nextId = 0;
+    struct Registration {
+        QString key;
+        std::shared_ptr<Handler> handler;
+    };
+    std::map<quint64, Registration> m_observers;
+};
+
+} // namespace corvane
