@@ -34,8 +34,9 @@ struct Listing {
             text += QString("iPhone %1 (com.apple.CoreSimulator.SimDeviceType.iPhone-%1)\n").arg(i);
         text += "== Runtimes ==\n";
         for (int r = 0; r < kRuntimes; ++r)
-            text += QString("iOS %1.0 (%1.0 - 21A328) - com.apple.CoreSimulator.SimRuntime.iOS-%1-0\n")
-                        .arg(r + 1);
+            text +=
+                QString("iOS %1.0 (%1.0 - 21A328) - com.apple.CoreSimulator.SimRuntime.iOS-%1-0\n")
+                    .arg(r + 1);
         text += "== Devices ==\n";
         const int perRuntime = kDevices / kRuntimes;
         for (int r = 0; r < kRuntimes; ++r) {
@@ -54,7 +55,9 @@ struct Listing {
         for (int p = 0; p < kPairs; ++p) {
             const int watch = kDevices - 1 - p;
             text += QString("%1 (active, disconnected)\n").arg(udid(100000 + p));
-            text += QString("    Watch: Apple Watch Series %1 (%2) (Shutdown)\n").arg(watch).arg(udid(watch));
+            text += QString("    Watch: Apple Watch Series %1 (%2) (Shutdown)\n")
+                        .arg(watch)
+                        .arg(udid(watch));
             text += QString("    Phone: iPhone %1 (%2) (Shutdown)\n").arg(p).arg(udid(p));
         }
 
@@ -65,9 +68,10 @@ struct Listing {
         for (int i = 0; i < kDevices; ++i) {
             const QString folder = devices + '/' + udid(i);
             QDir().mkpath(folder);
-            const QString type = i >= kDevices - 2 * (kDevices / kRuntimes)
-                                     ? "com.apple.CoreSimulator.SimDeviceType.Apple-Watch-Series-9-45mm"
-                                     : "com.apple.CoreSimulator.SimDeviceType.iPhone-15-Pro";
+            const QString type =
+                i >= kDevices - 2 * (kDevices / kRuntimes)
+                    ? "com.apple.CoreSimulator.SimDeviceType.Apple-Watch-Series-9-45mm"
+                    : "com.apple.CoreSimulator.SimDeviceType.iPhone-15-Pro";
             if (!PropertyList::writeFile(folder + "/device.plist",
                                          QVariantMap{{"UDID", udid(i)}, {"deviceType", type}}))
                 std::abort();
