@@ -76,7 +76,8 @@ protected:
         m_tree.addRuntime("watchOS", "10.5");
         m_phone = m_tree.addDevice({.name = "iPhone 15", .runtime = "iOS 17.5"});
         m_pad = m_tree.addDevice({.name = "iPad Air (5th generation)", .runtime = "iOS 17.5"});
-        m_watch = m_tree.addDevice({.name = "Apple Watch Series 9 (45mm)", .runtime = "watchOS 10.5"});
+        m_watch =
+            m_tree.addDevice({.name = "Apple Watch Series 9 (45mm)", .runtime = "watchOS 10.5"});
         m_tree.addPair(m_watch, m_phone);
         m_xcode = m_tree.addXcode();
         m_toolset = Toolset::make(QUrl::fromLocalFile(m_xcode));
@@ -263,17 +264,21 @@ TEST_F(DeviceWatcherTest, RealWorldListingsThroughTheFake)
     EXPECT_EQ(partners["Apple Watch - 42mm"], QStringList{"iPhone 6 Plus"});
 
     EXPECT_EQ(listWith(dir.filePath("fastlane__DeviceManagerSimctlOutputXcode8.txt")).size(), 15u);
-    EXPECT_EQ(listWith(dir.filePath("fastlane-scan__XcrunSimctlListDevicesOutput14.txt")).size(), 80u);
+    EXPECT_EQ(listWith(dir.filePath("fastlane-scan__XcrunSimctlListDevicesOutput14.txt")).size(),
+              80u);
     const auto unavailable =
         listWith(dir.filePath("fastlane__DeviceManagerSimctlOutputXcode10BootedUnavailable.txt"));
     EXPECT_EQ(unavailable.size(), 4u);
     for (const auto &[id, device] : unavailable)
         EXPECT_FALSE(device->status().contains(Device::Status::booted));
     const auto xcode11 = listWith(dir.filePath("openbakery__simctl-list-xcode11.txt"));
-    EXPECT_EQ(xcode11.at(QUuid::fromString(QString("AD9C7873-8D90-4877-BD71-1BDD2904F913")))->title(),
-              "iPhone Xʀ");
-    EXPECT_TRUE(listWith(dir.filePath("fastlane-snapshot__xcrun-simctl-list-runtimes-Xcode8.txt")).empty());
-    EXPECT_TRUE(listWith(dir.filePath("fastlane-snapshot__xcrun-simctl-list-runtimes-Xcode9.txt")).empty());
+    EXPECT_EQ(
+        xcode11.at(QUuid::fromString(QString("AD9C7873-8D90-4877-BD71-1BDD2904F913")))->title(),
+        "iPhone Xʀ");
+    EXPECT_TRUE(
+        listWith(dir.filePath("fastlane-snapshot__xcrun-simctl-list-runtimes-Xcode8.txt")).empty());
+    EXPECT_TRUE(
+        listWith(dir.filePath("fastlane-snapshot__xcrun-simctl-list-runtimes-Xcode9.txt")).empty());
 
     // Empty headings do not stop the parse.
     const QString odd = m_tree.root() + "/odd-list.txt";
