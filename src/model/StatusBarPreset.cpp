@@ -258,15 +258,14 @@ std::vector<ObserverPtr> StatusBarPreset::observeStored(const QString &propertyN
                                                         const std::function<void()> &handler)
 {
     const auto call = [handler](const auto &, const auto &) { handler(); };
-    const std::map<QString, Observable<QString> *> texts{
-        {"uniqueIdentifier", &m_uniqueIdentifier},
-        {"title", &m_title},
-        {"time", &m_time},
-        {"dataNetwork", &m_dataNetwork},
-        {"carrierName", &m_carrierName},
-        {"wifiMode", &m_wifiMode},
-        {"cellularMode", &m_cellularMode},
-        {"batteryState", &m_batteryState}};
+    const std::map<QString, Observable<QString> *> texts{{"uniqueIdentifier", &m_uniqueIdentifier},
+                                                         {"title", &m_title},
+                                                         {"time", &m_time},
+                                                         {"dataNetwork", &m_dataNetwork},
+                                                         {"carrierName", &m_carrierName},
+                                                         {"wifiMode", &m_wifiMode},
+                                                         {"cellularMode", &m_cellularMode},
+                                                         {"batteryState", &m_batteryState}};
     const std::map<QString, Observable<qint64> *> numbers{{"wifiBars", &m_wifiBars},
                                                           {"cellularBars", &m_cellularBars},
                                                           {"batteryLevel", &m_batteryLevel}};

@@ -141,8 +141,7 @@ void StatusBarPresetRepository::save()
 {
     writeAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
     auto self = sharedAs<StatusBarPresetRepository>();
-    DispatchQueue::main()->async(
-        [self] { postNotification(didChange, self, QVariantMap{}); });
+    DispatchQueue::main()->async([self] { postNotification(didChange, self, QVariantMap{}); });
 }
 
 } // namespace corvane

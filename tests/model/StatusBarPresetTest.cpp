@@ -29,13 +29,13 @@ protected:
         paths.applicationSupport = m_dir.path() + "/Application Support";
         SystemPaths::setCurrent(paths);
         StatusBarPresetRepository::resetShared();
-        m_observer = observeNotification(
-            StatusBarPresetRepository::didChange, DispatchQueue::main(),
-            [this](const Notification &notification, const ObjectPtr &) {
-                EXPECT_TRUE(DispatchQueue::isMainThread());
-                EXPECT_TRUE(notification.userInfo.isEmpty());
-                ++m_repositoryChanges;
-            });
+        m_observer =
+            observeNotification(StatusBarPresetRepository::didChange, DispatchQueue::main(),
+                                [this](const Notification &notification, const ObjectPtr &) {
+                                    EXPECT_TRUE(DispatchQueue::isMainThread());
+                                    EXPECT_TRUE(notification.userInfo.isEmpty());
+                                    ++m_repositoryChanges;
+                                });
     }
 
     void TearDown() override
@@ -48,7 +48,10 @@ protected:
 
     QString filePath() const { return StatusBarPresetRepository::defaultFilePath(); }
 
-    QJsonArray fileArray() const { return QJsonDocument::fromJson(test::readFile(filePath())).array(); }
+    QJsonArray fileArray() const
+    {
+        return QJsonDocument::fromJson(test::readFile(filePath())).array();
+    }
 
     QTemporaryDir m_dir;
     std::shared_ptr<NotificationObserver> m_observer;
@@ -270,5 +273,6 @@ TEST_F(StatusBarPresetTest, QuickChangesLeaveTheFinalState)
     auto reloaded = StatusBarPresetRepository::shared();
     ASSERT_EQ(reloaded->presets().size(), 1u);
     EXPECT_EQ(reloaded->presets().front()->batteryLevel(), 199);
-    EXPECT_EQ(reloaded->presetWithIdentifier(seed->uniqueIdentifier().toLower()), reloaded->presets().front());
+    EXPECT_EQ(reloaded->presetWithIdentifier(seed->uniqueIdentifier().toLower()),
+              reloaded->presets().front());
 }
