@@ -13,8 +13,8 @@ TEST(CaptureTextTest, StatusBarTimeText)
     EXPECT_EQ(statusBarTimeText("12:05 am"), "00:05");
     EXPECT_EQ(statusBarTimeText("1:2pm"), "13:02");
     EXPECT_EQ(statusBarTimeText("11:59  Pm"), "23:59");
-    for (const char *unchanged : {"9:41", "13:00 PM", "0:10 AM", "9:60 AM", "9:41 AM later",
-                                  "", "١:٠٥ PM"})
+    for (const char *unchanged :
+         {"9:41", "13:00 PM", "0:10 AM", "9:60 AM", "9:41 AM later", "", "١:٠٥ PM"})
         EXPECT_EQ(statusBarTimeText(unchanged), QString(unchanged));
 }
 
