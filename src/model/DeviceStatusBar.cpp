@@ -1,7 +1,11 @@
 #include "model/DeviceStatusBar.h"
 
+#include "core/CorvaneSettings.h"
 #include "core/StringCompare.h"
+#include "core/Toolset.h"
+#include "model/Device.h"
 #include "model/StatusBarPreset.h"
+#include "model/StatusBarPresetRepository.h"
 
 #include <QRegularExpression>
 
@@ -59,6 +63,38 @@ QStringList statusBarOverrideArguments(const StatusBarPreset &preset, const QStr
     if (xcodeVersion && xcodeIsAtLeast(*xcodeVersion, "11.4"))
         arguments << "--operatorName" << QString(preset.carrierName()).replace('-', '_');
     return arguments;
+}
+
+void Device::setStatusBarUsing(const StatusBarPreset &preset)
+{
+    auto toolset = this->toolset();
+    if (!toolset)
+        return;
+    try {
+        toolset->run(statusBarOverrideArguments(preset, udid(), toolset->version()));
+    } catch (const std::exception &) {
+        // The runner has logged it; the status bar keeps what it showed.
+    }
+}
+
+void Device::resetStatusBar()
+{
+    auto toolset = this->toolset();
+    if (!toolset)
+        return;
+    try {
+        toolset->run({"status_bar", udid(), "clear"});
+    } catch (const std::exception &) {
+    }
+}
+
+void Device::applyAutoAppliedStatusBar()
+{
+    const auto identifier = CorvaneSettings::shared()->autoAppliedStatusBar();
+    if (!identifier)
+        return;
+    if (auto preset = StatusBarPresetRepository::shared()->presetWithIdentifier(*identifier))
+        setStatusBarUsing(*preset);
 }
 
 } // namespace corvane
