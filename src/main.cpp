@@ -1,14 +1,13 @@
+#include "app/AppDelegate.h"
 #include "app/QtAlertPresenter.h"
 #include "app/QtFilePanels.h"
 #include "app/QtStatusItem.h"
-#include "core/CorvaneSettings.h"
-#include "platform/Loc.h"
 #include "platform/Log.h"
-#include "platform/Menu.h"
 #include "platform/SystemPaths.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -44,20 +43,11 @@ void quitOnSignals(QApplication &app)
     sigaction(SIGTERM, &action, nullptr);
 }
 
-class ShellMenu : public corvane::Menu {
-public:
-    explicit ShellMenu(QApplication &app)
-    {
-        addAction(QStringLiteral("quit:"), [&app](const corvane::ObjectPtr &) { app.quit(); });
-    }
-};
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    corvane::CorvaneSettings::shared()->registerCommonSettings();
     QApplication::setApplicationName("Corvane");
     QApplication::setOrganizationDomain("quendrith.com");
     QApplication::setQuitOnLastWindowClosed(false);
@@ -71,17 +61,17 @@ int main(int argc, char *argv[])
     corvane::OpenPanel::setShared(std::make_shared<corvane::QtOpenPanel>());
     corvane::SavePanel::setShared(std::make_shared<corvane::QtSavePanel>());
 
-    auto menu = std::make_shared<ShellMenu>(app);
-    auto quit = corvane::MenuItem::make(corvane::loc("Quit", "QUIT_ITEM_TITLE"),
-                                        QStringLiteral("quit:"), QStringLiteral("q"));
-    quit->setTarget(menu);
-    menu->setItems({quit});
-
-    corvane::QtStatusItem statusItem;
-    statusItem.setIcon(corvane::ImageRef::resource(QStringLiteral("statusIcon")));
-    statusItem.setMenu(menu);
-    if (!statusItem.usesTray())
+    auto statusItem = std::make_shared<corvane::QtStatusItem>();
+    if (!statusItem->usesTray())
         corvane::Log::general().notice("No system tray is available; showing a status button");
+    corvane::AppDelegate::Environment environment;
+    environment.statusItem = statusItem;
+    auto delegate = corvane::AppDelegate::make(environment);
+
+    delegate->applicationWillFinishLaunching();
+    QTimer::singleShot(0, &app, [delegate] { delegate->applicationDidFinishLaunching(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit,
+                     [delegate] { delegate->applicationWillTerminate(); });
 
     const int code = app.exec();
     corvane::Log::general().info("Corvane quitting");

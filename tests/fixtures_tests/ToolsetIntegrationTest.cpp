@@ -26,7 +26,8 @@ TEST(ToolsetWithFakeXcode, DetectsTheFakesSubcommandSubset)
         const bool offered = command == C::deviceListing || command == C::boot ||
                              command == C::screenshots || command == C::recording ||
                              command == C::touch || command == C::gps || command == C::gpsFull;
-        EXPECT_EQ(toolset->supports(command), offered) << Toolset::subcommand(command).toStdString();
+        EXPECT_EQ(toolset->supports(command), offered)
+            << Toolset::subcommand(command).toStdString();
     }
 
     auto full = Toolset::make(QUrl::fromLocalFile(tree.addXcode({.name = "Xcode-full.app"})));
