@@ -8,6 +8,7 @@
 #include "app/RootPlaceholderMenu.h"
 #include "app/UpdaterController.h"
 #include "core/CorvaneSettings.h"
+#include "core/ToolsetManager.h"
 #include "location/LocationSimulator.h"
 #include "platform/DispatchQueue.h"
 #include "platform/DistributedNotificationCenter.h"
@@ -27,7 +28,6 @@ namespace corvane {
 namespace {
 
 const QString kRecordingDidChange = "com.quendrith.corvane.device.recordingdidchange";
-const QString kCurrentToolsetDidChange = "com.quendrith.corvane.toolsetmanager.currentDidChange";
 const QString kDeleteDerivedDataKey = "DeleteDerivedData";
 const QString kGlobalRedoKey = "GlobalRedo";
 constexpr int kFrameCount = 24;
@@ -113,7 +113,7 @@ void AppDelegate::applicationDidFinishLaunching()
     bindHotKeys();
     // The current-Xcode observer comes last, after the first build started.
     m_observers.append(observeNotification(
-        kCurrentToolsetDidChange, DispatchQueue::main(),
+        ToolsetManager::currentDidChange, DispatchQueue::main(),
         [weak = weakAs<AppDelegate>()](const Notification &, const ObjectPtr &) {
             if (auto delegate = weak.lock())
                 delegate->rebuildStatusMenu();
@@ -134,8 +134,8 @@ void AppDelegate::postShouldKillLauncher()
 void AppDelegate::rebuildStatusMenu()
 {
     m_statusMenu = nullptr;
-    m_statusItem->setMenu(RootPlaceholderMenu::make(applicationTitle(), true,
-                                                    m_environment.modifiers));
+    m_statusItem->setMenu(
+        RootPlaceholderMenu::make(applicationTitle(), true, m_environment.modifiers));
     // Only the newest build is installed: an older one that finishes later
     // would show the menu of an Xcode no longer current.
     const quint64 generation = ++m_buildGeneration;
@@ -163,28 +163,28 @@ void AppDelegate::registerObservers()
 {
     const auto weak = weakAs<AppDelegate>();
     const auto main = DispatchQueue::main();
-    m_observers.append(observeNotification(
-        kRecordingDidChange, main, [weak](const Notification &, const ObjectPtr &object) {
-            if (auto delegate = weak.lock())
-                delegate->recordingDidChange(object);
-        }));
+    m_observers.append(observeNotification(kRecordingDidChange, main,
+                                           [weak](const Notification &, const ObjectPtr &object) {
+                                               if (auto delegate = weak.lock())
+                                                   delegate->recordingDidChange(object);
+                                           }));
     m_observers.append(observeNotification(LocationSimulator::statusChanged, main,
                                            [weak](const Notification &, const ObjectPtr &) {
                                                if (auto delegate = weak.lock())
                                                    delegate->updateStatusIcon();
                                            }));
-    m_observers.append(observeNotification(
-        TaskManager::didAddTask, main, [weak](const Notification &, const ObjectPtr &object) {
-            auto delegate = weak.lock();
-            if (delegate && object == TaskManager::shared())
-                delegate->taskWasAdded();
-        }));
-    m_observers.append(observeNotification(
-        TaskManager::didCompleteTask, main, [weak](const Notification &, const ObjectPtr &object) {
-            auto delegate = weak.lock();
-            if (delegate && object == TaskManager::shared())
-                delegate->updateStatusIcon();
-        }));
+    m_observers.append(observeNotification(TaskManager::didAddTask, main,
+                                           [weak](const Notification &, const ObjectPtr &object) {
+                                               auto delegate = weak.lock();
+                                               if (delegate && object == TaskManager::shared())
+                                                   delegate->taskWasAdded();
+                                           }));
+    m_observers.append(observeNotification(TaskManager::didCompleteTask, main,
+                                           [weak](const Notification &, const ObjectPtr &object) {
+                                               auto delegate = weak.lock();
+                                               if (delegate && object == TaskManager::shared())
+                                                   delegate->updateStatusIcon();
+                                           }));
 }
 
 void AppDelegate::recordingDidChange(const ObjectPtr &object)
@@ -273,8 +273,8 @@ void AppDelegate::redoHotKey()
     if (!command)
         return;
     // Repeated commands may wait for simctl; only the flagged ones need main.
-    const auto queue = command->mainThreadOnly ? DispatchQueue::main()
-                                               : DispatchQueue::userInitiated();
+    const auto queue =
+        command->mainThreadOnly ? DispatchQueue::main() : DispatchQueue::userInitiated();
     queue->async([command = *command] { command.perform(); });
 
     if (m_statusItem->isHighlighted())

@@ -15,8 +15,8 @@ std::shared_ptr<RootPlaceholderMenu>
 RootPlaceholderMenu::make(const QString &title, bool showsLoadingItem,
                           std::shared_ptr<ModifierSource> modifiers)
 {
-    std::shared_ptr<RootPlaceholderMenu> menu(
-        new RootPlaceholderMenu(title, modifiers ? std::move(modifiers) : ModifierSource::system()));
+    std::shared_ptr<RootPlaceholderMenu> menu(new RootPlaceholderMenu(
+        title, modifiers ? std::move(modifiers) : ModifierSource::system()));
     menu->setUp(showsLoadingItem);
     return menu;
 }
@@ -62,10 +62,10 @@ void RootPlaceholderMenu::setUp(bool showsLoadingItem)
     std::vector<MenuItemPtr> items;
     if (showsLoadingItem)
         items.insert(items.end(), {m_loadingItem, MenuItem::separator()});
-    items.insert(items.end(), {m_gpsItem, m_activityItem, MenuItem::separator(),
-                               m_trashPreviewsItem, m_deleteDDItem, MenuItem::separator(),
-                               m_aboutItem, m_preferencesItem, m_helpItem, m_diagnosticsItem,
-                               m_quitItem});
+    items.insert(items.end(),
+                 {m_gpsItem, m_activityItem, MenuItem::separator(), m_trashPreviewsItem,
+                  m_deleteDDItem, MenuItem::separator(), m_aboutItem, m_preferencesItem, m_helpItem,
+                  m_diagnosticsItem, m_quitItem});
     setItems(std::move(items));
 
     StatusMenuItems::applyHotKeyEquivalent(*m_deleteDDItem, kDeleteDerivedDataKey);

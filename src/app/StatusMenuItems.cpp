@@ -26,8 +26,8 @@ MenuItemPtr gpsItem()
 
 MenuItemPtr activityItem()
 {
-    return make(loc("Import/Export Activity", "ACTIVITY_ITEM_TITLE"), "activity:",
-                "arrow.up.arrow.down");
+    return make(loc("Import/Export Activity", "ACTIVITY_ITEM_TITLE"),
+                "activity:", "arrow.up.arrow.down");
 }
 
 MenuItemPtr trashPreviewsItem()
