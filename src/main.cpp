@@ -2,6 +2,7 @@
 #include "app/QtAlertPresenter.h"
 #include "app/QtFilePanels.h"
 #include "app/QtStatusItem.h"
+#include "model/DeviceWatcher.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
 
@@ -56,6 +57,7 @@ int main(int argc, char *argv[])
     const auto paths = corvane::SystemPaths::current();
     corvane::Log::setFile(paths.programSupportDir() + "/Logs/Corvane.log");
     corvane::Log::general().info("Corvane starting");
+    corvane::DeviceWatcher::installAsToolsetWatcherFactory();
 
     corvane::AlertPresenter::setShared(std::make_shared<corvane::QtAlertPresenter>());
     corvane::OpenPanel::setShared(std::make_shared<corvane::QtOpenPanel>());

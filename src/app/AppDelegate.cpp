@@ -3,6 +3,7 @@
 #include "app/Animator.h"
 #include "app/CommandManager.h"
 #include "app/DerivedData.h"
+#include "app/DeviceRecordings.h"
 #include "app/ImageCache.h"
 #include "app/RecordingDevices.h"
 #include "app/RootPlaceholderMenu.h"
@@ -10,6 +11,7 @@
 #include "core/CorvaneSettings.h"
 #include "core/ToolsetManager.h"
 #include "location/LocationSimulator.h"
+#include "model/Device.h"
 #include "platform/DispatchQueue.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Loc.h"
@@ -27,7 +29,6 @@ namespace corvane {
 
 namespace {
 
-const QString kRecordingDidChange = "com.quendrith.corvane.device.recordingdidchange";
 const QString kDeleteDerivedDataKey = "DeleteDerivedData";
 const QString kGlobalRedoKey = "GlobalRedo";
 constexpr int kFrameCount = 24;
@@ -78,7 +79,7 @@ AppDelegate::AppDelegate(Environment environment)
     if (!env.rootMenuFactory)
         env.rootMenuFactory = makeRootMenu;
     if (!env.recordingDevices)
-        env.recordingDevices = RecordingDevices::none();
+        env.recordingDevices = std::make_shared<DeviceRecordings>();
     if (!env.commandManager)
         env.commandManager = CommandManager::shared();
     if (!env.modifiers)

@@ -4,18 +4,6 @@
 
 namespace corvane {
 
-namespace {
-
-class NoRecordingDevices : public RecordingDevices {
-public:
-    bool isDevice(const ObjectPtr &) const override { return false; }
-    bool isRecording(const ObjectPtr &) const override { return false; }
-    std::vector<ObjectPtr> listedDevices() const override { return {}; }
-    void interruptRecording(const ObjectPtr &) override {}
-};
-
-} // namespace
-
 ObjectPtr RecordingDevices::deviceToShow(const ObjectPtr &notified, const ObjectPtr &kept) const
 {
     if (notified && isDevice(notified) && isRecording(notified))
@@ -38,12 +26,6 @@ std::vector<ObjectPtr> RecordingDevices::recordingDevices(const ObjectPtr &kept)
             isRecording(device))
             result.push_back(device);
     return result;
-}
-
-std::shared_ptr<RecordingDevices> RecordingDevices::none()
-{
-    static const auto devices = std::make_shared<NoRecordingDevices>();
-    return devices;
 }
 
 } // namespace corvane

@@ -27,9 +27,6 @@ public:
     ObjectPtr deviceToShow(const ObjectPtr &notified, const ObjectPtr &kept) const;
     // Every device that records, `kept` first, each once.
     std::vector<ObjectPtr> recordingDevices(const ObjectPtr &kept) const;
-
-    // Knows no devices: for builds where devices do not record.
-    static std::shared_ptr<RecordingDevices> none();
 };
 
 } // namespace corvane

@@ -1,7 +1,10 @@
 #include "app/RootMenuFactory.h"
 
 #include "app/RootPlaceholderMenu.h"
+#include "core/Toolset.h"
 #include "core/ToolsetManager.h"
+#include "model/DeviceWatcher.h"
+#include "platform/Log.h"
 
 namespace corvane {
 
@@ -9,7 +12,10 @@ MenuPtr makeRootMenu(const QString &title)
 {
     // Finding and choosing the Xcode, and its first device listing, happen
     // here, off the main thread.
-    ToolsetManager::shared();
+    const auto toolset = ToolsetManager::shared()->current();
+    const auto watcher =
+        toolset ? std::dynamic_pointer_cast<DeviceWatcher>(toolset->deviceWatcher()) : nullptr;
+    Log::device().info("%{PUBLIC}@ devices listed", watcher ? int(watcher->all()->size()) : 0);
     return RootPlaceholderMenu::make(title, false);
 }
 
