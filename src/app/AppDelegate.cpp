@@ -164,7 +164,7 @@ void AppDelegate::registerObservers()
 {
     const auto weak = weakAs<AppDelegate>();
     const auto main = DispatchQueue::main();
-    m_observers.append(observeNotification(kRecordingDidChange, main,
+    m_observers.append(observeNotification(Device::recordingDidChange, main,
                                            [weak](const Notification &, const ObjectPtr &object) {
                                                if (auto delegate = weak.lock())
                                                    delegate->recordingDidChange(object);
