@@ -3,7 +3,11 @@ JOBS ?= $(shell nproc)
 DBUS := $(shell command -v dbus-run-session 2>/dev/null)
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all build test test-asan run bench format format-check clean
+.PHONY: all build test test-asan run demo-reset bench format format-check clean
+
+# The simulated Xcode that `make run` shows on Linux.
+FIXTURE := ./build/dev/tests/fixtures/corvane-fixture
+DEMO := build/demo
 
 all: build
 
@@ -22,8 +26,20 @@ test-asan:
 		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(DBUS) ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# Lays out the demo tree (or starts again what the last run stopped), points
+# the program at it, and stops the demo's simulators when the program ends.
 run: build
+	$(FIXTURE) demo $(DEMO)
+	@eval "$$($(FIXTURE) env $(DEMO))"; \
+	trap '$(FIXTURE) stop $(DEMO)' EXIT; \
+	trap 'exit 130' INT TERM; \
 	./build/dev/src/corvane
+
+demo-reset: build
+	@if [ -d $(DEMO) ]; then $(FIXTURE) stop $(DEMO); fi
+	rm -rf $(DEMO)
+	$(FIXTURE) demo $(DEMO)
+	$(FIXTURE) stop $(DEMO)
 
 bench:
 	cmake --preset release
@@ -37,4 +53,5 @@ format-check:
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
+	@if [ -d $(DEMO) ] && [ -x $(FIXTURE) ]; then $(FIXTURE) stop $(DEMO); fi
 	rm -rf build

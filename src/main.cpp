@@ -1,13 +1,14 @@
+#include "app/QtAlertPresenter.h"
+#include "app/QtFilePanels.h"
+#include "app/QtStatusItem.h"
 #include "core/CorvaneSettings.h"
+#include "platform/Loc.h"
 #include "platform/Log.h"
+#include "platform/Menu.h"
 #include "platform/SystemPaths.h"
 
 #include <QApplication>
-#include <QIcon>
-#include <QMenu>
 #include <QSocketNotifier>
-#include <QSystemTrayIcon>
-#include <QTimer>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -43,6 +44,14 @@ void quitOnSignals(QApplication &app)
     sigaction(SIGTERM, &action, nullptr);
 }
 
+class ShellMenu : public corvane::Menu {
+public:
+    explicit ShellMenu(QApplication &app)
+    {
+        addAction(QStringLiteral("quit:"), [&app](const corvane::ObjectPtr &) { app.quit(); });
+    }
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -58,17 +67,21 @@ int main(int argc, char *argv[])
     corvane::Log::setFile(paths.programSupportDir() + "/Logs/Corvane.log");
     corvane::Log::general().info("Corvane starting");
 
-    QMenu menu;
-    QObject::connect(menu.addAction(QObject::tr("Quit")), &QAction::triggered, &app,
-                     &QApplication::quit);
-    QSystemTrayIcon tray(QIcon(":/images/statusIcon.svg"));
-    tray.setContextMenu(&menu);
-    QObject::connect(&tray, &QSystemTrayIcon::activated, &menu,
-                     [&menu] { menu.popup(QCursor::pos()); });
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        tray.show();
-    else
-        corvane::Log::general().notice("No system tray is available; the status item is hidden");
+    corvane::AlertPresenter::setShared(std::make_shared<corvane::QtAlertPresenter>());
+    corvane::OpenPanel::setShared(std::make_shared<corvane::QtOpenPanel>());
+    corvane::SavePanel::setShared(std::make_shared<corvane::QtSavePanel>());
+
+    auto menu = std::make_shared<ShellMenu>(app);
+    auto quit = corvane::MenuItem::make(corvane::loc("Quit", "QUIT_ITEM_TITLE"),
+                                        QStringLiteral("quit:"), QStringLiteral("q"));
+    quit->setTarget(menu);
+    menu->setItems({quit});
+
+    corvane::QtStatusItem statusItem;
+    statusItem.setIcon(corvane::ImageRef::resource(QStringLiteral("statusIcon")));
+    statusItem.setMenu(menu);
+    if (!statusItem.usesTray())
+        corvane::Log::general().notice("No system tray is available; showing a status button");
 
     const int code = app.exec();
     corvane::Log::general().info("Corvane quitting");

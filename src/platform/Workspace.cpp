@@ -1,10 +1,20 @@
 #include "platform/Workspace.h"
 
+#include "platform/Log.h"
+#include "platform/PropertyList.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QWindow>
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 namespace corvane {
@@ -36,6 +46,127 @@ QStringList Workspace::runningExecutablePaths()
             paths << first;
     }
     return paths;
+}
+
+namespace {
+
+std::mutex g_mutex;
+std::shared_ptr<Workspace> g_shared;
+
+// Asks the desktop's file manager over D-Bus; false when none answers.
+bool callFileManager(const QString &method, const QString &path)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+                                       QStringLiteral("/org/freedesktop/FileManager1"),
+                                       QStringLiteral("org.freedesktop.FileManager1"), method);
+    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+} // namespace
+
+bool Workspace::openUrl(const QUrl &url)
+{
+    if (!url.isValid())
+        return false;
+    return QDesktopServices::openUrl(url);
+}
+
+QString Workspace::bundleExecutable(const QString &bundlePath)
+{
+    const QString contents = QDir(bundlePath).filePath(QStringLiteral("Contents"));
+    QString name;
+    if (auto info = PropertyList::readDictionary(contents + QStringLiteral("/Info.plist")))
+        name = info->value(QStringLiteral("CFBundleExecutable")).toString();
+    if (name.isEmpty())
+        name = QFileInfo(bundlePath).completeBaseName();
+    const QString executable = contents + QStringLiteral("/MacOS/") + name;
+    const QFileInfo file(executable);
+    return file.isFile() && file.isExecutable() ? executable : QString();
+}
+
+bool Workspace::openApplication(const QString &bundlePath)
+{
+    const QString executable = bundleExecutable(bundlePath);
+    if (executable.isEmpty()) {
+        Log::general().error("No executable in application bundle %{public}@", bundlePath);
+        return false;
+    }
+    return QProcess::startDetached(executable, {}, QFileInfo(executable).absolutePath());
+}
+
+bool Workspace::revealFile(const QString &path)
+{
+    if (callFileManager(QStringLiteral("ShowItems"), path))
+        return true;
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
+
+bool Workspace::showFolder(const QString &path)
+{
+    if (callFileManager(QStringLiteral("ShowFolders"), path))
+        return true;
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void Workspace::activateIgnoringOtherApps()
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    for (QWindow *window : QGuiApplication::topLevelWindows()) {
+        if (window->isVisible() && window->type() != Qt::Popup && window->type() != Qt::ToolTip) {
+            window->raise();
+            window->requestActivate();
+        }
+    }
+}
+
+std::shared_ptr<Workspace> Workspace::shared()
+{
+    std::lock_guard lock(g_mutex);
+    if (!g_shared)
+        g_shared = std::make_shared<Workspace>();
+    return g_shared;
+}
+
+void Workspace::setShared(std::shared_ptr<Workspace> workspace)
+{
+    std::lock_guard lock(g_mutex);
+    g_shared = std::move(workspace);
+}
+
+bool RecordingWorkspace::openUrl(const QUrl &url)
+{
+    requests.push_back({QStringLiteral("openUrl"), url.toString()});
+    return answer;
+}
+
+bool RecordingWorkspace::openApplication(const QString &bundlePath)
+{
+    requests.push_back({QStringLiteral("openApplication"), bundlePath});
+    return answer;
+}
+
+bool RecordingWorkspace::revealFile(const QString &path)
+{
+    requests.push_back({QStringLiteral("revealFile"), path});
+    return answer;
+}
+
+bool RecordingWorkspace::showFolder(const QString &path)
+{
+    requests.push_back({QStringLiteral("showFolder"), path});
+    return answer;
+}
+
+void RecordingWorkspace::activateIgnoringOtherApps()
+{
+    requests.push_back({QStringLiteral("activate"), QString()});
 }
 
 } // namespace corvane

@@ -1,15 +1,61 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
+#include <QUrl>
+
+#include <memory>
+#include <vector>
 
 namespace corvane {
 
-// The desktop's view of running programs and files.
+// The desktop's view of running programs and files. The operations that
+// open things go through the shared instance, so tests can record them.
 class Workspace {
 public:
+    virtual ~Workspace() = default;
+
     // Executable paths of the running processes in pid order: each one's
     // /proc/<pid>/exe, and its argv[0] too when that is an absolute path.
     static QStringList runningExecutablePaths();
+
+    // Opens a URL (web address or file) with the desktop's default handler.
+    virtual bool openUrl(const QUrl &url);
+    // Starts an application bundle: on Linux its Contents/MacOS executable
+    // (the one its Info.plist names, else the bundle's own name).
+    virtual bool openApplication(const QString &bundlePath);
+    // Shows the file selected in the file manager; without one that can
+    // select, opens the folder that holds it.
+    virtual bool revealFile(const QString &path);
+    // Shows a folder in the file manager.
+    virtual bool showFolder(const QString &path);
+    // Brings the program's windows to the front.
+    virtual void activateIgnoringOtherApps();
+
+    // The executable an application bundle starts, or empty.
+    static QString bundleExecutable(const QString &bundlePath);
+
+    static std::shared_ptr<Workspace> shared();
+    static void setShared(std::shared_ptr<Workspace> workspace);
+};
+
+// Records every request and opens nothing.
+class RecordingWorkspace : public Workspace {
+public:
+    struct Request {
+        QString operation;
+        QString argument;
+        bool operator==(const Request &) const = default;
+    };
+
+    bool openUrl(const QUrl &url) override;
+    bool openApplication(const QString &bundlePath) override;
+    bool revealFile(const QString &path) override;
+    bool showFolder(const QString &path) override;
+    void activateIgnoringOtherApps() override;
+
+    std::vector<Request> requests;
+    bool answer = true;
 };
 
 } // namespace corvane

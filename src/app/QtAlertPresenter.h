@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/AlertPresenter.h"
+
+namespace corvane {
+
+// Alerts as modal Qt dialogs. Buttons stand in spec order from the right,
+// the first rightmost; Return presses the button that has Return as key
+// equivalent and nothing else; Escape closes without a button.
+class QtAlertPresenter : public AlertPresenter {
+public:
+    AlertResponse run(const AlertSpec &spec) override;
+};
+
+} // namespace corvane

@@ -1,0 +1,236 @@
+#include "app/ImageCache.h"
+#include "app/QtAlertPresenter.h"
+#include "app/QtFilePanels.h"
+#include "common/TestSupport.h"
+#include "platform/OptionKeyPoller.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+class FakeModifiers : public ModifierSource {
+public:
+    KeyModifiers currentModifiers() const override { return modifiers; }
+    KeyModifiers modifiers;
+};
+
+// Runs `answer` on the next modal dialog once it shows.
+void whenModalShows(std::function<void(QWidget *)> answer)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            answer(modal);
+        }
+    });
+    timer->start();
+}
+
+void pressKey(QWidget *widget, int key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+}
+
+AlertSpec confirmation()
+{
+    AlertSpec spec;
+    spec.messageText = "Erase?";
+    spec.cautionIcon = true;
+    spec.showsSuppressionButton = true;
+    spec.buttons = {{"Erase", AlertSpec::KeyEquivalent::None},
+                    {"Cancel", AlertSpec::KeyEquivalent::Return}};
+    return spec;
+}
+
+} // namespace
+
+TEST(OptionKeyPollerTest, OneCallbackPerChangeAndNoTimerAfterStop)
+{
+    auto source = std::make_shared<FakeModifiers>();
+    source->modifiers = KeyModifier::Option;
+    OptionKeyPoller poller(source);
+    int changes = 0;
+    poller.start([&changes](bool) { ++changes; });
+    EXPECT_TRUE(poller.optionHeld());
+    EXPECT_TRUE(poller.isRunning());
+
+    test::pumpFor(250ms);
+    EXPECT_EQ(changes, 0);
+
+    source->modifiers = KeyModifier::Command;
+    EXPECT_TRUE(test::waitUntil([&] { return changes == 1; }, 500ms));
+    test::pumpFor(250ms);
+    EXPECT_EQ(changes, 1);
+    EXPECT_FALSE(poller.optionHeld());
+
+    poller.stop();
+    EXPECT_FALSE(poller.isRunning());
+    source->modifiers = KeyModifier::Option;
+    test::pumpFor(250ms);
+    EXPECT_EQ(changes, 1);
+}
+
+TEST(OptionKeyPollerTest, StopFromInsideTheCallbackIsSafe)
+{
+    auto source = std::make_shared<FakeModifiers>();
+    OptionKeyPoller poller(source);
+    int changes = 0;
+    poller.start([&](bool) {
+        ++changes;
+        poller.stop();
+    });
+    source->modifiers = KeyModifier::Option;
+    EXPECT_TRUE(test::waitUntil([&] { return changes == 1; }, 500ms));
+    EXPECT_FALSE(poller.isRunning());
+}
+
+TEST(ImageCacheTest, AccentTintColoursOnlyTheImagesOwnPixels)
+{
+    const QImage on = ImageCache::shared().resolve(ImageRef::resource("On"));
+    ASSERT_FALSE(on.isNull());
+    const QImage tinted =
+        ImageCache::shared().resolve(ImageRef::resource("On").tinted(ImageRef::TintColor::Accent));
+    ASSERT_EQ(tinted.size(), on.size());
+    const QColor accent = ImageCache::accentColor();
+    const QPoint centre(on.width() / 2, on.height() / 2);
+    EXPECT_EQ(QColor(tinted.pixel(centre)).rgb(), accent.rgb());
+    EXPECT_EQ(qAlpha(tinted.pixel(0, 0)), 0);
+
+    const QImage white = ImageCache::shared().resolve(ImageRef::resource("On")
+                                                          .tinted(ImageRef::TintColor::Accent)
+                                                          .tinted(ImageRef::TintColor::White));
+    EXPECT_EQ(QColor(white.pixel(centre)).rgb(), QColor(Qt::white).rgb());
+}
+
+TEST(ImageCacheTest, SymbolsFollowTheSwitchAndMissingArtGivesNothing)
+{
+    EXPECT_FALSE(ImageCache::shared().resolve(ImageRef::symbol("trash")).isNull());
+    EXPECT_TRUE(ImageCache::shared().resolve(ImageRef::symbol("no.such.symbol")).isNull());
+    EXPECT_TRUE(ImageCache::shared().resolve(ImageRef::resource("No Such Image")).isNull());
+    ImageRef::setSymbolsEnabled(false);
+    EXPECT_TRUE(ImageCache::shared().resolve(ImageRef::symbol("trash")).isNull());
+    ImageRef::setSymbolsEnabled(true);
+
+    const QImage padded =
+        ImageCache::shared().resolve(ImageRef::symbol("gear").padded(QMarginsF(0, 2, 4, 2)));
+    EXPECT_EQ(padded.deviceIndependentSize(), QSizeF(20, 20));
+}
+
+TEST(QtAlertPresenterTest, ReturnAnswersTheCancelButton)
+{
+    whenModalShows([](QWidget *dialog) { pressKey(dialog, Qt::Key_Return); });
+    const AlertResponse response = QtAlertPresenter().run(confirmation());
+    EXPECT_EQ(response.buttonIndex, 1);
+    EXPECT_FALSE(response.suppressed);
+}
+
+TEST(QtAlertPresenterTest, IndexFollowsSpecOrderAndSuppressionIsReported)
+{
+    whenModalShows([](QWidget *dialog) {
+        for (auto *box : dialog->findChildren<QAbstractButton *>()) {
+            if (box->text() == "Do not ask again")
+                box->setChecked(true);
+        }
+        for (auto *button : dialog->findChildren<QPushButton *>()) {
+            if (button->text() == "Erase")
+                button->click();
+        }
+    });
+    const AlertResponse response = QtAlertPresenter().run(confirmation());
+    EXPECT_EQ(response.buttonIndex, 0);
+    EXPECT_TRUE(response.suppressed);
+}
+
+TEST(QtAlertPresenterTest, ValidatorEnablesFirstButtonAndHelpKeepsDialogOpen)
+{
+    AlertSpec spec;
+    spec.messageText = "Open URL";
+    spec.buttons = {{"Open"}, {"Cancel"}};
+    spec.accessory =
+        AlertSpec::TextAccessory{"https://", {}, false, false, [](const QString &text) {
+                                     return !text.trimmed().isEmpty();
+                                 }};
+    int helps = 0;
+    spec.help = [&helps] { ++helps; };
+    bool wasDisabled = false;
+    bool stayedOpen = false;
+    whenModalShows([&](QWidget *dialog) {
+        QPushButton *open = nullptr;
+        for (auto *button : dialog->findChildren<QPushButton *>()) {
+            if (button->text() == "Open")
+                open = button;
+            if (button->text() == "?")
+                button->click();
+        }
+        stayedOpen = dialog->isVisible();
+        auto *line = dialog->findChild<QLineEdit *>();
+        line->setText("   ");
+        wasDisabled = !open->isEnabled();
+        line->setText(" example.com ");
+        open->click();
+    });
+    const AlertResponse response = QtAlertPresenter().run(spec);
+    EXPECT_EQ(helps, 1);
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_TRUE(wasDisabled);
+    EXPECT_EQ(response.buttonIndex, 0);
+    EXPECT_EQ(response.text, " example.com ");
+}
+
+TEST(QtFilePanelsTest, OpenPanelChoosesAppFolderAsFile)
+{
+    QTemporaryDir dir;
+    const QString app = dir.filePath("Demo.app");
+    ASSERT_TRUE(QDir().mkpath(app + "/Contents/MacOS"));
+    OpenPanelSpec spec;
+    spec.title = "Select Application";
+    spec.prompt = "Select Application";
+    spec.allowedTypes = {"app"};
+    spec.directory = dir.path();
+
+    QStringList chosen;
+    bool done = false;
+    QtOpenPanel().begin(spec, [&](const QStringList &paths) {
+        chosen = paths;
+        done = true;
+    });
+    QFileDialog *dialog = nullptr;
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *found = qobject_cast<QFileDialog *>(widget); found && found->isVisible())
+                dialog = found;
+        }
+        return dialog != nullptr;
+    }));
+    // As a user who clicks the bundle or types its name.
+    dialog->findChild<QLineEdit *>("fileNameEdit")->setText("Demo.app");
+    QMetaObject::invokeMethod(dialog, "accept");
+    ASSERT_TRUE(test::waitUntil([&] { return done; }));
+    EXPECT_EQ(chosen, QStringList({QDir::cleanPath(app)}));
+}
+
+TEST(QtFilePanelsTest, TypeNamesBecomeFilters)
+{
+    const QString images = OpenPanel::nameFilters({"public.image"}).join(" ");
+    EXPECT_TRUE(images.contains("*.png"));
+    EXPECT_FALSE(images.contains("*.mp4"));
+    EXPECT_TRUE(OpenPanel::nameFilters({"public.movie"}).join(" ").contains("*.mp4"));
+    EXPECT_EQ(OpenPanel::nameFilters({"xcappdata"}), QStringList({"(*.xcappdata)"}));
+    EXPECT_TRUE(OpenPanel::allows({"public.image"}, "/tmp/picture.JPG"));
+    EXPECT_FALSE(OpenPanel::allows({"app"}, "/tmp/picture.jpg"));
+}
