@@ -1,7 +1,6 @@
 # The two everyday commands: `make run` and `make test`.
 JOBS ?= $(shell nproc)
 DBUS := $(shell command -v dbus-run-session 2>/dev/null)
-export QT_QPA_PLATFORM ?= offscreen
 
 .PHONY: all build test test-asan run demo-reset bench format format-check clean
 
@@ -16,12 +15,12 @@ build:
 	cmake --build --preset dev -j $(JOBS)
 
 test: build
-	cd build/dev && $(DBUS) ctest --output-on-failure -j $(JOBS) --timeout 300
+	cd build/dev && QT_QPA_PLATFORM=offscreen $(DBUS) ctest --output-on-failure -j $(JOBS) --timeout 300
 
 test-asan:
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
-	cd build/asan && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+	cd build/asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 		LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(DBUS) ctest --output-on-failure -j $(JOBS) --timeout 600
@@ -33,7 +32,7 @@ run: build
 	@eval "$$($(FIXTURE) env $(DEMO))"; \
 	trap '$(FIXTURE) stop $(DEMO)' EXIT; \
 	trap 'exit 130' INT TERM; \
-	./build/dev/src/corvane
+	CORVANE_LOG_DEBUG=$${CORVANE_LOG_DEBUG-1} ./build/dev/src/corvane
 
 demo-reset: build
 	@if [ -d $(DEMO) ]; then $(FIXTURE) stop $(DEMO); fi
@@ -44,10 +43,10 @@ demo-reset: build
 bench:
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
-	for b in build/release/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] && "$$b" --benchmark_min_time=0.2; done
+	for b in build/release/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] && QT_QPA_PLATFORM=offscreen "$$b" --benchmark_min_time=0.2; done
 
 format:
-	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs clang-format -i
 
 format-check:
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror

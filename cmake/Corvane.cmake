@@ -21,6 +21,6 @@ function(corvane_test area)
   target_compile_definitions(test_${area} PRIVATE
     CORVANE_REAL_WORLD_DIR="${CORVANE_REAL_WORLD_DIR}"
     CORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  gtest_discover_tests(test_${area} DISCOVERY_TIMEOUT 60
+  gtest_discover_tests(test_${area} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE PRE_TEST
                        PROPERTIES TIMEOUT 120)
 endfunction()

@@ -2,6 +2,8 @@
 #include "app/QtFilePanels.h"
 #include "app/QtStatusItem.h"
 #include "core/CorvaneSettings.h"
+#include "core/ToolsetManager.h"
+#include "platform/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
 #include "platform/Menu.h"
@@ -66,6 +68,8 @@ int main(int argc, char *argv[])
     const auto paths = corvane::SystemPaths::current();
     corvane::Log::setFile(paths.programSupportDir() + "/Logs/Corvane.log");
     corvane::Log::general().info("Corvane starting");
+    // Finding and choosing the Xcode runs where the root menu will be built.
+    corvane::DispatchQueue::userInitiated()->async([] { corvane::ToolsetManager::shared(); });
 
     corvane::AlertPresenter::setShared(std::make_shared<corvane::QtAlertPresenter>());
     corvane::OpenPanel::setShared(std::make_shared<corvane::QtOpenPanel>());

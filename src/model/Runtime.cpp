@@ -42,8 +42,9 @@ QString Runtime::systemDescription(System system)
 std::optional<Runtime> Runtime::fromString(const QString &text)
 {
     // Unicode properties give \w, \d and \s the reach of the platform engine's.
-    const QRegularExpression expression(QStringLiteral(R"(^\s*(\w+)\s(\d+(\.\d+)+)\s*$)"),
-                                        QRegularExpression::UseUnicodePropertiesOption);
+    // Compiled once: a listing reads a runtime heading per group.
+    static const QRegularExpression expression(QStringLiteral(R"(^\s*(\w+)\s(\d+(\.\d+)+)\s*$)"),
+                                               QRegularExpression::UseUnicodePropertiesOption);
     const auto match = expression.match(text);
     if (match.hasMatch() && match.hasCaptured(1) && match.hasCaptured(2)) {
         if (const auto system = systemFromName(match.captured(1)))

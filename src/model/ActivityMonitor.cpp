@@ -1,0 +1,235 @@
+#include "model/ActivityMonitor.h"
+
+#include "core/ProcessRunner.h"
+#include "core/Uuid.h"
+#include "platform/SystemPaths.h"
+
+#include <QRegularExpression>
+
+#include <exception>
+
+namespace corvane {
+
+namespace {
+
+constexpr auto kFreshness = std::chrono::seconds(2);
+
+const QRegularExpression &applicationExpression()
+{
+    static const QRegularExpression expression(
+        R"(^\s*(\d+)\s+([^\s]+)\s+([^\s]+)\s+(\/.+\/Library\/Developer\/CoreSimulator\/Devices\/([0-9A-Z\-]{36,36})\/data\/Containers\/Bundle\/Application\/([0-9A-Z\-]{36,36})\/.*\.app\/.*)\s*$)",
+        QRegularExpression::MultilineOption);
+    return expression;
+}
+
+const QRegularExpression &simulatorExpression()
+{
+    static const QRegularExpression expression(
+        R"(^\s*(\d+)\s+([^\s]+)\s+([^\s]+)\s+launchd_sim\s(\/.+\/Library\/Developer\/CoreSimulator\/Devices\/([0-9A-Z\-]{36,36})\/data\/var\/run\/launchd_bootstrap\.plist)\s*$)",
+        QRegularExpression::MultilineOption);
+    return expression;
+}
+
+std::optional<QRegularExpressionMatch> firstMatch(const QRegularExpression &expression,
+                                                  const QString &line)
+{
+    if (!expression.isValid())
+        return std::nullopt;
+    QRegularExpressionMatch match = expression.match(line);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match;
+}
+
+std::optional<std::int32_t> parsePid(QStringView digits)
+{
+    bool ok = false;
+    const int pid = digits.toInt(&ok, 10);
+    if (!ok)
+        return std::nullopt;
+    return std::int32_t(pid);
+}
+
+bool isNewline(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
+} // namespace
+
+ActivityMonitor::ActivityMonitor(ClockFunction clock)
+    : m_clock(clock ? std::move(clock) : [] { return std::chrono::system_clock::now(); })
+{
+}
+
+std::shared_ptr<ActivityMonitor> ActivityMonitor::shared()
+{
+    static const std::shared_ptr<ActivityMonitor> instance(new ActivityMonitor({}));
+    return instance;
+}
+
+std::shared_ptr<ActivityMonitor> ActivityMonitor::make(ClockFunction clock)
+{
+    return std::shared_ptr<ActivityMonitor>(new ActivityMonitor(std::move(clock)));
+}
+
+std::optional<ActivityMonitor::SimulatorProcess>
+ActivityMonitor::simulatorProcess(const QUuid &deviceUUID)
+{
+    refreshIfStale();
+    std::lock_guard lock(m_mutex);
+    for (const auto &process : m_simulatorProcesses)
+        if (process.deviceUUID == deviceUUID)
+            return process;
+    return std::nullopt;
+}
+
+std::optional<ActivityMonitor::SimApplicationProcess>
+ActivityMonitor::applicationProcess(const QUuid &applicationUUID)
+{
+    refreshIfStale();
+    std::lock_guard lock(m_mutex);
+    for (const auto &process : m_applicationProcesses)
+        if (process.applicationUUID == applicationUUID)
+            return process;
+    return std::nullopt;
+}
+
+bool ActivityMonitor::isStale(TimePoint now) const
+{
+    return now - m_lastCheck > kFreshness;
+}
+
+void ActivityMonitor::refreshIfStale()
+{
+    {
+        // Checking and advancing under one lock lets only one of several
+        // simultaneous questions run ps.
+        std::lock_guard lock(m_mutex);
+        const TimePoint now = m_clock();
+        if (!isStale(now))
+            return;
+        m_lastCheck = now;
+    }
+    readProcesses();
+}
+
+void ActivityMonitor::refreshProcesses()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_lastCheck = m_clock();
+    }
+    readProcesses();
+}
+
+void ActivityMonitor::readProcesses()
+{
+    std::optional<QString> output;
+    try {
+        output = runProcess(SystemPaths::current().ps, psArguments());
+    } catch (const std::exception &) {
+        // The runner has logged it; the old lists stay.
+        return;
+    }
+    if (!output)
+        return;
+    ProcessList list = parseProcessList(*output);
+    std::lock_guard lock(m_mutex);
+    m_applicationProcesses = std::move(list.applications);
+    m_simulatorProcesses = std::move(list.simulators);
+}
+
+void ActivityMonitor::markOutOfDate()
+{
+    std::lock_guard lock(m_mutex);
+    m_lastCheck = TimePoint();
+}
+
+std::vector<ActivityMonitor::SimApplicationProcess> ActivityMonitor::applicationProcesses() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_applicationProcesses;
+}
+
+std::vector<ActivityMonitor::SimulatorProcess> ActivityMonitor::simulatorProcesses() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_simulatorProcesses;
+}
+
+ActivityMonitor::TimePoint ActivityMonitor::lastCheck() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_lastCheck;
+}
+
+QStringList ActivityMonitor::psArguments()
+{
+#ifdef Q_OS_MACOS
+    return {"-ex"};
+#else
+    // procps' "-ex" adds a state column and the environment, which the
+    // expressions do not expect.
+    return {"-e", "-ww", "-o", "pid=,tty=,time=,args="};
+#endif
+}
+
+std::optional<ActivityMonitor::SimApplicationProcess>
+ActivityMonitor::parseApplicationProcess(const QString &line)
+{
+    const auto match = firstMatch(applicationExpression(), line);
+    if (!match)
+        return std::nullopt;
+    const auto pid = parsePid(match->capturedView(1));
+    if (!pid)
+        return std::nullopt;
+    const auto deviceUUID = parseUuid(match->capturedView(5));
+    const auto applicationUUID = parseUuid(match->capturedView(6));
+    if (!deviceUUID || !applicationUUID)
+        return std::nullopt;
+    return SimApplicationProcess{*pid, QUrl::fromLocalFile(match->captured(4)), *deviceUUID,
+                                 *applicationUUID};
+}
+
+std::optional<ActivityMonitor::SimulatorProcess>
+ActivityMonitor::parseSimulatorProcess(const QString &line)
+{
+    const auto match = firstMatch(simulatorExpression(), line);
+    if (!match)
+        return std::nullopt;
+    const auto pid = parsePid(match->capturedView(1));
+    const auto deviceUUID = parseUuid(match->capturedView(5));
+    if (!pid || !deviceUUID)
+        return std::nullopt;
+    return SimulatorProcess{*pid, *deviceUUID};
+}
+
+ActivityMonitor::ProcessList ActivityMonitor::parseProcessList(const QString &output)
+{
+    ProcessList list;
+    std::vector<QString> lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= output.size(); ++i) {
+        if (i < output.size() && !isNewline(output[i]))
+            continue;
+        const QStringView line = QStringView(output).mid(start, i - start);
+        start = i + 1;
+        if (line.contains(u"CoreSimulator"))
+            lines.push_back(line.toString());
+    }
+    // Each expression needs its own literal, so lines without it are not
+    // worth a match.
+    for (const QString &line : lines)
+        if (line.contains(u"/data/Containers/Bundle/Application/"))
+            if (auto process = parseApplicationProcess(line))
+                list.applications.push_back(std::move(*process));
+    for (const QString &line : lines)
+        if (line.contains(u"launchd_sim"))
+            if (auto process = parseSimulatorProcess(line))
+                list.simulators.push_back(std::move(*process));
+    return list;
+}
+
+} // namespace corvane

@@ -1,0 +1,184 @@
+#pragma once
+
+#include "model/Runtime.h"
+#include "platform/Object.h"
+
+#include <QHashFunctions>
+#include <QRegularExpression>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace corvane {
+
+class Toolset;
+
+namespace Notifications {
+// Posted by a device watcher on the main queue when the set of listed devices
+// changed; the object is the watcher, the user info empty.
+inline const QString deviceListDidChange = "com.quendrith.corvane.deviceListDidChange";
+} // namespace Notifications
+
+// One simulated device of an Xcode, made from a line of `simctl list`. The
+// listing that made it refreshes its title, status and pairs on a background
+// queue while menus read them, so those sit behind the device's mutex.
+class Device : public Object {
+public:
+    static constexpr const char *applicationListDidChange =
+        "com.quendrith.corvane.device.applicationListDidChange";
+    static constexpr const char *recordingDidChange =
+        "com.quendrith.corvane.device.recordingdidchange";
+
+    // An option set: a line whose state is neither gives the empty set.
+    class Status {
+    public:
+        static const Status shutdown;
+        static const Status booted;
+
+        constexpr Status() = default;
+        constexpr explicit Status(int rawValue) : m_rawValue(rawValue) {}
+
+        constexpr int rawValue() const { return m_rawValue; }
+        constexpr bool isEmpty() const { return m_rawValue == 0; }
+        constexpr bool contains(Status member) const
+        {
+            return (m_rawValue & member.m_rawValue) == member.m_rawValue;
+        }
+        constexpr Status operator|(Status other) const
+        {
+            return Status(m_rawValue | other.m_rawValue);
+        }
+        constexpr bool operator==(const Status &) const = default;
+
+    private:
+        int m_rawValue = 0;
+    };
+
+    // Listed in this order; the first whose raw value occurs in the device
+    // type wins.
+    enum class Category { iPhone, iPad, Watch, TV, Vision, Unknown };
+    static const std::vector<Category> &allCategories();
+    static QString rawValue(Category category);
+    static std::optional<Category> categoryFromRawValue(const QString &rawValue);
+
+    enum class Appearance { light = 0, dark = 1 };
+    static const std::vector<Appearance> &allAppearances();
+    static int rawValue(Appearance appearance);
+    static std::optional<Appearance> appearanceFromRawValue(int rawValue);
+
+    enum class ContentSize {
+        extraSmall = 0,
+        small,
+        medium,
+        large,
+        extraLarge,
+        extraExtraLarge,
+        extraExtraExtraLarge,
+        accessibilityMedium,
+        accessibilityLarge,
+        accessibilityExtraLarge,
+        accessibilityExtraExtraLarge,
+        accessibilityExtraExtraExtraLarge,
+    };
+    static const std::vector<ContentSize> &allContentSizes();
+    static int rawValue(ContentSize size);
+    static std::optional<ContentSize> contentSizeFromRawValue(int rawValue);
+    // The word simctl reads and prints.
+    static QString text(ContentSize size);
+    static QString menuTitle(ContentSize size);
+
+    // Name, upper-case UDID and state text in parentheses; compiled once and
+    // shared by every thread that parses listings.
+    static const QRegularExpression &deviceLineExpression();
+    // The status a state text stands for.
+    static Status statusFromStateText(QStringView state);
+
+    // CoreSimulator's devices folder under the current home.
+    static QString devicesFolder();
+
+    // Nothing when the line is no device line or its UDID no UUID. The line
+    // comes trimmed; the runtime is the heading it was listed under.
+    static std::shared_ptr<Device> initFromListLine(const QString &line, const Runtime &runtime,
+                                                    const std::shared_ptr<Toolset> &toolset);
+
+    Device(const Device &) = delete;
+    Device &operator=(const Device &) = delete;
+
+    QUuid uuid() const { return m_uuid; }
+    // Upper case, 36 characters: the device argument of simctl.
+    QString udid() const { return m_udid; }
+    Category category() const { return m_category; }
+    // The "deviceType" of the device's device.plist, or "unknown".
+    QString deviceIdentifier() const { return m_deviceIdentifier; }
+    Runtime runtime() const { return m_runtime; }
+    std::shared_ptr<Toolset> toolset() const { return m_toolset.lock(); }
+    QUrl url() const { return m_url; }
+    QUrl applicationDirectory() const { return m_applicationDirectory; }
+
+    QString title() const;
+    void setTitle(const QString &title);
+    Status status() const;
+    void setStatus(Status status);
+    // UDIDs of the devices paired with this one.
+    std::vector<QUuid> pairedTo() const;
+    void setPairedTo(std::vector<QUuid> pairedTo);
+
+    // "title - version".
+    QString description() const;
+    // The resource that stands for the device in menus.
+    QString image() const;
+    static QString imageName(Category category, const QString &deviceIdentifier);
+
+    // Runtime system first, then the newer version, then the title.
+    static bool comesBefore(const Device &a, const Device &b);
+    static void sort(std::vector<std::shared_ptr<Device>> &devices);
+
+    friend bool operator==(const Device &a, const Device &b) { return a.m_uuid == b.m_uuid; }
+    friend bool operator<(const Device &a, const Device &b) { return comesBefore(a, b); }
+    friend bool operator>(const Device &a, const Device &b) { return comesBefore(b, a); }
+    friend bool operator<=(const Device &a, const Device &b) { return !comesBefore(b, a); }
+    friend bool operator>=(const Device &a, const Device &b) { return !comesBefore(a, b); }
+
+private:
+    Device(QUuid uuid, QString title, Status status, Runtime runtime,
+           std::weak_ptr<Toolset> toolset);
+    static bool runtimeOrTitleBefore(const Runtime &ra, const QString &ta, const Runtime &rb,
+                                     const QString &tb);
+
+    const QUuid m_uuid;
+    const QString m_udid;
+    const Runtime m_runtime;
+    const std::weak_ptr<Toolset> m_toolset;
+    QUrl m_url;
+    QUrl m_applicationDirectory;
+    QString m_deviceIdentifier;
+    Category m_category = Category::Unknown;
+
+    mutable std::mutex m_mutex;
+    QString m_title;
+    Status m_status;
+    std::vector<QUuid> m_pairedTo;
+};
+
+inline constexpr Device::Status Device::Status::shutdown{1};
+inline constexpr Device::Status Device::Status::booted{2};
+
+using DevicePtr = std::shared_ptr<Device>;
+
+inline size_t qHash(const Device &device, size_t seed = 0)
+{
+    return qHash(device.uuid(), seed);
+}
+
+} // namespace corvane
+
+template <> struct std::hash<corvane::Device> {
+    std::size_t operator()(const corvane::Device &device) const { return corvane::qHash(device); }
+};

@@ -1,0 +1,262 @@
+#include "model/DeviceWatcher.h"
+
+#include "core/Debounce.h"
+#include "core/Observer.h"
+#include "core/Toolset.h"
+#include "core/Uuid.h"
+#include "platform/DispatchQueue.h"
+#include "platform/Log.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+namespace corvane {
+
+namespace {
+
+bool isNewline(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029;
+}
+
+// The text between a heading's three-character markers; the five-character
+// "== ==" shares the blank between its markers and has none.
+QStringView headingText(QStringView line)
+{
+    return line.size() >= 6 ? line.mid(3, line.size() - 6) : QStringView();
+}
+
+bool sameDevices(const DeviceWatcher::DeviceMap &a, const DeviceWatcher::DeviceMap &b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](const auto &x, const auto &y) { return x.first == y.first; });
+}
+
+// Entry names of the devices folder without hidden ones, sorted; nothing when
+// the folder cannot be listed.
+std::optional<QStringList> folderContents(const QString &path)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::directory_iterator it(path.toStdString(), error);
+    if (error)
+        return std::nullopt;
+    QStringList names;
+    for (; it != fs::directory_iterator(); it.increment(error)) {
+        if (error)
+            return std::nullopt;
+        const QString name = QString::fromStdString(it->path().filename().string());
+        if (!name.startsWith('.'))
+            names.append(name);
+    }
+    if (error)
+        return std::nullopt;
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+DeviceWatcher::DeviceWatcher(const std::shared_ptr<Toolset> &toolset)
+    : m_toolset(toolset), m_identifier(QUuid::createUuid()),
+      m_all(std::make_shared<const DeviceMap>())
+{
+}
+
+std::shared_ptr<DeviceWatcher> DeviceWatcher::make(const std::shared_ptr<Toolset> &toolset)
+{
+    std::shared_ptr<DeviceWatcher> watcher(new DeviceWatcher(toolset));
+    watcher->m_all = std::make_shared<const DeviceMap>(parseDeviceList(toolset, {}));
+    watcher->m_deviceChangeWatcher = DirectoryMonitor::make(Device::devicesFolder());
+    watcher->m_deviceChangeWatcher->setDelegate(watcher);
+    watcher->m_deviceChangeWatcher->startMonitoring();
+    return watcher;
+}
+
+DeviceWatcher::~DeviceWatcher()
+{
+    if (m_deviceChangeWatcher)
+        m_deviceChangeWatcher->stop();
+}
+
+std::shared_ptr<const DeviceWatcher::DeviceMap> DeviceWatcher::all() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_all;
+}
+
+QString DeviceWatcher::debounceKey() const
+{
+    return "DeviceListMonitor" + uuidString(m_identifier);
+}
+
+Device::Status DeviceWatcher::parseDeviceStatus(const QString &line)
+{
+    const auto match = Device::deviceLineExpression().match(line);
+    if (!match.hasMatch() || !match.hasCaptured(3))
+        return {};
+    return Device::statusFromStateText(match.capturedView(3));
+}
+
+DeviceWatcher::DeviceMap DeviceWatcher::parseDeviceList(const std::shared_ptr<Toolset> &toolset,
+                                                        const DeviceMap &reuse)
+{
+    if (!toolset)
+        return {};
+    std::optional<QString> output;
+    try {
+        output = toolset->run({"list"});
+    } catch (...) {
+        return {};
+    }
+    if (!output)
+        return {};
+    if (!toolset->supports(Toolset::Command::deviceListing))
+        return {};
+    return parseDeviceListText(*output, toolset, reuse);
+}
+
+DeviceWatcher::DeviceMap DeviceWatcher::parseDeviceListText(const QString &text,
+                                                            const std::shared_ptr<Toolset> &toolset,
+                                                            const DeviceMap &reuse)
+{
+    const QRegularExpression &expression = Device::deviceLineExpression();
+    DeviceMap result;
+    std::optional<QString> section;
+    std::optional<Runtime> runtime;
+    std::optional<QUuid> pendingWatch;
+    // Pairs are gathered afresh and set at the end, so that a device kept
+    // from an earlier listing holds this listing's partners only.
+    std::map<QUuid, std::vector<QUuid>, UuidLess> pairs;
+
+    const auto handleLine = [&](QStringView line) {
+        line = line.trimmed();
+        if (line.startsWith(QLatin1String("== ")) && line.endsWith(QLatin1String(" =="))) {
+            section = headingText(line).toString();
+            runtime.reset();
+            return;
+        }
+        if (line.startsWith(QLatin1String("-- ")) && line.endsWith(QLatin1String(" --"))) {
+            runtime = Runtime::fromString(headingText(line).toString());
+            return;
+        }
+        if (!section)
+            return;
+
+        if (*section == QLatin1String("Devices")) {
+            if (!runtime)
+                return;
+            const auto match = expression.match(line);
+            if (!match.hasMatch() || !match.hasCaptured(2))
+                return;
+            const auto uuid = parseUuid(match.capturedView(2));
+            if (!uuid)
+                return;
+            if (const auto reused = reuse.find(*uuid); reused != reuse.end()) {
+                const DevicePtr &device = reused->second;
+                device->setTitle(match.hasCaptured(1) ? match.captured(1)
+                                                      : QStringLiteral("Unknown"));
+                device->setStatus(match.hasCaptured(3)
+                                      ? Device::statusFromStateText(match.capturedView(3))
+                                      : Device::Status());
+                result[*uuid] = device;
+                return;
+            }
+            if (auto device = Device::initFromListLine(line.toString(), *runtime, toolset))
+                result[device->uuid()] = std::move(device);
+            return;
+        }
+
+        if (*section == QLatin1String("Device Pairs")) {
+            const auto match = expression.match(line);
+            if (!match.hasMatch() || !match.hasCaptured(2))
+                return;
+            const auto uuid = parseUuid(match.capturedView(2));
+            if (!uuid)
+                return;
+            const bool listed = result.count(*uuid) > 0;
+            if (!pendingWatch) {
+                if (listed && line.startsWith(QLatin1String("Watch: ")))
+                    pendingWatch = *uuid;
+                return;
+            }
+            if (listed) {
+                pairs[*pendingWatch].push_back(*uuid);
+                pairs[*uuid].push_back(*pendingWatch);
+            }
+            pendingWatch.reset();
+        }
+    };
+
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (isNewline(text[i])) {
+            handleLine(QStringView(text).mid(start, i - start));
+            start = i + 1;
+        }
+    }
+    handleLine(QStringView(text).mid(start));
+
+    for (const auto &[uuid, device] : result) {
+        const auto found = pairs.find(uuid);
+        device->setPairedTo(found == pairs.end() ? std::vector<QUuid>() : found->second);
+    }
+    return result;
+}
+
+void DeviceWatcher::directoryMonitorDidObserveChange(const std::shared_ptr<DirectoryMonitor> &)
+{
+    const std::weak_ptr<DeviceWatcher> weak = sharedAs<DeviceWatcher>();
+    debounce(DispatchQueue::background(), 1.0, debounceKey(), [weak] {
+        if (const auto self = weak.lock())
+            self->deviceListMightHaveChanged();
+    });
+}
+
+void DeviceWatcher::deviceListMightHaveChanged()
+{
+    const auto toolset = m_toolset.lock();
+    if (!toolset)
+        return;
+    std::lock_guard relisting(m_relistingMutex);
+    Log::device().debug("Device list might have changed, checking directory contents");
+
+    const auto contents = folderContents(Device::devicesFolder());
+    if (!contents)
+        return;
+    std::shared_ptr<const DeviceMap> current;
+    {
+        std::lock_guard lock(m_mutex);
+        if (*contents == m_lastContents)
+            return;
+        m_lastContents = *contents;
+        current = m_all;
+    }
+
+    DeviceMap devices = parseDeviceList(toolset, *current);
+    if (sameDevices(devices, *current))
+        return;
+    updateDeviceList(std::move(devices));
+}
+
+void DeviceWatcher::updateDeviceList(DeviceMap devices)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (sameDevices(devices, *m_all))
+            return;
+        m_all = std::make_shared<const DeviceMap>(std::move(devices));
+    }
+    Log::device().debug("Device list changed");
+    const std::weak_ptr<Object> weak = weak_from_this();
+    DispatchQueue::main()->async([weak] {
+        if (const auto self = weak.lock())
+            postNotification(Notifications::deviceListDidChange, self, QVariantMap());
+    });
+}
+
+} // namespace corvane

@@ -1,0 +1,219 @@
+#include "common/TestSupport.h"
+#include "core/Uuid.h"
+#include "model/ActivityMonitor.h"
+#include "fixtures/FixtureTree.h"
+#include "platform/SystemPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kDevice = "5B8A2C2E-0A8D-4E5C-9D55-7B3C1C1C9A01";
+const QString kApplication = "0F4E9A7B-7C1D-4B6E-8E27-2D9D1E4A3B02";
+
+QString simulatorLine(const QString &pid, const QString &uuid)
+{
+    return "  " + pid +
+           " ??  0:01.50 launchd_sim /Users/u/Library/Developer/CoreSimulator/Devices/" + uuid +
+           "/data/var/run/launchd_bootstrap.plist";
+}
+
+QString applicationPath(const QString &device, const QString &application,
+                        const QString &tail = "Foo.app/Foo")
+{
+    return "/Users/u/Library/Developer/CoreSimulator/Devices/" + device +
+           "/data/Containers/Bundle/Application/" + application + "/" + tail;
+}
+
+class ActivityMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_savedPaths = SystemPaths::current();
+        SystemPaths paths = m_savedPaths;
+        paths.ps = m_dir.path() + "/ps";
+        SystemPaths::setCurrent(paths);
+        m_monitor = ActivityMonitor::make([this] { return m_now; });
+    }
+    void TearDown() override { SystemPaths::setCurrent(m_savedPaths); }
+
+    // A ps that counts its runs and prints the given lines.
+    void setProcessList(const QStringList &lines)
+    {
+        test::writeFile(m_dir.path() + "/list", lines.join('\n').toUtf8());
+        test::writeScript(m_dir.path() + "/ps", "echo run >> '" + m_dir.path() + "/runs'\ncat '" +
+                                                    m_dir.path() + "/list'");
+    }
+    int runs() const { return test::readFile(m_dir.path() + "/runs").count("run\n"); }
+
+    QTemporaryDir m_dir;
+    SystemPaths m_savedPaths;
+    ActivityMonitor::TimePoint m_now = ActivityMonitor::TimePoint() + std::chrono::hours(1000);
+    std::shared_ptr<ActivityMonitor> m_monitor;
+};
+
+} // namespace
+
+TEST(ActivityMonitorParsing, SimulatorLines)
+{
+    const auto process = ActivityMonitor::parseSimulatorProcess(simulatorLine("1234", kDevice));
+    ASSERT_TRUE(process);
+    EXPECT_EQ(process->pid, 1234);
+    EXPECT_EQ(uuidString(process->deviceUUID), kDevice);
+
+    EXPECT_FALSE(ActivityMonitor::parseSimulatorProcess(simulatorLine("1234", kDevice.toLower())));
+    // 36 allowed characters that are no UUID.
+    EXPECT_FALSE(ActivityMonitor::parseSimulatorProcess(
+        simulatorLine("1234", "ZZZZZZZZ-0A8D-4E5C-9D55-7B3C1C1C9A01")));
+    EXPECT_FALSE(ActivityMonitor::parseSimulatorProcess(simulatorLine("2147483648", kDevice)));
+    EXPECT_EQ(ActivityMonitor::parseSimulatorProcess(simulatorLine("2147483647", kDevice))->pid,
+              2147483647);
+    // The Linux ps columns.
+    EXPECT_TRUE(ActivityMonitor::parseSimulatorProcess(
+        "4321 ?        00:00:00 launchd_sim /home/u/Library/Developer/CoreSimulator/Devices/" +
+        kDevice + "/data/var/run/launchd_bootstrap.plist"));
+    // An application line is no simulator.
+    EXPECT_FALSE(ActivityMonitor::parseSimulatorProcess("1 ?? 0:00 " +
+                                                        applicationPath(kDevice, kApplication)));
+}
+
+TEST(ActivityMonitorParsing, ApplicationLines)
+{
+    const QString path = applicationPath(kDevice, kApplication);
+    const auto process = ActivityMonitor::parseApplicationProcess("  77 ??  0:00.10 " + path);
+    ASSERT_TRUE(process);
+    EXPECT_EQ(process->pid, 77);
+    EXPECT_EQ(process->url, QUrl::fromLocalFile(path));
+    EXPECT_EQ(uuidString(process->deviceUUID), kDevice);
+    EXPECT_EQ(uuidString(process->applicationUUID), kApplication);
+
+    EXPECT_TRUE(ActivityMonitor::parseApplicationProcess(
+        "77 ?? 0:00 " + applicationPath(kDevice, kApplication, "Foo.app/")));
+    EXPECT_FALSE(ActivityMonitor::parseApplicationProcess(
+        "77 ?? 0:00 " + applicationPath(kDevice, kApplication, "Foo.app")));
+    EXPECT_FALSE(ActivityMonitor::parseApplicationProcess(
+        "77 ?? 0:00 " + applicationPath(kDevice.toLower(), kApplication)));
+    EXPECT_FALSE(ActivityMonitor::parseApplicationProcess("2147483648 ?? 0:00 " + path));
+    EXPECT_FALSE(ActivityMonitor::parseApplicationProcess("?? 0:00 " + path));
+}
+
+TEST(ActivityMonitorParsing, ProcessListKeepsOrderAndSplitsAllNewlines)
+{
+    const QString other = "5B8A2C2E-0A8D-4E5C-9D55-7B3C1C1C9A99";
+    const QString output = simulatorLine("1", kDevice) + "\r\n" + "2 ?? 0:00 " +
+                           applicationPath(kDevice, kApplication) + "\n" + "3 ?? 0:00 /bin/zsh" +
+                           QChar(0x2028) + simulatorLine("4", other);
+    const auto list = ActivityMonitor::parseProcessList(output);
+    ASSERT_EQ(list.simulators.size(), 2u);
+    EXPECT_EQ(list.simulators[0].pid, 1);
+    EXPECT_EQ(uuidString(list.simulators[1].deviceUUID), other);
+    ASSERT_EQ(list.applications.size(), 1u);
+    EXPECT_EQ(list.applications[0].pid, 2);
+}
+
+TEST_F(ActivityMonitorTest, AnswersStayFreshForTwoSeconds)
+{
+    setProcessList(
+        {simulatorLine("1234", kDevice), "99 ?? 0:00 " + applicationPath(kDevice, kApplication)});
+    const QUuid device = *parseUuid(kDevice);
+
+    EXPECT_EQ(m_monitor->simulatorProcess(device)->pid, 1234);
+    EXPECT_EQ(m_monitor->lastCheck(), m_now);
+    m_now += 1500ms;
+    EXPECT_EQ(m_monitor->applicationProcess(*parseUuid(kApplication))->pid, 99);
+    EXPECT_EQ(runs(), 1);
+
+    // Exactly two seconds after the check is still fresh.
+    m_now += 500ms;
+    m_monitor->simulatorProcess(device);
+    EXPECT_EQ(runs(), 1);
+    m_now += 1ms;
+    m_monitor->simulatorProcess(device);
+    EXPECT_EQ(runs(), 2);
+
+    m_monitor->markOutOfDate();
+    EXPECT_EQ(m_monitor->lastCheck(), ActivityMonitor::TimePoint());
+    EXPECT_FALSE(m_monitor->simulatorProcess(*parseUuid(kApplication)));
+    EXPECT_EQ(runs(), 3);
+}
+
+TEST_F(ActivityMonitorTest, FailingPsKeepsTheListsAndCountsAsACheck)
+{
+    setProcessList({simulatorLine("1234", kDevice)});
+    m_monitor->refreshProcesses();
+    ASSERT_EQ(m_monitor->simulatorProcesses().size(), 1u);
+
+    QFile::remove(m_dir.path() + "/ps");
+    m_now += 10s;
+    EXPECT_TRUE(m_monitor->simulatorProcess(*parseUuid(kDevice)));
+    EXPECT_EQ(m_monitor->lastCheck(), m_now);
+
+    // Output that is no UTF-8 keeps them too.
+    test::writeScript(m_dir.path() + "/ps", "printf '\\377\\376'");
+    m_monitor->refreshProcesses();
+    EXPECT_EQ(m_monitor->simulatorProcesses().size(), 1u);
+
+    // An answer without CoreSimulator empties both.
+    test::writeScript(m_dir.path() + "/ps", "echo '1 ?? 0:00 /sbin/launchd'");
+    m_monitor->refreshProcesses();
+    EXPECT_TRUE(m_monitor->simulatorProcesses().empty());
+    EXPECT_TRUE(m_monitor->applicationProcesses().empty());
+}
+
+TEST_F(ActivityMonitorTest, ConcurrentQuestionsRunPsOnce)
+{
+    setProcessList({simulatorLine("1234", kDevice)});
+    const QUuid device = *parseUuid(kDevice);
+    std::vector<std::thread> threads;
+    std::atomic<int> found{0};
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&] {
+            for (int j = 0; j < 20; ++j)
+                if (m_monitor->simulatorProcess(device))
+                    ++found;
+        });
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(runs(), 1);
+    EXPECT_GT(found.load(), 0);
+}
+
+// The simulated Xcode boots a device and launches an application; the real
+// process list shows both.
+TEST(ActivityMonitorSystem, RealPsFindsTheFakesSimulatorAndApplication)
+{
+    fixture::FixtureTree tree;
+    tree.addXcode();
+    tree.addRuntime("iOS", "17.5");
+    const QString udid = tree.addDevice({"iPhone", "iPhone 15 Pro", "iOS 17.5"});
+    fixture::AppSpec spec;
+    spec.identifier = "com.example.sample";
+    spec.name = "Sample";
+    const fixture::AppInstall install = tree.installApp(udid, spec);
+    ASSERT_TRUE(tree.boot(udid));
+    const pid_t pid = tree.launchApp(udid, spec.identifier);
+    ASSERT_GT(pid, 0);
+
+    const SystemPaths saved = SystemPaths::current();
+    SystemPaths::setCurrent(tree.paths());
+    auto monitor = ActivityMonitor::make();
+    monitor->refreshProcesses();
+    SystemPaths::setCurrent(saved);
+
+    const auto simulator = monitor->simulatorProcess(*parseUuid(udid));
+    ASSERT_TRUE(simulator);
+    EXPECT_GT(simulator->pid, 0);
+    const auto application = monitor->applicationProcess(*parseUuid(install.bundleUuid));
+    ASSERT_TRUE(application);
+    EXPECT_EQ(application->pid, pid);
+    EXPECT_EQ(uuidString(application->deviceUUID), udid);
+    EXPECT_TRUE(application->url.toLocalFile().startsWith(install.bundlePath + "/"));
+}
