@@ -41,8 +41,7 @@ void File::enumerateContents(const QUrl &directory, const QStringList &skipNames
 {
     std::error_code error;
     const fs::path root(QFile::encodeName(directory.toLocalFile()).toStdString());
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied,
-                                        error);
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error);
     if (error)
         return;
     for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
@@ -67,12 +66,11 @@ void File::enumerateContents(const QUrl &directory, const QStringList &skipNames
         try {
             coordinator().coordinateReading(url, options, [&](const QUrl &) {
                 struct stat current {};
-                if (::lstat(path.c_str(), &current) != 0 ||
-                    S_ISDIR(current.st_mode) != isDirectory)
+                if (::lstat(path.c_str(), &current) != 0 || S_ISDIR(current.st_mode) != isDirectory)
                     return;
-                modified = QDateTime::fromMSecsSinceEpoch(
-                    qint64(current.st_mtim.tv_sec) * 1000 + current.st_mtim.tv_nsec / 1000000,
-                    Qt::UTC);
+                modified = QDateTime::fromMSecsSinceEpoch(qint64(current.st_mtim.tv_sec) * 1000 +
+                                                              current.st_mtim.tv_nsec / 1000000,
+                                                          Qt::UTC);
                 if (S_ISREG(current.st_mode))
                     size = qint64(current.st_size);
                 readable = true;
@@ -94,8 +92,8 @@ void File::visit(const QUrl &url, bool isDirectory, const QDateTime &lastModifie
                  std::optional<qint64> size, const QUrl &base, const QString &containerIdentifier,
                  const Handler &handler)
 {
-    handler(File{url, pathOrPlain(url, base), containerIdentifier, isDirectory, lastModified,
-                 size});
+    handler(
+        File{url, pathOrPlain(url, base), containerIdentifier, isDirectory, lastModified, size});
 }
 
 void File::archiveContainerComponent(const QUrl &url, bool isDirectory,

@@ -32,9 +32,9 @@ struct File {
     // Receives an entry's URL (a directory's ends in "/"), its directory flag
     // (a link to a directory is none), modification date, size, and a flag
     // that ends the enumeration when set.
-    using EntryHandler = std::function<void(const QUrl &url, bool isDirectory,
-                                            const QDateTime &lastModified,
-                                            std::optional<qint64> size, bool &stop)>;
+    using EntryHandler =
+        std::function<void(const QUrl &url, bool isDirectory, const QDateTime &lastModified,
+                           std::optional<qint64> size, bool &stop)>;
     using Handler = std::function<void(const File &file)>;
 
     // The coordinator of every coordinated access to container files.
@@ -58,9 +58,8 @@ struct File {
     // ("AppData/…" or "group.…/…"); skips the container folders themselves and
     // entries outside them.
     static void archiveContainerComponent(const QUrl &url, bool isDirectory,
-                                          const QDateTime &lastModified,
-                                          std::optional<qint64> size, const QUrl &base,
-                                          const Handler &handler);
+                                          const QDateTime &lastModified, std::optional<qint64> size,
+                                          const QUrl &base, const Handler &handler);
 
     // Whether an entry belongs to what a container's erase or export takes:
     // in the data container only what lies below the top-level names, in a

@@ -30,11 +30,8 @@ QString Glob::escape(const QString &text)
         case '?':
         case '{':
         case '}':
-        case '\\':
-            escaped += '\\';
-            break;
-        default:
-            break;
+        case '\\': escaped += '\\'; break;
+        default: break;
         }
         escaped += c;
     }

@@ -39,10 +39,22 @@ public:
     QString description() const;
 
     friend constexpr bool operator==(Mode, Mode) = default;
-    friend constexpr Mode operator|(Mode a, Mode b) { return Mode(RawValue(a.m_rawValue | b.m_rawValue)); }
-    friend constexpr Mode operator&(Mode a, Mode b) { return Mode(RawValue(a.m_rawValue & b.m_rawValue)); }
-    friend constexpr Mode operator^(Mode a, Mode b) { return Mode(RawValue(a.m_rawValue ^ b.m_rawValue)); }
-    friend constexpr Mode operator-(Mode a, Mode b) { return Mode(RawValue(a.m_rawValue & ~b.m_rawValue)); }
+    friend constexpr Mode operator|(Mode a, Mode b)
+    {
+        return Mode(RawValue(a.m_rawValue | b.m_rawValue));
+    }
+    friend constexpr Mode operator&(Mode a, Mode b)
+    {
+        return Mode(RawValue(a.m_rawValue & b.m_rawValue));
+    }
+    friend constexpr Mode operator^(Mode a, Mode b)
+    {
+        return Mode(RawValue(a.m_rawValue ^ b.m_rawValue));
+    }
+    friend constexpr Mode operator-(Mode a, Mode b)
+    {
+        return Mode(RawValue(a.m_rawValue & ~b.m_rawValue));
+    }
     Mode &operator|=(Mode other) { return *this = *this | other; }
     Mode &operator&=(Mode other) { return *this = *this & other; }
     Mode &operator-=(Mode other) { return *this = *this - other; }

@@ -39,15 +39,14 @@ public:
         if (exclusive) {
             lock.changed.wait(guard, [&] {
                 const bool writerFree = lock.writerDepth == 0 || lock.writer == self;
-                const bool readersFree = lock.readers.empty() ||
-                                         (lock.readers.size() == 1 && lock.readers.count(self));
+                const bool readersFree =
+                    lock.readers.empty() || (lock.readers.size() == 1 && lock.readers.count(self));
                 return writerFree && readersFree;
             });
             lock.writer = self;
             ++lock.writerDepth;
         } else {
-            lock.changed.wait(guard,
-                              [&] { return lock.writerDepth == 0 || lock.writer == self; });
+            lock.changed.wait(guard, [&] { return lock.writerDepth == 0 || lock.writer == self; });
             ++lock.readers[self];
         }
     }

@@ -51,10 +51,9 @@ TEST(File, ArchiveEntriesNameTheirContainer)
 
     // Not below the archive folder at all.
     bool called = false;
-    File::archiveContainerComponent(QUrl::fromLocalFile("/tmp/Other/AppData/a"), false, someDate,
-                                    1, QUrl::fromLocalFile(base), [&](const File &) {
-                                        called = true;
-                                    });
+    File::archiveContainerComponent(QUrl::fromLocalFile("/tmp/Other/AppData/a"), false, someDate, 1,
+                                    QUrl::fromLocalFile(base),
+                                    [&](const File &) { called = true; });
     EXPECT_FALSE(called);
 }
 
@@ -127,9 +126,9 @@ TEST(File, EnumerationReadsEveryEntryOnceWithoutFollowingLinks)
     EXPECT_EQ(seen, 2);
 
     seen = 0;
-    File::enumerateContents(QUrl::fromLocalFile(dir.path() + "/missing"), {}, {}, 0,
-                            [&](const QUrl &, bool, const QDateTime &, std::optional<qint64>,
-                                bool &) { ++seen; });
+    File::enumerateContents(
+        QUrl::fromLocalFile(dir.path() + "/missing"), {}, {}, 0,
+        [&](const QUrl &, bool, const QDateTime &, std::optional<qint64>, bool &) { ++seen; });
     EXPECT_EQ(seen, 0);
 }
 
@@ -156,9 +155,9 @@ TEST(UrlWithQuery, AppendsEncodedPairsInKeyOrder)
               "https://api.example.com/search/photos?client_id=k=1&query=red%20fox%20&%20co");
     EXPECT_EQ(urlWithQuery("https://x/p?", {{"a", "1"}})->toString(), "https://x/p?a=1");
     EXPECT_EQ(urlWithQuery("https://x/p?q=1", {})->toString(), "https://x/p?q=1");
-    EXPECT_EQ(urlWithQuery("photos", {{"a", "é"}}, QUrl("https://x/api/"))->toString(
-                  QUrl::FullyEncoded),
-              "https://x/api/photos?a=%C3%A9");
+    EXPECT_EQ(
+        urlWithQuery("photos", {{"a", "é"}}, QUrl("https://x/api/"))->toString(QUrl::FullyEncoded),
+        "https://x/api/photos?a=%C3%A9");
     EXPECT_FALSE(urlWithQuery("http://[bad", {}));
 }
 

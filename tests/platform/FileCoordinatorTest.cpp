@@ -65,13 +65,13 @@ TEST(FileCoordinator, NestsOnOneThreadAndPassesErrorsOn)
     });
     EXPECT_EQ(depth, 3);
 
-    EXPECT_THROW(coordinator.coordinateReading(item, 0,
-                                               [](const QUrl &) { throw std::logic_error("x"); }),
-                 std::logic_error);
+    EXPECT_THROW(
+        coordinator.coordinateReading(item, 0, [](const QUrl &) { throw std::logic_error("x"); }),
+        std::logic_error);
     // The lock was released by the throw.
     std::thread([&] { coordinator.coordinateWriting(item, false, [](const QUrl &) {}); }).join();
 
-    EXPECT_THROW(coordinator.coordinateReading(QUrl("https://example.com/x"), 0,
-                                               [](const QUrl &) {}),
-                 FileCoordinationError);
+    EXPECT_THROW(
+        coordinator.coordinateReading(QUrl("https://example.com/x"), 0, [](const QUrl &) {}),
+        FileCoordinationError);
 }
