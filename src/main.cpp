@@ -2,7 +2,9 @@
 #include "app/QtFilePanels.h"
 #include "app/QtStatusItem.h"
 #include "core/CorvaneSettings.h"
+#include "core/Toolset.h"
 #include "core/ToolsetManager.h"
+#include "model/DeviceWatcher.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
@@ -69,7 +71,15 @@ int main(int argc, char *argv[])
     corvane::Log::setFile(paths.programSupportDir() + "/Logs/Corvane.log");
     corvane::Log::general().info("Corvane starting");
     // Finding and choosing the Xcode runs where the root menu will be built.
-    corvane::DispatchQueue::userInitiated()->async([] { corvane::ToolsetManager::shared(); });
+    corvane::DeviceWatcher::installAsToolsetWatcherFactory();
+    corvane::DispatchQueue::userInitiated()->async([] {
+        const auto toolset = corvane::ToolsetManager::shared()->current();
+        const auto watcher =
+            toolset ? std::dynamic_pointer_cast<corvane::DeviceWatcher>(toolset->deviceWatcher())
+                    : nullptr;
+        corvane::Log::device().info("%{PUBLIC}@ devices listed",
+                                    watcher ? int(watcher->all()->size()) : 0);
+    });
 
     corvane::AlertPresenter::setShared(std::make_shared<corvane::QtAlertPresenter>());
     corvane::OpenPanel::setShared(std::make_shared<corvane::QtOpenPanel>());

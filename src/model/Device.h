@@ -21,6 +21,8 @@
 namespace corvane {
 
 class Application;
+class ChildProcess;
+class StatusBarPreset;
 class Toolset;
 
 namespace Notifications {
@@ -169,7 +171,32 @@ public:
 
     ~Device() override;
 
+    // The status-bar override; both block while simctl runs, and ignore its
+    // failures.
+    void setStatusBarUsing(const StatusBarPreset &preset);
+    void resetStatusBar();
+    // Applies the preset chosen to go before every capture, if it still exists.
+    void applyAutoAppliedStatusBar();
+
+    // Captures into the save folder (or, for copyScreenshot, onto the
+    // pasteboard); both block while simctl runs.
+    void screenshot();
+    void copyScreenshot();
+    // Return at once; recordingDidChange tells when a recording starts and
+    // ends.
+    void startRecording();
+    void stopRecording();
+    // The simctl process recording this device, present from the start of a
+    // recording until it has ended.
+    std::shared_ptr<ChildProcess> recordingTask() const;
+    bool isRecording() const { return recordingTask() != nullptr; }
+
 private:
+    void beginRecording();
+    static void recordingDidTerminate(const std::weak_ptr<Device> &device,
+                                      const std::shared_ptr<ChildProcess> &process);
+    void postRecordingDidChange();
+
     Device(QUuid uuid, QString title, Status status, Runtime runtime,
            std::weak_ptr<Toolset> toolset);
     // The first scan, then the watch; the last steps of creation.
@@ -191,6 +218,7 @@ private:
     QString m_title;
     Status m_status;
     std::vector<QUuid> m_pairedTo;
+    std::shared_ptr<ChildProcess> m_recordingTask;
     ApplicationTable m_applications;
 
     // Rescans run one at a time, so that each starts from the last one's list.

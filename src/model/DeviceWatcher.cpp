@@ -1,5 +1,7 @@
 #include "model/DeviceWatcher.h"
 
+#include "core/ToolsetManager.h"
+
 #include "core/Debounce.h"
 #include "core/Observer.h"
 #include "core/Toolset.h"
@@ -257,6 +259,14 @@ void DeviceWatcher::updateDeviceList(DeviceMap devices)
         if (const auto self = weak.lock())
             postNotification(Notifications::deviceListDidChange, self, QVariantMap());
     });
+}
+
+void DeviceWatcher::installAsToolsetWatcherFactory()
+{
+    ToolsetManager::setDeviceWatcherFactory(
+        [](const std::shared_ptr<Toolset> &toolset) -> std::shared_ptr<DeviceWatching> {
+            return DeviceWatcher::make(toolset);
+        });
 }
 
 } // namespace corvane

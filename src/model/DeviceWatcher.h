@@ -54,6 +54,9 @@ public:
 
     // Runs `simctl list` and parses it; empty when simctl fails, prints
     // nothing or cannot list devices. Devices in `reuse` keep their objects.
+    // Makes the toolset manager give each current toolset a DeviceWatcher.
+    static void installAsToolsetWatcherFactory();
+
     static DeviceMap parseDeviceList(const std::shared_ptr<Toolset> &toolset,
                                      const DeviceMap &reuse);
     // The parse of a listing's text alone.

@@ -1,0 +1,405 @@
+#include "model/StatusBarPreset.h"
+
+#include "core/Observer.h"
+#include "core/Uuid.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+namespace corvane {
+
+namespace {
+
+// A composite token, so that a derived property's several registrations end
+// together.
+class ObserverGroup : public ObserverProtocol {
+public:
+    explicit ObserverGroup(std::vector<ObserverPtr> members) : m_members(std::move(members)) {}
+    ~ObserverGroup() override { invalidate(); }
+    void invalidate() override
+    {
+        for (const auto &member : m_members)
+            member->invalidate();
+        m_members.clear();
+    }
+    QString debugDescription() const override { return "<KeyValueObservation>"; }
+
+private:
+    std::vector<ObserverPtr> m_members;
+};
+
+std::optional<QString> jsonText(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
+// JSON numbers arrive as doubles; only whole numbers that fit 64 bits count.
+std::optional<qint64> jsonInteger(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (!value.isDouble())
+        return std::nullopt;
+    const qint64 a = value.toInteger(0);
+    const qint64 b = value.toInteger(1);
+    if (a != b)
+        return std::nullopt;
+    return a;
+}
+
+QByteArray encodedString(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+int indexIn(const QStringList &list, const QString &value)
+{
+    const int index = int(list.indexOf(value));
+    return index < 0 ? 0 : index;
+}
+
+} // namespace
+
+std::shared_ptr<StatusBarPreset> StatusBarPreset::make(const QString &title)
+{
+    return std::shared_ptr<StatusBarPreset>(new StatusBarPreset(title));
+}
+
+StatusBarPreset::StatusBarPreset(const QString &title)
+    : m_uniqueIdentifier(newUuidString()), m_title(title)
+{
+}
+
+void StatusBarPreset::postDidChange()
+{
+    postNotification(didChange, shared_from_this());
+}
+
+void StatusBarPreset::setTitle(const QString &value)
+{
+    m_title.set(value);
+    postDidChange();
+}
+
+void StatusBarPreset::setTime(const QString &value)
+{
+    m_time.set(value);
+    postDidChange();
+}
+
+void StatusBarPreset::setDataNetwork(const QString &value)
+{
+    m_dataNetwork.set(value);
+    postDidChange();
+}
+
+void StatusBarPreset::setCarrierName(const QString &value)
+{
+    m_carrierName.set(value);
+    postDidChange();
+}
+
+void StatusBarPreset::setWifiMode(const QString &value)
+{
+    m_wifiMode.set(value);
+    postDidChange();
+}
+
+void StatusBarPreset::setWifiBars(qint64 value)
+{
+    m_wifiBars.set(value);
+    postDidChange();
+}
+
+void StatusBarPreset::setCellularMode(const QString &value)
+{
+    m_cellularMode.set(value);
+    postDidChange();
+}
+
+void StatusBarPreset::setCellularBars(qint64 value)
+{
+    m_cellularBars.set(value);
+    postDidChange();
+}
+
+void StatusBarPreset::setBatteryState(const QString &value)
+{
+    m_batteryState.set(value);
+    postDidChange();
+}
+
+void StatusBarPreset::setBatteryLevel(qint64 value)
+{
+    m_batteryLevel.set(value);
+    postDidChange();
+}
+
+const QStringList &StatusBarPreset::dataNetworkValues()
+{
+    static const QStringList values{"lte+", "lte-a", "lte", "4g", "3g", "wifi"};
+    return values;
+}
+
+const QStringList &StatusBarPreset::cellularModeValues()
+{
+    static const QStringList values{"active", "failed", "searching", "notSupported"};
+    return values;
+}
+
+const QStringList &StatusBarPreset::batteryStateValues()
+{
+    static const QStringList values{"discharging", "charging"};
+    return values;
+}
+
+const QStringList &StatusBarPreset::storedPropertyNames()
+{
+    static const QStringList names{"uniqueIdentifier", "title",        "time",
+                                   "dataNetwork",      "carrierName",  "wifiMode",
+                                   "wifiBars",         "cellularMode", "cellularBars",
+                                   "batteryState",     "batteryLevel"};
+    return names;
+}
+
+int StatusBarPreset::dataNetworkButtonIndex() const
+{
+    return indexIn(dataNetworkValues(), dataNetwork());
+}
+
+void StatusBarPreset::setDataNetworkButtonIndex(int index)
+{
+    if (index < 0 || index >= dataNetworkValues().size())
+        return;
+    setDataNetwork(dataNetworkValues().at(index));
+    m_dataNetworkButtonIndexSet.notify();
+}
+
+int StatusBarPreset::carrierStatusIndex() const
+{
+    return indexIn(cellularModeValues(), cellularMode());
+}
+
+void StatusBarPreset::setCarrierStatusIndex(int index)
+{
+    if (index < 0 || index >= cellularModeValues().size())
+        return;
+    setCellularMode(cellularModeValues().at(index));
+    m_carrierStatusIndexSet.notify();
+}
+
+int StatusBarPreset::batteryButtonIndex() const
+{
+    return indexIn(batteryStateValues(), batteryState());
+}
+
+void StatusBarPreset::setBatteryButtonIndex(int index)
+{
+    if (index < 0 || index >= batteryStateValues().size())
+        return;
+    setBatteryState(batteryStateValues().at(index));
+    m_batteryButtonIndexSet.notify();
+}
+
+int StatusBarPreset::wifiButtonIndex() const
+{
+    return wifiMode() == "failed" ? 4 : int(wifiBars());
+}
+
+void StatusBarPreset::setWifiButtonIndex(int index)
+{
+    setWifiMode(index == 4 ? "failed" : "active");
+    setWifiBars(index < 3 ? index : 3);
+    m_wifiButtonIndexSet.notify();
+}
+
+bool StatusBarPreset::carrierBarsButtonEnabled() const
+{
+    return cellularMode() == "active";
+}
+
+qint64 StatusBarPreset::carrierBarsButtonIndex() const
+{
+    return carrierBarsButtonEnabled() ? cellularBars() : -1;
+}
+
+void StatusBarPreset::setCarrierBarsButtonIndex(qint64 index)
+{
+    if (index == -1)
+        return;
+    setCellularBars(index);
+    m_carrierBarsButtonIndexSet.notify();
+}
+
+bool StatusBarPreset::carrierNameEnabled() const
+{
+    const QString mode = cellularMode();
+    return mode == "active" || mode == "searching";
+}
+
+QStringList StatusBarPreset::keyPathsForValuesAffecting(const QString &propertyName)
+{
+    if (propertyName == "wifiButtonIndex")
+        return {"wifiBars", "wifiMode"};
+    if (propertyName == "carrierBarsButtonEnabled" || propertyName == "carrierNameEnabled")
+        return {"cellularMode"};
+    if (propertyName == "carrierBarsButtonIndex")
+        return {"cellularBars", "cellularMode"};
+    return {};
+}
+
+std::vector<ObserverPtr> StatusBarPreset::observeStored(const QString &propertyName,
+                                                        const std::function<void()> &handler)
+{
+    const auto call = [handler](const auto &, const auto &) { handler(); };
+    const std::map<QString, Observable<QString> *> texts{{"uniqueIdentifier", &m_uniqueIdentifier},
+                                                         {"title", &m_title},
+                                                         {"time", &m_time},
+                                                         {"dataNetwork", &m_dataNetwork},
+                                                         {"carrierName", &m_carrierName},
+                                                         {"wifiMode", &m_wifiMode},
+                                                         {"cellularMode", &m_cellularMode},
+                                                         {"batteryState", &m_batteryState}};
+    const std::map<QString, Observable<qint64> *> numbers{{"wifiBars", &m_wifiBars},
+                                                          {"cellularBars", &m_cellularBars},
+                                                          {"batteryLevel", &m_batteryLevel}};
+    const std::map<QString, Observable<int> *> ownSetters{
+        {"dataNetworkButtonIndex", &m_dataNetworkButtonIndexSet},
+        {"carrierStatusIndex", &m_carrierStatusIndexSet},
+        {"batteryButtonIndex", &m_batteryButtonIndexSet},
+        {"wifiButtonIndex", &m_wifiButtonIndexSet},
+        {"carrierBarsButtonIndex", &m_carrierBarsButtonIndexSet}};
+    if (auto it = texts.find(propertyName); it != texts.end())
+        return {it->second->observe(call)};
+    if (auto it = numbers.find(propertyName); it != numbers.end())
+        return {it->second->observe(call)};
+    if (auto it = ownSetters.find(propertyName); it != ownSetters.end())
+        return {it->second->observe(call)};
+    return {};
+}
+
+ObserverPtr StatusBarPreset::observe(const QString &propertyName, std::function<void()> handler)
+{
+    std::vector<ObserverPtr> tokens = observeStored(propertyName, handler);
+    for (const QString &dependency : keyPathsForValuesAffecting(propertyName)) {
+        auto more = observeStored(dependency, handler);
+        tokens.insert(tokens.end(), more.begin(), more.end());
+    }
+    if (tokens.empty())
+        return nullptr;
+    return std::make_shared<ObserverGroup>(std::move(tokens));
+}
+
+std::shared_ptr<StatusBarPreset> StatusBarPreset::fromJson(const QJsonValue &value)
+{
+    if (!value.isObject())
+        return nullptr;
+    const QJsonObject object = value.toObject();
+    auto preset = make("Keynote");
+    // Stored directly: decoding is no edit and posts nothing.
+    if (auto v = jsonText(object, "uniqueIdentifier"))
+        preset->m_uniqueIdentifier.set(*v);
+    if (auto v = jsonText(object, "title"))
+        preset->m_title.set(*v);
+    if (auto v = jsonText(object, "time"))
+        preset->m_time.set(*v);
+    if (auto v = jsonText(object, "dataNetwork"))
+        preset->m_dataNetwork.set(*v);
+    if (auto v = jsonText(object, "carrierName"))
+        preset->m_carrierName.set(*v);
+    if (auto v = jsonText(object, "wifiMode"))
+        preset->m_wifiMode.set(*v);
+    if (auto v = jsonInteger(object, "wifiBars"))
+        preset->m_wifiBars.set(*v);
+    if (auto v = jsonText(object, "cellularMode"))
+        preset->m_cellularMode.set(*v);
+    if (auto v = jsonInteger(object, "cellularBars"))
+        preset->m_cellularBars.set(*v);
+    if (auto v = jsonText(object, "batteryState"))
+        preset->m_batteryState.set(*v);
+    if (auto v = jsonInteger(object, "batteryLevel"))
+        preset->m_batteryLevel.set(*v);
+    return preset;
+}
+
+QByteArray StatusBarPreset::toJson() const
+{
+    const auto text = [](const char *key, const QString &value) {
+        return '"' + QByteArray(key) + "\":" + encodedString(value);
+    };
+    const auto number = [](const char *key, qint64 value) {
+        return '"' + QByteArray(key) + "\":" + QByteArray::number(value);
+    };
+    const QList<QByteArray> members{text("uniqueIdentifier", uniqueIdentifier()),
+                                    text("title", title()),
+                                    text("time", time()),
+                                    text("dataNetwork", dataNetwork()),
+                                    text("carrierName", carrierName()),
+                                    text("wifiMode", wifiMode()),
+                                    number("wifiBars", wifiBars()),
+                                    text("cellularMode", cellularMode()),
+                                    number("cellularBars", cellularBars()),
+                                    text("batteryState", batteryState()),
+                                    number("batteryLevel", batteryLevel())};
+    QByteArray json = "{";
+    for (qsizetype i = 0; i < members.size(); ++i) {
+        if (i > 0)
+            json += ',';
+        json += members.at(i);
+    }
+    return json + '}';
+}
+
+std::optional<std::vector<std::shared_ptr<StatusBarPreset>>>
+StatusBarPreset::decodeList(const QByteArray &json)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    std::vector<std::shared_ptr<StatusBarPreset>> presets;
+    for (const QJsonValue &element : document.array()) {
+        auto preset = fromJson(element);
+        if (!preset)
+            return std::nullopt;
+        presets.push_back(std::move(preset));
+    }
+    return presets;
+}
+
+QByteArray StatusBarPreset::encodeList(const std::vector<std::shared_ptr<StatusBarPreset>> &presets)
+{
+    QByteArray json = "[";
+    for (size_t i = 0; i < presets.size(); ++i) {
+        if (i > 0)
+            json += ',';
+        json += presets[i]->toJson();
+    }
+    return json + ']';
+}
+
+bool StatusBarPreset::isEqual(const StatusBarPreset &other) const
+{
+    return uniqueIdentifier() == other.uniqueIdentifier();
+}
+
+bool StatusBarPreset::titleLess(const StatusBarPreset &a, const StatusBarPreset &b)
+{
+    const QList<uint> left = a.title().normalized(QString::NormalizationForm_C).toUcs4();
+    const QList<uint> right = b.title().normalized(QString::NormalizationForm_C).toUcs4();
+    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end());
+}
+
+void StatusBarPreset::sortByTitle(std::vector<std::shared_ptr<StatusBarPreset>> &presets)
+{
+    std::stable_sort(presets.begin(), presets.end(),
+                     [](const auto &a, const auto &b) { return titleLess(*a, *b); });
+}
+
+} // namespace corvane

@@ -1,0 +1,147 @@
+#include "model/StatusBarPresetRepository.h"
+
+#include "platform/SystemPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace corvane {
+
+namespace {
+
+std::mutex g_sharedMutex;
+std::shared_ptr<StatusBarPresetRepository> g_shared;
+
+bool writeAtomically(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace
+
+std::shared_ptr<StatusBarPresetRepository> StatusBarPresetRepository::shared()
+{
+    std::lock_guard lock(g_sharedMutex);
+    if (!g_shared)
+        g_shared = make(defaultFilePath());
+    return g_shared;
+}
+
+void StatusBarPresetRepository::resetShared()
+{
+    std::shared_ptr<StatusBarPresetRepository> old;
+    std::lock_guard lock(g_sharedMutex);
+    old = std::exchange(g_shared, nullptr);
+}
+
+QString StatusBarPresetRepository::defaultFilePath()
+{
+    return SystemPaths::current().programSupportDir() + '/' + fileName;
+}
+
+StatusBarPresetPtr StatusBarPresetRepository::seedPreset()
+{
+    auto preset = StatusBarPreset::make("Keynote");
+    preset->setTime("9:41 AM");
+    preset->setBatteryLevel(100);
+    preset->setBatteryState("discharging");
+    preset->setCellularMode("notSupported");
+    preset->setWifiMode("active");
+    preset->setDataNetwork("wifi");
+    preset->setWifiBars(3);
+    preset->setCellularBars(4);
+    preset->setCarrierName("Apple");
+    return preset;
+}
+
+std::shared_ptr<StatusBarPresetRepository> StatusBarPresetRepository::make(const QString &filePath)
+{
+    const QString folder = QFileInfo(filePath).absolutePath();
+    if (!QFileInfo::exists(folder))
+        QDir().mkpath(folder);
+    if (!QFileInfo::exists(filePath))
+        writeAtomically(filePath, StatusBarPreset::encodeList({seedPreset()}));
+
+    std::shared_ptr<StatusBarPresetRepository> repository(new StatusBarPresetRepository(filePath));
+    QFile file(filePath);
+    if (file.open(QIODevice::ReadOnly)) {
+        if (auto presets = StatusBarPreset::decodeList(file.readAll()))
+            repository->m_presets = std::move(*presets);
+    }
+
+    std::weak_ptr<StatusBarPresetRepository> weak = repository;
+    repository->m_observers.append(observeNotification<StatusBarPreset>(
+        StatusBarPreset::didChange, nullptr, DispatchQueue::main(),
+        [weak](const Notification &, const StatusBarPresetPtr &preset) {
+            if (auto self = weak.lock())
+                self->presetDidChange(preset);
+        }));
+    return repository;
+}
+
+StatusBarPresetRepository::StatusBarPresetRepository(QString filePath)
+    : m_filePath(std::move(filePath)),
+      m_saveQueue(DispatchQueue::makeSerial("com.quendrith.corvane.statusbarpresets.save"))
+{
+}
+
+StatusBarPresetRepository::~StatusBarPresetRepository() = default;
+
+std::vector<StatusBarPresetPtr> StatusBarPresetRepository::presets() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_presets;
+}
+
+void StatusBarPresetRepository::setPresets(std::vector<StatusBarPresetPtr> presets)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_presets = std::move(presets);
+    }
+    scheduleSave();
+}
+
+StatusBarPresetPtr StatusBarPresetRepository::presetWithIdentifier(const QString &identifier) const
+{
+    const QString wanted = identifier.toLower();
+    for (const auto &preset : presets())
+        if (preset->uniqueIdentifier().toLower() == wanted)
+            return preset;
+    return nullptr;
+}
+
+void StatusBarPresetRepository::presetDidChange(const StatusBarPresetPtr &preset)
+{
+    const auto listed = presets();
+    const bool contained = std::any_of(listed.begin(), listed.end(),
+                                       [&](const auto &each) { return each->isEqual(*preset); });
+    if (contained)
+        scheduleSave();
+}
+
+// Saves run one after another, each writing the list as it is when it runs;
+// the work keeps the repository alive so that no change goes unsaved.
+void StatusBarPresetRepository::scheduleSave()
+{
+    auto self = sharedAs<StatusBarPresetRepository>();
+    m_saveQueue->async([self] { self->save(); });
+}
+
+void StatusBarPresetRepository::save()
+{
+    writeAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
+    auto self = sharedAs<StatusBarPresetRepository>();
+    DispatchQueue::main()->async([self] { postNotification(didChange, self, QVariantMap{}); });
+}
+
+} // namespace corvane
