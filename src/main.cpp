@@ -1,18 +1,14 @@
+#include "app/AppDelegate.h"
 #include "app/QtAlertPresenter.h"
 #include "app/QtFilePanels.h"
 #include "app/QtStatusItem.h"
-#include "core/CorvaneSettings.h"
-#include "core/Toolset.h"
-#include "core/ToolsetManager.h"
 #include "model/DeviceWatcher.h"
-#include "platform/DispatchQueue.h"
-#include "platform/Loc.h"
 #include "platform/Log.h"
-#include "platform/Menu.h"
 #include "platform/SystemPaths.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -48,20 +44,11 @@ void quitOnSignals(QApplication &app)
     sigaction(SIGTERM, &action, nullptr);
 }
 
-class ShellMenu : public corvane::Menu {
-public:
-    explicit ShellMenu(QApplication &app)
-    {
-        addAction(QStringLiteral("quit:"), [&app](const corvane::ObjectPtr &) { app.quit(); });
-    }
-};
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    corvane::CorvaneSettings::shared()->registerCommonSettings();
     QApplication::setApplicationName("Corvane");
     QApplication::setOrganizationDomain("quendrith.com");
     QApplication::setQuitOnLastWindowClosed(false);
@@ -70,32 +57,23 @@ int main(int argc, char *argv[])
     const auto paths = corvane::SystemPaths::current();
     corvane::Log::setFile(paths.programSupportDir() + "/Logs/Corvane.log");
     corvane::Log::general().info("Corvane starting");
-    // Finding and choosing the Xcode runs where the root menu will be built.
     corvane::DeviceWatcher::installAsToolsetWatcherFactory();
-    corvane::DispatchQueue::userInitiated()->async([] {
-        const auto toolset = corvane::ToolsetManager::shared()->current();
-        const auto watcher =
-            toolset ? std::dynamic_pointer_cast<corvane::DeviceWatcher>(toolset->deviceWatcher())
-                    : nullptr;
-        corvane::Log::device().info("%{PUBLIC}@ devices listed",
-                                    watcher ? int(watcher->all()->size()) : 0);
-    });
 
     corvane::AlertPresenter::setShared(std::make_shared<corvane::QtAlertPresenter>());
     corvane::OpenPanel::setShared(std::make_shared<corvane::QtOpenPanel>());
     corvane::SavePanel::setShared(std::make_shared<corvane::QtSavePanel>());
 
-    auto menu = std::make_shared<ShellMenu>(app);
-    auto quit = corvane::MenuItem::make(corvane::loc("Quit", "QUIT_ITEM_TITLE"),
-                                        QStringLiteral("quit:"), QStringLiteral("q"));
-    quit->setTarget(menu);
-    menu->setItems({quit});
-
-    corvane::QtStatusItem statusItem;
-    statusItem.setIcon(corvane::ImageRef::resource(QStringLiteral("statusIcon")));
-    statusItem.setMenu(menu);
-    if (!statusItem.usesTray())
+    auto statusItem = std::make_shared<corvane::QtStatusItem>();
+    if (!statusItem->usesTray())
         corvane::Log::general().notice("No system tray is available; showing a status button");
+    corvane::AppDelegate::Environment environment;
+    environment.statusItem = statusItem;
+    auto delegate = corvane::AppDelegate::make(environment);
+
+    delegate->applicationWillFinishLaunching();
+    QTimer::singleShot(0, &app, [delegate] { delegate->applicationDidFinishLaunching(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit,
+                     [delegate] { delegate->applicationWillTerminate(); });
 
     const int code = app.exec();
     corvane::Log::general().info("Corvane quitting");

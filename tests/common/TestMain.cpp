@@ -18,6 +18,9 @@ __attribute__((weak)) std::unique_ptr<QCoreApplication> makeApplication(int &arg
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    // Tests never need a display, also when the build lists them.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     auto app = corvane::test::makeApplication(argc, argv);
     return RUN_ALL_TESTS();
 }

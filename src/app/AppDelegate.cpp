@@ -1,0 +1,364 @@
+#include "app/AppDelegate.h"
+
+#include "app/Animator.h"
+#include "app/CommandManager.h"
+#include "app/DerivedData.h"
+#include "app/DeviceRecordings.h"
+#include "app/ImageCache.h"
+#include "app/RecordingDevices.h"
+#include "app/RootPlaceholderMenu.h"
+#include "app/UpdaterController.h"
+#include "core/CorvaneSettings.h"
+#include "core/ToolsetManager.h"
+#include "location/LocationSimulator.h"
+#include "model/Device.h"
+#include "platform/DispatchQueue.h"
+#include "platform/DistributedNotificationCenter.h"
+#include "platform/Loc.h"
+#include "platform/Log.h"
+#include "platform/Workspace.h"
+#include "preferences/AboutWindowController.h"
+#include "preferences/SettingsWindowController.h"
+#include "shortcuts/ShortcutBinder.h"
+#include "tasks/TaskManager.h"
+#include "tasks/TaskWindowController.h"
+
+#include <mutex>
+
+namespace corvane {
+
+namespace {
+
+const QString kDeleteDerivedDataKey = "DeleteDerivedData";
+const QString kGlobalRedoKey = "GlobalRedo";
+constexpr int kFrameCount = 24;
+
+std::mutex g_currentMutex;
+std::weak_ptr<AppDelegate> g_current;
+
+QString applicationTitle()
+{
+    return loc("Corvane", "APPLICATION_TITLE");
+}
+
+// Loaded when an animator is made, so that a tick only hands over an image.
+std::vector<ImageRef> frames(const QString &prefix)
+{
+    std::vector<ImageRef> result;
+    result.reserve(kFrameCount);
+    for (int i = 1; i <= kFrameCount; ++i) {
+        result.push_back(ImageRef::resource(prefix + "-" + QString::number(i)));
+        ImageCache::shared().resolve(result.back());
+    }
+    return result;
+}
+
+} // namespace
+
+std::shared_ptr<AppDelegate> AppDelegate::make(Environment environment)
+{
+    std::shared_ptr<AppDelegate> delegate(new AppDelegate(std::move(environment)));
+    {
+        std::lock_guard lock(g_currentMutex);
+        g_current = delegate;
+    }
+    return delegate;
+}
+
+std::shared_ptr<AppDelegate> AppDelegate::current()
+{
+    std::lock_guard lock(g_currentMutex);
+    return g_current.lock();
+}
+
+AppDelegate::AppDelegate(Environment environment)
+    : m_environment(std::move(environment)), m_updaterController(new UpdaterController)
+{
+    auto &env = m_environment;
+    m_statusItem = env.statusItem ? env.statusItem : std::make_shared<RecordingStatusItem>();
+    if (!env.rootMenuFactory)
+        env.rootMenuFactory = makeRootMenu;
+    if (!env.recordingDevices)
+        env.recordingDevices = std::make_shared<DeviceRecordings>();
+    if (!env.commandManager)
+        env.commandManager = CommandManager::shared();
+    if (!env.modifiers)
+        env.modifiers = ModifierSource::system();
+    if (!env.makeSettingsWindow)
+        env.makeSettingsWindow = [] { return std::make_shared<SettingsWindowController>(); };
+    if (!env.makeAboutWindow)
+        env.makeAboutWindow = AboutWindowController::make;
+    if (!env.taskWindow)
+        env.taskWindow = TaskWindowController::shared();
+
+    addAction("showPreferencesWithSender:",
+              [this](const ObjectPtr &) { showPreferencesPane(std::nullopt); });
+    addAction("showAbout:", [this](const ObjectPtr &) { showAboutWindow(); });
+
+    CorvaneSettings::shared()->registerCommonSettings();
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationWillFinishLaunching()
+{
+    postShouldKillLauncher();
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    rebuildStatusMenu();
+    m_statusItem->setVisible(true);
+    m_statusItem->setIcon(ImageRef::resource("statusIcon"));
+    registerObservers();
+    bindHotKeys();
+    // The current-Xcode observer comes last, after the first build started.
+    m_observers.append(observeNotification(
+        ToolsetManager::currentDidChange, DispatchQueue::main(),
+        [weak = weakAs<AppDelegate>()](const Notification &, const ObjectPtr &) {
+            if (auto delegate = weak.lock())
+                delegate->rebuildStatusMenu();
+        }));
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    stopActivities();
+}
+
+void AppDelegate::postShouldKillLauncher()
+{
+    DistributedNotificationCenter::defaultCenter()->post(Notifications::shouldKillLauncher,
+                                                         bundleIdentifier, {});
+}
+
+void AppDelegate::rebuildStatusMenu()
+{
+    m_statusMenu = nullptr;
+    m_statusItem->setMenu(
+        RootPlaceholderMenu::make(applicationTitle(), true, m_environment.modifiers));
+    // Only the newest build is installed: an older one that finishes later
+    // would show the menu of an Xcode no longer current.
+    const quint64 generation = ++m_buildGeneration;
+    DispatchQueue::userInitiated()->async(
+        [weak = weakAs<AppDelegate>(), factory = m_environment.rootMenuFactory, generation] {
+            MenuPtr menu = factory(applicationTitle());
+            DispatchQueue::main()->async([weak, menu, generation] {
+                if (auto delegate = weak.lock())
+                    delegate->installStatusMenu(menu, generation);
+            });
+        });
+}
+
+void AppDelegate::installStatusMenu(const MenuPtr &menu, quint64 generation)
+{
+    if (generation != m_buildGeneration || !menu)
+        return;
+    if (auto shown = m_statusItem->menu())
+        shown->cancelTracking();
+    m_statusMenu = menu;
+    m_statusItem->setMenu(menu);
+}
+
+void AppDelegate::registerObservers()
+{
+    const auto weak = weakAs<AppDelegate>();
+    const auto main = DispatchQueue::main();
+    m_observers.append(observeNotification(Device::recordingDidChange, main,
+                                           [weak](const Notification &, const ObjectPtr &object) {
+                                               if (auto delegate = weak.lock())
+                                                   delegate->recordingDidChange(object);
+                                           }));
+    m_observers.append(observeNotification(LocationSimulator::statusChanged, main,
+                                           [weak](const Notification &, const ObjectPtr &) {
+                                               if (auto delegate = weak.lock())
+                                                   delegate->updateStatusIcon();
+                                           }));
+    m_observers.append(observeNotification(TaskManager::didAddTask, main,
+                                           [weak](const Notification &, const ObjectPtr &object) {
+                                               auto delegate = weak.lock();
+                                               if (delegate && object == TaskManager::shared())
+                                                   delegate->taskWasAdded();
+                                           }));
+    m_observers.append(observeNotification(TaskManager::didCompleteTask, main,
+                                           [weak](const Notification &, const ObjectPtr &object) {
+                                               auto delegate = weak.lock();
+                                               if (delegate && object == TaskManager::shared())
+                                                   delegate->updateStatusIcon();
+                                           }));
+}
+
+void AppDelegate::recordingDidChange(const ObjectPtr &object)
+{
+    const auto &devices = *m_environment.recordingDevices;
+    if (!devices.isDevice(object))
+        return;
+    m_recordingDevice = devices.deviceToShow(object, m_recordingDevice.lock());
+    updateStatusIcon();
+}
+
+void AppDelegate::taskWasAdded()
+{
+    showTaskWindow();
+    updateStatusIcon();
+}
+
+void AppDelegate::showTaskWindow()
+{
+    Workspace::shared()->activateIgnoringOtherApps();
+    m_environment.taskWindow->showWindow();
+}
+
+void AppDelegate::updateStatusIcon()
+{
+    bool unfinishedTasks = false;
+    for (const auto &task : TaskManager::shared()->tasks())
+        if (!task->isComplete())
+            unfinishedTasks = true;
+    const bool recording = m_recordingDevice.lock() != nullptr;
+    const bool playing =
+        LocationSimulator::shared()->playbackState() == LocationSimulator::PlaybackState::playing;
+
+    if (!recording && !unfinishedTasks && !playing) {
+        setStatusButtonImage(ImageRef::resource("statusIcon"));
+        if (m_statusItemAnimator)
+            m_statusItemAnimator->stop();
+        m_statusItemAnimator.reset();
+        return;
+    }
+    if (m_statusItemAnimator)
+        return;
+    const QString prefix = recording         ? "recordingIcon"
+                           : unfinishedTasks ? "statusIcon"
+                                             : "statusIcon-GPS";
+    m_statusItemAnimator = std::make_unique<Animator>(frames(prefix), animationInterval);
+    m_statusItemAnimator->start([weak = weakAs<AppDelegate>()](const ImageRef &frame) {
+        if (auto delegate = weak.lock())
+            delegate->setStatusButtonImage(frame);
+    });
+}
+
+void AppDelegate::setStatusButtonImage(const ImageRef &image)
+{
+    m_statusItem->setIcon(image);
+}
+
+void AppDelegate::bindHotKeys()
+{
+    auto binder = ShortcutBinder::sharedBinder();
+    if (!binder)
+        return;
+    const auto weak = weakAs<AppDelegate>();
+    binder->bindShortcut(kDeleteDerivedDataKey, [weak] {
+        if (auto delegate = weak.lock())
+            delegate->deleteDerivedDataHotKey();
+    });
+    binder->bindShortcut(kGlobalRedoKey, [weak] {
+        if (auto delegate = weak.lock())
+            delegate->redoHotKey();
+    });
+}
+
+void AppDelegate::unbindHotKeys()
+{
+    auto binder = ShortcutBinder::sharedBinder();
+    if (!binder)
+        return;
+    binder->breakBinding(kGlobalRedoKey);
+    binder->breakBinding(kDeleteDerivedDataKey);
+}
+
+void AppDelegate::redoHotKey()
+{
+    const auto command = m_environment.commandManager->newestLiveCommand();
+    if (!command)
+        return;
+    // Repeated commands may wait for simctl; only the flagged ones need main.
+    const auto queue =
+        command->mainThreadOnly ? DispatchQueue::main() : DispatchQueue::userInitiated();
+    queue->async([command = *command] { command.perform(); });
+
+    if (m_statusItem->isHighlighted())
+        return;
+    m_statusItem->setHighlighted(true);
+    DispatchQueue::main()->asyncAfter(highlightDuration, [weak = weakAs<AppDelegate>()] {
+        if (auto delegate = weak.lock())
+            delegate->clearStatusButtonHighlight();
+    });
+}
+
+void AppDelegate::deleteDerivedDataHotKey()
+{
+    deleteDerivedData();
+}
+
+void AppDelegate::deleteDerivedData()
+{
+    DispatchQueue::userInitiated()->async(
+        [paths = SystemPaths::current()] { DerivedData::moveToTrash(paths); });
+}
+
+void AppDelegate::clearStatusButtonHighlight()
+{
+    m_statusItem->setHighlighted(false);
+}
+
+std::shared_ptr<SettingsWindowController> AppDelegate::preferencesWindowController()
+{
+    if (!m_preferencesWindowController)
+        m_preferencesWindowController = m_environment.makeSettingsWindow();
+    return m_preferencesWindowController;
+}
+
+std::shared_ptr<WindowController> AppDelegate::aboutWindowController()
+{
+    if (!m_aboutWindowController)
+        m_aboutWindowController = m_environment.makeAboutWindow();
+    return *m_aboutWindowController;
+}
+
+void AppDelegate::present(WindowController &controller)
+{
+    if (controller.hasWindow()) {
+        controller.setStaysOnTop(true);
+        controller.raise();
+    }
+    Workspace::shared()->activateIgnoringOtherApps();
+    if (controller.hasWindow())
+        controller.focusContent();
+}
+
+void AppDelegate::showPreferencesPane(const std::optional<SettingsPaneIdentifier> &pane)
+{
+    auto controller = preferencesWindowController();
+    if (!controller)
+        return;
+    controller->showPane(pane);
+    present(*controller);
+}
+
+void AppDelegate::showAboutWindow()
+{
+    auto controller = aboutWindowController();
+    if (!controller) {
+        Workspace::shared()->activateIgnoringOtherApps();
+        return;
+    }
+    controller->showWindow();
+    present(*controller);
+}
+
+void AppDelegate::exportDebugLogs()
+{
+    Log::general().notice("Exporting the debug log is not available yet");
+}
+
+void AppDelegate::stopActivities()
+{
+    for (const ObjectPtr &device :
+         m_environment.recordingDevices->recordingDevices(m_recordingDevice.lock()))
+        m_environment.recordingDevices->interruptRecording(device);
+    LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::stopped);
+}
+
+} // namespace corvane

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "app/RootMenuFactory.h"
+#include "core/Observer.h"
+#include "platform/ActionTarget.h"
+#include "platform/ImageRef.h"
+#include "platform/Menu.h"
+#include "platform/ModifierSource.h"
+#include "platform/StatusItem.h"
+#include "platform/WindowController.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace corvane {
+
+class Animator;
+class CommandManager;
+class RecordingDevices;
+class SettingsWindowController;
+class UpdaterController;
+struct SettingsPaneIdentifier;
+
+// The program's start and its status item: puts the placeholder menu up at
+// once and the root menu when it has been built off the main thread, drives
+// the status icon, binds the two global hot keys, presents the settings and
+// about windows, and stops recordings and location playback at quit. Used on
+// the main thread unless a method says otherwise.
+class AppDelegate : public ActionTarget {
+public:
+    static constexpr const char *bundleIdentifier = "com.quendrith.corvane";
+    static constexpr double animationInterval = 1.0 / 15.0;
+    static constexpr double highlightDuration = 0.1;
+
+    // What the delegate works with; empty fields get the program's own.
+    struct Environment {
+        std::shared_ptr<StatusItem> statusItem;
+        RootMenuFactory rootMenuFactory;
+        std::shared_ptr<RecordingDevices> recordingDevices;
+        std::shared_ptr<CommandManager> commandManager;
+        std::shared_ptr<ModifierSource> modifiers;
+        std::function<std::shared_ptr<SettingsWindowController>()> makeSettingsWindow;
+        std::function<std::shared_ptr<WindowController>()> makeAboutWindow;
+        std::shared_ptr<WindowController> taskWindow;
+    };
+
+    // Registers the common settings; the newest delegate made becomes current().
+    static std::shared_ptr<AppDelegate> make(Environment environment);
+    // The application's delegate, as menus and windows reach it.
+    static std::shared_ptr<AppDelegate> current();
+
+    ~AppDelegate() override;
+
+    // Before the event loop runs: tells the login-item launcher to quit.
+    void applicationWillFinishLaunching();
+    // On the first event-loop turn.
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+
+    // The placeholder at once, then the newest requested build's root menu.
+    void rebuildStatusMenu();
+    std::shared_ptr<StatusItem> statusItem() const { return m_statusItem; }
+    // The installed root menu; nothing while one is being built.
+    MenuPtr statusMenu() const { return m_statusMenu; }
+
+    void updateStatusIcon();
+    void setStatusButtonImage(const ImageRef &image);
+    ObjectPtr recordingDevice() const { return m_recordingDevice.lock(); }
+    Animator *statusItemAnimator() const { return m_statusItemAnimator.get(); }
+
+    void bindHotKeys();
+    void unbindHotKeys();
+    // Performs the newest command whose target lives (on the user-initiated
+    // queue unless it is main-thread only) and flashes the status item.
+    void redoHotKey();
+    void deleteDerivedDataHotKey();
+    // On the user-initiated queue, as it waits for `defaults`.
+    void deleteDerivedData();
+    void clearStatusButtonHighlight();
+
+    void showPreferencesPane(const std::optional<SettingsPaneIdentifier> &pane);
+    void showAboutWindow();
+    void showTaskWindow();
+    void exportDebugLogs();
+
+    UpdaterController &updaterController() const { return *m_updaterController; }
+
+    // Interrupts every recording and stops location playback.
+    void stopActivities();
+
+private:
+    explicit AppDelegate(Environment environment);
+
+    void postShouldKillLauncher();
+    void installStatusMenu(const MenuPtr &menu, quint64 generation);
+    void registerObservers();
+    void recordingDidChange(const ObjectPtr &object);
+    void taskWasAdded();
+    std::shared_ptr<SettingsWindowController> preferencesWindowController();
+    std::shared_ptr<WindowController> aboutWindowController();
+    void present(WindowController &controller);
+
+    Environment m_environment;
+    std::shared_ptr<StatusItem> m_statusItem;
+    std::weak_ptr<Object> m_recordingDevice;
+    MenuPtr m_statusMenu;
+    quint64 m_buildGeneration = 0;
+    std::shared_ptr<SettingsWindowController> m_preferencesWindowController;
+    std::optional<std::shared_ptr<WindowController>> m_aboutWindowController;
+    std::unique_ptr<UpdaterController> m_updaterController;
+    ObserverCollection m_observers;
+    std::unique_ptr<Animator> m_statusItemAnimator;
+};
+
+} // namespace corvane

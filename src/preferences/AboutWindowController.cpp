@@ -1,0 +1,10 @@
+#include "preferences/AboutWindowController.h"
+
+namespace corvane {
+
+std::shared_ptr<WindowController> AboutWindowController::make()
+{
+    return nullptr;
+}
+
+} // namespace corvane

@@ -1,0 +1,408 @@
+#include "app/Animator.h"
+#include "app/AppDelegate.h"
+#include "app/CommandManager.h"
+#include "app/RecordingDevices.h"
+#include "app/RootPlaceholderMenu.h"
+#include "app/ShellTestSupport.h"
+#include "common/TestSupport.h"
+#include "core/ToolsetManager.h"
+#include "platform/ActionTarget.h"
+#include "platform/ChildProcess.h"
+#include "platform/DispatchQueue.h"
+#include "platform/NotificationCenter.h"
+#include "preferences/SettingsWindowController.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using namespace corvane;
+using namespace corvane::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kRecordingDidChange = "com.quendrith.corvane.device.recordingdidchange";
+
+// A build that waits for its gate, so that tests decide when it finishes.
+class GatedFactory {
+public:
+    RootMenuFactory factory()
+    {
+        return [this](const QString &title) {
+            const int call = m_calls.fetch_add(1);
+            m_gates[call].wait();
+            auto menu = std::make_shared<Menu>(title + " " + QString::number(call));
+            ++finished;
+            return menu;
+        };
+    }
+    void release(int call) { m_gates[call].signal(); }
+    ~GatedFactory()
+    {
+        for (auto &gate : m_gates)
+            gate.signal();
+    }
+    int calls() const { return m_calls.load(); }
+    std::atomic<int> finished{0};
+
+private:
+    std::atomic<int> m_calls{0};
+    DispatchSemaphore m_gates[4];
+};
+
+class FakeDevice : public Object {
+public:
+    std::atomic<bool> recording{false};
+    std::shared_ptr<ChildProcess> process;
+    std::atomic<int> interrupts{0};
+};
+
+class FakeRecordingDevices : public RecordingDevices {
+public:
+    bool isDevice(const ObjectPtr &object) const override
+    {
+        return std::dynamic_pointer_cast<FakeDevice>(object) != nullptr;
+    }
+    bool isRecording(const ObjectPtr &object) const override
+    {
+        auto device = std::dynamic_pointer_cast<FakeDevice>(object);
+        return device && (device->recording || (device->process && device->process->isRunning()));
+    }
+    std::vector<ObjectPtr> listedDevices() const override { return listed; }
+    void interruptRecording(const ObjectPtr &object) override
+    {
+        auto device = std::dynamic_pointer_cast<FakeDevice>(object);
+        ++device->interrupts;
+        if (device->process)
+            device->process->interrupt();
+    }
+    std::vector<ObjectPtr> listed;
+};
+
+class RepeatTarget : public ActionTarget {
+public:
+    RepeatTarget()
+    {
+        addAction("repeat:", [this](const ObjectPtr &) {
+            onMain = DispatchQueue::isMainThread();
+            ++performed;
+        });
+    }
+    std::atomic<int> performed{0};
+    std::atomic<bool> onMain{false};
+};
+
+class FakeSettingsWindow : public SettingsWindowController {
+public:
+    void showPane(const std::optional<SettingsPaneIdentifier> &pane) override
+    {
+        panes.push_back(pane ? pane->rawValue : "none");
+    }
+    bool hasWindow() const override { return true; }
+    void setStaysOnTop(bool value) override { staysOnTop = value; }
+    void raise() override { ++raises; }
+    void focusContent() override { ++focuses; }
+    QStringList panes;
+    bool staysOnTop = false;
+    int raises = 0;
+    int focuses = 0;
+};
+
+class AppDelegateTest : public ShellTest {
+protected:
+    void SetUp() override
+    {
+        ShellTest::SetUp();
+        statusItem = std::make_shared<CountingStatusItem>();
+        devices = std::make_shared<FakeRecordingDevices>();
+        commands = CommandManager::make();
+    }
+
+    std::shared_ptr<AppDelegate> makeDelegate(RootMenuFactory factory = {})
+    {
+        AppDelegate::Environment environment;
+        environment.statusItem = statusItem;
+        environment.recordingDevices = devices;
+        environment.commandManager = commands;
+        environment.rootMenuFactory =
+            factory ? factory : [](const QString &title) { return std::make_shared<Menu>(title); };
+        return AppDelegate::make(environment);
+    }
+
+    void postRecording(const std::shared_ptr<Object> &object, bool recording)
+    {
+        NotificationCenter::defaultCenter().post(kRecordingDidChange, object,
+                                                 {{"isRecording", recording}});
+        DispatchQueue::drainMain();
+    }
+
+    std::shared_ptr<CountingStatusItem> statusItem;
+    std::shared_ptr<FakeRecordingDevices> devices;
+    std::shared_ptr<CommandManager> commands;
+};
+
+} // namespace
+
+TEST_F(AppDelegateTest, LaunchShowsThePlaceholderAtOnceAndInstallsTheBuiltMenu)
+{
+    GatedFactory builds;
+    auto delegate = makeDelegate(builds.factory());
+    delegate->applicationWillFinishLaunching();
+    ASSERT_EQ(distributed->posted().size(), 1u);
+    EXPECT_EQ(distributed->posted()[0].name, "com.quendrith.corvane.shouldKillLauncher");
+    EXPECT_EQ(distributed->posted()[0].object, "com.quendrith.corvane");
+
+    delegate->applicationDidFinishLaunching();
+    auto placeholder = std::dynamic_pointer_cast<RootPlaceholderMenu>(statusItem->menu());
+    ASSERT_TRUE(placeholder);
+    EXPECT_EQ(placeholder->title(), "Corvane");
+    EXPECT_EQ(delegate->statusMenu(), nullptr);
+    EXPECT_TRUE(statusItem->isVisible());
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
+    EXPECT_EQ(binder->log, (QStringList{"bind DeleteDerivedData", "bind GlobalRedo"}));
+
+    auto events = std::make_shared<MenuEvents>();
+    placeholder->setObserver(events);
+    builds.release(0);
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusMenu() != nullptr; }));
+    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 0");
+    EXPECT_EQ(statusItem->menu(), delegate->statusMenu());
+    EXPECT_EQ(events->cancels, 1);
+}
+
+TEST_F(AppDelegateTest, OnlyTheNewestOfOverlappingBuildsIsInstalled)
+{
+    GatedFactory builds;
+    auto delegate = makeDelegate(builds.factory());
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(waitUntil([&] { return builds.calls() == 1; }));
+    // A change of the current Xcode starts a second build.
+    NotificationCenter::defaultCenter().post(ToolsetManager::currentDidChange);
+    ASSERT_TRUE(waitUntil([&] { return builds.calls() == 2; }));
+
+    builds.release(1);
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusMenu() != nullptr; }));
+    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 1");
+    builds.release(0);
+    ASSERT_TRUE(waitUntil([&] { return builds.finished == 2; }));
+    pumpFor(50ms);
+    DispatchQueue::drainMain();
+    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 1");
+    EXPECT_EQ(statusItem->menu(), delegate->statusMenu());
+}
+
+TEST_F(AppDelegateTest, RecordingShowsADeviceThatStillRecords)
+{
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    auto a = std::make_shared<FakeDevice>();
+    auto b = std::make_shared<FakeDevice>();
+    devices->listed = {a, b};
+
+    a->recording = true;
+    postRecording(a, true);
+    EXPECT_EQ(delegate->recordingDevice(), a);
+    b->recording = true;
+    postRecording(b, true);
+    EXPECT_EQ(delegate->recordingDevice(), b);
+    b->recording = false;
+    postRecording(b, false);
+    EXPECT_EQ(delegate->recordingDevice(), a);
+    ASSERT_TRUE(delegate->statusItemAnimator());
+    EXPECT_EQ(delegate->statusItemAnimator()->frames().front(),
+              ImageRef::resource("recordingIcon-1"));
+
+    const size_t icons = statusItem->icons.size();
+    postRecording(std::make_shared<Object>(), false);
+    EXPECT_EQ(delegate->recordingDevice(), a);
+    EXPECT_EQ(statusItem->icons.size(), icons);
+
+    a->recording = false;
+    postRecording(a, false);
+    EXPECT_EQ(delegate->recordingDevice(), nullptr);
+    EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
+}
+
+TEST_F(AppDelegateTest, QuittingInterruptsEveryRecordingOnceAndStopsPlayback)
+{
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    std::vector<std::shared_ptr<FakeDevice>> recording;
+    for (int i = 0; i < 2; ++i) {
+        auto device = std::make_shared<FakeDevice>();
+        device->process = std::make_shared<ChildProcess>();
+        device->process->setExecutablePath("/bin/sleep");
+        device->process->setArguments({"30"});
+        device->process->launch();
+        recording.push_back(device);
+    }
+    auto idle = std::make_shared<FakeDevice>();
+    devices->listed = {idle, recording[0], recording[1]};
+    postRecording(recording[0], true);
+    LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::playing);
+
+    std::atomic<int> statusChanges{0};
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        LocationSimulator::statusChanged, nullptr, nullptr,
+        [&](const Notification &) { ++statusChanges; });
+    delegate->applicationWillTerminate();
+    NotificationCenter::defaultCenter().removeObserver(token);
+
+    EXPECT_EQ(statusChanges, 1);
+    EXPECT_EQ(LocationSimulator::shared()->playbackState(),
+              LocationSimulator::PlaybackState::stopped);
+    EXPECT_EQ(idle->interrupts, 0);
+    for (const auto &device : recording) {
+        EXPECT_EQ(device->interrupts, 1);
+        ASSERT_TRUE(device->process->waitUntilExit(5s));
+        const auto termination = device->process->termination();
+        ASSERT_TRUE(termination);
+        EXPECT_EQ(termination->reason, ChildProcess::TerminationReason::UncaughtSignal);
+        EXPECT_EQ(termination->status, SIGINT);
+    }
+}
+
+TEST_F(AppDelegateTest, TaskFramesLoopFromTheSecondAndTheLastReasonRestoresTheIcon)
+{
+    auto delegate = makeDelegate();
+    auto task = std::make_shared<TaskManager::Task>("Export", 5, 5);
+    TaskManager::shared()->addTask(task);
+    delegate->updateStatusIcon();
+    EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
+
+    TaskManager::shared()->updateTask(task, 4, 5);
+    delegate->updateStatusIcon();
+    Animator *animator = delegate->statusItemAnimator();
+    ASSERT_TRUE(animator);
+    EXPECT_TRUE(animator->isRunning());
+    EXPECT_DOUBLE_EQ(animator->interval(), 1.0 / 15.0);
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon-2"));
+    for (int frame = 3; frame <= 24; ++frame) {
+        animator->tick();
+        EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon-" + QString::number(frame)));
+    }
+    animator->tick();
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon-1"));
+    animator->tick();
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon-2"));
+
+    TaskManager::shared()->updateTask(task, 5, 5);
+    delegate->updateStatusIcon();
+    EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
+
+    // A task with nothing to count is unfinished.
+    TaskManager::shared()->addTask(std::make_shared<TaskManager::Task>("Unsplash", 0, 0));
+    delegate->updateStatusIcon();
+    EXPECT_TRUE(delegate->statusItemAnimator());
+}
+
+TEST_F(AppDelegateTest, PlaybackFramesGoOnWhenARecordingStartsLater)
+{
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::playing);
+    DispatchQueue::drainMain();
+    ASSERT_TRUE(delegate->statusItemAnimator());
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon-GPS-2"));
+
+    auto device = std::make_shared<FakeDevice>();
+    device->recording = true;
+    postRecording(device, true);
+    ASSERT_TRUE(delegate->statusItemAnimator());
+    EXPECT_EQ(delegate->statusItemAnimator()->frames().front(),
+              ImageRef::resource("statusIcon-GPS-1"));
+
+    LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::stopped);
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(delegate->statusItemAnimator());
+    device->recording = false;
+    postRecording(device, false);
+    EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
+}
+
+TEST_F(AppDelegateTest, TaskNotificationsOfOtherObjectsAreIgnored)
+{
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    NotificationCenter::defaultCenter().post(TaskManager::didAddTask, std::make_shared<Object>());
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(workspace->requests.empty());
+
+    TaskManager::shared()->addTask(std::make_shared<TaskManager::Task>("Import", 2, 0));
+    DispatchQueue::drainMain();
+    EXPECT_EQ(workspace->requests.size(), 1u);
+    EXPECT_TRUE(delegate->statusItemAnimator());
+}
+
+TEST_F(AppDelegateTest, RedoHotKeyRepeatsTheNewestLiveCommandOffMain)
+{
+    auto delegate = makeDelegate();
+    auto live = std::make_shared<RepeatTarget>();
+    commands->recordCommand("Erase", live, "repeat:");
+    {
+        auto gone = std::make_shared<RepeatTarget>();
+        commands->recordCommand("Boot", gone, "repeat:");
+    }
+    delegate->redoHotKey();
+    delegate->redoHotKey();
+    ASSERT_TRUE(waitUntil([&] { return live->performed == 2; }));
+    EXPECT_FALSE(live->onMain);
+    EXPECT_EQ(statusItem->highlights, 1);
+    EXPECT_TRUE(statusItem->isHighlighted());
+    EXPECT_TRUE(waitUntil([&] { return !statusItem->isHighlighted(); }, 1s));
+
+    auto mainOnly = std::make_shared<RepeatTarget>();
+    CommandManager::Command toggle{"Play", mainOnly, "repeat:", std::nullopt, {}, true};
+    commands->recordCommand(toggle);
+    delegate->redoHotKey();
+    ASSERT_TRUE(waitUntil([&] { return mainOnly->performed == 1; }));
+    EXPECT_TRUE(mainOnly->onMain);
+}
+
+TEST_F(AppDelegateTest, RedoHotKeyWithoutALiveTargetLeavesTheIcon)
+{
+    auto delegate = makeDelegate();
+    {
+        auto gone = std::make_shared<RepeatTarget>();
+        commands->recordCommand("Boot", gone, "repeat:");
+    }
+    delegate->redoHotKey();
+    EXPECT_EQ(statusItem->highlights, 0);
+}
+
+TEST_F(AppDelegateTest, WindowsArePresentedInFrontAndMadeOnce)
+{
+    AppDelegate::Environment environment;
+    environment.statusItem = statusItem;
+    int settingsMade = 0;
+    int aboutMade = 0;
+    auto settings = std::make_shared<FakeSettingsWindow>();
+    environment.makeSettingsWindow = [&] {
+        ++settingsMade;
+        return settings;
+    };
+    environment.makeAboutWindow = [&]() -> std::shared_ptr<WindowController> {
+        ++aboutMade;
+        return nullptr;
+    };
+    auto delegate = AppDelegate::make(environment);
+
+    delegate->showPreferencesPane(SettingsPaneIdentifier::statusBar());
+    delegate->perform("showPreferencesWithSender:", nullptr);
+    EXPECT_EQ(settingsMade, 1);
+    EXPECT_EQ(settings->panes, (QStringList{"statusBar", "none"}));
+    EXPECT_TRUE(settings->staysOnTop);
+    EXPECT_EQ(settings->raises, 2);
+    EXPECT_EQ(settings->focuses, 2);
+
+    delegate->showAboutWindow();
+    delegate->showAboutWindow();
+    EXPECT_EQ(aboutMade, 1);
+    EXPECT_EQ(workspace->requests.size(), 4u);
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "core/CorvaneSettings.h"
+#include "location/LocationSimulator.h"
+#include "platform/DistributedNotificationRecorder.h"
+#include "platform/Menu.h"
+#include "platform/MenuObserver.h"
+#include "platform/ModifierSource.h"
+#include "platform/StatusItem.h"
+#include "platform/SystemPaths.h"
+#include "platform/Workspace.h"
+#include "shortcuts/ShortcutBinder.h"
+#include "tasks/TaskManager.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+namespace corvane::test {
+
+class FakeModifiers : public ModifierSource {
+public:
+    KeyModifiers currentModifiers() const override { return modifiers; }
+    KeyModifiers modifiers;
+};
+
+// Keeps one action per key, as the real binder does, and logs each call.
+class FakeBinder : public ShortcutBinder {
+public:
+    void bindShortcut(const QString &key, Action action) override
+    {
+        log << "bind " + key;
+        bindings[key] = std::move(action);
+    }
+    void breakBinding(const QString &key) override
+    {
+        log << "break " + key;
+        bindings.erase(key);
+    }
+    std::map<QString, Action> bindings;
+    QStringList log;
+};
+
+class CountingStatusItem : public RecordingStatusItem {
+public:
+    void setIcon(const ImageRef &icon) override
+    {
+        icons.push_back(icon);
+        RecordingStatusItem::setIcon(icon);
+    }
+    void setHighlighted(bool highlighted) override
+    {
+        if (highlighted)
+            ++highlights;
+        RecordingStatusItem::setHighlighted(highlighted);
+    }
+    std::vector<ImageRef> icons;
+    int highlights = 0;
+};
+
+class MenuEvents : public MenuObserver {
+public:
+    void menuItemsDidChange(Menu &) override {}
+    void menuItemDidChange(Menu &, const std::shared_ptr<MenuItem> &) override {}
+    void menuTitleDidChange(Menu &) override {}
+    void menuCancelTracking(Menu &) override { ++cancels; }
+    int cancels = 0;
+};
+
+// A private settings store, distributed center, workspace and binder; resets
+// the shared task list and location playback afterwards.
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        SystemPaths paths = SystemPaths::current();
+        paths.home = m_dir.filePath("home");
+        paths.configDir = m_dir.filePath("config");
+        paths.applicationSupport = m_dir.filePath("support");
+        paths.syncDir = m_dir.filePath("sync");
+        SystemPaths::setCurrent(paths);
+        CorvaneSettings::resetShared();
+        distributed = DistributedNotificationRecorder::make();
+        DistributedNotificationCenter::setDefaultCenter(distributed);
+        workspace = std::make_shared<RecordingWorkspace>();
+        Workspace::setShared(workspace);
+        binder = std::make_shared<FakeBinder>();
+        ShortcutBinder::setSharedBinder(binder);
+    }
+
+    void TearDown() override
+    {
+        ShortcutBinder::setSharedBinder(nullptr);
+        Workspace::setShared(nullptr);
+        DistributedNotificationCenter::setDefaultCenter(nullptr);
+        TaskManager::shared()->removeAllTasks();
+        LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::stopped);
+        CorvaneSettings::resetShared();
+        SystemPaths::resetToEnvironment();
+    }
+
+    QString path(const QString &relative) const { return m_dir.filePath(relative); }
+
+    std::shared_ptr<DistributedNotificationRecorder> distributed;
+    std::shared_ptr<RecordingWorkspace> workspace;
+    std::shared_ptr<FakeBinder> binder;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+} // namespace corvane::test
