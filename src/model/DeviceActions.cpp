@@ -3,6 +3,7 @@
 #include "core/CorvaneSettings.h"
 #include "core/TaskService.h"
 #include "core/Toolset.h"
+#include "model/Application.h"
 #include "platform/Log.h"
 #include "platform/Workspace.h"
 
@@ -69,6 +70,14 @@ void Device::shutdown()
 void Device::erase()
 {
     runSimctl(*this, {"erase", m_udid});
+}
+
+void Device::delete_()
+{
+    for (const auto &application : applications())
+        application->uninstall();
+    shutdown();
+    runSimctl(*this, {"delete", m_udid});
 }
 
 void Device::resetKeychain()

@@ -143,6 +143,25 @@ TEST_F(DeviceActionsTest, LaunchActivatesTheSimulatorWhateverBootDid)
     EXPECT_TRUE(log.contains("Error bringing sim to front: {NSAppleScriptErrorNumber = -600}"));
 }
 
+TEST_F(DeviceActionsTest, DeleteUninstallsInTitleOrderThenShutsDownAndDeletes)
+{
+    m_tree.installApp(m_udid, {.identifier = "com.example.zed", .name = "Zed"});
+    m_tree.installApp(m_udid, {.identifier = "com.example.alpha", .name = "alpha"});
+    auto device = makeDevice(m_toolset);
+    ASSERT_EQ(device->applications().size(), 2u);
+    m_tree.clearLog();
+
+    device->delete_();
+    const QList<QStringList> expected{
+        {"uninstall", m_udid, "com.example.alpha"},
+        {"uninstall", m_udid, "com.example.zed"},
+        {"shutdown", m_udid},
+        {"delete", m_udid},
+    };
+    EXPECT_EQ(calls(), expected);
+    EXPECT_FALSE(m_tree.device(m_udid));
+}
+
 TEST_F(DeviceActionsTest, ReadsAppearanceAndContentSize)
 {
     EXPECT_EQ(m_device->appearance(), Device::Appearance::light);
