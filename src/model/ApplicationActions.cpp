@@ -32,8 +32,8 @@ constexpr std::array<const char *, 13> kPermissionScopes{
     "photos", "photos-add", "media-library",    "microphone", "motion",          "reminders",
     "siri"};
 
-// Runs the words after the device and application arguments' places are
-// filled; nothing when the device, toolset or bundle identifier is missing.
+// Runs "<verb> <udid> <identifier>" and the tail; nothing without the device,
+// the toolset or a bundle identifier.
 void runForApplication(const Application &application, const QString &verb,
                        const QStringList &tail = {})
 {
@@ -58,6 +58,7 @@ void removeFromDataContainer(const Container &container, const QString &relative
     try {
         ignoringFileNotFound([&] { FileManager::defaultManager().removeItem(url); });
     } catch (const std::exception &) {
+        // A cache that stays is no reason to stop.
     }
 }
 
@@ -176,6 +177,7 @@ void Application::sendPushWithPayload(const QString &payload)
     try {
         toolset->run({"push", device->udid(), *identifier, path});
     } catch (const std::exception &) {
+        // The runner has logged it.
     }
 }
 
@@ -190,6 +192,7 @@ void Application::setPermission(Permission permission, PermissionScope scope)
         toolset->run(
             {"privacy", device->udid(), rawValue(permission), rawValue(scope), *identifier});
     } catch (const std::exception &) {
+        // The runner has logged it.
     }
 }
 
