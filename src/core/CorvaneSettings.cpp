@@ -44,8 +44,12 @@ QString abbreviateWithTilde(const QString &path)
 std::shared_ptr<CorvaneSettings> CorvaneSettings::shared()
 {
     std::lock_guard lock(g_sharedMutex);
-    if (!g_shared)
+    // Registered as it is made, so that no reader (a background reload racing
+    // start-up or a test's tear-down) meets a store without its keys.
+    if (!g_shared) {
         g_shared = make(UserDefaults::standard(), CloudKeyValueStore::defaultStore());
+        g_shared->registerCommonSettings();
+    }
     return g_shared;
 }
 
@@ -55,8 +59,10 @@ void CorvaneSettings::resetShared(std::shared_ptr<UserDefaults> defaults,
     UserDefaults::setStandard(defaults);
     CloudKeyValueStore::setDefaultStore(cloud);
     std::shared_ptr<CorvaneSettings> fresh;
-    if (defaults && cloud)
+    if (defaults && cloud) {
         fresh = make(std::move(defaults), std::move(cloud));
+        fresh->registerCommonSettings();
+    }
     std::lock_guard lock(g_sharedMutex);
     g_shared = std::move(fresh);
 }
@@ -169,7 +175,9 @@ void CorvaneSettings::registerMappings(const QMap<QString, QString> &propertyToK
 void CorvaneSettings::registerSyncedPreferenceKeys(const QStringList &keys)
 {
     std::lock_guard lock(m_mutex);
-    m_syncedKeys << keys;
+    for (const QString &key : keys)
+        if (!m_syncedKeys.contains(key))
+            m_syncedKeys << key;
 }
 
 void CorvaneSettings::registerDefaults(const QVariantMap &defaults)
