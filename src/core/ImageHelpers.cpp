@@ -166,10 +166,13 @@ std::optional<QImage> clipped(const QImage &image, const QPainterPath &path)
     QImage canvas = blankCanvas(size, image.devicePixelRatio());
     QPainterPath clip = path;
     clip.setFillRule(Qt::OddEvenFill);
+    // Filling the shape and drawing the image source-in gives the same
+    // antialiased edge as a clip path at a fraction of its cost, which counts
+    // for menus with thousands of application icons.
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setClipPath(clip);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillPath(clip, Qt::white);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
     painter.drawImage(QRectF(QPointF(0, 0), size), image);
     return canvas;
 }

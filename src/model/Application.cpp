@@ -219,6 +219,7 @@ void Application::applyInfoDictionary(const QVariantMap &infoDictionary)
     setExecutable(textOrEmpty(infoDictionary, "CFBundleExecutable"));
     setVersion(textOrEmpty(infoDictionary, "CFBundleShortVersionString"));
     setBuild(textOrEmpty(infoDictionary, "CFBundleVersion"));
+    loadIcons();
     loadSchemes();
 }
 
@@ -274,6 +275,7 @@ bool Application::updateURL(const QUrl &newUrl, SimulatorCheck check)
                 m_created = created;
                 m_uuid = *newUuid;
                 m_url = newUrl;
+                m_appIcon.reset();
             }
             applyInfoDictionary(infoDictionary);
             {

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "core/Observable.h"
+#include "model/IconImage.h"
 #include "platform/Object.h"
 
 #include <QDateTime>
+#include <QImage>
+#include <QSizeF>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -31,6 +34,16 @@ class Application : public Object {
 public:
     static constexpr const char *applicationDidUpdate =
         "com.quendrith.corvane.applicationDidUpdate";
+
+    // The application's own icon and the file it was read from: a loose icon
+    // file of the bundle, or a cache file of a catalog icon.
+    struct AppIcon {
+        IconImage image;
+        QUrl url;
+    };
+
+    // What marks a catalog icon's cache file in the temporary folder.
+    static constexpr const char *iconCachePrefix = "CV-ICO-";
 
     enum class ExecutableType { app, clip };
     static const std::vector<ExecutableType> &allExecutableTypes();
@@ -79,6 +92,23 @@ public:
     QStringList schemes() const;
     // The stand-by icon's resource name, by the device's platform.
     QString osIcon() const { return m_osIcon; }
+    // The stand-by icon rendered from that resource.
+    IconImage osIconImage() const;
+    // Absent when the lookup found no icon of the application's own.
+    std::optional<AppIcon> appIcon() const;
+
+    // Looks the icon up in the bundle: loose files that the Info dictionary
+    // names, else the asset catalog. Applications of tvOS and visionOS, and
+    // of a gone device, keep what they have.
+    void loadIcons();
+    // The icon to show, never empty: the own icon, looked up again when its
+    // cache file was purged, else the stand-by icon.
+    IconImage iconImage();
+    // The widest representation of iconImage().
+    QImage icon();
+    // The icon in `size` points (twice the pixels), masked to the shape of
+    // the device's platform; nothing when no picture can be made.
+    std::optional<QImage> displayIcon(QSizeF size);
 
     QString title() const { return m_title.get(); }
     void setTitle(const QString &title) { m_title.set(title); }
@@ -202,6 +232,7 @@ public:
 
 private:
     Application() = default;
+    void setAppIcon(std::optional<AppIcon> icon);
 
     std::weak_ptr<Device> m_device;
     std::weak_ptr<Toolset> m_toolset;
@@ -215,6 +246,7 @@ private:
     std::optional<QString> m_identifier;
     QVariantMap m_infoDictionary;
     QStringList m_schemes;
+    std::optional<AppIcon> m_appIcon;
     std::shared_ptr<Container> m_dataContainer;
     std::optional<std::vector<std::shared_ptr<Container>>> m_groupContainers;
 
