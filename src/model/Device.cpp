@@ -195,6 +195,7 @@ std::shared_ptr<Device> Device::initFromListLine(const QString &line, const Runt
             break;
         }
     }
+    device->startApplicationWatching();
     return device;
 }
 

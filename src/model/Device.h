@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/DirectoryMonitor.h"
 #include "model/Runtime.h"
 #include "platform/Object.h"
 
@@ -11,6 +12,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,6 +20,7 @@
 
 namespace corvane {
 
+class Application;
 class ChildProcess;
 class StatusBarPreset;
 class Toolset;
@@ -31,7 +34,7 @@ inline const QString deviceListDidChange = "com.quendrith.corvane.deviceListDidC
 // One simulated device of an Xcode, made from a line of `simctl list`. The
 // listing that made it refreshes its title, status and pairs on a background
 // queue while menus read them, so those sit behind the device's mutex.
-class Device : public Object {
+class Device : public Object, public DirectoryMonitorDelegate {
 public:
     static constexpr const char *applicationListDidChange =
         "com.quendrith.corvane.device.applicationListDidChange";
@@ -148,6 +151,26 @@ public:
     friend bool operator<=(const Device &a, const Device &b) { return !comesBefore(b, a); }
     friend bool operator>=(const Device &a, const Device &b) { return !comesBefore(a, b); }
 
+    // Installed applications by bundle identifier.
+    using ApplicationTable = std::map<QString, std::shared_ptr<Application>>;
+
+    // The installed applications in title order.
+    std::vector<std::shared_ptr<Application>> applications() const;
+    ApplicationTable applicationTable() const;
+    // Reads the bundles in the applications folder; identifiers in `reuse`
+    // keep their objects, which follow a bundle that moved.
+    ApplicationTable loadApplications(const ApplicationTable &reuse);
+    // Scans again and posts applicationListDidChange when the list changed.
+    void reloadApplications();
+    // The watch of the applications folder, running while the device lives.
+    std::shared_ptr<DirectoryMonitor> applicationWatcher() const;
+
+    // A change of the applications folder rescans a second after the last.
+    void
+    directoryMonitorDidObserveChange(const std::shared_ptr<DirectoryMonitor> &monitor) override;
+
+    ~Device() override;
+
     // The status-bar override; both block while simctl runs, and ignore its
     // failures.
     void setStatusBarUsing(const StatusBarPreset &preset);
@@ -176,6 +199,9 @@ private:
 
     Device(QUuid uuid, QString title, Status status, Runtime runtime,
            std::weak_ptr<Toolset> toolset);
+    // The first scan, then the watch; the last steps of creation.
+    void startApplicationWatching();
+    void applicationsDidChange(const ApplicationTable &old);
     static bool runtimeOrTitleBefore(const Runtime &ra, const QString &ta, const Runtime &rb,
                                      const QString &tb);
 
@@ -193,6 +219,12 @@ private:
     Status m_status;
     std::vector<QUuid> m_pairedTo;
     std::shared_ptr<ChildProcess> m_recordingTask;
+    ApplicationTable m_applications;
+
+    // Rescans run one at a time, so that each starts from the last one's list.
+    std::mutex m_reloadMutex;
+    // Set once during creation, before the device is shared.
+    std::shared_ptr<DirectoryMonitor> m_applicationWatcher;
 };
 
 inline constexpr Device::Status Device::Status::shutdown{1};

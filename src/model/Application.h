@@ -1,0 +1,171 @@
+#pragma once
+
+#include "core/Observable.h"
+#include "platform/Object.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QUuid>
+#include <QVariantMap>
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace corvane {
+
+class Container;
+class Device;
+class FileCoordinator;
+class Toolset;
+
+// One application installed on one simulated device, read from its ".app"
+// bundle. The device's scan keeps one object per bundle identifier and hands
+// it a new bundle location when the application is reinstalled elsewhere.
+class Application : public Object {
+public:
+    static constexpr const char *applicationDidUpdate =
+        "com.quendrith.corvane.applicationDidUpdate";
+
+    enum class ExecutableType { app, clip };
+    static const std::vector<ExecutableType> &allExecutableTypes();
+    static QString rawValue(ExecutableType type);
+    static std::optional<ExecutableType> executableTypeFromRawValue(const QString &rawValue);
+
+    // Whether creation and moves ask the activity monitor themselves, or leave
+    // it to a caller that asks once for a whole scan (processListAfterChanges).
+    enum class SimulatorCheck { each, byCaller };
+
+    // Nothing when the bundle's folder is no UUID or no "*.plist" in it has a
+    // non-empty text "CFBundleIdentifier". A caller that already found the
+    // bundle's Info dictionary passes it along.
+    static std::shared_ptr<Application> make(const QUrl &url, const std::shared_ptr<Device> &device,
+                                             const std::shared_ptr<Toolset> &toolset,
+                                             SimulatorCheck check = SimulatorCheck::each,
+                                             std::optional<QVariantMap> infoDictionary = {});
+
+    Application(const Application &) = delete;
+    Application &operator=(const Application &) = delete;
+
+    // The coordinator of reads of application bundles.
+    static FileCoordinator &fileCoordinator();
+
+    // The first "*.plist" directly in the bundle, in glob order, that is a
+    // dictionary with "CFBundleIdentifier"; empty when none is.
+    static QVariantMap findInfoDictionary(const QUrl &bundle);
+
+    // The bundle's creation date: its birth time where the file system keeps
+    // one, else its modification time; now when it cannot be read.
+    static QDateTime creationDate(const QUrl &bundle);
+
+    // A device that changed its applications leaves the activity monitor out of
+    // date unless its simulator runs, so the next question lists processes
+    // again. A gone device counts as not running.
+    static void processListAfterChanges(const std::shared_ptr<Device> &device);
+
+    std::shared_ptr<Device> device() const { return m_device.lock(); }
+    std::shared_ptr<Toolset> toolset() const { return m_toolset.lock(); }
+    QUuid uuid() const;
+    QUrl url() const;
+    QDateTime created() const;
+    std::optional<QString> identifier() const;
+    QVariantMap infoDictionary() const;
+    std::optional<ExecutableType> executableType() const { return m_executableType; }
+    QStringList schemes() const;
+    // The stand-by icon's resource name, by the device's platform.
+    QString osIcon() const { return m_osIcon; }
+
+    QString title() const { return m_title.get(); }
+    void setTitle(const QString &title) { m_title.set(title); }
+    QString minimumOS() const { return m_minimumOS.get(); }
+    void setMinimumOS(const QString &minimumOS) { m_minimumOS.set(minimumOS); }
+    QString executable() const { return m_executable.get(); }
+    void setExecutable(const QString &executable) { m_executable.set(executable); }
+    QString version() const { return m_version.get(); }
+    void setVersion(const QString &version) { m_version.set(version); }
+    QString build() const { return m_build.get(); }
+    void setBuild(const QString &build) { m_build.set(build); }
+
+    // For observers of the five texts; every set notifies.
+    Observable<QString> &titleProperty() { return m_title; }
+    Observable<QString> &minimumOSProperty() { return m_minimumOS; }
+    Observable<QString> &executableProperty() { return m_executable; }
+    Observable<QString> &versionProperty() { return m_version; }
+    Observable<QString> &buildProperty() { return m_build; }
+
+    // Fills the identifier, the dictionary, the texts and the schemes; a
+    // dictionary without a text "CFBundleIdentifier" changes nothing.
+    void applyInfoDictionary(const QVariantMap &infoDictionary);
+    // The "CFBundleURLSchemes" of every "CFBundleURLTypes" entry, in order.
+    void loadSchemes();
+
+    // The bundle now lies at `url`. A folder that is no UUID, or a bundle
+    // without an Info dictionary, changes nothing; otherwise the bundle data
+    // is read again, the container caches are dropped and
+    // applicationDidUpdate is posted on the calling thread. True when the
+    // application took the new location.
+    bool updateURL(const QUrl &url, SimulatorCheck check = SimulatorCheck::each);
+
+    // Containers listed on demand; absent until listed, and again after a move.
+    std::shared_ptr<Container> cachedDataContainer() const;
+    void setCachedDataContainer(std::shared_ptr<Container> container);
+    std::optional<std::vector<std::shared_ptr<Container>>> cachedGroupContainers() const;
+    void
+    setCachedGroupContainers(std::optional<std::vector<std::shared_ptr<Container>>> containers);
+
+    // "Foo v1.2 (34) - iPhone 15 - 17.2"; without the device "Foo v1.2 (34)".
+    QString description() const;
+    QString descriptionText() const { return description(); }
+
+    // Same bundle identifier on the same device (both gone counts as same).
+    bool isEqual(const std::shared_ptr<Object> &other) const;
+    std::size_t hash() const;
+
+    friend bool operator==(const Application &a, const Application &b);
+    // By title, in the Finder's order.
+    friend bool operator<(const Application &a, const Application &b);
+    friend bool operator>(const Application &a, const Application &b) { return b < a; }
+    friend bool operator<=(const Application &a, const Application &b) { return !(b < a); }
+    friend bool operator>=(const Application &a, const Application &b) { return !(a < b); }
+
+private:
+    Application() = default;
+
+    std::weak_ptr<Device> m_device;
+    std::weak_ptr<Toolset> m_toolset;
+    std::optional<ExecutableType> m_executableType;
+    QString m_osIcon;
+
+    mutable std::mutex m_mutex;
+    QUuid m_uuid;
+    QUrl m_url;
+    QDateTime m_created;
+    std::optional<QString> m_identifier;
+    QVariantMap m_infoDictionary;
+    QStringList m_schemes;
+    std::shared_ptr<Container> m_dataContainer;
+    std::optional<std::vector<std::shared_ptr<Container>>> m_groupContainers;
+
+    Observable<QString> m_title;
+    Observable<QString> m_minimumOS;
+    Observable<QString> m_executable;
+    Observable<QString> m_version;
+    Observable<QString> m_build;
+};
+
+using ApplicationPtr = std::shared_ptr<Application>;
+
+size_t qHash(const Application &application, size_t seed = 0);
+
+} // namespace corvane
+
+template <> struct std::hash<corvane::Application> {
+    std::size_t operator()(const corvane::Application &application) const
+    {
+        return application.hash();
+    }
+};
