@@ -1,6 +1,7 @@
 #include "app/RootMenu.h"
 
 #include "app/AppDelegate.h"
+#include "app/ApplicationMenuItem.h"
 #include "app/CommandManager.h"
 #include "app/DeviceRecordings.h"
 #include "app/DeviceTitle.h"
@@ -10,6 +11,7 @@
 #include "core/Uuid.h"
 #include "location/GPSWindowController.h"
 #include "model/ActivityMonitor.h"
+#include "model/Application.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
 #include "model/InstalledRuntimes.h"
@@ -31,7 +33,6 @@ namespace {
 
 const QString kGlobalRedoKey = "GlobalRedo";
 const QString kDeleteDerivedDataKey = "DeleteDerivedData";
-const QString kApplicationDidUpdate = "com.quendrith.corvane.applicationDidUpdate";
 constexpr auto kPreviewsResetWait = std::chrono::seconds(10);
 
 MenuItemPtr disabledItem(const QString &title)
@@ -89,9 +90,9 @@ std::vector<DevicePtr> watcherDevices(const std::shared_ptr<Toolset> &toolset)
     return devices;
 }
 
-bool hasInstalledApplications(const Device &)
+bool hasInstalledApplications(const Device &device)
 {
-    return false;
+    return !device.applicationTable().empty();
 }
 
 } // namespace
@@ -177,8 +178,12 @@ void RootMenu::makeFixedItems()
     m_recentApplicationsItem = disabledItem("Most Recent Builds");
     m_noRecentItem = disabledItem("None");
     for (int i = 0; i < 3; ++i) {
-        auto item = MenuItem::make("N/A", "auto:");
+        auto item = ApplicationMenuItem::make("N/A", "auto:");
+        item->setIconConfig({QSizeF(30, 30), QMarginsF(0, 3, 4, 3)});
+        item->refresh();
         item->setEnabled(false);
+        item->setShowDeviceInTitle(true);
+        item->refresh();
         m_recentItems.push_back(item);
     }
     m_redoTitleItem = disabledItem(loc("Quick Repeat", "REDO_ITEM_TITLE"));
@@ -213,7 +218,7 @@ void RootMenu::registerObservers()
             [](RootMenu &menu, const ObjectPtr &) { menu.updateRedoItem(); });
     observe(Device::applicationListDidChange,
             [](RootMenu &menu, const ObjectPtr &) { menu.refreshSubmenus(); });
-    observe(kApplicationDidUpdate,
+    observe(Application::applicationDidUpdate,
             [](RootMenu &menu, const ObjectPtr &) { menu.refreshSubmenus(); });
     observe(Notifications::deviceListDidChange,
             [](RootMenu &menu, const ObjectPtr &) { menu.deviceListDidChange(); });

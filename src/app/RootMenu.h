@@ -19,6 +19,7 @@
 namespace corvane {
 
 class ActivityMonitor;
+class ApplicationMenuItem;
 class CommandManager;
 class Device;
 class DispatchQueue;
@@ -102,7 +103,7 @@ public:
     MenuItemPtr noSimsItem() const { return m_noSimsItem; }
     MenuItemPtr recentApplicationsItem() const { return m_recentApplicationsItem; }
     MenuItemPtr noRecentItem() const { return m_noRecentItem; }
-    const std::vector<MenuItemPtr> &recentItems() const { return m_recentItems; }
+    const std::vector<std::shared_ptr<ApplicationMenuItem>> &recentItems() const { return m_recentItems; }
     MenuItemPtr redoTitleItem() const { return m_redoTitleItem; }
     MenuItemPtr redoItem() const { return m_redoItem; }
     MenuItemPtr deleteDDItem() const { return m_deleteDDItem; }
@@ -149,7 +150,7 @@ private:
     MenuItemPtr m_noSimsItem;
     MenuItemPtr m_recentApplicationsItem;
     MenuItemPtr m_noRecentItem;
-    std::vector<MenuItemPtr> m_recentItems;
+    std::vector<std::shared_ptr<ApplicationMenuItem>> m_recentItems;
     MenuItemPtr m_redoTitleItem;
     MenuItemPtr m_redoItem;
     MenuItemPtr m_deleteDDItem;
