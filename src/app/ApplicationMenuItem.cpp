@@ -40,9 +40,8 @@ ApplicationMenuItem::ApplicationMenuItem(const QString &title, const QString &ac
 {
 }
 
-std::shared_ptr<ApplicationMenuItem> ApplicationMenuItem::make(const QString &title,
-                                                               const QString &action,
-                                                               const QString &keyEquivalent)
+std::shared_ptr<ApplicationMenuItem>
+ApplicationMenuItem::make(const QString &title, const QString &action, const QString &keyEquivalent)
 {
     return std::make_shared<ApplicationMenuItem>(title, action, keyEquivalent);
 }

@@ -103,7 +103,10 @@ public:
     MenuItemPtr noSimsItem() const { return m_noSimsItem; }
     MenuItemPtr recentApplicationsItem() const { return m_recentApplicationsItem; }
     MenuItemPtr noRecentItem() const { return m_noRecentItem; }
-    const std::vector<std::shared_ptr<ApplicationMenuItem>> &recentItems() const { return m_recentItems; }
+    const std::vector<std::shared_ptr<ApplicationMenuItem>> &recentItems() const
+    {
+        return m_recentItems;
+    }
     MenuItemPtr redoTitleItem() const { return m_redoTitleItem; }
     MenuItemPtr redoItem() const { return m_redoItem; }
     MenuItemPtr deleteDDItem() const { return m_deleteDDItem; }
