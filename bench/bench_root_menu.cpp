@@ -1,25 +1,33 @@
 #include "app/MenuRenderer.h"
 #include "app/RootMenu.h"
 #include "core/Toolset.h"
-#include "fixtures/FixtureTree.h"
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
 #include "platform/SystemPaths.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
+#include <QTemporaryDir>
+#include <QUuid>
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+
 using namespace corvane;
-using namespace corvane::fixture;
 
 namespace {
 
 constexpr int kDevices = 300;
 constexpr int kApplications = 20;
 constexpr int kRunning = 100;
+constexpr const char *kInfoPlist =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+    "<key>CFBundleIdentifier</key><string>com.example.app%1</string>"
+    "<key>CFBundleName</key><string>App %1</string></dict></plist>\n";
 
 void ensureApplication()
 {
@@ -33,53 +41,65 @@ void ensureApplication()
     Q_UNUSED(app);
 }
 
-// 300 devices on six runtimes with 20 applications each, listed once; a ps
-// that names 100 of them as running, and a monitor whose clock stands still,
-// so that it lists processes only when told to.
+void writeText(const QString &path, const QString &text, bool executable = false)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(text.toUtf8());
+    file.close();
+    if (executable)
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
+// 300 devices on six runtimes with 20 installed applications each, listed
+// once; a ps that names 100 of them as running, and a monitor whose clock
+// stands still, so that it lists processes only when told to.
 struct World {
-    FixtureTree tree;
+    QTemporaryDir dir;
     std::shared_ptr<Toolset> toolset;
-    DeviceWatcherPtr watcher;
     std::vector<DevicePtr> devices;
     std::shared_ptr<ActivityMonitor> monitor;
 
     World()
     {
-        SystemPaths paths = tree.paths();
-        paths.ps = tree.root() + "/ps";
+        SystemPaths paths = SystemPaths::current();
+        paths.home = dir.filePath("home");
+        paths.ps = dir.filePath("ps");
         SystemPaths::setCurrent(paths);
+        writeText(dir.filePath("Xcode.app/Contents/Developer/usr/bin/simctl"), "#!/bin/sh\n", true);
+        toolset = Toolset::make(QUrl::fromLocalFile(dir.filePath("Xcode.app")));
+        if (!toolset)
+            std::abort();
+        toolset->supportedCommands();
+
         const QStringList runtimes{"iOS 17.5",     "iOS 17.2",  "iOS 16.4",
                                    "watchOS 10.5", "tvOS 17.5", "visionOS 1.2"};
-        for (const QString &runtime : runtimes)
-            tree.addRuntime(runtime.section(' ', 0, 0), runtime.section(' ', 1));
+        QString listing = "== Devices ==\n";
         QStringList running;
-        for (int i = 0; i < kDevices; ++i) {
-            const QString runtime = runtimes[i % runtimes.size()];
-            const QString udid =
-                tree.addDevice({.name = "Device " + QString::number(i), .runtime = runtime});
-            for (int a = 0; a < kApplications; ++a)
-                tree.installApp(udid, {.identifier = QString("com.example.app%1").arg(a),
-                                       .name = QString("App %1").arg(a)});
-            if (i < kRunning)
-                running << QString::number(1000 + i) +
-                               " ??  0:01.00 launchd_sim /Users/u/Library/Developer/"
-                               "CoreSimulator/Devices/" +
-                               udid + "/data/var/run/launchd_bootstrap.plist";
+        for (int r = 0; r < runtimes.size(); ++r) {
+            listing += "-- " + runtimes[r] + " --\n";
+            for (int i = r; i < kDevices; i += int(runtimes.size())) {
+                const QString udid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+                listing += "    Device " + QString::number(i) + " (" + udid + ") (Booted)\n";
+                const QString applications = paths.home +
+                                             "/Library/Developer/CoreSimulator/Devices/" + udid +
+                                             "/data/Containers/Bundle/Application/";
+                for (int a = 0; a < kApplications; ++a)
+                    writeText(applications + QUuid::createUuid().toString(QUuid::WithoutBraces) +
+                                  QString("/App %1.app/Info.plist").arg(a),
+                              QString(kInfoPlist).arg(a));
+                if (i < kRunning)
+                    running << QString::number(1000 + i) +
+                                   " ??  0:01.00 launchd_sim /Users/u/Library/Developer/"
+                                   "CoreSimulator/Devices/" +
+                                   udid + "/data/var/run/launchd_bootstrap.plist";
+            }
         }
-        QFile list(tree.root() + "/ps-list");
-        list.open(QIODevice::WriteOnly);
-        list.write(running.join('\n').toUtf8());
-        list.close();
-        QFile ps(paths.ps);
-        ps.open(QIODevice::WriteOnly);
-        ps.write(("#!/bin/sh\ncat '" + tree.root() + "/ps-list'\n").toUtf8());
-        ps.close();
-        ps.setPermissions(ps.permissions() | QFileDevice::ExeOwner);
+        writeText(dir.filePath("ps-list"), running.join('\n'));
+        writeText(paths.ps, "#!/bin/sh\ncat '" + dir.filePath("ps-list") + "'\n", true);
 
-        toolset = Toolset::make(QUrl::fromLocalFile(tree.addXcode()));
-        toolset->supportedCommands();
-        watcher = DeviceWatcher::make(toolset);
-        for (const auto &[uuid, device] : *watcher->all())
+        for (const auto &[uuid, device] : DeviceWatcher::parseDeviceListText(listing, toolset, {}))
             devices.push_back(device);
         Device::sort(devices);
         const auto now = ActivityMonitor::TimePoint::clock::now();
@@ -170,5 +190,20 @@ void BM_RootMenuReopen(benchmark::State &state)
     }
 }
 BENCHMARK(BM_RootMenuReopen)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+namespace {
+
+// The listing of processes that opening forces, alone: what the opening
+// figures spend waiting for ps.
+void BM_ProcessListing(benchmark::State &state)
+{
+    ensureApplication();
+    World &world = World::shared();
+    for (auto _ : state)
+        world.monitor->refreshProcesses();
+}
+BENCHMARK(BM_ProcessListing)->Unit(benchmark::kMillisecond);
 
 } // namespace
