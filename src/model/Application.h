@@ -21,6 +21,7 @@ namespace corvane {
 class Container;
 class Device;
 class FileCoordinator;
+class FileManager;
 class Toolset;
 
 // One application installed on one simulated device, read from its ".app"
@@ -116,6 +117,73 @@ public:
     std::optional<std::vector<std::shared_ptr<Container>>> cachedGroupContainers() const;
     void
     setCachedGroupContainers(std::optional<std::vector<std::shared_ptr<Container>>> containers);
+
+    // Containers, listed by simctl on demand and kept (ApplicationContainers).
+    // The data container is listed again once its folder has gone; groups
+    // once. Without a device, a toolset that lists containers, a bundle
+    // identifier, or for a framework, nothing is listed.
+    void loadDataContainer();
+    void loadGroupContainers();
+    // Lists first; nothing and an empty list when there are none.
+    std::shared_ptr<Container> dataContainer();
+    std::vector<std::shared_ptr<Container>> groupContainers();
+
+    // The verb and the service of `simctl privacy`.
+    enum class Permission { grant, revoke, reset };
+    static const std::vector<Permission> &allPermissions();
+    static QString rawValue(Permission permission);
+    static std::optional<Permission> permissionFromRawValue(const QString &rawValue);
+    enum class PermissionScope {
+        all,
+        calendar,
+        contactslimited,
+        contacts,
+        locationalways,
+        location,
+        photos,
+        photosadd,
+        medialibrary,
+        microphone,
+        motion,
+        reminders,
+        siri,
+    };
+    static const std::vector<PermissionScope> &allPermissionScopes();
+    static QString rawValue(PermissionScope scope);
+    static std::optional<PermissionScope> permissionScopeFromRawValue(const QString &rawValue);
+
+    // The application's actions, run on the caller's thread
+    // (ApplicationActions). simctl steps need the device, the toolset and a
+    // bundle identifier; their output and failures are dropped.
+    // Runs "<verb> <udid> <identifier>".
+    void runCommand(const QString &verb);
+    void launch();
+    void terminate();
+    // Quits a running instance first.
+    void uninstall();
+    // The bundle's executable selected in the file manager.
+    void open();
+    // The bundle folder selected in the file manager.
+    void reveal();
+    // Writes the payload to a new "<UUID>.apns" in the temporary folder, then
+    // pushes it; the file stays.
+    void sendPushWithPayload(const QString &payload);
+    void setPermission(Permission permission, PermissionScope scope);
+    // The scope as its raw value; any other text does nothing.
+    void grantPermissionTo(const QString &scope);
+    void revokePermissionTo(const QString &scope);
+    void resetPermissionTo(const QString &scope);
+    // Remove their two folders of the data container; failures are dropped.
+    void eraseSavedState();
+    void eraseLaunchStoryboard();
+    // Empty the data container, then the groups; throw the first failure.
+    void resetContainers(FileManager &fileManager);
+    void eraseSandbox(FileManager &fileManager);
+    // "<title> <yyyy-MM-dd HH.mm.ss>.xcappdata", fit to be a file name.
+    QString exportName() const;
+    // Exports next to the previous export, through the task service.
+    void repeatExportDataWithPrevious(const QUrl &previous);
+    void importDataFrom(const QUrl &url);
 
     // "Foo v1.2 (34) - iPhone 15 - 17.2"; without the device "Foo v1.2 (34)".
     QString description() const;

@@ -151,6 +151,43 @@ public:
     friend bool operator<=(const Device &a, const Device &b) { return !comesBefore(b, a); }
     friend bool operator>=(const Device &a, const Device &b) { return !comesBefore(a, b); }
 
+    // The device's actions, run on the caller's thread. Each simctl step is
+    // skipped when the toolset has gone; a failing run is dropped (the runner
+    // logs it). None reports failure to the caller.
+    // Boots the device, then brings the Simulator to the front in any case.
+    void launch();
+    void shutdown();
+    void erase();
+    // Uninstalls every application in title order, shuts down and deletes.
+    void delete_();
+    void resetKeychain();
+    // The device's pasteboard to the host's.
+    void copy();
+    // The host's pasteboard to the device's.
+    void paste();
+    void installFrom(const QUrl &url);
+    void addMediaFrom(const QUrl &url);
+    // light when it cannot be read.
+    Appearance appearance() const;
+    void setAppearance(Appearance appearance);
+    // dark unless the device reads as dark.
+    void toggleAppearance();
+    // medium when it cannot be read.
+    ContentSize contentSize() const;
+    void setContentSize(ContentSize size);
+    // Opens the URL on the device and puts it first among the recent URLs,
+    // unless simctl refused it.
+    void openWithUrl(const QUrl &url);
+    // The device's data folder in the file manager.
+    void showContents() const;
+    void bringToFront() const;
+    // Starts a task that fills the photo library with images for the search.
+    void unsplashFor(const QString &searchString);
+    // The most recent URLs kept.
+    static constexpr int recentURLLimit = 5;
+    // The word simctl reads and prints.
+    static QString text(Appearance appearance);
+
     // Installed applications by bundle identifier.
     using ApplicationTable = std::map<QString, std::shared_ptr<Application>>;
 

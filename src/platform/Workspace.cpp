@@ -126,6 +126,11 @@ void Workspace::activateIgnoringOtherApps()
     }
 }
 
+std::optional<QString> Workspace::activateSimulator()
+{
+    return std::nullopt;
+}
+
 std::shared_ptr<Workspace> Workspace::shared()
 {
     std::lock_guard lock(g_mutex);
@@ -167,6 +172,12 @@ bool RecordingWorkspace::showFolder(const QString &path)
 void RecordingWorkspace::activateIgnoringOtherApps()
 {
     requests.push_back({QStringLiteral("activate"), QString()});
+}
+
+std::optional<QString> RecordingWorkspace::activateSimulator()
+{
+    requests.push_back({QStringLiteral("activateSimulator"), QString()});
+    return simulatorError;
 }
 
 } // namespace corvane

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -31,6 +32,9 @@ public:
     virtual bool showFolder(const QString &path);
     // Brings the program's windows to the front.
     virtual void activateIgnoringOtherApps();
+    // Brings the Simulator application to the front; the error text when it
+    // would not come. Linux has no Simulator application, so nothing happens.
+    virtual std::optional<QString> activateSimulator();
 
     // The executable an application bundle starts, or empty.
     static QString bundleExecutable(const QString &bundlePath);
@@ -53,9 +57,12 @@ public:
     bool revealFile(const QString &path) override;
     bool showFolder(const QString &path) override;
     void activateIgnoringOtherApps() override;
+    std::optional<QString> activateSimulator() override;
 
     std::vector<Request> requests;
     bool answer = true;
+    // What activateSimulator answers.
+    std::optional<QString> simulatorError;
 };
 
 } // namespace corvane

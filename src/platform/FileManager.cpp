@@ -1,0 +1,28 @@
+#include "platform/FileManager.h"
+
+#include <QFile>
+
+#include <filesystem>
+#include <system_error>
+
+namespace corvane {
+
+namespace fs = std::filesystem;
+
+void FileManager::removeItem(const QUrl &url)
+{
+    const fs::path path(QFile::encodeName(url.toLocalFile()).toStdString());
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(path, error)))
+        throw fs::filesystem_error("Cannot remove", path,
+                                   std::make_error_code(std::errc::no_such_file_or_directory));
+    fs::remove_all(path);
+}
+
+FileManager &FileManager::defaultManager()
+{
+    static FileManager manager;
+    return manager;
+}
+
+} // namespace corvane
