@@ -1,6 +1,6 @@
 #include "app/RootMenuFactory.h"
 
-#include "app/RootPlaceholderMenu.h"
+#include "app/RootMenu.h"
 #include "core/Toolset.h"
 #include "core/ToolsetManager.h"
 #include "model/DeviceWatcher.h"
@@ -16,7 +16,7 @@ MenuPtr makeRootMenu(const QString &title)
     const auto watcher =
         toolset ? std::dynamic_pointer_cast<DeviceWatcher>(toolset->deviceWatcher()) : nullptr;
     Log::device().info("%{PUBLIC}@ devices listed", watcher ? int(watcher->all()->size()) : 0);
-    return RootPlaceholderMenu::make(title, false);
+    return RootMenu::make(title, toolset);
 }
 
 } // namespace corvane

@@ -1,0 +1,173 @@
+#pragma once
+
+#include "app/DeviceMenuFactory.h"
+#include "core/Observer.h"
+#include "model/Runtime.h"
+#include "platform/Menu.h"
+#include "platform/ModifierSource.h"
+#include "platform/OptionKeyPoller.h"
+#include "platform/UserDefaults.h"
+
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace corvane {
+
+class ActivityMonitor;
+class ApplicationMenuItem;
+class CommandManager;
+class Device;
+class DispatchQueue;
+class RecordingDevices;
+class Toolset;
+class WindowController;
+
+// The status item's menu for one Xcode: its devices under runtime headers,
+// the most recent builds, "Quick Repeat" and the program's own items. Made
+// off the main thread, then used on the main thread only; device-list
+// changes rebuild the items on the menu's own serial queue and set them on
+// the main queue. What is shown, enabled and running is decided each time
+// the menu is about to show (update), and again when Option changes while
+// it is open.
+class RootMenu : public Menu {
+public:
+    // What the menu works with; empty fields get the program's own.
+    struct Environment {
+        std::shared_ptr<ModifierSource> modifiers;
+        std::shared_ptr<ActivityMonitor> activityMonitor;
+        std::shared_ptr<CommandManager> commandManager;
+        std::shared_ptr<RecordingDevices> recordingDevices;
+        DeviceMenuFactory deviceMenuFactory;
+        std::shared_ptr<WindowController> gpsWindow;
+        std::function<std::vector<Runtime>()> installedRuntimes;
+        // The toolset's devices in display order; by default its device
+        // watcher's current list, sorted.
+        std::function<std::vector<std::shared_ptr<Device>>(const std::shared_ptr<Toolset> &)>
+            devices;
+    };
+
+    static constexpr const char *queueLabelPrefix = "com.quendrith.corvane.rootmenu.";
+
+    // The finished menu; runs on the caller's thread. Without a toolset the
+    // menu lists no devices and offers to select an Xcode.
+    static std::shared_ptr<RootMenu> make(const QString &title,
+                                          const std::shared_ptr<Toolset> &toolset,
+                                          Environment environment = {});
+    ~RootMenu() override;
+
+    std::shared_ptr<Toolset> toolset() const { return m_toolset.lock(); }
+    std::shared_ptr<Device> recordingDevice() const;
+
+    void update() override;
+    void willOpen() override;
+    void didClose() override;
+    void willHighlight(const MenuItemPtr &item) override;
+
+    // Device rows by their device's UUID, read on the main thread so that a
+    // build on another queue never reads a shown row.
+    using ExistingRows = std::vector<std::pair<QUuid, MenuItemPtr>>;
+    static ExistingRows existingRows(const std::vector<MenuItemPtr> &items);
+
+    // The whole item array for these devices (in display order), reusing the
+    // rows of `existingItems` by device UUID. Has no other effect.
+    std::vector<MenuItemPtr> buildItems(const std::vector<std::shared_ptr<Device>> &devices,
+                                        const std::vector<MenuItemPtr> &existingItems);
+    std::vector<MenuItemPtr> buildItems(const std::vector<std::shared_ptr<Device>> &devices,
+                                        const ExistingRows &existingRows);
+    // On the main queue: rebuilds the device rows on the menu's queue.
+    void deviceListDidChange();
+    // The rows of the current item array that stand for devices, in order.
+    std::vector<MenuItemPtr> deviceItems() const;
+    // On the main queue, for a recording that started or ended.
+    void recordingDidChange(const ObjectPtr &object);
+    void refreshSubmenus();
+    void updateRedoItem();
+    // The shortcut stored under a hot key's defaults key as the item's key
+    // equivalent.
+    void updateKeyEquivalent(const QString &defaultsKey, const MenuItemPtr &item);
+
+    // The menu's serial queue, made on the first device-list change.
+    std::shared_ptr<DispatchQueue> queue();
+    bool isPollingOptionKey() const { return m_poller.isRunning(); }
+
+    MenuItemPtr notSeeingPromptItem() const { return m_notSeeingPromptItem; }
+    MenuItemPtr stopRecordingBuffer() const { return m_stopRecordingBuffer; }
+    MenuItemPtr stopRecordingItem() const { return m_stopRecordingItem; }
+    MenuItemPtr diagnosticsItem() const { return m_diagnosticsItem; }
+    MenuItemPtr noSimsShowAllItem() const { return m_noSimsShowAllItem; }
+    MenuItemPtr noSimsItem() const { return m_noSimsItem; }
+    MenuItemPtr recentApplicationsItem() const { return m_recentApplicationsItem; }
+    MenuItemPtr noRecentItem() const { return m_noRecentItem; }
+    const std::vector<std::shared_ptr<ApplicationMenuItem>> &recentItems() const
+    {
+        return m_recentItems;
+    }
+    MenuItemPtr redoTitleItem() const { return m_redoTitleItem; }
+    MenuItemPtr redoItem() const { return m_redoItem; }
+    MenuItemPtr deleteDDItem() const { return m_deleteDDItem; }
+    MenuItemPtr trashPreviewsItem() const { return m_trashPreviewsItem; }
+    MenuItemPtr manageItem() const { return m_manageItem; }
+    MenuItemPtr activityItem() const { return m_activityItem; }
+    MenuItemPtr aboutItem() const { return m_aboutItem; }
+    MenuItemPtr helpItem() const { return m_helpItem; }
+    MenuItemPtr preferencesItem() const { return m_preferencesItem; }
+    MenuItemPtr quitItem() const { return m_quitItem; }
+    MenuItemPtr gpsItem() const { return m_gpsItem; }
+
+private:
+    RootMenu(const QString &title, const std::shared_ptr<Toolset> &toolset,
+             Environment environment);
+    void setUp();
+    void makeFixedItems();
+    void registerObservers();
+    void observeKeyEquivalents();
+    MenuItemPtr makeDeviceRow(const std::shared_ptr<Device> &device,
+                              const std::shared_ptr<Toolset> &toolset) const;
+    std::vector<std::shared_ptr<Device>> currentDevices() const;
+    static void rebuildDeviceItems(const std::weak_ptr<RootMenu> &menu, ExistingRows existingRows);
+    bool isRunning(const Device &device) const;
+
+    void noSimulatorsFound();
+    void trashPreviews(const ObjectPtr &sender);
+    void redo(const ObjectPtr &sender);
+    void stopRecording();
+    void gps();
+
+    Environment m_environment;
+    std::weak_ptr<Toolset> m_toolset;
+    ObserverCollection m_observers;
+    std::vector<UserDefaults::ObservationPtr> m_kvoObservers;
+    std::weak_ptr<Object> m_recordingDevice;
+    std::shared_ptr<DispatchQueue> m_queue;
+
+    MenuItemPtr m_notSeeingPromptItem;
+    MenuItemPtr m_stopRecordingBuffer;
+    MenuItemPtr m_stopRecordingItem;
+    MenuItemPtr m_diagnosticsItem;
+    MenuItemPtr m_noSimsShowAllItem;
+    MenuItemPtr m_noSimsItem;
+    MenuItemPtr m_recentApplicationsItem;
+    MenuItemPtr m_noRecentItem;
+    std::vector<std::shared_ptr<ApplicationMenuItem>> m_recentItems;
+    MenuItemPtr m_redoTitleItem;
+    MenuItemPtr m_redoItem;
+    MenuItemPtr m_deleteDDItem;
+    MenuItemPtr m_trashPreviewsItem;
+    MenuItemPtr m_manageItem;
+    MenuItemPtr m_activityItem;
+    MenuItemPtr m_aboutItem;
+    MenuItemPtr m_helpItem;
+    MenuItemPtr m_preferencesItem;
+    MenuItemPtr m_quitItem;
+    MenuItemPtr m_gpsItem;
+
+    OptionKeyPoller m_poller;
+    std::weak_ptr<MenuItem> m_lastItem;
+};
+
+} // namespace corvane

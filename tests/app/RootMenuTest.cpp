@@ -1,0 +1,680 @@
+#include "app/AppDelegate.h"
+#include "app/ApplicationMenuItem.h"
+#include "app/CommandManager.h"
+#include "app/DeviceTitle.h"
+#include "app/RecordingDevices.h"
+#include "app/RootMenu.h"
+#include "app/ShellTestSupport.h"
+#include "common/TestSupport.h"
+#include "core/Toolset.h"
+#include "fixtures/FixtureTree.h"
+#include "model/ActivityMonitor.h"
+#include "model/Device.h"
+#include "model/DeviceWatcher.h"
+#include "platform/AlertPresenter.h"
+#include "platform/DispatchQueue.h"
+#include "platform/UserDefaults.h"
+#include "platform/WindowController.h"
+#include "shortcuts/Shortcut.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+using namespace corvane;
+using namespace corvane::test;
+using namespace corvane::fixture;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kPhone = "11111111-0000-4000-8000-000000000001";
+const QString kPhone2 = "11111111-0000-4000-8000-000000000002";
+const QString kPhone3 = "11111111-0000-4000-8000-000000000003";
+const QString kWatch = "22222222-0000-4000-8000-000000000001";
+
+QString line(const QString &name, const QString &udid, const QString &state = "Shutdown")
+{
+    return "    " + name + " (" + udid + ") (" + state + ")\n";
+}
+
+QStringList titles(const std::vector<MenuItemPtr> &items, bool visibleOnly = false)
+{
+    QStringList result;
+    for (const auto &item : items)
+        if (!visibleOnly || !item->isHidden())
+            result << (item->isSeparator() ? "-" : item->title());
+    return result;
+}
+
+const QStringList kTopItems{"Stop Recording",
+                            "-",
+                            "Quick Repeat",
+                            "No Recent Command",
+                            "-",
+                            "Most Recent Builds",
+                            "None",
+                            "??",
+                            "??",
+                            "??"};
+const QStringList kBottomItems{"-",
+                               "Not Seeing Any Devices?",
+                               "Hold ⌥ to show all…",
+                               "Help: No Simulators Found",
+                               "Select an Xcode…",
+                               "-",
+                               "GPS Simulator…",
+                               "Import/Export Activity",
+                               "-",
+                               "Reset SwiftUI Previews",
+                               "Trash Derived Data",
+                               "-",
+                               "About Corvane",
+                               "Settings…",
+                               "Help",
+                               "Export Debug Logs…",
+                               "Quit"};
+
+class FakeRecordings : public RecordingDevices {
+public:
+    bool isDevice(const ObjectPtr &object) const override
+    {
+        return std::dynamic_pointer_cast<Device>(object) != nullptr;
+    }
+    bool isRecording(const ObjectPtr &object) const override
+    {
+        auto device = std::dynamic_pointer_cast<Device>(object);
+        std::lock_guard lock(mutex);
+        return device && recording.count(device->udid());
+    }
+    std::vector<ObjectPtr> listedDevices() const override
+    {
+        std::lock_guard lock(mutex);
+        return listed;
+    }
+    void interruptRecording(const ObjectPtr &object) override
+    {
+        std::lock_guard lock(mutex);
+        interrupted << std::dynamic_pointer_cast<Device>(object)->udid();
+    }
+    mutable std::mutex mutex;
+    std::set<QString> recording;
+    std::vector<ObjectPtr> listed;
+    QStringList interrupted;
+};
+
+class FakeWindow : public WindowController {
+public:
+    void showWindow() override { ++shown; }
+    bool hasWindow() const override { return false; }
+    void setStaysOnTop(bool) override {}
+    void raise() override {}
+    void focusContent() override {}
+    int shown = 0;
+};
+
+class RootMenuTest : public ShellTest {
+protected:
+    void SetUp() override
+    {
+        ShellTest::SetUp();
+        xcode = tree.addXcode();
+        toolset = Toolset::make(QUrl::fromLocalFile(xcode));
+        ASSERT_TRUE(toolset);
+        SystemPaths paths = SystemPaths::current();
+        paths.ps = path("ps");
+        SystemPaths::setCurrent(paths);
+        setRunning({});
+        modifiers = std::make_shared<FakeModifiers>();
+        monitor = ActivityMonitor::make();
+        commands = CommandManager::make();
+        recordings = std::make_shared<FakeRecordings>();
+        gpsWindow = std::make_shared<FakeWindow>();
+        alerts = std::make_shared<RecordingAlertPresenter>();
+        AlertPresenter::setShared(alerts);
+    }
+    void TearDown() override
+    {
+        AlertPresenter::setShared(nullptr);
+        ShellTest::TearDown();
+    }
+
+    // A ps that lists a simulator for each of these devices.
+    void setRunning(const QStringList &udids)
+    {
+        QStringList lines;
+        int pid = 100;
+        for (const QString &udid : udids)
+            lines << QString::number(pid++) +
+                         " ??  0:01.00 launchd_sim /Users/u/Library/Developer/CoreSimulator/"
+                         "Devices/" +
+                         udid + "/data/var/run/launchd_bootstrap.plist";
+        writeFile(path("list"), lines.join('\n').toUtf8());
+        writeScript(path("ps"), "cat '" + path("list") + "'");
+        if (monitor)
+            monitor->markOutOfDate();
+    }
+
+    std::vector<DevicePtr> parse(const QString &text)
+    {
+        const auto map = DeviceWatcher::parseDeviceListText(text, toolset, {});
+        std::vector<DevicePtr> result;
+        for (const auto &[uuid, device] : map)
+            result.push_back(device);
+        Device::sort(result);
+        return result;
+    }
+
+    void setDevices(std::vector<DevicePtr> list)
+    {
+        std::lock_guard lock(devicesMutex);
+        devices = std::move(list);
+    }
+
+    RootMenu::Environment environment()
+    {
+        RootMenu::Environment env;
+        env.modifiers = modifiers;
+        env.activityMonitor = monitor;
+        env.commandManager = commands;
+        env.recordingDevices = recordings;
+        env.gpsWindow = gpsWindow;
+        env.installedRuntimes = [this] { return runtimes; };
+        env.devices = [this](const std::shared_ptr<Toolset> &) {
+            std::lock_guard lock(devicesMutex);
+            ++deviceReads;
+            return devices;
+        };
+        return env;
+    }
+
+    std::shared_ptr<RootMenu> makeMenu(bool withToolset = true)
+    {
+        return RootMenu::make("Corvane", withToolset ? toolset : nullptr, environment());
+    }
+
+    MenuItemPtr row(const RootMenu &menu, const QString &udid) const
+    {
+        for (const auto &item : menu.deviceItems())
+            if (item->representedObject().as<Device>()->udid() == udid)
+                return item;
+        return nullptr;
+    }
+
+    std::vector<MenuItemPtr> headers(const RootMenu &menu) const
+    {
+        std::vector<MenuItemPtr> result;
+        for (const auto &item : menu.items())
+            if (!item->isSeparator() && item->representedObject().is<Runtime>())
+                result.push_back(item);
+        return result;
+    }
+
+    // Each call holds the queue until release() runs.
+    void holdQueue(RootMenu &menu)
+    {
+        menu.queue()->async([this] { gate.wait(); });
+    }
+
+    FixtureTree tree;
+    QString xcode;
+    std::shared_ptr<Toolset> toolset;
+    std::shared_ptr<FakeModifiers> modifiers;
+    std::shared_ptr<ActivityMonitor> monitor;
+    std::shared_ptr<CommandManager> commands;
+    std::shared_ptr<FakeRecordings> recordings;
+    std::shared_ptr<FakeWindow> gpsWindow;
+    std::shared_ptr<RecordingAlertPresenter> alerts;
+    std::vector<Runtime> runtimes;
+    std::mutex devicesMutex;
+    std::vector<DevicePtr> devices;
+    std::atomic<int> deviceReads{0};
+    DispatchSemaphore gate;
+};
+
+const QString kExample = "== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15", kPhone) +
+                         "-- watchOS 10.2 --\n" + line("Apple Watch Series 9 (45mm)", kWatch);
+
+} // namespace
+
+TEST_F(RootMenuTest, WithoutToolsetOrDevicesOnlyTheFixedItems)
+{
+    for (bool withToolset : {false, true}) {
+        auto menu = makeMenu(withToolset);
+        EXPECT_EQ(titles(menu->items()), kTopItems + kBottomItems);
+        menu->update();
+        const QStringList hints{"Not Seeing Any Devices?",
+                                withToolset ? "Hold ⌥ to show all…" : "Select an Xcode…"};
+        for (const QString &title : {"Not Seeing Any Devices?", "Hold ⌥ to show all…",
+                                     "Help: No Simulators Found", "Select an Xcode…"})
+            EXPECT_EQ(titles(menu->items(), true).contains(title), hints.contains(title))
+                << title.toStdString() << " with toolset " << withToolset;
+        EXPECT_FALSE(menu->noRecentItem()->isHidden());
+        EXPECT_TRUE(menu->recentItems()[0]->isHidden());
+        EXPECT_TRUE(menu->stopRecordingItem()->isHidden());
+        EXPECT_TRUE(menu->stopRecordingBuffer()->isHidden());
+        EXPECT_TRUE(menu->diagnosticsItem()->isHidden());
+        EXPECT_FALSE(menu->redoItem()->isEnabled());
+        EXPECT_EQ(menu->gpsItem()->isEnabled(), withToolset);
+        EXPECT_TRUE(menu->deleteDDItem()->isEnabled());
+        EXPECT_EQ(menu->trashPreviewsItem()->target(), menu);
+        EXPECT_EQ(menu->recentItems()[0]->action(), "auto:");
+        EXPECT_EQ(menu->recentItems()[0]->target(), nullptr);
+        EXPECT_EQ(menu->recentItems()[0]->iconConfig().size, QSizeF(30, 30));
+        EXPECT_TRUE(menu->recentItems()[0]->showDeviceInTitle());
+    }
+}
+
+TEST_F(RootMenuTest, DevicesStandUnderTheirRuntimeHeaders)
+{
+    setDevices(parse(kExample));
+    auto menu = makeMenu();
+    const QStringList rows{"-", "iOS 17.2", "iPhone 15", "-", "watchOS 10.2", "Series 9 (45mm)"};
+    EXPECT_EQ(titles(menu->items()), kTopItems + rows + kBottomItems);
+    const auto phone = row(*menu, kPhone);
+    ASSERT_TRUE(phone);
+    EXPECT_EQ(phone->action(), "auto:");
+    EXPECT_EQ(phone->target(), nullptr);
+    EXPECT_EQ(phone->submenu(), nullptr);
+    EXPECT_EQ(phone->indentationLevel(), 1);
+    EXPECT_EQ(phone->image(), ImageRef::file(phone->representedObject().as<Device>()->image()));
+    EXPECT_EQ(phone->onStateImage(), ImageRef::resource("On").tinted(ImageRef::TintColor::Accent));
+    EXPECT_EQ(phone->offStateImage(), ImageRef::resource("Off"));
+
+    const auto items = menu->items();
+    const auto header = std::find(items.begin(), items.end(), headers(*menu)[0]);
+    ASSERT_NE(header, items.begin());
+    EXPECT_TRUE((*(header - 1))->isSeparator());
+    EXPECT_EQ((*(header - 1))->representedObject().as<Runtime>(),
+              Runtime(Runtime::System::iOS, "17.2"));
+    EXPECT_FALSE((*header)->isEnabled());
+    EXPECT_EQ((*header)->indentationLevel(), 0);
+
+    // Without its toolset the menu lists no device.
+    toolset.reset();
+    EXPECT_EQ(titles(menu->buildItems(devices, menu->deviceItems())), kTopItems + kBottomItems);
+}
+
+TEST_F(RootMenuTest, RealWorldListingsGetOneHeaderPerRuntime)
+{
+    for (const QString name : {"fastlane__DeviceManagerSimctlOutputXcode15.txt",
+                               "fastlane-scan__XcrunSimctlListDevicesOutput15.txt"}) {
+        SCOPED_TRACE(name.toStdString());
+        const auto listed = parse(readFile(realWorldPath("simctl-list-text/" + name)));
+        ASSERT_FALSE(listed.empty());
+        setDevices(listed);
+        auto menu = makeMenu();
+        std::vector<Runtime> seen;
+        for (const auto &header : headers(*menu)) {
+            const Runtime runtime = *header->representedObject().as<Runtime>();
+            EXPECT_EQ(header->title(), runtime.description());
+            EXPECT_EQ(std::count(seen.begin(), seen.end(), runtime), 0);
+            if (!seen.empty())
+                EXPECT_LT(seen.back(), runtime);
+            seen.push_back(runtime);
+        }
+        std::set<QString> distinct;
+        for (const auto &device : listed)
+            distinct.insert(device->runtime().description());
+        EXPECT_EQ(seen.size(), distinct.size());
+        EXPECT_EQ(menu->deviceItems().size(), listed.size());
+        if (name.startsWith("fastlane__"))
+            EXPECT_EQ(seen.back().system(), Runtime::System::visionOS);
+    }
+}
+
+TEST_F(RootMenuTest, WatchTitlesDropTheirPrefixOnlyOnWatchRuntimes)
+{
+    const Runtime watch(Runtime::System::watchOS, "10.2");
+    const Runtime phone(Runtime::System::iOS, "17.2");
+    EXPECT_EQ(DeviceTitle::menuTitle("Apple Watch Ultra 2 (49mm)", watch), "Ultra 2 (49mm)");
+    EXPECT_EQ(DeviceTitle::menuTitle("Apple Watch Series 9 (45mm)", phone),
+              "Apple Watch Series 9 (45mm)");
+    EXPECT_EQ(DeviceTitle::menuTitle("My Apple Watch", watch), "My Apple Watch");
+    EXPECT_EQ(DeviceTitle::menuTitle("Apple Watch", watch), "");
+}
+
+TEST_F(RootMenuTest, RebuildsKeepRowsAndPlaceNewDevicesBetweenNeighbours)
+{
+    std::atomic<int> made{0};
+    auto env = environment();
+    env.deviceMenuFactory = [&made](const DevicePtr &device, const std::shared_ptr<Toolset> &,
+                                    bool applications, bool pairs) -> MenuPtr {
+        EXPECT_TRUE(applications && pairs);
+        ++made;
+        return std::make_shared<Menu>(device->title());
+    };
+    const QString first = "== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15", kPhone) +
+                          line("iPhone 15 Pro", kPhone3);
+    setDevices(parse(first));
+    auto menu = RootMenu::make("Corvane", toolset, env);
+    const auto phone = row(*menu, kPhone);
+    const auto submenu = phone->submenu();
+    ASSERT_TRUE(submenu);
+    EXPECT_EQ(phone->target(), submenu);
+    EXPECT_EQ(made, 2);
+
+    // A renamed device keeps its row and title; a new one lands between.
+    setDevices(parse("== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15 (renamed)", kPhone) +
+                     line("iPhone 15 Plus", kPhone2) + line("iPhone 15 Pro", kPhone3)));
+    menu->deviceListDidChange();
+    ASSERT_TRUE(waitUntil([&] { return menu->deviceItems().size() == 3; }));
+    EXPECT_EQ(row(*menu, kPhone), phone);
+    EXPECT_EQ(phone->submenu(), submenu);
+    EXPECT_EQ(phone->title(), "iPhone 15");
+    EXPECT_EQ(titles(menu->deviceItems()),
+              (QStringList{"iPhone 15", "iPhone 15 Plus", "iPhone 15 Pro"}));
+    EXPECT_EQ(made, 3);
+}
+
+TEST_F(RootMenuTest, OfTwoQueuedRebuildsTheLaterWins)
+{
+    std::vector<std::vector<DevicePtr>> lists{
+        parse("== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15", kPhone)),
+        parse("== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15 Plus", kPhone2))};
+    auto menu = makeMenu();
+    // The second rebuild reads the second list.
+    holdQueue(*menu);
+    setDevices(lists[0]);
+    menu->deviceListDidChange();
+    menu->queue()->async([&] { setDevices(lists[1]); });
+    menu->deviceListDidChange();
+    gate.signal();
+    menu->queue()->sync([] {});
+    DispatchQueue::drainMain();
+    EXPECT_EQ(titles(menu->deviceItems()), QStringList{"iPhone 15 Plus"});
+}
+
+TEST_F(RootMenuTest, ARebuildAfterTheMenuIsGoneDoesNothing)
+{
+    auto menu = makeMenu();
+    const auto queue = menu->queue();
+    std::weak_ptr<RootMenu> weak = menu;
+    holdQueue(*menu);
+    menu->deviceListDidChange();
+    const int reads = deviceReads;
+    menu.reset();
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(weak.expired());
+    gate.signal();
+    queue->sync([] {});
+    DispatchQueue::drainMain();
+    EXPECT_EQ(deviceReads, reads);
+
+    // A device-list notification reaches a live menu and none that is gone.
+    setDevices(parse(kExample));
+    auto live = makeMenu();
+    postNotification(Notifications::deviceListDidChange);
+    ASSERT_TRUE(waitUntil([&] { return live->deviceItems().size() == 2; }));
+}
+
+TEST_F(RootMenuTest, UpdateShowsRunningDevicesAndTheHintsOfEachSituation)
+{
+    setDevices(parse(kExample));
+    auto menu = makeMenu();
+
+    // Nothing runs, nothing installed: rows and headers hidden, hints shown.
+    menu->update();
+    EXPECT_EQ(
+        titles(menu->items(), true),
+        (QStringList{"Quick Repeat", "No Recent Command", "-", "Most Recent Builds", "None", "-",
+                     "Not Seeing Any Devices?", "Hold ⌥ to show all…", "-", "GPS Simulator…",
+                     "Import/Export Activity", "-", "Reset SwiftUI Previews", "Trash Derived Data",
+                     "-", "About Corvane", "Settings…", "Help", "Quit"}));
+
+    // The watch runs: its row and header show, with the running mark.
+    setRunning({kWatch});
+    menu->update();
+    const auto watch = row(*menu, kWatch);
+    EXPECT_FALSE(watch->isHidden());
+    EXPECT_EQ(watch->state(), ControlState::On);
+    EXPECT_TRUE(watch->isEnabled());
+    EXPECT_TRUE(row(*menu, kPhone)->isHidden());
+    EXPECT_EQ(row(*menu, kPhone)->state(), ControlState::Off);
+    EXPECT_TRUE(headers(*menu)[0]->isHidden());
+    EXPECT_FALSE(headers(*menu)[1]->isHidden());
+    for (const auto &hint : {menu->notSeeingPromptItem(), menu->noSimsShowAllItem(),
+                             menu->noSimsItem(), menu->manageItem()})
+        EXPECT_TRUE(hint->isHidden());
+
+    // No devices at all, Option held: the troubleshooting item.
+    setDevices({});
+    setRunning({});
+    auto empty = makeMenu();
+    modifiers->modifiers = KeyModifier::Option;
+    empty->update();
+    EXPECT_FALSE(empty->noSimsItem()->isHidden());
+    EXPECT_TRUE(empty->noSimsShowAllItem()->isHidden());
+    EXPECT_FALSE(empty->notSeeingPromptItem()->isHidden());
+    EXPECT_TRUE(empty->manageItem()->isHidden());
+    EXPECT_FALSE(empty->diagnosticsItem()->isHidden());
+}
+
+TEST_F(RootMenuTest, DevicesWithApplicationsShowAndWithoutToolsetAllShow)
+{
+    tree.addRuntime("iOS", "17.2");
+    const QString phone = tree.addDevice({.name = "iPhone 15", .runtime = "iOS 17.2"});
+    tree.addDevice({.name = "iPhone 15 Plus", .runtime = "iOS 17.2"});
+    tree.installApp(phone, {.identifier = "com.example.foo", .name = "Foo"});
+    SystemPaths paths = tree.paths();
+    paths.ps = path("ps");
+    SystemPaths::setCurrent(paths);
+    const auto watcher = DeviceWatcher::make(toolset);
+    toolset->setDeviceWatcher(watcher);
+
+    auto env = environment();
+    env.devices = nullptr;
+    auto menu = RootMenu::make("Corvane", toolset, env);
+    ASSERT_EQ(menu->deviceItems().size(), 2u);
+    menu->update();
+    EXPECT_EQ(titles(menu->deviceItems(), true), QStringList{"iPhone 15"});
+
+    // A menu whose toolset is gone shows every row it has, disabled.
+    toolset->setDeviceWatcher(nullptr);
+    toolset.reset();
+    menu->update();
+    EXPECT_EQ(menu->deviceItems().size(), 2u);
+    for (const auto &item : menu->deviceItems()) {
+        EXPECT_FALSE(item->isHidden());
+        EXPECT_FALSE(item->isEnabled());
+    }
+    EXPECT_FALSE(menu->gpsItem()->isEnabled());
+}
+
+TEST_F(RootMenuTest, OptionWhileOpenRevealsRowsWithinATick)
+{
+    setDevices(parse(kExample));
+    auto menu = makeMenu();
+    menu->willOpen();
+    menu->update();
+    EXPECT_TRUE(menu->isPollingOptionKey());
+    EXPECT_TRUE(row(*menu, kPhone)->isHidden());
+
+    modifiers->modifiers = KeyModifier::Option;
+    ASSERT_TRUE(waitUntil([&] { return !row(*menu, kPhone)->isHidden(); }, 300ms));
+    EXPECT_FALSE(headers(*menu)[0]->isHidden());
+    EXPECT_FALSE(headers(*menu)[1]->isHidden());
+    EXPECT_FALSE(menu->diagnosticsItem()->isHidden());
+    EXPECT_TRUE(menu->noSimsShowAllItem()->isHidden());
+
+    modifiers->modifiers = KeyModifier::None;
+    ASSERT_TRUE(waitUntil([&] { return row(*menu, kPhone)->isHidden(); }, 300ms));
+    EXPECT_TRUE(menu->diagnosticsItem()->isHidden());
+    EXPECT_FALSE(menu->noSimsShowAllItem()->isHidden());
+    menu->didClose();
+    EXPECT_FALSE(menu->isPollingOptionKey());
+}
+
+TEST_F(RootMenuTest, RecordingMarksAndHighlightDeriveFromTheBaseImage)
+{
+    setDevices(parse(kExample));
+    setRunning({kPhone, kWatch});
+    auto menu = makeMenu();
+    const auto phone = row(*menu, kPhone);
+    const auto watch = row(*menu, kWatch);
+    const ImageRef accentOn = ImageRef::resource("On").tinted(ImageRef::TintColor::Accent);
+    const ImageRef recording = ImageRef::resource("Recording");
+
+    recordings->recording.insert(kPhone);
+    menu->recordingDidChange(phone->representedObject().object());
+    menu->update();
+    EXPECT_EQ(phone->onStateImage(), recording);
+    EXPECT_EQ(watch->onStateImage(), accentOn);
+    EXPECT_FALSE(menu->stopRecordingItem()->isHidden());
+    EXPECT_FALSE(menu->stopRecordingBuffer()->isHidden());
+
+    menu->willHighlight(phone);
+    EXPECT_EQ(phone->onStateImage(), recording.tinted(ImageRef::TintColor::White));
+    menu->willHighlight(watch);
+    EXPECT_EQ(phone->onStateImage(), recording);
+    EXPECT_EQ(watch->onStateImage(), ImageRef::resource("On").tinted(ImageRef::TintColor::White));
+    menu->willHighlight(menu->quitItem());
+    EXPECT_EQ(watch->onStateImage(), accentOn);
+    menu->willHighlight(nullptr);
+    EXPECT_EQ(watch->onStateImage(), accentOn);
+
+    // Something that is no device changes nothing.
+    menu->recordingDidChange(std::make_shared<Object>());
+    EXPECT_EQ(menu->recordingDevice(), phone->representedObject().as<Device>());
+}
+
+TEST_F(RootMenuTest, StopRecordingStaysWhileAnotherDeviceRecords)
+{
+    setDevices(parse(kExample));
+    auto menu = makeMenu();
+    const auto phone = row(*menu, kPhone)->representedObject().object();
+    const auto watch = row(*menu, kWatch)->representedObject().object();
+    recordings->listed = {phone, watch};
+
+    recordings->recording = {kPhone};
+    menu->recordingDidChange(phone);
+    recordings->recording = {kPhone, kWatch};
+    menu->recordingDidChange(watch);
+    EXPECT_EQ(menu->recordingDevice(), watch);
+    recordings->recording = {kPhone};
+    menu->recordingDidChange(watch);
+    EXPECT_EQ(menu->recordingDevice(), phone);
+    menu->update();
+    EXPECT_FALSE(menu->stopRecordingItem()->isHidden());
+
+    menu->stopRecordingItem()->sendAction();
+    EXPECT_EQ(recordings->interrupted, QStringList{kPhone});
+    recordings->recording.clear();
+    menu->recordingDidChange(phone);
+    EXPECT_EQ(menu->recordingDevice(), nullptr);
+    menu->update();
+    EXPECT_TRUE(menu->stopRecordingItem()->isHidden());
+}
+
+TEST_F(RootMenuTest, KeyEquivalentsFollowTheStoredShortcuts)
+{
+    auto defaults = UserDefaults::standard();
+    defaults->set("GlobalRedo", Shortcut{15, 0x100000}.archived());
+    auto menu = makeMenu();
+    EXPECT_EQ(menu->redoItem()->keyEquivalent(), "r");
+    EXPECT_EQ(menu->redoItem()->keyEquivalentModifierMask(), KeyModifier::Command);
+    EXPECT_TRUE(menu->deleteDDItem()->keyEquivalent().isEmpty());
+
+    menu->willOpen();
+    defaults->set("DeleteDerivedData", Shortcut{40, 0x100000 | 0x20000}.archived());
+    DispatchQueue::drainMain();
+    EXPECT_EQ(menu->deleteDDItem()->keyEquivalent(), "k");
+    EXPECT_EQ(menu->deleteDDItem()->keyEquivalentModifierMask(),
+              KeyModifier::Command | KeyModifier::Shift);
+    menu->didClose();
+
+    defaults->set("GlobalRedo", QByteArray("not an archive"));
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(menu->redoItem()->keyEquivalent().isEmpty());
+    EXPECT_EQ(menu->redoItem()->keyEquivalentModifierMask(), KeyModifier::None);
+
+    // A menu that is gone is left alone.
+    std::weak_ptr<RootMenu> weak = menu;
+    menu.reset();
+    defaults->set("GlobalRedo", Shortcut{15, 0x100000}.archived());
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(RootMenuTest, PreviewsResetReachesSimctlAndQuickRepeatRunsItAgain)
+{
+    auto menu = makeMenu();
+    auto previewsRuns = [this] {
+        int runs = 0;
+        for (const auto &invocation : tree.invocations())
+            runs += invocation.tool == "simctl" &&
+                    invocation.arguments == QStringList{"--set", "previews", "delete", "all"};
+        return runs;
+    };
+
+    // Nothing to repeat yet.
+    EXPECT_TRUE(menu->redoItem()->sendAction());
+    pumpFor(50ms);
+    EXPECT_EQ(previewsRuns(), 0);
+
+    ASSERT_TRUE(menu->trashPreviewsItem()->sendAction());
+    ASSERT_TRUE(waitUntil([&] { return previewsRuns() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return menu->redoItem()->title() == "Reset SwiftUI Previews"; }));
+    const auto newest = commands->newestLiveCommand();
+    ASSERT_TRUE(newest);
+    EXPECT_EQ(newest->selector, "trashPreviews:");
+    EXPECT_EQ(newest->loadTarget(), menu);
+    menu->update();
+    EXPECT_TRUE(menu->redoItem()->isEnabled());
+    EXPECT_TRUE(menu->redoItem()->representedObject().is<CommandManager::Command>());
+
+    ASSERT_TRUE(menu->redoItem()->sendAction());
+    ASSERT_TRUE(waitUntil([&] { return previewsRuns() == 2; }));
+}
+
+TEST_F(RootMenuTest, OpeningAndClosingLeaveOneBindingAndNoTimer)
+{
+    AppDelegate::Environment environment;
+    environment.statusItem = std::make_shared<CountingStatusItem>();
+    auto delegate = AppDelegate::make(environment);
+    delegate->bindHotKeys();
+    setRunning({kPhone});
+    setDevices(parse(kExample));
+    auto menu = makeMenu();
+    menu->update();
+    // The next check after opening lists the processes afresh.
+    setRunning({});
+    for (int i = 0; i < 3; ++i) {
+        menu->willOpen();
+        EXPECT_TRUE(binder->bindings.empty());
+        menu->willOpen();
+        menu->update();
+        EXPECT_EQ(row(*menu, kPhone)->state(), ControlState::Off);
+        menu->didClose();
+        EXPECT_EQ(binder->bindings.size(), 2u);
+        EXPECT_FALSE(menu->isPollingOptionKey());
+    }
+}
+
+TEST_F(RootMenuTest, ActionsReachTheirServices)
+{
+    auto menu = makeMenu();
+    runtimes = {Runtime(Runtime::System::visionOS, "1.0"), Runtime(Runtime::System::iOS, "17.2")};
+    menu->noSimsItem()->sendAction();
+    runtimes.push_back(Runtime(Runtime::System::visionOS, "2.0"));
+    menu->noSimsItem()->sendAction();
+    ASSERT_EQ(alerts->presented.size(), 2u);
+    EXPECT_EQ(alerts->presented[0].messageText, "Troubleshooting Tip");
+    EXPECT_EQ(alerts->presented[0].style, AlertSpec::Style::Informational);
+    EXPECT_TRUE(alerts->presented[0].informativeText.startsWith("Ensure you have"));
+    EXPECT_TRUE(alerts->presented[1].informativeText.startsWith("Having multiple visionOS"));
+
+    workspace->requests.clear();
+    menu->gpsItem()->sendAction();
+    EXPECT_EQ(gpsWindow->shown, 1);
+    menu->helpItem()->sendAction();
+    ASSERT_EQ(workspace->requests.size(), 2u);
+    EXPECT_EQ(workspace->requests[1].operation, "openUrl");
+}
