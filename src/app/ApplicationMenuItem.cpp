@@ -5,8 +5,6 @@
 #include "model/Device.h"
 #include "platform/DispatchQueue.h"
 
-#include <QFile>
-
 #include <utility>
 
 namespace corvane {
@@ -18,18 +16,6 @@ bool sameApplication(const std::shared_ptr<Application> &a, const std::shared_pt
     if (!a || !b)
         return !a && !b;
     return *a == *b;
-}
-
-// The stand-by artwork of the application's platform, while applications
-// have no icons of their own.
-ImageRef standByIcon(const Application &application, const QSizeF &size)
-{
-    const QString name = application.osIcon();
-    if (name.isEmpty())
-        return {};
-    if (!QFile::exists(":/images/" + name + ".svg") && !QFile::exists(":/images/" + name + ".png"))
-        return {};
-    return ImageRef::resource(name).thumbnail(size);
 }
 
 } // namespace
@@ -142,10 +128,23 @@ void ApplicationMenuItem::applicationDidUpdate(const ObjectPtr &object)
         refresh();
 }
 
-ImageRef ApplicationMenuItem::iconImage(const Application &application, const IconConfig &config)
+ImageRef ApplicationMenuItem::iconImage(const std::shared_ptr<Application> &application,
+                                        const IconConfig &config)
 {
-    const ImageRef icon = standByIcon(application, config.size);
-    return icon.isNull() ? icon : icon.padded(config.insets);
+    // Masking an icon costs tens of microseconds: leave it to the first time
+    // the row is shown. A reinstall (new bundle folder) is another picture.
+    const QString key = QStringLiteral("app-icon:%1:%2:%3x%4")
+                            .arg(application->url().toLocalFile())
+                            .arg(application->uuid().toString())
+                            .arg(config.size.width())
+                            .arg(config.size.height());
+    std::weak_ptr<Application> weak = application;
+    const QSizeF size = config.size;
+    const ImageRef icon = ImageRef::provided(key, [weak, size] {
+        auto strong = weak.lock();
+        return strong ? strong->displayIcon(size).value_or(QImage()) : QImage();
+    });
+    return icon.padded(config.insets);
 }
 
 void ApplicationMenuItem::refresh()
@@ -170,7 +169,7 @@ void ApplicationMenuItem::refresh()
         return;
     }
 
-    setImage(iconImage(*application, config));
+    setImage(iconImage(application, config));
     const QString title = application->title();
     setTitle(title);
     const auto device = application->device();

@@ -52,7 +52,8 @@ public:
 
     // The image of an application at a size, padded by insets; none when the
     // application has no icon to show.
-    static ImageRef iconImage(const Application &application, const IconConfig &config);
+    static ImageRef iconImage(const std::shared_ptr<Application> &application,
+                              const IconConfig &config);
 
 private:
     void observeApplication();

@@ -131,6 +131,8 @@ QImage ImageCache::loadBase(const ImageRef &ref) const
         return readImage(ref.name());
     case ImageRef::Source::Image:
         return ref.sourceImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    case ImageRef::Source::Provided:
+        return ref.provide().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     }
     return {};
 }

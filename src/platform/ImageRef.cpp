@@ -41,6 +41,17 @@ bool ImageRef::Step::operator==(const Step &other) const
            color == other.color && size == other.size && radius == other.radius;
 }
 
+ImageRef ImageRef::provided(const QString &key, Provider provider)
+{
+    ImageRef ref;
+    if (key.isEmpty() || !provider)
+        return ref;
+    ref.m_source = Source::Provided;
+    ref.m_name = key;
+    ref.m_provider = std::make_shared<const Provider>(std::move(provider));
+    return ref;
+}
+
 ImageRef ImageRef::resource(const QString &name)
 {
     ImageRef ref;
@@ -153,6 +164,7 @@ QString ImageRef::cacheKey(const QColor &accent) const
     case Source::Symbol: key = QStringLiteral("sym:") + m_name; break;
     case Source::File: key = QStringLiteral("file:") + m_name; break;
     case Source::Image: key = QStringLiteral("img:%1").arg(m_image.cacheKey()); break;
+    case Source::Provided: key = QStringLiteral("provided:") + m_name; break;
     }
     for (const auto &step : m_steps)
         key += QLatin1Char('|') + stepKey(step, accent);

@@ -6,6 +6,8 @@
 #include <QSizeF>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace corvane {
@@ -16,7 +18,7 @@ namespace corvane {
 // thread with these and never with pixmaps.
 class ImageRef {
 public:
-    enum class Source { None, Resource, Symbol, File, Image };
+    enum class Source { None, Resource, Symbol, File, Image, Provided };
     enum class TintColor { Accent, White, Custom };
 
     struct Step {
@@ -40,6 +42,10 @@ public:
     static ImageRef symbol(const QString &name);
     static ImageRef file(const QString &path);
     static ImageRef image(const QImage &image);
+    // An image made on first use, on the main thread; `key` names the picture
+    // for the cache (equal keys, same picture).
+    using Provider = std::function<QImage()>;
+    static ImageRef provided(const QString &key, Provider provider);
 
     // Symbol images are shown only where the system offers them; on Linux
     // the program's own symbol art is always available.
@@ -60,6 +66,8 @@ public:
     Source source() const { return m_source; }
     QString name() const { return m_name; }
     QImage sourceImage() const { return m_image; }
+    // The provided image; null for other sources.
+    QImage provide() const { return m_provider ? (*m_provider)() : QImage(); }
     const std::vector<Step> &steps() const { return m_steps; }
     // The same reference without its derived steps.
     ImageRef base() const;
@@ -76,6 +84,7 @@ private:
     Source m_source = Source::None;
     QString m_name;
     QImage m_image;
+    std::shared_ptr<const Provider> m_provider;
     std::vector<Step> m_steps;
 };
 

@@ -1,4 +1,5 @@
 #include "app/ApplicationMenuItem.h"
+#include "app/ImageCache.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
@@ -156,4 +157,31 @@ TEST_F(ApplicationMenuItemTest, ASecondLineStaysOnlyForItsOwnApplication)
     shortLived.reset();
     kept->refresh();
     EXPECT_EQ(kept->twoLineTitle()->secondary, "Short (iOS 17.2)");
+}
+
+TEST_F(ApplicationMenuItemTest, TheRowShowsTheApplicationsMaskedIconPaddedByTheInsets)
+{
+    const QString pad = tree.addDevice({.name = "iPad", .runtime = "iOS 17.2"});
+    AppSpec spec{.identifier = "com.example.icon", .name = "Icon", .icons = true};
+    tree.installApp(pad, spec);
+    auto fresh = DeviceWatcher::make(toolset);
+    auto app = fresh->all()->at(QUuid::fromString(pad))->applicationTable().at("com.example.icon");
+    ASSERT_TRUE(app->appIcon());
+
+    auto item = makeItem();
+    item->setIconConfig({QSizeF(24, 24), QMarginsF(0, 2, 0, 2)});
+    item->setRepresentedObject(app);
+    const ImageRef ref = item->image();
+    ASSERT_EQ(ref.source(), ImageRef::Source::Provided);
+    const QImage shown = ImageCache::shared().resolve(ref);
+    ASSERT_FALSE(shown.isNull());
+    // 24 points, plus 2 above and below, at twice the pixels.
+    EXPECT_EQ(shown.width(), 48);
+    EXPECT_EQ(shown.height(), 56);
+    EXPECT_EQ(qAlpha(shown.pixel(shown.width() / 2, 1)), 0);
+    EXPECT_GT(qAlpha(shown.pixel(shown.width() / 2, shown.height() / 2)), 0);
+
+    // A reinstall into a new folder is another picture.
+    app->updateURL(QUrl::fromLocalFile(tree.installApp(pad, spec).bundlePath));
+    EXPECT_TRUE(test::waitUntil([&] { return !(item->image() == ref); }));
 }
