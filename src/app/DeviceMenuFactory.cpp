@@ -1,12 +1,14 @@
 #include "app/DeviceMenuFactory.h"
 
+#include "app/DeviceMenu.h"
+
 namespace corvane {
 
-// Device rows have no submenu until the device menu exists.
-MenuPtr makeDeviceMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &, bool,
-                       bool)
+MenuPtr makeDeviceMenu(const std::shared_ptr<Device> &device,
+                       const std::shared_ptr<Toolset> &toolset, bool showsApplicationSubmenus,
+                       bool showsPairedDevicesSubmenus)
 {
-    return nullptr;
+    return DeviceMenu::make(device, toolset, showsApplicationSubmenus, showsPairedDevicesSubmenus);
 }
 
 } // namespace corvane

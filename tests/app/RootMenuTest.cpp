@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 #include "app/ApplicationMenuItem.h"
 #include "app/CommandManager.h"
+#include "app/DeviceMenu.h"
 #include "app/DeviceTitle.h"
 #include "app/RecordingDevices.h"
 #include "app/RootMenu.h"
@@ -281,8 +282,9 @@ TEST_F(RootMenuTest, DevicesStandUnderTheirRuntimeHeaders)
     const auto phone = row(*menu, kPhone);
     ASSERT_TRUE(phone);
     EXPECT_EQ(phone->action(), "auto:");
-    EXPECT_EQ(phone->target(), nullptr);
-    EXPECT_EQ(phone->submenu(), nullptr);
+    // The device's own menu hangs under the row and answers its action.
+    ASSERT_TRUE(std::dynamic_pointer_cast<DeviceMenu>(phone->submenu()));
+    EXPECT_EQ(phone->target(), phone->submenu());
     EXPECT_EQ(phone->indentationLevel(), 1);
     EXPECT_EQ(phone->image(), ImageRef::file(phone->representedObject().as<Device>()->image()));
     EXPECT_EQ(phone->onStateImage(), ImageRef::resource("On").tinted(ImageRef::TintColor::Accent));
