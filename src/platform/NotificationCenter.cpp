@@ -21,7 +21,8 @@ NotificationCenter::Token NotificationCenter::addObserver(const QString &name,
     token->m_queue = std::move(queue);
     token->m_handler = std::move(handler);
     std::lock_guard lock(m_mutex);
-    m_registrations.push_back(token);
+    token->m_sequence = m_nextSequence++;
+    m_registrations[name].emplace(token->m_sequence, token);
     return token;
 }
 
@@ -31,7 +32,14 @@ void NotificationCenter::removeObserver(const Token &token)
         return;
     token->m_active.store(false);
     std::lock_guard lock(m_mutex);
-    std::erase(m_registrations, token);
+    auto bucket = m_registrations.find(token->m_name);
+    if (bucket == m_registrations.end())
+        return;
+    auto it = bucket->find(token->m_sequence);
+    if (it != bucket->end() && it->second == token)
+        bucket->erase(it);
+    if (bucket->empty())
+        m_registrations.erase(bucket);
 }
 
 void NotificationCenter::post(const QString &name, const ObjectPtr &object,
@@ -40,9 +48,10 @@ void NotificationCenter::post(const QString &name, const ObjectPtr &object,
     std::vector<Token> matching;
     {
         std::lock_guard lock(m_mutex);
-        for (const auto &registration : m_registrations) {
-            if (registration->m_name != name)
-                continue;
+        const auto bucket = m_registrations.constFind(name);
+        if (bucket == m_registrations.constEnd())
+            return;
+        for (const auto &[sequence, registration] : *bucket) {
             if (registration->m_senderIdentity && (registration->m_senderIdentity != object.get() ||
                                                    registration->m_sender.expired()))
                 continue;
@@ -66,8 +75,8 @@ void NotificationCenter::post(const QString &name, const ObjectPtr &object,
 int NotificationCenter::observerCount(const QString &name) const
 {
     std::lock_guard lock(m_mutex);
-    return int(std::count_if(m_registrations.begin(), m_registrations.end(),
-                             [&](const Token &token) { return token->m_name == name; }));
+    const auto bucket = m_registrations.constFind(name);
+    return bucket == m_registrations.constEnd() ? 0 : int(bucket->size());
 }
 
 } // namespace corvane

@@ -3,10 +3,12 @@
 #include "platform/DispatchQueue.h"
 #include "platform/Object.h"
 
+#include <QHash>
 #include <QString>
 #include <QVariantMap>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -37,6 +39,7 @@ public:
         const Object *m_senderIdentity = nullptr;
         DispatchQueuePtr m_queue;
         Handler m_handler;
+        quint64 m_sequence = 0;
         std::atomic<bool> m_active{true};
     };
     using Token = std::shared_ptr<Registration>;
@@ -52,7 +55,10 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::vector<Token> m_registrations;
+    // By name, then in registration order: menus register thousands of
+    // observers of one name and drop them together, so removal must not scan.
+    QHash<QString, std::map<quint64, Token>> m_registrations;
+    quint64 m_nextSequence = 0;
 };
 
 } // namespace corvane
