@@ -166,18 +166,6 @@ private:
 
 } // namespace
 
-void DistributedNotificationCenter::Observation::invalidate()
-{
-    std::shared_ptr<DistributedNotificationCenter> center;
-    {
-        std::lock_guard lock(m_mutex);
-        center = m_center.lock();
-        m_center.reset();
-    }
-    if (center)
-        center->removeObservation(m_id);
-}
-
 std::shared_ptr<DistributedNotificationCenter> DistributedNotificationCenter::makeDBusCenter()
 {
     auto center = std::make_shared<DBusDistributedNotificationCenter>();

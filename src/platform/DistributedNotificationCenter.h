@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ScopedObservation.h"
+
 #include <QString>
 #include <QVariantMap>
 
@@ -26,22 +28,7 @@ public:
     using Handler = std::function<void(const DistributedNotification &)>;
 
     // Ends its observation when invalidated or released.
-    class Observation {
-    public:
-        Observation(std::weak_ptr<DistributedNotificationCenter> center, quint64 id)
-            : m_center(std::move(center)), m_id(id)
-        {
-        }
-        ~Observation() { invalidate(); }
-        Observation(const Observation &) = delete;
-        Observation &operator=(const Observation &) = delete;
-        void invalidate();
-
-    private:
-        std::mutex m_mutex;
-        std::weak_ptr<DistributedNotificationCenter> m_center;
-        quint64 m_id;
-    };
+    using Observation = ScopedObservation<DistributedNotificationCenter>;
     using ObservationPtr = std::shared_ptr<Observation>;
 
     static constexpr const char *dbusPath = "/com/quendrith/corvane/DistributedNotifications";
@@ -69,6 +56,7 @@ protected:
     mutable std::mutex m_mutex;
 
 private:
+    friend class ScopedObservation<DistributedNotificationCenter>;
     void removeObservation(quint64 id);
 
     quint64 m_nextId = 0;

@@ -24,18 +24,6 @@ Log defaultsLog()
 
 } // namespace
 
-void UserDefaults::Observation::invalidate()
-{
-    std::shared_ptr<UserDefaults> defaults;
-    {
-        std::lock_guard lock(m_mutex);
-        defaults = m_defaults.lock();
-        m_defaults.reset();
-    }
-    if (defaults)
-        defaults->removeObservation(m_id);
-}
-
 UserDefaults::UserDefaults(QString path, bool isSuite) : m_path(std::move(path)), m_isSuite(isSuite)
 {
 }

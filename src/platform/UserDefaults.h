@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ScopedObservation.h"
+
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
@@ -20,22 +22,7 @@ public:
     using Handler = std::function<void(const std::optional<QVariant> &newValue)>;
 
     // Ends its observation when invalidated or released.
-    class Observation {
-    public:
-        Observation(std::weak_ptr<UserDefaults> defaults, quint64 id)
-            : m_defaults(std::move(defaults)), m_id(id)
-        {
-        }
-        ~Observation() { invalidate(); }
-        Observation(const Observation &) = delete;
-        Observation &operator=(const Observation &) = delete;
-        void invalidate();
-
-    private:
-        std::mutex m_mutex;
-        std::weak_ptr<UserDefaults> m_defaults;
-        quint64 m_id;
-    };
+    using Observation = ScopedObservation<UserDefaults>;
     using ObservationPtr = std::shared_ptr<Observation>;
 
     // The program's domain: "com.quendrith.corvane.conf" in SystemPaths' configDir.
@@ -78,6 +65,7 @@ private:
     std::optional<QVariant> storedValue(const QString &key) const;
     void storeValue(const QString &key, const std::optional<QVariant> &value);
     void notify(const QString &key);
+    friend class ScopedObservation<UserDefaults>;
     void removeObservation(quint64 id);
 
     const QString m_path;
