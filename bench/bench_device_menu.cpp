@@ -16,6 +16,8 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QUuid>
+#include "MenuBenchWorld.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -24,132 +26,33 @@ using namespace corvane;
 
 namespace {
 
-constexpr int kDevices = 300;
-constexpr int kApplications = 20;
-constexpr int kRunning = 100;
-constexpr const char *kInfoPlist =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-    "<key>CFBundleIdentifier</key><string>com.example.app%1</string>"
-    "<key>CFBundleName</key><string>App %1</string></dict></plist>\n";
+using bench::drainMainQueue;
+using bench::ensureApplication;
+using bench::kDevices;
+using bench::MenuBenchWorld;
 
-void ensureApplication()
+DeviceMenu::Environment deviceMenuEnvironment(const MenuBenchWorld &world)
 {
-    static int argc = 1;
-    static char name[] = "bench_device_menu";
-    static char *argv[] = {name, nullptr};
-    static QApplication *app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    Q_UNUSED(app);
+    return {world.monitor, {}, {}};
 }
 
-void writeText(const QString &path, const QString &text, bool executable = false)
+RootMenu::Environment rootEnvironment(const MenuBenchWorld &world, bool withDeviceMenus = true)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(text.toUtf8());
-    file.close();
-    if (executable)
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    RootMenu::Environment env;
+    env.activityMonitor = world.monitor;
+    env.devices = [&world](const std::shared_ptr<Toolset> &) { return world.devices; };
+    if (withDeviceMenus) {
+        env.deviceMenuFactory = [&world](const DevicePtr &device,
+                                         const std::shared_ptr<Toolset> &toolset, bool apps,
+                                         bool paired) -> MenuPtr {
+            return DeviceMenu::make(device, toolset, apps, paired, deviceMenuEnvironment(world));
+        };
+    } else {
+        env.deviceMenuFactory = [](const DevicePtr &, const std::shared_ptr<Toolset> &, bool,
+                                   bool) -> MenuPtr { return nullptr; };
+    }
+    return env;
 }
-
-// Runs main-queue work until none is left: every turn a change causes, and
-// the Qt events that carried it, as the event loop would.
-void drainMainQueue()
-{
-    do
-        QCoreApplication::sendPostedEvents();
-    while (DispatchQueue::drainMain() > 0);
-}
-
-// 300 devices on six runtimes with 20 installed applications each; a simctl
-// whose usage text offers every command; a ps that names 100 devices as
-// running, and a monitor whose clock stands still.
-struct World {
-    QTemporaryDir dir;
-    std::shared_ptr<Toolset> toolset;
-    std::vector<DevicePtr> devices;
-    std::shared_ptr<ActivityMonitor> monitor;
-
-    World()
-    {
-        SystemPaths paths = SystemPaths::current();
-        paths.home = dir.filePath("home");
-        paths.ps = dir.filePath("ps");
-        SystemPaths::setCurrent(paths);
-        QString usage = "Subcommands:\n";
-        for (Toolset::Command command : Toolset::allCommands())
-            usage += "\t" + Toolset::subcommand(command) + "    Does it.\n";
-        writeText(dir.filePath("usage"), usage);
-        writeText(dir.filePath("Xcode.app/Contents/Developer/usr/bin/simctl"),
-                  "#!/bin/sh\ncat '" + dir.filePath("usage") + "'\n", true);
-        toolset = Toolset::make(QUrl::fromLocalFile(dir.filePath("Xcode.app")));
-        if (!toolset)
-            std::abort();
-        toolset->supportedCommands();
-
-        const QStringList runtimes{"iOS 17.5",     "iOS 17.2",  "iOS 16.4",
-                                   "watchOS 10.5", "tvOS 17.5", "visionOS 1.2"};
-        QString listing = "== Devices ==\n";
-        QStringList running;
-        for (int r = 0; r < runtimes.size(); ++r) {
-            listing += "-- " + runtimes[r] + " --\n";
-            for (int i = r; i < kDevices; i += int(runtimes.size())) {
-                const QString udid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-                listing += "    Device " + QString::number(i) + " (" + udid + ") (Booted)\n";
-                const QString applications = paths.home +
-                                             "/Library/Developer/CoreSimulator/Devices/" + udid +
-                                             "/data/Containers/Bundle/Application/";
-                for (int a = 0; a < kApplications; ++a)
-                    writeText(applications + QUuid::createUuid().toString(QUuid::WithoutBraces) +
-                                  QString("/App %1.app/Info.plist").arg(a),
-                              QString(kInfoPlist).arg(a));
-                if (i < kRunning)
-                    running << QString::number(1000 + i) +
-                                   " ??  0:01.00 launchd_sim /Users/u/Library/Developer/"
-                                   "CoreSimulator/Devices/" +
-                                   udid + "/data/var/run/launchd_bootstrap.plist";
-            }
-        }
-        writeText(dir.filePath("ps-list"), running.join('\n'));
-        writeText(paths.ps, "#!/bin/sh\ncat '" + dir.filePath("ps-list") + "'\n", true);
-
-        for (const auto &[uuid, device] : DeviceWatcher::parseDeviceListText(listing, toolset, {}))
-            devices.push_back(device);
-        Device::sort(devices);
-        const auto now = ActivityMonitor::TimePoint::clock::now();
-        monitor = ActivityMonitor::make([now] { return now; });
-        monitor->refreshProcesses();
-    }
-
-    DeviceMenu::Environment deviceMenuEnvironment() const { return {monitor, {}, {}}; }
-
-    RootMenu::Environment environment(bool withDeviceMenus = true) const
-    {
-        RootMenu::Environment env;
-        env.activityMonitor = monitor;
-        env.devices = [this](const std::shared_ptr<Toolset> &) { return devices; };
-        if (withDeviceMenus) {
-            env.deviceMenuFactory = [this](const DevicePtr &device,
-                                           const std::shared_ptr<Toolset> &toolset, bool apps,
-                                           bool paired) -> MenuPtr {
-                return DeviceMenu::make(device, toolset, apps, paired, deviceMenuEnvironment());
-            };
-        } else {
-            env.deviceMenuFactory = [](const DevicePtr &, const std::shared_ptr<Toolset> &, bool,
-                                       bool) -> MenuPtr { return nullptr; };
-        }
-        return env;
-    }
-
-    static World &shared()
-    {
-        static World *world = new World;
-        return *world;
-    }
-};
 
 void dropMenu(std::shared_ptr<RootMenu> &menu)
 {
@@ -162,10 +65,10 @@ void dropMenu(std::shared_ptr<RootMenu> &menu)
 void BM_RootMenuWithDeviceMenus(benchmark::State &state)
 {
     ensureApplication();
-    World &world = World::shared();
+    MenuBenchWorld &world = MenuBenchWorld::shared();
     size_t applicationRows = 0;
     for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, world.environment());
+        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
         state.PauseTiming();
         applicationRows = 0;
         for (const auto &row : menu->deviceItems())
@@ -183,9 +86,9 @@ BENCHMARK(BM_RootMenuWithDeviceMenus)->Unit(benchmark::kMillisecond);
 void BM_RootMenuWithoutDeviceMenus(benchmark::State &state)
 {
     ensureApplication();
-    World &world = World::shared();
+    MenuBenchWorld &world = MenuBenchWorld::shared();
     for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, world.environment(false));
+        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world, false));
         state.PauseTiming();
         dropMenu(menu);
         state.ResumeTiming();
@@ -198,8 +101,8 @@ BENCHMARK(BM_RootMenuWithoutDeviceMenus)->Unit(benchmark::kMillisecond);
 void BM_ApplicationListChangeWith300Menus(benchmark::State &state)
 {
     ensureApplication();
-    World &world = World::shared();
-    auto menu = RootMenu::make("Corvane", world.toolset, world.environment());
+    MenuBenchWorld &world = MenuBenchWorld::shared();
+    auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
     drainMainQueue();
     const DevicePtr posting = world.devices[kDevices / 2];
     for (auto _ : state) {
@@ -212,13 +115,13 @@ void BM_ApplicationListChangeWith300Menus(benchmark::State &state)
 }
 BENCHMARK(BM_ApplicationListChangeWith300Menus)->Unit(benchmark::kMillisecond);
 
-std::shared_ptr<DeviceMenu> runningDeviceMenu(World &world)
+std::shared_ptr<DeviceMenu> runningDeviceMenu(MenuBenchWorld &world)
 {
     for (const auto &device : world.devices)
         if (device->runtime().system() == Runtime::System::iOS &&
             world.monitor->simulatorProcess(device->uuid()))
             return DeviceMenu::make(device, world.toolset, true, true,
-                                    world.deviceMenuEnvironment());
+                                    deviceMenuEnvironment(world));
     std::abort();
 }
 
@@ -228,7 +131,7 @@ std::shared_ptr<DeviceMenu> runningDeviceMenu(World &world)
 void openDeviceMenu(benchmark::State &state, bool stale)
 {
     ensureApplication();
-    World &world = World::shared();
+    MenuBenchWorld &world = MenuBenchWorld::shared();
     for (auto _ : state) {
         state.PauseTiming();
         auto menu = runningDeviceMenu(world);
@@ -268,7 +171,7 @@ BENCHMARK(BM_DeviceMenuOpenStaleProcessList)->Unit(benchmark::kMillisecond);
 void BM_DeviceMenuRules(benchmark::State &state)
 {
     ensureApplication();
-    World &world = World::shared();
+    MenuBenchWorld &world = MenuBenchWorld::shared();
     auto menu = runningDeviceMenu(world);
     for (auto _ : state)
         menu->applyRules(menu->currentFacts());

@@ -1,0 +1,131 @@
+#pragma once
+
+// What the menu benchmarks share: an offscreen application and a world of
+// 300 devices with 20 applications each.
+
+#include "core/Toolset.h"
+#include "model/ActivityMonitor.h"
+#include "model/Device.h"
+#include "model/DeviceWatcher.h"
+#include "platform/DispatchQueue.h"
+#include "platform/SystemPaths.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QUuid>
+
+#include <cstdlib>
+
+namespace corvane::bench {
+
+constexpr int kDevices = 300;
+constexpr int kApplications = 20;
+constexpr int kRunning = 100;
+constexpr const char *kInfoPlist =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+    "<key>CFBundleIdentifier</key><string>com.example.app%1</string>"
+    "<key>CFBundleName</key><string>App %1</string></dict></plist>\n";
+
+inline void ensureApplication()
+{
+    static int argc = 1;
+    static char name[] = "corvane_bench";
+    static char *argv[] = {name, nullptr};
+    static QApplication *app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    Q_UNUSED(app);
+}
+
+inline void writeText(const QString &path, const QString &text, bool executable = false)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(text.toUtf8());
+    file.close();
+    if (executable)
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
+// Runs main-queue work until none is left: every turn a change causes, and
+// the Qt events that carried it, as the event loop would.
+inline void drainMainQueue()
+{
+    do
+        QCoreApplication::sendPostedEvents();
+    while (DispatchQueue::drainMain() > 0);
+}
+
+// 300 devices on six runtimes with 20 installed applications each; a simctl
+// whose usage text offers every command; a ps that names 100 devices as
+// running, and a monitor whose clock stands still.
+struct MenuBenchWorld {
+    QTemporaryDir dir;
+    std::shared_ptr<Toolset> toolset;
+    std::vector<DevicePtr> devices;
+    std::shared_ptr<ActivityMonitor> monitor;
+
+    MenuBenchWorld()
+    {
+        SystemPaths paths = SystemPaths::current();
+        paths.home = dir.filePath("home");
+        paths.ps = dir.filePath("ps");
+        SystemPaths::setCurrent(paths);
+        QString usage = "Subcommands:\n";
+        for (Toolset::Command command : Toolset::allCommands())
+            usage += "\t" + Toolset::subcommand(command) + "    Does it.\n";
+        writeText(dir.filePath("usage"), usage);
+        writeText(dir.filePath("Xcode.app/Contents/Developer/usr/bin/simctl"),
+                  "#!/bin/sh\ncat '" + dir.filePath("usage") + "'\n", true);
+        toolset = Toolset::make(QUrl::fromLocalFile(dir.filePath("Xcode.app")));
+        if (!toolset)
+            std::abort();
+        toolset->supportedCommands();
+
+        const QStringList runtimes{"iOS 17.5",     "iOS 17.2",  "iOS 16.4",
+                                   "watchOS 10.5", "tvOS 17.5", "visionOS 1.2"};
+        QString listing = "== Devices ==\n";
+        QStringList running;
+        for (int r = 0; r < runtimes.size(); ++r) {
+            listing += "-- " + runtimes[r] + " --\n";
+            for (int i = r; i < kDevices; i += int(runtimes.size())) {
+                const QString udid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+                listing += "    Device " + QString::number(i) + " (" + udid + ") (Booted)\n";
+                const QString applications = paths.home +
+                                             "/Library/Developer/CoreSimulator/Devices/" + udid +
+                                             "/data/Containers/Bundle/Application/";
+                for (int a = 0; a < kApplications; ++a)
+                    writeText(applications + QUuid::createUuid().toString(QUuid::WithoutBraces) +
+                                  QString("/App %1.app/Info.plist").arg(a),
+                              QString(kInfoPlist).arg(a));
+                if (i < kRunning)
+                    running << QString::number(1000 + i) +
+                                   " ??  0:01.00 launchd_sim /Users/u/Library/Developer/"
+                                   "CoreSimulator/Devices/" +
+                                   udid + "/data/var/run/launchd_bootstrap.plist";
+            }
+        }
+        writeText(dir.filePath("ps-list"), running.join('\n'));
+        writeText(paths.ps, "#!/bin/sh\ncat '" + dir.filePath("ps-list") + "'\n", true);
+
+        for (const auto &[uuid, device] : DeviceWatcher::parseDeviceListText(listing, toolset, {}))
+            devices.push_back(device);
+        Device::sort(devices);
+        const auto now = ActivityMonitor::TimePoint::clock::now();
+        monitor = ActivityMonitor::make([now] { return now; });
+        monitor->refreshProcesses();
+    }
+
+    static MenuBenchWorld &shared()
+    {
+        static auto *world = new MenuBenchWorld;
+        return *world;
+    }
+};
+
+} // namespace corvane::bench
