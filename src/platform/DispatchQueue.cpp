@@ -43,13 +43,17 @@ public:
     {
         std::unique_lock lock(m_mutex);
         m_jobs.push_back(std::move(job));
-        if (m_idle > 0) {
+        // Idle threads that were woken but have not taken their job yet still
+        // count as idle: compare with every job waiting, not just this one.
+        if (qsizetype(m_jobs.size()) <= m_idle) {
             m_cv.notify_one();
             return;
         }
         if (m_threads < m_maxThreads) {
             ++m_threads;
             std::thread([this] { run(); }).detach();
+        } else {
+            m_cv.notify_one();
         }
     }
 
@@ -251,28 +255,52 @@ void DispatchQueue::drainSerial()
 
 void DispatchQueue::postToMain(WorkItemPtr item)
 {
+    bool post = false;
     {
         std::lock_guard lock(m_mutex);
         m_pending.push_back(std::move(item));
+        post = !m_drainPosted;
     }
-    if (auto *app = QCoreApplication::instance()) {
-        QMetaObject::invokeMethod(
-            app,
-            [] {
-                auto queue = DispatchQueue::main();
-                WorkItemPtr next;
-                {
-                    std::lock_guard lock(queue->m_mutex);
-                    if (queue->m_pending.empty())
-                        return;
-                    next = std::move(queue->m_pending.front());
-                    queue->m_pending.pop_front();
-                }
-                CurrentQueueScope scope(queue.get());
-                next->perform();
-            },
-            Qt::QueuedConnection);
+    if (post)
+        postMainDrain();
+}
+
+// At most one event is posted at a time, each running the oldest item and
+// posting the next before it runs: thousands of queued items never crowd
+// Qt's event queue, order is kept, and a nested event loop (a modal alert in
+// one item) goes on draining.
+void DispatchQueue::postMainDrain()
+{
+    auto *app = QCoreApplication::instance();
+    if (!app)
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_drainPosted)
+            return;
+        m_drainPosted = true;
     }
+    QMetaObject::invokeMethod(
+        app,
+        [] {
+            auto queue = DispatchQueue::main();
+            WorkItemPtr next;
+            bool more = false;
+            {
+                std::lock_guard lock(queue->m_mutex);
+                queue->m_drainPosted = false;
+                if (queue->m_pending.empty())
+                    return;
+                next = std::move(queue->m_pending.front());
+                queue->m_pending.pop_front();
+                more = !queue->m_pending.empty();
+            }
+            if (more)
+                queue->postMainDrain();
+            CurrentQueueScope scope(queue.get());
+            next->perform();
+        },
+        Qt::QueuedConnection);
 }
 
 int DispatchQueue::drainMain()

@@ -82,6 +82,7 @@ private:
     DispatchQueue(Kind kind, QString label, WorkerPool *pool);
     void drainSerial();
     void postToMain(WorkItemPtr item);
+    void postMainDrain();
 
     Kind m_kind;
     QString m_label;
@@ -90,6 +91,7 @@ private:
     std::mutex m_mutex;
     std::deque<WorkItemPtr> m_pending;
     bool m_draining = false;
+    bool m_drainPosted = false;
 };
 
 using DispatchQueuePtr = std::shared_ptr<DispatchQueue>;

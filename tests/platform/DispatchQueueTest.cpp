@@ -1,6 +1,7 @@
 #include "common/TestSupport.h"
 #include "platform/DispatchQueue.h"
 
+#include <QEventLoop>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -104,4 +105,26 @@ TEST(DispatchSemaphore, WaitTimesOutAndSignalWakes)
     EXPECT_FALSE(semaphore.wait(20ms));
     std::thread([&] { semaphore.signal(); }).detach();
     EXPECT_TRUE(semaphore.wait(2s));
+}
+
+TEST(DispatchQueue, MainQueueKeepsOrderAndDrainsInsideANestedLoop)
+{
+    std::vector<int> order;
+    bool nestedSawLater = false;
+    DispatchQueue::main()->async([&] {
+        order.push_back(0);
+        // A modal dialog's loop: work queued behind this item still runs.
+        QEventLoop loop;
+        DispatchQueue::main()->async([&] {
+            nestedSawLater = order.size() > 1;
+            loop.quit();
+        });
+        loop.exec();
+    });
+    for (int i = 1; i < 1000; ++i)
+        DispatchQueue::main()->async([&order, i] { order.push_back(i); });
+    ASSERT_TRUE(test::waitUntil([&] { return order.size() == 1000u; }));
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_EQ(order[size_t(i)], i);
+    EXPECT_TRUE(nestedSawLater);
 }
