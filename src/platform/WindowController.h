@@ -17,4 +17,14 @@ public:
     virtual void focusContent() = 0;
 };
 
+// A controller whose window is not built yet: showing it does nothing.
+class AbsentWindowController : public WindowController {
+public:
+    void showWindow() override {}
+    bool hasWindow() const override { return false; }
+    void setStaysOnTop(bool) override {}
+    void raise() override {}
+    void focusContent() override {}
+};
+
 } // namespace corvane
