@@ -3,6 +3,7 @@
 #include "app/QtFilePanels.h"
 #include "app/QtStatusItem.h"
 #include "model/DeviceWatcher.h"
+#include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
 
@@ -77,5 +78,8 @@ int main(int argc, char *argv[])
 
     const int code = app.exec();
     corvane::Log::general().info("Corvane quitting");
+    // Background work still running (a listing, a rescan) finishes before
+    // the statics it uses go away.
+    corvane::DispatchQueue::waitUntilIdle(std::chrono::seconds(2));
     return code;
 }

@@ -57,6 +57,13 @@ public:
         }
     }
 
+    bool waitUntilIdle(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_idleCv.wait_for(lock, timeout,
+                                 [this] { return m_running == 0 && m_jobs.empty(); });
+    }
+
 private:
     void run()
     {
@@ -74,15 +81,22 @@ private:
             }
             auto job = std::move(m_jobs.front());
             m_jobs.pop_front();
+            ++m_running;
             lock.unlock();
             job();
+            job = nullptr;
             lock.lock();
+            --m_running;
+            if (m_running == 0 && m_jobs.empty())
+                m_idleCv.notify_all();
         }
     }
 
     std::mutex m_mutex;
     std::condition_variable m_cv;
+    std::condition_variable m_idleCv;
     std::deque<std::function<void()>> m_jobs;
+    int m_running = 0;
     int m_threads = 0;
     int m_idle = 0;
     const int m_maxThreads;
@@ -315,6 +329,11 @@ int DispatchQueue::drainMain()
     for (auto &item : items)
         item->perform();
     return int(items.size());
+}
+
+bool DispatchQueue::waitUntilIdle(std::chrono::milliseconds timeout)
+{
+    return sharedPool().waitUntilIdle(timeout);
 }
 
 bool DispatchQueue::isCurrent() const

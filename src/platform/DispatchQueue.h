@@ -75,6 +75,9 @@ public:
     bool isCurrent() const;
 
     static bool isMainThread();
+    // Waits until no work runs or waits on the worker threads, so that the
+    // process can end without pulling statics from under running work.
+    static bool waitUntilIdle(std::chrono::milliseconds timeout);
     // Runs every main-queue item pending now; returns how many ran.
     static int drainMain();
 

@@ -1,4 +1,5 @@
 #include "common/TestSupport.h"
+#include "platform/DispatchQueue.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -22,5 +23,7 @@ int main(int argc, char **argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     auto app = corvane::test::makeApplication(argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    corvane::DispatchQueue::waitUntilIdle(std::chrono::seconds(3));
+    return result;
 }
