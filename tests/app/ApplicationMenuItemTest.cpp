@@ -137,7 +137,7 @@ TEST_F(ApplicationMenuItemTest, ASecondLineStaysOnlyForItsOwnApplication)
                                     Application::SimulatorCheck::byCaller);
     ASSERT_TRUE(orphan);
     gone.reset();
-    ASSERT_FALSE(orphan->device());
+    ASSERT_TRUE(test::waitUntil([&] { return !orphan->device(); }));
 
     auto item = makeItem();
     const auto foo = application(phone, "com.example.foo");

@@ -271,7 +271,7 @@ TEST_F(ApplicationActionsTest, AGoneDeviceRunsNothing)
 {
     auto application = demo();
     m_device.reset();
-    ASSERT_FALSE(application->device());
+    ASSERT_TRUE(test::waitUntil([&] { return !application->device(); }));
     application->launch();
     application->terminate();
     application->uninstall();

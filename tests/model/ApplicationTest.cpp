@@ -253,7 +253,7 @@ TEST_F(ApplicationTest, IdentityIsBundleIdentifierAndDevice)
     // Without its device the description has three parts, and an application
     // whose device is gone equals only another such one.
     m_devices.clear();
-    EXPECT_FALSE(other->device());
+    EXPECT_TRUE(test::waitUntil([&] { return !other->device(); }));
     EXPECT_EQ(other->description(), "app 2 v1.2 (34)");
     EXPECT_FALSE(*a == *other);
 }
