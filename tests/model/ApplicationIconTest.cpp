@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include <atomic>
 #include <thread>
 
@@ -46,6 +48,8 @@ struct FakeCatalog {
     bool readable = true;
     std::atomic<int> opens{0};
     std::atomic<int> queries{0};
+    // Reloads from several threads at once write these.
+    std::mutex mutex;
     QString lastName;
     QUrl lastUrl;
 };
@@ -56,12 +60,14 @@ public:
     bool open(const QUrl &url) override
     {
         ++m_catalog->opens;
+        std::lock_guard lock(m_catalog->mutex);
         m_catalog->lastUrl = url;
         return m_catalog->readable;
     }
     std::vector<NamedImage> imagesWithName(const QString &name) const override
     {
         ++m_catalog->queries;
+        std::lock_guard lock(m_catalog->mutex);
         m_catalog->lastName = name;
         return m_catalog->images;
     }
