@@ -3,6 +3,7 @@
 // What the menu benchmarks share: an offscreen application and a world of
 // 300 devices with 20 applications each.
 
+#include "BenchApplication.h"
 #include "core/Toolset.h"
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
@@ -28,18 +29,6 @@ constexpr const char *kInfoPlist =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
     "<key>CFBundleIdentifier</key><string>com.example.app%1</string>"
     "<key>CFBundleName</key><string>App %1</string></dict></plist>\n";
-
-inline void ensureApplication()
-{
-    static int argc = 1;
-    static char name[] = "corvane_bench";
-    static char *argv[] = {name, nullptr};
-    static QApplication *app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    Q_UNUSED(app);
-}
 
 inline void writeText(const QString &path, const QString &text, bool executable = false)
 {

@@ -1,3 +1,4 @@
+#include "BenchApplication.h"
 #include "app/MenuRenderer.h"
 #include "platform/Menu.h"
 
@@ -9,17 +10,7 @@ using namespace corvane;
 
 namespace {
 
-void ensureApplication()
-{
-    static int argc = 1;
-    static char name[] = "bench_menu";
-    static char *argv[] = {name, nullptr};
-    static QApplication *app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    Q_UNUSED(app);
-}
+using bench::ensureApplication;
 
 struct Model {
     MenuPtr menu;
@@ -80,12 +71,7 @@ void BM_ReopenFilledMenu(benchmark::State &state)
     Model model = makeModel();
     MenuRenderer renderer;
     QMenu *qmenu = renderer.menuFor(model.menu);
-    for (auto _ : state) {
-        qmenu->popup(QPoint(0, 0));
-        state.PauseTiming();
-        qmenu->hide();
-        state.ResumeTiming();
-    }
+    bench::timeReopening(state, qmenu);
 }
 BENCHMARK(BM_ReopenFilledMenu)->Unit(benchmark::kMillisecond);
 

@@ -94,12 +94,7 @@ void BM_RootMenuReopen(benchmark::State &state)
     auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
     MenuRenderer renderer;
     QMenu *qmenu = renderer.menuFor(menu);
-    for (auto _ : state) {
-        qmenu->popup(QPoint(0, 0));
-        state.PauseTiming();
-        qmenu->hide();
-        state.ResumeTiming();
-    }
+    bench::timeReopening(state, qmenu);
 }
 BENCHMARK(BM_RootMenuReopen)->Unit(benchmark::kMillisecond);
 
