@@ -1,6 +1,7 @@
 #include "app/ApplicationMenuItem.h"
 #include "app/CommandManager.h"
 #include "app/DeviceMenu.h"
+#include "app/ShellTestSupport.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
@@ -200,14 +201,7 @@ protected:
     // A ps that lists a simulator for each of these devices.
     void setRunning(const QStringList &udids)
     {
-        QStringList lines;
-        int pid = 100;
-        for (const QString &udid : udids)
-            lines << QString::number(pid++) +
-                         " ??  0:01.00 launchd_sim /Users/u/Library/Developer/CoreSimulator/"
-                         "Devices/" +
-                         udid + "/data/var/run/launchd_bootstrap.plist";
-        writeFile(dir.filePath("list"), lines.join('\n').toUtf8());
+        writeFile(dir.filePath("list"), simulatorProcessLines(udids).toUtf8());
         writeScript(dir.filePath("ps"), "cat '" + dir.filePath("list") + "'");
         if (monitor)
             monitor->markOutOfDate();

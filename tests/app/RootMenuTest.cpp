@@ -150,14 +150,7 @@ protected:
     // A ps that lists a simulator for each of these devices.
     void setRunning(const QStringList &udids)
     {
-        QStringList lines;
-        int pid = 100;
-        for (const QString &udid : udids)
-            lines << QString::number(pid++) +
-                         " ??  0:01.00 launchd_sim /Users/u/Library/Developer/CoreSimulator/"
-                         "Devices/" +
-                         udid + "/data/var/run/launchd_bootstrap.plist";
-        writeFile(path("list"), lines.join('\n').toUtf8());
+        writeFile(path("list"), simulatorProcessLines(udids).toUtf8());
         writeScript(path("ps"), "cat '" + path("list") + "'");
         if (monitor)
             monitor->markOutOfDate();

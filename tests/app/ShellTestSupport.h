@@ -113,4 +113,17 @@ private:
     QTemporaryDir m_dir;
 };
 
+// What ps prints for a running simulator of each of these devices.
+inline QString simulatorProcessLines(const QStringList &udids)
+{
+    QStringList lines;
+    int pid = 100;
+    for (const QString &udid : udids)
+        lines << QString::number(pid++) +
+                     " ??  0:01.00 launchd_sim /Users/u/Library/Developer/CoreSimulator/"
+                     "Devices/" +
+                     udid + "/data/var/run/launchd_bootstrap.plist";
+    return lines.join('\n');
+}
+
 } // namespace corvane::test
