@@ -52,28 +52,27 @@ ImageRef ImageRef::provided(const QString &key, Provider provider)
     return ref;
 }
 
-ImageRef ImageRef::resource(const QString &name)
+ImageRef ImageRef::named(Source source, const QString &name)
 {
     ImageRef ref;
-    ref.m_source = name.isEmpty() ? Source::None : Source::Resource;
+    ref.m_source = name.isEmpty() ? Source::None : source;
     ref.m_name = name;
     return ref;
+}
+
+ImageRef ImageRef::resource(const QString &name)
+{
+    return named(Source::Resource, name);
 }
 
 ImageRef ImageRef::symbol(const QString &name)
 {
-    ImageRef ref;
-    ref.m_source = name.isEmpty() ? Source::None : Source::Symbol;
-    ref.m_name = name;
-    return ref;
+    return named(Source::Symbol, name);
 }
 
 ImageRef ImageRef::file(const QString &path)
 {
-    ImageRef ref;
-    ref.m_source = path.isEmpty() ? Source::None : Source::File;
-    ref.m_name = path;
-    return ref;
+    return named(Source::File, path);
 }
 
 ImageRef ImageRef::image(const QImage &image)

@@ -79,6 +79,7 @@ public:
     bool operator==(const ImageRef &other) const;
 
 private:
+    static ImageRef named(Source source, const QString &name);
     ImageRef withStep(Step step) const;
 
     Source m_source = Source::None;
