@@ -26,7 +26,7 @@ QLabel *makeSectionTitle(const QString &title)
 {
     auto *label = new QLabel(title);
     QFont font = label->font();
-    font.setPointSizeF(13);
+    font.setPixelSize(titlePixelSize);
     label->setFont(font);
     return label;
 }
@@ -34,7 +34,7 @@ QLabel *makeSectionTitle(const QString &title)
 void applyDescriptionStyle(QLabel *label)
 {
     QFont font = label->font();
-    font.setPointSizeF(11);
+    font.setPixelSize(descriptionPixelSize);
     font.setWeight(QFont::Normal);
     label->setFont(font);
     QPalette palette = label->palette();

@@ -27,9 +27,14 @@ struct Section {
             Qt::Alignment verticalAlignment = Qt::AlignVCenter);
 };
 
-// A label in the section-title font (13 points).
+// Font sizes in logical pixels, as macOS counts its points: 13 is the usual
+// text size there, 11 its small text.
+inline constexpr int titlePixelSize = 13;
+inline constexpr int descriptionPixelSize = 11;
+
+// A label in the section-title font.
 QLabel *makeSectionTitle(const QString &title);
-// The description style: 11 points, regular weight, the secondary text colour.
+// The description style: small, regular weight, the secondary text colour.
 void applyDescriptionStyle(QLabel *label);
 
 } // namespace Settings

@@ -101,7 +101,7 @@ TEST(SettingsSectionsTest, LabelColumnIsTheWidestLabelOrTheMinimum)
     SettingsSectionsContainer narrow(
         {{"Short:", new QLabel("x")}, {longLabel, content, false, Qt::AlignTop}}, 400, 20);
     EXPECT_EQ(narrow.labelColumnWidth(), longWidth);
-    EXPECT_EQ(longLabel->font().pointSizeF(), 13);
+    EXPECT_EQ(longLabel->font().pixelSize(), 13);
 
     auto *short1 = new QLabel("y");
     SettingsSectionsContainer wide({{"Short:", short1}}, 400, longWidth + 80);
@@ -115,7 +115,7 @@ TEST(SettingsSectionsTest, DescriptionStyleIsSmallAndSecondary)
 {
     QLabel description("Shown below the setting.");
     Settings::applyDescriptionStyle(&description);
-    EXPECT_EQ(description.font().pointSizeF(), 11);
+    EXPECT_EQ(description.font().pixelSize(), 11);
     EXPECT_EQ(description.palette().color(QPalette::WindowText),
               description.palette().color(QPalette::PlaceholderText));
 }
