@@ -18,7 +18,7 @@
 #include "platform/Log.h"
 #include "platform/Workspace.h"
 #include "preferences/AboutWindowController.h"
-#include "preferences/SettingsWindowController.h"
+#include "settings/SettingsWindowController.h"
 #include "shortcuts/ShortcutBinder.h"
 #include "tasks/TaskManager.h"
 #include "tasks/TaskWindowController.h"
@@ -85,7 +85,8 @@ AppDelegate::AppDelegate(Environment environment)
     if (!env.modifiers)
         env.modifiers = ModifierSource::system();
     if (!env.makeSettingsWindow)
-        env.makeSettingsWindow = [] { return std::make_shared<SettingsWindowController>(); };
+        // No settings pane exists yet, so there is no window to show.
+        env.makeSettingsWindow = [] { return std::shared_ptr<SettingsWindowController>(); };
     if (!env.makeAboutWindow)
         env.makeAboutWindow = AboutWindowController::make;
     if (!env.taskWindow)
@@ -328,7 +329,7 @@ void AppDelegate::present(WindowController &controller)
         controller.focusContent();
 }
 
-void AppDelegate::showPreferencesPane(const std::optional<SettingsPaneIdentifier> &pane)
+void AppDelegate::showPreferencesPane(const std::optional<Settings::PaneIdentifier> &pane)
 {
     auto controller = preferencesWindowController();
     if (!controller)

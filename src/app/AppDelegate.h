@@ -22,7 +22,9 @@ class CommandManager;
 class RecordingDevices;
 class SettingsWindowController;
 class UpdaterController;
-struct SettingsPaneIdentifier;
+namespace Settings {
+struct PaneIdentifier;
+}
 
 // The program's start and its status item: puts the placeholder menu up at
 // once and the root menu when it has been built off the main thread, drives
@@ -81,7 +83,7 @@ public:
     void deleteDerivedData();
     void clearStatusButtonHighlight();
 
-    void showPreferencesPane(const std::optional<SettingsPaneIdentifier> &pane);
+    void showPreferencesPane(const std::optional<Settings::PaneIdentifier> &pane);
     void showAboutWindow();
     void showTaskWindow();
     void exportDebugLogs();

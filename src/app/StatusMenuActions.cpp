@@ -3,7 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/StatusMenuItems.h"
 #include "platform/Workspace.h"
-#include "preferences/SettingsWindowController.h"
+#include "settings/Settings.h"
 
 #include <QCoreApplication>
 
@@ -48,7 +48,7 @@ void quit()
 void manage()
 {
     if (auto delegate = AppDelegate::current())
-        delegate->showPreferencesPane(SettingsPaneIdentifier::general());
+        delegate->showPreferencesPane(Settings::PaneIdentifier{"general"});
 }
 
 void logs()

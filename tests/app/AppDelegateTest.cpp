@@ -10,7 +10,8 @@
 #include "platform/ChildProcess.h"
 #include "platform/DispatchQueue.h"
 #include "platform/NotificationCenter.h"
-#include "preferences/SettingsWindowController.h"
+#include "settings/SettingsWindowController.h"
+#include "settings/WidgetPane.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -96,7 +97,12 @@ public:
 
 class FakeSettingsWindow : public SettingsWindowController {
 public:
-    void showPane(const std::optional<SettingsPaneIdentifier> &pane) override
+    FakeSettingsWindow()
+        : SettingsWindowController(
+              QList<SettingsPane *>{new WidgetPane({"general"}, "General", QIcon(), new QWidget)})
+    {
+    }
+    void showPane(const std::optional<Settings::PaneIdentifier> &pane) override
     {
         panes.push_back(pane ? pane->rawValue : "none");
     }
@@ -393,7 +399,7 @@ TEST_F(AppDelegateTest, WindowsArePresentedInFrontAndMadeOnce)
     };
     auto delegate = AppDelegate::make(environment);
 
-    delegate->showPreferencesPane(SettingsPaneIdentifier::statusBar());
+    delegate->showPreferencesPane(Settings::PaneIdentifier{"statusBar"});
     delegate->perform("showPreferencesWithSender:", nullptr);
     EXPECT_EQ(settingsMade, 1);
     EXPECT_EQ(settings->panes, (QStringList{"statusBar", "none"}));
