@@ -3,6 +3,9 @@
 #include "csv/CSVReaderConfiguration.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
+#include <initializer_list>
 #include <concepts>
 #include <cstddef>
 #include <optional>
@@ -63,6 +66,58 @@ inline void appendUtf8(std::string &text, char32_t scalar)
     text.append(bytes, length);
 }
 
+// The bytes a run of plain ASCII stops at: every byte from 0x80 and up to
+// three ASCII bytes. Looks at eight bytes at a time where it can.
+class ByteStops {
+public:
+    ByteStops(std::initializer_list<char32_t> stops)
+    {
+        std::size_t count = 0;
+        for (char32_t stop : stops) {
+            if (stop < 0x80 && count < bytes_.size())
+                bytes_[count++] = static_cast<unsigned char>(stop);
+        }
+        for (std::size_t i = count; i < bytes_.size(); ++i)
+            bytes_[i] = bytes_[0];
+        for (std::size_t i = 0; i < bytes_.size(); ++i)
+            patterns_[i] = bytes_[i] * lowBits;
+    }
+
+    // The index of the first stop in `text`, or its size.
+    std::size_t find(std::string_view text) const
+    {
+        const char *data = text.data();
+        std::size_t index = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; index + 8 <= text.size(); index += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, data + index, 8);
+                // A byte equal to a stop is a zero byte after the xor. The
+                // lowest flag is exact; flags above it may not be.
+                std::uint64_t flags = word & highBits;
+                for (std::uint64_t pattern : patterns_) {
+                    const std::uint64_t diff = word ^ pattern;
+                    flags |= (diff - lowBits) & ~diff & highBits;
+                }
+                if (flags != 0)
+                    return index + static_cast<std::size_t>(std::countr_zero(flags)) / 8;
+            }
+        }
+        for (; index < text.size(); ++index) {
+            const auto byte = static_cast<unsigned char>(data[index]);
+            if (byte >= 0x80 || byte == bytes_[0] || byte == bytes_[1] || byte == bytes_[2])
+                return index;
+        }
+        return text.size();
+    }
+
+private:
+    static constexpr std::uint64_t lowBits = 0x0101010101010101;
+    static constexpr std::uint64_t highBits = 0x8080808080808080;
+    std::array<unsigned char, 3> bytes_{};
+    std::array<std::uint64_t, 3> patterns_{};
+};
+
 // Rows out of scalars, whatever their source.
 class RowSource {
 public:
@@ -80,14 +135,9 @@ template <ScalarIterator Source> class CSVTokenizer final : public RowSource {
 public:
     CSVTokenizer(Source source, const CSVReaderConfiguration &configuration)
         : source_(std::move(source)), trimFields_(configuration.trimFields),
-          delimiter_(configuration.delimiter), whitespaces_(configuration.whitespaces)
+          delimiter_(configuration.delimiter), whitespaces_(configuration.whitespaces),
+          unquotedStops_{lineFeed, carriageReturn, configuration.delimiter}, quotedStops_{quote}
     {
-        for (std::size_t byte = 0x80; byte < 0x100; ++byte)
-            unquotedStops_[byte] = quotedStops_[byte] = true;
-        unquotedStops_[lineFeed] = unquotedStops_[carriageReturn] = true;
-        if (delimiter_ < 0x80)
-            unquotedStops_[delimiter_] = true;
-        quotedStops_[quote] = true;
         for (char32_t byte = 0; byte < 0x80; ++byte)
             asciiWhitespaces_[byte] = whitespaces_.contains(byte);
     }
@@ -96,20 +146,19 @@ public:
 
     bool readRow(std::vector<std::string> &row) override
     {
-        std::optional<char32_t> scalar = take();
-        if (!scalar)
+        char32_t scalar = take();
+        if (scalar == none)
             return false;
         std::size_t count = 0;
         for (;;) {
             if (trimFields_) {
-                while (scalar && whitespaces_.contains(*scalar))
+                while (scalar != none && whitespaces_.contains(scalar))
                     scalar = take();
             }
             std::string &field = slot(row, count++);
-            if (!scalar)
+            if (scalar == none)
                 break;
-            const bool rowEnded =
-                *scalar == quote ? readQuoted(field) : readUnquoted(*scalar, field);
+            const bool rowEnded = scalar == quote ? readQuoted(field) : readUnquoted(scalar, field);
             if (rowEnded)
                 break;
             scalar = take();
@@ -122,15 +171,34 @@ private:
     static constexpr char32_t quote = U'"';
     static constexpr char32_t lineFeed = U'\n';
     static constexpr char32_t carriageReturn = U'\r';
+    // No scalar: the input has ended (for now). Plain values rather than
+    // optionals keep the loops below in registers.
+    static constexpr char32_t none = 0xFFFFFFFF;
 
-    std::optional<char32_t> take()
+    [[gnu::always_inline]] char32_t take()
     {
-        if (back_) [[unlikely]] {
-            const char32_t scalar = *back_;
-            back_.reset();
+        if (back_ != none) [[unlikely]] {
+            const char32_t scalar = back_;
+            back_ = none;
             return scalar;
         }
-        return source_.next();
+        if constexpr (ByteWindowIterator<Source>) {
+            const std::string_view window = source_.window();
+            if (!window.empty() && static_cast<unsigned char>(window.front()) < 0x80) [[likely]] {
+                source_.consume(1);
+                return static_cast<char32_t>(window.front());
+            }
+        }
+        return takeFromSource();
+    }
+
+    // Kept out of the loops, which mostly meet ASCII.
+    [[gnu::noinline]] char32_t takeFromSource()
+    {
+        const std::optional<char32_t> scalar = source_.next();
+        if (!scalar)
+            return none;
+        return *scalar == none ? 0xFFFD : *scalar;
     }
 
     static std::string &slot(std::vector<std::string> &row, std::size_t index)
@@ -145,21 +213,19 @@ private:
     // After a CR: a following LF belongs to it; anything else waits.
     void takeLineFeedAfterCarriageReturn()
     {
-        const std::optional<char32_t> scalar = take();
-        if (scalar && *scalar != lineFeed)
+        const char32_t scalar = take();
+        if (scalar != lineFeed)
             back_ = scalar;
     }
 
     // Appends the ASCII bytes up to the next one in `stops`; returns how many.
-    std::size_t appendAsciiRun(std::string &field, const std::array<bool, 256> &stops)
+    std::size_t appendAsciiRun(std::string &field, const ByteStops &stops)
     {
         if constexpr (ByteWindowIterator<Source>) {
-            if (back_)
+            if (back_ != none)
                 return 0;
             const std::string_view window = source_.window();
-            std::size_t length = 0;
-            while (length < window.size() && !stops[static_cast<unsigned char>(window[length])])
-                ++length;
+            const std::size_t length = stops.find(window);
             if (length > 0) {
                 field.append(window.data(), length);
                 source_.consume(length);
@@ -200,10 +266,9 @@ private:
                     }
                 }
             }
-            const std::optional<char32_t> next = take();
-            if (!next)
+            scalar = take();
+            if (scalar == none)
                 break;
-            scalar = *next;
         }
         if (trimFields_)
             field.resize(kept);
@@ -215,46 +280,46 @@ private:
     {
         for (;;) {
             appendAsciiRun(field, quotedStops_);
-            const std::optional<char32_t> scalar = take();
-            if (!scalar)
+            const char32_t scalar = take();
+            if (scalar == none)
                 return true; // an unclosed quote runs to the end
-            if (*scalar != quote) {
-                appendUtf8(field, *scalar);
+            if (scalar != quote) {
+                appendUtf8(field, scalar);
                 continue;
             }
-            std::optional<char32_t> next = take();
+            char32_t next = take();
             skipped_.clear();
             if (trimFields_) {
-                while (next && whitespaces_.contains(*next)) {
-                    appendUtf8(skipped_, *next);
+                while (next != none && whitespaces_.contains(next)) {
+                    appendUtf8(skipped_, next);
                     next = take();
                 }
             }
-            if (!next || *next == lineFeed)
+            if (next == none || next == lineFeed)
                 return true;
-            if (*next == carriageReturn) {
+            if (next == carriageReturn) {
                 takeLineFeedAfterCarriageReturn();
                 return true;
             }
-            if (*next == delimiter_)
+            if (next == delimiter_)
                 return false;
             field += '"';
-            if (*next == quote)
+            if (next == quote)
                 continue;
             // A closing quote followed by anything else: the quote and what
             // follows it stay in the field, which goes on.
             field += skipped_;
-            appendUtf8(field, *next);
+            appendUtf8(field, next);
         }
     }
 
     Source source_;
-    std::optional<char32_t> back_;
+    char32_t back_ = none;
     bool trimFields_;
     char32_t delimiter_;
     CharacterSet whitespaces_;
-    std::array<bool, 256> unquotedStops_{};
-    std::array<bool, 256> quotedStops_{};
+    ByteStops unquotedStops_;
+    ByteStops quotedStops_;
     std::array<bool, 128> asciiWhitespaces_{};
     std::string skipped_;
 };
