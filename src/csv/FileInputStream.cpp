@@ -44,14 +44,8 @@ std::ptrdiff_t FileInputStream::readFromDescriptor(std::uint8_t *buffer, std::si
     return count;
 }
 
-std::ptrdiff_t FileInputStream::read(std::uint8_t *buffer, std::size_t maxLength)
+std::ptrdiff_t FileInputStream::readOpen(std::uint8_t *buffer, std::size_t maxLength)
 {
-    if (status() == StreamStatus::atEnd)
-        return 0;
-    if (status() != StreamStatus::open)
-        return -1;
-    if (maxLength == 0)
-        return 0;
     std::ptrdiff_t taken = 0;
     if (lookAhead_) {
         buffer[0] = *lookAhead_;

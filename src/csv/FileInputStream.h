@@ -17,13 +17,13 @@ public:
     FileInputStream &operator=(const FileInputStream &) = delete;
 
     void open() override;
-    std::ptrdiff_t read(std::uint8_t *buffer, std::size_t maxLength) override;
     bool hasBytesAvailable() override;
     void close() override;
 
     const std::filesystem::path &path() const { return path_; }
 
 private:
+    std::ptrdiff_t readOpen(std::uint8_t *buffer, std::size_t maxLength) override;
     std::ptrdiff_t readFromDescriptor(std::uint8_t *buffer, std::size_t maxLength);
 
     std::filesystem::path path_;

@@ -16,8 +16,15 @@ public:
 
     virtual void open() = 0;
     // Reads up to `maxLength` bytes into `buffer`: the count read, 0 at the
-    // end, negative on failure.
-    virtual std::ptrdiff_t read(std::uint8_t *buffer, std::size_t maxLength) = 0;
+    // end, negative on failure or when the stream is not open.
+    std::ptrdiff_t read(std::uint8_t *buffer, std::size_t maxLength)
+    {
+        if (status_ == StreamStatus::atEnd || maxLength == 0)
+            return 0;
+        if (status_ != StreamStatus::open)
+            return -1;
+        return readOpen(buffer, maxLength);
+    }
     // Whether a read would give bytes (or report a failure) rather than the end.
     virtual bool hasBytesAvailable() = 0;
     virtual void close() = 0;
@@ -27,6 +34,8 @@ public:
     const std::optional<std::string> &streamError() const { return streamError_; }
 
 protected:
+    // `read` on an open stream, for at least one byte.
+    virtual std::ptrdiff_t readOpen(std::uint8_t *buffer, std::size_t maxLength) = 0;
     void setStatus(StreamStatus status) { status_ = status; }
     void fail(std::string description)
     {

@@ -15,14 +15,8 @@ void MemoryInputStream::open()
         setStatus(StreamStatus::open);
 }
 
-std::ptrdiff_t MemoryInputStream::read(std::uint8_t *buffer, std::size_t maxLength)
+std::ptrdiff_t MemoryInputStream::readOpen(std::uint8_t *buffer, std::size_t maxLength)
 {
-    if (status() == StreamStatus::atEnd)
-        return 0;
-    if (status() != StreamStatus::open)
-        return -1;
-    if (maxLength == 0)
-        return 0;
     const std::size_t count = std::min(maxLength, bytes_.size() - offset_);
     if (count == 0) {
         setStatus(StreamStatus::atEnd);

@@ -10,11 +10,11 @@ public:
     explicit MemoryInputStream(std::string bytes);
 
     void open() override;
-    std::ptrdiff_t read(std::uint8_t *buffer, std::size_t maxLength) override;
     bool hasBytesAvailable() override;
     void close() override;
 
 private:
+    std::ptrdiff_t readOpen(std::uint8_t *buffer, std::size_t maxLength) override;
     std::string bytes_;
     std::size_t offset_ = 0;
 };

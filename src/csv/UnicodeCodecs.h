@@ -31,21 +31,35 @@ concept CodeUnitInput = requires(Input &input)
 // cannot continue a sequence is not part of its error: it is held back and
 // starts the next step. Nothing else is remembered between steps.
 
+// The one unit a codec may hold back for its next step.
+template <class CodeUnit> class HeldBackUnit {
+public:
+    // The held-back unit if there is one, else the input's next.
+    template <CodeUnitInput<CodeUnit> Input> std::optional<CodeUnit> take(Input &input)
+    {
+        if (unit_ < 0) [[likely]]
+            return input.next();
+        const auto unit = static_cast<CodeUnit>(unit_);
+        unit_ = -1;
+        return unit;
+    }
+    void holdBack(CodeUnit unit) { unit_ = unit; }
+    bool holds() const { return unit_ >= 0; }
+
+private:
+    std::int32_t unit_ = -1;
+};
+
 class UTF8Codec {
 public:
     using CodeUnit = std::uint8_t;
 
     template <CodeUnitInput<CodeUnit> Input> DecodingResult decode(Input &input)
     {
-        std::uint8_t lead;
-        if (heldBack_ >= 0) {
-            lead = static_cast<std::uint8_t>(heldBack_);
-            heldBack_ = -1;
-        } else if (const auto unit = input.next()) {
-            lead = *unit;
-        } else {
+        const std::optional<std::uint8_t> first = heldBack_.take(input);
+        if (!first)
             return DecodingResult::emptyInput();
-        }
+        const std::uint8_t lead = *first;
         if (lead < 0x80)
             return DecodingResult::of(lead);
 
@@ -77,7 +91,7 @@ public:
             if (!unit)
                 return DecodingResult::error();
             if (*unit < low || *unit > high) {
-                heldBack_ = *unit;
+                heldBack_.holdBack(*unit);
                 return DecodingResult::error();
             }
             scalar = scalar << 6 | (*unit & 0x3F);
@@ -88,10 +102,10 @@ public:
     }
 
     // Whether a unit taken off the input waits for the next step.
-    bool holdsBackUnit() const { return heldBack_ >= 0; }
+    bool holdsBackUnit() const { return heldBack_.holds(); }
 
 private:
-    int heldBack_ = -1;
+    HeldBackUnit<CodeUnit> heldBack_;
 };
 
 class UTF16Codec {
@@ -100,15 +114,10 @@ public:
 
     template <CodeUnitInput<CodeUnit> Input> DecodingResult decode(Input &input)
     {
-        std::uint16_t unit;
-        if (heldBack_ >= 0) {
-            unit = static_cast<std::uint16_t>(heldBack_);
-            heldBack_ = -1;
-        } else if (const auto next = input.next()) {
-            unit = *next;
-        } else {
+        const std::optional<std::uint16_t> first = heldBack_.take(input);
+        if (!first)
             return DecodingResult::emptyInput();
-        }
+        const std::uint16_t unit = *first;
         if (unit < 0xD800 || unit > 0xDFFF)
             return DecodingResult::of(unit);
         if (unit >= 0xDC00)
@@ -117,16 +126,16 @@ public:
         if (!low)
             return DecodingResult::error();
         if (*low < 0xDC00 || *low > 0xDFFF) {
-            heldBack_ = *low;
+            heldBack_.holdBack(*low);
             return DecodingResult::error();
         }
         return DecodingResult::of(0x10000 + ((char32_t{unit} - 0xD800) << 10) + (*low - 0xDC00));
     }
 
-    bool holdsBackUnit() const { return heldBack_ >= 0; }
+    bool holdsBackUnit() const { return heldBack_.holds(); }
 
 private:
-    std::int32_t heldBack_ = -1;
+    HeldBackUnit<CodeUnit> heldBack_;
 };
 
 class UTF32Codec {

@@ -31,7 +31,15 @@ public:
     }
 
     void open() override { setStatus(StreamStatus::open); }
-    std::ptrdiff_t read(std::uint8_t *buffer, std::size_t maxLength) override
+    bool hasBytesAvailable() override
+    {
+        return status() == StreamStatus::open &&
+               (options_.claimsBytesAtEnd || offset_ < bytes_.size());
+    }
+    void close() override { setStatus(StreamStatus::closed); }
+
+private:
+    std::ptrdiff_t readOpen(std::uint8_t *buffer, std::size_t maxLength) override
     {
         if (options_.failAt && offset_ >= *options_.failAt) {
             if (options_.failure)
@@ -45,14 +53,7 @@ public:
         offset_ += count;
         return static_cast<std::ptrdiff_t>(count);
     }
-    bool hasBytesAvailable() override
-    {
-        return status() == StreamStatus::open &&
-               (options_.claimsBytesAtEnd || offset_ < bytes_.size());
-    }
-    void close() override { setStatus(StreamStatus::closed); }
 
-private:
     std::string bytes_;
     Options options_;
     std::size_t offset_ = 0;
