@@ -244,6 +244,13 @@ TEST(CSVStreamTest, StreamThatClaimsMoreAtItsEndIsReportedAsUnreadable)
     EXPECT_EQ(test::readRows(reader), (Rows{{"a", "b"}}));
     ASSERT_TRUE(reader.error());
     EXPECT_EQ(reader.error()->code(), Code::cannotReadFile);
+
+    CSVReader wide(std::make_shared<test::TestStream>(test::utf16(U"a,b\n", Endian::big),
+                                                      test::TestStream::Options{SIZE_MAX, true}),
+                   UTF16Codec(), Endian::big);
+    EXPECT_EQ(test::readRows(wide), (Rows{{"a", "b"}}));
+    ASSERT_TRUE(wide.error());
+    EXPECT_EQ(wide.error()->code(), Code::stringEncodingMismatch);
 }
 
 TEST(CSVStreamTest, ReadFailuresCarryTheStreamsAccount)
