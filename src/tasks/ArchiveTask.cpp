@@ -96,14 +96,13 @@ std::vector<File> ArchiveTask::gatherFiles(const QUrl &root, const ContainerFilt
     };
     try {
         File::coordinator().coordinateReading(root, kGatherReading, [&](const QUrl &folder) {
-            File::enumerateContents(folder, skippedNames(), nullptr, kGatherReading,
-                                    [&](const QUrl &url, bool isDirectory,
-                                        const QDateTime &lastModified, std::optional<qint64> size,
-                                        bool &stop) {
-                                        containerFilter(url, isDirectory, lastModified, size,
-                                                        accept);
-                                        stop = isCancelled();
-                                    });
+            File::enumerateContents(
+                folder, skippedNames(), nullptr, kGatherReading,
+                [&](const QUrl &url, bool isDirectory, const QDateTime &lastModified,
+                    std::optional<qint64> size, bool &stop) {
+                    containerFilter(url, isDirectory, lastModified, size, accept);
+                    stop = isCancelled();
+                });
         });
     } catch (const std::exception &error) {
         // What was gathered so far is used.

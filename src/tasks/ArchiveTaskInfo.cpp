@@ -44,7 +44,8 @@ QStringList optionalStrings(const QVariantMap &dictionary, const QString &key)
     if (it == dictionary.constEnd())
         return {};
     const auto notStrings = [&] {
-        return ArchiveInfoError(QStringLiteral("The value of “%1” is not a list of strings.").arg(key));
+        return ArchiveInfoError(
+            QStringLiteral("The value of “%1” is not a list of strings.").arg(key));
     };
     if (it->typeId() != QMetaType::QVariantList)
         throw notStrings();
@@ -86,13 +87,11 @@ ArchiveTaskInfo ArchiveTask::makeInfo(Application &application, const QDateTime 
 
 QByteArray ArchiveTask::encodeInfo(const ArchiveTaskInfo &info)
 {
-    const QVariantMap dictionary{{kApplicationName, info.applicationName},
-                                 {kBundleIdentifier, info.bundleIdentifier},
-                                 {kMinimumOSVersion, info.minimumOSVersion},
-                                 {kExecutableVersion, info.executableVersion},
-                                 {kExecutableName, info.executableName},
-                                 {kDownloadDate, formatDate(info.downloadDate)},
-                                 {kGroupIdentifiers, info.groupIdentifiers}};
+    const QVariantMap dictionary{
+        {kApplicationName, info.applicationName},   {kBundleIdentifier, info.bundleIdentifier},
+        {kMinimumOSVersion, info.minimumOSVersion}, {kExecutableVersion, info.executableVersion},
+        {kExecutableName, info.executableName},     {kDownloadDate, formatDate(info.downloadDate)},
+        {kGroupIdentifiers, info.groupIdentifiers}};
     QByteArray data = PropertyList::toBinary(dictionary);
     if (data.isEmpty())
         throw ArchiveInfoError("The archive description could not be encoded.");

@@ -64,11 +64,11 @@ std::string encoded(const QString &text)
 
 // Gives a directory we have just created its attributes. It was created
 // owner-accessible, so it can be opened to change it through its descriptor.
-void applyAttributes(int parent, const std::string &name, const ItemLocation::Attributes &attributes,
-                     const QString &path)
+void applyAttributes(int parent, const std::string &name,
+                     const ItemLocation::Attributes &attributes, const QString &path)
 {
-    Descriptor directory(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
-                                                            O_CLOEXEC));
+    Descriptor directory(
+        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (directory.get() < 0)
         fail("cannot open directory", path, errno);
     const timespec times[2] = {attributes.accessed, attributes.modified};
@@ -216,7 +216,8 @@ void copyLink(int sourceParent, const std::string &name, const struct stat &info
 {
     std::string target(size_t(info.st_size > 0 ? info.st_size : 0) + 1, '\0');
     for (;;) {
-        const ssize_t length = ::readlinkat(sourceParent, name.c_str(), target.data(), target.size());
+        const ssize_t length =
+            ::readlinkat(sourceParent, name.c_str(), target.data(), target.size());
         if (length < 0)
             fail("cannot read link", sourcePath, errno);
         if (size_t(length) < target.size()) {
@@ -267,7 +268,8 @@ QString ItemLocation::path() const
 
 ItemLocation ItemLocation::parent() const
 {
-    return ItemLocation(m_root, m_components.mid(0, std::max<qsizetype>(m_components.size() - 1, 0)));
+    return ItemLocation(m_root,
+                        m_components.mid(0, std::max<qsizetype>(m_components.size() - 1, 0)));
 }
 
 ItemLocation::Attributes ItemLocation::attributes() const
@@ -310,9 +312,8 @@ bool ItemLocation::copyItem(const ItemLocation &destination) const
         fail("cannot read attributes", path(), errno);
     }
 
-    const Descriptor destinationParent =
-        openBelow(destination.m_root, destination.m_components,
-                  destination.m_components.size() - 1, nullptr);
+    const Descriptor destinationParent = openBelow(destination.m_root, destination.m_components,
+                                                   destination.m_components.size() - 1, nullptr);
     const std::string destinationName = encoded(destination.m_components.last());
     if (S_ISLNK(info.st_mode)) {
         copyLink(sourceParent.get(), name, info, destinationParent.get(), destinationName, path(),

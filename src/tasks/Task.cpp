@@ -13,7 +13,9 @@ bool ratioIsOne(std::int64_t completed, std::int64_t total)
 
 } // namespace
 
-Task::Task() : m_taskID(QUuid::createUuid()) {}
+Task::Task() : m_taskID(QUuid::createUuid())
+{
+}
 
 Task::~Task() = default;
 
@@ -84,7 +86,9 @@ void Task::cancel()
     postDidUpdate();
 }
 
-void Task::reveal() {}
+void Task::reveal()
+{
+}
 
 std::shared_ptr<NotificationObserver> Task::observeDidUpdate(DispatchQueuePtr queue,
                                                              UpdateHandler handler)

@@ -92,9 +92,9 @@ void TaskManager::postTasksDidChange(const TaskList &snapshot)
     TaskList active;
     std::copy_if(snapshot.begin(), snapshot.end(), std::back_inserter(active),
                  [](const TaskPtr &task) { return task->isActive(); });
-    postNotification(tasksDidChange, shared_from_this(),
-                     {{"tasks", QVariant::fromValue(snapshot)},
-                      {"activeTasks", QVariant::fromValue(active)}});
+    postNotification(
+        tasksDidChange, shared_from_this(),
+        {{"tasks", QVariant::fromValue(snapshot)}, {"activeTasks", QVariant::fromValue(active)}});
 }
 
 void TaskManager::postWithTask(const char *name, const TaskPtr &task)
@@ -132,8 +132,7 @@ void TaskManager::importData(const std::shared_ptr<Application> &, const QUrl &u
 
 void TaskManager::startUnsplashTask(const QString &searchString, const std::shared_ptr<Device> &)
 {
-    Log("tasks").notice("Fetching images is not available in this build: %{public}@",
-                        searchString);
+    Log("tasks").notice("Fetching images is not available in this build: %{public}@", searchString);
 }
 
 } // namespace corvane

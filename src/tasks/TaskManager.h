@@ -25,7 +25,8 @@ public:
     using TaskList = std::vector<TaskPtr>;
 
     // User info "tasks" and "activeTasks" (TaskList, oldest first).
-    static constexpr const char *tasksDidChange = "com.quendrith.corvane.taskmanager.tasksdidchange";
+    static constexpr const char *tasksDidChange =
+        "com.quendrith.corvane.taskmanager.tasksdidchange";
     // User info "task" (TaskPtr) for the next three.
     static constexpr const char *didAddTask = "com.quendrith.corvane.taskmanager.didaddtask";
     // Posted on the updating thread after every update of a complete task.

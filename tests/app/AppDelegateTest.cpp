@@ -348,6 +348,33 @@ TEST_F(AppDelegateTest, TaskNotificationsOfOtherObjectsAreIgnored)
     EXPECT_TRUE(delegate->statusItemAnimator());
 }
 
+TEST_F(AppDelegateTest, TheIconFollowsRealTaskCountsThroughCompletionAndRemoval)
+{
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    auto manager = TaskManager::shared();
+    auto running = countedTask(2, 1);
+    manager->add(running);
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(delegate->statusItemAnimator());
+
+    running->setCompletedCount(2);
+    running->postDidUpdate();
+    DispatchQueue::drainMain();
+    EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
+
+    // A cancelled task with work left keeps the icon going until it is removed.
+    auto given = countedTask(0, 0);
+    manager->add(given);
+    given->cancel();
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(delegate->statusItemAnimator());
+    manager->remove(given);
+    DispatchQueue::drainMain();
+    EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
+}
+
 TEST_F(AppDelegateTest, RedoHotKeyRepeatsTheNewestLiveCommandOffMain)
 {
     auto delegate = makeDelegate();
