@@ -14,12 +14,6 @@ namespace corvane {
 
 namespace {
 
-// Names of entries that never enter an archive, nor leave one.
-const QStringList &skippedNames()
-{
-    return Container::skippedNames();
-}
-
 const QStringList kExportedTopLevelNames{"Library", "Documents"};
 
 constexpr FileCoordinator::ReadingOptions kGatherReading =
@@ -96,8 +90,9 @@ std::vector<File> ArchiveTask::gatherFiles(const QUrl &root, const ContainerFilt
     };
     try {
         File::coordinator().coordinateReading(root, kGatherReading, [&](const QUrl &folder) {
+            // What never enters an archive is never taken out of one either.
             File::enumerateContents(
-                folder, skippedNames(), nullptr, kGatherReading,
+                folder, Container::skippedNames(), nullptr, kGatherReading,
                 [&](const QUrl &url, bool isDirectory, const QDateTime &lastModified,
                     std::optional<qint64> size, bool &stop) {
                     containerFilter(url, isDirectory, lastModified, size, accept);
