@@ -6,6 +6,7 @@
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
+#include "tasks/TaskManager.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -59,6 +60,7 @@ int main(int argc, char *argv[])
     corvane::Log::setFile(paths.programSupportDir() + "/Logs/Corvane.log");
     corvane::Log::general().info("Corvane starting");
     corvane::DeviceWatcher::installAsToolsetWatcherFactory();
+    corvane::TaskManager::installAsTaskService();
 
     corvane::AlertPresenter::setShared(std::make_shared<corvane::QtAlertPresenter>());
     corvane::OpenPanel::setShared(std::make_shared<corvane::QtOpenPanel>());

@@ -181,12 +181,14 @@ void AppDelegate::registerObservers()
                                                if (delegate && object == TaskManager::shared())
                                                    delegate->taskWasAdded();
                                            }));
-    m_observers.append(observeNotification(TaskManager::didCompleteTask, main,
-                                           [weak](const Notification &, const ObjectPtr &object) {
-                                               auto delegate = weak.lock();
-                                               if (delegate && object == TaskManager::shared())
-                                                   delegate->updateStatusIcon();
-                                           }));
+    // A removed task may have been the last unfinished one.
+    for (const char *name : {TaskManager::didCompleteTask, TaskManager::didRemoveTask})
+        m_observers.append(
+            observeNotification(name, main, [weak](const Notification &, const ObjectPtr &object) {
+                auto delegate = weak.lock();
+                if (delegate && object == TaskManager::shared())
+                    delegate->updateStatusIcon();
+            }));
 }
 
 void AppDelegate::recordingDidChange(const ObjectPtr &object)
@@ -214,7 +216,7 @@ void AppDelegate::updateStatusIcon()
 {
     bool unfinishedTasks = false;
     for (const auto &task : TaskManager::shared()->tasks())
-        if (!task->isComplete())
+        if (task->isActive())
             unfinishedTasks = true;
     const bool recording = m_recordingDevice.lock() != nullptr;
     const bool playing =

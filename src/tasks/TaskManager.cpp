@@ -1,91 +1,138 @@
 #include "tasks/TaskManager.h"
 
-#include "core/Observer.h"
+#include "platform/Log.h"
 
 #include <QVariant>
 
+#include <algorithm>
+
 namespace corvane {
-
-TaskManager::Task::Task(QString description, int totalCount, int completedCount)
-    : m_description(std::move(description)), m_totalCount(totalCount),
-      m_completedCount(completedCount)
-{
-}
-
-QString TaskManager::Task::description() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_description;
-}
-
-int TaskManager::Task::totalCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_totalCount;
-}
-
-int TaskManager::Task::completedCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_completedCount;
-}
-
-bool TaskManager::Task::isCancelled() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_cancelled;
-}
-
-void TaskManager::Task::cancel()
-{
-    std::lock_guard lock(m_mutex);
-    m_cancelled = true;
-}
-
-bool TaskManager::Task::isComplete() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_totalCount > 0 && double(m_completedCount) / double(m_totalCount) >= 1.0;
-}
 
 std::shared_ptr<TaskManager> TaskManager::shared()
 {
-    static const std::shared_ptr<TaskManager> manager(new TaskManager);
+    static const std::shared_ptr<TaskManager> manager = make();
     return manager;
 }
 
-std::vector<TaskManager::TaskPtr> TaskManager::tasks() const
+void TaskManager::installAsTaskService()
+{
+    TaskService::setShared(shared());
+}
+
+std::shared_ptr<TaskManager> TaskManager::make()
+{
+    std::shared_ptr<TaskManager> manager(new TaskManager);
+    manager->observeTaskUpdates();
+    return manager;
+}
+
+void TaskManager::observeTaskUpdates()
+{
+    // Every task's updates, on the thread that posts them.
+    m_observers.append(observeNotification(
+        Task::didUpdate, nullptr,
+        [weak = weakAs<TaskManager>()](const Notification &, const ObjectPtr &object) {
+            auto manager = weak.lock();
+            auto task = std::dynamic_pointer_cast<Task>(object);
+            if (manager && task)
+                manager->taskDidUpdate(task);
+        }));
+}
+
+void TaskManager::taskDidUpdate(const TaskPtr &task)
+{
+    if (task->isComplete())
+        postWithTask(didCompleteTask, task);
+}
+
+TaskManager::TaskList TaskManager::tasks() const
 {
     std::lock_guard lock(m_mutex);
     return m_tasks;
 }
 
-void TaskManager::addTask(const TaskPtr &task)
+void TaskManager::add(const TaskPtr &task)
 {
+    if (!task)
+        return;
+    TaskList snapshot;
     {
         std::lock_guard lock(m_mutex);
         m_tasks.push_back(task);
+        snapshot = m_tasks;
     }
-    postNotification(didAddTask, shared_from_this(),
-                     {{"task", QVariant::fromValue(std::static_pointer_cast<Object>(task))}});
+    postTasksDidChange(snapshot);
+    postWithTask(didAddTask, task);
 }
 
-void TaskManager::updateTask(const TaskPtr &task, int completedCount, int totalCount)
+void TaskManager::remove(const TaskPtr &task)
 {
+    TaskPtr removed;
+    TaskList snapshot;
     {
-        std::lock_guard lock(task->m_mutex);
-        task->m_completedCount = completedCount;
-        task->m_totalCount = totalCount;
+        std::lock_guard lock(m_mutex);
+        const auto it = std::find(m_tasks.begin(), m_tasks.end(), task);
+        if (it == m_tasks.end())
+            return;
+        removed = *it;
+        m_tasks.erase(it);
+        snapshot = m_tasks;
     }
-    if (task->isComplete() && !task->isCancelled())
-        postNotification(didCompleteTask, shared_from_this(),
-                         {{"task", QVariant::fromValue(std::static_pointer_cast<Object>(task))}});
+    postTasksDidChange(snapshot);
+    postWithTask(didRemoveTask, removed);
 }
 
-void TaskManager::removeAllTasks()
+void TaskManager::postTasksDidChange()
 {
-    std::lock_guard lock(m_mutex);
-    m_tasks.clear();
+    postTasksDidChange(tasks());
+}
+
+void TaskManager::postTasksDidChange(const TaskList &snapshot)
+{
+    TaskList active;
+    std::copy_if(snapshot.begin(), snapshot.end(), std::back_inserter(active),
+                 [](const TaskPtr &task) { return task->isActive(); });
+    postNotification(
+        tasksDidChange, shared_from_this(),
+        {{"tasks", QVariant::fromValue(snapshot)}, {"activeTasks", QVariant::fromValue(active)}});
+}
+
+void TaskManager::postWithTask(const char *name, const TaskPtr &task)
+{
+    postNotification(name, shared_from_this(), {{"task", QVariant::fromValue(task)}});
+}
+
+DispatchQueuePtr TaskManager::queue()
+{
+    static const DispatchQueuePtr queue = DispatchQueue::makeConcurrent(queueLabel);
+    return queue;
+}
+
+TaskPtr TaskManager::task(const QVariantMap &userInfo)
+{
+    return userInfo.value("task").value<TaskPtr>();
+}
+
+TaskManager::TaskList TaskManager::tasks(const QVariantMap &userInfo, const QString &key)
+{
+    return userInfo.value(key).value<TaskList>();
+}
+
+void TaskManager::exportData(const std::shared_ptr<Application> &, const QUrl &url)
+{
+    Log("archive").notice("Exporting application data is not available in this build: %{public}@",
+                          url);
+}
+
+void TaskManager::importData(const std::shared_ptr<Application> &, const QUrl &url)
+{
+    Log("archive").notice("Importing application data is not available in this build: %{public}@",
+                          url);
+}
+
+void TaskManager::startUnsplashTask(const QString &searchString, const std::shared_ptr<Device> &)
+{
+    Log("tasks").notice("Fetching images is not available in this build: %{public}@", searchString);
 }
 
 } // namespace corvane

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "core/Observer.h"
+#include "core/TaskService.h"
+#include "platform/DispatchQueue.h"
 #include "platform/Object.h"
+#include "tasks/Task.h"
 
-#include <QString>
+#include <QVariantMap>
 
 #include <memory>
 #include <mutex>
@@ -10,51 +14,64 @@
 
 namespace corvane {
 
-// The shared list of long operations, as far as the shell reads it: each
-// task's progress counts, and the notifications of an added and of a
-// completed task (object the manager, user info "task").
-class TaskManager : public Object {
+// The one list of the tasks the user started in this run, oldest first, and
+// the queue their bodies run on. Viewers learn of changes only through the
+// notifications below (object the manager), each carrying a snapshot of the
+// list taken under the manager's lock and posted outside it.
+class TaskManager : public Object, public TaskService {
 public:
+    using Task = corvane::Task;
+    using TaskPtr = corvane::TaskPtr;
+    using TaskList = std::vector<TaskPtr>;
+
+    // User info "tasks" and "activeTasks" (TaskList, oldest first).
+    static constexpr const char *tasksDidChange =
+        "com.quendrith.corvane.taskmanager.tasksdidchange";
+    // User info "task" (TaskPtr) for the next three.
     static constexpr const char *didAddTask = "com.quendrith.corvane.taskmanager.didaddtask";
+    // Posted on the updating thread after every update of a complete task.
     static constexpr const char *didCompleteTask =
         "com.quendrith.corvane.taskmanager.didcompletetask";
-
-    class Task : public Object {
-    public:
-        explicit Task(QString description = {}, int totalCount = 0, int completedCount = 0);
-
-        QString description() const;
-        int totalCount() const;
-        int completedCount() const;
-        bool isCancelled() const;
-        void cancel();
-        // Finished: some work to do and all of it done.
-        bool isComplete() const;
-
-    private:
-        friend class TaskManager;
-        mutable std::mutex m_mutex;
-        QString m_description;
-        int m_totalCount;
-        int m_completedCount;
-        bool m_cancelled = false;
-    };
-    using TaskPtr = std::shared_ptr<Task>;
+    static constexpr const char *didRemoveTask = "com.quendrith.corvane.taskmanager.didremovetask";
+    static constexpr const char *queueLabel = "com.quendrith.corvane.taskmanager";
 
     static std::shared_ptr<TaskManager> shared();
+    // Makes the shared manager the model's task service.
+    static void installAsTaskService();
 
-    std::vector<TaskPtr> tasks() const;
-    void addTask(const TaskPtr &task);
-    // Posts didCompleteTask when the update completes a task not cancelled.
-    void updateTask(const TaskPtr &task, int completedCount, int totalCount);
-    // Tests: forgets every task.
-    void removeAllTasks();
+    // A manager of its own; the program uses shared().
+    static std::shared_ptr<TaskManager> make();
+
+    TaskList tasks() const;
+    // Appends, posts tasksDidChange, then didAddTask; on the caller's thread.
+    void add(const TaskPtr &task);
+    // Removes the task itself (not an equal-looking one), posts
+    // tasksDidChange, then didRemoveTask; a task not listed posts nothing.
+    void remove(const TaskPtr &task);
+    void postTasksDidChange();
+
+    // The concurrent queue every task body runs on.
+    static DispatchQueuePtr queue();
+
+    // Reading the notifications' user info.
+    static TaskPtr task(const QVariantMap &userInfo);
+    static TaskList tasks(const QVariantMap &userInfo, const QString &key);
+
+    void exportData(const std::shared_ptr<Application> &application, const QUrl &url) override;
+    void importData(const std::shared_ptr<Application> &application, const QUrl &url) override;
+    void startUnsplashTask(const QString &searchString,
+                           const std::shared_ptr<Device> &device) override;
 
 private:
     TaskManager() = default;
+    void observeTaskUpdates();
+    void taskDidUpdate(const TaskPtr &task);
+    void postTasksDidChange(const TaskList &snapshot);
+    void postWithTask(const char *name, const TaskPtr &task);
 
     mutable std::mutex m_mutex;
-    std::vector<TaskPtr> m_tasks;
+    TaskList m_tasks;
+    ObserverCollection m_observers;
 };
 
 } // namespace corvane

@@ -26,6 +26,14 @@ namespace {
 
 const QString kRecordingDidChange = "com.quendrith.corvane.device.recordingdidchange";
 
+TaskPtr countedTask(std::int64_t total, std::int64_t completed)
+{
+    auto task = std::make_shared<Task>();
+    task->setTotalCount(total);
+    task->setCompletedCount(completed);
+    return task;
+}
+
 // A build that waits for its gate, so that tests decide when it finishes.
 class GatedFactory {
 public:
@@ -274,13 +282,13 @@ TEST_F(AppDelegateTest, QuittingInterruptsEveryRecordingOnceAndStopsPlayback)
 TEST_F(AppDelegateTest, TaskFramesLoopFromTheSecondAndTheLastReasonRestoresTheIcon)
 {
     auto delegate = makeDelegate();
-    auto task = std::make_shared<TaskManager::Task>("Export", 5, 5);
-    TaskManager::shared()->addTask(task);
+    auto task = countedTask(5, 5);
+    TaskManager::shared()->add(task);
     delegate->updateStatusIcon();
     EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
     EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
 
-    TaskManager::shared()->updateTask(task, 4, 5);
+    task->setCompletedCount(4);
     delegate->updateStatusIcon();
     Animator *animator = delegate->statusItemAnimator();
     ASSERT_TRUE(animator);
@@ -296,13 +304,13 @@ TEST_F(AppDelegateTest, TaskFramesLoopFromTheSecondAndTheLastReasonRestoresTheIc
     animator->tick();
     EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon-2"));
 
-    TaskManager::shared()->updateTask(task, 5, 5);
+    task->setCompletedCount(5);
     delegate->updateStatusIcon();
     EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
     EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
 
     // A task with nothing to count is unfinished.
-    TaskManager::shared()->addTask(std::make_shared<TaskManager::Task>("Unsplash", 0, 0));
+    TaskManager::shared()->add(countedTask(0, 0));
     delegate->updateStatusIcon();
     EXPECT_TRUE(delegate->statusItemAnimator());
 }
@@ -340,10 +348,37 @@ TEST_F(AppDelegateTest, TaskNotificationsOfOtherObjectsAreIgnored)
     DispatchQueue::drainMain();
     EXPECT_TRUE(workspace->requests.empty());
 
-    TaskManager::shared()->addTask(std::make_shared<TaskManager::Task>("Import", 2, 0));
+    TaskManager::shared()->add(countedTask(2, 0));
     DispatchQueue::drainMain();
     EXPECT_EQ(workspace->requests.size(), 1u);
     EXPECT_TRUE(delegate->statusItemAnimator());
+}
+
+TEST_F(AppDelegateTest, TheIconFollowsRealTaskCountsThroughCompletionAndRemoval)
+{
+    auto delegate = makeDelegate();
+    delegate->applicationDidFinishLaunching();
+    auto manager = TaskManager::shared();
+    auto running = countedTask(2, 1);
+    manager->add(running);
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(delegate->statusItemAnimator());
+
+    running->setCompletedCount(2);
+    running->postDidUpdate();
+    DispatchQueue::drainMain();
+    EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
+
+    // A cancelled task with work left keeps the icon going until it is removed.
+    auto given = countedTask(0, 0);
+    manager->add(given);
+    given->cancel();
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(delegate->statusItemAnimator());
+    manager->remove(given);
+    DispatchQueue::drainMain();
+    EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
+    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
 }
 
 TEST_F(AppDelegateTest, RedoHotKeyRepeatsTheNewestLiveCommandOffMain)

@@ -97,7 +97,8 @@ protected:
         ShortcutBinder::setSharedBinder(nullptr);
         Workspace::setShared(nullptr);
         DistributedNotificationCenter::setDefaultCenter(nullptr);
-        TaskManager::shared()->removeAllTasks();
+        for (const auto &task : TaskManager::shared()->tasks())
+            TaskManager::shared()->remove(task);
         LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::stopped);
         CorvaneSettings::resetShared();
         SystemPaths::resetToEnvironment();

@@ -1,0 +1,158 @@
+#include "tasks/ArchiveTask.h"
+
+#include "model/Application.h"
+#include "model/Container.h"
+#include "platform/FileCoordinator.h"
+#include "platform/Workspace.h"
+
+#include <QDir>
+#include <QLocale>
+
+#include <exception>
+
+namespace corvane {
+
+namespace {
+
+const QStringList kExportedTopLevelNames{"Library", "Documents"};
+
+constexpr FileCoordinator::ReadingOptions kGatherReading =
+    FileCoordinator::withoutChanges | FileCoordinator::immediatelyAvailableMetadataOnly;
+
+// Reads one item and writes another under one coordination. The two locks
+// are taken in path order, so that two copies running opposite ways (an
+// export into an archive while it is imported) cannot hold one each.
+void coordinate(FileCoordinator &coordinator, const QUrl &reading, const QUrl &writing,
+                const std::function<void()> &accessor)
+{
+    const auto write = [&](auto &&next) {
+        coordinator.coordinateWriting(writing, false, [&](const QUrl &) { next(); });
+    };
+    const auto read = [&](auto &&next) {
+        coordinator.coordinateReading(reading, 0, [&](const QUrl &) { next(); });
+    };
+    if (QDir::cleanPath(reading.toLocalFile()) <= QDir::cleanPath(writing.toLocalFile()))
+        read([&] { write(accessor); });
+    else
+        write([&] { read(accessor); });
+}
+
+} // namespace
+
+ArchiveTask::ArchiveTask(std::shared_ptr<Application> application)
+    : m_application(std::move(application)), m_info(makeInfo(*m_application))
+{
+    setLocalizedDescription(m_application->descriptionText());
+    // No update is posted: nobody can be observing a task being made.
+}
+
+std::optional<QUrl> ArchiveTask::url() const
+{
+    std::lock_guard lock(m_urlMutex);
+    return m_url;
+}
+
+void ArchiveTask::setUrl(const QUrl &url)
+{
+    std::lock_guard lock(m_urlMutex);
+    m_url = url;
+}
+
+FileCoordinator &ArchiveTask::fileCoordinator() const
+{
+    return FileCoordinator::shared(coordinatorPurpose);
+}
+
+Log ArchiveTask::log()
+{
+    return Log("archive");
+}
+
+void ArchiveTask::reveal()
+{
+    const auto archive = url();
+    if (!canInspect() || !archive)
+        return;
+    Workspace::shared()->revealFile(QDir::cleanPath(archive->toLocalFile()));
+}
+
+std::vector<File> ArchiveTask::gatherFiles(const QUrl &root, const ContainerFilter &containerFilter,
+                                           const QString &progressText)
+{
+    std::vector<File> files;
+    const auto accept = [&](const File &file) {
+        const std::int64_t count = addToTotalCount();
+        postDidUpdate();
+        setLocalisedDetailDescription(
+            QString(progressText).replace("%@", QLocale().toString(qlonglong(count))));
+        postDidUpdate();
+        files.push_back(file);
+    };
+    try {
+        File::coordinator().coordinateReading(root, kGatherReading, [&](const QUrl &folder) {
+            // What never enters an archive is never taken out of one either.
+            File::enumerateContents(
+                folder, Container::skippedNames(), nullptr, kGatherReading,
+                [&](const QUrl &url, bool isDirectory, const QDateTime &lastModified,
+                    std::optional<qint64> size, bool &stop) {
+                    containerFilter(url, isDirectory, lastModified, size, accept);
+                    stop = isCancelled();
+                });
+        });
+    } catch (const std::exception &error) {
+        // What was gathered so far is used.
+        log().debug("Gathering files in %{public}@ stopped: %{public}@", root, error.what());
+    }
+    return files;
+}
+
+void ArchiveTask::copyEntry(const File &file, const QUrl &destination)
+{
+    const ItemLocation source = ItemLocation::below(file.url, file.relativePath);
+    const ItemLocation target = ItemLocation::below(destination, file.relativePath);
+    auto &coordinator = fileCoordinator();
+
+    if (file.isDirectory) {
+        coordinate(coordinator, source.url(), target.url(),
+                   [&] { target.makeDirectory(itemAttributes(source)); });
+        return;
+    }
+
+    const ItemLocation sourceFolder = source.parent();
+    const ItemLocation targetFolder = target.parent();
+    coordinate(coordinator, sourceFolder.url(), targetFolder.url(), [&] {
+        std::optional<ItemLocation::Attributes> attributes;
+        try {
+            attributes = itemAttributes(sourceFolder);
+        } catch (const std::exception &) {
+            // The folder is made with the default attributes then.
+        }
+        targetFolder.makeDirectory(attributes);
+    });
+    coordinate(coordinator, source.url(), target.url(), [&] { source.copyItem(target); });
+}
+
+ItemLocation::Attributes ArchiveTask::itemAttributes(const ItemLocation &location) const
+{
+    return location.attributes();
+}
+
+ArchiveTask::ContainerFilter ArchiveTask::containerEntries(const Container &container)
+{
+    return [base = container.url(), identifier = container.identifier()](
+               const QUrl &url, bool isDirectory, const QDateTime &lastModified,
+               std::optional<qint64> size, const File::Handler &accept) {
+        if (File::isIncluded(url, base, identifier, kExportedTopLevelNames))
+            File::visit(url, isDirectory, lastModified, size, base, identifier, accept);
+    };
+}
+
+ArchiveTask::ContainerFilter ArchiveTask::archiveEntries(const QUrl &archive)
+{
+    return [archive](const QUrl &url, bool isDirectory, const QDateTime &lastModified,
+                     std::optional<qint64> size, const File::Handler &accept) {
+        File::archiveContainerComponent(url, isDirectory, lastModified, size, archive, accept);
+    };
+}
+
+} // namespace corvane

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "core/File.h"
+#include "platform/Log.h"
+#include "tasks/ArchiveTaskInfo.h"
+#include "tasks/ItemLocation.h"
+#include "tasks/Task.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace corvane {
+
+class Application;
+class Container;
+class FileCoordinator;
+
+// What the export and the import of an application data archive share. An
+// archive is a folder "….xcappdata" holding "AppDataInfo.plist", a folder
+// "AppData" with the data container's entries and one folder per app group,
+// named by the group, with that group container's entries.
+class ArchiveTask : public Task {
+public:
+    static constexpr const char *infoFileName = "AppDataInfo.plist";
+    // Local time, whole seconds: "2024-03-01 09:05.07".
+    static constexpr const char *dateFormat = "yyyy-MM-dd HH:mm.ss";
+    static constexpr const char *coordinatorPurpose = "com.quendrith.corvane.taskmanager.task";
+
+    // Looks at one enumerated entry and hands the record of an entry it
+    // accepts to `accept`.
+    using ContainerFilter =
+        std::function<void(const QUrl &url, bool isDirectory, const QDateTime &lastModified,
+                           std::optional<qint64> size, const File::Handler &accept)>;
+
+    // Describes the application as it is now (its group containers listed
+    // first). The application has a bundle identifier: the model lists no
+    // application without one.
+    explicit ArchiveTask(std::shared_ptr<Application> application);
+
+    // The archive folder; none until the body starts.
+    std::optional<QUrl> url() const;
+    void setUrl(const QUrl &url);
+    const std::shared_ptr<Application> &application() const { return m_application; }
+    const ArchiveTaskInfo &info() const { return m_info; }
+    FileCoordinator &fileCoordinator() const;
+
+    static ArchiveTaskInfo makeInfo(Application &application,
+                                    const QDateTime &now = QDateTime::currentDateTime());
+    // A binary property list.
+    static QByteArray encodeInfo(const ArchiveTaskInfo &info);
+    // Binary or XML; unknown keys are ignored, "BNGroupIdentifiers" may be
+    // missing. Throws ArchiveInfoError when another key is missing, a value
+    // has the wrong type or the date does not parse.
+    static ArchiveTaskInfo decodeInfo(const QByteArray &data);
+    // Nothing when there is no readable file at the URL; a file that does not
+    // decode is logged too.
+    static std::optional<ArchiveTaskInfo> readInfo(const QUrl &url);
+    // Same bundle identifier, and every group the description names is one of
+    // the application's (listed first when needed).
+    static bool isValid(const ArchiveTaskInfo &info, Application &application);
+    static QString formatDate(const QDateTime &date);
+    // Invalid when the text is no date in the pattern.
+    static QDateTime parseDate(const QString &text);
+
+    // Shows the archive folder selected in its parent folder, once there is
+    // one to inspect.
+    void reveal() override;
+
+    // Collects the entries below `root` that the filter accepts, in
+    // enumeration order, leaving out ".DS_Store" and the container manager's
+    // metadata file: each one adds to totalCount and shows the progress text
+    // with "%@" replaced by that count; a cancel ends the walk. What cannot be
+    // read is left out.
+    std::vector<File> gatherFiles(const QUrl &root, const ContainerFilter &containerFilter,
+                                  const QString &progressText);
+    // Copies one gathered entry to `destination` (the same relative path
+    // below the destination's folder) under file coordination: a directory
+    // with its attributes, a file after creating its folder. Nothing below
+    // the two folders is followed when it is a link. A file that has vanished
+    // since it was gathered is passed over. Throws what fails.
+    void copyEntry(const File &file, const QUrl &destination);
+
+    // The entries of a container that an export takes: everything of a
+    // group container, and what lies below "Library" and "Documents" in the
+    // data container.
+    static ContainerFilter containerEntries(const Container &container);
+    // The entries of the container folders of an archive.
+    static ContainerFilter archiveEntries(const QUrl &archive);
+
+    static Log log();
+
+protected:
+    // The attributes a copy gives the folders it creates.
+    virtual ItemLocation::Attributes itemAttributes(const ItemLocation &location) const;
+
+private:
+    const std::shared_ptr<Application> m_application;
+    const ArchiveTaskInfo m_info;
+    mutable std::mutex m_urlMutex;
+    std::optional<QUrl> m_url;
+};
+
+} // namespace corvane
