@@ -162,6 +162,30 @@ bool UserDefaults::boolean(const QString &key) const
     return value && toBoolean(*value);
 }
 
+std::optional<double> UserDefaults::doubleValue(const QString &key) const
+{
+    const auto value = object(key);
+    if (!value)
+        return std::nullopt;
+    switch (value->typeId()) {
+    case QMetaType::Bool: return value->toBool() ? 1.0 : 0.0;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float: return value->toDouble();
+    case QMetaType::QString: {
+        bool ok = false;
+        const double number = value->toString().trimmed().toDouble(&ok);
+        return ok ? std::optional<double>(number) : std::nullopt;
+    }
+    default: return std::nullopt;
+    }
+}
+
 bool UserDefaults::hasStoredValue(const QString &key) const
 {
     std::lock_guard lock(m_mutex);
