@@ -17,7 +17,10 @@
 #include "platform/Loc.h"
 #include "platform/Log.h"
 #include "platform/Workspace.h"
+#include "platform/UserDefaults.h"
 #include "preferences/AboutWindowController.h"
+#include "preferences/BuildConfig.h"
+#include "preferences/CrashReporter.h"
 #include "settings/SettingsWindowController.h"
 #include "shortcuts/ShortcutBinder.h"
 #include "tasks/TaskManager.h"
@@ -349,6 +352,15 @@ void AppDelegate::showAboutWindow()
     }
     controller->showWindow();
     present(*controller);
+}
+
+std::shared_ptr<CrashReporter> AppDelegate::crashReporter()
+{
+    if (!m_crashReporter)
+        m_crashReporter = std::make_shared<CrashReporter>(
+            QUrl(QString::fromUtf8(build::crashReportUrl)),
+            QUrl(QString::fromUtf8(build::privacyPolicyUrl)), UserDefaults::standard());
+    return m_crashReporter;
 }
 
 void AppDelegate::exportDebugLogs()

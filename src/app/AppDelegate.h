@@ -19,6 +19,7 @@ namespace corvane {
 
 class Animator;
 class CommandManager;
+class CrashReporter;
 class RecordingDevices;
 class SettingsWindowController;
 class UpdaterController;
@@ -85,6 +86,9 @@ public:
 
     void showPreferencesPane(const std::optional<Settings::PaneIdentifier> &pane);
     void showAboutWindow();
+    // Made on first use with the build's endpoint and privacy page; nothing
+    // here starts a check.
+    std::shared_ptr<CrashReporter> crashReporter();
     void showTaskWindow();
     void exportDebugLogs();
 
@@ -112,6 +116,7 @@ private:
     quint64 m_buildGeneration = 0;
     std::shared_ptr<SettingsWindowController> m_preferencesWindowController;
     std::optional<std::shared_ptr<WindowController>> m_aboutWindowController;
+    std::shared_ptr<CrashReporter> m_crashReporter;
     std::unique_ptr<UpdaterController> m_updaterController;
     ObserverCollection m_observers;
     std::unique_ptr<Animator> m_statusItemAnimator;

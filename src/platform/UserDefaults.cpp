@@ -22,6 +22,21 @@ Log defaultsLog()
     return Log("defaults");
 }
 
+bool isNumber(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float: return true;
+    default: return false;
+    }
+}
+
 } // namespace
 
 UserDefaults::UserDefaults(QString path, bool isSuite) : m_path(std::move(path)), m_isSuite(isSuite)
@@ -140,26 +155,29 @@ std::optional<QVariant> UserDefaults::object(const QString &key) const
 std::optional<QString> UserDefaults::string(const QString &key) const
 {
     const auto value = object(key);
-    if (!value)
+    if (!value || (value->typeId() != QMetaType::QString && !isNumber(*value)))
         return std::nullopt;
-    switch (value->typeId()) {
-    case QMetaType::QString: return value->toString();
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float: return value->toString();
-    default: return std::nullopt;
-    }
+    return value->toString();
 }
 
 bool UserDefaults::boolean(const QString &key) const
 {
     const auto value = object(key);
     return value && toBoolean(*value);
+}
+
+std::optional<double> UserDefaults::doubleValue(const QString &key) const
+{
+    const auto value = object(key);
+    if (!value)
+        return std::nullopt;
+    if (isNumber(*value) || value->typeId() == QMetaType::Bool)
+        return value->toDouble();
+    if (value->typeId() != QMetaType::QString)
+        return std::nullopt;
+    bool ok = false;
+    const double number = value->toString().trimmed().toDouble(&ok);
+    return ok ? std::optional<double>(number) : std::nullopt;
 }
 
 bool UserDefaults::hasStoredValue(const QString &key) const

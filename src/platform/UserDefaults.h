@@ -45,6 +45,9 @@ public:
     std::optional<QString> string(const QString &key) const;
     // Also true for "1", "YES", "true" (any case) and non-zero numbers.
     bool boolean(const QString &key) const;
+    // Numbers, and texts that are numbers; nothing for other kinds. A stored
+    // double reads back bit for bit.
+    std::optional<double> doubleValue(const QString &key) const;
     bool hasStoredValue(const QString &key) const;
 
     void set(const QString &key, const QVariant &value);

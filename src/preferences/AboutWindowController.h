@@ -1,16 +1,32 @@
 #pragma once
 
 #include "platform/WindowController.h"
+#include "preferences/BundleInfo.h"
 
 #include <memory>
 
 namespace corvane {
 
-// The about box. Until its content lands there is none: make() gives
-// nothing, and an about request only activates the program.
+class AboutViewController;
+
+// Presents the one about box.
 class AboutWindowController : public WindowController {
 public:
+    explicit AboutWindowController(const BundleInfo &bundle = BundleInfo::main());
+    ~AboutWindowController() override;
+
     static std::shared_ptr<WindowController> make();
+
+    void showWindow() override;
+    bool hasWindow() const override { return true; }
+    void setStaysOnTop(bool staysOnTop) override;
+    void raise() override;
+    void focusContent() override;
+
+    AboutViewController *contentViewController() const { return m_content.get(); }
+
+private:
+    std::unique_ptr<AboutViewController> m_content;
 };
 
 } // namespace corvane

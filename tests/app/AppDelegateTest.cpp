@@ -10,8 +10,13 @@
 #include "platform/ChildProcess.h"
 #include "platform/DispatchQueue.h"
 #include "platform/NotificationCenter.h"
+#include "preferences/BuildConfig.h"
+#include "preferences/CrashReporter.h"
 #include "settings/SettingsWindowController.h"
 #include "settings/WidgetPane.h"
+
+#include <QApplication>
+#include <QWidget>
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -446,4 +451,25 @@ TEST_F(AppDelegateTest, WindowsArePresentedInFrontAndMadeOnce)
     delegate->showAboutWindow();
     EXPECT_EQ(aboutMade, 1);
     EXPECT_EQ(workspace->requests.size(), 4u);
+}
+
+TEST_F(AppDelegateTest, TheAboutBoxAndTheCrashReporterAreMadeOnceAndNoCheckStarts)
+{
+    auto delegate = makeDelegate();
+    delegate->perform("showAbout:", nullptr);
+    delegate->showAboutWindow();
+    int shown = 0;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == "About" && widget->isVisible()) {
+            ++shown;
+            EXPECT_TRUE(widget->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        }
+    EXPECT_EQ(shown, 1);
+
+    auto reporter = delegate->crashReporter();
+    ASSERT_NE(reporter, nullptr);
+    EXPECT_EQ(delegate->crashReporter(), reporter);
+    EXPECT_EQ(reporter->crashReporterURL(), QUrl(QString::fromUtf8(build::crashReportUrl)));
+    EXPECT_EQ(reporter->defaultsKeys().lastSeenCrashLogMD5Key, "CRR_lastSeenCrashLogMD5");
+    EXPECT_EQ(reporter->crashReportWindowController(), nullptr);
 }

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <thread>
 
 using namespace corvane;
@@ -85,6 +86,34 @@ TEST_F(UserDefaultsTest, ValuesSurviveInTheFileAndBooleansComeBackFromText)
         EXPECT_EQ(reopened->boolean("b"), expected) << text.toStdString();
     }
     EXPECT_FALSE(reopened->string("missing"));
+}
+
+TEST_F(UserDefaultsTest, DoublesReadBackBitForBitAndOnlyNumbersAreDoubles)
+{
+    const std::vector<double> values{1700000000.1234567, 0.1 + 0.2, 1e-300, -2.5e300, 0.0};
+    {
+        auto defaults = UserDefaults::withFile(iniPath());
+        for (size_t i = 0; i < values.size(); ++i)
+            defaults->set("d" + QString::number(i), values[i]);
+        defaults->set("count", 3);
+        defaults->set("text", "12.5");
+        defaults->set("word", "twelve");
+    }
+    auto reopened = UserDefaults::withFile(iniPath());
+    for (size_t i = 0; i < values.size(); ++i) {
+        const auto read = reopened->doubleValue("d" + QString::number(i));
+        ASSERT_TRUE(read) << i;
+        EXPECT_EQ(std::memcmp(&*read, &values[i], sizeof(double)), 0) << i;
+    }
+    EXPECT_EQ(reopened->doubleValue("count"), 3.0);
+    EXPECT_EQ(reopened->doubleValue("text"), 12.5);
+    EXPECT_EQ(reopened->doubleValue("word"), std::nullopt);
+    EXPECT_EQ(reopened->doubleValue("missing"), std::nullopt);
+
+    // As another run of the program finds it: the number as text in the file.
+    const QString written = m_dir.path() + "/config/written.conf";
+    ASSERT_TRUE(test::writeFile(written, "[General]\nd=1700000000.1234567\n"));
+    EXPECT_EQ(UserDefaults::withFile(written)->doubleValue("d"), 1700000000.1234567);
 }
 
 TEST_F(UserDefaultsTest, ObserversHearEverySetAndRemoveOnTheWritingThread)

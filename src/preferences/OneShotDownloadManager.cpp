@@ -1,0 +1,100 @@
+#include "preferences/OneShotDownloadManager.h"
+
+#include "platform/DispatchQueue.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QNetworkReply>
+
+namespace corvane {
+
+namespace {
+
+// Neither keeps nor sends cookies.
+class NoCookieJar : public QNetworkCookieJar {
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+
+    QList<QNetworkCookie> cookiesForUrl(const QUrl &) const override { return {}; }
+    bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
+};
+
+} // namespace
+
+OneShotDownloadManager::OneShotDownloadManager(const BundleInfo &bundle)
+    : m_userAgent(userAgent(bundle))
+{
+}
+
+OneShotDownloadManager::~OneShotDownloadManager()
+{
+    for (QNetworkReply *reply : m_replies) {
+        QObject::disconnect(reply, nullptr, nullptr, nullptr);
+        reply->abort();
+        delete reply;
+    }
+}
+
+std::shared_ptr<OneShotDownloadManager> OneShotDownloadManager::shared()
+{
+    // Kept for the whole run: its network manager must not outlive the
+    // application object at exit.
+    static auto *manager =
+        new std::shared_ptr<OneShotDownloadManager>(std::make_shared<OneShotDownloadManager>());
+    return *manager;
+}
+
+std::optional<QByteArray> OneShotDownloadManager::userAgent(const BundleInfo &bundle)
+{
+    if (bundle.name.isEmpty() || bundle.shortVersion.isEmpty())
+        return std::nullopt;
+    return (bundle.name + "-" + bundle.shortVersion).toUtf8();
+}
+
+void OneShotDownloadManager::start(const UrlRequest &request, Handler handler)
+{
+    if (DispatchQueue::isMainThread()) {
+        startOnMain(request, std::move(handler));
+        return;
+    }
+    // The network manager belongs to the main thread.
+    DispatchQueue::main()->async(
+        [weak = weak_from_this(), request, handler = std::move(handler)]() mutable {
+            if (auto manager = weak.lock())
+                manager->startOnMain(request, std::move(handler));
+        });
+}
+
+void OneShotDownloadManager::startOnMain(const UrlRequest &request, Handler handler)
+{
+    if (!m_manager) {
+        m_manager = std::make_unique<QNetworkAccessManager>();
+        m_manager->setCookieJar(new NoCookieJar(m_manager.get()));
+        m_manager->setTransferTimeout(requestTimeoutMs);
+    }
+    QNetworkRequest networkRequest = request.request;
+    networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                                QNetworkRequest::AlwaysNetwork);
+    networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    if (m_userAgent)
+        networkRequest.setRawHeader("User-Agent", *m_userAgent);
+
+    QNetworkReply *reply =
+        m_manager->sendCustomRequest(networkRequest, request.method, request.body);
+    m_replies.insert(reply);
+    QObject::connect(
+        reply, &QNetworkReply::finished, reply, [this, reply, handler = std::move(handler)] {
+            m_replies.erase(reply);
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            std::optional<QString> error;
+            if (reply->error() != QNetworkReply::NoError)
+                error = reply->errorString();
+            const QByteArray data = reply->readAll();
+            reply->deleteLater();
+            if (handler)
+                handler(data, status, error);
+        });
+}
+
+} // namespace corvane

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "preferences/BundleInfo.h"
+
+#include <QByteArray>
+#include <QNetworkRequest>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace corvane {
+
+// One HTTP request: where, how and what it carries.
+struct UrlRequest {
+    QNetworkRequest request;
+    QByteArray method = "GET";
+    QByteArray body;
+};
+
+// Fires requests and forgets them: no cookies, no cache, always from the
+// network, 30 seconds without progress ends a transfer, and a "User-Agent" of
+// the program's name and version on every request. Lives on the main thread.
+class OneShotDownloadManager : public std::enable_shared_from_this<OneShotDownloadManager> {
+public:
+    // The data received, the HTTP status (0 when there was no answer) and the
+    // error text when the transfer failed.
+    using Handler = std::function<void(const QByteArray &data, int status,
+                                       const std::optional<QString> &error)>;
+
+    static constexpr int requestTimeoutMs = 30000;
+
+    explicit OneShotDownloadManager(const BundleInfo &bundle = BundleInfo::main());
+    // Cancels the requests still in flight; their handlers do not run.
+    ~OneShotDownloadManager();
+    OneShotDownloadManager(const OneShotDownloadManager &) = delete;
+    OneShotDownloadManager &operator=(const OneShotDownloadManager &) = delete;
+
+    static std::shared_ptr<OneShotDownloadManager> shared();
+
+    // "<name>-<version>", or nothing when either is missing.
+    static std::optional<QByteArray> userAgent(const BundleInfo &bundle);
+
+    // Starts the request at once; the handler runs on the main thread when it
+    // ends. Called from another thread, it starts on the main queue (when the
+    // manager is owned by a shared_ptr).
+    void start(const UrlRequest &request, Handler handler);
+
+private:
+    void startOnMain(const UrlRequest &request, Handler handler);
+
+    std::optional<QByteArray> m_userAgent;
+    std::unique_ptr<QNetworkAccessManager> m_manager;
+    std::set<QNetworkReply *> m_replies;
+};
+
+} // namespace corvane
