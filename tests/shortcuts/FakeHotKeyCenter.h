@@ -40,10 +40,10 @@ public:
 
     void press(int keyCode, unsigned modifiers)
     {
-        auto newest = std::find_if(registrations.rbegin(), registrations.rend(),
-                                   [&](const Registration &r) {
-                                       return r.combination == Combination{keyCode, modifiers};
-                                   });
+        auto newest =
+            std::find_if(registrations.rbegin(), registrations.rend(), [&](const Registration &r) {
+                return r.combination == Combination{keyCode, modifiers};
+            });
         if (newest != registrations.rend() && m_handler && !m_suspended)
             m_handler(newest->id);
     }

@@ -172,7 +172,8 @@ TEST_F(ShortcutBinderTest, DefaultShortcutsGoToTheRegistrationDomain)
     EXPECT_EQ(Shortcut::fromStoredValue(defaults->object("GlobalRedo")),
               Shortcut(15, kCommand | kShift));
     binder->bindShortcutWithDefaultsKey("GlobalRedo", [] {});
-    EXPECT_EQ(center->grabbed(), (std::set<Combination>{{15, KeyCodes::cmdKey | KeyCodes::shiftKey}}));
+    EXPECT_EQ(center->grabbed(),
+              (std::set<Combination>{{15, KeyCodes::cmdKey | KeyCodes::shiftKey}}));
 }
 
 TEST(HotKeyCenterTest, WithoutX11EveryRegistrationFailsAndTheLogSaysSoOnce)

@@ -204,9 +204,9 @@ TEST(ShortcutTest, KeyCodeTableIsOneToOneWithinXKeycodes)
     EXPECT_EQ(KeyCodes::xKeycodeForCarbon(55), 37);
     EXPECT_FALSE(KeyCodes::xKeycodeForCarbon(63));
     // Every key with a fixed name or a US character has a place.
-    for (int code : {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111, 105, 107, 113, 106,
-                     64, 79, 80, 90, 49, 36, 48, 51, 53, 71, 76, 114, 115, 116, 117, 119, 121,
-                     123, 124, 125, 126})
+    for (int code :
+         {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111, 105, 107, 113, 106, 64,  79, 80,
+          90,  49,  36, 48,  51, 53, 71, 76,  114, 115, 116, 117, 119, 121, 123, 124, 125, 126})
         EXPECT_TRUE(KeyCodes::xKeycodeForCarbon(code)) << code;
     for (int code = 0; code < 128; ++code)
         if (KeyCodes::usLayoutCharacter(code))

@@ -31,13 +31,13 @@ protected:
 
 TEST_F(ShortcutValidatorTest, NeedsEnoughModifiersExceptOnFunctionKeys)
 {
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(105, 0)));        // F13
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(90, kShift)));    // F20
-    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, 0)));         // A
-    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, kShift)));    // Shift-A
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(0, kCommand)));   // Command-A
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(0, kControl)));   // Control-A
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(49, kOption)));   // Option-Space
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(105, 0)));      // F13
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(90, kShift)));  // F20
+    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, 0)));       // A
+    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, kShift)));  // Shift-A
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(0, kCommand))); // Command-A
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(0, kControl))); // Control-A
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(49, kOption))); // Option-Space
     EXPECT_TRUE(validator.isShortcutValid(Shortcut(53, kOption | kShift)));
     EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, kOption)));
     EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, kOption | kShift)));
@@ -51,8 +51,8 @@ TEST_F(ShortcutValidatorTest, MenuClashesCountTheShiftOfUpperCaseKeys)
     Menu menu;
     menu.setItems({item("Save As", "S", KeyModifier::Command)});
     QString explanation;
-    EXPECT_TRUE(validator.isShortcutAlreadyTakenInMenu(Shortcut(1, kCommand | kShift), menu,
-                                                       &explanation));
+    EXPECT_TRUE(
+        validator.isShortcutAlreadyTakenInMenu(Shortcut(1, kCommand | kShift), menu, &explanation));
     EXPECT_EQ(explanation, QString::fromUtf8("This shortcut cannot be used because it is already "
                                              "used by the menu item ‘Save As’."));
     EXPECT_FALSE(validator.isShortcutAlreadyTakenInMenu(Shortcut(1, kCommand), menu));
@@ -69,8 +69,8 @@ TEST_F(ShortcutValidatorTest, MenuClashesCountTheShiftOfUpperCaseKeys)
     // Rows without a key equivalent clash with nothing, not even a key-less
     // shortcut with the default mask.
     menu.setItems({MenuItem::make("Plain", "plain:"), MenuItem::separator()});
-    EXPECT_FALSE(validator.isShortcutAlreadyTakenInMenu(Shortcut(Shortcut::NotFound, kCommand),
-                                                        menu));
+    EXPECT_FALSE(
+        validator.isShortcutAlreadyTakenInMenu(Shortcut(Shortcut::NotFound, kCommand), menu));
 }
 
 TEST_F(ShortcutValidatorTest, SubmenusAreSearchedBeforeLaterItems)
@@ -83,7 +83,8 @@ TEST_F(ShortcutValidatorTest, SubmenusAreSearchedBeforeLaterItems)
     menu.setItems({parent, item("Kill", "k", KeyModifier::Command)});
     QString explanation;
     EXPECT_TRUE(validator.isShortcutAlreadyTakenInMenu(Shortcut(40, kCommand), menu, &explanation));
-    EXPECT_TRUE(explanation.contains(QString::fromUtf8("‘Open Recent’"))) << explanation.toStdString();
+    EXPECT_TRUE(explanation.contains(QString::fromUtf8("‘Open Recent’")))
+        << explanation.toStdString();
 }
 
 TEST_F(ShortcutValidatorTest, ServicesMenuIsExemptOnlyWhenAllowed)
