@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <array>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -22,6 +23,10 @@ const std::vector<std::pair<int, int>> &carbonToXKeycodes();
 std::optional<QString> usLayoutCharacter(int carbonKeyCode);
 // The key that types this character on a US keyboard.
 std::optional<int> carbonForUSLayoutCharacter(const QString &character);
+
+// The Carbon key codes of F1 to F20, in order.
+inline constexpr std::array<int, 20> functionKeys{122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
+                                                  103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
 
 // The Carbon modifier bits of a hot-key registration.
 enum CarbonModifier : unsigned {

@@ -17,10 +17,10 @@ namespace corvane {
 
 namespace {
 
-constexpr uint64_t kShift = 0x20000;
-constexpr uint64_t kControl = 0x40000;
-constexpr uint64_t kOption = 0x80000;
-constexpr uint64_t kCommand = 0x100000;
+constexpr uint64_t kShift = Shortcut::Shift;
+constexpr uint64_t kControl = Shortcut::Control;
+constexpr uint64_t kOption = Shortcut::Option;
+constexpr uint64_t kCommand = Shortcut::Command;
 
 const QString kClassName = QStringLiteral("Shortcut");
 
@@ -29,10 +29,8 @@ const std::unordered_map<int64_t, QString> &fixedNames()
 {
     static const std::unordered_map<int64_t, QString> names = [] {
         std::unordered_map<int64_t, QString> n;
-        const int functionKeys[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
-                                    103, 111, 105, 107, 113, 106, 64, 79,  80};
-        for (int i = 0; i < int(std::size(functionKeys)); ++i)
-            n[functionKeys[i]] = "F" + QString::number(i + 1);
+        for (int i = 0; i < 19; ++i)
+            n[KeyCodes::functionKeys[i]] = "F" + QString::number(i + 1);
         const int keypadDigits[] = {82, 83, 84, 85, 86, 87, 88, 89, 91, 92};
         for (int i = 0; i < 10; ++i)
             n[keypadDigits[i]] = QString::number(i);
@@ -62,10 +60,8 @@ const std::unordered_map<int64_t, char16_t> &keyEquivalentCharacters()
             {126, 0xF700}, {125, 0xF701}, {123, 0xF702}, {124, 0xF703}, {117, 0xF728},
             {115, 0xF729}, {119, 0xF72B}, {116, 0xF72C}, {121, 0xF72D}, {114, 0xF746},
         };
-        const int functionKeys[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
-                                    103, 111, 105, 107, 113, 106, 64, 79,  80};
-        for (int i = 0; i < int(std::size(functionKeys)); ++i)
-            c[functionKeys[i]] = char16_t(0xF704 + i);
+        for (int i = 0; i < 19; ++i)
+            c[KeyCodes::functionKeys[i]] = char16_t(0xF704 + i);
         return c;
     }();
     return characters;
@@ -111,10 +107,8 @@ const std::unordered_map<int, int> &carbonForQtKeys()
             {Qt::Key_Right, 124},  {Qt::Key_Down, 125},     {Qt::Key_Up, 126},
             {Qt::Key_Insert, 114}, {Qt::Key_Help, 114},
         };
-        const int functionKeys[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
-                                    103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
-        for (int i = 0; i < int(std::size(functionKeys)); ++i)
-            k[Qt::Key_F1 + i] = functionKeys[i];
+        for (int i = 0; i < int(KeyCodes::functionKeys.size()); ++i)
+            k[Qt::Key_F1 + i] = KeyCodes::functionKeys[i];
         return k;
     }();
     return keys;

@@ -15,13 +15,16 @@ class QKeyEvent;
 namespace corvane {
 
 // One key combination: a Carbon virtual key code and modifier flags with the
-// event system's bits (Shift 0x20000, Control 0x40000, Option 0x80000,
-// Command 0x100000). Stored in user defaults as a keyed archive.
+// event system's bits. Stored in user defaults as a keyed archive.
 class Shortcut {
 public:
     // The key code of a shortcut without a key.
     static constexpr int64_t NotFound = INT64_MAX;
-    static constexpr uint64_t modifierMask = 0x1E0000;
+    static constexpr uint64_t Shift = 0x20000;
+    static constexpr uint64_t Control = 0x40000;
+    static constexpr uint64_t Option = 0x80000;
+    static constexpr uint64_t Command = 0x100000;
+    static constexpr uint64_t modifierMask = Shift | Control | Option | Command;
 
     // Keeps only Shift, Control, Option and Command of the flags.
     Shortcut(int64_t keyCode, uint64_t modifierFlags);

@@ -1,9 +1,9 @@
 #include "shortcuts/ShortcutValidator.h"
 
 #include "platform/HotKeyCenter.h"
+#include "platform/KeyCodes.h"
 
 #include <algorithm>
-#include <array>
 
 namespace corvane {
 
@@ -13,10 +13,10 @@ constexpr std::array kFunctionKeys{122, 120, 99,  118, 96,  97,  98, 100, 101, 1
                                    103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
 constexpr int64_t kSpace = 49;
 constexpr int64_t kEscape = 53;
-constexpr uint64_t kShift = 0x20000;
-constexpr uint64_t kControl = 0x40000;
-constexpr uint64_t kOption = 0x80000;
-constexpr uint64_t kCommand = 0x100000;
+constexpr uint64_t kShift = Shortcut::Shift;
+constexpr uint64_t kControl = Shortcut::Control;
+constexpr uint64_t kOption = Shortcut::Option;
+constexpr uint64_t kCommand = Shortcut::Command;
 constexpr unsigned kWithFunction = 0x9E0000;
 constexpr unsigned kWithFunctionNoShift = 0x9C0000;
 
@@ -52,7 +52,8 @@ std::shared_ptr<HotKeyCenter> ShortcutValidator::center() const
 bool ShortcutValidator::isShortcutValid(const Shortcut &shortcut) const
 {
     const int64_t key = shortcut.keyCode();
-    if (std::find(kFunctionKeys.begin(), kFunctionKeys.end(), key) != kFunctionKeys.end())
+    const auto &functionKeys = KeyCodes::functionKeys;
+    if (std::find(functionKeys.begin(), functionKeys.end(), key) != functionKeys.end())
         return true;
     const uint64_t flags = shortcut.modifierFlags();
     if (!(flags & (kShift | kControl | kOption | kCommand)))

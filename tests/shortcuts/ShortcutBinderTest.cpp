@@ -17,9 +17,6 @@ using Combination = test::FakeHotKeyCenter::Combination;
 
 namespace {
 
-constexpr uint64_t kShift = 0x20000;
-constexpr uint64_t kOption = 0x80000;
-constexpr uint64_t kCommand = 0x100000;
 constexpr unsigned kCmdOpt = KeyCodes::cmdKey | KeyCodes::optionKey;
 
 class ShortcutBinderTest : public ::testing::Test {
@@ -46,10 +43,10 @@ protected:
 
 TEST_F(ShortcutBinderTest, AnEqualShortcutTwiceKeepsOneHotKeyRunningTheNewerAction)
 {
-    const Shortcut shortcut(40, kCommand | kOption);
+    const Shortcut shortcut(40, Shortcut::Command | Shortcut::Option);
     ASSERT_TRUE(monitor->registerShortcut(shortcut, [this] { ++redo; }));
-    ASSERT_TRUE(monitor->registerShortcut(Shortcut(40, kCommand | kOption | 0x10000),
-                                          [this] { ++derived; }));
+    ASSERT_TRUE(monitor->registerShortcut(
+        Shortcut(40, Shortcut::Command | Shortcut::Option | 0x10000), [this] { ++derived; }));
     EXPECT_EQ(center->registrations.size(), 1u);
     EXPECT_TRUE(monitor->isShortcutRegistered(shortcut));
 
@@ -68,7 +65,7 @@ TEST_F(ShortcutBinderTest, AnEqualShortcutTwiceKeepsOneHotKeyRunningTheNewerActi
 
 TEST_F(ShortcutBinderTest, ARefusedShortcutChangesNothing)
 {
-    const Shortcut shortcut(40, kCommand | kOption);
+    const Shortcut shortcut(40, Shortcut::Command | Shortcut::Option);
     ASSERT_TRUE(monitor->registerShortcut(shortcut, [this] { ++redo; }));
     const quint32 firstId = center->registrations.front().id;
     center->heldElsewhere.insert({40, kCmdOpt});
@@ -81,7 +78,7 @@ TEST_F(ShortcutBinderTest, ARefusedShortcutChangesNothing)
     EXPECT_EQ(derived, 0);
 
     // Identifiers only grow, refused registrations included.
-    ASSERT_TRUE(monitor->registerShortcut(Shortcut(41, kCommand), [] {}));
+    ASSERT_TRUE(monitor->registerShortcut(Shortcut(41, Shortcut::Command), [] {}));
     EXPECT_GT(center->registrations.back().id, firstId + 1);
     monitor->unregisterAllShortcuts();
     EXPECT_TRUE(center->registrations.empty());
@@ -89,12 +86,13 @@ TEST_F(ShortcutBinderTest, ARefusedShortcutChangesNothing)
 
 TEST_F(ShortcutBinderTest, FollowsTheStoredValueOfItsKey)
 {
-    defaults->set("GlobalRedo", Shortcut(40, kCommand | kOption).archived());
+    defaults->set("GlobalRedo", Shortcut(40, Shortcut::Command | Shortcut::Option).archived());
     binder->bindShortcutWithDefaultsKey("GlobalRedo", [this] { ++redo; });
     EXPECT_EQ(center->grabbed(), (std::set<Combination>{{40, kCmdOpt}}));
-    EXPECT_EQ(binder->shortcutForKey("GlobalRedo"), Shortcut(40, kCommand | kOption));
+    EXPECT_EQ(binder->shortcutForKey("GlobalRedo"),
+              Shortcut(40, Shortcut::Command | Shortcut::Option));
 
-    defaults->set("GlobalRedo", Shortcut(122, kShift).archived());
+    defaults->set("GlobalRedo", Shortcut(122, Shortcut::Shift).archived());
     EXPECT_EQ(center->grabbed(), (std::set<Combination>{{122, KeyCodes::shiftKey}}));
     center->press(40, kCmdOpt);
     center->press(122, KeyCodes::shiftKey);
@@ -104,7 +102,7 @@ TEST_F(ShortcutBinderTest, FollowsTheStoredValueOfItsKey)
     // A value that is no shortcut, then removal: nothing grabbed.
     defaults->set("GlobalRedo", QByteArray("garbage"));
     EXPECT_TRUE(center->grabbed().empty());
-    defaults->set("GlobalRedo", Shortcut(122, kShift).archived());
+    defaults->set("GlobalRedo", Shortcut(122, Shortcut::Shift).archived());
     defaults->remove("GlobalRedo");
     EXPECT_TRUE(center->grabbed().empty());
     EXPECT_FALSE(binder->shortcutForKey("GlobalRedo"));
@@ -115,8 +113,8 @@ TEST_F(ShortcutBinderTest, ValuesWrittenOnAnotherThreadApplyOnMain)
     binder->bindShortcutWithDefaultsKey("GlobalRedo", [this] { ++redo; });
     EXPECT_TRUE(center->grabbed().empty());
     std::thread writer([this] {
-        defaults->set("GlobalRedo", Shortcut(0, kCommand).archived());
-        defaults->set("GlobalRedo", Shortcut(1, kCommand).archived());
+        defaults->set("GlobalRedo", Shortcut(0, Shortcut::Command).archived());
+        defaults->set("GlobalRedo", Shortcut(1, Shortcut::Command).archived());
     });
     writer.join();
     EXPECT_TRUE(center->grabbed().empty());
@@ -126,15 +124,15 @@ TEST_F(ShortcutBinderTest, ValuesWrittenOnAnotherThreadApplyOnMain)
 
 TEST_F(ShortcutBinderTest, BreakingUngrabsAndStopsFollowing)
 {
-    defaults->set("DeleteDerivedData", Shortcut(2, kCommand).archived());
-    defaults->set("GlobalRedo", Shortcut(15, kCommand).archived());
+    defaults->set("DeleteDerivedData", Shortcut(2, Shortcut::Command).archived());
+    defaults->set("GlobalRedo", Shortcut(15, Shortcut::Command).archived());
     binder->bindShortcutWithDefaultsKey("DeleteDerivedData", [this] { ++derived; });
     binder->bindShortcutWithDefaultsKey("GlobalRedo", [this] { ++redo; });
     EXPECT_EQ(center->grabbed().size(), 2u);
 
     binder->breakBindingWithDefaultsKey("GlobalRedo");
     EXPECT_EQ(center->grabbed(), (std::set<Combination>{{2, KeyCodes::cmdKey}}));
-    defaults->set("GlobalRedo", Shortcut(16, kCommand).archived());
+    defaults->set("GlobalRedo", Shortcut(16, Shortcut::Command).archived());
     DispatchQueue::drainMain();
     EXPECT_EQ(center->grabbed(), (std::set<Combination>{{2, KeyCodes::cmdKey}}));
 
@@ -167,10 +165,11 @@ TEST_F(ShortcutBinderTest, KeysWithDotsOrSpacesAreRefused)
 
 TEST_F(ShortcutBinderTest, DefaultShortcutsGoToTheRegistrationDomain)
 {
-    binder->registerDefaultShortcuts({{"GlobalRedo", Shortcut(15, kCommand | kShift)}});
+    binder->registerDefaultShortcuts(
+        {{"GlobalRedo", Shortcut(15, Shortcut::Command | Shortcut::Shift)}});
     EXPECT_FALSE(defaults->hasStoredValue("GlobalRedo"));
     EXPECT_EQ(Shortcut::fromStoredValue(defaults->object("GlobalRedo")),
-              Shortcut(15, kCommand | kShift));
+              Shortcut(15, Shortcut::Command | Shortcut::Shift));
     binder->bindShortcutWithDefaultsKey("GlobalRedo", [] {});
     EXPECT_EQ(center->grabbed(),
               (std::set<Combination>{{15, KeyCodes::cmdKey | KeyCodes::shiftKey}}));
@@ -181,9 +180,9 @@ TEST(HotKeyCenterTest, WithoutX11EveryRegistrationFailsAndTheLogSaysSoOnce)
     Log::Capture capture;
     auto center = HotKeyCenter::makeForPlatform();
     auto monitor = ShortcutMonitor::make(center);
-    EXPECT_FALSE(monitor->registerShortcut(Shortcut(40, kCommand), [] {}));
-    EXPECT_FALSE(monitor->registerShortcut(Shortcut(41, kCommand), [] {}));
-    EXPECT_FALSE(monitor->isShortcutRegistered(Shortcut(40, kCommand)));
+    EXPECT_FALSE(monitor->registerShortcut(Shortcut(40, Shortcut::Command), [] {}));
+    EXPECT_FALSE(monitor->registerShortcut(Shortcut(41, Shortcut::Command), [] {}));
+    EXPECT_FALSE(monitor->isShortcutRegistered(Shortcut(40, Shortcut::Command)));
     EXPECT_FALSE(center->isHeldElsewhere(40, KeyCodes::cmdKey));
     EXPECT_EQ(capture.count("Global hot keys need an X11 session (platform: offscreen); none "
                             "registered."),

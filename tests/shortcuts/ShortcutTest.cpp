@@ -14,11 +14,6 @@ using namespace corvane;
 
 namespace {
 
-constexpr uint64_t kShift = 0x20000;
-constexpr uint64_t kControl = 0x40000;
-constexpr uint64_t kOption = 0x80000;
-constexpr uint64_t kCommand = 0x100000;
-
 // A keyed archive as another program would write it, with the root object's
 // entries and class name given.
 QByteArray keyedArchive(const QVariantMap &entries, const QString &className = "Shortcut")
@@ -37,33 +32,36 @@ QByteArray keyedArchive(const QVariantMap &entries, const QString &className = "
 
 TEST(ShortcutTest, KeepsOnlyTheFourModifiers)
 {
-    const Shortcut shortcut(0, 0x10000 | 0x800000 | kCommand | kShift);
-    EXPECT_EQ(shortcut.modifierFlags(), kCommand | kShift);
+    const Shortcut shortcut(0, 0x10000 | 0x800000 | Shortcut::Command | Shortcut::Shift);
+    EXPECT_EQ(shortcut.modifierFlags(), Shortcut::Command | Shortcut::Shift);
     EXPECT_EQ(shortcut.carbonFlags(), KeyCodes::cmdKey | KeyCodes::shiftKey);
-    EXPECT_EQ(Shortcut(0, kControl | kOption).carbonFlags(),
+    EXPECT_EQ(Shortcut(0, Shortcut::Control | Shortcut::Option).carbonFlags(),
               KeyCodes::controlKey | KeyCodes::optionKey);
 }
 
 TEST(ShortcutTest, DescribesModifiersInOrderThenTheKey)
 {
-    EXPECT_EQ(Shortcut(0, kShift | kCommand | kOption | kControl).description(),
-              QString::fromUtf8("⌃⌥⇧⌘A"));
+    EXPECT_EQ(
+        Shortcut(0, Shortcut::Shift | Shortcut::Command | Shortcut::Option | Shortcut::Control)
+            .description(),
+        QString::fromUtf8("⌃⌥⇧⌘A"));
     EXPECT_EQ(Shortcut(96, 0).description(), "F5");
     EXPECT_EQ(Shortcut(80, 0).description(), "F19");
-    EXPECT_EQ(Shortcut(40, kCommand | kOption).description(), QString::fromUtf8("⌥⌘K"));
-    EXPECT_EQ(Shortcut(49, kOption).description(), QString::fromUtf8("⌥Space"));
-    EXPECT_EQ(Shortcut(92, kCommand).keyCodeString(), "9");
-    EXPECT_EQ(Shortcut(43, kCommand).keyCodeString(), ",");
+    EXPECT_EQ(Shortcut(40, Shortcut::Command | Shortcut::Option).description(),
+              QString::fromUtf8("⌥⌘K"));
+    EXPECT_EQ(Shortcut(49, Shortcut::Option).description(), QString::fromUtf8("⌥Space"));
+    EXPECT_EQ(Shortcut(92, Shortcut::Command).keyCodeString(), "9");
+    EXPECT_EQ(Shortcut(43, Shortcut::Command).keyCodeString(), ",");
     EXPECT_EQ(Shortcut(123, 0).keyCodeString(), QString(QChar(0x2190)));
     // Keys that type nothing here: the Command key, an unknown code, a
     // negative or huge one.
     for (int64_t code : {int64_t(55), int64_t(200), int64_t(-5), int64_t(1) << 40})
-        EXPECT_TRUE(Shortcut(code, kCommand).keyCodeString().isEmpty()) << code;
+        EXPECT_TRUE(Shortcut(code, Shortcut::Command).keyCodeString().isEmpty()) << code;
 }
 
 TEST(ShortcutTest, NoKeyHasNoCodeAndNoText)
 {
-    const Shortcut none(Shortcut::NotFound, kCommand);
+    const Shortcut none(Shortcut::NotFound, Shortcut::Command);
     EXPECT_EQ(none.carbonKeyCode(), 0u);
     EXPECT_TRUE(none.keyCodeString().isEmpty());
     EXPECT_TRUE(none.keyCodeStringForKeyEquivalent().isEmpty());
@@ -85,23 +83,25 @@ TEST(ShortcutTest, KeyEquivalentsUseMenuCharacters)
 
 TEST(ShortcutTest, EqualShortcutsHashAlike)
 {
-    std::unordered_set<Shortcut> set{Shortcut(40, kCommand), Shortcut(40, kCommand | 0x10000),
-                                     Shortcut(40, kCommand | kShift)};
+    std::unordered_set<Shortcut> set{Shortcut(40, Shortcut::Command),
+                                     Shortcut(40, Shortcut::Command | 0x10000),
+                                     Shortcut(40, Shortcut::Command | Shortcut::Shift)};
     EXPECT_EQ(set.size(), 2u);
-    EXPECT_NE(Shortcut(40, kCommand), Shortcut(41, kCommand));
+    EXPECT_NE(Shortcut(40, Shortcut::Command), Shortcut(41, Shortcut::Command));
 }
 
 TEST(ShortcutTest, ArchiveRoundTripsAndIsAKeyedArchive)
 {
-    for (const Shortcut &shortcut :
-         {Shortcut(40, kCommand | kOption), Shortcut(0, 0), Shortcut(Shortcut::NotFound, kShift),
-          Shortcut(122, kControl | kOption | kShift | kCommand)}) {
+    for (const Shortcut &shortcut : {Shortcut(40, Shortcut::Command | Shortcut::Option),
+                                     Shortcut(0, 0), Shortcut(Shortcut::NotFound, Shortcut::Shift),
+                                     Shortcut(122, Shortcut::Control | Shortcut::Option |
+                                                       Shortcut::Shift | Shortcut::Command)}) {
         const auto back = Shortcut::fromArchive(shortcut.archived());
         ASSERT_TRUE(back) << shortcut.keyCode();
         EXPECT_EQ(*back, shortcut);
     }
 
-    const QByteArray bytes = Shortcut(Shortcut::NotFound, kCommand).archived();
+    const QByteArray bytes = Shortcut(Shortcut::NotFound, Shortcut::Command).archived();
     ASSERT_TRUE(bytes.startsWith("bplist00"));
     const QVariantMap archive = PropertyList::parse(bytes)->toMap();
     EXPECT_EQ(archive.value("$archiver").toString(), "NSKeyedArchiver");
@@ -109,7 +109,7 @@ TEST(ShortcutTest, ArchiveRoundTripsAndIsAKeyedArchive)
     const QVariantList objects = archive.value("$objects").toList();
     ASSERT_EQ(objects.size(), 3);
     EXPECT_EQ(objects[1].toMap().value("KeyCode").toLongLong(), -1);
-    EXPECT_EQ(objects[1].toMap().value("ModifierFlags").toLongLong(), qint64(kCommand));
+    EXPECT_EQ(objects[1].toMap().value("ModifierFlags").toLongLong(), qint64(Shortcut::Command));
     EXPECT_EQ(objects[2].toMap().value("$classname").toString(), "Shortcut");
 
     // The references are the property list's UID type, not integers.
@@ -124,11 +124,11 @@ TEST(ShortcutTest, ArchiveRoundTripsAndIsAKeyedArchive)
 TEST(ShortcutTest, DecodingTakesStoredValuesAsWritten)
 {
     // Stray bits stay; they change neither the hot key nor the symbols.
-    const auto stray = Shortcut::fromArchive(
-        keyedArchive({{"KeyCode", qint64(40)}, {"ModifierFlags", qint64(kCommand | 0x10000)}}));
+    const auto stray = Shortcut::fromArchive(keyedArchive(
+        {{"KeyCode", qint64(40)}, {"ModifierFlags", qint64(Shortcut::Command | 0x10000)}}));
     ASSERT_TRUE(stray);
-    EXPECT_EQ(stray->modifierFlags(), kCommand | 0x10000);
-    EXPECT_NE(*stray, Shortcut(40, kCommand));
+    EXPECT_EQ(stray->modifierFlags(), Shortcut::Command | 0x10000);
+    EXPECT_NE(*stray, Shortcut(40, Shortcut::Command));
     EXPECT_EQ(stray->carbonFlags(), KeyCodes::cmdKey);
     EXPECT_EQ(stray->description(), QString::fromUtf8("⌘K"));
 
@@ -143,17 +143,17 @@ TEST(ShortcutTest, DecodingTakesStoredValuesAsWritten)
 
 TEST(ShortcutTest, AnythingButAShortcutArchiveIsNoShortcut)
 {
-    const QVariantMap good{{"KeyCode", qint64(40)}, {"ModifierFlags", qint64(kCommand)}};
+    const QVariantMap good{{"KeyCode", qint64(40)}, {"ModifierFlags", qint64(Shortcut::Command)}};
     ASSERT_TRUE(Shortcut::fromArchive(keyedArchive(good)));
-    const QByteArray archived = Shortcut(40, kCommand).archived();
+    const QByteArray archived = Shortcut(40, Shortcut::Command).archived();
     for (const QByteArray &bytes : {
              QByteArray(),
              QByteArray("not a property list"),
              archived.left(archived.size() - 9),
              keyedArchive(good, "NSColor"),
              keyedArchive({{"KeyCode", qint64(40)}}),
-             keyedArchive({{"KeyCode", "40"}, {"ModifierFlags", qint64(kCommand)}}),
-             keyedArchive({{"KeyCode", 4.0}, {"ModifierFlags", qint64(kCommand)}}),
+             keyedArchive({{"KeyCode", "40"}, {"ModifierFlags", qint64(Shortcut::Command)}}),
+             keyedArchive({{"KeyCode", 4.0}, {"ModifierFlags", qint64(Shortcut::Command)}}),
              PropertyList::toBinary(good),
              PropertyList::toBinary(QVariantList{good}),
              PropertyList::toXml(QVariantMap{{"$archiver", "NSKeyedArchiver"},
@@ -169,16 +169,16 @@ TEST(ShortcutTest, AnythingButAShortcutArchiveIsNoShortcut)
 TEST(ShortcutTest, DictionaryFormReadsNumbersAndLeadingDigits)
 {
     const auto shortcut = ShortcutDictionaryTransformer::transformedValue(
-        ShortcutDictionaryTransformer::reverseTransformedValue(Shortcut(40, kCommand)));
+        ShortcutDictionaryTransformer::reverseTransformedValue(Shortcut(40, Shortcut::Command)));
     ASSERT_TRUE(shortcut);
-    EXPECT_EQ(*shortcut, Shortcut(40, kCommand));
+    EXPECT_EQ(*shortcut, Shortcut(40, Shortcut::Command));
     EXPECT_TRUE(ShortcutDictionaryTransformer::reverseTransformedValue(std::nullopt).isEmpty());
 
     const auto texts = ShortcutDictionaryTransformer::transformedValue(
         QVariantMap{{"keyCode", " 12abc"}, {"modifierFlags", 1179648.0}});
     ASSERT_TRUE(texts);
     EXPECT_EQ(texts->keyCode(), 12);
-    EXPECT_EQ(texts->modifierFlags(), kCommand | kShift);
+    EXPECT_EQ(texts->modifierFlags(), Shortcut::Command | Shortcut::Shift);
 
     EXPECT_FALSE(ShortcutDictionaryTransformer::transformedValue(QVariantMap{{"keyCode", 1}}));
     EXPECT_FALSE(ShortcutDictionaryTransformer::transformedValue(
@@ -217,12 +217,14 @@ TEST(ShortcutTest, KeyEventsMapModifiersLikeTheMenus)
 {
     const QKeyEvent commandOptionK(QEvent::KeyPress, Qt::Key_K,
                                    Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(Shortcut::fromKeyEvent(commandOptionK), Shortcut(40, kCommand | kOption));
+    EXPECT_EQ(Shortcut::fromKeyEvent(commandOptionK),
+              Shortcut(40, Shortcut::Command | Shortcut::Option));
     const QKeyEvent controlShiftF5(QEvent::KeyPress, Qt::Key_F5,
                                    Qt::MetaModifier | Qt::ShiftModifier);
-    EXPECT_EQ(Shortcut::fromKeyEvent(controlShiftF5), Shortcut(96, kControl | kShift));
+    EXPECT_EQ(Shortcut::fromKeyEvent(controlShiftF5),
+              Shortcut(96, Shortcut::Control | Shortcut::Shift));
     const QKeyEvent comma(QEvent::KeyPress, Qt::Key_Comma, Qt::ControlModifier);
-    EXPECT_EQ(Shortcut::fromKeyEvent(comma), Shortcut(43, kCommand));
+    EXPECT_EQ(Shortcut::fromKeyEvent(comma), Shortcut(43, Shortcut::Command));
     const QKeyEvent unknown(QEvent::KeyPress, Qt::Key_MediaPlay, Qt::NoModifier);
     EXPECT_EQ(Shortcut::fromKeyEvent(unknown).keyCode(), Shortcut::NotFound);
 }

@@ -9,11 +9,6 @@ using namespace corvane;
 
 namespace {
 
-constexpr uint64_t kShift = 0x20000;
-constexpr uint64_t kControl = 0x40000;
-constexpr uint64_t kOption = 0x80000;
-constexpr uint64_t kCommand = 0x100000;
-
 MenuItemPtr item(const QString &title, const QString &key, KeyModifiers mask)
 {
     auto made = MenuItem::make(title, "action:", key);
@@ -31,19 +26,19 @@ protected:
 
 TEST_F(ShortcutValidatorTest, NeedsEnoughModifiersExceptOnFunctionKeys)
 {
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(105, 0)));      // F13
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(90, kShift)));  // F20
-    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, 0)));       // A
-    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, kShift)));  // Shift-A
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(0, kCommand))); // Command-A
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(0, kControl))); // Control-A
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(49, kOption))); // Option-Space
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(53, kOption | kShift)));
-    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, kOption)));
-    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, kOption | kShift)));
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(105, 0)));               // F13
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(90, Shortcut::Shift)));  // F20
+    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, 0)));                // A
+    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, Shortcut::Shift)));  // Shift-A
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(0, Shortcut::Command))); // Command-A
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(0, Shortcut::Control))); // Control-A
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(49, Shortcut::Option))); // Option-Space
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(53, Shortcut::Option | Shortcut::Shift)));
+    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, Shortcut::Option)));
+    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, Shortcut::Option | Shortcut::Shift)));
     validator.allowAnyShortcutWithOptionModifier = true;
-    EXPECT_TRUE(validator.isShortcutValid(Shortcut(0, kOption)));
-    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, kShift)));
+    EXPECT_TRUE(validator.isShortcutValid(Shortcut(0, Shortcut::Option)));
+    EXPECT_FALSE(validator.isShortcutValid(Shortcut(0, Shortcut::Shift)));
 }
 
 TEST_F(ShortcutValidatorTest, MenuClashesCountTheShiftOfUpperCaseKeys)
@@ -51,26 +46,27 @@ TEST_F(ShortcutValidatorTest, MenuClashesCountTheShiftOfUpperCaseKeys)
     Menu menu;
     menu.setItems({item("Save As", "S", KeyModifier::Command)});
     QString explanation;
-    EXPECT_TRUE(
-        validator.isShortcutAlreadyTakenInMenu(Shortcut(1, kCommand | kShift), menu, &explanation));
+    EXPECT_TRUE(validator.isShortcutAlreadyTakenInMenu(
+        Shortcut(1, Shortcut::Command | Shortcut::Shift), menu, &explanation));
     EXPECT_EQ(explanation, QString::fromUtf8("This shortcut cannot be used because it is already "
                                              "used by the menu item ‘Save As’."));
-    EXPECT_FALSE(validator.isShortcutAlreadyTakenInMenu(Shortcut(1, kCommand), menu));
+    EXPECT_FALSE(validator.isShortcutAlreadyTakenInMenu(Shortcut(1, Shortcut::Command), menu));
 
     menu.setItems({item("Save", "s", KeyModifier::Command),
                    item("Help", QString(QChar(0xF704)), KeyModifier::Option),
                    item("Hidden", "h", KeyModifier::Command | KeyModifier::Function)});
-    EXPECT_TRUE(validator.isShortcutAlreadyTakenInMenu(Shortcut(1, kCommand), menu));
-    EXPECT_FALSE(validator.isShortcutAlreadyTakenInMenu(Shortcut(1, kCommand | kShift), menu));
-    EXPECT_TRUE(validator.isShortcutAlreadyTakenInMenu(Shortcut(122, kOption), menu));
+    EXPECT_TRUE(validator.isShortcutAlreadyTakenInMenu(Shortcut(1, Shortcut::Command), menu));
+    EXPECT_FALSE(validator.isShortcutAlreadyTakenInMenu(
+        Shortcut(1, Shortcut::Command | Shortcut::Shift), menu));
+    EXPECT_TRUE(validator.isShortcutAlreadyTakenInMenu(Shortcut(122, Shortcut::Option), menu));
     // The Function bit of an item never matches a shortcut's flags.
-    EXPECT_FALSE(validator.isShortcutAlreadyTakenInMenu(Shortcut(4, kCommand), menu));
+    EXPECT_FALSE(validator.isShortcutAlreadyTakenInMenu(Shortcut(4, Shortcut::Command), menu));
 
     // Rows without a key equivalent clash with nothing, not even a key-less
     // shortcut with the default mask.
     menu.setItems({MenuItem::make("Plain", "plain:"), MenuItem::separator()});
-    EXPECT_FALSE(
-        validator.isShortcutAlreadyTakenInMenu(Shortcut(Shortcut::NotFound, kCommand), menu));
+    EXPECT_FALSE(validator.isShortcutAlreadyTakenInMenu(
+        Shortcut(Shortcut::NotFound, Shortcut::Command), menu));
 }
 
 TEST_F(ShortcutValidatorTest, SubmenusAreSearchedBeforeLaterItems)
@@ -82,7 +78,8 @@ TEST_F(ShortcutValidatorTest, SubmenusAreSearchedBeforeLaterItems)
     Menu menu;
     menu.setItems({parent, item("Kill", "k", KeyModifier::Command)});
     QString explanation;
-    EXPECT_TRUE(validator.isShortcutAlreadyTakenInMenu(Shortcut(40, kCommand), menu, &explanation));
+    EXPECT_TRUE(validator.isShortcutAlreadyTakenInMenu(Shortcut(40, Shortcut::Command), menu,
+                                                       &explanation));
     EXPECT_TRUE(explanation.contains(QString::fromUtf8("‘Open Recent’")))
         << explanation.toStdString();
 }
@@ -98,7 +95,7 @@ TEST_F(ShortcutValidatorTest, ServicesMenuIsExemptOnlyWhenAllowed)
     validator.setMainMenu(mainMenu);
     validator.setServicesMenu(services);
 
-    const Shortcut lookUp(37, kCommand | kShift);
+    const Shortcut lookUp(37, Shortcut::Command | Shortcut::Shift);
     EXPECT_TRUE(validator.isShortcutAlreadyTakenBySystem(lookUp));
     validator.allowOverridingServicesShortcut = true;
     EXPECT_FALSE(validator.isShortcutAlreadyTakenBySystem(lookUp));
@@ -106,7 +103,7 @@ TEST_F(ShortcutValidatorTest, ServicesMenuIsExemptOnlyWhenAllowed)
 
 TEST_F(ShortcutValidatorTest, CombinationsHeldElsewhereAreTakenBeforeTheMenuIsAsked)
 {
-    const Shortcut shortcut(40, kCommand | kOption);
+    const Shortcut shortcut(40, Shortcut::Command | Shortcut::Option);
     QString explanation;
     EXPECT_FALSE(validator.isShortcutAlreadyTakenBySystem(shortcut, &explanation));
     EXPECT_TRUE(explanation.isEmpty());

@@ -16,8 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr uint64_t kOption = 0x80000;
-constexpr uint64_t kCommand = 0x100000;
 constexpr unsigned kCmdOpt = KeyCodes::cmdKey | KeyCodes::optionKey;
 constexpr int kK = 40;
 constexpr int kJ = 38;
@@ -96,7 +94,8 @@ protected:
 TEST_F(X11HotKeyTest, OnePressRunsTheActionOnceWhateverTheLocks)
 {
     int runs = 0;
-    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, kCommand | kOption), [&] { ++runs; }));
+    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, Shortcut::Command | Shortcut::Option),
+                                          [&] { ++runs; }));
     const auto c = combination(kK, kCmdOpt);
     EXPECT_EQ(c.keycode, 45);
     tap(kK, kCmdOpt);
@@ -122,7 +121,8 @@ TEST_F(X11HotKeyTest, OnePressRunsTheActionOnceWhateverTheLocks)
 TEST_F(X11HotKeyTest, AHeldKeyRunsTheActionOnceThroughAutoRepeat)
 {
     int runs = 0;
-    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, kCommand | kOption), [&] { ++runs; }));
+    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, Shortcut::Command | Shortcut::Option),
+                                          [&] { ++runs; }));
     const auto c = combination(kK, kCmdOpt);
     PressCounter counter(c.keycode);
     const auto modifiers = keyboard.modifierKeys(c.modifiers);
@@ -145,23 +145,28 @@ TEST_F(X11HotKeyTest, ACombinationAnotherClientGrabbedIsRefused)
 {
     const auto j = combination(kJ, kCmdOpt);
     ASSERT_TRUE(keyboard.grab(j.keycode, j.modifiers));
-    EXPECT_FALSE(monitor->registerShortcut(Shortcut(kJ, kCommand | kOption), [] {}));
+    EXPECT_FALSE(
+        monitor->registerShortcut(Shortcut(kJ, Shortcut::Command | Shortcut::Option), [] {}));
     // The refused registration let go of the lock variants it had got.
     EXPECT_TRUE(keyboard.grab(j.keycode, j.modifiers | XCB_MOD_MASK_LOCK));
     keyboard.ungrab(j.keycode, j.modifiers | XCB_MOD_MASK_LOCK);
 
     ShortcutValidator validator(center);
-    EXPECT_TRUE(validator.isShortcutAlreadyTakenBySystem(Shortcut(kJ, kCommand | kOption)));
+    EXPECT_TRUE(validator.isShortcutAlreadyTakenBySystem(
+        Shortcut(kJ, Shortcut::Command | Shortcut::Option)));
     keyboard.ungrab(j.keycode, j.modifiers);
-    EXPECT_FALSE(validator.isShortcutAlreadyTakenBySystem(Shortcut(kJ, kCommand | kOption)));
+    EXPECT_FALSE(validator.isShortcutAlreadyTakenBySystem(
+        Shortcut(kJ, Shortcut::Command | Shortcut::Option)));
     // The probe left the combination free.
     EXPECT_TRUE(keyboard.grab(j.keycode, j.modifiers));
     keyboard.ungrab(j.keycode, j.modifiers);
 
     // A combination of our own is not "elsewhere", and asking keeps its grab.
     int runs = 0;
-    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, kCommand | kOption), [&] { ++runs; }));
-    EXPECT_FALSE(validator.isShortcutAlreadyTakenBySystem(Shortcut(kK, kCommand | kOption)));
+    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, Shortcut::Command | Shortcut::Option),
+                                          [&] { ++runs; }));
+    EXPECT_FALSE(validator.isShortcutAlreadyTakenBySystem(
+        Shortcut(kK, Shortcut::Command | Shortcut::Option)));
     tap(kK, kCmdOpt);
     expectCount(runs, 1);
 }
@@ -170,13 +175,15 @@ TEST_F(X11HotKeyTest, AnEqualShortcutTwiceKeepsTheGrabForTheNewerAction)
 {
     int older = 0;
     int newer = 0;
-    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, kCommand | kOption), [&] { ++older; }));
-    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, kCommand | kOption), [&] { ++newer; }));
+    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, Shortcut::Command | Shortcut::Option),
+                                          [&] { ++older; }));
+    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, Shortcut::Command | Shortcut::Option),
+                                          [&] { ++newer; }));
     tap(kK, kCmdOpt);
     expectCount(newer, 1);
     EXPECT_EQ(older, 0);
 
-    monitor->unregisterShortcut(Shortcut(kK, kCommand | kOption));
+    monitor->unregisterShortcut(Shortcut(kK, Shortcut::Command | Shortcut::Option));
     const auto c = combination(kK, kCmdOpt);
     EXPECT_TRUE(keyboard.grab(c.keycode, c.modifiers));
     keyboard.ungrab(c.keycode, c.modifiers);
@@ -186,9 +193,11 @@ TEST_F(X11HotKeyTest, SuspendingLiftsEveryGrabAndResumingRestoresThem)
 {
     int k = 0;
     int l = 0;
-    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, kCommand | kOption), [&] { ++k; }));
+    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kK, Shortcut::Command | Shortcut::Option),
+                                          [&] { ++k; }));
     center->setSuspended(true);
-    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kL, kCommand | kOption), [&] { ++l; }));
+    ASSERT_TRUE(monitor->registerShortcut(Shortcut(kL, Shortcut::Command | Shortcut::Option),
+                                          [&] { ++l; }));
     const auto c = combination(kK, kCmdOpt);
     EXPECT_TRUE(keyboard.grab(c.keycode, c.modifiers));
     keyboard.ungrab(c.keycode, c.modifiers);
@@ -206,15 +215,15 @@ TEST_F(X11HotKeyTest, SuspendingLiftsEveryGrabAndResumingRestoresThem)
 
 TEST_F(X11HotKeyTest, KeyNamesComeFromTheDisplaysKeymap)
 {
-    EXPECT_EQ(Shortcut(kK, kCommand).keyCodeString(), "K");
-    EXPECT_EQ(Shortcut(43, kCommand).keyCodeString(), ",");
-    EXPECT_EQ(Shortcut(kK, kCommand).keyCodeStringForKeyEquivalent(), "k");
+    EXPECT_EQ(Shortcut(kK, Shortcut::Command).keyCodeString(), "K");
+    EXPECT_EQ(Shortcut(43, Shortcut::Command).keyCodeString(), ",");
+    EXPECT_EQ(Shortcut(kK, Shortcut::Command).keyCodeStringForKeyEquivalent(), "k");
 
     const auto c = combination(kK, 0);
     keyboard.remap(c.keycode, XKB_KEY_odiaeresis);
-    EXPECT_EQ(Shortcut(kK, kCommand).keyCodeString(), QString::fromUtf8("Ö"));
+    EXPECT_EQ(Shortcut(kK, Shortcut::Command).keyCodeString(), QString::fromUtf8("Ö"));
     keyboard.remap(c.keycode, XKB_KEY_dead_acute);
-    EXPECT_EQ(Shortcut(kK, kCommand).keyCodeString(), QString());
+    EXPECT_EQ(Shortcut(kK, Shortcut::Command).keyCodeString(), QString());
     keyboard.remap(c.keycode, XKB_KEY_k);
-    EXPECT_EQ(Shortcut(kK, kCommand).keyCodeString(), "K");
+    EXPECT_EQ(Shortcut(kK, Shortcut::Command).keyCodeString(), "K");
 }

@@ -20,11 +20,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr uint64_t kShift = 0x20000;
-constexpr uint64_t kControl = 0x40000;
-constexpr uint64_t kOption = 0x80000;
-constexpr uint64_t kCommand = 0x100000;
-
 // Keeps the last key Qt reports, modifier keys aside.
 class KeyWindow : public QWindow {
 public:
@@ -72,16 +67,16 @@ TEST(MenuConsistencyX11Test, TheMenuShowsTheCombinationTheHotKeyGrabs)
     ASSERT_TRUE(test::waitUntil([&] { return QGuiApplication::focusWindow() == &window; }, 5s));
 
     const Shortcut shortcuts[] = {
-        Shortcut(40, kCommand | kOption),
-        Shortcut(96, kControl | kShift),
-        Shortcut(36, kCommand),
-        Shortcut(49, kOption),
-        Shortcut(123, kCommand | kControl),
-        Shortcut(43, kCommand),
-        Shortcut(2, kCommand | kShift),
+        Shortcut(40, Shortcut::Command | Shortcut::Option),
+        Shortcut(96, Shortcut::Control | Shortcut::Shift),
+        Shortcut(36, Shortcut::Command),
+        Shortcut(49, Shortcut::Option),
+        Shortcut(123, Shortcut::Command | Shortcut::Control),
+        Shortcut(43, Shortcut::Command),
+        Shortcut(2, Shortcut::Command | Shortcut::Shift),
         Shortcut(122, 0),
-        Shortcut(53, kOption | kShift),
-        Shortcut(114, kCommand),
+        Shortcut(53, Shortcut::Option | Shortcut::Shift),
+        Shortcut(114, Shortcut::Command),
     };
     for (const Shortcut &shortcut : shortcuts) {
         SCOPED_TRACE(shortcut.description().toStdString());
