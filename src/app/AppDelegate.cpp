@@ -255,11 +255,11 @@ void AppDelegate::bindHotKeys()
     if (!binder)
         return;
     const auto weak = weakAs<AppDelegate>();
-    binder->bindShortcut(kDeleteDerivedDataKey, [weak] {
+    binder->bindShortcutWithDefaultsKey(kDeleteDerivedDataKey, [weak] {
         if (auto delegate = weak.lock())
             delegate->deleteDerivedDataHotKey();
     });
-    binder->bindShortcut(kGlobalRedoKey, [weak] {
+    binder->bindShortcutWithDefaultsKey(kGlobalRedoKey, [weak] {
         if (auto delegate = weak.lock())
             delegate->redoHotKey();
     });
@@ -270,8 +270,8 @@ void AppDelegate::unbindHotKeys()
     auto binder = ShortcutBinder::sharedBinder();
     if (!binder)
         return;
-    binder->breakBinding(kGlobalRedoKey);
-    binder->breakBinding(kDeleteDerivedDataKey);
+    binder->breakBindingWithDefaultsKey(kGlobalRedoKey);
+    binder->breakBindingWithDefaultsKey(kDeleteDerivedDataKey);
 }
 
 void AppDelegate::redoHotKey()

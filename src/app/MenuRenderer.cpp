@@ -15,6 +15,8 @@
 #include <QStyleOptionMenuItem>
 #include <QWidgetAction>
 
+#include <map>
+#include <optional>
 #include <unordered_set>
 
 namespace corvane {
@@ -764,6 +766,32 @@ void MenuRenderer::flush()
         binding->flush();
 }
 
+namespace {
+
+// Key equivalents that stand for keys without a character of their own: the
+// control characters of Return, Tab, Space, Delete and Escape, and the
+// function-key characters (U+F700 …) of arrows, F-keys and navigation keys.
+// Help is the key in Insert's place.
+std::optional<QString> specialKeyName(QChar key)
+{
+    static const std::map<char16_t, QString> names = [] {
+        std::map<char16_t, QString> n{
+            {0x000D, "Return"}, {0x0009, "Tab"},    {0x0020, "Space"}, {0x0008, "Backspace"},
+            {0x001B, "Esc"},    {0xF700, "Up"},     {0xF701, "Down"},  {0xF702, "Left"},
+            {0xF703, "Right"},  {0xF728, "Del"},    {0xF729, "Home"},  {0xF72B, "End"},
+            {0xF72C, "PgUp"},   {0xF72D, "PgDown"}, {0xF746, "Ins"},
+        };
+        for (int i = 0; i < 19; ++i)
+            n[char16_t(0xF704 + i)] = "F" + QString::number(i + 1);
+        return n;
+    }();
+    if (auto found = names.find(key.unicode()); found != names.end())
+        return found->second;
+    return std::nullopt;
+}
+
+} // namespace
+
 QKeySequence MenuRenderer::keySequence(const QString &key, KeyModifiers mask)
 {
     if (key.isEmpty())
@@ -778,7 +806,7 @@ QKeySequence MenuRenderer::keySequence(const QString &key, KeyModifiers mask)
     const QChar first = key.at(0);
     if ((mask & KeyModifier::Shift) || (first.isLetter() && first.isUpper()))
         parts += QStringLiteral("Shift");
-    parts += QString(first.toUpper());
+    parts += specialKeyName(first).value_or(QString(first.toUpper()));
     return QKeySequence::fromString(parts.join(QLatin1Char('+')), QKeySequence::PortableText);
 }
 

@@ -69,9 +69,9 @@ MenuItemPtr quitItem()
 void applyHotKeyEquivalent(MenuItem &item, const QString &defaultsKey)
 {
     const auto shortcut = Shortcut::fromStoredValue(UserDefaults::standard()->object(defaultsKey));
-    const auto key = shortcut ? shortcut->keyCodeStringForKeyEquivalent() : std::nullopt;
-    if (key && !key->isEmpty()) {
-        item.setKeyEquivalent(*key);
+    const QString key = shortcut ? shortcut->keyCodeStringForKeyEquivalent() : QString();
+    if (!key.isEmpty()) {
+        item.setKeyEquivalent(key);
         item.setKeyEquivalentModifierMask(shortcut->keyEquivalentModifierMask());
     } else {
         item.setKeyEquivalent({});

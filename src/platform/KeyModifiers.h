@@ -13,6 +13,7 @@ enum class KeyModifier : unsigned {
     Control = 1u << 18,
     Option = 1u << 19,
     Command = 1u << 20,
+    Function = 1u << 23,
 };
 Q_DECLARE_FLAGS(KeyModifiers, KeyModifier)
 Q_DECLARE_OPERATORS_FOR_FLAGS(KeyModifiers)

@@ -113,6 +113,8 @@ plist_t fromVariant(const QVariant &value, int depth)
 {
     if (depth > kMaxDepth)
         return nullptr;
+    if (value.metaType() == QMetaType::fromType<Uid>())
+        return plist_new_uid(value.value<Uid>().value);
     switch (value.typeId()) {
     case QMetaType::Bool: return plist_new_bool(value.toBool() ? 1 : 0);
     case QMetaType::Int:

@@ -8,6 +8,13 @@
 
 namespace corvane::PropertyList {
 
+// An object reference of a keyed archive, written as the property list's UID
+// type. Parsing reads UIDs back as plain integers.
+struct Uid {
+    quint64 value = 0;
+    bool operator==(const Uid &) const = default;
+};
+
 // Parses XML or binary property-list bytes. Dictionaries become QVariantMap,
 // arrays QVariantList, integers qint64, reals double, dates QDateTime (UTC),
 // data QByteArray. Bytes that are no property list give nothing.
@@ -24,3 +31,5 @@ QByteArray toBinary(const QVariant &value);
 bool writeFile(const QString &path, const QVariant &value, bool binary = false);
 
 } // namespace corvane::PropertyList
+
+Q_DECLARE_METATYPE(corvane::PropertyList::Uid)

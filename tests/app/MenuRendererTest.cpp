@@ -284,4 +284,12 @@ TEST(MenuRendererTest, KeyEquivalentsMapToWidgetShortcuts)
               QKeySequence("Ctrl+Alt+Shift+R"));
     EXPECT_EQ(MenuRenderer::keySequence("d", KeyModifier::Control), QKeySequence("Meta+D"));
     EXPECT_TRUE(MenuRenderer::keySequence("", KeyModifier::Command).isEmpty());
+    // Keys without a character of their own come as control or function-key
+    // characters.
+    EXPECT_EQ(MenuRenderer::keySequence(QString(QChar(0xF708)), KeyModifier::Option),
+              QKeySequence("Alt+F5"));
+    EXPECT_EQ(MenuRenderer::keySequence("\r", KeyModifier::Command), QKeySequence("Ctrl+Return"));
+    EXPECT_EQ(MenuRenderer::keySequence(" ", KeyModifier::Option), QKeySequence("Alt+Space"));
+    EXPECT_EQ(MenuRenderer::keySequence(QString(QChar(0xF702)), KeyModifier::Control),
+              QKeySequence("Meta+Left"));
 }

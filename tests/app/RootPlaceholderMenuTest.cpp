@@ -92,7 +92,7 @@ TEST_F(RootPlaceholderMenuTest, DerivedDataKeyEquivalentFollowsTheStoredShortcut
     EXPECT_EQ(menu->deleteDDItem()->keyEquivalentModifierMask(), KeyModifier::Option);
 
     // No key, garbage, then nothing stored: no key equivalent.
-    for (const QVariant &value : {QVariant(Shortcut{Shortcut::noKey, 0x100000}.archived()),
+    for (const QVariant &value : {QVariant(Shortcut{Shortcut::NotFound, 0x100000}.archived()),
                                   QVariant(QByteArray("not a property list"))}) {
         defaults->set("DeleteDerivedData", value);
         DispatchQueue::drainMain();

@@ -30,12 +30,12 @@ public:
 // Keeps one action per key, as the real binder does, and logs each call.
 class FakeBinder : public ShortcutBinder {
 public:
-    void bindShortcut(const QString &key, Action action) override
+    void bindShortcutWithDefaultsKey(const QString &key, Action action) override
     {
         log << "bind " + key;
         bindings[key] = std::move(action);
     }
-    void breakBinding(const QString &key) override
+    void breakBindingWithDefaultsKey(const QString &key) override
     {
         log << "break " + key;
         bindings.erase(key);

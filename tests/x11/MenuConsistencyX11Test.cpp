@@ -1,0 +1,101 @@
+#include "XTestKeyboard.h"
+#include "app/MenuRenderer.h"
+#include "app/StatusMenuItems.h"
+#include "common/TestSupport.h"
+#include "platform/MenuItem.h"
+#include "platform/UserDefaults.h"
+#include "platform/X11HotKeyCenter.h"
+#include "shortcuts/Shortcut.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Keeps the last key Qt reports, modifier keys aside.
+class KeyWindow : public QWindow {
+public:
+    std::optional<QKeyCombination> lastKey;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        switch (event->key()) {
+        case Qt::Key_Control:
+        case Qt::Key_Shift:
+        case Qt::Key_Alt:
+        case Qt::Key_Meta:
+        case Qt::Key_Super_L:
+        case Qt::Key_Super_R: return;
+        default: lastKey = event->keyCombination();
+        }
+    }
+};
+
+} // namespace
+
+// The menus show a stored shortcut as a Qt key sequence; the hot key grabs an
+// X keycode and modifiers. Typed into a window, the grabbed combination must
+// be the very key sequence the menu shows. (F13 to F20 are left out: X's
+// keymaps give those keys media names such as Tools, while the menus name
+// them as printed on the key.)
+TEST(MenuConsistencyX11Test, TheMenuShowsTheCombinationTheHotKeyGrabs)
+{
+    const auto display = X11Display::current();
+    if (!display)
+        GTEST_SKIP() << "not on an X11 display";
+    test::XTestKeyboard keyboard;
+    ASSERT_TRUE(keyboard.isConnected());
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto previousDefaults = UserDefaults::standard();
+    UserDefaults::setStandard(UserDefaults::withFile(dir.filePath("defaults.ini")));
+    X11HotKeyCenter center(*display);
+
+    KeyWindow window;
+    window.resize(200, 100);
+    window.show();
+    window.requestActivate();
+    ASSERT_TRUE(test::waitUntil([&] { return QGuiApplication::focusWindow() == &window; }, 5s));
+
+    const Shortcut shortcuts[] = {
+        Shortcut(40, Shortcut::Command | Shortcut::Option),
+        Shortcut(96, Shortcut::Control | Shortcut::Shift),
+        Shortcut(36, Shortcut::Command),
+        Shortcut(49, Shortcut::Option),
+        Shortcut(123, Shortcut::Command | Shortcut::Control),
+        Shortcut(43, Shortcut::Command),
+        Shortcut(2, Shortcut::Command | Shortcut::Shift),
+        Shortcut(122, 0),
+        Shortcut(53, Shortcut::Option | Shortcut::Shift),
+        Shortcut(114, Shortcut::Command),
+    };
+    for (const Shortcut &shortcut : shortcuts) {
+        SCOPED_TRACE(shortcut.description().toStdString());
+        UserDefaults::standard()->set("DeleteDerivedData", shortcut.archived());
+        MenuItem item("Trash Derived Data", "deleteDerivedData:");
+        StatusMenuItems::applyHotKeyEquivalent(item, "DeleteDerivedData");
+        const QKeySequence shown =
+            MenuRenderer::keySequence(item.keyEquivalent(), item.keyEquivalentModifierMask());
+        ASSERT_EQ(shown.count(), 1);
+
+        const auto grabbed =
+            center.combinationFor(int(shortcut.carbonKeyCode()), shortcut.carbonFlags());
+        ASSERT_TRUE(grabbed);
+        window.lastKey.reset();
+        keyboard.tap(grabbed->keycode, grabbed->modifiers);
+        ASSERT_TRUE(test::waitUntil([&] { return window.lastKey.has_value(); }, 5s));
+        EXPECT_EQ(*window.lastKey, shown[0])
+            << QKeySequence(*window.lastKey).toString().toStdString() << " typed, "
+            << shown.toString().toStdString() << " shown";
+    }
+    UserDefaults::setStandard(previousDefaults);
+}
