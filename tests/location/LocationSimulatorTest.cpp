@@ -47,22 +47,6 @@ protected:
 
 } // namespace
 
-TEST(LocationSimulatorOptions, RawValuesFactorsAndTitles)
-{
-    QStringList speeds;
-    for (Speed speed : LocationSimulator::allCases<Speed>())
-        speeds << LocationSimulator::rawValue(speed);
-    EXPECT_EQ(speeds, QStringList({"sl05", "normal", "ff2", "ff5", "ff10", "ff50", "ff100"}));
-    EXPECT_EQ(LocationSimulator::factor(Speed::sl05), 0.5);
-    EXPECT_EQ(LocationSimulator::factor(Speed::ff100), 100.0);
-    EXPECT_EQ(LocationSimulator::fromRawValue<Pace>("fixed"), Pace::fixed);
-    EXPECT_EQ(LocationSimulator::fromRawValue<DateMode>("original"), DateMode::original);
-    EXPECT_EQ(LocationSimulator::fromRawValue<TimeMode>("Now"), std::nullopt);
-    EXPECT_EQ(LocationSimulator::rawValue(Status::playing), "playing");
-    EXPECT_EQ(LocationSimulator::title(Status::playing), "Pause");
-    EXPECT_EQ(LocationSimulator::title(Status::stopped), "Play");
-}
-
 TEST_F(LocationSimulatorTest, AnEmptyRouteClearsThePointOnceAndPlaybackIsOff)
 {
     makeEngine();
