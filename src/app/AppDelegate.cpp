@@ -223,7 +223,7 @@ void AppDelegate::updateStatusIcon()
             unfinishedTasks = true;
     const bool recording = m_recordingDevice.lock() != nullptr;
     const bool playing =
-        LocationSimulator::shared()->playbackState() == LocationSimulator::PlaybackState::playing;
+        LocationSimulator::shared()->playbackState() == LocationSimulator::PlaybackStatus::playing;
 
     if (!recording && !unfinishedTasks && !playing) {
         setStatusButtonImage(ImageRef::resource("statusIcon"));
@@ -373,7 +373,7 @@ void AppDelegate::stopActivities()
     for (const ObjectPtr &device :
          m_environment.recordingDevices->recordingDevices(m_recordingDevice.lock()))
         m_environment.recordingDevices->interruptRecording(device);
-    LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::stopped);
+    LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackStatus::stopped);
 }
 
 } // namespace corvane

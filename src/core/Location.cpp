@@ -2,9 +2,62 @@
 
 #include <QTimeZone>
 
+#include <cfloat>
 #include <cmath>
+#include <cstdint>
 
 namespace corvane {
+
+namespace {
+
+void combine(std::size_t &seed, std::size_t value)
+{
+    seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+}
+
+// Whole micro-degrees; a value with no 64-bit integer form (NaN, infinite,
+// far out of range) counts as 0 rather than being converted undefinedly.
+std::int64_t microDegrees(double degrees)
+{
+    const double scaled = std::trunc(degrees * 1000000.0);
+    if (!std::isfinite(scaled) || std::fabs(scaled) >= 9.2e18)
+        return 0;
+    return std::int64_t(scaled);
+}
+
+// -0 and 0 compare equal, so they must hash alike.
+std::size_t valueHash(double value)
+{
+    return std::hash<double>()(value == 0.0 ? 0.0 : value);
+}
+
+} // namespace
+
+bool coordinatesEqual(const QGeoCoordinate &a, const QGeoCoordinate &b)
+{
+    return std::fabs(a.latitude() - b.latitude()) <= DBL_EPSILON &&
+           std::fabs(a.longitude() - b.longitude()) <= DBL_EPSILON;
+}
+
+std::size_t coordinateHash(const QGeoCoordinate &coordinate)
+{
+    std::size_t seed = 0;
+    combine(seed, std::hash<std::int64_t>()(microDegrees(coordinate.latitude())));
+    combine(seed, std::hash<std::int64_t>()(microDegrees(coordinate.longitude())));
+    return seed;
+}
+
+Location Location::coordinateOnly(double latitude, double longitude, double timestamp)
+{
+    Location location(latitude, longitude);
+    location.altitude = 0;
+    location.horizontalAccuracy = 0;
+    location.verticalAccuracy = -1;
+    location.course = -1;
+    location.speed = -1;
+    location.timestamp = timestamp;
+    return location;
+}
 
 QDateTime Location::dateTime() const
 {
@@ -49,11 +102,18 @@ QGeoPositionInfo Location::toPositionInfo() const
 
 bool Location::operator==(const Location &other) const
 {
-    return coordinate.latitude() == other.coordinate.latitude() &&
-           coordinate.longitude() == other.coordinate.longitude() && altitude == other.altitude &&
+    return coordinatesEqual(coordinate, other.coordinate) && altitude == other.altitude &&
            course == other.course && speed == other.speed &&
            horizontalAccuracy == other.horizontalAccuracy &&
            verticalAccuracy == other.verticalAccuracy && timestamp == other.timestamp;
+}
+
+std::size_t Location::hash() const
+{
+    std::size_t seed = coordinateHash(coordinate);
+    for (double value : {altitude, horizontalAccuracy, verticalAccuracy, speed, course, timestamp})
+        combine(seed, valueHash(value));
+    return seed;
 }
 
 } // namespace corvane

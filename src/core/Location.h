@@ -4,7 +4,15 @@
 #include <QGeoCoordinate>
 #include <QGeoPositionInfo>
 
+#include <cstddef>
+#include <functional>
+
 namespace corvane {
+
+// Coordinates closer than the double epsilon in both latitude and longitude
+// are the same place; a hash of whole micro-degrees goes with it.
+bool coordinatesEqual(const QGeoCoordinate &a, const QGeoCoordinate &b);
+std::size_t coordinateHash(const QGeoCoordinate &coordinate);
 
 // One location fix. Negative course, speed or accuracies mark them invalid
 // and are kept as they are.
@@ -20,6 +28,10 @@ struct Location {
     Location() = default;
     Location(double latitude, double longitude) : coordinate(latitude, longitude) {}
 
+    // A fix known by its place alone, taken at `timestamp` (seconds since
+    // 1970): no altitude, vertical accuracy, course or speed.
+    static Location coordinateOnly(double latitude, double longitude, double timestamp);
+
     QDateTime dateTime() const;
     void setDateTime(const QDateTime &dateTime);
 
@@ -27,7 +39,19 @@ struct Location {
     static Location fromPositionInfo(const QGeoPositionInfo &info);
     QGeoPositionInfo toPositionInfo() const;
 
+    // The seven stored values; the coordinate by coordinatesEqual, the
+    // others exactly (so a NaN never equals anything).
     bool operator==(const Location &other) const;
+    std::size_t hash() const;
 };
 
+inline std::size_t qHash(const Location &location, std::size_t seed = 0)
+{
+    return location.hash() ^ seed;
+}
+
 } // namespace corvane
+
+template <> struct std::hash<corvane::Location> {
+    std::size_t operator()(const corvane::Location &location) const { return location.hash(); }
+};

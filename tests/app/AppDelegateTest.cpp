@@ -261,7 +261,9 @@ TEST_F(AppDelegateTest, QuittingInterruptsEveryRecordingOnceAndStopsPlayback)
     auto idle = std::make_shared<FakeDevice>();
     devices->listed = {idle, recording[0], recording[1]};
     postRecording(recording[0], true);
-    LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::playing);
+    playRoute();
+    ASSERT_EQ(LocationSimulator::shared()->playbackState(),
+              LocationSimulator::PlaybackStatus::playing);
 
     std::atomic<int> statusChanges{0};
     auto token = NotificationCenter::defaultCenter().addObserver(
@@ -272,7 +274,7 @@ TEST_F(AppDelegateTest, QuittingInterruptsEveryRecordingOnceAndStopsPlayback)
 
     EXPECT_EQ(statusChanges, 1);
     EXPECT_EQ(LocationSimulator::shared()->playbackState(),
-              LocationSimulator::PlaybackState::stopped);
+              LocationSimulator::PlaybackStatus::stopped);
     EXPECT_EQ(idle->interrupts, 0);
     for (const auto &device : recording) {
         EXPECT_EQ(device->interrupts, 1);
@@ -324,7 +326,7 @@ TEST_F(AppDelegateTest, PlaybackFramesGoOnWhenARecordingStartsLater)
 {
     auto delegate = makeDelegate();
     delegate->applicationDidFinishLaunching();
-    LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::playing);
+    playRoute();
     DispatchQueue::drainMain();
     ASSERT_TRUE(delegate->statusItemAnimator());
     EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon-GPS-2"));
@@ -336,7 +338,7 @@ TEST_F(AppDelegateTest, PlaybackFramesGoOnWhenARecordingStartsLater)
     EXPECT_EQ(delegate->statusItemAnimator()->frames().front(),
               ImageRef::resource("statusIcon-GPS-1"));
 
-    LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::stopped);
+    LocationSimulator::shared()->toggle();
     DispatchQueue::drainMain();
     EXPECT_TRUE(delegate->statusItemAnimator());
     device->recording = false;

@@ -90,6 +90,8 @@ protected:
         Workspace::setShared(workspace);
         binder = std::make_shared<FakeBinder>();
         ShortcutBinder::setSharedBinder(binder);
+        // An engine that steps only when told, sends nothing and stores nothing.
+        LocationSimulator::setShared(LocationSimulator::make({}));
     }
 
     void TearDown() override
@@ -99,12 +101,20 @@ protected:
         DistributedNotificationCenter::setDefaultCenter(nullptr);
         for (const auto &task : TaskManager::shared()->tasks())
             TaskManager::shared()->remove(task);
-        LocationSimulator::shared()->setPlaybackState(LocationSimulator::PlaybackState::stopped);
+        LocationSimulator::setShared(nullptr);
         CorvaneSettings::resetShared();
         SystemPaths::resetToEnvironment();
     }
 
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
+
+    // Plays a three-point route; it stays on its second point.
+    static void playRoute()
+    {
+        auto engine = LocationSimulator::shared();
+        engine->useWithLocations({Location(1, 1), Location(2, 2), Location(3, 3)});
+        engine->toggle();
+    }
 
     std::shared_ptr<DistributedNotificationRecorder> distributed;
     std::shared_ptr<RecordingWorkspace> workspace;
