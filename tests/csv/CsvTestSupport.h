@@ -3,7 +3,9 @@
 #include "csv/CSVReader.h"
 #include "csv/Endian.h"
 #include "csv/InputStream.h"
+#include "csv/OutputStream.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -57,6 +59,42 @@ private:
     std::string bytes_;
     Options options_;
     std::size_t offset_ = 0;
+};
+
+// Collects what is written, up to a capacity; past it, writes come up short.
+// Each write's offered length is kept.
+class TestOutputStream final : public OutputStream {
+public:
+    explicit TestOutputStream(std::size_t capacity = SIZE_MAX, bool opens = true)
+        : capacity(capacity), opens_(opens)
+    {
+    }
+
+    void open() override
+    {
+        ++openCalls;
+        if (opens_)
+            setStatus(StreamStatus::open);
+        else
+            fail("refused");
+    }
+    void close() override { setStatus(StreamStatus::closed); }
+
+    std::size_t capacity;
+    std::string bytes;
+    std::vector<std::size_t> offered;
+    int openCalls = 0;
+
+private:
+    std::ptrdiff_t writeOpen(const std::uint8_t *data, std::size_t length) override
+    {
+        offered.push_back(length);
+        const std::size_t count = std::min(length, capacity - std::min(capacity, bytes.size()));
+        bytes.append(reinterpret_cast<const char *>(data), count);
+        return static_cast<std::ptrdiff_t>(count);
+    }
+
+    bool opens_;
 };
 
 // Every row up to the first end.
