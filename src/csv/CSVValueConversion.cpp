@@ -116,8 +116,7 @@ std::optional<Date> parseISO8601Date(std::string_view text)
     // 2016-12-31T23:59:59Z or 2016-12-31T23:59:59+01:00
     if (text.size() != 20 && text.size() != 25)
         return std::nullopt;
-    if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-        text[16] != ':')
+    if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':')
         return std::nullopt;
     const auto year = fixedDigits(text, 0, 4), month = fixedDigits(text, 5, 2),
                day = fixedDigits(text, 8, 2), hour = fixedDigits(text, 11, 2),
@@ -152,8 +151,7 @@ std::optional<QUrl> parseURL(std::string_view text)
 {
     if (text.empty())
         return std::nullopt;
-    QUrl url(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-             QUrl::StrictMode);
+    QUrl url(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), QUrl::StrictMode);
     if (!url.isValid())
         return std::nullopt;
     return url;
@@ -181,8 +179,7 @@ std::string convertFromSnakeCase(std::string_view name)
     QString camel = toQString(runs[0]).toLower();
     for (std::size_t i = 1; i < runs.size(); ++i)
         camel += capitalized(toQString(runs[i]));
-    return std::string(name.substr(0, first)) + camel.toStdString() +
-           std::string(name.substr(end));
+    return std::string(name.substr(0, first)) + camel.toStdString() + std::string(name.substr(end));
 }
 
 std::string canonicalForm(std::string_view text)

@@ -25,13 +25,12 @@ template <class T> struct Decodable {
 
 // The types a decoder converts from text by fixed rules.
 template <class T>
-concept BasicDecodable =
-    std::same_as<T, bool> || std::same_as<T, std::string> || std::same_as<T, double> ||
-    std::same_as<T, float> || std::same_as<T, Int> || std::same_as<T, std::int8_t> ||
-    std::same_as<T, std::int16_t> || std::same_as<T, std::int32_t> ||
-    std::same_as<T, std::int64_t> || std::same_as<T, UInt> || std::same_as<T, std::uint8_t> ||
-    std::same_as<T, std::uint16_t> || std::same_as<T, std::uint32_t> ||
-    std::same_as<T, std::uint64_t>;
+concept BasicDecodable = std::same_as<T, bool> || std::same_as<T, std::string> ||
+    std::same_as<T, double> || std::same_as<T, float> || std::same_as<T, Int> ||
+    std::same_as<T, std::int8_t> || std::same_as<T, std::int16_t> ||
+    std::same_as<T, std::int32_t> || std::same_as<T, std::int64_t> || std::same_as<T, UInt> ||
+    std::same_as<T, std::uint8_t> || std::same_as<T, std::uint16_t> ||
+    std::same_as<T, std::uint32_t> || std::same_as<T, std::uint64_t>;
 
 // The types a decoder converts by the strategies it was given.
 template <class T>
@@ -43,8 +42,10 @@ namespace detail {
 // The unqualified name of a type: "corvane::Point" gives "Point".
 std::string unqualifiedTypeName(const std::type_info &type);
 
-template <class T> struct IsVector : std::false_type {};
-template <class T> struct IsVector<std::vector<T>> : std::true_type {};
+template <class T> struct IsVector : std::false_type {
+};
+template <class T> struct IsVector<std::vector<T>> : std::true_type {
+};
 
 } // namespace detail
 

@@ -70,8 +70,8 @@ const std::string &Decoder::textOf(const CodingKey &key) const
     if (const std::string *text = lookUp(key))
         return *text;
     throw DecodingError::keyNotFound(key, codingPath_,
-                                     "No value associated with key " + key.description() +
-                                         " (\"" + key.stringValue() + "\").");
+                                     "No value associated with key " + key.description() + " (\"" +
+                                         key.stringValue() + "\").");
 }
 
 const std::string *Decoder::singleValueText() const
@@ -92,12 +92,10 @@ bool Decoder::isNil(const std::string &text) const
 
 void Decoder::throwValueNotFound(const std::string &typeName, NilWording wording) const
 {
-    throw DecodingError::valueNotFound(typeName, codingPath_,
-                                       wording == NilWording::keyed
-                                           ? "Expected " + typeName +
-                                                 " value but found null instead."
-                                           : "Expected " + typeName +
-                                                 " but found null value instead.");
+    throw DecodingError::valueNotFound(
+        typeName, codingPath_,
+        wording == NilWording::keyed ? "Expected " + typeName + " value but found null instead."
+                                     : "Expected " + typeName + " but found null value instead.");
 }
 
 void Decoder::throwTypeMismatch(const std::string &typeName, const std::string &text) const
@@ -114,7 +112,8 @@ void Decoder::throwDataCorrupted(std::string debugDescription) const
 
 bool Decoder::convertBool(const std::string &text)
 {
-    if (options_.boolDecodingStrategy.kind == CSVRowDecoderOptions::BoolDecodingStrategy::Kind::custom)
+    if (options_.boolDecodingStrategy.kind ==
+        CSVRowDecoderOptions::BoolDecodingStrategy::Kind::custom)
         return options_.boolDecodingStrategy.closure(text);
     const std::optional<bool> value = parseBool(text);
     if (!value)
@@ -130,8 +129,7 @@ Date Decoder::convertDate(const std::string &text)
     case Kind::deferredToDate:
         return Date::sinceReferenceDate(singleValueContainer().decode<double>());
     case Kind::secondsSince1970: return Date::since1970(convertNumber<double>(text));
-    case Kind::millisecondsSince1970:
-        return Date::since1970(convertNumber<double>(text) / 1000.0);
+    case Kind::millisecondsSince1970: return Date::since1970(convertNumber<double>(text) / 1000.0);
     case Kind::iso8601:
         if (const std::optional<Date> date = parseISO8601Date(text))
             return *date;
@@ -147,7 +145,8 @@ Date Decoder::convertDate(const std::string &text)
 
 QByteArray Decoder::convertData(const std::string &text)
 {
-    if (options_.dataDecodingStrategy.kind == CSVRowDecoderOptions::DataDecodingStrategy::Kind::custom)
+    if (options_.dataDecodingStrategy.kind ==
+        CSVRowDecoderOptions::DataDecodingStrategy::Kind::custom)
         return options_.dataDecodingStrategy.closure(text);
     std::optional<QByteArray> data = parseBase64(text);
     if (!data)

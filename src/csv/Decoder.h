@@ -63,8 +63,7 @@ private:
     template <class T> T convert(const std::string &text, NilWording wording);
     template <class T> T convertNumber(const std::string &text);
     [[noreturn]] void throwValueNotFound(const std::string &typeName, NilWording wording) const;
-    [[noreturn]] void throwTypeMismatch(const std::string &typeName,
-                                        const std::string &text) const;
+    [[noreturn]] void throwTypeMismatch(const std::string &typeName, const std::string &text) const;
     [[noreturn]] void throwDataCorrupted(std::string debugDescription) const;
     bool convertBool(const std::string &text);
     Date convertDate(const std::string &text);

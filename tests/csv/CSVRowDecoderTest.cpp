@@ -92,10 +92,18 @@ TEST(CSVRowDecoderTest, HeaderNamesBecomeKeysByTheKeyStrategy)
 TEST(CSVRowDecoderTest, SnakeCaseHeaderNames)
 {
     const std::pair<const char *, const char *> cases[] = {
-        {"first_name", "firstName"}, {"URL_path", "urlPath"}, {"_user__ID_", "_userId_"},
-        {"a_b_", "aB_"},             {"name", "name"},        {"__a__", "__a__"},
-        {"___", "___"},              {"", ""},                {"GPS_SPEED_kmh", "gpsSpeedKmh"},
-        {"été_ÉCOLE", "étéÉcole"},   {"a_b c", "aB C"},       {"x_straße", "xStraße"},
+        {"first_name", "firstName"},
+        {"URL_path", "urlPath"},
+        {"_user__ID_", "_userId_"},
+        {"a_b_", "aB_"},
+        {"name", "name"},
+        {"__a__", "__a__"},
+        {"___", "___"},
+        {"", ""},
+        {"GPS_SPEED_kmh", "gpsSpeedKmh"},
+        {"été_ÉCOLE", "étéÉcole"},
+        {"a_b c", "aB C"},
+        {"x_straße", "xStraße"},
     };
     for (const auto &[name, key] : cases)
         EXPECT_EQ(convertFromSnakeCase(name), key) << name;
@@ -256,12 +264,12 @@ struct Everything {
     static Everything decode(Decoder &d)
     {
         const auto c = d.container();
-        return {c.decodeIfPresent<bool>("v"),     c.decodeIfPresent<std::string>("v"),
-                c.decodeIfPresent<double>("v"),   c.decodeIfPresent<float>("v"),
-                c.decodeIfPresent<Int>("v"),      c.decodeIfPresent<std::int8_t>("v"),
-                c.decodeIfPresent<UInt>("v"),     c.decodeIfPresent<std::uint64_t>("v"),
-                c.decodeIfPresent<Date>("v"),     c.decodeIfPresent<QByteArray>("v"),
-                c.decodeIfPresent<QUrl>("v"),     c.decodeIfPresent<Decimal>("v"),
+        return {c.decodeIfPresent<bool>("v"),   c.decodeIfPresent<std::string>("v"),
+                c.decodeIfPresent<double>("v"), c.decodeIfPresent<float>("v"),
+                c.decodeIfPresent<Int>("v"),    c.decodeIfPresent<std::int8_t>("v"),
+                c.decodeIfPresent<UInt>("v"),   c.decodeIfPresent<std::uint64_t>("v"),
+                c.decodeIfPresent<Date>("v"),   c.decodeIfPresent<QByteArray>("v"),
+                c.decodeIfPresent<QUrl>("v"),   c.decodeIfPresent<Decimal>("v"),
                 c.decodeIfPresent<Person>("v")};
     }
 };
@@ -270,10 +278,8 @@ TEST(CSVRowDecoderTest, ACustomNilCountsForEveryType)
 {
     const auto reader = atFirstRow("v\nNA\n");
     CSVRowDecoder decoder;
-    decoder.nilDecodingStrategy =
-        CSVRowDecoder::NilDecodingStrategy::custom([](const std::string &text) {
-            return text == "NA";
-        });
+    decoder.nilDecodingStrategy = CSVRowDecoder::NilDecodingStrategy::custom(
+        [](const std::string &text) { return text == "NA"; });
     const Everything all = decoder.decode<Everything>(*reader);
     EXPECT_FALSE(all.flag || all.text || all.real || all.small || all.whole || all.tiny ||
                  all.count || all.wide || all.date || all.data || all.url || all.amount ||
@@ -402,7 +408,10 @@ TEST(CSVRowDecoderTest, ListsAndNestedContainersAreRefused)
 {
     struct Tagged {
         std::vector<Int> tags;
-        static Tagged decode(Decoder &d) { return {d.container().decode<std::vector<Int>>("tags")}; }
+        static Tagged decode(Decoder &d)
+        {
+            return {d.container().decode<std::vector<Int>>("tags")};
+        }
     };
     CSVRowDecoder decoder;
     auto reader = atFirstRow("tags\n1;2\n");
@@ -507,9 +516,8 @@ TEST(CSVRowDecoderTest, DatesByEachStrategy)
     EXPECT_EQ(errorOf([&] { decodeField<Date>(decoder, "dusk"); }).debugDescription(),
               "Date string does not match format expected by formatter.");
 
-    decoder.dateDecodingStrategy = Strategy::custom([](const std::string &) -> Date {
-        throw std::runtime_error("no calendar");
-    });
+    decoder.dateDecodingStrategy = Strategy::custom(
+        [](const std::string &) -> Date { throw std::runtime_error("no calendar"); });
     EXPECT_THROW(decodeField<Date>(decoder, "any"), std::runtime_error);
 }
 
@@ -521,19 +529,20 @@ TEST(CSVRowDecoderTest, CustomBoolAndDataStrategies)
     EXPECT_EQ(error.kind(), Kind::dataCorrupted);
     EXPECT_EQ(error.debugDescription(), "Encountered Data is not valid Base64.");
 
-    decoder.dataDecodingStrategy = CSVRowDecoder::DataDecodingStrategy::custom(
-        [](const std::string &text) { return QByteArray::fromHex(QByteArray::fromStdString(text)); });
+    decoder.dataDecodingStrategy =
+        CSVRowDecoder::DataDecodingStrategy::custom([](const std::string &text) {
+            return QByteArray::fromHex(QByteArray::fromStdString(text));
+        });
     EXPECT_EQ(decodeField<QByteArray>(decoder, "6869"), "hi");
 
-    decoder.boolDecodingStrategy = CSVRowDecoder::BoolDecodingStrategy::custom(
-        [](const std::string &text) {
+    decoder.boolDecodingStrategy =
+        CSVRowDecoder::BoolDecodingStrategy::custom([](const std::string &text) {
             if (text != "yes" && text != "no")
                 throw DecodingError::dataCorrupted({}, "yes or no");
             return text == "yes";
         });
     EXPECT_TRUE(decodeField<bool>(decoder, "yes"));
-    EXPECT_EQ(errorOf([&] { decodeField<bool>(decoder, "true"); }).debugDescription(),
-              "yes or no");
+    EXPECT_EQ(errorOf([&] { decodeField<bool>(decoder, "true"); }).debugDescription(), "yes or no");
 }
 
 } // namespace

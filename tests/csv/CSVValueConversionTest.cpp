@@ -56,11 +56,16 @@ TEST(CSVValueConversionTest, BoolIsTrueOrFalseExactly)
 TEST(CSVValueConversionTest, FloatingPointTakesTheWholeTextInTheCLocale)
 {
     const std::pair<const char *, double> accepted[] = {
-        {"1e3", 1000.0}, {"0x1p4", 16.0},   {"-1.5", -1.5},
-        {"+1", 1.0},     {"1E-2", 0.01},    {"inf", HUGE_VAL},
+        {"1e3", 1000.0},
+        {"0x1p4", 16.0},
+        {"-1.5", -1.5},
+        {"+1", 1.0},
+        {"1E-2", 0.01},
+        {"inf", HUGE_VAL},
         {"-Infinity", -HUGE_VAL},
         // Beyond the range: infinity and zero, as the C library rounds them.
-        {"1e400", HUGE_VAL}, {"1e-400", 0.0},
+        {"1e400", HUGE_VAL},
+        {"1e-400", 0.0},
     };
     for (const auto &[text, value] : accepted)
         EXPECT_EQ(parseDouble(text), value) << text;
@@ -83,10 +88,11 @@ TEST(CSVValueConversionTest, FloatingPointTakesTheWholeTextInTheCLocale)
     EXPECT_EQ(std::get<float>(decodeField<float>("0x1p4")), 16.0f);
 }
 
-template <class T> class IntegerConversion : public testing::Test {};
-using IntegerTypes = testing::Types<Int, std::int8_t, std::int16_t, std::int32_t, std::int64_t,
-                                    UInt, std::uint8_t, std::uint16_t, std::uint32_t,
-                                    std::uint64_t>;
+template <class T> class IntegerConversion : public testing::Test {
+};
+using IntegerTypes =
+    testing::Types<Int, std::int8_t, std::int16_t, std::int32_t, std::int64_t, UInt, std::uint8_t,
+                   std::uint16_t, std::uint32_t, std::uint64_t>;
 TYPED_TEST_SUITE(IntegerConversion, IntegerTypes);
 
 // The decimal text of `value` + `step`, past the 64-bit range as well.
@@ -106,9 +112,9 @@ std::string shifted(__int128 value, int step)
 TYPED_TEST(IntegerConversion, StrictGrammarAndRange)
 {
     using T = TypeParam;
-    using Limits = std::numeric_limits<std::conditional_t<
-        std::is_same_v<T, Int>, std::int64_t,
-        std::conditional_t<std::is_same_v<T, UInt>, std::uint64_t, T>>>;
+    using Limits = std::numeric_limits<
+        std::conditional_t<std::is_same_v<T, Int>, std::int64_t,
+                           std::conditional_t<std::is_same_v<T, UInt>, std::uint64_t, T>>>;
     const std::string name = decodingTypeName<T>();
     const auto value = [](const std::string &text) { return decodeField<T>(text); };
     const auto refusal = [&](const std::string &text) {
@@ -128,8 +134,8 @@ TYPED_TEST(IntegerConversion, StrictGrammarAndRange)
     EXPECT_EQ(std::get<T>(value("+7")), 7);
     EXPECT_EQ(std::get<T>(value("-0")), 0);
     EXPECT_EQ(std::get<T>(value("007")), 7);
-    for (const char *text : {"-", "+", "1.0", "1e3", "0x10", "1,000", " 1", "1 ", "--1", "+-1",
-                             "\xD9\xA3", "1_000"})
+    for (const char *text :
+         {"-", "+", "1.0", "1e3", "0x10", "1,000", " 1", "1 ", "--1", "+-1", "\xD9\xA3", "1_000"})
         EXPECT_EQ(std::get<std::string>(value(text)), refusal(text));
     EXPECT_EQ(std::get<std::string>(decodeField<T>("", neverNil())), refusal(""));
 }
@@ -184,8 +190,8 @@ TEST(CSVValueConversionTest, Base64IsStrictAndPadded)
     EXPECT_EQ(parseBase64("aGk="), QByteArray("hi"));
     EXPECT_EQ(parseBase64("AAEC/+7d"), QByteArray::fromHex("000102ffeedd"));
     EXPECT_EQ(parseBase64(""), QByteArray());
-    for (const char *text : {"aGVsbG8", "aGk", "aGVs\nbG8=", "aGVs bG8=", " aGk=", "aGk=\n",
-                             "aG=k", "aGk==", "====", "AAEC-_7d", "aGk=aGk="})
+    for (const char *text : {"aGVsbG8", "aGk", "aGVs\nbG8=", "aGVs bG8=", " aGk=", "aGk=\n", "aG=k",
+                             "aGk==", "====", "AAEC-_7d", "aGk=aGk="})
         EXPECT_EQ(parseBase64(text), std::nullopt) << text;
 }
 

@@ -64,16 +64,11 @@ TEST(CSVWriterTest, RowsAreSeparatedNotTerminated)
 TEST(CSVWriterTest, FieldsAreQuotedWhereTheyMustBe)
 {
     const std::pair<std::string, std::string> fields[] = {
-        {"plain", "plain"},
-        {"", ""},
-        {"a,b", "\"a,b\""},
-        {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"\"", "\"\"\"\""},
-        {"line\nbreak", "\"line\nbreak\""},
-        {"cr\rhere", "\"cr\rhere\""},
-        {"crlf\r\nhere", "\"crlf\r\nhere\""},
-        {" spaced ", " spaced "},
-        {"semi;colon", "semi;colon"},
+        {"plain", "plain"},           {"", ""},
+        {"a,b", "\"a,b\""},           {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"\"", "\"\"\"\""},           {"line\nbreak", "\"line\nbreak\""},
+        {"cr\rhere", "\"cr\rhere\""}, {"crlf\r\nhere", "\"crlf\r\nhere\""},
+        {" spaced ", " spaced "},     {"semi;colon", "semi;colon"},
     };
     for (const auto &[field, text] : fields)
         EXPECT_EQ(writtenUtf8({{field, "z"}}), text + ",z") << field;
@@ -167,8 +162,8 @@ TEST(CSVWriterTest, OpensTheStreamAndClosesItWhenDone)
 // Rows of awkward fields, none of the two kinds that do not come back.
 Rows randomRows(unsigned seed)
 {
-    static const char *const pieces[] = {"a", "é", "😀", ",", "\"", "\n", "\r", "\r\n", " ",
-                                         ";", "\t", "東京", ""};
+    static const char *const pieces[] = {"a",    "é", "😀", ",",  "\"",   "\n", "\r",
+                                         "\r\n", " ", ";", "\t", "東京", ""};
     std::mt19937 random(seed);
     Rows rows(40);
     for (auto &row : rows) {
@@ -189,8 +184,8 @@ TEST(CSVWriterTest, WrittenRowsReadBackTheSame)
         const Rows rows = randomRows(seed);
         for (const auto newline : {CSVWriter::Newline::lf, CSVWriter::Newline::crlf}) {
             const std::string utf8 = writtenUtf8(rows, ";", newline);
-            CSVReader fromUtf8(std::make_shared<MemoryInputStream>(utf8), UTF8Codec(), false,
-                               false, U';');
+            CSVReader fromUtf8(std::make_shared<MemoryInputStream>(utf8), UTF8Codec(), false, false,
+                               U';');
             EXPECT_EQ(test::readRows(fromUtf8), rows) << seed;
 
             for (const Endian endian : {Endian::big, Endian::little}) {
