@@ -1,3 +1,5 @@
+#include "CsvTestSupport.h"
+
 #include "csv/CSVReader.h"
 #include "csv/CSVRowDecoder.h"
 
@@ -475,12 +477,7 @@ template <class T> T decodeField(const CSVRowDecoder &decoder, const std::string
         T value;
         static Field decode(Decoder &d) { return {d.container().decode<T>("v")}; }
     };
-    std::string csv = "v\n\"";
-    for (const char c : text)
-        csv += c == '"' ? std::string("\"\"") : std::string(1, c);
-    CSVReader reader(csv + "\"", true);
-    reader.next();
-    return decoder.decode<Field>(reader).value;
+    return decoder.decode<Field>(*test::readerAtField(text)).value;
 }
 
 TEST(CSVRowDecoderTest, DatesByEachStrategy)

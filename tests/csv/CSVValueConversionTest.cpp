@@ -1,3 +1,5 @@
+#include "CsvTestSupport.h"
+
 #include "csv/CSVReader.h"
 #include "csv/CSVRowDecoder.h"
 #include "csv/CSVValueConversion.h"
@@ -23,13 +25,9 @@ std::variant<T, std::string> decodeField(const std::string &text,
         T value;
         static Field decode(Decoder &d) { return {d.container().decode<T>("v")}; }
     };
-    std::string csv = "v\n\"";
-    for (const char c : text)
-        csv += c == '"' ? std::string("\"\"") : std::string(1, c);
-    CSVReader reader(csv + "\"", true);
-    reader.next();
+    const auto reader = test::readerAtField(text);
     try {
-        return decoder.decode<Field>(reader).value;
+        return decoder.decode<Field>(*reader).value;
     } catch (const DecodingError &error) {
         return error.debugDescription();
     }

@@ -39,17 +39,6 @@ std::string writtenUtf8(const Rows &rows, std::string delimiter = ",",
     return written(rows, [&](auto stream) { return CSVWriter(stream, delimiter, newline); });
 }
 
-Code writingError(const std::function<void()> &write)
-{
-    try {
-        write();
-    } catch (const CSVError &error) {
-        return error.code();
-    }
-    ADD_FAILURE() << "wrote";
-    return Code::cannotReadFile;
-}
-
 TEST(CSVWriterTest, RowsAreSeparatedNotTerminated)
 {
     EXPECT_EQ(writtenUtf8({{"a", "b"}, {"c"}}), "a,b\nc");
@@ -115,7 +104,7 @@ TEST(CSVWriterTest, AShortWriteOffersTheRestOfTheScalarThenFails)
 {
     auto stream = std::make_shared<test::TestOutputStream>(1);
     CSVWriter writer(stream, UTF16Codec(), Endian::big);
-    EXPECT_EQ(writingError([&] { writer.writeField("😀"); }), Code::cannotWriteStream);
+    EXPECT_EQ(test::thrownCode([&] { writer.writeField("😀"); }), Code::cannotWriteStream);
     EXPECT_EQ(stream->offered, (std::vector<std::size_t>{2, 2}));
     EXPECT_EQ(stream->bytes, "\xD8");
 
@@ -127,7 +116,7 @@ TEST(CSVWriterTest, AShortWriteOffersTheRestOfTheScalarThenFails)
     // In UTF-8 each of the scalar's bytes is offered on its own.
     auto utf8 = std::make_shared<test::TestOutputStream>(1);
     CSVWriter utf8Writer(utf8);
-    EXPECT_EQ(writingError([&] { utf8Writer.writeRow({"😀"}); }), Code::cannotWriteStream);
+    EXPECT_EQ(test::thrownCode([&] { utf8Writer.writeRow({"😀"}); }), Code::cannotWriteStream);
     EXPECT_EQ(utf8->offered, (std::vector<std::size_t>{1, 1, 1, 1}));
     EXPECT_EQ(utf8->bytes, "\xF0");
 }
@@ -147,13 +136,13 @@ TEST(CSVWriterTest, OpensTheStreamAndClosesItWhenDone)
     EXPECT_EQ(alreadyOpen->openCalls, 1);
 
     auto refusing = std::make_shared<test::TestOutputStream>(SIZE_MAX, false);
-    EXPECT_EQ(writingError([&] { CSVWriter{refusing}; }), Code::cannotOpenFile);
+    EXPECT_EQ(test::thrownCode([&] { CSVWriter{refusing}; }), Code::cannotOpenFile);
     auto closed = std::make_shared<test::TestOutputStream>();
     closed->open();
     closed->close();
-    EXPECT_EQ(writingError([&] { CSVWriter(closed, UTF32Codec(), Endian::big); }),
+    EXPECT_EQ(test::thrownCode([&] { CSVWriter(closed, UTF32Codec(), Endian::big); }),
               Code::cannotOpenFile);
-    EXPECT_EQ(writingError([] {
+    EXPECT_EQ(test::thrownCode([] {
                   CSVWriter(std::make_shared<FileOutputStream>("/nonexistent-dir/out.csv"));
               }),
               Code::cannotOpenFile);
@@ -242,7 +231,7 @@ TEST(CSVWriterTest, AFullDeviceIsReportedNotSwallowed)
     // A write that fills the buffer fails at once.
     auto large = std::make_shared<FileOutputStream>("/dev/full");
     CSVWriter writer(large);
-    EXPECT_EQ(writingError([&] {
+    EXPECT_EQ(test::thrownCode([&] {
                   for (int i = 0; i < 100000; ++i)
                       writer.writeRow({"0123456789"});
               }),

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,6 +98,29 @@ private:
 
     bool opens_;
 };
+
+// The code of the CSV error that `action` throws; none when it throws none.
+inline std::optional<CSVError::Code> thrownCode(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const CSVError &error) {
+        return error.code();
+    }
+    return std::nullopt;
+}
+
+// A reader at the one row of a text with the header "v", the row's one field
+// being `text`.
+inline std::unique_ptr<CSVReader> readerAtField(const std::string &text)
+{
+    std::string csv = "v\n\"";
+    for (const char c : text)
+        csv += c == '"' ? std::string("\"\"") : std::string(1, c);
+    auto reader = std::make_unique<CSVReader>(csv + "\"", true);
+    reader->next();
+    return reader;
+}
 
 // Every row up to the first end.
 inline Rows readRows(CSVReader &reader)
