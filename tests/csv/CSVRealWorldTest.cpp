@@ -2,9 +2,12 @@
 
 #include "common/TestSupport.h"
 #include "csv/CSVReader.h"
+#include "csv/CSVRowDecoder.h"
 #include "csv/FileInputStream.h"
 
 #include <gtest/gtest.h>
+
+#include <QDateTime>
 
 #include <algorithm>
 
@@ -77,6 +80,51 @@ TEST(CSVRealWorldTest, InvalidByteEndsOneStepOnly)
     ASSERT_NE(grapheme.readRow(), nullptr);
     EXPECT_EQ(*grapheme.currentRow(), (CSVReader::Row{"Eingen", "48.9464", "8.6694"}));
     EXPECT_EQ(grapheme.readRow(), nullptr);
+}
+
+struct TrackPoint {
+    Date time;
+    std::string trackpointType;
+    std::optional<double> latitude;
+    std::optional<double> longitude;
+    std::optional<Int> heartrate;
+
+    static TrackPoint decode(Decoder &decoder)
+    {
+        const auto c = decoder.container();
+        return {c.decode<Date>("time"), c.decode<std::string>("trackpointType"),
+                c.decodeIfPresent<double>("latitude"), c.decodeIfPresent<double>("longitude"),
+                c.decodeIfPresent<Int>("heartrate")};
+    }
+};
+
+TEST(CSVRealWorldTest, ExportRowsDecodeIntoRecords)
+{
+    auto reader = CSVReader::initWithStream(
+        std::make_shared<FileInputStream>(
+            test::realWorldPath("csv/opentracks__csv_export.csv").toStdString()),
+        true);
+    CSVRowDecoder decoder;
+    // The header comments itself out with "#".
+    decoder.keyDecodingStrategy =
+        CSVRowDecoder::KeyDecodingStrategy::custom([](const std::string &name) {
+            return convertFromSnakeCase(name.starts_with('#') ? name.substr(1) : name);
+        });
+    decoder.dateDecodingStrategy = CSVRowDecoder::DateDecodingStrategy::iso8601();
+    std::vector<TrackPoint> points;
+    while (reader.next())
+        points.push_back(decoder.decode<TrackPoint>(reader));
+
+    ASSERT_EQ(points.size(), 12u);
+    EXPECT_EQ(points[0].trackpointType, "SEGMENT_START_MANUAL");
+    EXPECT_EQ(points[0].latitude, std::nullopt);
+    EXPECT_EQ(points[0].time.toQDateTime(),
+              QDateTime::fromString("2020-02-02T02:02:02Z", Qt::ISODate));
+    EXPECT_EQ(points[1].latitude, 3.123456);
+    EXPECT_EQ(points[1].longitude, 14.001456);
+    EXPECT_EQ(points[2].heartrate, 66);
+    EXPECT_EQ(points.back().time.timeIntervalSince1970() - points[0].time.timeIntervalSince1970(),
+              118.0);
 }
 
 } // namespace

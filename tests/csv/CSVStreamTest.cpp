@@ -23,17 +23,6 @@ std::shared_ptr<InputStream> memory(std::string bytes)
     return std::make_shared<MemoryInputStream>(std::move(bytes));
 }
 
-Code openingError(const std::function<void()> &open)
-{
-    try {
-        open();
-    } catch (const CSVError &error) {
-        return error.code();
-    }
-    ADD_FAILURE() << "opened";
-    return Code::cannotWriteStream;
-}
-
 const std::u32string sample = U"a,é\n\"𝄞\",z";
 const Rows sampleRows{{"a", "é"}, {"𝄞", "z"}};
 
@@ -79,7 +68,7 @@ TEST(CSVStreamTest, MarkEdgeCases)
         Endian::little);
     EXPECT_EQ(test::readRows(fourByteMark), (Rows{{"a"}}));
 
-    EXPECT_EQ(openingError([] {
+    EXPECT_EQ(test::thrownCode([] {
                   CSVReader(memory(std::string("\xFF\xFE"
                                                "a\0",
                                                4)),
@@ -271,7 +260,7 @@ TEST(CSVStreamTest, ReadFailuresCarryTheStreamsAccount)
     EXPECT_EQ(silent.error()->code(), Code::cannotReadFile);
 
     options.failAt = 0;
-    EXPECT_EQ(openingError([&] {
+    EXPECT_EQ(test::thrownCode([&] {
                   CSVReader(std::make_shared<test::TestStream>("a", options), UTF8Codec());
               }),
               Code::cannotReadFile);
@@ -280,12 +269,12 @@ TEST(CSVStreamTest, ReadFailuresCarryTheStreamsAccount)
 TEST(CSVStreamTest, FilesThatCannotBeOpenedOrRead)
 {
     QTemporaryDir directory;
-    EXPECT_EQ(openingError([&] {
+    EXPECT_EQ(test::thrownCode([&] {
                   CSVReader::initWithStream(std::make_shared<FileInputStream>(
                       directory.filePath("missing.csv").toStdString()));
               }),
               Code::cannotOpenFile);
-    EXPECT_EQ(openingError([&] {
+    EXPECT_EQ(test::thrownCode([&] {
                   CSVReader::initWithStream(
                       std::make_shared<FileInputStream>(directory.path().toStdString()));
               }),
@@ -294,7 +283,7 @@ TEST(CSVStreamTest, FilesThatCannotBeOpenedOrRead)
     auto closed = memory("a");
     closed->open();
     closed->close();
-    EXPECT_EQ(openingError([&] { CSVReader::initWithStream(closed); }), Code::cannotOpenFile);
+    EXPECT_EQ(test::thrownCode([&] { CSVReader::initWithStream(closed); }), Code::cannotOpenFile);
 }
 
 } // namespace

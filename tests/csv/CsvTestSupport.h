@@ -3,8 +3,12 @@
 #include "csv/CSVReader.h"
 #include "csv/Endian.h"
 #include "csv/InputStream.h"
+#include "csv/OutputStream.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,6 +62,65 @@ private:
     Options options_;
     std::size_t offset_ = 0;
 };
+
+// Collects what is written, up to a capacity; past it, writes come up short.
+// Each write's offered length is kept.
+class TestOutputStream final : public OutputStream {
+public:
+    explicit TestOutputStream(std::size_t capacity = SIZE_MAX, bool opens = true)
+        : capacity(capacity), opens_(opens)
+    {
+    }
+
+    void open() override
+    {
+        ++openCalls;
+        if (opens_)
+            setStatus(StreamStatus::open);
+        else
+            fail("refused");
+    }
+    void close() override { setStatus(StreamStatus::closed); }
+
+    std::size_t capacity;
+    std::string bytes;
+    std::vector<std::size_t> offered;
+    int openCalls = 0;
+
+private:
+    std::ptrdiff_t writeOpen(const std::uint8_t *data, std::size_t length) override
+    {
+        offered.push_back(length);
+        const std::size_t count = std::min(length, capacity - std::min(capacity, bytes.size()));
+        bytes.append(reinterpret_cast<const char *>(data), count);
+        return static_cast<std::ptrdiff_t>(count);
+    }
+
+    bool opens_;
+};
+
+// The code of the CSV error that `action` throws; none when it throws none.
+inline std::optional<CSVError::Code> thrownCode(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const CSVError &error) {
+        return error.code();
+    }
+    return std::nullopt;
+}
+
+// A reader at the one row of a text with the header "v", the row's one field
+// being `text`.
+inline std::unique_ptr<CSVReader> readerAtField(const std::string &text)
+{
+    std::string csv = "v\n\"";
+    for (const char c : text)
+        csv += c == '"' ? std::string("\"\"") : std::string(1, c);
+    auto reader = std::make_unique<CSVReader>(csv + "\"", true);
+    reader->next();
+    return reader;
+}
 
 // Every row up to the first end.
 inline Rows readRows(CSVReader &reader)
