@@ -20,6 +20,11 @@ bool waitUntil(const std::function<bool()> &condition,
 // Runs the event loop for a while.
 void pumpFor(std::chrono::milliseconds duration);
 
+// Runs the main queue until it is empty and no worker thread has work, so that
+// a test's tear-down leaves nothing it started to the next test. False when
+// the timeout (which only catches a stall) passed first.
+bool waitForBackgroundWork(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
 QString realWorldPath(const QString &relative);
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);
