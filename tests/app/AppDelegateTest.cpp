@@ -6,12 +6,17 @@
 #include "app/ShellTestSupport.h"
 #include "common/TestSupport.h"
 #include "core/ToolsetManager.h"
+#include "fixtures/DemoTree.h"
+#include "fixtures/FixtureTree.h"
+#include "model/DeviceWatcher.h"
 #include "platform/ActionTarget.h"
 #include "platform/ChildProcess.h"
 #include "platform/DispatchQueue.h"
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "preferences/SettingsWindowController.h"
 
+#include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -161,6 +166,8 @@ TEST_F(AppDelegateTest, LaunchShowsThePlaceholderAtOnceAndInstallsTheBuiltMenu)
     EXPECT_EQ(delegate->statusMenu(), nullptr);
     EXPECT_TRUE(statusItem->isVisible());
     EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
+    // Shown with its icon, so that the tray has something to show.
+    EXPECT_EQ(statusItem->iconWhenShown, ImageRef::resource("statusIcon"));
     EXPECT_EQ(binder->log, (QStringList{"bind DeleteDerivedData", "bind GlobalRedo"}));
 
     auto events = std::make_shared<MenuEvents>();
@@ -178,19 +185,67 @@ TEST_F(AppDelegateTest, OnlyTheNewestOfOverlappingBuildsIsInstalled)
     auto delegate = makeDelegate(builds.factory());
     delegate->applicationDidFinishLaunching();
     ASSERT_TRUE(waitUntil([&] { return builds.calls() == 1; }));
-    // A change of the current Xcode starts a second build.
+    // A change announced while the first build runs is judged when it lands:
+    // a menu that cannot tell what it was built for is built again.
     NotificationCenter::defaultCenter().post(ToolsetManager::currentDidChange);
-    ASSERT_TRUE(waitUntil([&] { return builds.calls() == 2; }));
-
-    builds.release(1);
-    ASSERT_TRUE(waitUntil([&] { return delegate->statusMenu() != nullptr; }));
-    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 1");
-    builds.release(0);
-    ASSERT_TRUE(waitUntil([&] { return builds.finished == 2; }));
     pumpFor(50ms);
-    DispatchQueue::drainMain();
-    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 1");
+    EXPECT_EQ(builds.calls(), 1);
+    builds.release(0);
+    ASSERT_TRUE(waitUntil([&] { return builds.calls() == 2; }));
+    EXPECT_EQ(delegate->statusMenu(), nullptr);
+
+    // Later changes start a build at once, while the previous one still runs.
+    NotificationCenter::defaultCenter().post(ToolsetManager::currentDidChange);
+    ASSERT_TRUE(waitUntil([&] { return builds.calls() == 3; }));
+    builds.release(2);
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusMenu() != nullptr; }));
+    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 2");
+    builds.release(1);
+    ASSERT_TRUE(waitUntil([&] { return builds.finished == 3; }));
+    ASSERT_TRUE(waitForBackgroundWork());
+    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 2");
     EXPECT_EQ(statusItem->menu(), delegate->statusMenu());
+}
+
+// The first build makes the toolset manager, whose first choice is announced
+// while that build runs: the menu it lands is already the current one.
+TEST_F(AppDelegateTest, LaunchOnTheDemoListsTheDevicesOnce)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath("demo");
+    QString error;
+    ASSERT_TRUE(fixture::layOutDemo(root, &error)) << error.toStdString();
+    fixture::FixtureTree tree(root);
+    struct Cleanup {
+        ~Cleanup()
+        {
+            ToolsetManager::resetShared();
+            ToolsetManager::setDeviceWatcherFactory(nullptr);
+        }
+    } cleanup;
+    SystemPaths paths = tree.paths();
+    paths.configDir = SystemPaths::current().configDir;
+    SystemPaths::setCurrent(paths);
+    DeviceWatcher::installAsToolsetWatcherFactory();
+    Log::Capture capture;
+
+    AppDelegate::Environment environment;
+    environment.statusItem = statusItem;
+    auto delegate = AppDelegate::make(environment);
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusMenu() != nullptr; }, 60s));
+    const MenuPtr installed = delegate->statusMenu();
+    ASSERT_TRUE(waitForBackgroundWork());
+    EXPECT_EQ(capture.count("11 devices listed"), 1);
+    EXPECT_EQ(delegate->statusMenu(), installed);
+
+    // A real change still rebuilds.
+    const QStringList xcodes = tree.xcodes().filter("Xcode-beta.app");
+    ASSERT_EQ(xcodes.size(), 1);
+    tree.selectXcode(xcodes[0]);
+    ASSERT_TRUE(waitUntil(
+        [&] { return delegate->statusMenu() && delegate->statusMenu() != installed; }, 60s));
+    ASSERT_TRUE(waitForBackgroundWork());
 }
 
 TEST_F(AppDelegateTest, RecordingShowsADeviceThatStillRecords)
