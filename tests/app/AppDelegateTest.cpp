@@ -410,7 +410,7 @@ TEST_F(AppDelegateTest, RedoHotKeyRepeatsTheNewestLiveCommandOffMain)
     EXPECT_FALSE(live->onMain);
     EXPECT_EQ(statusItem->highlights, 1);
     EXPECT_TRUE(statusItem->isHighlighted());
-    EXPECT_TRUE(waitUntil([&] { return !statusItem->isHighlighted(); }, 1s));
+    EXPECT_TRUE(waitUntil([&] { return !statusItem->isHighlighted(); }));
 
     auto mainOnly = std::make_shared<RepeatTarget>();
     CommandManager::Command toggle{"Play", mainOnly, "repeat:", std::nullopt, {}, true};
