@@ -10,7 +10,8 @@ FIXTURE := ./build/dev/tests/fixtures/corvane-fixture
 DEMO := build/demo
 
 # `make run` shows the demo under a session bus of its own when none exists,
-# so that distributed notifications reach it as they do under `make test`.
+# so that distributed notifications reach it as they do under `make test`; a
+# session without a runtime folder gets one in the demo tree.
 RUN_DBUS = $(if $(DBUS_SESSION_BUS_ADDRESS),,$(DBUS))
 
 all: build
@@ -39,6 +40,9 @@ test-asan: deps
 run: build
 	$(FIXTURE) demo $(DEMO)
 	@eval "$$($(FIXTURE) env $(DEMO))"; \
+	if [ -z "$${XDG_RUNTIME_DIR-}" ]; then \
+		export XDG_RUNTIME_DIR="$(CURDIR)/$(DEMO)/runtime"; mkdir -p -m 700 "$$XDG_RUNTIME_DIR"; \
+	fi; \
 	trap '$(FIXTURE) stop $(DEMO)' EXIT; \
 	trap 'exit 130' INT TERM; \
 	CORVANE_LOG_DEBUG=$${CORVANE_LOG_DEBUG-1} $(RUN_DBUS) ./build/dev/src/corvane
