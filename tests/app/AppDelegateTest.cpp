@@ -238,6 +238,10 @@ TEST_F(AppDelegateTest, LaunchOnTheDemoListsTheDevicesOnce)
     ASSERT_TRUE(waitForBackgroundWork());
     EXPECT_EQ(capture.count("11 devices listed"), 1);
     EXPECT_EQ(delegate->statusMenu(), installed);
+    // An announcement that changes nothing keeps the menu.
+    NotificationCenter::defaultCenter().post(ToolsetManager::currentDidChange);
+    ASSERT_TRUE(waitForBackgroundWork());
+    EXPECT_EQ(delegate->statusMenu(), installed);
 
     // A real change still rebuilds.
     const QStringList xcodes = tree.xcodes().filter("Xcode-beta.app");
