@@ -1,23 +1,33 @@
 # The two everyday commands: `make run` and `make test`.
 JOBS ?= $(shell nproc)
-DBUS := $(shell command -v dbus-run-session 2>/dev/null)
+# Looked up when a recipe runs, after `deps` may have installed it.
+DBUS = $(shell command -v dbus-run-session 2>/dev/null)
 
-.PHONY: all build test test-asan run demo-reset bench format format-check clean
+.PHONY: all deps build test test-asan run demo-reset bench format format-check clean
 
 # The simulated Xcode that `make run` shows on Linux.
 FIXTURE := ./build/dev/tests/fixtures/corvane-fixture
 DEMO := build/demo
 
+# `make run` shows the demo under a session bus of its own when none exists,
+# so that distributed notifications reach it as they do under `make test`; a
+# session without a runtime folder gets one in the demo tree.
+RUN_DBUS = $(if $(DBUS_SESSION_BUS_ADDRESS),,$(DBUS))
+
 all: build
 
-build:
+# Installs what Debian 12 lacks; silent when everything is there.
+deps:
+	@scripts/install-deps
+
+build: deps
 	cmake --preset dev
 	cmake --build --preset dev -j $(JOBS)
 
 test: build
 	cd build/dev && QT_QPA_PLATFORM=offscreen $(DBUS) ctest --output-on-failure -j $(JOBS) --timeout 300
 
-test-asan:
+test-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	cd build/asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
@@ -30,9 +40,12 @@ test-asan:
 run: build
 	$(FIXTURE) demo $(DEMO)
 	@eval "$$($(FIXTURE) env $(DEMO))"; \
+	if [ -z "$${XDG_RUNTIME_DIR-}" ]; then \
+		export XDG_RUNTIME_DIR="$(CURDIR)/$(DEMO)/runtime"; mkdir -p -m 700 "$$XDG_RUNTIME_DIR"; \
+	fi; \
 	trap '$(FIXTURE) stop $(DEMO)' EXIT; \
 	trap 'exit 130' INT TERM; \
-	CORVANE_LOG_DEBUG=$${CORVANE_LOG_DEBUG-1} ./build/dev/src/corvane
+	CORVANE_LOG_DEBUG=$${CORVANE_LOG_DEBUG-1} $(RUN_DBUS) ./build/dev/src/corvane
 
 demo-reset: build
 	@if [ -d $(DEMO) ]; then $(FIXTURE) stop $(DEMO); fi
@@ -40,7 +53,7 @@ demo-reset: build
 	$(FIXTURE) demo $(DEMO)
 	$(FIXTURE) stop $(DEMO)
 
-bench:
+bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	for b in build/release/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] && QT_QPA_PLATFORM=offscreen "$$b" --benchmark_min_time=0.2; done

@@ -6,9 +6,12 @@
 #include "app/DeviceRecordings.h"
 #include "app/ImageCache.h"
 #include "app/RecordingDevices.h"
+#include "app/RootMenu.h"
 #include "app/RootPlaceholderMenu.h"
 #include "app/UpdaterController.h"
 #include "core/CorvaneSettings.h"
+#include "core/DeviceWatching.h"
+#include "core/Toolset.h"
 #include "core/ToolsetManager.h"
 #include "location/LocationSimulator.h"
 #include "model/Device.h"
@@ -111,9 +114,10 @@ void AppDelegate::applicationWillFinishLaunching()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    m_firstBuildPending = true;
     rebuildStatusMenu();
-    m_statusItem->setVisible(true);
     m_statusItem->setIcon(ImageRef::resource("statusIcon"));
+    m_statusItem->setVisible(true);
     registerObservers();
     bindHotKeys();
     // The current-Xcode observer comes last, after the first build started.
@@ -121,8 +125,31 @@ void AppDelegate::applicationDidFinishLaunching()
         ToolsetManager::currentDidChange, DispatchQueue::main(),
         [weak = weakAs<AppDelegate>()](const Notification &, const ObjectPtr &) {
             if (auto delegate = weak.lock())
-                delegate->rebuildStatusMenu();
+                delegate->currentToolsetDidChange();
         }));
+}
+
+void AppDelegate::currentToolsetDidChange()
+{
+    // The first build is what makes the toolset manager, whose first choice is
+    // announced while that build runs: the change is judged when it lands.
+    if (m_firstBuildPending) {
+        m_toolsetChangedDuringFirstBuild = true;
+        return;
+    }
+    if (!statusMenuIsCurrent())
+        rebuildStatusMenu();
+}
+
+bool AppDelegate::statusMenuIsCurrent() const
+{
+    if (!m_statusMenu || !m_statusMenuSource)
+        return false;
+    // A toolset that stops being current loses its watcher, and each choice
+    // gives the chosen one a new watcher: the same pair means no change.
+    const auto toolset = m_statusMenuSource->toolset.lock();
+    const auto watcher = m_statusMenuSource->watcher.lock();
+    return toolset && watcher && toolset->deviceWatcher() == watcher;
 }
 
 void AppDelegate::applicationWillTerminate()
@@ -139,6 +166,7 @@ void AppDelegate::postShouldKillLauncher()
 void AppDelegate::rebuildStatusMenu()
 {
     m_statusMenu = nullptr;
+    m_statusMenuSource.reset();
     m_statusItem->setMenu(
         RootPlaceholderMenu::make(applicationTitle(), true, m_environment.modifiers));
     // Only the newest build is installed: an older one that finishes later
@@ -147,21 +175,34 @@ void AppDelegate::rebuildStatusMenu()
     DispatchQueue::userInitiated()->async(
         [weak = weakAs<AppDelegate>(), factory = m_environment.rootMenuFactory, generation] {
             MenuPtr menu = factory(applicationTitle());
-            DispatchQueue::main()->async([weak, menu, generation] {
+            std::optional<MenuSource> source;
+            if (const auto root = std::dynamic_pointer_cast<RootMenu>(menu)) {
+                const auto toolset = root->toolset();
+                source = MenuSource{toolset, toolset ? toolset->deviceWatcher() : nullptr};
+            }
+            DispatchQueue::main()->async([weak, menu, generation, source] {
                 if (auto delegate = weak.lock())
-                    delegate->installStatusMenu(menu, generation);
+                    delegate->installStatusMenu(menu, generation, source);
             });
         });
 }
 
-void AppDelegate::installStatusMenu(const MenuPtr &menu, quint64 generation)
+void AppDelegate::installStatusMenu(const MenuPtr &menu, quint64 generation,
+                                    const std::optional<MenuSource> &source)
 {
-    if (generation != m_buildGeneration || !menu)
+    if (generation != m_buildGeneration)
         return;
-    if (auto shown = m_statusItem->menu())
-        shown->cancelTracking();
-    m_statusMenu = menu;
-    m_statusItem->setMenu(menu);
+    const bool changedWhileBuilding = std::exchange(m_firstBuildPending, false) &&
+                                      std::exchange(m_toolsetChangedDuringFirstBuild, false);
+    if (menu) {
+        if (auto shown = m_statusItem->menu())
+            shown->cancelTracking();
+        m_statusMenu = menu;
+        m_statusMenuSource = source;
+        m_statusItem->setMenu(menu);
+    }
+    if (changedWhileBuilding && !statusMenuIsCurrent())
+        rebuildStatusMenu();
 }
 
 void AppDelegate::registerObservers()

@@ -20,8 +20,10 @@ namespace corvane {
 class Animator;
 class CommandManager;
 class CrashReporter;
+class DeviceWatching;
 class RecordingDevices;
 class SettingsWindowController;
+class Toolset;
 class UpdaterController;
 namespace Settings {
 struct PaneIdentifier;
@@ -98,10 +100,19 @@ public:
     void stopActivities();
 
 private:
+    // What a root menu was built for.
+    struct MenuSource {
+        std::weak_ptr<Toolset> toolset;
+        std::weak_ptr<DeviceWatching> watcher;
+    };
+
     explicit AppDelegate(Environment environment);
 
     void postShouldKillLauncher();
-    void installStatusMenu(const MenuPtr &menu, quint64 generation);
+    void installStatusMenu(const MenuPtr &menu, quint64 generation,
+                           const std::optional<MenuSource> &source);
+    void currentToolsetDidChange();
+    bool statusMenuIsCurrent() const;
     void registerObservers();
     void recordingDidChange(const ObjectPtr &object);
     void taskWasAdded();
@@ -113,7 +124,10 @@ private:
     std::shared_ptr<StatusItem> m_statusItem;
     std::weak_ptr<Object> m_recordingDevice;
     MenuPtr m_statusMenu;
+    std::optional<MenuSource> m_statusMenuSource;
     quint64 m_buildGeneration = 0;
+    bool m_firstBuildPending = false;
+    bool m_toolsetChangedDuringFirstBuild = false;
     std::shared_ptr<SettingsWindowController> m_preferencesWindowController;
     std::optional<std::shared_ptr<WindowController>> m_aboutWindowController;
     std::shared_ptr<CrashReporter> m_crashReporter;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace corvane::DerivedData {
 
@@ -32,6 +33,25 @@ bool isSafeToTrash(const QString &path, const QString &home)
         return true;
     const QString homeFolder = resolved(home);
     return homeFolder != target && !homeFolder.startsWith(target + "/");
+}
+
+// Qt falls back to the working directory when it cannot make the home trash
+// (a home without ~/.local/share), which would leave trash records wherever the
+// program was started: the home trash is made first, and without one nothing
+// is moved.
+void trash(const QString &path)
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString trashFolder = dataHome + "/Trash";
+    if (!dataHome.isEmpty() && QDir().mkpath(dataHome) && !QFileInfo(trashFolder).isDir())
+        QDir(dataHome).mkdir("Trash", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (dataHome.isEmpty() || !QFileInfo(trashFolder).isDir()) {
+        Log::general().error("Cannot move \"%{public}@\" to the Trash: there is no Trash folder",
+                             path);
+        return;
+    }
+    if (!QFile::moveToTrash(path))
+        Log::general().error("Cannot move \"%{public}@\" to the Trash", path);
 }
 
 } // namespace
@@ -64,12 +84,13 @@ std::optional<QString> customFolder(const SystemPaths &paths)
 void moveToTrash(const SystemPaths &paths)
 {
     if (auto custom = customFolder(paths); custom && QFileInfo::exists(*custom)) {
-        QFile::moveToTrash(*custom);
+        trash(*custom);
         return;
     }
     if (paths.home.isEmpty() || QDir::isRelativePath(paths.home))
         return;
-    QFile::moveToTrash(defaultFolder(paths));
+    if (const QString folder = defaultFolder(paths); QFileInfo::exists(folder))
+        trash(folder);
 }
 
 } // namespace corvane::DerivedData

@@ -6,9 +6,13 @@
 #include "app/ShellTestSupport.h"
 #include "common/TestSupport.h"
 #include "core/ToolsetManager.h"
+#include "fixtures/DemoTree.h"
+#include "fixtures/FixtureTree.h"
+#include "model/DeviceWatcher.h"
 #include "platform/ActionTarget.h"
 #include "platform/ChildProcess.h"
 #include "platform/DispatchQueue.h"
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "preferences/BuildConfig.h"
 #include "preferences/CrashReporter.h"
@@ -18,6 +22,7 @@
 #include <QApplication>
 #include <QWidget>
 
+#include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -180,6 +185,8 @@ TEST_F(AppDelegateTest, LaunchShowsThePlaceholderAtOnceAndInstallsTheBuiltMenu)
     EXPECT_EQ(delegate->statusMenu(), nullptr);
     EXPECT_TRUE(statusItem->isVisible());
     EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
+    // Shown with its icon, so that the tray has something to show.
+    EXPECT_EQ(statusItem->iconWhenShown, ImageRef::resource("statusIcon"));
     EXPECT_EQ(binder->log, (QStringList{"bind DeleteDerivedData", "bind GlobalRedo"}));
 
     auto events = std::make_shared<MenuEvents>();
@@ -197,19 +204,71 @@ TEST_F(AppDelegateTest, OnlyTheNewestOfOverlappingBuildsIsInstalled)
     auto delegate = makeDelegate(builds.factory());
     delegate->applicationDidFinishLaunching();
     ASSERT_TRUE(waitUntil([&] { return builds.calls() == 1; }));
-    // A change of the current Xcode starts a second build.
+    // A change announced while the first build runs is judged when it lands:
+    // a menu that cannot tell what it was built for is built again.
     NotificationCenter::defaultCenter().post(ToolsetManager::currentDidChange);
-    ASSERT_TRUE(waitUntil([&] { return builds.calls() == 2; }));
-
-    builds.release(1);
-    ASSERT_TRUE(waitUntil([&] { return delegate->statusMenu() != nullptr; }));
-    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 1");
-    builds.release(0);
-    ASSERT_TRUE(waitUntil([&] { return builds.finished == 2; }));
     pumpFor(50ms);
-    DispatchQueue::drainMain();
-    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 1");
+    EXPECT_EQ(builds.calls(), 1);
+    builds.release(0);
+    ASSERT_TRUE(waitUntil([&] { return builds.calls() == 2; }));
+    EXPECT_EQ(delegate->statusMenu(), nullptr);
+
+    // Later changes start a build at once, while the previous one still runs.
+    NotificationCenter::defaultCenter().post(ToolsetManager::currentDidChange);
+    ASSERT_TRUE(waitUntil([&] { return builds.calls() == 3; }));
+    builds.release(2);
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusMenu() != nullptr; }));
+    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 2");
+    builds.release(1);
+    ASSERT_TRUE(waitUntil([&] { return builds.finished == 3; }));
+    ASSERT_TRUE(waitForBackgroundWork());
+    EXPECT_EQ(delegate->statusMenu()->title(), "Corvane 2");
     EXPECT_EQ(statusItem->menu(), delegate->statusMenu());
+}
+
+// The first build makes the toolset manager, whose first choice is announced
+// while that build runs: the menu it lands is already the current one.
+TEST_F(AppDelegateTest, LaunchOnTheDemoListsTheDevicesOnce)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath("demo");
+    QString error;
+    ASSERT_TRUE(fixture::layOutDemo(root, &error)) << error.toStdString();
+    fixture::FixtureTree tree(root);
+    struct Cleanup {
+        ~Cleanup()
+        {
+            ToolsetManager::resetShared();
+            ToolsetManager::setDeviceWatcherFactory(nullptr);
+        }
+    } cleanup;
+    SystemPaths paths = tree.paths();
+    paths.configDir = SystemPaths::current().configDir;
+    SystemPaths::setCurrent(paths);
+    DeviceWatcher::installAsToolsetWatcherFactory();
+    Log::Capture capture;
+
+    AppDelegate::Environment environment;
+    environment.statusItem = statusItem;
+    auto delegate = AppDelegate::make(environment);
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(waitUntil([&] { return delegate->statusMenu() != nullptr; }, 60s));
+    const MenuPtr installed = delegate->statusMenu();
+    ASSERT_TRUE(waitForBackgroundWork());
+    EXPECT_EQ(capture.count("11 devices listed"), 1);
+    EXPECT_EQ(delegate->statusMenu(), installed);
+    // An announcement that changes nothing keeps the menu.
+    NotificationCenter::defaultCenter().post(ToolsetManager::currentDidChange);
+    ASSERT_TRUE(waitForBackgroundWork());
+    EXPECT_EQ(delegate->statusMenu(), installed);
+
+    // A real change still rebuilds.
+    const QStringList xcodes = tree.xcodes().filter("Xcode-beta.app");
+    ASSERT_EQ(xcodes.size(), 1);
+    tree.selectXcode(xcodes[0]);
+    ASSERT_TRUE(waitUntil(
+        [&] { return delegate->statusMenu() && delegate->statusMenu() != installed; }, 60s));
+    ASSERT_TRUE(waitForBackgroundWork());
 }
 
 TEST_F(AppDelegateTest, RecordingShowsADeviceThatStillRecords)
@@ -403,7 +462,7 @@ TEST_F(AppDelegateTest, RedoHotKeyRepeatsTheNewestLiveCommandOffMain)
     EXPECT_FALSE(live->onMain);
     EXPECT_EQ(statusItem->highlights, 1);
     EXPECT_TRUE(statusItem->isHighlighted());
-    EXPECT_TRUE(waitUntil([&] { return !statusItem->isHighlighted(); }, 1s));
+    EXPECT_TRUE(waitUntil([&] { return !statusItem->isHighlighted(); }));
 
     auto mainOnly = std::make_shared<RepeatTarget>();
     CommandManager::Command toggle{"Play", mainOnly, "repeat:", std::nullopt, {}, true};

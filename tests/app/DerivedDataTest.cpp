@@ -2,9 +2,11 @@
 #include "app/DerivedData.h"
 #include "common/TestSupport.h"
 #include "fixtures/FixtureTree.h"
+#include "platform/Log.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace corvane;
@@ -120,4 +122,35 @@ TEST_F(DerivedDataTest, TheDelegateTrashesOffTheMainThread)
     delegate->deleteDerivedDataHotKey();
     EXPECT_TRUE(test::waitUntil([&] { return !defaultExists(); }));
     SystemPaths::resetToEnvironment();
+}
+
+// Without ~/.local/share, Qt would drop the trash records in the working
+// directory: the home trash is made instead, and without one nothing moves.
+TEST_F(DerivedDataTest, TrashingLeavesTheWorkingDirectoryAlone)
+{
+    QTemporaryDir workingDirectory;
+    struct Restore {
+        QString path = QDir::currentPath();
+        ~Restore() { QDir::setCurrent(path); }
+    } restore;
+    ASSERT_TRUE(QDir::setCurrent(workingDirectory.path()));
+    const QString dataHome = tree.home() + "/.local/share";
+    ASSERT_FALSE(QFileInfo::exists(dataHome));
+    qunsetenv("XDG_DATA_HOME");
+
+    DerivedData::moveToTrash(paths);
+    EXPECT_FALSE(defaultExists());
+    EXPECT_TRUE(QFileInfo::exists(dataHome + "/Trash/files/DerivedData"));
+    EXPECT_TRUE(QFileInfo::exists(dataHome + "/Trash/info/DerivedData.trashinfo"));
+
+    // A data folder that cannot be made: the folder stays where it is.
+    QDir().mkpath(DerivedData::defaultFolder(paths));
+    ASSERT_TRUE(test::writeFile(tree.root() + "/plain-file", "x"));
+    qputenv("XDG_DATA_HOME", (tree.root() + "/plain-file/share").toUtf8());
+    Log::Capture capture;
+    DerivedData::moveToTrash(paths);
+    EXPECT_TRUE(defaultExists());
+    EXPECT_TRUE(capture.contains("there is no Trash folder"));
+
+    EXPECT_TRUE(QDir(workingDirectory.path()).isEmpty());
 }

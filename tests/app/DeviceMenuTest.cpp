@@ -182,7 +182,8 @@ protected:
 
     void TearDown() override
     {
-        DispatchQueue::drainMain();
+        // Actions run on worker threads: none may reach the next test's world.
+        EXPECT_TRUE(test::waitForBackgroundWork());
         OpenPanel::setShared(nullptr);
         AlertPresenter::setShared(nullptr);
         Workspace::setShared(nullptr);

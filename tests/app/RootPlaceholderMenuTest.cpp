@@ -54,7 +54,7 @@ TEST_F(RootPlaceholderMenuTest, ItemsInOrderWithTheirStates)
     EXPECT_EQ(titles(*root).first(), "GPS Simulator…");
 }
 
-TEST_F(RootPlaceholderMenuTest, OptionShowsTheDiagnosticsItemWithinATick)
+TEST_F(RootPlaceholderMenuTest, OptionShowsTheDiagnosticsItemWhileOpen)
 {
     auto menu = RootPlaceholderMenu::make("Corvane", true, modifiers);
     menu->willOpen();
@@ -63,9 +63,9 @@ TEST_F(RootPlaceholderMenuTest, OptionShowsTheDiagnosticsItemWithinATick)
     EXPECT_TRUE(menu->isPollingOptionKey());
 
     modifiers->modifiers = KeyModifier::Option;
-    EXPECT_TRUE(waitUntil([&] { return !menu->diagnosticsItem()->isHidden(); }, 250ms));
+    EXPECT_TRUE(waitUntil([&] { return !menu->diagnosticsItem()->isHidden(); }));
     modifiers->modifiers = KeyModifier::None;
-    EXPECT_TRUE(waitUntil([&] { return menu->diagnosticsItem()->isHidden(); }, 250ms));
+    EXPECT_TRUE(waitUntil([&] { return menu->diagnosticsItem()->isHidden(); }));
     menu->didClose();
     EXPECT_FALSE(menu->isPollingOptionKey());
 

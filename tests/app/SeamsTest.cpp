@@ -73,7 +73,7 @@ TEST(OptionKeyPollerTest, OneCallbackPerChangeAndNoTimerAfterStop)
     EXPECT_EQ(changes, 0);
 
     source->modifiers = KeyModifier::Command;
-    EXPECT_TRUE(test::waitUntil([&] { return changes == 1; }, 500ms));
+    EXPECT_TRUE(test::waitUntil([&] { return changes == 1; }));
     test::pumpFor(250ms);
     EXPECT_EQ(changes, 1);
     EXPECT_FALSE(poller.optionHeld());
@@ -95,7 +95,7 @@ TEST(OptionKeyPollerTest, StopFromInsideTheCallbackIsSafe)
         poller.stop();
     });
     source->modifiers = KeyModifier::Option;
-    EXPECT_TRUE(test::waitUntil([&] { return changes == 1; }, 500ms));
+    EXPECT_TRUE(test::waitUntil([&] { return changes == 1; }));
     EXPECT_FALSE(poller.isRunning());
 }
 

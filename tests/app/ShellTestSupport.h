@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/TestSupport.h"
 #include "core/CorvaneSettings.h"
 #include "location/LocationSimulator.h"
 #include "platform/DistributedNotificationRecorder.h"
@@ -57,7 +58,14 @@ public:
             ++highlights;
         RecordingStatusItem::setHighlighted(highlighted);
     }
+    void setVisible(bool visible) override
+    {
+        if (visible)
+            iconWhenShown = icon();
+        RecordingStatusItem::setVisible(visible);
+    }
     std::vector<ImageRef> icons;
+    ImageRef iconWhenShown;
     int highlights = 0;
 };
 
@@ -96,6 +104,7 @@ protected:
 
     void TearDown() override
     {
+        EXPECT_TRUE(test::waitForBackgroundWork());
         ShortcutBinder::setSharedBinder(nullptr);
         Workspace::setShared(nullptr);
         DistributedNotificationCenter::setDefaultCenter(nullptr);

@@ -2,8 +2,12 @@
 #include "platform/DispatchQueue.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 
 namespace corvane::test {
@@ -16,12 +20,46 @@ __attribute__((weak)) std::unique_ptr<QCoreApplication> makeApplication(int &arg
 
 } // namespace corvane::test
 
+namespace {
+
+// Points the home, the XDG folders and the temporary folder into `root`, so that
+// whatever a test or a library under it writes there (dialog history, trash,
+// caches, a death test's leftovers) goes when the process ends.
+bool confineTo(const QString &root)
+{
+    const struct {
+        const char *variable;
+        const char *folder;
+    } folders[] = {{"HOME", "home"},
+                   {"XDG_CONFIG_HOME", "home/.config"},
+                   {"XDG_DATA_HOME", "home/.local/share"},
+                   {"XDG_CACHE_HOME", "home/.cache"},
+                   {"XDG_RUNTIME_DIR", "runtime"},
+                   {"TMPDIR", "tmp"}};
+    for (const auto &folder : folders) {
+        const QString path = root + "/" + folder.folder;
+        if (!QDir().mkpath(path))
+            return false;
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv(folder.variable, QFile::encodeName(path));
+    }
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     // Tests never need a display, also when the build lists them.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Outlives the application and the workers, which may still write into it.
+    QTemporaryDir sandbox(QDir::tempPath() + "/corvane-test-XXXXXX");
+    if (!sandbox.isValid() || !confineTo(sandbox.path())) {
+        std::fprintf(stderr, "Cannot make a temporary home for the tests\n");
+        return 1;
+    }
     auto app = corvane::test::makeApplication(argc, argv);
     const int result = RUN_ALL_TESTS();
     corvane::DispatchQueue::waitUntilIdle(std::chrono::seconds(3));

@@ -31,6 +31,22 @@ void pumpFor(std::chrono::milliseconds duration)
     waitUntil([] { return false; }, duration);
 }
 
+bool waitForBackgroundWork(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        // Work on a worker may wait for the main queue, so both are served in turn.
+        const bool idle = DispatchQueue::waitUntilIdle(std::chrono::milliseconds(10));
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (DispatchQueue::drainMain() == 0 && idle &&
+            DispatchQueue::waitUntilIdle(std::chrono::milliseconds(0)))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+    }
+}
+
 QString realWorldPath(const QString &relative)
 {
     return QStringLiteral(CORVANE_REAL_WORLD_DIR) + "/" + relative;

@@ -13,12 +13,19 @@ namespace corvane::test {
 std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv);
 
 // Runs the Qt event loop (and so the main queue) until `condition` holds or
-// the timeout passes; returns the condition's last value.
+// the timeout passes; returns the condition's last value. The timeout only
+// catches a stall: on a loaded machine under sanitizers work takes many times
+// longer than alone.
 bool waitUntil(const std::function<bool()> &condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(5));
+               std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 // Runs the event loop for a while.
 void pumpFor(std::chrono::milliseconds duration);
+
+// Runs the main queue until it is empty and no worker thread has work, so that
+// a test's tear-down leaves nothing it started to the next test. False when
+// the timeout (which only catches a stall) passed first.
+bool waitForBackgroundWork(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 QString realWorldPath(const QString &relative);
 QByteArray readFile(const QString &path);

@@ -43,8 +43,7 @@ bool touch(const QString &path)
 bool waitForWatch(const Watched &watched, const QString &path)
 {
     return test::waitUntil(
-        [&] { return watched.watches(path) && !debounceIsPending(watched.monitor->restartKey()); },
-        3s);
+        [&] { return watched.watches(path) && !debounceIsPending(watched.monitor->restartKey()); });
 }
 
 } // namespace

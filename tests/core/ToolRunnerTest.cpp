@@ -6,6 +6,7 @@
 #include "platform/Log.h"
 
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace corvane;
@@ -15,7 +16,22 @@ namespace {
 
 class ToolRunner : public ::testing::Test {
 protected:
-    void TearDown() override { setToolProcessTimeout(10s); }
+    void TearDown() override
+    {
+        setToolProcessTimeout(10s);
+        // A process a tool left running goes with its test.
+        bool valid = false;
+        const pid_t pid = test::readFile(m_dir.path() + "/pid").trimmed().toInt(&valid);
+        if (valid && pid > 0)
+            ::kill(pid, SIGKILL);
+    }
+
+    // Shell text that records the pid of the last background job, or of the
+    // shell itself, for the tear-down.
+    QString recordPid(const QString &which = "$$") const
+    {
+        return "echo " + which + " > '" + m_dir.path() + "/pid'";
+    }
 
     // A script tool named simctl that runs `body` with the arguments in $@.
     QUrl tool(const QString &body, const QString &name = "simctl")
@@ -108,7 +124,8 @@ TEST_F(ToolRunner, LargeOutputReturnsAtOnceAndComplete)
                              "yes 'Metal API Validation Enabled' | head -n 20000 >&2");
     const auto started = std::chrono::steady_clock::now();
     const auto output = runToolProcess(simctl, {"list"});
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    // Only a stall until the 10-second deadline fails; timings are benchmarks'.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     ASSERT_TRUE(output);
     EXPECT_EQ(output->size(), 1048576);
     EXPECT_EQ(output->count('x'), 1048576);
@@ -117,26 +134,27 @@ TEST_F(ToolRunner, LargeOutputReturnsAtOnceAndComplete)
 TEST_F(ToolRunner, AHungToolIsLeftRunningAtTheDeadline)
 {
     setToolProcessTimeout(500ms);
-    const QUrl simctl = tool("echo partial; echo complaint >&2; exec sleep 3");
+    const QUrl simctl =
+        tool("echo partial; echo complaint >&2; " + recordPid() + "; exec sleep 60");
     Log::Capture capture;
     const auto started = std::chrono::steady_clock::now();
     // Still running: error output is not looked at.
     EXPECT_EQ(runToolProcess(simctl, {"list"}), "partial");
     const auto elapsed = std::chrono::steady_clock::now() - started;
     EXPECT_GE(elapsed, 450ms);
-    EXPECT_LT(elapsed, 2s);
+    EXPECT_LT(elapsed, 30s);
     EXPECT_TRUE(capture.contains("Error waiting for process to complete " + simctl.toLocalFile() +
                                  " list"));
 }
 
 TEST_F(ToolRunner, ABackgroundGrandchildDoesNotHoldTheCall)
 {
-    setToolProcessTimeout(1s);
-    const QUrl simctl = tool("echo listed; sleep 5 &");
+    setToolProcessTimeout(60s);
+    const QUrl simctl = tool("echo listed; sleep 120 & " + recordPid("$!"));
     Log::Capture capture;
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(runToolProcess(simctl, {"list"}), "listed");
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
 }
 
 TEST(ProcessRunner, ReturnsTrimmedOutputAndPassesLaunchErrors)

