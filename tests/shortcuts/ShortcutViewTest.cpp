@@ -296,8 +296,15 @@ TEST_F(ShortcutViewTest, LosingTheFocusedWindowStopsRecording)
     second.activateWindow();
     EXPECT_TRUE(test::waitUntil([&] { return !view->isRecording(); }, 5s));
 
-    // Recording started in a window without the focus waits for it.
+    // Started in a window without the focus, recording ends only once that
+    // window had the focus and lost it.
+    QWidget third;
     view->setRecording(true);
+    third.show();
+    third.activateWindow();
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return QGuiApplication::focusWindow() == third.windowHandle(); }, 5s));
+    EXPECT_TRUE(view->isRecording());
     window.activateWindow();
     ASSERT_TRUE(test::waitUntil(
         [&] { return QGuiApplication::focusWindow() == window.windowHandle(); }, 5s));
