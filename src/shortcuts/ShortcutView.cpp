@@ -426,7 +426,12 @@ bool ShortcutView::accessibilityPerformPress()
 
 QSize ShortcutView::sizeHint() const
 {
-    return QSize(120, m_cell.cellSize(this).height());
+    // 120 as on the Mac, unless a wider face would cut the prompts short.
+    int width = 120;
+    for (const char *prompt :
+         {"Record Shortcut", "Type Shortcut", "Type New Shortcut", "Use Old Shortcut", "Cancel"})
+        width = std::max(width, m_cell.widthForTitle(shortcutText(prompt)) + hintWidth());
+    return QSize(width, m_cell.cellSize(this).height());
 }
 
 QSize ShortcutView::minimumSizeHint() const

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <QWidget>
 
 namespace corvane {
@@ -53,6 +54,11 @@ QSize ShortcutViewButtonCell::cellSize(const QWidget *widget) const
     return styleOf(widget)->sizeFromContents(QStyle::CT_PushButton, &option, text, widget);
 }
 
+int ShortcutViewButtonCell::widthForTitle(const QString &title) const
+{
+    return QFontMetrics(m_font).horizontalAdvance(title) + 2 * kTitleInset;
+}
+
 void ShortcutViewButtonCell::drawBezel(QPainter &painter, const QRect &bounds, bool on,
                                        const QWidget *widget) const
 {
@@ -66,13 +72,25 @@ void ShortcutViewButtonCell::drawBezel(QPainter &painter, const QRect &bounds, b
     option.state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
     option.state |= on ? (QStyle::State_On | QStyle::State_Sunken) : QStyle::State_Raised;
     switch (m_style) {
-    case Style::RoundRect:
-        option.features = QStyleOptionButton::None;
-        style->drawPrimitive(QStyle::PE_PanelButtonCommand, &option, &painter, widget);
+    case Style::RoundRect: {
+        // A light field with a thin rounded frame; the frame lights up while
+        // recording.
+        QStyleOptionFrame frame;
+        if (widget)
+            frame.initFrom(widget);
+        frame.rect = bounds;
+        frame.lineWidth = style->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, widget);
+        frame.state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
+        if (on)
+            frame.state |= QStyle::State_HasFocus;
+        style->drawPrimitive(QStyle::PE_PanelLineEdit, &frame, &painter, widget);
         break;
+    }
     case Style::TexturedRounded:
-        option.state |= QStyle::State_AutoRaise;
-        style->drawPrimitive(QStyle::PE_PanelButtonTool, &option, &painter, widget);
+        // A toolbar's darker face.
+        option.palette.setColor(QPalette::Button,
+                                option.palette.color(QPalette::Button).darker(115));
+        style->drawPrimitive(QStyle::PE_PanelButtonCommand, &option, &painter, widget);
         break;
     case Style::Rounded:
         style->drawControl(QStyle::CE_PushButtonBevel, &option, &painter, widget);

@@ -30,6 +30,8 @@ public:
 
     // A button's size for the font; the width is the caller's.
     QSize cellSize(const QWidget *widget) const;
+    // The width a centred title needs to show whole.
+    int widthForTitle(const QString &title) const;
 
     // No bezel for Style::None. On: pressed, as while recording.
     void drawBezel(QPainter &painter, const QRect &bounds, bool on, const QWidget *widget) const;

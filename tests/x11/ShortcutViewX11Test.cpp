@@ -59,8 +59,8 @@ TEST(ShortcutViewX11Test, ATypedCombinationIsRecordedAndItsHotKeyComesBack)
     view->setRecording(true);
     const xcb_keycode_t shift = keyboard.keycodeFor(XKB_KEY_Shift_L);
     keyboard.press(shift);
-    EXPECT_TRUE(test::waitUntil(
-        [&] { return view->shortcutPlaceholder() == QString::fromUtf8("⇧"); }, 5s));
+    EXPECT_TRUE(
+        test::waitUntil([&] { return view->shortcutPlaceholder() == QString::fromUtf8("⇧"); }, 5s));
     keyboard.release(shift);
     EXPECT_TRUE(test::waitUntil([&] { return view->shortcutPlaceholder().isEmpty(); }, 5s));
 
