@@ -47,7 +47,8 @@ Recorders &recorders()
     return shared;
 }
 
-// The bit a modifier key sets; 0 for keys that change no shortcut bit.
+// The bit a modifier key sets (0 for locks and level shifts); nothing for
+// other keys.
 std::optional<uint64_t> modifierKeyBit(int key)
 {
     switch (key) {
