@@ -71,6 +71,8 @@ int main(int argc, char **argv)
         grid->addWidget(recordingPicture(style, std::nullopt, &window), row + 1, 3);
         grid->addWidget(recordingPicture(style, value, &window), row + 1, 4);
     }
+    // A first show caps a window at two thirds of the screen.
+    window.resize(window.sizeHint());
     window.move(0, 0);
     window.show();
     return app.exec();
