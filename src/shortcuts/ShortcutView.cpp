@@ -453,9 +453,10 @@ void ShortcutView::setBeepHandler(std::function<void()> beep)
 bool ShortcutView::handleKey(QKeyEvent *event)
 {
     using Action = ShortcutViewModel::KeyVerdict::Action;
-    const Shortcut typed = typedShortcut(*event);
+    // Only a modifier key's release changes what is held.
     if (event->type() == QEvent::KeyRelease && !modifierKeyBit(event->key()))
         return false;
+    const Shortcut typed = typedShortcut(*event);
     // Asked before a menu shortcut may take the key: claim every key kept
     // here, and act at once on those passed on, whose press may never come.
     if (event->type() == QEvent::ShortcutOverride && !ShortcutViewModel::passesOn(typed)) {
