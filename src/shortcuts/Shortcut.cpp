@@ -100,12 +100,12 @@ const std::unordered_map<int, int> &carbonForQtKeys()
 {
     static const std::unordered_map<int, int> keys = [] {
         std::unordered_map<int, int> k{
-            {Qt::Key_Return, 36},  {Qt::Key_Enter, 76},     {Qt::Key_Tab, 48},
-            {Qt::Key_Space, 49},   {Qt::Key_Backspace, 51}, {Qt::Key_Escape, 53},
-            {Qt::Key_Delete, 117}, {Qt::Key_Home, 115},     {Qt::Key_End, 119},
-            {Qt::Key_PageUp, 116}, {Qt::Key_PageDown, 121}, {Qt::Key_Left, 123},
-            {Qt::Key_Right, 124},  {Qt::Key_Down, 125},     {Qt::Key_Up, 126},
-            {Qt::Key_Insert, 114}, {Qt::Key_Help, 114},
+            {Qt::Key_Return, 36},  {Qt::Key_Enter, 76},   {Qt::Key_Tab, 48},
+            {Qt::Key_Backtab, 48}, {Qt::Key_Space, 49},   {Qt::Key_Backspace, 51},
+            {Qt::Key_Escape, 53},  {Qt::Key_Delete, 117}, {Qt::Key_Home, 115},
+            {Qt::Key_End, 119},    {Qt::Key_PageUp, 116}, {Qt::Key_PageDown, 121},
+            {Qt::Key_Left, 123},   {Qt::Key_Right, 124},  {Qt::Key_Down, 125},
+            {Qt::Key_Up, 126},     {Qt::Key_Insert, 114}, {Qt::Key_Help, 114},
         };
         for (int i = 0; i < int(KeyCodes::functionKeys.size()); ++i)
             k[Qt::Key_F1 + i] = KeyCodes::functionKeys[i];
