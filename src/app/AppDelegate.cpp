@@ -274,9 +274,7 @@ void AppDelegate::redoHotKey()
     if (!command)
         return;
     // Repeated commands may wait for simctl; only the flagged ones need main.
-    const auto queue =
-        command->mainThreadOnly ? DispatchQueue::main() : DispatchQueue::userInitiated();
-    queue->async([command = *command] { command.perform(); });
+    CommandManager::repeat(*command);
 
     if (m_statusItem->isHighlighted())
         return;

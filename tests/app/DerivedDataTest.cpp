@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/DerivedData.h"
+#include "app/ShellTestSupport.h"
 #include "common/TestSupport.h"
 #include "fixtures/FixtureTree.h"
 
@@ -9,6 +10,7 @@
 
 using namespace corvane;
 using namespace corvane::fixture;
+using corvane::test::offMain;
 
 namespace {
 
@@ -42,6 +44,11 @@ protected:
                              {"write", "com.apple.dt.xcode", "IDECustomDerivedDataLocation", path});
         ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
     }
+    // Off the main thread, as the program trashes.
+    void trash()
+    {
+        offMain([&] { DerivedData::moveToTrash(paths); });
+    }
     bool defaultExists() const { return QFileInfo::exists(DerivedData::defaultFolder(paths)); }
     QStringList trashed() const
     {
@@ -67,7 +74,7 @@ TEST_F(DerivedDataTest, AnExistingCustomFolderIsTheOnlyOneTrashed)
     setCustomLocation(custom);
     tree.clearLog();
 
-    DerivedData::moveToTrash(paths);
+    trash();
     EXPECT_FALSE(QFileInfo::exists(custom));
     EXPECT_TRUE(defaultExists());
     EXPECT_EQ(trashed(), QStringList{"CustomDerivedData"});
@@ -80,17 +87,17 @@ TEST_F(DerivedDataTest, AnExistingCustomFolderIsTheOnlyOneTrashed)
 
 TEST_F(DerivedDataTest, WithoutAUsableCustomFolderTheDefaultIsTrashed)
 {
-    DerivedData::moveToTrash(paths);
+    trash();
     EXPECT_FALSE(defaultExists());
     EXPECT_EQ(trashed(), QStringList{"DerivedData"});
 
     QDir().mkpath(DerivedData::defaultFolder(paths));
     setCustomLocation(tree.root() + "/Gone");
-    DerivedData::moveToTrash(paths);
+    trash();
     EXPECT_FALSE(defaultExists());
 
     // Nothing left anywhere: nothing happens and nothing breaks.
-    DerivedData::moveToTrash(paths);
+    trash();
     EXPECT_EQ(trashed().size(), 2);
 }
 
@@ -103,8 +110,9 @@ TEST_F(DerivedDataTest, RefusedLocationsStayAndTheDefaultGoes)
          {marked, tree.home(), tree.home() + "/.", parentOfHome, QString("relative/path")}) {
         QDir().mkpath(DerivedData::defaultFolder(paths));
         setCustomLocation(custom);
-        EXPECT_FALSE(DerivedData::customFolder(paths)) << custom.toStdString();
-        DerivedData::moveToTrash(paths);
+        EXPECT_FALSE(offMain([&] { return DerivedData::customFolder(paths); }))
+            << custom.toStdString();
+        trash();
         EXPECT_FALSE(defaultExists()) << custom.toStdString();
     }
     EXPECT_TRUE(QFileInfo::exists(marked));

@@ -194,17 +194,18 @@ protected:
     {
         toolset = Toolset::make(QUrl::fromLocalFile(xcode));
         ASSERT_TRUE(toolset);
-        watcher = DeviceWatcher::make(toolset);
+        watcher = offMain([&] { return DeviceWatcher::make(toolset); });
         toolset->setDeviceWatcher(watcher);
     }
 
-    // A ps that lists a simulator for each of these devices.
+    // A ps that lists a simulator for each of these devices, and a snapshot
+    // of what it lists.
     void setRunning(const QStringList &udids)
     {
         writeFile(dir.filePath("list"), simulatorProcessLines(udids).toUtf8());
         writeScript(dir.filePath("ps"), "cat '" + dir.filePath("list") + "'");
         if (monitor)
-            monitor->markOutOfDate();
+            offMain([&] { monitor->refreshProcesses(); });
     }
 
     DevicePtr device(const QString &udid) const
@@ -227,7 +228,8 @@ protected:
     std::shared_ptr<DeviceMenu> makeMenu(const DevicePtr &device, bool apps = true,
                                          bool paired = true)
     {
-        return DeviceMenu::make(device, toolset, apps, paired, environment());
+        return offMain(
+            [&] { return DeviceMenu::make(device, toolset, apps, paired, environment()); });
     }
 
     QStringList simctlCalls() const
@@ -435,7 +437,7 @@ TEST_F(DeviceMenuTest, AnApplicationListChangeKeepsTheRowsOfSurvivingApplication
     EXPECT_EQ(menu->items(), before);
 
     // The notification's turn, then the build's, then the new array's.
-    device->reloadApplications();
+    offMain([&] { device->reloadApplications(); });
     ASSERT_EQ(device->applications().size(), 2u);
     EXPECT_EQ(menu->items(), before);
     DispatchQueue::drainMain();
@@ -703,7 +705,7 @@ TEST_F(DeviceMenuTest, ErasingARunningDeviceShutsItDownErasesAndBootsIt)
 
     // Quick Repeat erases only.
     tree.clearLog();
-    recorded.perform();
+    offMain([&] { recorded.perform(); });
     EXPECT_EQ(simctlCalls(), QStringList{"erase " + phone});
 
     // A device that is not running is only erased.

@@ -148,12 +148,17 @@ protected:
     }
 
     // A ps that lists a simulator for each of these devices.
-    void setRunning(const QStringList &udids)
+    void writeProcessList(const QStringList &udids)
     {
         writeFile(path("list"), simulatorProcessLines(udids).toUtf8());
         writeScript(path("ps"), "cat '" + path("list") + "'");
+    }
+    // The same, and a snapshot of what it lists.
+    void setRunning(const QStringList &udids)
+    {
+        writeProcessList(udids);
         if (monitor)
-            monitor->markOutOfDate();
+            offMain([&] { monitor->refreshProcesses(); });
     }
 
     std::vector<DevicePtr> parse(const QString &text)
@@ -189,9 +194,15 @@ protected:
         return env;
     }
 
+    // Made off the main thread, as the program does.
     std::shared_ptr<RootMenu> makeMenu(bool withToolset = true)
     {
-        return RootMenu::make("Corvane", withToolset ? toolset : nullptr, environment());
+        return make(withToolset ? toolset : nullptr, environment());
+    }
+    std::shared_ptr<RootMenu> make(const std::shared_ptr<Toolset> &xcode,
+                                   const RootMenu::Environment &env)
+    {
+        return offMain([&] { return RootMenu::make("Corvane", xcode, env); });
     }
 
     MenuItemPtr row(const RootMenu &menu, const QString &udid) const
@@ -349,7 +360,7 @@ TEST_F(RootMenuTest, RebuildsKeepRowsAndPlaceNewDevicesBetweenNeighbours)
     const QString first = "== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15", kPhone) +
                           line("iPhone 15 Pro", kPhone3);
     setDevices(parse(first));
-    auto menu = RootMenu::make("Corvane", toolset, env);
+    auto menu = make(toolset, env);
     const auto phone = row(*menu, kPhone);
     const auto submenu = phone->submenu();
     ASSERT_TRUE(submenu);
@@ -461,12 +472,12 @@ TEST_F(RootMenuTest, DevicesWithApplicationsShowAndWithoutToolsetAllShow)
     SystemPaths paths = tree.paths();
     paths.ps = path("ps");
     SystemPaths::setCurrent(paths);
-    const auto watcher = DeviceWatcher::make(toolset);
+    const auto watcher = offMain([&] { return DeviceWatcher::make(toolset); });
     toolset->setDeviceWatcher(watcher);
 
     auto env = environment();
     env.devices = nullptr;
-    auto menu = RootMenu::make("Corvane", toolset, env);
+    auto menu = make(toolset, env);
     ASSERT_EQ(menu->deviceItems().size(), 2u);
     menu->update();
     EXPECT_EQ(titles(menu->deviceItems(), true), QStringList{"iPhone 15"});
@@ -639,14 +650,14 @@ TEST_F(RootMenuTest, OpeningAndClosingLeaveOneBindingAndNoTimer)
     setDevices(parse(kExample));
     auto menu = makeMenu();
     menu->update();
-    // The next check after opening lists the processes afresh.
-    setRunning({});
+    // Opening lists the processes afresh, and the open menu follows.
+    writeProcessList({});
     for (int i = 0; i < 3; ++i) {
         menu->willOpen();
         EXPECT_TRUE(binder->bindings.empty());
         menu->willOpen();
         menu->update();
-        EXPECT_EQ(row(*menu, kPhone)->state(), ControlState::Off);
+        EXPECT_TRUE(waitUntil([&] { return row(*menu, kPhone)->state() == ControlState::Off; }));
         menu->didClose();
         EXPECT_EQ(binder->bindings.size(), 2u);
         EXPECT_FALSE(menu->isPollingOptionKey());
