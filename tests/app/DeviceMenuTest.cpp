@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 
 inline void PrintTo(const QString &text, std::ostream *os)
@@ -457,6 +458,53 @@ TEST_F(DeviceMenuTest, AnApplicationListChangeKeepsTheRowsOfSurvivingApplication
     DispatchQueue::drainMain();
     DispatchQueue::drainMain();
     EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(DeviceMenuTest, AnApplicationInstalledWhileTheMenuIsBuiltAppears)
+{
+    const auto device = this->device(phone);
+    // The construction's first application row waits, after the list was
+    // read and before the items are set.
+    DispatchSemaphore constructionRead, releaseConstruction;
+    struct Release {
+        DispatchSemaphore &gate;
+        ~Release() { gate.signal(); }
+    } release{releaseConstruction};
+    std::atomic<bool> holding{true};
+    auto env = environment();
+    env.submenus.applicationMenu = [&, make = env.submenus.applicationMenu](
+                                       const ApplicationPtr &application,
+                                       const std::shared_ptr<Toolset> &xcode, bool showsDevice) {
+        if (!DispatchQueue::isMainThread() && holding.exchange(false)) {
+            constructionRead.signal();
+            releaseConstruction.wait();
+        }
+        return make(application, xcode, showsDevice);
+    };
+    std::shared_ptr<DeviceMenu> menu;
+    std::atomic<bool> built{false};
+    DispatchQueue::userInitiated()->async([&] {
+        menu = DeviceMenu::make(device, toolset, true, true, env);
+        built = true;
+    });
+    constructionRead.wait();
+
+    tree.installApp(phone, {.identifier = "com.example.baz", .name = "Baz"});
+    offMain([&] { device->reloadApplications(); });
+    // The rebuild on the main queue makes Baz's row, then sets the array a
+    // turn later; a marker behind that turn shows it set.
+    ASSERT_TRUE(waitUntil([&] { return factories.called("application Baz"); }));
+    std::atomic<bool> marker{false};
+    DispatchQueue::main()->async([&] { marker = true; });
+    ASSERT_TRUE(waitUntil([&] { return marker.load(); }));
+
+    releaseConstruction.signal();
+    ASSERT_TRUE(waitUntil([&] { return built.load(); }));
+    QStringList rows;
+    for (const auto &item : menu->items())
+        if (item->representedObject().is<Application>())
+            rows << item->title();
+    EXPECT_EQ(rows, QStringList({"Bar", "Baz", "Foo"}));
 }
 
 namespace {

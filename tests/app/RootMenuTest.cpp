@@ -29,6 +29,11 @@ inline void PrintTo(const QString &text, std::ostream *os)
     *os << '"' << text.toStdString() << '"';
 }
 
+inline void PrintTo(const QStringList &list, std::ostream *os)
+{
+    *os << '[' << list.join(" | ").toStdString() << ']';
+}
+
 using namespace corvane;
 using namespace corvane::test;
 using namespace corvane::fixture;
@@ -636,8 +641,111 @@ TEST_F(RootMenuTest, PreviewsResetReachesSimctlAndQuickRepeatRunsItAgain)
     EXPECT_TRUE(menu->redoItem()->isEnabled());
     EXPECT_TRUE(menu->redoItem()->representedObject().is<CommandManager::Command>());
 
+    // Each repeat runs again and keeps the command as it was recorded: one
+    // entry, still titled after the item.
     ASSERT_TRUE(menu->redoItem()->sendAction());
     ASSERT_TRUE(waitUntil([&] { return previewsRuns() == 2; }));
+    ASSERT_TRUE(menu->redoItem()->sendAction());
+    ASSERT_TRUE(waitUntil([&] { return previewsRuns() == 3; }));
+    DispatchQueue::waitUntilIdle(10s);
+    pumpFor(20ms);
+    ASSERT_EQ(commands->recentCommands().size(), 1u);
+    EXPECT_EQ(commands->recentCommands()[0].title, "Reset SwiftUI Previews");
+    EXPECT_EQ(menu->redoItem()->title(), "Reset SwiftUI Previews");
+}
+
+TEST_F(RootMenuTest, ADeviceAddedWhileTheMenuIsBuiltAppears)
+{
+    setDevices(parse("== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15", kPhone)));
+    // The construction reads the list, then waits before setting its items;
+    // the rebuild of a second change waits until the check is done.
+    DispatchSemaphore constructionRead, releaseConstruction, releaseSecondRebuild;
+    struct Release {
+        DispatchSemaphore &a, &b;
+        ~Release()
+        {
+            a.signal();
+            b.signal();
+        }
+    } release{releaseConstruction, releaseSecondRebuild};
+    std::atomic<int> reads{0};
+    auto env = environment();
+    env.devices = [&, read = env.devices](const std::shared_ptr<Toolset> &xcode) {
+        auto list = read(xcode);
+        const int call = ++reads;
+        if (call == 1) {
+            constructionRead.signal();
+            releaseConstruction.wait();
+        } else if (call == 3) {
+            releaseSecondRebuild.wait();
+        }
+        return list;
+    };
+    std::shared_ptr<RootMenu> menu;
+    std::atomic<bool> built{false};
+    DispatchQueue::userInitiated()->async([&] {
+        menu = RootMenu::make("Corvane", toolset, env);
+        built = true;
+    });
+    constructionRead.wait();
+
+    setDevices(parse("== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15", kPhone) +
+                     line("iPhone 15 Plus", kPhone2)));
+    postNotification(Notifications::deviceListDidChange);
+    ASSERT_TRUE(waitUntil([&] { return reads == 2; }));
+    // A second change queues behind the first rebuild, which has then handed
+    // its items to the main queue; a marker behind them shows them set.
+    postNotification(Notifications::deviceListDidChange);
+    ASSERT_TRUE(waitUntil([&] { return reads == 3; }));
+    std::atomic<bool> marker{false};
+    DispatchQueue::main()->async([&] { marker = true; });
+    ASSERT_TRUE(waitUntil([&] { return marker.load(); }));
+
+    releaseConstruction.signal();
+    ASSERT_TRUE(waitUntil([&] { return built.load(); }));
+    EXPECT_EQ(titles(menu->deviceItems()), (QStringList{"iPhone 15", "iPhone 15 Plus"}));
+    releaseSecondRebuild.signal();
+    menu->queue()->sync([] {});
+    DispatchQueue::drainMain();
+    EXPECT_EQ(menu->deviceItems().size(), 2u);
+}
+
+TEST_F(RootMenuTest, ASlowPsNeverHoldsTheMainThreadAndTheMarksFollowItsListing)
+{
+    setDevices(parse(kExample));
+    auto menu = makeMenu();
+    const auto phoneDevice = row(*menu, kPhone)->representedObject().as<Device>();
+    auto deviceMenu = offMain([&] {
+        return DeviceMenu::make(phoneDevice, toolset, true, true, {monitor, commands, {}});
+    });
+    writeProcessList({kPhone, kWatch});
+    writeScript(path("ps"), "sleep 3\ncat '" + path("list") + "'");
+
+    // Opening, updating, the rules and an action's guard answer from the
+    // last snapshot at once; the listing runs elsewhere.
+    const auto started = std::chrono::steady_clock::now();
+    menu->willOpen();
+    menu->update();
+    deviceMenu->willOpen();
+    deviceMenu->update();
+    DispatchQueue::drainMain();
+    deviceMenu->shutdownItem()->sendAction();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    EXPECT_EQ(row(*menu, kPhone)->state(), ControlState::Off);
+    EXPECT_FALSE(deviceMenu->launchItem()->isHidden());
+
+    // That ps is ended at the time limit; a quicker one, asked for meanwhile,
+    // brings the new marks to the open menus.
+    writeScript(path("ps"), "sleep 1\ncat '" + path("list") + "'");
+    monitor->markOutOfDate();
+    menu->update();
+    EXPECT_TRUE(waitUntil([&] { return row(*menu, kPhone)->state() == ControlState::On; }, 10s));
+    EXPECT_FALSE(row(*menu, kWatch)->isHidden());
+    EXPECT_TRUE(waitUntil([&] { return deviceMenu->launchItem()->isHidden(); }, 10s));
+    EXPECT_FALSE(deviceMenu->shutdownItem()->isHidden());
+    menu->didClose();
+    deviceMenu->didClose();
+    DispatchQueue::waitUntilIdle(10s);
 }
 
 TEST_F(RootMenuTest, OpeningAndClosingLeaveOneBindingAndNoTimer)
