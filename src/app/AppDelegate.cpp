@@ -143,7 +143,8 @@ void AppDelegate::rebuildStatusMenu()
     DispatchQueue::userInitiated()->async(
         [weak = weakAs<AppDelegate>(), factory = m_environment.rootMenuFactory, generation] {
             MenuPtr menu = factory(applicationTitle());
-            DispatchQueue::main()->async([weak, menu, generation] {
+            // Moved, so that the menu also ends on main when it is not installed.
+            DispatchQueue::main()->async([weak, menu = std::move(menu), generation] {
                 if (auto delegate = weak.lock())
                     delegate->installStatusMenu(menu, generation);
             });

@@ -126,6 +126,10 @@ void DeviceMenu::setUp()
             if (auto menu = weak.lock())
                 menu->applicationListDidChange(object);
         }));
+    // The rules read the supported commands on the main thread: read once
+    // here, off it, they never run simctl there.
+    if (const auto toolset = m_toolset.lock())
+        toolset->supportedCommands();
     const auto build = m_builds.begin();
     auto items = buildItems(m_device->applications(), {});
     m_builds.applyIfNewest(build, [&] { setItems(std::move(items)); });

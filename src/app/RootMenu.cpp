@@ -143,11 +143,12 @@ void RootMenu::setUp()
     makeFixedItems();
     registerObservers();
     observeKeyEquivalents();
-    // The usage text is read once per toolset, and the process list when
-    // stale; here, off the main thread, so the first opening has both.
+    // The usage text is read once per toolset; here, off the main thread,
+    // rather than in the first update. A stale process list starts its
+    // listing in the background, so the first opening finds it done.
     if (auto toolset = m_toolset.lock())
         toolset->supportedCommands();
-    m_environment.activityMonitor->refreshIfStale();
+    m_environment.activityMonitor->latestSnapshot();
     // The observers are in place: a change from now on rebuilds after this.
     const auto build = m_builds.begin();
     auto items = buildItems(currentDevices(), ExistingRows{});

@@ -405,8 +405,9 @@ TEST_F(DeviceMenuTest, SubmenusAreAskedForOnlyWhereTheRuntimeHasThem)
     EXPECT_TRUE(DeviceMenu::isVersionAtLeast("15.10", "15.9"));
 
     // The program's own factories offer nothing yet: no row gets a submenu.
-    const auto plain =
-        DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
+    const auto plain = offMain([&] {
+        return DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
+    });
     for (const auto &item : plain->items())
         if (!item->representedObject().is<Device>())
             EXPECT_FALSE(item->hasSubmenu()) << item->title().toStdString();

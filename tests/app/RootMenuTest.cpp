@@ -719,7 +719,8 @@ TEST_F(RootMenuTest, ASlowPsNeverHoldsTheMainThreadAndTheMarksFollowItsListing)
         return DeviceMenu::make(phoneDevice, toolset, true, true, {monitor, commands, {}});
     });
     writeProcessList({kPhone, kWatch});
-    writeScript(path("ps"), "sleep 3\ncat '" + path("list") + "'");
+    writeScript(path("ps"),
+                "echo run >> '" + path("runs") + "'\nsleep 3\ncat '" + path("list") + "'");
 
     // Opening, updating, the rules and an action's guard answer from the
     // last snapshot at once; the listing runs elsewhere.
@@ -736,6 +737,7 @@ TEST_F(RootMenuTest, ASlowPsNeverHoldsTheMainThreadAndTheMarksFollowItsListing)
 
     // That ps is ended at the time limit; a quicker one, asked for meanwhile,
     // brings the new marks to the open menus.
+    ASSERT_TRUE(waitUntil([&] { return readFile(path("runs")).count("run") == 1; }));
     writeScript(path("ps"), "sleep 1\ncat '" + path("list") + "'");
     monitor->markOutOfDate();
     menu->update();
