@@ -106,6 +106,12 @@ ActivityMonitor::Snapshot ActivityMonitor::latestSnapshot()
     return m_snapshot;
 }
 
+ActivityMonitor::Snapshot ActivityMonitor::snapshot() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_snapshot;
+}
+
 void ActivityMonitor::listScheduled()
 {
     for (;;) {

@@ -73,6 +73,8 @@ public:
     // The last snapshot, at once, without listing on this thread; when it is
     // stale, a listing starts on the background queue (one at a time).
     Snapshot latestSnapshot();
+    // The last snapshot as it is; starts nothing.
+    Snapshot snapshot() const;
     // Runs the handler on the queue after each listing that changed the
     // processes; the registration lasts as long as the token.
     std::shared_ptr<NotificationObserver> observeChanges(DispatchQueuePtr queue,
