@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
     // the statics it uses go away. Work stuck on a tool that does not answer
     // (an xcode-select that hangs during start-up) does not hold the quit:
     // the process then ends without tearing its statics down.
-    if (!corvane::DispatchQueue::waitUntilIdle(std::chrono::milliseconds(500))) {
+    if (!corvane::DispatchQueue::waitUntilIdle(std::chrono::milliseconds(300))) {
         corvane::Log::general().notice("Quitting with background work still running");
         std::fflush(nullptr);
         std::_Exit(code);
