@@ -76,7 +76,8 @@ public:
     // The last snapshot as it is; starts nothing.
     Snapshot snapshot() const;
     // Runs the handler on the queue after each listing that changed the
-    // processes; the registration lasts as long as the token.
+    // processes, until the token is invalidated (an ObserverCollection does
+    // that when it is dropped).
     std::shared_ptr<NotificationObserver> observeChanges(DispatchQueuePtr queue,
                                                          std::function<void()> handler);
 

@@ -183,6 +183,7 @@ protected:
 
     void TearDown() override
     {
+        DispatchQueue::waitUntilIdle(std::chrono::seconds(10));
         DispatchQueue::drainMain();
         OpenPanel::setShared(nullptr);
         AlertPresenter::setShared(nullptr);

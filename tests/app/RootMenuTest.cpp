@@ -148,6 +148,8 @@ protected:
     }
     void TearDown() override
     {
+        // Listings that opening or construction started end in this test.
+        DispatchQueue::waitUntilIdle(10s);
         AlertPresenter::setShared(nullptr);
         ShellTest::TearDown();
     }
@@ -747,7 +749,6 @@ TEST_F(RootMenuTest, ASlowPsNeverHoldsTheMainThreadAndTheMarksFollowItsListing)
     EXPECT_FALSE(deviceMenu->shutdownItem()->isHidden());
     menu->didClose();
     deviceMenu->didClose();
-    DispatchQueue::waitUntilIdle(10s);
 }
 
 TEST_F(RootMenuTest, OpeningAndClosingLeaveOneBindingAndNoTimer)
