@@ -191,6 +191,9 @@ void ActivityMonitor::refreshProcesses()
 
 void ActivityMonitor::readProcesses()
 {
+    // Listings may overlap (a menu's in the background, an action's on its
+    // queue): one that started earlier never replaces a later one's list.
+    const auto reading = m_readings.begin();
     std::optional<QString> output;
     try {
         output = runProcess(SystemPaths::current().ps, psArguments(), listingTimeLimit);
@@ -201,13 +204,15 @@ void ActivityMonitor::readProcesses()
     if (!output)
         return;
     auto list = std::make_shared<const ProcessList>(parseProcessList(*output));
-    {
+    bool changed = false;
+    m_readings.applyIfNewest(reading, [&] {
         std::lock_guard lock(m_mutex);
-        if (*list == *m_snapshot)
-            return;
-        m_snapshot = std::move(list);
-    }
-    postNotification(processesDidChange, shared_from_this());
+        changed = *list != *m_snapshot;
+        if (changed)
+            m_snapshot = std::move(list);
+    });
+    if (changed)
+        postNotification(processesDidChange, shared_from_this());
 }
 
 void ActivityMonitor::markOutOfDate()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Observer.h"
+#include "platform/BuildGenerations.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Object.h"
 
@@ -123,6 +124,7 @@ private:
     Snapshot m_snapshot;
     TimePoint m_lastCheck;
     bool m_listingScheduled = false;
+    BuildGenerations m_readings;
 };
 
 } // namespace corvane

@@ -6,12 +6,13 @@
 
 namespace corvane {
 
-// Orders the builds of what one menu shows, wherever they run. A build takes
-// its number right before it reads the model (the menu already observes the
-// model's changes), and its result is applied only when no build that read
-// later has been applied: the newest reading wins, whatever order the builds
-// finish in, so a change that lands while the menu is being made is never
-// undone by the older construction.
+// Orders the builds of what one menu shows (or any results read from a
+// changing source), wherever they run. A build takes its number right before
+// it reads the model (the menu already observes the model's changes), and its
+// result is applied only when no build that read later has been applied: the
+// newest reading wins, whatever order the builds finish in, so a change that
+// lands while the menu is being made is never undone by the older
+// construction.
 class BuildGenerations {
 public:
     using Number = std::uint64_t;

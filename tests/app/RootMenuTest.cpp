@@ -720,9 +720,11 @@ TEST_F(RootMenuTest, ASlowPsNeverHoldsTheMainThreadAndTheMarksFollowItsListing)
     auto deviceMenu = offMain([&] {
         return DeviceMenu::make(phoneDevice, toolset, true, true, {monitor, commands, {}});
     });
-    writeProcessList({kPhone, kWatch});
+    // No listing of the construction may still run when ps slows down.
+    ASSERT_TRUE(DispatchQueue::waitUntilIdle(10s));
     writeScript(path("ps"),
                 "echo run >> '" + path("runs") + "'\nsleep 3\ncat '" + path("list") + "'");
+    writeFile(path("list"), simulatorProcessLines({kPhone, kWatch}).toUtf8());
 
     // Opening, updating, the rules and an action's guard answer from the
     // last snapshot at once; the listing runs elsewhere.

@@ -227,6 +227,27 @@ TEST_F(ActivityMonitorTest, TheLatestSnapshotComesAtOnceAndItsListingRunsElsewhe
     EXPECT_EQ(m_monitor->latestSnapshot(), listed);
 }
 
+TEST_F(ActivityMonitorTest, AnEarlierListingThatEndsLaterNeverReplacesANewerList)
+{
+    // Each run reads the list, then counts itself; the first then waits for
+    // the gate before it answers.
+    const QString dir = m_dir.path();
+    test::writeFile(dir + "/list", simulatorLine("1234", kDevice).toUtf8());
+    test::writeScript(dir + "/ps", "content=$(cat '" + dir + "/list')\necho run >> '" + dir +
+                                       "/runs'\nif mkdir '" + dir + "/first' 2>/dev/null; then\n" +
+                                       "  while [ ! -f '" + dir +
+                                       "/gate' ]; do sleep 0.01; done\nfi\necho \"$content\"");
+    m_monitor->latestSnapshot();
+    ASSERT_TRUE(test::waitUntil([&] { return runs() == 1; }));
+
+    test::writeFile(dir + "/list", simulatorLine("5678", kDevice).toUtf8());
+    m_monitor->refreshProcesses();
+    ASSERT_EQ(m_monitor->latestSnapshot()->simulatorProcess(*parseUuid(kDevice))->pid, 5678);
+    test::writeFile(dir + "/gate", "open");
+    ASSERT_TRUE(DispatchQueue::waitUntilIdle(10s));
+    EXPECT_EQ(m_monitor->latestSnapshot()->simulatorProcess(*parseUuid(kDevice))->pid, 5678);
+}
+
 TEST_F(ActivityMonitorTest, ALateListingIsEndedAndTheLastSnapshotStays)
 {
     setProcessList({simulatorLine("1234", kDevice)});
