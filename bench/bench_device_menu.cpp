@@ -127,7 +127,9 @@ std::shared_ptr<DeviceMenu> runningDeviceMenu(MenuBenchWorld &world)
 
 // Opening a rendered device menu of 20 applications: the update, the first
 // fill of the QMenu and the rules one turn later, with the process list
-// fresh (as it is within two seconds of the root menu's opening) or stale.
+// fresh (as it is within two seconds of the root menu's opening) or stale
+// (the rules then answer from the last snapshot while a listing starts in the
+// background).
 void openDeviceMenu(benchmark::State &state, bool stale)
 {
     ensureApplication();

@@ -64,8 +64,9 @@ void BM_RootMenuUpdateWarm(benchmark::State &state)
 }
 BENCHMARK(BM_RootMenuUpdateWarm)->Unit(benchmark::kMillisecond);
 
-// Opening a rendered menu: the opening hook (which makes the next running
-// check list processes afresh), the update and the first fill of the QMenu.
+// Opening a rendered menu: the opening hook (which marks the process list out
+// of date, so that a listing starts in the background), the update from the
+// last snapshot and the first fill of the QMenu.
 void BM_RootMenuOpenFirstTime(benchmark::State &state)
 {
     ensureApplication();
@@ -102,8 +103,8 @@ BENCHMARK(BM_RootMenuReopen)->Unit(benchmark::kMillisecond);
 
 namespace {
 
-// The listing of processes that opening forces, alone: what the opening
-// figures spend waiting for ps.
+// The listing of processes alone, which opening starts in the background
+// instead of waiting for it.
 void BM_ProcessListing(benchmark::State &state)
 {
     ensureApplication();

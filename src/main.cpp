@@ -13,6 +13,8 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -81,7 +83,13 @@ int main(int argc, char *argv[])
     const int code = app.exec();
     corvane::Log::general().info("Corvane quitting");
     // Background work still running (a listing, a rescan) finishes before
-    // the statics it uses go away.
-    corvane::DispatchQueue::waitUntilIdle(std::chrono::seconds(2));
+    // the statics it uses go away. Work stuck on a tool that does not answer
+    // (an xcode-select that hangs during start-up) does not hold the quit:
+    // the process then ends without tearing its statics down.
+    if (!corvane::DispatchQueue::waitUntilIdle(std::chrono::milliseconds(300))) {
+        corvane::Log::general().notice("Quitting with background work still running");
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     return code;
 }

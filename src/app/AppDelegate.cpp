@@ -180,7 +180,8 @@ void AppDelegate::rebuildStatusMenu()
                 const auto toolset = root->toolset();
                 source = MenuSource{toolset, toolset ? toolset->deviceWatcher() : nullptr};
             }
-            DispatchQueue::main()->async([weak, menu, generation, source] {
+            // Moved, so that the menu also ends on main when it is not installed.
+            DispatchQueue::main()->async([weak, menu = std::move(menu), generation, source] {
                 if (auto delegate = weak.lock())
                     delegate->installStatusMenu(menu, generation, source);
             });
@@ -321,9 +322,7 @@ void AppDelegate::redoHotKey()
     if (!command)
         return;
     // Repeated commands may wait for simctl; only the flagged ones need main.
-    const auto queue =
-        command->mainThreadOnly ? DispatchQueue::main() : DispatchQueue::userInitiated();
-    queue->async([command = *command] { command.perform(); });
+    CommandManager::repeat(*command);
 
     if (m_statusItem->isHighlighted())
         return;

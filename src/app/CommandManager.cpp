@@ -2,6 +2,8 @@
 
 #include "core/Observer.h"
 #include "platform/ActionTarget.h"
+#include "platform/DispatchQueue.h"
+#include "platform/MenuItem.h"
 
 #include <algorithm>
 
@@ -28,25 +30,44 @@ bool argumentsMatch(const std::optional<CommandManager::Argument> &a,
     return std::get<ObjectPtr>(*a) == std::get<ObjectPtr>(*b);
 }
 
+// The command being performed again on this thread, for the action it runs.
+thread_local const CommandManager::Command *t_repeating = nullptr;
+
+class RepeatScope {
+public:
+    explicit RepeatScope(const CommandManager::Command &command) : m_previous(t_repeating)
+    {
+        t_repeating = &command;
+    }
+    ~RepeatScope() { t_repeating = m_previous; }
+    RepeatScope(const RepeatScope &) = delete;
+    RepeatScope &operator=(const RepeatScope &) = delete;
+
+private:
+    const CommandManager::Command *m_previous;
+};
+
 } // namespace
 
 void CommandManager::Command::perform() const
 {
-    const ObjectPtr live = loadTarget();
+    ObjectPtr live = loadTarget();
     if (!live)
         return;
-    if (invoker) {
-        invoker(live, object);
-        return;
+    {
+        RepeatScope scope(*this);
+        if (invoker) {
+            invoker(live, object);
+        } else if (auto actionTarget = std::dynamic_pointer_cast<ActionTarget>(live)) {
+            ObjectPtr sender;
+            if (object)
+                if (auto argument = std::get_if<ObjectPtr>(&*object))
+                    sender = *argument;
+            actionTarget->perform(selector, sender);
+        }
     }
-    auto actionTarget = std::dynamic_pointer_cast<ActionTarget>(live);
-    if (!actionTarget)
-        return;
-    ObjectPtr sender;
-    if (object)
-        if (auto argument = std::get_if<ObjectPtr>(&*object))
-            sender = *argument;
-    actionTarget->perform(selector, sender);
+    // The target may be a menu that was dropped meanwhile.
+    releaseOnMain(std::move(live));
 }
 
 bool CommandManager::Command::operator==(const Command &other) const
@@ -64,6 +85,33 @@ std::shared_ptr<CommandManager> CommandManager::shared()
 std::shared_ptr<CommandManager> CommandManager::make()
 {
     return std::shared_ptr<CommandManager>(new CommandManager);
+}
+
+CommandManager::ActionRecord CommandManager::actionRecord(const ObjectPtr &sender)
+{
+    if (t_repeating)
+        return {t_repeating->title, true};
+    if (const auto item = std::dynamic_pointer_cast<MenuItem>(sender))
+        return {item->title(), false};
+    return {QStringLiteral("Unknown"), false};
+}
+
+void CommandManager::repeat(Command command)
+{
+    const auto queue =
+        command.mainThreadOnly ? DispatchQueue::main() : DispatchQueue::userInitiated();
+    queue->async([command = std::move(command)]() mutable {
+        command.perform();
+        // Its argument may be the last owner of a menu item.
+        releaseOnMain(std::move(command));
+    });
+}
+
+void CommandManager::recordAction(const ActionRecord &record, const ObjectPtr &target,
+                                  const QString &selector, std::optional<Argument> object)
+{
+    if (!record.isRepeat)
+        recordCommand(record.title, target, selector, std::move(object));
 }
 
 void CommandManager::recordCommand(Command command)

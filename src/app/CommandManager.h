@@ -43,14 +43,33 @@ public:
         bool mainThreadOnly = false;
 
         ObjectPtr loadTarget() const { return target.lock(); }
-        // Nothing when the target is gone.
+        // Performs the command again, on the calling thread; nothing when the
+        // target is gone.
         void perform() const;
 
         bool operator==(const Command &other) const;
     };
 
+    // How a repeatable action records itself, taken when the action starts,
+    // on the thread that performs it. Chosen from a menu, it records under
+    // the item's title ("Unknown" without an item). Performed again by Quick
+    // Repeat, it records nothing: the command keeps its title and place.
+    struct ActionRecord {
+        QString title;
+        bool isRepeat = false;
+    };
+
     static std::shared_ptr<CommandManager> shared();
     static std::shared_ptr<CommandManager> make();
+
+    static ActionRecord actionRecord(const ObjectPtr &sender);
+    // Quick Repeat: performs the command on the user-initiated queue (on the
+    // main queue when it is main-thread only), then releases it on main.
+    static void repeat(Command command);
+
+    // Records the action's command unless the action was a repeat.
+    void recordAction(const ActionRecord &record, const ObjectPtr &target, const QString &selector,
+                      std::optional<Argument> object = std::nullopt);
 
     // Moves an equal entry to the end, or appends and drops the oldest past
     // ten; posts historyDidChange on this thread when the list changed.

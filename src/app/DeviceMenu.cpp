@@ -118,13 +118,21 @@ DeviceMenu::~DeviceMenu() = default;
 
 void DeviceMenu::setUp()
 {
-    setItems(buildItems(m_device->applications(), {}));
+    // Registered before the applications are read: a rescan that lands
+    // while the items are built rebuilds them afterwards.
     m_observers.append(observeNotification(
         Device::applicationListDidChange, DispatchQueue::main(),
         [weak = weakAs<DeviceMenu>()](const Notification &, const ObjectPtr &object) {
             if (auto menu = weak.lock())
                 menu->applicationListDidChange(object);
         }));
+    // The rules read the supported commands on the main thread: read once
+    // here, off it, they never run simctl there.
+    if (const auto toolset = m_toolset.lock())
+        toolset->supportedCommands();
+    const auto build = m_builds.begin();
+    auto items = buildItems(m_device->applications(), {});
+    m_builds.applyIfNewest(build, [&] { setItems(std::move(items)); });
 }
 
 void DeviceMenu::applicationListDidChange(const ObjectPtr &object)
@@ -142,10 +150,11 @@ void DeviceMenu::applicationListDidChange(const ObjectPtr &object)
         auto menu = weak.lock();
         if (!menu)
             return;
+        const auto build = menu->m_builds.begin();
         auto built = menu->buildItems(menu->m_device->applications(), existing);
-        DispatchQueue::main()->async([weak, built = std::move(built)]() mutable {
+        DispatchQueue::main()->async([weak, build, built = std::move(built)]() mutable {
             if (auto menu = weak.lock())
-                menu->setItems(std::move(built));
+                menu->m_builds.applyIfNewest(build, [&] { menu->setItems(std::move(built)); });
         });
     });
 }
@@ -247,11 +256,7 @@ void DeviceMenu::appendPairedDevices(std::vector<MenuItemPtr> &items,
 
 MenuItemPtr DeviceMenu::lazyItem(Field field)
 {
-    std::lock_guard lock(m_fieldsMutex);
-    auto &slot = m_fields[size_t(field)];
-    if (!slot)
-        slot = makeItem(field);
-    return slot;
+    return m_fields.get(size_t(field), [this, field] { return makeItem(field); });
 }
 
 MenuItemPtr DeviceMenu::makeItem(Field field)
@@ -422,6 +427,21 @@ void DeviceMenu::update()
     });
 }
 
+void DeviceMenu::willOpen()
+{
+    m_openObservers.removeAll();
+    m_openObservers.append(m_environment.activityMonitor->observeChanges(
+        DispatchQueue::main(), [weak = weakAs<DeviceMenu>()] {
+            if (auto menu = weak.lock())
+                menu->applyRules(menu->currentFacts());
+        }));
+}
+
+void DeviceMenu::didClose()
+{
+    m_openObservers.removeAll();
+}
+
 DeviceMenu::Facts DeviceMenu::currentFacts() const
 {
     Facts facts;
@@ -429,9 +449,9 @@ DeviceMenu::Facts DeviceMenu::currentFacts() const
     facts.hasToolset = toolset != nullptr;
     if (toolset)
         facts.supportedCommands = toolset->supportedCommands();
-    const auto monitor = m_environment.activityMonitor;
-    facts.isRunning = [monitor](const QUuid &device) {
-        return monitor->simulatorProcess(device).has_value();
+    const auto processes = m_environment.activityMonitor->latestSnapshot();
+    facts.isRunning = [processes](const QUuid &device) {
+        return processes->simulatorProcess(device).has_value();
     };
     facts.running = facts.isRunning(m_device->uuid());
     facts.runtime = m_device->runtime();

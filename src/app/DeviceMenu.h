@@ -4,6 +4,8 @@
 #include "core/Observer.h"
 #include "core/Toolset.h"
 #include "model/Runtime.h"
+#include "platform/BuildGenerations.h"
+#include "platform/LazyMenuItems.h"
 #include "platform/Menu.h"
 
 #include <QString>
@@ -11,7 +13,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace corvane {
@@ -73,11 +74,15 @@ public:
     // later, keeping the rows of applications still installed.
     void applicationListDidChange(const ObjectPtr &object);
 
-    // Applies the rules one main-queue turn later.
+    // Applies the rules one main-queue turn later, from the activity
+    // monitor's last snapshot; while the menu is open, a newer snapshot
+    // applies them again.
     void update() override;
+    void willOpen() override;
+    void didClose() override;
     // The rules, applied now.
     void applyRules(const Facts &facts);
-    // The facts as they are now.
+    // The facts as they are now, running states from the last snapshot.
     Facts currentFacts() const;
 
     // "at least" in the numeric order of versions: the comparison does not
@@ -163,6 +168,7 @@ private:
                                    const std::shared_ptr<Toolset> &toolset);
     void appendPairedDevices(std::vector<MenuItemPtr> &items,
                              const std::shared_ptr<Toolset> &toolset);
+    // On the main thread: from the last snapshot, never waiting for ps.
     bool simulatorRuns() const;
     // The open panel of install: and addMedia:, then the simctl verb.
     void sendFile(bool application);
@@ -173,9 +179,10 @@ private:
     const bool m_shouldShowPairedDevicesSubmenus;
     Environment m_environment;
     ObserverCollection m_observers;
-
-    std::mutex m_fieldsMutex;
-    MenuItemPtr m_fields[size_t(Field::count)];
+    // Registrations that last while the menu is open.
+    ObserverCollection m_openObservers;
+    BuildGenerations m_builds;
+    LazyMenuItems m_fields{size_t(Field::count)};
 };
 
 } // namespace corvane

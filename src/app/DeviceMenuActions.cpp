@@ -24,6 +24,11 @@ bool simulatorRuns(ActivityMonitor &monitor, const Device &device)
     return monitor.simulatorProcess(device.uuid()).has_value();
 }
 
+bool simulatorRunsInSnapshot(ActivityMonitor &monitor, const Device &device)
+{
+    return monitor.latestSnapshot()->simulatorProcess(device.uuid()).has_value();
+}
+
 void inBackground(std::function<void()> work)
 {
     DispatchQueue::userInitiated()->async(std::move(work));
@@ -41,9 +46,7 @@ void activateIfNeeded()
 
 QString commandTitle(const ObjectPtr &sender)
 {
-    if (const auto item = std::dynamic_pointer_cast<MenuItem>(sender))
-        return item->title();
-    return QStringLiteral("Unknown");
+    return CommandManager::actionRecord(sender).title;
 }
 
 void recordDeviceCommand(CommandManager &commands, const std::shared_ptr<Device> &device,
@@ -158,7 +161,7 @@ void DeviceMenu::registerActions()
 
 bool DeviceMenu::simulatorRuns() const
 {
-    return DeviceMenuActions::simulatorRuns(*m_environment.activityMonitor, *m_device);
+    return simulatorRunsInSnapshot(*m_environment.activityMonitor, *m_device);
 }
 
 void DeviceMenu::autoAction(const ObjectPtr &)

@@ -18,9 +18,12 @@ class Toolset;
 // the work off the main thread and the record behind "Quick Repeat".
 namespace DeviceMenuActions {
 
-// Whether the device's simulator process runs; may list the processes on the
-// calling thread when the monitor's last look is stale.
+// Whether the device's simulator process runs; lists the processes on the
+// calling thread when the monitor's last look is stale, so never on main.
 bool simulatorRuns(ActivityMonitor &monitor, const Device &device);
+// The same from the monitor's last snapshot, at once: the main thread's
+// answer.
+bool simulatorRunsInSnapshot(ActivityMonitor &monitor, const Device &device);
 
 // One block on the user-initiated queue; nothing waits for it.
 void inBackground(std::function<void()> work);
@@ -31,7 +34,8 @@ void forceFreshProcessCheck(ActivityMonitor &monitor);
 // Brings the program to the front so that an alert or panel shows there.
 void activateIfNeeded();
 
-// The chosen item's title, or "Unknown" when the sender is no menu item.
+// The chosen item's title, or "Unknown" when the sender is no menu item; a
+// repeat keeps its command's title.
 QString commandTitle(const ObjectPtr &sender);
 
 using DeviceOperation = void (Device::*)();

@@ -21,7 +21,10 @@ bool DeviceRecordings::isRecording(const ObjectPtr &object) const
 
 std::vector<ObjectPtr> DeviceRecordings::listedDevices() const
 {
-    const auto toolset = ToolsetManager::shared()->current();
+    // Quitting asks this while start-up may still be finding the Xcodes:
+    // without a manager there are no devices, and nothing records.
+    const auto manager = ToolsetManager::existing();
+    const auto toolset = manager ? manager->current() : nullptr;
     const auto watcher =
         toolset ? std::dynamic_pointer_cast<DeviceWatcher>(toolset->deviceWatcher()) : nullptr;
     std::vector<ObjectPtr> devices;

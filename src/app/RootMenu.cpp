@@ -67,14 +67,6 @@ ImageRef highlightedMark(const ImageRef &current)
     return current.base().tinted(ImageRef::TintColor::White);
 }
 
-// Dropping the last reference to a menu must happen on the main thread,
-// where its rows may still be rendered.
-void releaseOnMain(std::shared_ptr<RootMenu> menu)
-{
-    if (menu)
-        DispatchQueue::main()->async([menu = std::move(menu)] {});
-}
-
 std::vector<DevicePtr> watcherDevices(const std::shared_ptr<Toolset> &toolset)
 {
     std::vector<DevicePtr> devices;
@@ -152,10 +144,15 @@ void RootMenu::setUp()
     registerObservers();
     observeKeyEquivalents();
     // The usage text is read once per toolset; here, off the main thread,
-    // rather than in the first update.
+    // rather than in the first update. A stale process list starts its
+    // listing in the background, so the first opening finds it done.
     if (auto toolset = m_toolset.lock())
         toolset->supportedCommands();
-    setItems(buildItems(currentDevices(), ExistingRows{}));
+    m_environment.activityMonitor->latestSnapshot();
+    // The observers are in place: a change from now on rebuilds after this.
+    const auto build = m_builds.begin();
+    auto items = buildItems(currentDevices(), ExistingRows{});
+    m_builds.applyIfNewest(build, [&] { setItems(std::move(items)); });
     refreshSubmenus();
     updateRedoItem();
 }
@@ -365,18 +362,21 @@ void RootMenu::deviceListDidChange()
 
 void RootMenu::rebuildDeviceItems(const std::weak_ptr<RootMenu> &weak, ExistingRows existingRows)
 {
-    std::optional<std::vector<MenuItemPtr>> items;
-    if (auto menu = weak.lock()) {
-        items = menu->buildItems(menu->currentDevices(), existingRows);
-        releaseOnMain(std::move(menu));
-    }
-    existingRows.clear();
-    if (!items)
+    auto menu = weak.lock();
+    if (!menu) {
+        releaseOnMain(std::move(existingRows));
         return;
-    DispatchQueue::main()->async([weak, items = std::move(*items)]() mutable {
-        if (auto menu = weak.lock())
-            menu->setItems(std::move(items));
-    });
+    }
+    const auto build = menu->m_builds.begin();
+    auto items = menu->buildItems(menu->currentDevices(), existingRows);
+    releaseOnMain(std::move(menu));
+    // The main queue drops these rows after the new array is set (or found
+    // older than one already set).
+    DispatchQueue::main()->async(
+        [weak, build, items = std::move(items), rows = std::move(existingRows)]() mutable {
+            if (auto menu = weak.lock())
+                menu->m_builds.applyIfNewest(build, [&] { menu->setItems(std::move(items)); });
+        });
 }
 
 void RootMenu::recordingDidChange(const ObjectPtr &object)
@@ -411,11 +411,6 @@ void RootMenu::updateRedoItem()
     m_redoItem->setRepresentedObject(*command);
 }
 
-bool RootMenu::isRunning(const Device &device) const
-{
-    return m_environment.activityMonitor->simulatorProcess(device.uuid()).has_value();
-}
-
 void RootMenu::update()
 {
     const bool option = m_environment.modifiers->isOptionHeld();
@@ -424,13 +419,14 @@ void RootMenu::update()
     const auto recording = recordingDevice();
     const auto highlighted = m_lastItem.lock();
     const auto allItems = items();
+    const auto processes = m_environment.activityMonitor->latestSnapshot();
 
     std::unordered_set<Runtime> visibleRuntimes;
     for (const auto &item : allItems) {
         const auto device = item->representedObject().as<Device>();
         if (!device)
             continue;
-        const bool running = isRunning(*device);
+        const bool running = processes->simulatorProcess(device->uuid()).has_value();
         const bool shown = option || running || !hasToolset || hasInstalledApplications(*device);
         item->setEnabled(hasToolset);
         item->setHidden(!shown);
@@ -471,12 +467,20 @@ void RootMenu::willOpen()
 {
     if (auto delegate = AppDelegate::current())
         delegate->unbindHotKeys();
-    m_poller.start([weak = weakAs<RootMenu>()](bool) {
+    const auto weak = weakAs<RootMenu>();
+    m_poller.start([weak](bool) {
         DispatchQueue::main()->async([weak] {
             if (auto menu = weak.lock())
                 menu->update();
         });
     });
+    m_openObservers.removeAll();
+    m_openObservers.append(
+        m_environment.activityMonitor->observeChanges(DispatchQueue::main(), [weak] {
+            if (auto menu = weak.lock())
+                menu->update();
+        }));
+    // The update that follows shows the last snapshot and starts a listing.
     m_environment.activityMonitor->markOutOfDate();
 }
 
@@ -485,6 +489,7 @@ void RootMenu::didClose()
     if (auto delegate = AppDelegate::current())
         delegate->bindHotKeys();
     m_poller.stop();
+    m_openObservers.removeAll();
 }
 
 void RootMenu::willHighlight(const MenuItemPtr &item)
@@ -519,10 +524,9 @@ void RootMenu::noSimulatorsFound()
 
 void RootMenu::trashPreviews(const ObjectPtr &sender)
 {
-    const auto item = std::dynamic_pointer_cast<MenuItem>(sender);
-    const QString title = item ? item->title() : QStringLiteral("Unknown");
     DispatchQueue::userInitiated()->async([weak = weakAs<RootMenu>(), toolset = m_toolset,
-                                           commands = m_environment.commandManager, title] {
+                                           commands = m_environment.commandManager,
+                                           record = CommandManager::actionRecord(sender)] {
         std::shared_ptr<ChildProcess> process;
         if (auto live = toolset.lock()) {
             process = live->process({"--set", "previews", "delete", "all"});
@@ -535,7 +539,7 @@ void RootMenu::trashPreviews(const ObjectPtr &sender)
             }
         }
         if (auto menu = weak.lock()) {
-            commands->recordCommand(title, menu, "trashPreviews:");
+            commands->recordAction(record, menu, "trashPreviews:");
             releaseOnMain(std::move(menu));
         }
         if (process)
@@ -546,13 +550,9 @@ void RootMenu::trashPreviews(const ObjectPtr &sender)
 void RootMenu::redo(const ObjectPtr &sender)
 {
     const auto item = std::dynamic_pointer_cast<MenuItem>(sender);
-    const auto command =
-        item ? item->representedObject().as<CommandManager::Command>() : std::nullopt;
-    if (!command)
-        return;
-    const auto queue =
-        command->mainThreadOnly ? DispatchQueue::main() : DispatchQueue::userInitiated();
-    queue->async([command = *command] { command.perform(); });
+    if (const auto command =
+            item ? item->representedObject().as<CommandManager::Command>() : std::nullopt)
+        CommandManager::repeat(*command);
 }
 
 void RootMenu::stopRecording()

@@ -3,6 +3,7 @@
 #include "app/DeviceMenuFactory.h"
 #include "core/Observer.h"
 #include "model/Runtime.h"
+#include "platform/BuildGenerations.h"
 #include "platform/Menu.h"
 #include "platform/ModifierSource.h"
 #include "platform/OptionKeyPoller.h"
@@ -63,6 +64,8 @@ public:
     std::shared_ptr<Toolset> toolset() const { return m_toolset.lock(); }
     std::shared_ptr<Device> recordingDevice() const;
 
+    // Reads the activity monitor's last snapshot and never waits for ps;
+    // while the menu is open, a newer snapshot runs the update again.
     void update() override;
     void willOpen() override;
     void didClose() override;
@@ -130,7 +133,6 @@ private:
                               const std::shared_ptr<Toolset> &toolset) const;
     std::vector<std::shared_ptr<Device>> currentDevices() const;
     static void rebuildDeviceItems(const std::weak_ptr<RootMenu> &menu, ExistingRows existingRows);
-    bool isRunning(const Device &device) const;
 
     void noSimulatorsFound();
     void trashPreviews(const ObjectPtr &sender);
@@ -144,6 +146,9 @@ private:
     std::vector<UserDefaults::ObservationPtr> m_kvoObservers;
     std::weak_ptr<Object> m_recordingDevice;
     std::shared_ptr<DispatchQueue> m_queue;
+    BuildGenerations m_builds;
+    // Registrations that last while the menu is open.
+    ObserverCollection m_openObservers;
 
     MenuItemPtr m_notSeeingPromptItem;
     MenuItemPtr m_stopRecordingBuffer;

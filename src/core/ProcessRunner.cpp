@@ -16,7 +16,8 @@ std::optional<QString> trimmedUtf8(const QByteArray &bytes)
     return text.trimmed();
 }
 
-std::optional<QString> runProcess(const QString &path, const QStringList &arguments)
+std::optional<QString> runProcess(const QString &path, const QStringList &arguments,
+                                  std::optional<std::chrono::milliseconds> timeLimit)
 {
     const Log log = Log::process();
     log.debug("%{PUBLIC}@ %{PUBLIC}@", path, arguments.join(' '));
@@ -31,7 +32,17 @@ std::optional<QString> runProcess(const QString &path, const QStringList &argume
         log.error("Error running process: %{PUBLIC}@", error.description());
         throw;
     }
-    return trimmedUtf8(process.readAllStandardOutput());
+    if (!timeLimit)
+        return trimmedUtf8(process.readAllStandardOutput());
+
+    const auto collected = process.collectOutput(ChildProcess::Clock::now() + *timeLimit);
+    if (!collected.finished) {
+        process.kill();
+        log.error("%{PUBLIC}@ took longer than %{PUBLIC}@ ms and was ended", path,
+                  QString::number(timeLimit->count()));
+        return std::nullopt;
+    }
+    return trimmedUtf8(collected.standardOutput);
 }
 
 } // namespace corvane

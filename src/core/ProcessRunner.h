@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 
 namespace corvane {
@@ -11,7 +12,11 @@ namespace corvane {
 // Runs a tool and returns its standard output, trimmed, once the tool closes
 // it; nothing when the output is no UTF-8. Standard error is inherited and
 // the exit status ignored. Throws LaunchError.
-std::optional<QString> runProcess(const QString &path, const QStringList &arguments);
+//
+// With a time limit, a tool still running when it passes is ended (SIGKILL)
+// and gives nothing; a descendant still holding the output is not waited for.
+std::optional<QString> runProcess(const QString &path, const QStringList &arguments,
+                                  std::optional<std::chrono::milliseconds> timeLimit = {});
 
 // UTF-8 text trimmed of whitespace and newlines, or nothing for bytes that
 // are no UTF-8.

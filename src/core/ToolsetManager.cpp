@@ -18,7 +18,12 @@ namespace corvane {
 
 namespace {
 
-std::recursive_mutex g_sharedMutex;
+// Serialises builds of the shared manager. Recursive, so that an observer of
+// the first selection may ask for the manager on the building thread.
+std::recursive_mutex g_buildMutex;
+// Guards the slot only briefly, so that existing() never waits for a build.
+std::mutex g_slotMutex;
+bool g_built = false;
 // Never destroyed: the manager lives as long as the program, and its monitors
 // must not stop while static state is torn down at exit.
 std::shared_ptr<ToolsetManager> &sharedSlot()
@@ -85,23 +90,44 @@ QString resolvedPath(const QString &path)
 
 std::shared_ptr<ToolsetManager> ToolsetManager::shared()
 {
-    // Recursive, so that an observer of the first selection may ask for the
-    // manager on the constructing thread; other threads wait for it.
-    std::lock_guard lock(g_sharedMutex);
-    auto &slot = sharedSlot();
-    if (!slot) {
-        slot.reset(new ToolsetManager);
-        slot->start();
+    if (auto built = existing())
+        return built;
+    std::lock_guard build(g_buildMutex);
+    std::shared_ptr<ToolsetManager> manager;
+    {
+        // Set while the building thread is inside start(): its observers get
+        // the manager being built.
+        std::lock_guard lock(g_slotMutex);
+        manager = sharedSlot();
     }
-    return slot;
+    if (manager)
+        return manager;
+    manager.reset(new ToolsetManager);
+    {
+        std::lock_guard lock(g_slotMutex);
+        sharedSlot() = manager;
+    }
+    manager->start();
+    std::lock_guard lock(g_slotMutex);
+    g_built = true;
+    return manager;
+}
+
+std::shared_ptr<ToolsetManager> ToolsetManager::existing()
+{
+    std::lock_guard lock(g_slotMutex);
+    return g_built ? sharedSlot() : nullptr;
 }
 
 void ToolsetManager::resetShared()
 {
     std::shared_ptr<ToolsetManager> previous;
     {
-        std::lock_guard lock(g_sharedMutex);
+        std::lock_guard build(g_buildMutex);
+        std::lock_guard lock(g_slotMutex);
         previous = std::move(sharedSlot());
+        sharedSlot() = nullptr;
+        g_built = false;
     }
     if (previous)
         previous->stop();

@@ -38,8 +38,12 @@ public:
         std::function<std::shared_ptr<DeviceWatching>(const std::shared_ptr<Toolset> &)>;
 
     // Built on first use, on the calling thread; the notifications of the
-    // first selection are posted before it returns.
+    // first selection are posted before it returns. Other threads asking
+    // meanwhile wait for the build (Xcode discovery, the first listing).
     static std::shared_ptr<ToolsetManager> shared();
+    // The shared manager once it is built; never waits for a build under
+    // way. For work that must not wait on start-up, such as quitting.
+    static std::shared_ptr<ToolsetManager> existing();
     // Tests: stops the shared manager; the next shared() builds a new one.
     static void resetShared();
 

@@ -59,7 +59,8 @@ bool isNewline(QChar c)
 } // namespace
 
 ActivityMonitor::ActivityMonitor(ClockFunction clock)
-    : m_clock(clock ? std::move(clock) : [] { return std::chrono::system_clock::now(); })
+    : m_clock(clock ? std::move(clock) : [] { return std::chrono::system_clock::now(); }),
+      m_snapshot(std::make_shared<const ProcessList>())
 {
 }
 
@@ -75,14 +76,81 @@ std::shared_ptr<ActivityMonitor> ActivityMonitor::make(ClockFunction clock)
 }
 
 std::optional<ActivityMonitor::SimulatorProcess>
+ActivityMonitor::ProcessList::simulatorProcess(const QUuid &deviceUUID) const
+{
+    for (const auto &process : simulators)
+        if (process.deviceUUID == deviceUUID)
+            return process;
+    return std::nullopt;
+}
+
+std::optional<ActivityMonitor::SimApplicationProcess>
+ActivityMonitor::ProcessList::applicationProcess(const QUuid &applicationUUID) const
+{
+    for (const auto &process : applications)
+        if (process.applicationUUID == applicationUUID)
+            return process;
+    return std::nullopt;
+}
+
+ActivityMonitor::Snapshot ActivityMonitor::latestSnapshot()
+{
+    std::lock_guard lock(m_mutex);
+    if (isStale(m_clock()) && !m_listingScheduled) {
+        m_listingScheduled = true;
+        DispatchQueue::background()->async([weak = weakAs<ActivityMonitor>()] {
+            if (auto monitor = weak.lock())
+                monitor->listScheduled();
+        });
+    }
+    return m_snapshot;
+}
+
+ActivityMonitor::Snapshot ActivityMonitor::snapshot() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_snapshot;
+}
+
+void ActivityMonitor::listScheduled()
+{
+    for (;;) {
+        TimePoint started;
+        {
+            std::lock_guard lock(m_mutex);
+            started = m_clock();
+            if (!isStale(started)) {
+                m_listingScheduled = false;
+                return;
+            }
+            m_lastCheck = started;
+        }
+        readProcesses();
+        std::lock_guard lock(m_mutex);
+        // Marked out of date while ps ran: what it listed may predate the
+        // change, so list again.
+        if (m_lastCheck == started) {
+            m_listingScheduled = false;
+            return;
+        }
+    }
+}
+
+std::shared_ptr<NotificationObserver> ActivityMonitor::observeChanges(DispatchQueuePtr queue,
+                                                                      std::function<void()> handler)
+{
+    return observeNotification<ActivityMonitor>(
+        processesDidChange, sharedAs<ActivityMonitor>(), std::move(queue),
+        [handler = std::move(handler)](const Notification &,
+                                       const std::shared_ptr<ActivityMonitor> &) { handler(); });
+}
+
+std::optional<ActivityMonitor::SimulatorProcess>
 ActivityMonitor::simulatorProcess(const QUuid &deviceUUID)
 {
     refreshIfStale();
     std::lock_guard lock(m_mutex);
-    for (const auto &process : m_simulatorProcesses)
-        if (process.deviceUUID == deviceUUID)
-            return process;
-    return std::nullopt;
+    return m_snapshot->simulatorProcess(deviceUUID);
 }
 
 std::optional<ActivityMonitor::SimApplicationProcess>
@@ -90,10 +158,7 @@ ActivityMonitor::applicationProcess(const QUuid &applicationUUID)
 {
     refreshIfStale();
     std::lock_guard lock(m_mutex);
-    for (const auto &process : m_applicationProcesses)
-        if (process.applicationUUID == applicationUUID)
-            return process;
-    return std::nullopt;
+    return m_snapshot->applicationProcess(applicationUUID);
 }
 
 bool ActivityMonitor::isStale(TimePoint now) const
@@ -126,19 +191,28 @@ void ActivityMonitor::refreshProcesses()
 
 void ActivityMonitor::readProcesses()
 {
+    // Listings may overlap (a menu's in the background, an action's on its
+    // queue): one that started earlier never replaces a later one's list.
+    const auto reading = m_readings.begin();
     std::optional<QString> output;
     try {
-        output = runProcess(SystemPaths::current().ps, psArguments());
+        output = runProcess(SystemPaths::current().ps, psArguments(), listingTimeLimit);
     } catch (const std::exception &) {
         // The runner has logged it; the old lists stay.
         return;
     }
     if (!output)
         return;
-    ProcessList list = parseProcessList(*output);
-    std::lock_guard lock(m_mutex);
-    m_applicationProcesses = std::move(list.applications);
-    m_simulatorProcesses = std::move(list.simulators);
+    auto list = std::make_shared<const ProcessList>(parseProcessList(*output));
+    bool changed = false;
+    m_readings.applyIfNewest(reading, [&] {
+        std::lock_guard lock(m_mutex);
+        changed = *list != *m_snapshot;
+        if (changed)
+            m_snapshot = std::move(list);
+    });
+    if (changed)
+        postNotification(processesDidChange, shared_from_this());
 }
 
 void ActivityMonitor::markOutOfDate()
@@ -150,13 +224,13 @@ void ActivityMonitor::markOutOfDate()
 std::vector<ActivityMonitor::SimApplicationProcess> ActivityMonitor::applicationProcesses() const
 {
     std::lock_guard lock(m_mutex);
-    return m_applicationProcesses;
+    return m_snapshot->applications;
 }
 
 std::vector<ActivityMonitor::SimulatorProcess> ActivityMonitor::simulatorProcesses() const
 {
     std::lock_guard lock(m_mutex);
-    return m_simulatorProcesses;
+    return m_snapshot->simulators;
 }
 
 ActivityMonitor::TimePoint ActivityMonitor::lastCheck() const

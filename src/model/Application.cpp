@@ -116,8 +116,10 @@ QDateTime Application::creationDate(const QUrl &bundle)
 
 void Application::processListAfterChanges(const std::shared_ptr<Device> &device)
 {
+    // The last snapshot answers: a scan (the first device listing among
+    // them) never waits for ps just to decide whether to mark it.
     const auto monitor = ActivityMonitor::shared();
-    if (!device || !monitor->simulatorProcess(device->uuid()))
+    if (!device || !monitor->snapshot()->simulatorProcess(device->uuid()))
         monitor->markOutOfDate();
 }
 

@@ -77,8 +77,8 @@ public:
     static QDateTime creationDate(const QUrl &bundle);
 
     // A device that changed its applications leaves the activity monitor out of
-    // date unless its simulator runs, so the next question lists processes
-    // again. A gone device counts as not running.
+    // date unless its last snapshot shows the simulator running, so the next
+    // question lists processes again. A gone device counts as not running.
     static void processListAfterChanges(const std::shared_ptr<Device> &device);
 
     std::shared_ptr<Device> device() const { return m_device.lock(); }

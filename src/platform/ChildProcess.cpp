@@ -1,5 +1,8 @@
 #include "platform/ChildProcess.h"
 
+#include "platform/DispatchQueue.h"
+#include "platform/Log.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -173,7 +176,30 @@ std::vector<QByteArray> environmentFor(const QMap<QString, QString> &additions)
     return result;
 }
 
+std::mutex g_launchHandlerMutex;
+ChildProcess::MainThreadLaunchHandler g_launchHandler;
+
+void reportMainThreadLaunch(const QString &path, const QStringList &arguments)
+{
+    ChildProcess::MainThreadLaunchHandler handler;
+    {
+        std::lock_guard lock(g_launchHandlerMutex);
+        handler = g_launchHandler;
+    }
+    if (handler)
+        handler(path, arguments);
+    else
+        Log::process().fault("%{PUBLIC}@ %{PUBLIC}@ was started on the main thread", path,
+                             arguments.join(' '));
+}
+
 } // namespace
+
+void ChildProcess::setMainThreadLaunchHandler(MainThreadLaunchHandler handler)
+{
+    std::lock_guard lock(g_launchHandlerMutex);
+    g_launchHandler = std::move(handler);
+}
 
 ChildProcess::ChildProcess() : m_state(std::make_shared<State>())
 {
@@ -244,6 +270,8 @@ void ChildProcess::setTerminationHandler(TerminationHandler handler)
 
 void ChildProcess::launch()
 {
+    if (DispatchQueue::isMainThread())
+        reportMainThreadLaunch(executablePath(), arguments());
     std::unique_lock lock(m_state->mutex);
     auto &state = *m_state;
     if (state.launched)
@@ -364,6 +392,13 @@ void ChildProcess::interrupt()
     std::lock_guard lock(m_state->mutex);
     if (m_state->pid > 0 && !m_state->reaped)
         ::kill(m_state->pid, SIGINT);
+}
+
+void ChildProcess::kill()
+{
+    std::lock_guard lock(m_state->mutex);
+    if (m_state->pid > 0 && !m_state->reaped)
+        ::kill(m_state->pid, SIGKILL);
 }
 
 bool ChildProcess::waitUntilExit(std::optional<std::chrono::milliseconds> timeout)

@@ -54,6 +54,8 @@ public:
 
     using TerminationHandler = std::function<void(const Termination &)>;
     using Clock = std::chrono::steady_clock;
+    using MainThreadLaunchHandler =
+        std::function<void(const QString &path, const QStringList &arguments)>;
 
     ChildProcess();
     ~ChildProcess();
@@ -75,6 +77,11 @@ public:
     // Throws LaunchError; a process launches at most once.
     void launch();
 
+    // Tools never start on the main thread, where menus would wait for them.
+    // A launch there is reported to this handler before it goes on: test
+    // suites fail the test; without a handler it is logged as a fault.
+    static void setMainThreadLaunchHandler(MainThreadLaunchHandler handler);
+
     bool isLaunched() const;
     bool isRunning() const;
     pid_t processIdentifier() const;
@@ -82,6 +89,9 @@ public:
 
     // Sends SIGINT while the child has not been reaped.
     void interrupt();
+    // Sends SIGKILL while the child has not been reaped: for a tool that is
+    // late and no longer waited for.
+    void kill();
 
     // False when the timeout passed first.
     bool waitUntilExit(std::optional<std::chrono::milliseconds> timeout = std::nullopt);

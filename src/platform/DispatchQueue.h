@@ -99,6 +99,17 @@ private:
 
 using DispatchQueuePtr = std::shared_ptr<DispatchQueue>;
 
+// Hands a reference to the main queue to be dropped there: menus, their rows
+// and what holds them (a command, collected rows) must end on the main
+// thread, where they may still be rendered. On the main thread it is simply
+// dropped.
+template <class T> void releaseOnMain(T value)
+{
+    if (DispatchQueue::isMainThread())
+        return;
+    DispatchQueue::main()->async([value = std::move(value)] {});
+}
+
 class DispatchSemaphore {
 public:
     explicit DispatchSemaphore(int value = 0) : m_value(value) {}

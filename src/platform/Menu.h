@@ -19,6 +19,21 @@ class MenuObserver;
 // each change reaches the renderer at once (changes from other threads are
 // forwarded to the main queue). A menu is the target of its own items'
 // actions when it registers them with addAction.
+//
+// Rules every menu keeps:
+// - Nothing on the main thread runs a tool (simctl, ps, defaults) or waits
+//   for a lock held across one. Running states come from the activity
+//   monitor's last snapshot, read at once; the menu updates its marks when a
+//   newer one is posted. Actions check their preconditions on that snapshot
+//   and do their work on the user-initiated queue.
+// - Observe, then snapshot: a menu registers for the changes of what it
+//   shows before it reads it, and orders its builds with BuildGenerations,
+//   so a change that arrives while it is being built is applied after the
+//   construction, never overwritten by it.
+// - Fixed items are made through LazyMenuItems, whose makers run without its
+//   lock.
+// - Menus, their rows and whatever holds them on a worker (a command, rows
+//   collected for a rebuild) end on the main thread: releaseOnMain.
 class Menu : public ActionTarget {
 public:
     explicit Menu(const QString &title = {});

@@ -314,7 +314,7 @@ TEST_F(AppDelegateTest, QuittingInterruptsEveryRecordingOnceAndStopsPlayback)
         device->process = std::make_shared<ChildProcess>();
         device->process->setExecutablePath("/bin/sleep");
         device->process->setArguments({"30"});
-        device->process->launch();
+        offMain([&] { device->process->launch(); });
         recording.push_back(device);
     }
     auto idle = std::make_shared<FakeDevice>();

@@ -1,5 +1,6 @@
 #include "app/ApplicationMenuItem.h"
 #include "app/ImageCache.h"
+#include "app/ShellTestSupport.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
@@ -13,6 +14,7 @@
 
 using namespace corvane;
 using namespace corvane::fixture;
+using corvane::test::offMain;
 
 namespace {
 
@@ -30,7 +32,7 @@ protected:
         tree.installApp(watch, {.identifier = "com.example.foo.watch", .name = "Foo Watch"});
         toolset = Toolset::make(QUrl::fromLocalFile(tree.addXcode()));
         ASSERT_TRUE(toolset);
-        watcher = DeviceWatcher::make(toolset);
+        watcher = offMain([&] { return DeviceWatcher::make(toolset); });
     }
     void TearDown() override { SystemPaths::resetToEnvironment(); }
 
@@ -100,8 +102,10 @@ TEST_F(ApplicationMenuItemTest, AReinstallKeepsOneObservationAndOthersUpdatesAre
     for (int i = 0; i < 3; ++i) {
         const AppInstall install =
             tree.installApp(phone, {.identifier = "com.example.foo", .name = "Foo"});
-        const auto again = Application::make(QUrl::fromLocalFile(install.bundlePath), device(phone),
-                                             toolset, Application::SimulatorCheck::byCaller);
+        const auto again = offMain([&] {
+            return Application::make(QUrl::fromLocalFile(install.bundlePath), device(phone),
+                                     toolset, Application::SimulatorCheck::byCaller);
+        });
         ASSERT_TRUE(again);
         ASSERT_NE(again->uuid(), foo->uuid());
         again->setTitle("Foo " + QString::number(i));
@@ -131,10 +135,13 @@ TEST_F(ApplicationMenuItemTest, AReinstallKeepsOneObservationAndOthersUpdatesAre
 TEST_F(ApplicationMenuItemTest, ASecondLineStaysOnlyForItsOwnApplication)
 {
     const QString listing = "== Devices ==\n-- iOS 17.2 --\n    Gone (" + phone + ") (Shutdown)\n";
-    auto gone = DeviceWatcher::parseDeviceListText(listing, toolset, {}).begin()->second;
+    auto gone = offMain(
+        [&] { return DeviceWatcher::parseDeviceListText(listing, toolset, {}).begin()->second; });
     const QString bundle = application(phone, "com.example.bar")->url().toLocalFile();
-    auto orphan = Application::make(QUrl::fromLocalFile(bundle), gone, toolset,
-                                    Application::SimulatorCheck::byCaller);
+    auto orphan = offMain([&] {
+        return Application::make(QUrl::fromLocalFile(bundle), gone, toolset,
+                                 Application::SimulatorCheck::byCaller);
+    });
     ASSERT_TRUE(orphan);
     gone.reset();
     ASSERT_TRUE(test::waitUntil([&] { return !orphan->device(); }));
@@ -149,9 +156,12 @@ TEST_F(ApplicationMenuItemTest, ASecondLineStaysOnlyForItsOwnApplication)
     // Its own application losing its device keeps the line.
     auto kept = makeItem();
     const QString again = "== Devices ==\n-- iOS 17.2 --\n    Short (" + phone + ") (Shutdown)\n";
-    auto shortLived = DeviceWatcher::parseDeviceListText(again, toolset, {}).begin()->second;
-    auto app = Application::make(QUrl::fromLocalFile(bundle), shortLived, toolset,
+    auto shortLived = offMain(
+        [&] { return DeviceWatcher::parseDeviceListText(again, toolset, {}).begin()->second; });
+    auto app = offMain([&] {
+        return Application::make(QUrl::fromLocalFile(bundle), shortLived, toolset,
                                  Application::SimulatorCheck::byCaller);
+    });
     kept->setRepresentedObject(app);
     ASSERT_TRUE(kept->twoLineTitle());
     shortLived.reset();
@@ -164,7 +174,7 @@ TEST_F(ApplicationMenuItemTest, TheRowShowsTheApplicationsMaskedIconPaddedByTheI
     const QString pad = tree.addDevice({.name = "iPad", .runtime = "iOS 17.2"});
     AppSpec spec{.identifier = "com.example.icon", .name = "Icon", .icons = true};
     tree.installApp(pad, spec);
-    auto fresh = DeviceWatcher::make(toolset);
+    auto fresh = offMain([&] { return DeviceWatcher::make(toolset); });
     auto app = fresh->all()->at(QUuid::fromString(pad))->applicationTable().at("com.example.icon");
     ASSERT_TRUE(app->appIcon());
 
@@ -182,6 +192,7 @@ TEST_F(ApplicationMenuItemTest, TheRowShowsTheApplicationsMaskedIconPaddedByTheI
     EXPECT_GT(qAlpha(shown.pixel(shown.width() / 2, shown.height() / 2)), 0);
 
     // A reinstall into a new folder is another picture.
-    app->updateURL(QUrl::fromLocalFile(tree.installApp(pad, spec).bundlePath));
+    const QString bundle = tree.installApp(pad, spec).bundlePath;
+    offMain([&] { app->updateURL(QUrl::fromLocalFile(bundle)); });
     EXPECT_TRUE(test::waitUntil([&] { return !(item->image() == ref); }));
 }

@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/DerivedData.h"
+#include "app/ShellTestSupport.h"
 #include "common/TestSupport.h"
 #include "fixtures/FixtureTree.h"
 #include "platform/Log.h"
@@ -11,6 +12,7 @@
 
 using namespace corvane;
 using namespace corvane::fixture;
+using corvane::test::offMain;
 
 namespace {
 
@@ -44,6 +46,11 @@ protected:
                              {"write", "com.apple.dt.xcode", "IDECustomDerivedDataLocation", path});
         ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
     }
+    // Off the main thread, as the program trashes.
+    void trash()
+    {
+        offMain([&] { DerivedData::moveToTrash(paths); });
+    }
     bool defaultExists() const { return QFileInfo::exists(DerivedData::defaultFolder(paths)); }
     QStringList trashed() const
     {
@@ -69,7 +76,7 @@ TEST_F(DerivedDataTest, AnExistingCustomFolderIsTheOnlyOneTrashed)
     setCustomLocation(custom);
     tree.clearLog();
 
-    DerivedData::moveToTrash(paths);
+    trash();
     EXPECT_FALSE(QFileInfo::exists(custom));
     EXPECT_TRUE(defaultExists());
     EXPECT_EQ(trashed(), QStringList{"CustomDerivedData"});
@@ -82,17 +89,17 @@ TEST_F(DerivedDataTest, AnExistingCustomFolderIsTheOnlyOneTrashed)
 
 TEST_F(DerivedDataTest, WithoutAUsableCustomFolderTheDefaultIsTrashed)
 {
-    DerivedData::moveToTrash(paths);
+    trash();
     EXPECT_FALSE(defaultExists());
     EXPECT_EQ(trashed(), QStringList{"DerivedData"});
 
     QDir().mkpath(DerivedData::defaultFolder(paths));
     setCustomLocation(tree.root() + "/Gone");
-    DerivedData::moveToTrash(paths);
+    trash();
     EXPECT_FALSE(defaultExists());
 
     // Nothing left anywhere: nothing happens and nothing breaks.
-    DerivedData::moveToTrash(paths);
+    trash();
     EXPECT_EQ(trashed().size(), 2);
 }
 
@@ -105,8 +112,9 @@ TEST_F(DerivedDataTest, RefusedLocationsStayAndTheDefaultGoes)
          {marked, tree.home(), tree.home() + "/.", parentOfHome, QString("relative/path")}) {
         QDir().mkpath(DerivedData::defaultFolder(paths));
         setCustomLocation(custom);
-        EXPECT_FALSE(DerivedData::customFolder(paths)) << custom.toStdString();
-        DerivedData::moveToTrash(paths);
+        EXPECT_FALSE(offMain([&] { return DerivedData::customFolder(paths); }))
+            << custom.toStdString();
+        trash();
         EXPECT_FALSE(defaultExists()) << custom.toStdString();
     }
     EXPECT_TRUE(QFileInfo::exists(marked));
@@ -138,7 +146,7 @@ TEST_F(DerivedDataTest, TrashingLeavesTheWorkingDirectoryAlone)
     ASSERT_FALSE(QFileInfo::exists(dataHome));
     qunsetenv("XDG_DATA_HOME");
 
-    DerivedData::moveToTrash(paths);
+    offMain([&] { DerivedData::moveToTrash(paths); });
     EXPECT_FALSE(defaultExists());
     EXPECT_TRUE(QFileInfo::exists(dataHome + "/Trash/files/DerivedData"));
     EXPECT_TRUE(QFileInfo::exists(dataHome + "/Trash/info/DerivedData.trashinfo"));
@@ -148,7 +156,7 @@ TEST_F(DerivedDataTest, TrashingLeavesTheWorkingDirectoryAlone)
     ASSERT_TRUE(test::writeFile(tree.root() + "/plain-file", "x"));
     qputenv("XDG_DATA_HOME", (tree.root() + "/plain-file/share").toUtf8());
     Log::Capture capture;
-    DerivedData::moveToTrash(paths);
+    offMain([&] { DerivedData::moveToTrash(paths); });
     EXPECT_TRUE(defaultExists());
     EXPECT_TRUE(capture.contains("there is no Trash folder"));
 

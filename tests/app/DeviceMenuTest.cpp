@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 
 inline void PrintTo(const QString &text, std::ostream *os)
@@ -195,17 +196,18 @@ protected:
     {
         toolset = Toolset::make(QUrl::fromLocalFile(xcode));
         ASSERT_TRUE(toolset);
-        watcher = DeviceWatcher::make(toolset);
+        watcher = offMain([&] { return DeviceWatcher::make(toolset); });
         toolset->setDeviceWatcher(watcher);
     }
 
-    // A ps that lists a simulator for each of these devices.
+    // A ps that lists a simulator for each of these devices, and a snapshot
+    // of what it lists.
     void setRunning(const QStringList &udids)
     {
         writeFile(dir.filePath("list"), simulatorProcessLines(udids).toUtf8());
         writeScript(dir.filePath("ps"), "cat '" + dir.filePath("list") + "'");
         if (monitor)
-            monitor->markOutOfDate();
+            offMain([&] { monitor->refreshProcesses(); });
     }
 
     DevicePtr device(const QString &udid) const
@@ -228,7 +230,8 @@ protected:
     std::shared_ptr<DeviceMenu> makeMenu(const DevicePtr &device, bool apps = true,
                                          bool paired = true)
     {
-        return DeviceMenu::make(device, toolset, apps, paired, environment());
+        return offMain(
+            [&] { return DeviceMenu::make(device, toolset, apps, paired, environment()); });
     }
 
     QStringList simctlCalls() const
@@ -403,8 +406,9 @@ TEST_F(DeviceMenuTest, SubmenusAreAskedForOnlyWhereTheRuntimeHasThem)
     EXPECT_TRUE(DeviceMenu::isVersionAtLeast("15.10", "15.9"));
 
     // The program's own factories offer nothing yet: no row gets a submenu.
-    const auto plain =
-        DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
+    const auto plain = offMain([&] {
+        return DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
+    });
     for (const auto &item : plain->items())
         if (!item->representedObject().is<Device>())
             EXPECT_FALSE(item->hasSubmenu()) << item->title().toStdString();
@@ -436,7 +440,7 @@ TEST_F(DeviceMenuTest, AnApplicationListChangeKeepsTheRowsOfSurvivingApplication
     EXPECT_EQ(menu->items(), before);
 
     // The notification's turn, then the build's, then the new array's.
-    device->reloadApplications();
+    offMain([&] { device->reloadApplications(); });
     ASSERT_EQ(device->applications().size(), 2u);
     EXPECT_EQ(menu->items(), before);
     DispatchQueue::drainMain();
@@ -456,6 +460,53 @@ TEST_F(DeviceMenuTest, AnApplicationListChangeKeepsTheRowsOfSurvivingApplication
     DispatchQueue::drainMain();
     DispatchQueue::drainMain();
     EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(DeviceMenuTest, AnApplicationInstalledWhileTheMenuIsBuiltAppears)
+{
+    const auto device = this->device(phone);
+    // The construction's first application row waits, after the list was
+    // read and before the items are set.
+    DispatchSemaphore constructionRead, releaseConstruction;
+    struct Release {
+        DispatchSemaphore &gate;
+        ~Release() { gate.signal(); }
+    } release{releaseConstruction};
+    std::atomic<bool> holding{true};
+    auto env = environment();
+    env.submenus.applicationMenu = [&, make = env.submenus.applicationMenu](
+                                       const ApplicationPtr &application,
+                                       const std::shared_ptr<Toolset> &xcode, bool showsDevice) {
+        if (!DispatchQueue::isMainThread() && holding.exchange(false)) {
+            constructionRead.signal();
+            releaseConstruction.wait();
+        }
+        return make(application, xcode, showsDevice);
+    };
+    std::shared_ptr<DeviceMenu> menu;
+    std::atomic<bool> built{false};
+    DispatchQueue::userInitiated()->async([&] {
+        menu = DeviceMenu::make(device, toolset, true, true, env);
+        built = true;
+    });
+    constructionRead.wait();
+
+    tree.installApp(phone, {.identifier = "com.example.baz", .name = "Baz"});
+    offMain([&] { device->reloadApplications(); });
+    // The rebuild on the main queue makes Baz's row, then sets the array a
+    // turn later; a marker behind that turn shows it set.
+    ASSERT_TRUE(waitUntil([&] { return factories.called("application Baz"); }));
+    std::atomic<bool> marker{false};
+    DispatchQueue::main()->async([&] { marker = true; });
+    ASSERT_TRUE(waitUntil([&] { return marker.load(); }));
+
+    releaseConstruction.signal();
+    ASSERT_TRUE(waitUntil([&] { return built.load(); }));
+    QStringList rows;
+    for (const auto &item : menu->items())
+        if (item->representedObject().is<Application>())
+            rows << item->title();
+    EXPECT_EQ(rows, QStringList({"Bar", "Baz", "Foo"}));
 }
 
 namespace {
@@ -704,7 +755,7 @@ TEST_F(DeviceMenuTest, ErasingARunningDeviceShutsItDownErasesAndBootsIt)
 
     // Quick Repeat erases only.
     tree.clearLog();
-    recorded.perform();
+    offMain([&] { recorded.perform(); });
     EXPECT_EQ(simctlCalls(), QStringList{"erase " + phone});
 
     // A device that is not running is only erased.

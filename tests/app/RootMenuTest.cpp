@@ -29,6 +29,11 @@ inline void PrintTo(const QString &text, std::ostream *os)
     *os << '"' << text.toStdString() << '"';
 }
 
+inline void PrintTo(const QStringList &list, std::ostream *os)
+{
+    *os << '[' << list.join(" | ").toStdString() << ']';
+}
+
 using namespace corvane;
 using namespace corvane::test;
 using namespace corvane::fixture;
@@ -143,17 +148,24 @@ protected:
     }
     void TearDown() override
     {
+        // Listings that opening or construction started end in this test.
+        DispatchQueue::waitUntilIdle(10s);
         AlertPresenter::setShared(nullptr);
         ShellTest::TearDown();
     }
 
     // A ps that lists a simulator for each of these devices.
-    void setRunning(const QStringList &udids)
+    void writeProcessList(const QStringList &udids)
     {
         writeFile(path("list"), simulatorProcessLines(udids).toUtf8());
         writeScript(path("ps"), "cat '" + path("list") + "'");
+    }
+    // The same, and a snapshot of what it lists.
+    void setRunning(const QStringList &udids)
+    {
+        writeProcessList(udids);
         if (monitor)
-            monitor->markOutOfDate();
+            offMain([&] { monitor->refreshProcesses(); });
     }
 
     std::vector<DevicePtr> parse(const QString &text)
@@ -189,9 +201,15 @@ protected:
         return env;
     }
 
+    // Made off the main thread, as the program does.
     std::shared_ptr<RootMenu> makeMenu(bool withToolset = true)
     {
-        return RootMenu::make("Corvane", withToolset ? toolset : nullptr, environment());
+        return make(withToolset ? toolset : nullptr, environment());
+    }
+    std::shared_ptr<RootMenu> make(const std::shared_ptr<Toolset> &xcode,
+                                   const RootMenu::Environment &env)
+    {
+        return offMain([&] { return RootMenu::make("Corvane", xcode, env); });
     }
 
     MenuItemPtr row(const RootMenu &menu, const QString &udid) const
@@ -349,7 +367,7 @@ TEST_F(RootMenuTest, RebuildsKeepRowsAndPlaceNewDevicesBetweenNeighbours)
     const QString first = "== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15", kPhone) +
                           line("iPhone 15 Pro", kPhone3);
     setDevices(parse(first));
-    auto menu = RootMenu::make("Corvane", toolset, env);
+    auto menu = make(toolset, env);
     const auto phone = row(*menu, kPhone);
     const auto submenu = phone->submenu();
     ASSERT_TRUE(submenu);
@@ -461,12 +479,12 @@ TEST_F(RootMenuTest, DevicesWithApplicationsShowAndWithoutToolsetAllShow)
     SystemPaths paths = tree.paths();
     paths.ps = path("ps");
     SystemPaths::setCurrent(paths);
-    const auto watcher = DeviceWatcher::make(toolset);
+    const auto watcher = offMain([&] { return DeviceWatcher::make(toolset); });
     toolset->setDeviceWatcher(watcher);
 
     auto env = environment();
     env.devices = nullptr;
-    auto menu = RootMenu::make("Corvane", toolset, env);
+    auto menu = make(toolset, env);
     ASSERT_EQ(menu->deviceItems().size(), 2u);
     menu->update();
     EXPECT_EQ(titles(menu->deviceItems(), true), QStringList{"iPhone 15"});
@@ -625,8 +643,114 @@ TEST_F(RootMenuTest, PreviewsResetReachesSimctlAndQuickRepeatRunsItAgain)
     EXPECT_TRUE(menu->redoItem()->isEnabled());
     EXPECT_TRUE(menu->redoItem()->representedObject().is<CommandManager::Command>());
 
+    // Each repeat runs again and keeps the command as it was recorded: one
+    // entry, still titled after the item.
     ASSERT_TRUE(menu->redoItem()->sendAction());
     ASSERT_TRUE(waitUntil([&] { return previewsRuns() == 2; }));
+    ASSERT_TRUE(menu->redoItem()->sendAction());
+    ASSERT_TRUE(waitUntil([&] { return previewsRuns() == 3; }));
+    DispatchQueue::waitUntilIdle(10s);
+    pumpFor(20ms);
+    ASSERT_EQ(commands->recentCommands().size(), 1u);
+    EXPECT_EQ(commands->recentCommands()[0].title, "Reset SwiftUI Previews");
+    EXPECT_EQ(menu->redoItem()->title(), "Reset SwiftUI Previews");
+}
+
+TEST_F(RootMenuTest, ADeviceAddedWhileTheMenuIsBuiltAppears)
+{
+    setDevices(parse("== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15", kPhone)));
+    // The construction reads the list, then waits before setting its items;
+    // the rebuild of a second change waits until the check is done.
+    DispatchSemaphore constructionRead, releaseConstruction, releaseSecondRebuild;
+    struct Release {
+        DispatchSemaphore &a, &b;
+        ~Release()
+        {
+            a.signal();
+            b.signal();
+        }
+    } release{releaseConstruction, releaseSecondRebuild};
+    std::atomic<int> reads{0};
+    auto env = environment();
+    env.devices = [&, read = env.devices](const std::shared_ptr<Toolset> &xcode) {
+        auto list = read(xcode);
+        const int call = ++reads;
+        if (call == 1) {
+            constructionRead.signal();
+            releaseConstruction.wait();
+        } else if (call == 3) {
+            releaseSecondRebuild.wait();
+        }
+        return list;
+    };
+    std::shared_ptr<RootMenu> menu;
+    std::atomic<bool> built{false};
+    DispatchQueue::userInitiated()->async([&] {
+        menu = RootMenu::make("Corvane", toolset, env);
+        built = true;
+    });
+    constructionRead.wait();
+
+    setDevices(parse("== Devices ==\n-- iOS 17.2 --\n" + line("iPhone 15", kPhone) +
+                     line("iPhone 15 Plus", kPhone2)));
+    postNotification(Notifications::deviceListDidChange);
+    ASSERT_TRUE(waitUntil([&] { return reads == 2; }));
+    // A second change queues behind the first rebuild, which has then handed
+    // its items to the main queue; a marker behind them shows them set.
+    postNotification(Notifications::deviceListDidChange);
+    ASSERT_TRUE(waitUntil([&] { return reads == 3; }));
+    std::atomic<bool> marker{false};
+    DispatchQueue::main()->async([&] { marker = true; });
+    ASSERT_TRUE(waitUntil([&] { return marker.load(); }));
+
+    releaseConstruction.signal();
+    ASSERT_TRUE(waitUntil([&] { return built.load(); }));
+    EXPECT_EQ(titles(menu->deviceItems()), (QStringList{"iPhone 15", "iPhone 15 Plus"}));
+    releaseSecondRebuild.signal();
+    menu->queue()->sync([] {});
+    DispatchQueue::drainMain();
+    EXPECT_EQ(menu->deviceItems().size(), 2u);
+}
+
+TEST_F(RootMenuTest, ASlowPsNeverHoldsTheMainThreadAndTheMarksFollowItsListing)
+{
+    setDevices(parse(kExample));
+    auto menu = makeMenu();
+    const auto phoneDevice = row(*menu, kPhone)->representedObject().as<Device>();
+    auto deviceMenu = offMain([&] {
+        return DeviceMenu::make(phoneDevice, toolset, true, true, {monitor, commands, {}});
+    });
+    // No listing of the construction may still run when ps slows down.
+    ASSERT_TRUE(DispatchQueue::waitUntilIdle(10s));
+    writeScript(path("ps"),
+                "echo run >> '" + path("runs") + "'\nsleep 3\ncat '" + path("list") + "'");
+    writeFile(path("list"), simulatorProcessLines({kPhone, kWatch}).toUtf8());
+
+    // Opening, updating, the rules and an action's guard answer from the
+    // last snapshot at once; the listing runs elsewhere.
+    const auto started = std::chrono::steady_clock::now();
+    menu->willOpen();
+    menu->update();
+    deviceMenu->willOpen();
+    deviceMenu->update();
+    DispatchQueue::drainMain();
+    deviceMenu->shutdownItem()->sendAction();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    EXPECT_EQ(row(*menu, kPhone)->state(), ControlState::Off);
+    EXPECT_FALSE(deviceMenu->launchItem()->isHidden());
+
+    // That ps is ended at the time limit; a quicker one, asked for meanwhile,
+    // brings the new marks to the open menus.
+    ASSERT_TRUE(waitUntil([&] { return readFile(path("runs")).count("run") == 1; }));
+    writeScript(path("ps"), "sleep 1\ncat '" + path("list") + "'");
+    monitor->markOutOfDate();
+    menu->update();
+    EXPECT_TRUE(waitUntil([&] { return row(*menu, kPhone)->state() == ControlState::On; }, 10s));
+    EXPECT_FALSE(row(*menu, kWatch)->isHidden());
+    EXPECT_TRUE(waitUntil([&] { return deviceMenu->launchItem()->isHidden(); }, 10s));
+    EXPECT_FALSE(deviceMenu->shutdownItem()->isHidden());
+    menu->didClose();
+    deviceMenu->didClose();
 }
 
 TEST_F(RootMenuTest, OpeningAndClosingLeaveOneBindingAndNoTimer)
@@ -639,14 +763,14 @@ TEST_F(RootMenuTest, OpeningAndClosingLeaveOneBindingAndNoTimer)
     setDevices(parse(kExample));
     auto menu = makeMenu();
     menu->update();
-    // The next check after opening lists the processes afresh.
-    setRunning({});
+    // Opening lists the processes afresh, and the open menu follows.
+    writeProcessList({});
     for (int i = 0; i < 3; ++i) {
         menu->willOpen();
         EXPECT_TRUE(binder->bindings.empty());
         menu->willOpen();
         menu->update();
-        EXPECT_EQ(row(*menu, kPhone)->state(), ControlState::Off);
+        EXPECT_TRUE(waitUntil([&] { return row(*menu, kPhone)->state() == ControlState::Off; }));
         menu->didClose();
         EXPECT_EQ(binder->bindings.size(), 2u);
         EXPECT_FALSE(menu->isPollingOptionKey());

@@ -3,6 +3,7 @@
 #include "common/TestSupport.h"
 #include "core/CorvaneSettings.h"
 #include "location/LocationSimulator.h"
+#include "platform/DispatchQueue.h"
 #include "platform/DistributedNotificationRecorder.h"
 #include "platform/Menu.h"
 #include "platform/MenuObserver.h"
@@ -132,6 +133,14 @@ protected:
 private:
     QTemporaryDir m_dir;
 };
+
+// Runs the work on the user-initiated queue and waits for it: where the
+// program builds menus, lists devices and repeats commands, since no tool may
+// start on the main thread.
+template <class F> auto offMain(F &&work) -> decltype(work())
+{
+    return DispatchQueue::userInitiated()->sync(std::forward<F>(work));
+}
 
 // What ps prints for a running simulator of each of these devices.
 inline QString simulatorProcessLines(const QStringList &udids)

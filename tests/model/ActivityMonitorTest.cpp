@@ -2,6 +2,7 @@
 #include "core/Uuid.h"
 #include "model/ActivityMonitor.h"
 #include "fixtures/FixtureTree.h"
+#include "platform/DispatchQueue.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
@@ -9,6 +10,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <thread>
 
 using namespace corvane;
@@ -184,6 +187,83 @@ TEST_F(ActivityMonitorTest, ConcurrentQuestionsRunPsOnce)
         thread.join();
     EXPECT_EQ(runs(), 1);
     EXPECT_GT(found.load(), 0);
+}
+
+TEST_F(ActivityMonitorTest, TheLatestSnapshotComesAtOnceAndItsListingRunsElsewhere)
+{
+    // A ps that answers once the gate file exists.
+    const QString gate = m_dir.path() + "/gate";
+    test::writeFile(m_dir.path() + "/list", simulatorLine("1234", kDevice).toUtf8());
+    test::writeScript(m_dir.path() + "/ps",
+                      "echo run >> '" + m_dir.path() + "/runs'\nwhile [ ! -f '" + gate +
+                          "' ]; do sleep 0.01; done\ncat '" + m_dir.path() + "/list'");
+    std::atomic<int> changes{0};
+    ObserverCollection observers;
+    observers.append(m_monitor->observeChanges(DispatchQueue::background(), [&] { ++changes; }));
+
+    const auto first = m_monitor->latestSnapshot();
+    EXPECT_TRUE(first->simulators.empty());
+    ASSERT_TRUE(test::waitUntil([&] { return runs() == 1; }));
+    // Asked again while that listing waits: the same snapshot, no second ps.
+    EXPECT_EQ(m_monitor->latestSnapshot(), first);
+    test::writeFile(gate, "open");
+    ASSERT_TRUE(test::waitUntil([&] { return changes == 1; }));
+    const auto listed = m_monitor->latestSnapshot();
+    ASSERT_TRUE(listed->simulatorProcess(*parseUuid(kDevice)));
+    EXPECT_EQ(listed->simulatorProcess(*parseUuid(kDevice))->pid, 1234);
+    EXPECT_EQ(runs(), 1);
+
+    // Marked out of date while a listing runs: it lists again afterwards.
+    // The same processes again tell nobody.
+    QFile::remove(gate);
+    m_monitor->markOutOfDate();
+    m_monitor->latestSnapshot();
+    ASSERT_TRUE(test::waitUntil([&] { return runs() == 2; }));
+    m_monitor->markOutOfDate();
+    test::writeFile(gate, "open");
+    ASSERT_TRUE(test::waitUntil([&] { return runs() == 3; }));
+    ASSERT_TRUE(DispatchQueue::waitUntilIdle(10s));
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(m_monitor->latestSnapshot(), listed);
+}
+
+TEST_F(ActivityMonitorTest, AnEarlierListingThatEndsLaterNeverReplacesANewerList)
+{
+    // Each run reads the list, then counts itself; the first then waits for
+    // the gate before it answers.
+    const QString dir = m_dir.path();
+    test::writeFile(dir + "/list", simulatorLine("1234", kDevice).toUtf8());
+    test::writeScript(dir + "/ps", "content=$(cat '" + dir + "/list')\necho run >> '" + dir +
+                                       "/runs'\nif mkdir '" + dir + "/first' 2>/dev/null; then\n" +
+                                       "  while [ ! -f '" + dir +
+                                       "/gate' ]; do sleep 0.01; done\nfi\necho \"$content\"");
+    m_monitor->latestSnapshot();
+    ASSERT_TRUE(test::waitUntil([&] { return runs() == 1; }));
+
+    test::writeFile(dir + "/list", simulatorLine("5678", kDevice).toUtf8());
+    m_monitor->refreshProcesses();
+    ASSERT_EQ(m_monitor->latestSnapshot()->simulatorProcess(*parseUuid(kDevice))->pid, 5678);
+    test::writeFile(dir + "/gate", "open");
+    ASSERT_TRUE(DispatchQueue::waitUntilIdle(10s));
+    EXPECT_EQ(m_monitor->latestSnapshot()->simulatorProcess(*parseUuid(kDevice))->pid, 5678);
+}
+
+TEST_F(ActivityMonitorTest, ALateListingIsEndedAndTheLastSnapshotStays)
+{
+    setProcessList({simulatorLine("1234", kDevice)});
+    m_monitor->refreshProcesses();
+    const auto before = m_monitor->latestSnapshot();
+    ASSERT_EQ(before->simulators.size(), 1u);
+
+    const QString pidFile = m_dir.path() + "/pid";
+    test::writeScript(m_dir.path() + "/ps", "echo $$ > '" + pidFile + "'\nexec sleep 30");
+    const auto started = std::chrono::steady_clock::now();
+    m_monitor->refreshProcesses();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    EXPECT_EQ(m_monitor->latestSnapshot(), before);
+    const pid_t pid = test::readFile(pidFile).trimmed().toInt();
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(test::waitUntil([&] { return ::kill(pid, 0) != 0; }));
 }
 
 // The simulated Xcode boots a device and launches an application; the real

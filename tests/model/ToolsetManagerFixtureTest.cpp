@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 using namespace corvane;
 
@@ -42,6 +44,43 @@ TEST(ToolsetManagerFixture, FollowsTheSimulatedXcodeSelect)
 
     token->invalidate();
     ToolsetManager::resetShared();
+    CorvaneSettings::resetShared();
+    SystemPaths::resetToEnvironment();
+}
+
+// Quitting asks for the manager while start-up may still be building it: the
+// answer comes at once, without the manager, until the build is done.
+TEST(ToolsetManagerFixture, ExistingNeverWaitsForABuildUnderWay)
+{
+    fixture::FixtureTree tree;
+    tree.selectXcode(tree.addXcode());
+    fixture::Fault slow;
+    slow.delaySeconds = 2;
+    tree.setFault("xcode-select", slow);
+    SystemPaths::setCurrent(tree.paths());
+    CorvaneSettings::resetShared(UserDefaults::withFile(tree.root() + "/defaults.conf"),
+                                 std::make_shared<CloudKeyValueStore>(tree.root() + "/kvs.json"));
+    CorvaneSettings::shared()->registerCommonSettings();
+
+    std::shared_ptr<ToolsetManager> built;
+    std::thread builder([&] { built = ToolsetManager::shared(); });
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (const auto &invocation : tree.invocations())
+            if (invocation.tool == "xcode-select")
+                return true;
+        return false;
+    }));
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(ToolsetManager::existing(), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+    tree.clearFaults();
+    builder.join();
+    ASSERT_TRUE(built);
+    EXPECT_EQ(ToolsetManager::existing(), built);
+    EXPECT_EQ(ToolsetManager::shared(), built);
+
+    ToolsetManager::resetShared();
+    EXPECT_EQ(ToolsetManager::existing(), nullptr);
     CorvaneSettings::resetShared();
     SystemPaths::resetToEnvironment();
 }

@@ -161,6 +161,32 @@ TEST(ChildProcess, CollectOutputStopsAtTheDeadlineWhileTheChildRuns)
     EXPECT_TRUE(process.waitUntilExit(5000ms));
 }
 
+TEST(ChildProcess, ALaunchOnTheMainThreadIsReportedAndKillEndsALateChild)
+{
+    QStringList reported;
+    ChildProcess::setMainThreadLaunchHandler(
+        [&](const QString &path, const QStringList &arguments) {
+            reported << path + " " + arguments.join(' ');
+        });
+    ChildProcess onMain;
+    onMain.setExecutablePath("/bin/sleep");
+    onMain.setArguments({"30"});
+    onMain.launch();
+    std::thread([] {
+        ChildProcess elsewhere;
+        elsewhere.setExecutablePath("/bin/true");
+        elsewhere.launch();
+        elsewhere.waitUntilExit(10s);
+    }).join();
+    ChildProcess::setMainThreadLaunchHandler({});
+    EXPECT_EQ(reported, QStringList{"/bin/sleep 30"});
+
+    onMain.kill();
+    ASSERT_TRUE(onMain.waitUntilExit(10s));
+    EXPECT_EQ(onMain.termination()->reason, ChildProcess::TerminationReason::UncaughtSignal);
+    EXPECT_EQ(onMain.termination()->status, SIGKILL);
+}
+
 TEST(Workspace, ListsExecutablesAndAbsoluteFirstArguments)
 {
     ChildProcess sleeper;

@@ -1,5 +1,6 @@
 #include "common/TestSupport.h"
 #include "platform/ImageRef.h"
+#include "platform/LazyMenuItems.h"
 #include "platform/Loc.h"
 #include "platform/Menu.h"
 #include "platform/MenuObserver.h"
@@ -9,6 +10,10 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace corvane;
 
@@ -138,6 +143,40 @@ TEST(MenuModelTest, ActionsGoToLiveTargetsOnly)
         item->setAction("go:");
     }
     EXPECT_FALSE(item->sendAction());
+}
+
+TEST(MenuModelTest, ALazyItemsMakerMayAskForAnotherItemAndTheFirstStoredWins)
+{
+    LazyMenuItems items(3);
+    // A maker that builds a submenu asking the same menu for another item.
+    const auto inner = items.get(0, [&] {
+        auto item = MenuItem::make("Outer");
+        auto submenu = std::make_shared<Menu>();
+        submenu->addItem(items.get(1, [] { return MenuItem::make("Inner"); }));
+        item->setSubmenu(submenu);
+        return item;
+    });
+    EXPECT_EQ(inner->title(), "Outer");
+    EXPECT_EQ(items.peek(1)->title(), "Inner");
+    EXPECT_EQ(items.get(1, [] { return MenuItem::make("Again"); }), items.peek(1));
+
+    // Racing makers: every caller gets the item stored first.
+    std::atomic<int> made{0};
+    std::vector<MenuItemPtr> got(8);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < got.size(); ++i)
+        threads.emplace_back([&, i] {
+            got[i] = items.get(2, [&] {
+                ++made;
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                return MenuItem::make("Raced");
+            });
+        });
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_GE(made.load(), 1);
+    for (const auto &item : got)
+        EXPECT_EQ(item, items.peek(2));
 }
 
 TEST(MenuModelTest, LocalizedTextFallsBackToEnglish)
