@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -84,6 +85,25 @@ double verticalAccuracy(double d)
     return d * 10;
 }
 
+// Element names are compared inline: a track has hundreds of thousands.
+bool nameIs(const char *name, const char *expected)
+{
+    while (*expected && *name == *expected) {
+        ++name;
+        ++expected;
+    }
+    return *name == *expected;
+}
+
+bool containsGpsPart(const char *name)
+{
+    for (; *name; ++name) {
+        if (name[0] == ':' && name[1] == 'g' && name[2] == 'p' && name[3] == 's')
+            return true;
+    }
+    return false;
+}
+
 // Track-point speed extensions are written in kilometres per hour.
 constexpr double metresPerSecondPerKilometrePerHour = 0.278;
 
@@ -94,9 +114,18 @@ unsigned bit(ParseResults kind)
     return 1u << static_cast<unsigned>(kind);
 }
 
+// The values read from one track point. Every value read is finite, so NaN
+// marks one the point did not give.
 struct TrackPoint {
-    std::optional<double> lat, lon, ele, speed, course, time, hdop, vdop;
+    static constexpr double none = std::numeric_limits<double>::quiet_NaN();
+    double lat = none, lon = none, ele = none, speed = none, course = none, time = none,
+           hdop = none, vdop = none;
 };
+
+bool has(double value)
+{
+    return !std::isnan(value);
+}
 
 // Turns the document's start, text and end events into locations, the way
 // a streaming reader would see them.
@@ -121,11 +150,14 @@ public:
             }
             node = next(node);
         }
-        if (includes_ & bit(ParseResults::timestamp)) {
-            std::stable_sort(
-                locations_.begin(), locations_.end(),
-                [](const Location &a, const Location &b) { return a.timestamp < b.timestamp; });
-        }
+        const auto earlier = [](const Location &a, const Location &b) {
+            return a.timestamp < b.timestamp;
+        };
+        // Most tracks are in time order already, and the stable sort would
+        // leave them as they are.
+        if ((includes_ & bit(ParseResults::timestamp)) &&
+            !std::is_sorted(locations_.begin(), locations_.end(), earlier))
+            std::stable_sort(locations_.begin(), locations_.end(), earlier);
     }
 
     GPXParser::Result result() &&
@@ -159,92 +191,104 @@ private:
     void start(const pugi::xml_node &element)
     {
         const char *name = element.name();
-        if (std::strcmp(name, "trkpt") == 0) {
+        if (isTrackPoint(name)) {
             // A point left open inside another is dropped.
-            current_.emplace();
-            if (const pugi::xml_attribute lat = element.attribute("lat"))
-                current_->lat = number(lat.value());
-            if (const pugi::xml_attribute lon = element.attribute("lon"))
-                current_->lon = number(lon.value());
-        } else if (current_ && std::strstr(name, ":gps")) {
-            if (const pugi::xml_attribute speed = element.attribute("speed")) {
-                if (const std::optional<double> value = number(speed.value()))
-                    current_->speed = *value * metresPerSecondPerKilometrePerHour;
-            }
-            if (const pugi::xml_attribute azimuth = element.attribute("azimuth")) {
-                if (const std::optional<double> value = number(azimuth.value()))
-                    current_->course = value;
-            }
+            current_ = TrackPoint();
+            inTrackPoint_ = true;
+            read(element.attribute("lat"), current_.lat);
+            read(element.attribute("lon"), current_.lon);
+        } else if (inTrackPoint_ && containsGpsPart(name)) {
+            if (read(element.attribute("speed"), current_.speed))
+                current_.speed *= metresPerSecondPerKilometrePerHour;
+            read(element.attribute("azimuth"), current_.course);
         }
+    }
+
+    // Stores the attribute's number, if it is one.
+    static bool read(const pugi::xml_attribute &attribute, double &field)
+    {
+        if (!attribute)
+            return false;
+        const std::optional<double> value = number(attribute.value());
+        if (value)
+            field = *value;
+        return bool(value);
     }
 
     // One chunk of text: a run between markup, or one CDATA section.
     void text(const pugi::xml_node &chunk)
     {
-        if (!current_)
+        if (!inTrackPoint_)
             return;
         // Chunks of white space only read as nothing in every case below.
-        const std::string_view value = chunk.value();
         const char *element = chunk.parent().name();
-        if (std::strcmp(element, "time") == 0) {
-            if (const std::optional<double> time = GPXParser::parseTime(value))
-                current_->time = time;
-        } else if (std::strcmp(element, "ele") == 0) {
-            if (const std::optional<double> ele = number(value))
-                current_->ele = ele;
-        } else if (std::strcmp(element, "hdop") == 0) {
-            if (const std::optional<double> d = number(value))
-                current_->hdop = horizontalAccuracy(*d);
-        } else if (std::strcmp(element, "vdop") == 0) {
-            if (const std::optional<double> d = number(value))
-                current_->vdop = verticalAccuracy(*d);
+        const auto is = [element](const char *name) { return nameIs(element, name); };
+        if (is("time")) {
+            if (const std::optional<double> time = GPXParser::parseTime(chunk.value()))
+                current_.time = *time;
+        } else if (is("ele")) {
+            if (const std::optional<double> ele = number(chunk.value()))
+                current_.ele = *ele;
+        } else if (is("hdop")) {
+            if (const std::optional<double> d = number(chunk.value()))
+                current_.hdop = horizontalAccuracy(*d);
+        } else if (is("vdop")) {
+            if (const std::optional<double> d = number(chunk.value()))
+                current_.vdop = verticalAccuracy(*d);
         }
     }
 
+    static bool isTrackPoint(const char *name) { return nameIs(name, "trkpt"); }
+
     void end(const pugi::xml_node &element)
     {
-        if (std::strcmp(element.name(), "trkpt") != 0)
+        if (!isTrackPoint(element.name()))
             return;
-        if (current_)
-            finish(*current_);
-        current_.reset();
+        if (inTrackPoint_)
+            finish(current_);
+        inTrackPoint_ = false;
     }
 
     void finish(const TrackPoint &point)
     {
         // A point off the globe would be played into every simulator as
         // nonsense; it is as unusable as one without coordinates.
-        if (!point.lat || !point.lon || !isValidCoordinate(*point.lat, *point.lon))
+        if (!isValidCoordinate(point.lat, point.lon))
             return;
-        if (point.ele && point.time) {
-            Location location(*point.lat, *point.lon);
-            location.altitude = *point.ele;
-            location.horizontalAccuracy = point.hdop.value_or(20.0);
-            location.verticalAccuracy = point.vdop.value_or(10.0);
-            location.course = point.course.value_or(-1.0);
-            location.speed = point.speed.value_or(-1.0);
-            location.timestamp = *point.time;
+        const auto valueOr = [](double value, double fallback) {
+            return has(value) ? value : fallback;
+        };
+        if (has(point.ele) && has(point.time)) {
+            Location location(point.lat, point.lon);
+            location.altitude = point.ele;
+            location.horizontalAccuracy = valueOr(point.hdop, 20.0);
+            location.verticalAccuracy = valueOr(point.vdop, 10.0);
+            location.course = valueOr(point.course, -1.0);
+            location.speed = valueOr(point.speed, -1.0);
+            location.timestamp = point.time;
             locations_.push_back(location);
         } else {
-            locations_.push_back(Location::coordinateOnly(*point.lat, *point.lon, now_));
+            locations_.push_back(Location::coordinateOnly(point.lat, point.lon, now_));
         }
         includes_ |= bit(ParseResults::location);
-        if (point.ele)
+        if (has(point.ele))
             includes_ |= bit(ParseResults::elevation);
-        if (point.time)
+        if (has(point.time))
             includes_ |= bit(ParseResults::timestamp);
-        if (point.speed)
+        if (has(point.speed))
             includes_ |= bit(ParseResults::speed);
-        if (point.course)
+        if (has(point.course))
             includes_ |= bit(ParseResults::course);
-        if (point.hdop && point.vdop)
+        if (has(point.hdop) && has(point.vdop))
             includes_ |= bit(ParseResults::accuracy);
     }
 
     double now_;
     std::vector<Location> locations_;
     unsigned includes_ = 0;
-    std::optional<TrackPoint> current_;
+    // The point being read, while `inTrackPoint_`.
+    TrackPoint current_;
+    bool inTrackPoint_ = false;
 };
 
 // Reads the whole file from its start, however its size changes meanwhile.
@@ -497,18 +541,20 @@ GPXParser::Result GPXParser::parse()
         std::string bytes;
         if (descriptor_ < 0 || !readAll(descriptor_, bytes))
             throw Error(ParserError::unknown);
-        const std::string text = utf8Text(std::move(bytes));
+        std::string text = utf8Text(std::move(bytes));
 
         // The default options expand no DOCTYPE and no entity, so a file can
-        // neither pull in others nor grow without bound.
+        // neither pull in others nor grow without bound. Parsing in place
+        // saves a copy of the whole file but rewrites the text as it goes.
         pugi::xml_document document;
-        const pugi::xml_parse_result parsed = document.load_buffer(
+        const pugi::xml_parse_result parsed = document.load_buffer_inplace(
             text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
         if (parsed.status == pugi::status_out_of_memory ||
             parsed.status == pugi::status_internal_error)
             throw Error(ParserError::unknown);
         if (!parsed) {
-            const auto [line, column] = position(text, static_cast<std::size_t>(parsed.offset));
+            const auto [line, column] =
+                errorPosition(static_cast<std::size_t>(parsed.offset), text);
             throw XMLError(parsed.description(), line, column);
         }
 
@@ -518,6 +564,19 @@ GPXParser::Result GPXParser::parse()
     } catch (const std::bad_alloc &) {
         throw Error(ParserError::unknown);
     }
+}
+
+std::pair<int, int> GPXParser::errorPosition(std::size_t offset, std::string_view parsed) const
+{
+    std::string bytes;
+    try {
+        if (readAll(descriptor_, bytes))
+            return position(utf8Text(std::move(bytes)), offset);
+    } catch (const Failure &) {
+    }
+    // The file changed or went: the rewritten text still has most line
+    // breaks where they were.
+    return position(parsed, offset);
 }
 
 std::optional<double> GPXParser::parseTime(std::string_view text)

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -102,6 +103,10 @@ public:
     static std::optional<double> parseTime(std::string_view text);
 
 private:
+    // Line and column of a byte offset into the file's text, counted on the
+    // file read again, since parsing rewrote the buffer.
+    std::pair<int, int> errorPosition(std::size_t offset, std::string_view parsed) const;
+
     int descriptor_ = -1;
     Clock clock_;
 };

@@ -1,0 +1,62 @@
+// Parses a 100,000-point GPX track into locations, the file read and every
+// allocation included. scripts/bench-gpx hands it a generated file in
+// CORVANE_BENCH_GPX and times Python's gpxpy on the same file; run alone, it
+// generates the file itself.
+
+#include "location/GPXParser.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+constexpr long trackPoints = 100'000;
+const std::filesystem::path benchDirectory = CORVANE_BENCH_TOOLS_DIR;
+std::filesystem::path gpxPath;
+
+void BM_GPXParserFile(benchmark::State &state)
+{
+    std::size_t points = 0;
+    for (auto _ : state) {
+        corvane::GPXParser parser(gpxPath);
+        const corvane::GPXParser::Result result = parser.parse();
+        points = result.locations.size();
+        benchmark::DoNotOptimize(result.locations.data());
+    }
+    if (points != std::size_t(trackPoints))
+        state.SkipWithError("the track did not give every point");
+    state.SetBytesProcessed(state.iterations() *
+                            static_cast<long long>(std::filesystem::file_size(gpxPath)));
+    state.counters["points"] = static_cast<double>(points);
+}
+BENCHMARK(BM_GPXParserFile)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    bool generated = false;
+    if (const char *given = std::getenv("CORVANE_BENCH_GPX"); given && *given) {
+        gpxPath = given;
+    } else {
+        gpxPath = benchDirectory / "gpx_parser_bench.gpx";
+        const std::string command = "'" + (benchDirectory / "benchtool_gpx_generate").string() +
+                                    "' '" + gpxPath.string() + "' " + std::to_string(trackPoints) +
+                                    " > /dev/null";
+        generated = std::system(command.c_str()) == 0;
+        if (!generated) {
+            std::fprintf(stderr, "could not generate %s\n", gpxPath.c_str());
+            return 1;
+        }
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (generated)
+        std::filesystem::remove(gpxPath);
+    return 0;
+}
