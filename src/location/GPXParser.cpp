@@ -53,13 +53,18 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-// GPX numbers are plain decimals; "inf" or "nan" are no value.
-std::optional<double> number(std::string_view text)
+bool has(double value)
+{
+    return !std::isnan(value);
+}
+
+// GPX numbers are plain decimals; "inf" or "nan" are no value. NaN marks
+// text that is no number (a plain double is cheaper to hand back than an
+// optional, for hundreds of thousands of values).
+double number(std::string_view text)
 {
     const std::optional<double> value = parseCDouble(trimmed(text));
-    if (value && std::isfinite(*value))
-        return value;
-    return std::nullopt;
+    return value && std::isfinite(*value) ? *value : std::numeric_limits<double>::quiet_NaN();
 }
 
 // Dilution of precision to metres: the worse the geometry, the steeper.
@@ -121,11 +126,6 @@ struct TrackPoint {
     double lat = none, lon = none, ele = none, speed = none, course = none, time = none,
            hdop = none, vdop = none;
 };
-
-bool has(double value)
-{
-    return !std::isnan(value);
-}
 
 // Turns the document's start, text and end events into locations, the way
 // a streaming reader would see them.
@@ -209,10 +209,11 @@ private:
     {
         if (!attribute)
             return false;
-        const std::optional<double> value = number(attribute.value());
-        if (value)
-            field = *value;
-        return bool(value);
+        const double value = number(attribute.value());
+        if (!has(value))
+            return false;
+        field = value;
+        return true;
     }
 
     // One chunk of text: a run between markup, or one CDATA section.
@@ -227,14 +228,14 @@ private:
             if (const std::optional<double> time = GPXParser::parseTime(chunk.value()))
                 current_.time = *time;
         } else if (is("ele")) {
-            if (const std::optional<double> ele = number(chunk.value()))
-                current_.ele = *ele;
+            if (const double ele = number(chunk.value()); has(ele))
+                current_.ele = ele;
         } else if (is("hdop")) {
-            if (const std::optional<double> d = number(chunk.value()))
-                current_.hdop = horizontalAccuracy(*d);
+            if (const double d = number(chunk.value()); has(d))
+                current_.hdop = horizontalAccuracy(d);
         } else if (is("vdop")) {
-            if (const std::optional<double> d = number(chunk.value()))
-                current_.vdop = verticalAccuracy(*d);
+            if (const double d = number(chunk.value()); has(d))
+                current_.vdop = verticalAccuracy(d);
         }
     }
 
