@@ -140,13 +140,16 @@ public:
             const pugi::xml_node_type type = node.type();
             if (type == pugi::node_element) {
                 start(node);
+                // An element's first run of text is kept as its value.
+                if (const char *value = node.value(); *value)
+                    text(node.name(), value);
                 if (const pugi::xml_node child = node.first_child()) {
                     node = child;
                     continue;
                 }
                 end(node);
             } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
-                text(node);
+                text(node.parent().name(), node.value());
             }
             node = next(node);
         }
@@ -217,24 +220,23 @@ private:
     }
 
     // One chunk of text: a run between markup, or one CDATA section.
-    void text(const pugi::xml_node &chunk)
+    void text(const char *element, const char *chunk)
     {
         if (!inTrackPoint_)
             return;
         // Chunks of white space only read as nothing in every case below.
-        const char *element = chunk.parent().name();
         const auto is = [element](const char *name) { return nameIs(element, name); };
         if (is("time")) {
-            if (const std::optional<double> time = GPXParser::parseTime(chunk.value()))
+            if (const std::optional<double> time = GPXParser::parseTime(chunk))
                 current_.time = *time;
         } else if (is("ele")) {
-            if (const double ele = number(chunk.value()); has(ele))
+            if (const double ele = number(chunk); has(ele))
                 current_.ele = ele;
         } else if (is("hdop")) {
-            if (const double d = number(chunk.value()); has(d))
+            if (const double d = number(chunk); has(d))
                 current_.hdop = horizontalAccuracy(d);
         } else if (is("vdop")) {
-            if (const double d = number(chunk.value()); has(d))
+            if (const double d = number(chunk); has(d))
                 current_.vdop = verticalAccuracy(d);
         }
     }
@@ -546,10 +548,13 @@ GPXParser::Result GPXParser::parse()
 
         // The default options expand no DOCTYPE and no entity, so a file can
         // neither pull in others nor grow without bound. Parsing in place
-        // saves a copy of the whole file but rewrites the text as it goes.
+        // saves a copy of the whole file but rewrites the text as it goes;
+        // keeping an element's first text as its value saves a node for
+        // each `ele`, `time` and `hdop`.
         pugi::xml_document document;
         const pugi::xml_parse_result parsed = document.load_buffer_inplace(
-            text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+            text.data(), text.size(), pugi::parse_default | pugi::parse_embed_pcdata,
+            pugi::encoding_utf8);
         if (parsed.status == pugi::status_out_of_memory ||
             parsed.status == pugi::status_internal_error)
             throw Error(ParserError::unknown);
