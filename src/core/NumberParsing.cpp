@@ -1,5 +1,6 @@
 #include "core/NumberParsing.h"
 
+#include <charconv>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,15 @@ std::optional<double> parseCDouble(std::string_view text)
     // `strtod` would skip leading white space itself.
     if (text.empty() || startsWithSpaceOrNul(text.front()))
         return std::nullopt;
+    // Plain decimals, the common case, without the C library's slower
+    // conversion; both round correctly, so the value is the same. Whatever
+    // this does not take whole (a sign "+", hexadecimal, a value out of
+    // range) goes to `strtod`.
+    double fast = 0;
+    const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), fast);
+    if (error == std::errc() && stop == text.data() + text.size())
+        return fast;
+
     const locale_t locale = cLocale();
     if (locale == locale_t(nullptr))
         return std::nullopt;

@@ -1,0 +1,640 @@
+#include "location/GPXParser.h"
+
+#include "core/Geodesy.h"
+#include "core/NumberParsing.h"
+
+#include <QString>
+#include <QStringDecoder>
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvane {
+namespace {
+
+// The ASCII white space and line breaks, plus the Unicode spaces and
+// separators, in their UTF-8 forms.
+std::size_t unicodeSpaceLength(std::string_view text, bool atEnd)
+{
+    static constexpr std::string_view spaces[] = {
+        "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81",
+        "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86",
+        "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8",
+        "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
+    if (text.empty())
+        return 0;
+    const char edge = atEnd ? text.back() : text.front();
+    if (edge == ' ' || (edge >= '\t' && edge <= '\r'))
+        return 1;
+    if (static_cast<unsigned char>(edge) < 0x80)
+        return 0;
+    for (std::string_view space : spaces) {
+        if (atEnd ? text.ends_with(space) : text.starts_with(space))
+            return space.size();
+    }
+    return 0;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (std::size_t length = unicodeSpaceLength(text, false))
+        text.remove_prefix(length);
+    while (std::size_t length = unicodeSpaceLength(text, true))
+        text.remove_suffix(length);
+    return text;
+}
+
+bool has(double value)
+{
+    return !std::isnan(value);
+}
+
+// GPX numbers are plain decimals; "inf" or "nan" are no value. NaN marks
+// text that is no number (a plain double is cheaper to hand back than an
+// optional, for hundreds of thousands of values).
+double number(std::string_view text)
+{
+    const std::optional<double> value = parseCDouble(trimmed(text));
+    return value && std::isfinite(*value) ? *value : std::numeric_limits<double>::quiet_NaN();
+}
+
+// Dilution of precision to metres: the worse the geometry, the steeper.
+double horizontalAccuracy(double d)
+{
+    if (d < 5)
+        return d * 2;
+    if (d <= 10)
+        return d * 3.5;
+    if (d < 20)
+        return d * 5;
+    return d * 10;
+}
+
+double verticalAccuracy(double d)
+{
+    if (d < 5)
+        return d * 2;
+    if (d <= 10)
+        return d * 3;
+    if (d < 20)
+        return d * 5;
+    return d * 10;
+}
+
+// Element names are compared inline: a track has hundreds of thousands.
+bool nameIs(const char *name, const char *expected)
+{
+    while (*expected && *name == *expected) {
+        ++name;
+        ++expected;
+    }
+    return *name == *expected;
+}
+
+bool containsGpsPart(const char *name)
+{
+    for (; *name; ++name) {
+        if (name[0] == ':' && name[1] == 'g' && name[2] == 'p' && name[3] == 's')
+            return true;
+    }
+    return false;
+}
+
+// Track-point speed extensions are written in kilometres per hour.
+constexpr double metresPerSecondPerKilometrePerHour = 0.278;
+
+using ParseResults = GPXParser::ParseResults;
+
+unsigned bit(ParseResults kind)
+{
+    return 1u << static_cast<unsigned>(kind);
+}
+
+// The values read from one track point. Every value read is finite, so NaN
+// marks one the point did not give.
+struct TrackPoint {
+    static constexpr double none = std::numeric_limits<double>::quiet_NaN();
+    double lat = none, lon = none, ele = none, speed = none, course = none, time = none,
+           hdop = none, vdop = none;
+};
+
+// Turns the document's start, text and end events into locations, the way
+// a streaming reader would see them.
+class TrackReader {
+public:
+    explicit TrackReader(double now) : now_(now) {}
+
+    void read(const pugi::xml_document &document)
+    {
+        pugi::xml_node node = document.first_child();
+        while (node) {
+            const pugi::xml_node_type type = node.type();
+            if (type == pugi::node_element) {
+                start(node);
+                // An element's first run of text is kept as its value.
+                if (const char *value = node.value(); *value)
+                    text(node.name(), value);
+                if (const pugi::xml_node child = node.first_child()) {
+                    node = child;
+                    continue;
+                }
+                end(node);
+            } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+                text(node.parent().name(), node.value());
+            }
+            node = next(node);
+        }
+        const auto earlier = [](const Location &a, const Location &b) {
+            return a.timestamp < b.timestamp;
+        };
+        // Most tracks are in time order already, and the stable sort would
+        // leave them as they are.
+        if ((includes_ & bit(ParseResults::timestamp)) &&
+            !std::is_sorted(locations_.begin(), locations_.end(), earlier))
+            std::stable_sort(locations_.begin(), locations_.end(), earlier);
+    }
+
+    GPXParser::Result result() &&
+    {
+        GPXParser::Result result;
+        result.locations = std::move(locations_);
+        for (ParseResults kind :
+             {ParseResults::location, ParseResults::elevation, ParseResults::timestamp,
+              ParseResults::speed, ParseResults::course, ParseResults::accuracy}) {
+            if (!(includes_ & bit(kind)))
+                result.missing.push_back(kind);
+        }
+        return result;
+    }
+
+private:
+    // The node after `node` in document order, ending the elements it
+    // climbs out of; none at the end of the document.
+    pugi::xml_node next(pugi::xml_node node)
+    {
+        for (;;) {
+            if (const pugi::xml_node sibling = node.next_sibling())
+                return sibling;
+            node = node.parent();
+            if (node.type() != pugi::node_element)
+                return {};
+            end(node);
+        }
+    }
+
+    void start(const pugi::xml_node &element)
+    {
+        const char *name = element.name();
+        if (isTrackPoint(name)) {
+            // A point left open inside another is dropped.
+            current_ = TrackPoint();
+            inTrackPoint_ = true;
+            read(element.attribute("lat"), current_.lat);
+            read(element.attribute("lon"), current_.lon);
+        } else if (inTrackPoint_ && containsGpsPart(name)) {
+            if (read(element.attribute("speed"), current_.speed))
+                current_.speed *= metresPerSecondPerKilometrePerHour;
+            read(element.attribute("azimuth"), current_.course);
+        }
+    }
+
+    // Stores the attribute's number, if it is one.
+    static bool read(const pugi::xml_attribute &attribute, double &field)
+    {
+        if (!attribute)
+            return false;
+        const double value = number(attribute.value());
+        if (!has(value))
+            return false;
+        field = value;
+        return true;
+    }
+
+    // One chunk of text: a run between markup, or one CDATA section.
+    void text(const char *element, const char *chunk)
+    {
+        if (!inTrackPoint_)
+            return;
+        // Chunks of white space only read as nothing in every case below.
+        const auto is = [element](const char *name) { return nameIs(element, name); };
+        if (is("time")) {
+            if (const std::optional<double> time = GPXParser::parseTime(chunk))
+                current_.time = *time;
+        } else if (is("ele")) {
+            if (const double ele = number(chunk); has(ele))
+                current_.ele = ele;
+        } else if (is("hdop")) {
+            if (const double d = number(chunk); has(d))
+                current_.hdop = horizontalAccuracy(d);
+        } else if (is("vdop")) {
+            if (const double d = number(chunk); has(d))
+                current_.vdop = verticalAccuracy(d);
+        }
+    }
+
+    static bool isTrackPoint(const char *name) { return nameIs(name, "trkpt"); }
+
+    void end(const pugi::xml_node &element)
+    {
+        if (!isTrackPoint(element.name()))
+            return;
+        if (inTrackPoint_)
+            finish(current_);
+        inTrackPoint_ = false;
+    }
+
+    void finish(const TrackPoint &point)
+    {
+        // A point off the globe would be played into every simulator as
+        // nonsense; it is as unusable as one without coordinates.
+        if (!isValidCoordinate(point.lat, point.lon))
+            return;
+        const auto valueOr = [](double value, double fallback) {
+            return has(value) ? value : fallback;
+        };
+        if (has(point.ele) && has(point.time)) {
+            Location location(point.lat, point.lon);
+            location.altitude = point.ele;
+            location.horizontalAccuracy = valueOr(point.hdop, 20.0);
+            location.verticalAccuracy = valueOr(point.vdop, 10.0);
+            location.course = valueOr(point.course, -1.0);
+            location.speed = valueOr(point.speed, -1.0);
+            location.timestamp = point.time;
+            locations_.push_back(location);
+        } else {
+            locations_.push_back(Location::coordinateOnly(point.lat, point.lon, now_));
+        }
+        includes_ |= bit(ParseResults::location);
+        if (has(point.ele))
+            includes_ |= bit(ParseResults::elevation);
+        if (has(point.time))
+            includes_ |= bit(ParseResults::timestamp);
+        if (has(point.speed))
+            includes_ |= bit(ParseResults::speed);
+        if (has(point.course))
+            includes_ |= bit(ParseResults::course);
+        if (has(point.hdop) && has(point.vdop))
+            includes_ |= bit(ParseResults::accuracy);
+    }
+
+    double now_;
+    std::vector<Location> locations_;
+    unsigned includes_ = 0;
+    // The point being read, while `inTrackPoint_`.
+    TrackPoint current_;
+    bool inTrackPoint_ = false;
+};
+
+// Reads the whole file from its start, however its size changes meanwhile.
+bool readAll(int descriptor, std::string &bytes)
+{
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0)
+        return false;
+    bytes.clear();
+    bytes.resize(static_cast<std::size_t>(std::max<off_t>(status.st_size, 0)) + 1);
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        const ssize_t count = ::pread(descriptor, bytes.data() + filled, bytes.size() - filled,
+                                      static_cast<off_t>(filled));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return false;
+        if (count == 0)
+            break;
+        filled += static_cast<std::size_t>(count);
+    }
+    bytes.resize(filled);
+    return true;
+}
+
+// Line and character column of a byte offset into UTF-8 text; CR LF, LF
+// and a lone CR each end a line.
+std::pair<int, int> position(std::string_view text, std::size_t offset)
+{
+    int line = 1;
+    int column = 1;
+    offset = std::min(offset, text.size());
+    for (std::size_t i = 0; i < offset; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\n' || (byte == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
+            ++line;
+            column = 1;
+        } else if (byte != '\r' && (byte & 0xC0) != 0x80) {
+            ++column;
+        }
+    }
+    return {line, column};
+}
+
+std::string lowercase(std::string_view text)
+{
+    std::string result(text);
+    for (char &c : result) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return result;
+}
+
+// The value of "encoding" in an XML declaration at the start of `text`, or
+// nothing when there is no declaration or it names none. Sets `column` to
+// where the name begins.
+std::optional<std::string_view> declaredEncoding(std::string_view text, int &column)
+{
+    if (!text.starts_with("<?xml"))
+        return std::nullopt;
+    const std::size_t close = text.find("?>");
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view declaration = text.substr(0, close);
+    std::size_t at = declaration.find("encoding");
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    at += std::strlen("encoding");
+    const auto skipSpace = [&] {
+        while (at < declaration.size() && std::strchr(" \t\r\n", declaration[at]))
+            ++at;
+    };
+    skipSpace();
+    if (at >= declaration.size() || declaration[at] != '=')
+        return std::nullopt;
+    ++at;
+    skipSpace();
+    if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\''))
+        return std::nullopt;
+    const char quote = declaration[at++];
+    const std::size_t end = declaration.find(quote, at);
+    if (end == std::string_view::npos)
+        return std::nullopt;
+    column = position(text, at).second;
+    return declaration.substr(at, end - at);
+}
+
+enum class SourceEncoding { utf8, latin1, utf16le, utf16be, utf32le, utf32be };
+
+// The encoding from a byte-order mark or the first character's layout, and
+// the length of the mark.
+std::pair<SourceEncoding, std::size_t> detectEncoding(std::string_view bytes)
+{
+    const auto startsWith = [&](std::string_view prefix) { return bytes.starts_with(prefix); };
+    using namespace std::string_view_literals;
+    if (startsWith("\xEF\xBB\xBF"sv))
+        return {SourceEncoding::utf8, 3};
+    if (startsWith("\x00\x00\xFE\xFF"sv))
+        return {SourceEncoding::utf32be, 4};
+    if (startsWith("\xFF\xFE\x00\x00"sv))
+        return {SourceEncoding::utf32le, 4};
+    if (startsWith("\xFE\xFF"sv))
+        return {SourceEncoding::utf16be, 2};
+    if (startsWith("\xFF\xFE"sv))
+        return {SourceEncoding::utf16le, 2};
+    if (startsWith("\x00\x00\x00<"sv))
+        return {SourceEncoding::utf32be, 0};
+    if (startsWith("<\x00\x00\x00"sv))
+        return {SourceEncoding::utf32le, 0};
+    if (startsWith("\x00<\x00?"sv))
+        return {SourceEncoding::utf16be, 0};
+    if (startsWith("<\x00?\x00"sv))
+        return {SourceEncoding::utf16le, 0};
+    return {SourceEncoding::utf8, 0};
+}
+
+// The file's text as UTF-8, without a byte-order mark; a declared encoding
+// other than UTF-8, ASCII or ISO-8859-1 is refused rather than misread.
+std::string utf8Text(std::string bytes)
+{
+    const auto [encoding, markLength] = detectEncoding(bytes);
+    SourceEncoding source = encoding;
+    if (encoding == SourceEncoding::utf8 && markLength == 0) {
+        int column = 1;
+        if (const std::optional<std::string_view> declared = declaredEncoding(bytes, column)) {
+            const std::string name = lowercase(*declared);
+            if (name == "iso-8859-1" || name == "latin1" || name == "iso8859-1")
+                source = SourceEncoding::latin1;
+            else if (name != "utf-8" && name != "utf8" && name != "us-ascii" && name != "ascii")
+                throw GPXParser::XMLError("Unsupported encoding \"" + std::string(*declared) + "\"",
+                                          1, column);
+        }
+    }
+    const std::string_view text = std::string_view(bytes).substr(markLength);
+    const auto convert = [&](QStringConverter::Encoding from) {
+        QStringDecoder decoder(from, QStringConverter::Flag::Stateless);
+        const QString decoded = decoder(QByteArrayView(text.data(), qsizetype(text.size())));
+        return decoded.toStdString();
+    };
+    switch (source) {
+    case SourceEncoding::utf8: bytes.erase(0, markLength); return bytes;
+    case SourceEncoding::latin1: return convert(QStringConverter::Latin1);
+    case SourceEncoding::utf16le: return convert(QStringConverter::Utf16LE);
+    case SourceEncoding::utf16be: return convert(QStringConverter::Utf16BE);
+    case SourceEncoding::utf32le: return convert(QStringConverter::Utf32LE);
+    case SourceEncoding::utf32be: return convert(QStringConverter::Utf32BE);
+    }
+    return bytes;
+}
+
+// Reads `digits` decimal digits at `at`, or nothing.
+std::optional<int> digitsAt(std::string_view text, std::size_t at, std::size_t digits)
+{
+    if (at + digits > text.size())
+        return std::nullopt;
+    int value = 0;
+    for (std::size_t i = at; i < at + digits; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+} // namespace
+
+GPXParser::Error::Error(ParserError code) : Failure(GPXParser::description(code)), code_(code)
+{
+}
+
+GPXParser::XMLError::XMLError(std::string message, int line, int column)
+    : Failure("The file is not a readable GPX file: " + message + " (line " + std::to_string(line) +
+              ", column " + std::to_string(column) + ")."),
+      message_(std::move(message)), line_(line), column_(column)
+{
+}
+
+std::string GPXParser::description(ParserError code)
+{
+    switch (code) {
+    case ParserError::resourceNotFoundError: return "The file could not be found or opened.";
+    case ParserError::noLocationsError: return "The file holds fewer than two track points.";
+    case ParserError::unknown: break;
+    }
+    return "An unknown error occurred while reading the file.";
+}
+
+double GPXParser::systemTime()
+{
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+GPXParser::GPXParser(const std::filesystem::path &path, Clock clock) : clock_(std::move(clock))
+{
+    // Non-blocking, so that a named pipe cannot hold the open.
+    descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat status {};
+    if (descriptor_ < 0 || ::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode)) {
+        if (descriptor_ >= 0)
+            ::close(descriptor_);
+        throw Error(ParserError::resourceNotFoundError);
+    }
+}
+
+namespace {
+
+std::filesystem::path localPath(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        throw GPXParser::Error(GPXParser::ParserError::resourceNotFoundError);
+    return std::filesystem::path(url.toLocalFile().toStdString());
+}
+
+} // namespace
+
+GPXParser::GPXParser(const QUrl &url, Clock clock) : GPXParser(localPath(url), std::move(clock))
+{
+}
+
+GPXParser::GPXParser(GPXParser &&other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)), clock_(std::move(other.clock_))
+{
+}
+
+GPXParser &GPXParser::operator=(GPXParser &&other) noexcept
+{
+    if (this != &other) {
+        if (descriptor_ >= 0)
+            ::close(descriptor_);
+        descriptor_ = std::exchange(other.descriptor_, -1);
+        clock_ = std::move(other.clock_);
+    }
+    return *this;
+}
+
+GPXParser::~GPXParser()
+{
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
+}
+
+GPXParser::Result GPXParser::parse()
+{
+    try {
+        std::string bytes;
+        if (descriptor_ < 0 || !readAll(descriptor_, bytes))
+            throw Error(ParserError::unknown);
+        std::string text = utf8Text(std::move(bytes));
+
+        // The default options expand no DOCTYPE and no entity, so a file can
+        // neither pull in others nor grow without bound. Parsing in place
+        // saves a copy of the whole file but rewrites the text as it goes;
+        // keeping an element's first text as its value saves a node for
+        // each `ele`, `time` and `hdop`.
+        pugi::xml_document document;
+        const pugi::xml_parse_result parsed = document.load_buffer_inplace(
+            text.data(), text.size(), pugi::parse_default | pugi::parse_embed_pcdata,
+            pugi::encoding_utf8);
+        if (parsed.status == pugi::status_out_of_memory ||
+            parsed.status == pugi::status_internal_error)
+            throw Error(ParserError::unknown);
+        if (!parsed) {
+            const auto [line, column] =
+                errorPosition(static_cast<std::size_t>(parsed.offset), text);
+            throw XMLError(parsed.description(), line, column);
+        }
+
+        TrackReader reader(clock_ ? clock_() : systemTime());
+        reader.read(document);
+        return std::move(reader).result();
+    } catch (const std::bad_alloc &) {
+        throw Error(ParserError::unknown);
+    }
+}
+
+std::pair<int, int> GPXParser::errorPosition(std::size_t offset, std::string_view parsed) const
+{
+    std::string bytes;
+    try {
+        if (readAll(descriptor_, bytes))
+            return position(utf8Text(std::move(bytes)), offset);
+    } catch (const Failure &) {
+    }
+    // The file changed or went: the rewritten text still has most line
+    // breaks where they were.
+    return position(parsed, offset);
+}
+
+std::optional<double> GPXParser::parseTime(std::string_view text)
+{
+    text = trimmed(text);
+    // yyyy-MM-ddTHH:mm:ss
+    if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':')
+        return std::nullopt;
+    const std::optional<int> year = digitsAt(text, 0, 4);
+    const std::optional<int> month = digitsAt(text, 5, 2);
+    const std::optional<int> day = digitsAt(text, 8, 2);
+    const std::optional<int> hour = digitsAt(text, 11, 2);
+    const std::optional<int> minute = digitsAt(text, 14, 2);
+    const std::optional<int> second = digitsAt(text, 17, 2);
+    if (!year || !month || !day || !hour || !minute || !second || *hour > 23 || *minute > 59 ||
+        *second > 59)
+        return std::nullopt;
+    const std::chrono::year_month_day date{std::chrono::year(*year),
+                                           std::chrono::month(unsigned(*month)),
+                                           std::chrono::day(unsigned(*day))};
+    if (!date.ok())
+        return std::nullopt;
+
+    std::size_t at = 19;
+    double fraction = 0;
+    if (text[at] == '.') {
+        const std::size_t first = ++at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - first < 10)
+            ++at;
+        const std::size_t digits = at - first;
+        if (digits == 0 || digits > 9)
+            return std::nullopt;
+        fraction = *digitsAt(text, first, digits) / std::pow(10.0, double(digits));
+    }
+
+    int offsetMinutes = 0;
+    const std::string_view zone = text.substr(at);
+    if (zone != "Z") {
+        if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':')
+            return std::nullopt;
+        const std::optional<int> offsetHours = digitsAt(zone, 1, 2);
+        const std::optional<int> offsetMinutesPart = digitsAt(zone, 4, 2);
+        if (!offsetHours || !offsetMinutesPart || *offsetHours > 23 || *offsetMinutesPart > 59)
+            return std::nullopt;
+        offsetMinutes = (*offsetHours * 60 + *offsetMinutesPart) * (zone[0] == '-' ? -1 : 1);
+    }
+
+    const long long days = std::chrono::sys_days(date).time_since_epoch().count();
+    const long long seconds = days * 86400 + *hour * 3600 + *minute * 60 + *second -
+                              static_cast<long long>(offsetMinutes) * 60;
+    return static_cast<double>(seconds) + fraction;
+}
+
+} // namespace corvane

@@ -1,0 +1,341 @@
+#include "common/TestSupport.h"
+#include "location/GPXParser.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace corvane {
+namespace {
+
+using Kind = GPXParser::ParseResults;
+using Kinds = std::vector<Kind>;
+
+constexpr double readingMoment = 1900000000.5;
+
+class GPXParserTest : public ::testing::Test {
+protected:
+    std::filesystem::path write(const std::string &bytes, const char *name = "track.gpx")
+    {
+        const QString path = directory.filePath(name);
+        EXPECT_TRUE(test::writeFile(path, QByteArray::fromStdString(bytes)));
+        return path.toStdString();
+    }
+
+    GPXParser::Result parseBytes(const std::string &bytes)
+    {
+        return GPXParser(write(bytes),
+                         [this] {
+                             ++clockReads;
+                             return readingMoment;
+                         })
+            .parse();
+    }
+
+    // A GPX document around the given track points.
+    GPXParser::Result parseTrack(const std::string &points)
+    {
+        return parseBytes("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                          "<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">"
+                          "<trk><trkseg>" +
+                          points + "</trkseg></trk></gpx>");
+    }
+
+    QTemporaryDir directory;
+    int clockReads = 0;
+};
+
+std::string point(const std::string &inside, const char *lat = "37.0", const char *lon = "-122.0")
+{
+    return std::string("<trkpt lat=\"") + lat + "\" lon=\"" + lon + "\">" + inside + "</trkpt>";
+}
+
+TEST_F(GPXParserTest, AFullPointTakesDefaultsAndTheMissingKindsComeInOrder)
+{
+    const auto result = parseTrack(point("<ele>10</ele><time>2021-05-01T12:00:00Z</time>"));
+    ASSERT_EQ(result.locations.size(), 1u);
+    const Location &location = result.locations[0];
+    EXPECT_EQ(location.coordinate.latitude(), 37.0);
+    EXPECT_EQ(location.coordinate.longitude(), -122.0);
+    EXPECT_EQ(location.altitude, 10);
+    EXPECT_EQ(location.horizontalAccuracy, 20);
+    EXPECT_EQ(location.verticalAccuracy, 10);
+    EXPECT_EQ(location.course, -1);
+    EXPECT_EQ(location.speed, -1);
+    EXPECT_EQ(location.timestamp, 1619870400.0);
+    EXPECT_EQ(result.missing, (Kinds{Kind::speed, Kind::course, Kind::accuracy}));
+}
+
+TEST_F(GPXParserTest, DilutionsOfPrecisionBecomeMetresByBand)
+{
+    struct Case {
+        const char *hdop, *vdop;
+        double horizontal, vertical;
+    };
+    for (const Case &c :
+         {Case{"4", "12", 8, 60}, Case{"10", "10", 35, 30}, Case{"20", "4.9", 200, 9.8},
+          Case{"5", "19.5", 17.5, 97.5}, Case{" 1.5\n", "0x2", 3, 4}}) {
+        SCOPED_TRACE(std::string(c.hdop) + " / " + c.vdop);
+        const auto result =
+            parseTrack(point(std::string("<ele>1</ele><hdop>") + c.hdop + "</hdop><vdop>" + c.vdop +
+                             "</vdop><time>2021-05-01T12:00:00Z</time>"));
+        ASSERT_EQ(result.locations.size(), 1u);
+        EXPECT_DOUBLE_EQ(result.locations[0].horizontalAccuracy, c.horizontal);
+        EXPECT_DOUBLE_EQ(result.locations[0].verticalAccuracy, c.vertical);
+        EXPECT_EQ(result.missing, (Kinds{Kind::speed, Kind::course}));
+    }
+}
+
+TEST_F(GPXParserTest, AGpsExtensionGivesSpeedInKilometresPerHourAndCourse)
+{
+    const auto result =
+        parseTrack(point("<ele>1</ele><time>2021-05-01T12:00:00Z</time>"
+                         "<extensions><a:gps speed=\"36\" azimuth=\"90\"/></extensions>") +
+                   // Names must hold ":gps"; a speed that is no number leaves the course.
+                   point("<ele>1</ele><time>2021-05-01T12:00:01Z</time>"
+                         "<extensions><gps speed=\"50\" azimuth=\"5\"/><x:gpsdata speed=\"fast\" "
+                         "azimuth=\"-45\"/></extensions>"));
+    ASSERT_EQ(result.locations.size(), 2u);
+    EXPECT_DOUBLE_EQ(result.locations[0].speed, 10.008);
+    EXPECT_EQ(result.locations[0].course, 90);
+    EXPECT_EQ(result.locations[1].speed, -1);
+    EXPECT_EQ(result.locations[1].course, -45);
+    EXPECT_EQ(result.missing, (Kinds{Kind::accuracy}));
+}
+
+TEST_F(GPXParserTest, PointsLackingTimeOrElevationAreKnownByTheirPlaceAlone)
+{
+    const auto result =
+        parseTrack(point("<time>2021-05-01T12:00:00Z</time><a:gps speed=\"36\"/>", "1", "1") +
+                   point("<ele>5</ele>", "2", "2") + point("", "3", "3") +
+                   point("<ele>1</ele><time>2021-05-01T11:00:00Z</time>", "4", "4"));
+    ASSERT_EQ(result.locations.size(), 4u);
+    // The one full point is in the past; the others were stamped at one
+    // moment of reading and keep their file order behind it.
+    EXPECT_EQ(result.locations[0].coordinate.latitude(), 4);
+    EXPECT_EQ(result.locations[0].verticalAccuracy, 10);
+    for (int i = 1; i < 4; ++i) {
+        EXPECT_EQ(result.locations[i], Location::coordinateOnly(i, i, readingMoment));
+    }
+    EXPECT_EQ(clockReads, 1);
+    // What a point held still counts, though it was not kept.
+    EXPECT_EQ(result.missing, (Kinds{Kind::course, Kind::accuracy}));
+}
+
+TEST_F(GPXParserTest, OnlyTrackPointsWithUsableCoordinatesBecomeLocations)
+{
+    const std::string timed = "<ele>1</ele><time>2021-05-01T12:00:00Z</time>";
+    const auto result =
+        parseBytes("<gpx><metadata><time>2020-01-01T00:00:00Z</time></metadata>"
+                   "<wpt lat=\"1\" lon=\"1\"><ele>1</ele><time>2021-05-01T12:00:00Z</time></wpt>"
+                   "<rte><rtept lat=\"1\" lon=\"1\"><ele>1</ele></rtept></rte><trk><trkseg>" +
+                   std::string("<trkpt lat=\"10\"><ele>1</ele></trkpt>") + point(timed, "abc") +
+                   point(timed, "nan") + point(timed, "91") + point(timed, "1", "180.5") +
+                   "<gpx:trkpt lat=\"1\" lon=\"1\"><ele>1</ele></gpx:trkpt>" +
+                   point(timed, " 45.5\t", "\n7") + "</trkseg></trk></gpx>");
+    ASSERT_EQ(result.locations.size(), 1u);
+    EXPECT_EQ(result.locations[0].coordinate.latitude(), 45.5);
+    EXPECT_EQ(result.locations[0].coordinate.longitude(), 7);
+}
+
+TEST_F(GPXParserTest, SortsByTimeAndKeepsFileOrderForEqualTimes)
+{
+    const auto at = [](const char *lat, const char *time) {
+        return point(std::string("<ele>1</ele><time>") + time + "</time>", lat);
+    };
+    const auto result =
+        parseTrack(at("1", "2021-05-01T12:00:02Z") + at("2", "2021-05-01T12:00:01Z") +
+                   at("3", "2021-05-01T12:00:02Z") + at("4", "2021-05-01T12:00:00Z") +
+                   at("5", "2021-05-01T14:00:01+02:00"));
+    std::vector<double> order;
+    for (const Location &location : result.locations)
+        order.push_back(location.coordinate.latitude());
+    EXPECT_EQ(order, (std::vector<double>{4, 2, 5, 1, 3}));
+}
+
+TEST_F(GPXParserTest, TimesFollowOneFixedPatternWithFractionAndOffset)
+{
+    const double noon = 1619870400.0;
+    struct Case {
+        const char *text;
+        std::optional<double> seconds;
+    };
+    const Case cases[] = {
+        {"2021-05-01T12:00:00Z", noon},
+        {"2021-05-01T12:00:00.5Z", noon + 0.5},
+        {"2021-05-01T12:00:00.000Z", noon},
+        {"2021-05-01T12:00:00.123456789Z", noon + 0.123456789},
+        {"2021-05-01T13:15:00.250+01:15", noon + 0.25},
+        {"2021-05-01T04:00:00-08:00", noon},
+        {"\n  2021-05-01T12:00:00Z\t", noon},
+        {"2020-02-29T00:00:00Z", 1582934400.0},
+        {"1969-12-31T23:59:59Z", -1.0},
+        {"2021-05-01T12:00:00", std::nullopt},
+        {"2021-05-01T12:00:00.Z", std::nullopt},
+        {"2021-05-01T12:00:00.1234567891Z", std::nullopt},
+        {"2021-05-01T12:00:00z", std::nullopt},
+        {"2021-05-01t12:00:00Z", std::nullopt},
+        {"2021-05-01 12:00:00Z", std::nullopt},
+        {"2021-02-29T12:00:00Z", std::nullopt},
+        {"2021-13-01T12:00:00Z", std::nullopt},
+        {"2021-05-01T24:00:00Z", std::nullopt},
+        {"2021-05-01T12:60:00Z", std::nullopt},
+        {"2021-05-01T12:00:60Z", std::nullopt},
+        {"2021-05-01T12:00:00+0100", std::nullopt},
+        {"2021-05-01T12:00:00+01:00 ", noon - 3600},
+        {"2021-05-01T12:00:00+24:00", std::nullopt},
+        {"21-05-01T12:00:00Z", std::nullopt},
+        {"2021-5-01T12:00:00Z", std::nullopt},
+        {"+021-05-01T12:00:00Z", std::nullopt},
+        {"2021-05-01T12:00:00ZZ", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::optional<double> seconds = GPXParser::parseTime(c.text);
+        ASSERT_EQ(seconds.has_value(), c.seconds.has_value());
+        if (seconds) {
+            EXPECT_NEAR(*seconds, *c.seconds, 1e-6);
+        }
+    }
+    // A text that is no time gives the point none: it is known by place.
+    const auto result = parseTrack(point("<ele>1</ele><time>yesterday</time>"));
+    EXPECT_EQ(result.locations.at(0).timestamp, readingMoment);
+}
+
+TEST_F(GPXParserTest, TextIsTakenChunkByChunk)
+{
+    const auto result = parseTrack(
+        // CDATA and a comment each split the text; the last chunk that reads
+        // wins, and a time cut in two reads as none.
+        point("<ele>1<![CDATA[2]]></ele><time><![CDATA[2021-05-01T12:00:00Z]]></time>", "1") +
+        point("<ele>5</ele><time>2021-05-01T<![CDATA[12:00:01Z]]></time>", "2") +
+        point("<ele>3<!-- c -->&#52;</ele><time>2021-05-01T12:00:02Z</time>", "3"));
+    ASSERT_EQ(result.locations.size(), 3u);
+    EXPECT_EQ(result.locations[0].altitude, 2);
+    EXPECT_EQ(result.locations[0].timestamp, 1619870400.0);
+    EXPECT_EQ(result.locations[1].altitude, 4);
+    EXPECT_EQ(result.locations[2], Location::coordinateOnly(2, -122, readingMoment));
+}
+
+TEST_F(GPXParserTest, MalformedXmlIsAnErrorWithItsPlaceAndNoPartialRoute)
+{
+    try {
+        parseBytes("<gpx><trk><trkseg>\r\n" + point("<ele>1</ele>") +
+                   "\n  <trkpt lat=\"1\" lon=\"2\"></trkseg></trk></gpx>");
+        FAIL() << "no error";
+    } catch (const GPXParser::XMLError &error) {
+        EXPECT_EQ(error.line(), 3);
+        EXPECT_EQ(error.column(), 28);
+        EXPECT_FALSE(error.message().empty());
+        EXPECT_NE(std::string(error.what()).find("line 3, column 28"), std::string::npos);
+    }
+    // A wide character counts as one column.
+    try {
+        parseBytes("<gpx>\n<name>Ærø</nam></gpx>");
+        FAIL() << "no error";
+    } catch (const GPXParser::XMLError &error) {
+        EXPECT_EQ(error.line(), 2);
+        EXPECT_EQ(error.column(), 12);
+    }
+    EXPECT_THROW(parseBytes(""), GPXParser::XMLError);
+}
+
+TEST_F(GPXParserTest, OnlyRegularLocalFilesOpen)
+{
+    const auto code = [](const std::function<void()> &open) {
+        try {
+            open();
+        } catch (const GPXParser::Error &error) {
+            return std::optional(error.code());
+        }
+        return std::optional<GPXParser::ParserError>();
+    };
+    const auto notFound = std::optional(GPXParser::ParserError::resourceNotFoundError);
+    EXPECT_EQ(code([&] { GPXParser(directory.filePath("none.gpx").toStdString()); }), notFound);
+    EXPECT_EQ(code([&] { GPXParser(directory.path().toStdString()); }), notFound);
+    EXPECT_EQ(code([&] { GPXParser(QUrl("https://example.com/track.gpx")); }), notFound);
+    EXPECT_EQ(
+        code([&] { GPXParser(QUrl::fromLocalFile(QString::fromStdString(write("<gpx/>")))); }),
+        std::nullopt);
+    EXPECT_FALSE(GPXParser::description(GPXParser::ParserError::noLocationsError).empty());
+
+    // A file without track points is no error: everything is missing.
+    const auto empty = parseBytes("<gpx/>");
+    EXPECT_TRUE(empty.locations.empty());
+    EXPECT_EQ(empty.missing.size(), 6u);
+}
+
+TEST_F(GPXParserTest, EncodingsComeFromTheMarkOrTheDeclaration)
+{
+    const std::string body = "<gpx><trk><trkseg>" +
+                             point("<ele>\xC2\xA0"
+                                   "8</ele><time>2021-05-01T12:00:00Z</time>") +
+                             "</trkseg></trk></gpx>";
+    const auto utf16 = [&](bool bigEndian, bool mark) {
+        const QString text =
+            QString::fromStdString("<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + body);
+        std::string bytes = mark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+        for (const QChar c : text) {
+            const char high = char(c.unicode() >> 8), low = char(c.unicode() & 0xFF);
+            bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+        }
+        return bytes;
+    };
+    // The no-break space before the number is trimmed only if the text was
+    // decoded, so the elevation shows that it was.
+    for (const std::string &bytes :
+         {"\xEF\xBB\xBF" + body, utf16(false, true), utf16(true, true), utf16(true, false),
+          "<?xml version='1.0' encoding='ISO-8859-1'?><gpx><trk><trkseg>" +
+              point("<ele>\xA0"
+                    "8</ele><time>2021-05-01T12:00:00Z</time>") +
+              "</trkseg></trk></gpx>"}) {
+        const auto result = parseBytes(bytes);
+        ASSERT_EQ(result.locations.size(), 1u);
+        EXPECT_EQ(result.locations[0].altitude, 8);
+    }
+    try {
+        parseBytes("<?xml version=\"1.0\" encoding=\"windows-1252\"?>" + body);
+        FAIL() << "no error";
+    } catch (const GPXParser::XMLError &error) {
+        EXPECT_NE(std::string(error.what()).find("windows-1252"), std::string::npos);
+        EXPECT_EQ(error.line(), 1);
+        EXPECT_EQ(error.column(), 31);
+    }
+}
+
+TEST_F(GPXParserTest, NoDoctypeOrEntityIsExpanded)
+{
+    const std::filesystem::path secret = write("1234", "secret.txt");
+    std::string laughs = "<!ENTITY l0 \"lol\">";
+    for (int i = 1; i < 10; ++i) {
+        laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            laughs += "&l" + std::to_string(i - 1) + ";";
+        laughs += "\">";
+    }
+    const auto result =
+        parseBytes("<?xml version=\"1.0\"?><!DOCTYPE gpx [<!ENTITY xxe SYSTEM \"file://" +
+                   secret.string() + "\">" + laughs + "]><gpx><trk><trkseg>" +
+                   point("<ele>&xxe;</ele><time>2021-05-01T12:00:00Z</time><name>&l9;</name>") +
+                   "</trkseg></trk></gpx>");
+    ASSERT_EQ(result.locations.size(), 1u);
+    EXPECT_EQ(result.locations[0].altitude, 0);
+    EXPECT_EQ(result.locations[0].timestamp, readingMoment);
+}
+
+TEST_F(GPXParserTest, DeepNestingNeitherOverflowsNorHides)
+{
+    std::string bytes = "<gpx>" + point("<ele>1</ele>");
+    for (int i = 0; i < 200000; ++i)
+        bytes += "<a>";
+    bytes += point("");
+    for (int i = 0; i < 200000; ++i)
+        bytes += "</a>";
+    const auto result = parseBytes(bytes + "</gpx>");
+    EXPECT_EQ(result.locations.size(), 2u);
+}
+
+} // namespace
+} // namespace corvane
