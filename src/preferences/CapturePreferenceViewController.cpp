@@ -28,7 +28,7 @@ namespace corvane {
 
 namespace {
 
-constexpr int kContentWidth = 340;
+constexpr int kContentWidth = 470;
 
 QComboBox *makePopUp(QWidget *receiverContext, const std::function<void(int)> &action)
 {
@@ -82,7 +82,6 @@ CapturePreferenceViewController::CapturePreferenceViewController(const QStringLi
     auto *presetNote = new QLabel(loc("Applied to the device before each screenshot or recording.",
                                       "CAPTURE_STATUS_BAR_NOTE_ITEM_LABEL"));
     Settings::applyDescriptionStyle(presetNote);
-    presetNote->setWordWrap(true);
     auto *presetColumn = new QWidget;
     auto *presetLayout = new QVBoxLayout(presetColumn);
     presetLayout->setContentsMargins(0, 0, 0, 0);

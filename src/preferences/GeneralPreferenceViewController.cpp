@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -27,7 +28,28 @@ namespace corvane {
 
 namespace {
 
-constexpr int kContentWidth = 320;
+constexpr int kContentWidth = 470;
+
+// A line of a fixed width that keeps its whole text but shows what fits, with
+// the middle left out, so a long Xcode path neither widens the window nor is
+// cut off.
+class MiddleElidedLabel : public QLabel {
+public:
+    static constexpr int width = 300;
+
+    QSize sizeHint() const override { return {width, QLabel::sizeHint().height()}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        const QRect area = contentsRect();
+        painter.drawText(area, int(alignment()),
+                         fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width()));
+    }
+};
 
 QString bundlePath(const QUrl &url)
 {
@@ -69,11 +91,9 @@ QWidget *column(std::initializer_list<QWidget *> widgets)
     return widget;
 }
 
-QLabel *makeDescription()
+QLabel *makeDescription(QLabel *label)
 {
-    auto *label = new QLabel;
     Settings::applyDescriptionStyle(label);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }
 
@@ -103,11 +123,11 @@ GeneralPreferenceViewController::GeneralPreferenceViewController(std::shared_ptr
     m_xcodeSelection->setMinimumWidth(200);
     connect(m_xcodeSelection, &QComboBox::activated, this,
             [this](int index) { xcodeChanged(index); });
-    m_xcodePathLabel = makeDescription();
+    m_xcodePathLabel = makeDescription(new MiddleElidedLabel);
 
     m_updateButton = new QPushButton(loc("Check for Updates…", "GENERAL_CHECK_UPDATES_ITEM_TITLE"));
     connect(m_updateButton, &QPushButton::clicked, this, [this] { checkForUpdates(); });
-    m_updateLastCheckLabel = makeDescription();
+    m_updateLastCheckLabel = makeDescription(new QLabel);
 
     const QList<Settings::Section> sections{
         {loc("Startup:", "GENERAL_STARTUP_GROUP_LABEL"), m_loginOption, true},
@@ -237,6 +257,7 @@ void GeneralPreferenceViewController::refreshPathLabel()
             loc("No Xcode selected.", "GENERAL_NO_XCODE_SELECTED_ITEM_LABEL"));
     else
         m_xcodePathLabel->setText(loc("No Xcodes detected.", "GENERAL_NO_XCODES_ITEM_LABEL"));
+    m_xcodePathLabel->setToolTip(m_xcodePathLabel->text());
 }
 
 void GeneralPreferenceViewController::refreshUpdateLabel()
