@@ -6,7 +6,6 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Updater.h"
 #include "preferences/GeneralPreferenceViewController.h"
-#include "shortcuts/ShortcutView.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -190,15 +189,6 @@ TEST_F(GeneralPaneTest, ANewerXcodeListedAheadLeavesTheCurrentOneSelected)
     EXPECT_EQ(pane->xcodeSelection()->currentText(), "Xcode 15.4 (15F31d)");
     EXPECT_EQ(pane->xcodePathLabel()->text(), stable);
     EXPECT_EQ(currentPath(), stable);
-}
-
-TEST_F(GeneralPaneTest, TheRecordersKeepTheTwoHotKeys)
-{
-    auto pane = makePane();
-    EXPECT_EQ(pane->shortcutOption()->shortcutStyle(), ShortcutView::Style::Rounded);
-    EXPECT_EQ(pane->deleteDDOption()->shortcutStyle(), ShortcutView::Style::Rounded);
-    EXPECT_EQ(pane->shortcutOption()->associatedUserDefaultsKey(), "GlobalRedo");
-    EXPECT_EQ(pane->deleteDDOption()->associatedUserDefaultsKey(), "DeleteDerivedData");
 }
 
 TEST_F(GeneralPaneTest, WithoutAnUpdaterTheLineNeverPretendsToCheck)
