@@ -8,7 +8,6 @@
 #include "app/RecordingDevices.h"
 #include "app/RootMenu.h"
 #include "app/RootPlaceholderMenu.h"
-#include "app/UpdaterController.h"
 #include "core/CorvaneSettings.h"
 #include "core/DeviceWatching.h"
 #include "core/Toolset.h"
@@ -19,11 +18,13 @@
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
+#include "platform/Updater.h"
 #include "platform/Workspace.h"
 #include "platform/UserDefaults.h"
 #include "preferences/AboutWindowController.h"
 #include "preferences/BuildConfig.h"
 #include "preferences/CrashReporter.h"
+#include "preferences/PreferencesWindow.h"
 #include "settings/SettingsWindowController.h"
 #include "shortcuts/ShortcutBinder.h"
 #include "tasks/TaskManager.h"
@@ -78,7 +79,7 @@ std::shared_ptr<AppDelegate> AppDelegate::current()
 }
 
 AppDelegate::AppDelegate(Environment environment)
-    : m_environment(std::move(environment)), m_updaterController(new UpdaterController)
+    : m_environment(std::move(environment)), m_updaterController(Updater::standard())
 {
     auto &env = m_environment;
     m_statusItem = env.statusItem ? env.statusItem : std::make_shared<RecordingStatusItem>();
@@ -91,8 +92,9 @@ AppDelegate::AppDelegate(Environment environment)
     if (!env.modifiers)
         env.modifiers = ModifierSource::system();
     if (!env.makeSettingsWindow)
-        // No settings pane exists yet, so there is no window to show.
-        env.makeSettingsWindow = [] { return std::shared_ptr<SettingsWindowController>(); };
+        env.makeSettingsWindow = [updater = m_updaterController] {
+            return makePreferencesWindowController(updater);
+        };
     if (!env.makeAboutWindow)
         env.makeAboutWindow = AboutWindowController::make;
     if (!env.taskWindow)

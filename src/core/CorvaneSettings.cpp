@@ -27,18 +27,6 @@ QString expandTilde(const QString &path)
     return path;
 }
 
-QString abbreviateWithTilde(const QString &path)
-{
-    const QString home = SystemPaths::current().home;
-    if (home.isEmpty() || home == "/")
-        return path;
-    if (path == home)
-        return "~";
-    if (path.startsWith(home + "/"))
-        return "~" + path.mid(home.size());
-    return path;
-}
-
 } // namespace
 
 std::shared_ptr<CorvaneSettings> CorvaneSettings::shared()
@@ -324,7 +312,8 @@ QUrl CorvaneSettings::savePath() const
 
 void CorvaneSettings::setSavePath(const QUrl &url)
 {
-    saveObject(QVariant(abbreviateWithTilde(url.toLocalFile())), keyFromSetter("setSavePath:"));
+    saveObject(QVariant(SystemPaths::current().abbreviatingHome(url.toLocalFile())),
+               keyFromSetter("setSavePath:"));
 }
 
 bool CorvaneSettings::includeMaskInCaptures() const
