@@ -229,14 +229,17 @@ TEST_F(ActivityMonitorTest, TheLatestSnapshotComesAtOnceAndItsListingRunsElsewhe
 
 TEST_F(ActivityMonitorTest, AnEarlierListingThatEndsLaterNeverReplacesANewerList)
 {
-    // Each run reads the list, then counts itself; the first then waits for
+    // Each run reads the list and counts itself; the first then waits for
     // the gate before it answers.
     const QString dir = m_dir.path();
     test::writeFile(dir + "/list", simulatorLine("1234", kDevice).toUtf8());
-    test::writeScript(dir + "/ps", "content=$(cat '" + dir + "/list')\necho run >> '" + dir +
-                                       "/runs'\nif mkdir '" + dir + "/first' 2>/dev/null; then\n" +
-                                       "  while [ ! -f '" + dir +
-                                       "/gate' ]; do sleep 0.01; done\nfi\necho \"$content\"");
+    // The first run claims its place before it counts itself, so the second
+    // can never take the waiting role.
+    test::writeScript(dir + "/ps", "content=$(cat '" + dir + "/list')\nif mkdir '" + dir +
+                                       "/first' 2>/dev/null; then\n  echo run >> '" + dir +
+                                       "/runs'\n  while [ ! -f '" + dir +
+                                       "/gate' ]; do sleep 0.01; done\nelse\n  echo run >> '" +
+                                       dir + "/runs'\nfi\necho \"$content\"");
     m_monitor->latestSnapshot();
     ASSERT_TRUE(test::waitUntil([&] { return runs() == 1; }));
 
