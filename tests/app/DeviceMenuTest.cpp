@@ -1,6 +1,7 @@
 #include "app/ApplicationMenuItem.h"
 #include "app/CommandManager.h"
 #include "app/DeviceMenu.h"
+#include "app/OpenURLsMenu.h"
 #include "app/ShellTestSupport.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
@@ -405,12 +406,14 @@ TEST_F(DeviceMenuTest, SubmenusAreAskedForOnlyWhereTheRuntimeHasThem)
     EXPECT_FALSE(DeviceMenu::isVersionAtLeast("9.3", "13.0"));
     EXPECT_TRUE(DeviceMenu::isVersionAtLeast("15.10", "15.9"));
 
-    // The program's own factories offer nothing yet: no row gets a submenu.
+    // Of the program's own factories, only the recent URLs' offers a submenu
+    // yet.
     const auto plain = offMain([&] {
         return DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
     });
+    EXPECT_TRUE(std::dynamic_pointer_cast<OpenURLsMenu>(plain->openRecentURLItem()->submenu()));
     for (const auto &item : plain->items())
-        if (!item->representedObject().is<Device>())
+        if (!item->representedObject().is<Device>() && item != plain->openRecentURLItem())
             EXPECT_FALSE(item->hasSubmenu()) << item->title().toStdString();
 }
 
