@@ -82,14 +82,12 @@ ImageRef applicationIcon(const std::shared_ptr<Application> &application)
     }));
 }
 
-std::vector<std::shared_ptr<Application>> inTitleOrder(const Device::ApplicationTable &table)
+std::vector<std::shared_ptr<Application>> listed(const Device::ApplicationTable &table)
 {
     std::vector<std::shared_ptr<Application>> applications;
     applications.reserve(table.size());
     for (const auto &[identifier, application] : table)
         applications.push_back(application);
-    std::stable_sort(applications.begin(), applications.end(),
-                     [](const auto &a, const auto &b) { return *a < *b; });
     return applications;
 }
 
@@ -144,18 +142,17 @@ void OpenURLsMenu::setUp()
     // simctl, so it is had here.
     if (const auto toolset = m_toolset.lock())
         toolset->supportedCommands();
-    Build first = build(inTitleOrder(m_device->applicationTable()));
+    Build first = build();
     m_builds.applyIfNewest(first.number, [&] { setItems(std::move(first.items)); });
 }
 
 void OpenURLsMenu::recentURLsDidChange()
 {
-    // The applications as they are now, ordered on the builder's thread.
-    queue()->async([weak = weakAs<OpenURLsMenu>(), table = m_device->applicationTable()] {
+    queue()->async([weak = weakAs<OpenURLsMenu>()] {
         const auto menu = weak.lock();
         if (!menu)
             return;
-        Build built = menu->build(inTitleOrder(table));
+        Build built = menu->build();
         releaseOnMain(menu);
         DispatchQueue::main()->async([weak, built = std::move(built)]() mutable {
             if (const auto menu = weak.lock())
@@ -165,12 +162,12 @@ void OpenURLsMenu::recentURLsDidChange()
     });
 }
 
-OpenURLsMenu::Build
-OpenURLsMenu::build(const std::vector<std::shared_ptr<Application>> &applications)
+OpenURLsMenu::Build OpenURLsMenu::build()
 {
     Build result;
     result.number = m_builds.begin();
     const auto urls = m_environment.settings->recentURLs();
+    const auto applications = listed(m_device->applicationTable());
     if (m_environment.didReadList)
         m_environment.didReadList();
     result.items = buildItems(urls, applications);
@@ -204,14 +201,21 @@ ImageRef OpenURLsMenu::icon(const QString &absolute,
         matchingRow(absolute, std::begin(kLeadingRows), std::end(kLeadingRows));
     if (leading != std::end(kLeadingRows))
         return rowIcon(ImageRef::resource(leading->image));
+    // The first in title order of those declaring a scheme that prefixes
+    // the string; titles are compared only between such applications.
+    std::shared_ptr<Application> handler;
     for (const auto &application : applications) {
+        if (handler && !(*application < *handler))
+            continue;
         const QStringList schemes = application->schemes();
         // An empty scheme would prefix every address.
         if (std::any_of(schemes.begin(), schemes.end(), [&](const QString &scheme) {
                 return !scheme.isEmpty() && absolute.startsWith(scheme);
             }))
-            return applicationIcon(application);
+            handler = application;
     }
+    if (handler)
+        return applicationIcon(handler);
     const IconRow *trailing =
         matchingRow(absolute, std::begin(kTrailingRows), std::end(kTrailingRows));
     return rowIcon(
@@ -289,7 +293,9 @@ void OpenURLsMenu::openRecentURL(const ObjectPtr &sender)
 
 void OpenURLsMenu::clearMenu(const ObjectPtr &)
 {
-    m_environment.settings->setRecentURLs(QList<QUrl>());
+    // The store writes its file at once: not on the main thread.
+    DeviceMenuActions::inBackground(
+        [settings = m_environment.settings] { settings->setRecentURLs(QList<QUrl>()); });
 }
 
 MenuPtr makeOpenURLsMenu(const std::shared_ptr<Device> &device,

@@ -64,13 +64,13 @@ public:
     static bool hasSeveralSchemes(const QList<QUrl> &urls);
     // The icon of the application that handles the URL: the first row of
     // the table that prefixes the absolute string decides, case-sensitively;
-    // the schemes of the applications (in title order) come after the web
-    // and settings rows.
+    // the schemes the device's applications declare come after the web and
+    // settings rows, the first application in title order winning.
     static ImageRef icon(const QString &absoluteString,
                          const std::vector<std::shared_ptr<Application>> &applications);
 
-    // The whole item array from the list and the device's applications in
-    // title order. Runs on the caller's thread.
+    // The whole item array from the list and the device's applications, in
+    // any order. Runs on the caller's thread.
     std::vector<MenuItemPtr>
     buildItems(const std::optional<QList<QUrl>> &urls,
                const std::vector<std::shared_ptr<Application>> &applications);
@@ -87,15 +87,15 @@ private:
     OpenURLsMenu(const std::shared_ptr<Device> &device, const std::shared_ptr<Toolset> &toolset,
                  Environment environment);
     void setUp();
-    // On the thread that changed the list.
+    // On the thread that changed the list: builds on the open-URLs queue.
     void recentURLsDidChange();
-    // Reads the list and builds; the items are set unless a newer build's
-    // were set first.
+    // Reads the list and the device's applications, and builds; the items
+    // are set unless a newer build's were set first.
     struct Build {
         BuildGenerations::Number number;
         std::vector<MenuItemPtr> items;
     };
-    Build build(const std::vector<std::shared_ptr<Application>> &applications);
+    Build build();
 
     const std::shared_ptr<Device> m_device;
     const std::weak_ptr<Toolset> m_toolset;

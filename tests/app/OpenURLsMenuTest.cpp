@@ -4,6 +4,7 @@
 #include "model/Application.h"
 #include "platform/DispatchQueue.h"
 
+#include <algorithm>
 #include <atomic>
 
 using namespace corvane;
@@ -140,14 +141,19 @@ TEST_F(OpenURLsMenuTest, IconsFollowTheTableAndTheInstalledSchemes)
     // An application declaring "maps" takes maps: URLs; one declaring
     // "http" changes no web URL.
     const auto web = declaring("Browser", {"http"});
+    const auto zebra = declaring("Zebra", {"maps"});
     const auto maps = declaring("Atlas", {"geo", "maps"});
-    const auto applications = device(phone)->applications();
+    auto applications = device(phone)->applications();
     EXPECT_EQ(OpenURLsMenu::icon("https://example.com", applications),
               resourceIcon("App Icon - Safari"));
     const ImageRef atlas = OpenURLsMenu::icon("maps:?q=cafe", applications);
     EXPECT_EQ(atlas.source(), ImageRef::Source::Provided);
     EXPECT_EQ(atlas.steps(), resourceIcon("x").steps());
     EXPECT_EQ(OpenURLsMenu::icon("geo:1,2", applications), atlas);
+    // The first in title order wins, whatever order the device lists them in.
+    std::reverse(applications.begin(), applications.end());
+    EXPECT_EQ(OpenURLsMenu::icon("maps:?q=cafe", applications), atlas);
+    EXPECT_NE(OpenURLsMenu::icon("maps:?q=cafe", {zebra}), atlas);
     EXPECT_EQ(OpenURLsMenu::icon("tel:1", applications), resourceIcon("App Icon - Phone"));
 
     // Every icon of the table is art of the program, 14 points wide.
@@ -210,9 +216,9 @@ TEST_F(OpenURLsMenuTest, EveryMenuFollowsTheListAndClearMenuEmptiesThemAll)
     const auto clear = phoneMenu->clearMenuItem();
 
     clear->sendAction();
-    EXPECT_EQ(settings()->recentURLs(), std::nullopt);
     EXPECT_TRUE(shows(*phoneMenu, kEmpty));
     EXPECT_TRUE(shows(*watchMenu, kEmpty));
+    EXPECT_EQ(settings()->recentURLs(), std::nullopt);
     EXPECT_EQ(phoneMenu->clearMenuItem(), clear);
     EXPECT_TRUE(commands->recentCommands().empty());
 }
