@@ -27,6 +27,25 @@ inline void PrintTo(const QString &text, std::ostream *os)
 
 namespace corvane::test {
 
+// Points the ps of `dir` at a listing with a simulator for each of these
+// devices.
+inline void listSimulators(const QTemporaryDir &dir, const QStringList &udids)
+{
+    writeFile(dir.filePath("list"), simulatorProcessLines(udids).toUtf8());
+    writeScript(dir.filePath("ps"), "cat '" + dir.filePath("list") + "'");
+}
+
+// The tree's simctl calls that change something, each as one line.
+inline QStringList simctlChanges(const fixture::FixtureTree &tree)
+{
+    QStringList calls;
+    for (const fixture::Invocation &call : tree.invocations())
+        if (call.tool == "simctl" && !call.arguments.isEmpty() &&
+            !QStringList{"list", "help"}.contains(call.arguments[0]))
+            calls << call.arguments.join(' ');
+    return calls;
+}
+
 // A booted iPhone 15 (iOS 17.2) with two applications and a shut-down watch
 // of a simulated Xcode; settings, captures, pasteboard, alerts and workspace
 // of the test's own; a process monitor that finds the devices `setRunning`
@@ -103,21 +122,11 @@ protected:
     // monitor's snapshot of it.
     void setRunning(const QStringList &udids)
     {
-        writeFile(dir.filePath("list"), simulatorProcessLines(udids).toUtf8());
-        writeScript(dir.filePath("ps"), "cat '" + dir.filePath("list") + "'");
+        listSimulators(dir, udids);
         offMain([&] { monitor->refreshProcesses(); });
     }
 
-    // The simctl calls that change something, each as one line.
-    QStringList simctlCalls() const
-    {
-        QStringList calls;
-        for (const fixture::Invocation &call : tree.invocations())
-            if (call.tool == "simctl" && !call.arguments.isEmpty() &&
-                !QStringList{"list", "help"}.contains(call.arguments[0]))
-                calls << call.arguments.join(' ');
-        return calls;
-    }
+    QStringList simctlCalls() const { return simctlChanges(tree); }
 
     QStringList recentURLs() const
     {

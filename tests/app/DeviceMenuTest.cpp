@@ -1,4 +1,5 @@
 #include "app/ApplicationMenuItem.h"
+#include "app/DeviceActionFixture.h"
 #include "app/CommandManager.h"
 #include "app/DeviceMenu.h"
 #include "app/OpenURLsMenu.h"
@@ -23,11 +24,6 @@
 
 #include <atomic>
 #include <mutex>
-
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 inline void PrintTo(const QStringList &list, std::ostream *os)
 {
@@ -205,8 +201,7 @@ protected:
     // of what it lists.
     void setRunning(const QStringList &udids)
     {
-        writeFile(dir.filePath("list"), simulatorProcessLines(udids).toUtf8());
-        writeScript(dir.filePath("ps"), "cat '" + dir.filePath("list") + "'");
+        listSimulators(dir, udids);
         if (monitor)
             offMain([&] { monitor->refreshProcesses(); });
     }
@@ -235,15 +230,7 @@ protected:
             [&] { return DeviceMenu::make(device, toolset, apps, paired, environment()); });
     }
 
-    QStringList simctlCalls() const
-    {
-        QStringList calls;
-        for (const Invocation &invocation : tree.invocations())
-            if (invocation.tool == "simctl" && !invocation.arguments.isEmpty() &&
-                invocation.arguments[0] != "list" && invocation.arguments[0] != "help")
-                calls << invocation.arguments.join(' ');
-        return calls;
-    }
+    QStringList simctlCalls() const { return simctlChanges(tree); }
 
     QTemporaryDir dir;
     FixtureTree tree;
