@@ -4,6 +4,7 @@
 // 300 devices with 20 applications each.
 
 #include "BenchApplication.h"
+#include "core/CorvaneSettings.h"
 #include "core/Toolset.h"
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
@@ -64,7 +65,13 @@ struct MenuBenchWorld {
         SystemPaths paths = SystemPaths::current();
         paths.home = dir.filePath("home");
         paths.ps = dir.filePath("ps");
+        paths.configDir = dir.filePath("config");
+        paths.syncDir = dir.filePath("sync");
+        paths.applicationSupport = dir.filePath("support");
         SystemPaths::setCurrent(paths);
+        // Every "Open Recent" menu lists five URLs.
+        CorvaneSettings::resetShared();
+        CorvaneSettings::shared()->setRecentURLs(recentURLs());
         QString usage = "Subcommands:\n";
         for (Toolset::Command command : Toolset::allCommands())
             usage += "\t" + Toolset::subcommand(command) + "    Does it.\n";
@@ -108,6 +115,12 @@ struct MenuBenchWorld {
         const auto now = ActivityMonitor::TimePoint::clock::now();
         monitor = ActivityMonitor::make([now] { return now; });
         monitor->refreshProcesses();
+    }
+
+    static QList<QUrl> recentURLs()
+    {
+        return {QUrl("https://example.com/docs"), QUrl("tel:5550100"), QUrl("maps:?q=cafe"),
+                QUrl("mailto:dev@example.com"), QUrl("myapp://open/item/42")};
     }
 
     static MenuBenchWorld &shared()

@@ -1,6 +1,7 @@
 #include "app/DeviceMenu.h"
 #include "app/MenuRenderer.h"
 #include "app/RootMenu.h"
+#include "core/CorvaneSettings.h"
 #include "core/Toolset.h"
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
@@ -20,6 +21,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 using namespace corvane;
@@ -114,6 +117,48 @@ void BM_ApplicationListChangeWith300Menus(benchmark::State &state)
     dropMenu(menu);
 }
 BENCHMARK(BM_ApplicationListChangeWith300Menus)->Unit(benchmark::kMillisecond);
+
+// The recent URLs change while 300 device menus live (200 of them with an
+// "Open Recent" menu). Made on a worker (a URL opened from a menu), the main
+// thread only sets the built items; made on the main thread ("Clear Menu"),
+// it also hands each menu's build to the open-URLs queue.
+void BM_RecentURLsChangeWith300Menus(benchmark::State &state)
+{
+    ensureApplication();
+    MenuBenchWorld &world = MenuBenchWorld::shared();
+    const bool onMain = state.range(0) == 1;
+    auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+    drainMainQueue();
+    int recentMenus = 0;
+    for (const auto &row : menu->deviceItems())
+        if (const auto submenu = std::dynamic_pointer_cast<DeviceMenu>(row->submenu()))
+            recentMenus += submenu->openRecentURLItem()->hasSubmenu() ? 1 : 0;
+    const auto settings = CorvaneSettings::shared();
+    QList<QUrl> urls = MenuBenchWorld::recentURLs();
+    for (auto _ : state) {
+        std::rotate(urls.begin(), urls.begin() + 1, urls.end());
+        if (onMain) {
+            settings->setRecentURLs(urls);
+            state.PauseTiming();
+        } else {
+            state.PauseTiming();
+            DispatchQueue::userInitiated()->sync([&] { settings->setRecentURLs(urls); });
+        }
+        DispatchQueue::waitUntilIdle(std::chrono::seconds(30));
+        state.ResumeTiming();
+        drainMainQueue();
+    }
+    settings->setRecentURLs(MenuBenchWorld::recentURLs());
+    DispatchQueue::waitUntilIdle(std::chrono::seconds(30));
+    drainMainQueue();
+    dropMenu(menu);
+    state.counters["openRecentMenus"] = recentMenus;
+}
+BENCHMARK(BM_RecentURLsChangeWith300Menus)
+    ->ArgName("onMain")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 std::shared_ptr<DeviceMenu> runningDeviceMenu(MenuBenchWorld &world)
 {

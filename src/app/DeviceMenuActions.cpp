@@ -157,6 +157,7 @@ void DeviceMenu::registerActions()
     addAction("erase:", [this](const ObjectPtr &sender) { erase(sender); });
     addAction("delete:", [this](const ObjectPtr &sender) { deleteDevice(sender); });
     addAction("shutdown:", [this](const ObjectPtr &sender) { shutdown(sender); });
+    registerCaptureActions();
 }
 
 bool DeviceMenu::simulatorRuns() const

@@ -78,7 +78,10 @@ AlertResponse QtAlertPresenter::run(const AlertSpec &spec)
             line = new QLineEdit;
             line->setPlaceholderText(spec.accessory->placeholder);
             line->setText(spec.accessory->initialText);
-            line->setMinimumWidth(300);
+            if (spec.accessory->size.isValid())
+                line->setFixedSize(spec.accessory->size);
+            else
+                line->setMinimumWidth(300);
             column->addWidget(line);
             accessoryText = [line] { return line->text(); };
         }

@@ -32,11 +32,6 @@ MenuPtr makeApplicationMenu(const std::shared_ptr<Application> &, const std::sha
     return nullptr;
 }
 
-MenuPtr makeOpenURLsMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
-{
-    return nullptr;
-}
-
 MenuPtr makeAppearanceBarMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
 {
     return nullptr;

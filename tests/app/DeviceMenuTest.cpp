@@ -1,6 +1,8 @@
 #include "app/ApplicationMenuItem.h"
+#include "app/DeviceActionFixture.h"
 #include "app/CommandManager.h"
 #include "app/DeviceMenu.h"
+#include "app/OpenURLsMenu.h"
 #include "app/ShellTestSupport.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
@@ -22,11 +24,6 @@
 
 #include <atomic>
 #include <mutex>
-
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 inline void PrintTo(const QStringList &list, std::ostream *os)
 {
@@ -204,8 +201,7 @@ protected:
     // of what it lists.
     void setRunning(const QStringList &udids)
     {
-        writeFile(dir.filePath("list"), simulatorProcessLines(udids).toUtf8());
-        writeScript(dir.filePath("ps"), "cat '" + dir.filePath("list") + "'");
+        listSimulators(dir, udids);
         if (monitor)
             offMain([&] { monitor->refreshProcesses(); });
     }
@@ -234,15 +230,7 @@ protected:
             [&] { return DeviceMenu::make(device, toolset, apps, paired, environment()); });
     }
 
-    QStringList simctlCalls() const
-    {
-        QStringList calls;
-        for (const Invocation &invocation : tree.invocations())
-            if (invocation.tool == "simctl" && !invocation.arguments.isEmpty() &&
-                invocation.arguments[0] != "list" && invocation.arguments[0] != "help")
-                calls << invocation.arguments.join(' ');
-        return calls;
-    }
+    QStringList simctlCalls() const { return simctlChanges(tree); }
 
     QTemporaryDir dir;
     FixtureTree tree;
@@ -405,12 +393,14 @@ TEST_F(DeviceMenuTest, SubmenusAreAskedForOnlyWhereTheRuntimeHasThem)
     EXPECT_FALSE(DeviceMenu::isVersionAtLeast("9.3", "13.0"));
     EXPECT_TRUE(DeviceMenu::isVersionAtLeast("15.10", "15.9"));
 
-    // The program's own factories offer nothing yet: no row gets a submenu.
+    // Of the program's own factories, only the recent URLs' offers a submenu
+    // yet.
     const auto plain = offMain([&] {
         return DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
     });
+    EXPECT_TRUE(std::dynamic_pointer_cast<OpenURLsMenu>(plain->openRecentURLItem()->submenu()));
     for (const auto &item : plain->items())
-        if (!item->representedObject().is<Device>())
+        if (!item->representedObject().is<Device>() && item != plain->openRecentURLItem())
             EXPECT_FALSE(item->hasSubmenu()) << item->title().toStdString();
 }
 

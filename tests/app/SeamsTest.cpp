@@ -1,8 +1,11 @@
 #include "app/ImageCache.h"
 #include "app/QtAlertPresenter.h"
 #include "app/QtFilePanels.h"
+#include "app/URLPromptingAlert.h"
 #include "common/TestSupport.h"
+#include "model/Runtime.h"
 #include "platform/OptionKeyPoller.h"
+#include "platform/Workspace.h"
 
 #include <QApplication>
 #include <QDir>
@@ -156,19 +159,17 @@ TEST(QtAlertPresenterTest, IndexFollowsSpecOrderAndSuppressionIsReported)
     EXPECT_TRUE(response.suppressed);
 }
 
-TEST(QtAlertPresenterTest, ValidatorEnablesFirstButtonAndHelpKeepsDialogOpen)
+TEST(QtAlertPresenterTest, TheURLPromptEnablesOpenForTextAndHelpKeepsItOpen)
 {
-    AlertSpec spec;
-    spec.messageText = "Open URL";
-    spec.buttons = {{"Open"}, {"Cancel"}};
-    spec.accessory =
-        AlertSpec::TextAccessory{"https://", {}, false, false, [](const QString &text) {
-                                     return !text.trimmed().isEmpty();
-                                 }};
-    int helps = 0;
-    spec.help = [&helps] { ++helps; };
-    bool wasDisabled = false;
+    auto workspace = std::make_shared<RecordingWorkspace>();
+    Workspace::setShared(workspace);
+    const AlertSpec spec =
+        URLPromptingAlert::make("iPhone 15", Runtime(Runtime::System::iOS, "17.2"));
+    EXPECT_EQ(spec.informativeText, "Will be opened on iPhone 15 - 17.2 (iOS 17.2).");
+    std::vector<bool> enabled;
     bool stayedOpen = false;
+    bool focused = false;
+    QSize fieldSize;
     whenModalShows([&](QWidget *dialog) {
         QPushButton *open = nullptr;
         for (auto *button : dialog->findChildren<QPushButton *>()) {
@@ -179,15 +180,29 @@ TEST(QtAlertPresenterTest, ValidatorEnablesFirstButtonAndHelpKeepsDialogOpen)
         }
         stayedOpen = dialog->isVisible();
         auto *line = dialog->findChild<QLineEdit *>();
-        line->setText("   ");
-        wasDisabled = !open->isEnabled();
+        focused = dialog->focusWidget() == line;
+        fieldSize = line->size();
+        enabled.push_back(open->isEnabled());
+        line->setText(" \t ");
+        enabled.push_back(open->isEnabled());
+        line->setText({});
+        line->insert("e");
+        enabled.push_back(open->isEnabled());
+        line->backspace();
+        enabled.push_back(open->isEnabled());
         line->setText(" example.com ");
-        open->click();
+        // Return answers "Open" once it is enabled.
+        pressKey(dialog, Qt::Key_Return);
     });
     const AlertResponse response = QtAlertPresenter().run(spec);
-    EXPECT_EQ(helps, 1);
+    Workspace::setShared(nullptr);
+    EXPECT_EQ(enabled, (std::vector<bool>{false, false, true, false}));
     EXPECT_TRUE(stayedOpen);
-    EXPECT_TRUE(wasDisabled);
+    EXPECT_TRUE(focused);
+    EXPECT_EQ(fieldSize, QSize(300, 24));
+    ASSERT_EQ(workspace->requests.size(), 1u);
+    EXPECT_EQ(workspace->requests[0].operation, "openUrl");
+    EXPECT_EQ(workspace->requests[0].argument, URLPromptingAlert::faqDeepLinksAddress);
     EXPECT_EQ(response.buttonIndex, 0);
     EXPECT_EQ(response.text, " example.com ");
 }

@@ -1,3 +1,4 @@
+#include "common/CaptureFakes.h"
 #include "common/TestSupport.h"
 #include "core/CorvaneSettings.h"
 #include "core/Observer.h"
@@ -27,24 +28,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class FakePasteboard : public Pasteboard {
-public:
-    void clearContents() override
-    {
-        std::lock_guard lock(mutex);
-        ++clears;
-        image = QImage();
-    }
-    void writeImage(const QImage &written) override
-    {
-        std::lock_guard lock(mutex);
-        image = written;
-    }
-
-    std::mutex mutex;
-    int clears = 0;
-    QImage image;
-};
+using test::FakePasteboard;
 
 class DeviceCaptureTest : public ::testing::Test {
 protected:
@@ -146,22 +130,9 @@ protected:
         return m_recordingPosts;
     }
 
-    // The recording simctl catches the interrupt signal, so that stopping it
-    // lets it finish its file.
     bool recordingRuns()
     {
-        return test::waitUntil([&] {
-            const auto task = m_device->recordingTask();
-            if (!task || task->processIdentifier() <= 0)
-                return false;
-            const QString status = QString::fromUtf8(
-                test::readFile(QStringLiteral("/proc/%1/status").arg(task->processIdentifier())));
-            static const QRegularExpression caught("^SigCgt:\\s*([0-9a-f]+)$",
-                                                   QRegularExpression::MultilineOption);
-            const auto match = caught.match(status);
-            return match.hasMatch() &&
-                   (match.captured(1).toULongLong(nullptr, 16) & (1u << (SIGINT - 1)));
-        });
+        return test::waitUntil([&] { return test::catchesInterrupt(m_device->recordingTask()); });
     }
 
     fixture::FixtureTree m_tree;
