@@ -5,7 +5,10 @@
 #include <QSaveFile>
 #include <QTimeZone>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <plist/plist.h>
 
@@ -27,6 +30,29 @@ template <class T> using Malloced = std::unique_ptr<T, FreeDeleter>;
 constexpr qint64 kReferenceOffset = 978307200;
 
 constexpr int kMaxDepth = 512;
+
+// The text of a dictionary key, or nothing when it cannot be read safely.
+// The library offers no length-aware reader for keys, and its copying one
+// asserts that the key holds no NUL (a UTF-16 key of a binary file can).
+// Its XML writer emits a key's full stored length, so a NUL shows there; a
+// key without one is what the copying reader expects.
+std::optional<QString> keyText(plist_t keyNode)
+{
+    if (!keyNode || plist_get_node_type(keyNode) != PLIST_KEY)
+        return std::nullopt;
+    char *xml = nullptr;
+    uint32_t xmlLength = 0;
+    plist_to_xml(keyNode, &xml, &xmlLength);
+    const Malloced<char> ownedXml(xml);
+    if (!xml || std::memchr(xml, 0, xmlLength))
+        return std::nullopt;
+    char *key = nullptr;
+    plist_get_key_val(keyNode, &key);
+    const Malloced<char> ownedKey(key);
+    if (!key)
+        return std::nullopt;
+    return QString::fromUtf8(key);
+}
 
 std::optional<QVariant> toVariant(plist_t node, int depth)
 {
@@ -51,23 +77,27 @@ std::optional<QVariant> toVariant(plist_t node, int depth)
         return QVariant(value);
     }
     case PLIST_STRING: {
-        char *raw = nullptr;
-        plist_get_string_val(node, &raw);
-        Malloced<char> owned(raw);
-        return QVariant(QString::fromUtf8(raw ? raw : ""));
+        // By pointer and length: the copying accessor asserts that the text
+        // holds no NUL, which a file can make false.
+        uint64_t length = 0;
+        const char *raw = plist_get_string_ptr(node, &length);
+        if (!raw || length > uint64_t(std::numeric_limits<qsizetype>::max()))
+            return std::nullopt;
+        return QVariant(QString::fromUtf8(raw, qsizetype(length)));
     }
     case PLIST_DATA: {
-        char *raw = nullptr;
         uint64_t length = 0;
-        plist_get_data_val(node, &raw, &length);
-        Malloced<char> owned(raw);
-        return QVariant(QByteArray(raw ? raw : "", raw ? qsizetype(length) : 0));
+        const char *raw = plist_get_data_ptr(node, &length);
+        if (!raw || length > uint64_t(std::numeric_limits<qsizetype>::max()))
+            return QVariant(QByteArray());
+        return QVariant(QByteArray(raw, qsizetype(length)));
     }
     case PLIST_DATE: {
         int32_t seconds = 0;
         int32_t micros = 0;
         plist_get_date_val(node, &seconds, &micros);
-        const qint64 ms = (kReferenceOffset + seconds) * 1000 + micros / 1000;
+        // Binary dates are doubles: ".033" arrives as 32999 µs.
+        const qint64 ms = (kReferenceOffset + seconds) * 1000 + std::llround(micros / 1000.0);
         return QVariant(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()));
     }
     case PLIST_ARRAY: {
@@ -87,16 +117,17 @@ std::optional<QVariant> toVariant(plist_t node, int depth)
         plist_dict_new_iter(node, &iter);
         Malloced<void> ownedIter(iter);
         for (;;) {
-            char *key = nullptr;
             plist_t value = nullptr;
-            plist_dict_next_item(node, iter, &key, &value);
-            Malloced<char> ownedKey(key);
+            plist_dict_next_item(node, iter, nullptr, &value);
             if (!value)
                 break;
+            const auto key = keyText(plist_dict_item_get_key(value));
+            if (!key)
+                return std::nullopt;
             auto item = toVariant(value, depth + 1);
             if (!item)
                 return std::nullopt;
-            map.insert(QString::fromUtf8(key ? key : ""), *item);
+            map.insert(*key, *item);
         }
         return QVariant(map);
     }
