@@ -223,6 +223,13 @@ bool Toolset::supports(Command command) const
 std::vector<Toolset::Command> Toolset::parseSupportedCommands(const QString &usage)
 {
     std::vector<Command> result;
+    std::vector<bool> found(allCommands().size(), false);
+    const auto add = [&](Command command) {
+        if (!found[std::size_t(rawValue(command))]) {
+            found[std::size_t(rawValue(command))] = true;
+            result.push_back(command);
+        }
+    };
     bool inSubcommands = false;
     qsizetype start = 0;
     for (qsizetype i = 0; i <= usage.size(); ++i) {
@@ -234,13 +241,16 @@ std::vector<Toolset::Command> Toolset::parseSupportedCommands(const QString &usa
             inSubcommands = true;
             continue;
         }
-        if (!inSubcommands)
+        if (!inSubcommands || line.isEmpty())
             continue;
+        // Each command once, where its first line names it. The empty word
+        // of `touch` names no subcommand: any subcommand line proves a simctl
+        // whose Simulator takes the touch settings.
         for (Command command : allCommands())
             if (line.startsWith(subcommand(command)))
-                result.push_back(command);
+                add(command);
     }
-    result.push_back(Command::gps);
+    add(Command::gps);
     return result;
 }
 
