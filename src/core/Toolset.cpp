@@ -25,6 +25,8 @@ constexpr const char *kSimctlComponent = "Contents/Developer/usr/bin/simctl";
 constexpr const char *kSimulatorComponent = "Contents/Developer/Applications/Simulator.app";
 
 std::atomic<long long> g_toolTimeoutMs{10000};
+// How long a tool that missed its deadline gets to end after SIGTERM.
+constexpr std::chrono::milliseconds kTerminationGrace{500};
 
 // The path text of a file URL, without a trailing slash.
 QString pathOf(const QUrl &url)
@@ -376,11 +378,21 @@ std::optional<QString> runToolProcess(const QUrl &tool, const QStringList &argum
 
     // Both pipes are drained while waiting, so a chatty tool can end and a
     // hung one cannot keep us past the deadline.
-    const auto collected =
-        process->collectOutput(ChildProcess::Clock::now() + toolProcessTimeout());
-    if (!collected.finished)
+    const auto timeout = toolProcessTimeout();
+    const auto collected = process->collectOutput(ChildProcess::Clock::now() + timeout);
+    if (!collected.finished) {
         Log::toolset().debug("Error waiting for process to complete %{PUBLIC}@ %{PUBLIC}@", path,
                              arguments.join(' '));
+        // What a stalled tool printed so far is no answer (half a device
+        // list would drop the other half), and the tool is not left behind.
+        process->terminate(kTerminationGrace);
+        failRun(tool, arguments,
+                CorvaneError(QStringList{QFileInfo(path).fileName(), arguments.join(' ')}
+                                 .join(' ')
+                                 .trimmed() +
+                             " did not finish in " + QString::number(timeout.count() / 1000.0) +
+                             " seconds"));
+    }
 
     const auto output = trimmedUtf8(collected.standardOutput);
     if (output && output->contains("usage: simctl") && !arguments.isEmpty() &&

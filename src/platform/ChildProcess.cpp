@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -70,15 +71,22 @@ bool readAvailable(
     int fd, QByteArray &into,
     ChildProcess::Clock::time_point deadline = ChildProcess::Clock::time_point::max())
 {
-    char buffer[65536];
+    // Read straight into the buffer's spare room, doubling it when full, so
+    // that large output is copied once (by the kernel) and never regrown
+    // chunk by chunk.
+    constexpr qsizetype kMinimumRoom = 65536;
     for (;;) {
         if (ChildProcess::Clock::now() >= deadline)
             return true;
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count > 0) {
-            into.append(buffer, count);
+        const qsizetype used = into.size();
+        if (into.capacity() - used < kMinimumRoom)
+            into.reserve(std::max(used * 2, used + kMinimumRoom));
+        const qsizetype room = into.capacity() - used;
+        into.resize(used + room);
+        const ssize_t count = ::read(fd, into.data() + used, std::size_t(room));
+        into.resize(used + std::max<ssize_t>(count, 0));
+        if (count > 0)
             continue;
-        }
         if (count == 0)
             return false;
         if (errno == EINTR)
@@ -364,6 +372,20 @@ void ChildProcess::interrupt()
     std::lock_guard lock(m_state->mutex);
     if (m_state->pid > 0 && !m_state->reaped)
         ::kill(m_state->pid, SIGINT);
+}
+
+void ChildProcess::terminate(std::chrono::milliseconds grace)
+{
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        {
+            std::lock_guard lock(m_state->mutex);
+            if (m_state->pid <= 0 || m_state->reaped)
+                return;
+            ::kill(m_state->pid, signal);
+        }
+        if (waitUntilExit(grace))
+            return;
+    }
 }
 
 bool ChildProcess::waitUntilExit(std::optional<std::chrono::milliseconds> timeout)

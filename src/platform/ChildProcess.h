@@ -82,6 +82,9 @@ public:
 
     // Sends SIGINT while the child has not been reaped.
     void interrupt();
+    // Sends SIGTERM, then SIGKILL when the child has not ended within the
+    // grace; returns once it has been reaped (or after a second grace).
+    void terminate(std::chrono::milliseconds grace);
 
     // False when the timeout passed first.
     bool waitUntilExit(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
