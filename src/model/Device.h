@@ -5,8 +5,8 @@
 #include "platform/Object.h"
 
 #include <QHashFunctions>
-#include <QRegularExpression>
 #include <QString>
+#include <QStringView>
 #include <QUrl>
 #include <QUuid>
 
@@ -99,9 +99,23 @@ public:
     static QString text(ContentSize size);
     static QString menuTitle(ContentSize size);
 
-    // Name, upper-case UDID and state text in parentheses; compiled once and
-    // shared by every thread that parses listings.
-    static const QRegularExpression &deviceLineExpression();
+    // The parts of a device line: the name, the upper-case UDID and the state
+    // text, as views into the line.
+    struct DeviceLineMatch {
+        QStringView name;
+        QStringView udid;
+        QStringView state;
+    };
+    // Finds what the pattern (.*)\s+\((UDID)\)\s+\(([^\)]+)\) finds, in one
+    // pass over the line (the pattern backtracks over the whole name):
+    // the last UDID in parentheses after a blank that a blank and a state in
+    // parentheses follow. The name keeps its own parentheses and any further
+    // blanks; text after the state is ignored. Lines hold no line breaks.
+    class DeviceLineExpression {
+    public:
+        std::optional<DeviceLineMatch> match(QStringView line) const;
+    };
+    static const DeviceLineExpression &deviceLineExpression();
     // The status a state text stands for.
     static Status statusFromStateText(QStringView state);
 
