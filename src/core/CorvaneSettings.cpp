@@ -316,10 +316,14 @@ void CorvaneSettings::setToolsPath(const std::optional<QUrl> &url)
 
 QUrl CorvaneSettings::savePath() const
 {
-    QString path = m_defaults->string(keyFromGetter("savePath")).value_or(QString());
-    if (path.isEmpty())
-        path = "~/Desktop/";
-    return QUrl::fromLocalFile(QDir::cleanPath(expandTilde(path)));
+    // Cleaned before "~" is expanded ("x/../~" is the home folder); a value
+    // that is still relative would put captures in the working directory and
+    // reads as the default, as an empty one does.
+    const QString stored = m_defaults->string(keyFromGetter("savePath")).value_or(QString());
+    const QString path = expandTilde(QDir::cleanPath(stored));
+    if (stored.isEmpty() || !QDir::isAbsolutePath(path))
+        return QUrl::fromLocalFile(QDir::cleanPath(expandTilde("~/Desktop")));
+    return QUrl::fromLocalFile(QDir::cleanPath(path));
 }
 
 void CorvaneSettings::setSavePath(const QUrl &url)

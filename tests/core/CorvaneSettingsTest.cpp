@@ -101,6 +101,22 @@ TEST_F(CorvaneSettingsTest, StoredFormsRoundTrip)
     EXPECT_EQ(m_settings->savePath(), QUrl::fromLocalFile(home() + "/Pictures/Shots"));
     m_settings->setSavePath(QUrl::fromLocalFile("/srv/shots"));
     EXPECT_EQ(m_defaults->string("savePath"), "/srv/shots");
+    // A sibling of the home folder is no place inside it.
+    m_settings->setSavePath(QUrl::fromLocalFile(home() + "2/x"));
+    EXPECT_EQ(m_defaults->string("savePath"), home() + "2/x");
+    EXPECT_EQ(m_settings->savePath(), QUrl::fromLocalFile(home() + "2/x"));
+
+    // Stored paths are cleaned before "~" is expanded, and one that stays
+    // relative (captures would land in the working directory) is the default.
+    const QUrl desktop = QUrl::fromLocalFile(home() + "/Desktop");
+    for (const char *relative : {"Desktop", "x/..", "./shots", "~user/shots"}) {
+        m_defaults->set("savePath", relative);
+        EXPECT_EQ(m_settings->savePath(), desktop) << relative;
+    }
+    m_defaults->set("savePath", "x/../~");
+    EXPECT_EQ(m_settings->savePath(), QUrl::fromLocalFile(home()));
+    m_defaults->set("savePath", "~/a/../Shots/");
+    EXPECT_EQ(m_settings->savePath(), QUrl::fromLocalFile(home() + "/Shots"));
 
     m_settings->setToolsPath(QUrl::fromLocalFile("/Applications/Xcode.app"));
     EXPECT_EQ(m_defaults->string("toolsPath"), "/Applications/Xcode.app");
