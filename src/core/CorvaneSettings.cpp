@@ -4,6 +4,7 @@
 #include "platform/SystemPaths.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace corvane {
 
@@ -80,7 +81,27 @@ std::shared_ptr<CorvaneSettings> CorvaneSettings::make(std::shared_ptr<UserDefau
         new CorvaneSettings(std::move(defaults), std::move(cloud)));
     // syncPreferences has no mapping, yet its observers hear changes of its key too.
     settings->observeDefaultsKey(kUnmappedKey);
+    if (!settings->m_defaults->isSuite()) {
+        // Made now, so that the watch is on the folder itself from the start
+        // rather than on an ancestor until the first write.
+        const QString folder = QFileInfo(settings->m_defaults->filePath()).absolutePath();
+        QDir().mkpath(folder);
+        settings->m_fileMonitor = DirectoryMonitor::make(folder, true);
+        settings->m_fileMonitor->setDelegate(settings);
+        settings->m_fileMonitor->startMonitoring();
+    }
     return settings;
+}
+
+CorvaneSettings::~CorvaneSettings()
+{
+    if (m_fileMonitor)
+        m_fileMonitor->stop();
+}
+
+void CorvaneSettings::directoryMonitorDidObserveChange(const std::shared_ptr<DirectoryMonitor> &)
+{
+    m_defaults->noticeOutsideChanges();
 }
 
 QString CorvaneSettings::keyFromGetter(const QString &propertyName) const
