@@ -242,8 +242,13 @@ public:
     std::shared_ptr<ChildProcess> recordingTask() const;
     bool isRecording() const { return recordingTask() != nullptr; }
 
+    // The serial queue that makes recording processes.
+    static const DispatchQueuePtr &recordingQueue();
+
 private:
     void beginRecording();
+    void recordingDidLaunch(const std::shared_ptr<ChildProcess> &process);
+    static void interruptWhenReady(const std::shared_ptr<ChildProcess> &process, bool wait);
     static void recordingDidTerminate(const std::weak_ptr<Device> &device,
                                       const std::shared_ptr<ChildProcess> &process);
     void postRecordingDidChange();
@@ -270,6 +275,11 @@ private:
     Status m_status;
     std::vector<QUuid> m_pairedTo;
     std::shared_ptr<ChildProcess> m_recordingTask;
+    // A stop that comes while a recording is being set up or launched is
+    // kept here and sent once the process runs: interrupting needs a pid.
+    bool m_recordingStarting = false;
+    bool m_recordingLaunched = false;
+    bool m_recordingStopRequested = false;
     ApplicationTable m_applications;
 
     // Rescans run one at a time, so that each starts from the last one's list.

@@ -426,6 +426,28 @@ QByteArray readToEnd(std::mutex &mutex, int &fdSlot)
 
 } // namespace
 
+bool ChildProcess::waitForStandardError(Clock::time_point deadline)
+{
+    int fd;
+    {
+        std::lock_guard lock(m_state->mutex);
+        fd = m_state->errorFd;
+    }
+    if (fd < 0)
+        return false;
+    pollfd poller{fd, POLLIN, 0};
+    for (;;) {
+        const auto remaining =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const int ready =
+            ::poll(&poller, 1, int(std::clamp<long long>(remaining, 0, 1 << 30)));
+        if (ready > 0)
+            return true;
+        if ((ready == -1 && errno != EINTR) || (ready == 0 && remaining <= 0))
+            return false;
+    }
+}
+
 QByteArray ChildProcess::readAllStandardOutput()
 {
     return readToEnd(m_state->mutex, m_state->outputFd);

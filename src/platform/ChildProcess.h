@@ -89,6 +89,10 @@ public:
     // False when the timeout passed first.
     bool waitUntilExit(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
 
+    // Waits, reading nothing, until the standard-error pipe has something to
+    // read or is closed; false when the deadline passed first or it is no pipe.
+    bool waitForStandardError(Clock::time_point deadline);
+
     // Blocks until the child closes the pipe (or nothing when not piped).
     QByteArray readAllStandardOutput();
     QByteArray readAllStandardError();
