@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <initializer_list>
 
@@ -151,6 +152,12 @@ bool isUdid(QStringView text)
     return true;
 }
 
+quint64 nextObjectNumber()
+{
+    static std::atomic<quint64> next{0};
+    return ++next;
+}
+
 } // namespace
 
 // Candidates ("(" UDID ")") lie at least 38 characters apart, and each one's
@@ -206,7 +213,8 @@ QString Device::devicesFolder()
 
 Device::Device(QUuid uuid, QString title, Status status, Runtime runtime,
                std::weak_ptr<Toolset> toolset)
-    : m_uuid(uuid), m_udid(uuidString(uuid)), m_runtime(std::move(runtime)),
+    : m_uuid(uuid), m_udid(uuidString(uuid)), m_objectNumber(nextObjectNumber()),
+      m_runtime(std::move(runtime)),
       m_toolset(std::move(toolset)), m_title(std::move(title)), m_status(status)
 {
 }

@@ -219,6 +219,8 @@ public:
     // A change of the applications folder rescans a second after the last.
     void
     directoryMonitorDidObserveChange(const std::shared_ptr<DirectoryMonitor> &monitor) override;
+    // The debounce key of this object's rescans.
+    QString applicationsDebounceKey() const;
 
     ~Device() override;
 
@@ -263,6 +265,8 @@ private:
 
     const QUuid m_uuid;
     const QString m_udid;
+    // Tells this object from others of the same UDID.
+    const quint64 m_objectNumber;
     const Runtime m_runtime;
     const std::weak_ptr<Toolset> m_toolset;
     QUrl m_url;
