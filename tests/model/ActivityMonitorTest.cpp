@@ -1,3 +1,4 @@
+#include "common/ReferencePatterns.h"
 #include "common/TestSupport.h"
 #include "core/Uuid.h"
 #include "model/ActivityMonitor.h"
@@ -109,26 +110,6 @@ TEST(ActivityMonitorParsing, ApplicationLines)
     EXPECT_FALSE(ActivityMonitor::parseApplicationProcess("?? 0:00 " + path));
 }
 
-// The application expression as written: the reference for the one-pass
-// matcher (quadratic on long lines, so only short ones go in).
-std::optional<ActivityMonitor::SimApplicationProcess> expressionParse(const QString &line)
-{
-    static const QRegularExpression expression(
-        R"(^\s*(\d+)\s+([^\s]+)\s+([^\s]+)\s+(\/.+\/Library\/Developer\/CoreSimulator\/Devices\/([0-9A-Z\-]{36,36})\/data\/Containers\/Bundle\/Application\/([0-9A-Z\-]{36,36})\/.*\.app\/.*)\s*$)",
-        QRegularExpression::MultilineOption);
-    const auto match = expression.match(line);
-    if (!match.hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const qlonglong pid = match.captured(1).toLongLong(&ok);
-    const auto device = parseUuid(match.capturedView(5));
-    const auto application = parseUuid(match.capturedView(6));
-    if (!ok || pid > 2147483647 || !device || !application)
-        return std::nullopt;
-    return ActivityMonitor::SimApplicationProcess{
-        std::int32_t(pid), QUrl::fromLocalFile(match.captured(4)), *device, *application};
-}
-
 TEST(ActivityMonitorParsing, ApplicationLinesMatchAsTheExpressionDoes)
 {
     const QStringList pieces{" ",
@@ -155,7 +136,7 @@ TEST(ActivityMonitorParsing, ApplicationLinesMatchAsTheExpressionDoes)
         QString line = test::randomText(random, pieces, 8);
         if (i % 2)
             line = "  77 ??  0:00.10 " + line;
-        const auto expected = expressionParse(line);
+        const auto expected = reference::applicationProcess(line);
         matched += expected.has_value();
         ASSERT_EQ(ActivityMonitor::parseApplicationProcess(line), expected) << line.toStdString();
     }
@@ -167,8 +148,8 @@ TEST(ActivityMonitorParsing, ApplicationLinesMatchAsTheExpressionDoes)
               applicationPath(other, kApplication, "A.app/x"),
           "1 ?? 0:00 " + applicationPath(kDevice, kApplication, "A.app/") +
               applicationPath(other, kApplication, "x")}) {
-        EXPECT_EQ(ActivityMonitor::parseApplicationProcess(line), expressionParse(line));
-        ASSERT_TRUE(expressionParse(line));
+        EXPECT_EQ(ActivityMonitor::parseApplicationProcess(line), reference::applicationProcess(line));
+        ASSERT_TRUE(reference::applicationProcess(line));
     }
 }
 

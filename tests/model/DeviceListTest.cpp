@@ -1,3 +1,4 @@
+#include "common/ReferencePatterns.h"
 #include "common/TestSupport.h"
 #include "model/DeviceWatcher.h"
 #include "platform/SystemPaths.h"
@@ -257,15 +258,9 @@ TEST_F(DeviceListTest, RealWorldListings)
 
 namespace {
 
-// The device line's pattern as written, the reference the one-pass matcher
-// must agree with (it backtracks over long names; only short lines go in).
 std::optional<std::array<QString, 3>> patternMatch(const QString &line)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral(R"((.*)\s+\(([A-F0-9]{8,8}-[A-F0-9]{4,4}-[A-F0-9]{4,4}-)"
-                       R"([A-F0-9]{4,4}-[A-F0-9]{12,12})\)\s+\(([^\)]+)\))"),
-        QRegularExpression::UseUnicodePropertiesOption);
-    const auto match = pattern.match(line);
+    const auto match = reference::deviceLinePattern().match(line);
     if (!match.hasMatch())
         return std::nullopt;
     return std::array<QString, 3>{match.captured(1), match.captured(2), match.captured(3)};
