@@ -89,8 +89,7 @@ std::size_t bareRun(const QStringList &arguments)
 // Each iteration runs the tool through the runner and through the bare floor,
 // one after the other, so both see the same machine; the reported time is the
 // runner's, with the floor and the ratio as counters.
-void runAgainstFloor(benchmark::State &state, const QStringList &arguments,
-                     qsizetype expectedSize)
+void runAgainstFloor(benchmark::State &state, const QStringList &arguments, qsizetype expectedSize)
 {
     auto toolset = xcode().toolset;
     using Clock = std::chrono::steady_clock;
@@ -102,8 +101,7 @@ void runAgainstFloor(benchmark::State &state, const QStringList &arguments,
         const auto ran = Clock::now();
         const std::size_t bare = bareRun(arguments);
         const auto floored = Clock::now();
-        if (!output || output->size() != expectedSize ||
-            bare < std::size_t(expectedSize))
+        if (!output || output->size() != expectedSize || bare < std::size_t(expectedSize))
             state.SkipWithError("unexpected output");
         benchmark::DoNotOptimize(output);
         state.SetIterationTime(std::chrono::duration<double>(ran - started).count());
@@ -113,8 +111,8 @@ void runAgainstFloor(benchmark::State &state, const QStringList &arguments,
     const double iterations = double(state.iterations());
     const double floorMs = std::chrono::duration<double, std::milli>(floor).count() / iterations;
     state.counters["floor_ms"] = floorMs;
-    state.counters["ratio"] = std::chrono::duration<double, std::milli>(runner).count() /
-                              iterations / floorMs;
+    state.counters["ratio"] =
+        std::chrono::duration<double, std::milli>(runner).count() / iterations / floorMs;
 }
 
 void BM_ToolsetRunOneLine(benchmark::State &state)

@@ -278,8 +278,8 @@ void DirectoryMonitor::startMonitoring()
         // Writes of files matter only in the directory itself, not in the
         // ancestor watched until it exists.
         const int wd = InotifyHub::shared().addWatch(*root, QFileInfo(*root).isDir(),
-                                                     m_fileWrites && *root == m_desiredPath,
-                                                     this, weak, m_generation, error);
+                                                     m_fileWrites && *root == m_desiredPath, this,
+                                                     weak, m_generation, error);
         if (wd < 0) {
             log.error("Unable to start monitoring %{PUBLIC}@: %{PUBLIC}@", *root,
                       QString::fromLocal8Bit(std::strerror(error)));

@@ -386,12 +386,10 @@ std::optional<QString> runToolProcess(const QUrl &tool, const QStringList &argum
         // What a stalled tool printed so far is no answer (half a device
         // list would drop the other half), and the tool is not left behind.
         process->terminate(kTerminationGrace);
+        const QString command = (QFileInfo(path).fileName() + ' ' + arguments.join(' ')).trimmed();
         failRun(tool, arguments,
-                CorvaneError(QStringList{QFileInfo(path).fileName(), arguments.join(' ')}
-                                 .join(' ')
-                                 .trimmed() +
-                             " did not finish in " + QString::number(timeout.count() / 1000.0) +
-                             " seconds"));
+                CorvaneError(command + " did not finish in " +
+                             QString::number(timeout.count() / 1000.0) + " seconds"));
     }
 
     const auto output = trimmedUtf8(collected.standardOutput);

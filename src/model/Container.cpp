@@ -192,8 +192,7 @@ void Container::erase(FileManager &fileManager) const
     for (const auto &error : unlisted) {
         const QUrl url = QUrl::fromLocalFile(QFile::decodeName(error.path1().c_str()));
         if (std::filesystem::exists(std::filesystem::symlink_status(error.path1())) &&
-            (QDir::cleanPath(url.toLocalFile()) == QDir::cleanPath(pathOf(m_url)) ||
-             included(url)))
+            (QDir::cleanPath(url.toLocalFile()) == QDir::cleanPath(pathOf(m_url)) || included(url)))
             throw error;
     }
 }

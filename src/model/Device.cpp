@@ -162,8 +162,7 @@ quint64 nextObjectNumber()
 
 // Candidates ("(" UDID ")") lie at least 38 characters apart, and each one's
 // look past its UDID stops at the next ")", so the pass stays linear.
-std::optional<Device::DeviceLineMatch>
-Device::DeviceLineExpression::match(QStringView line) const
+std::optional<Device::DeviceLineMatch> Device::DeviceLineExpression::match(QStringView line) const
 {
     std::optional<DeviceLineMatch> found;
     const qsizetype size = line.size();
@@ -214,8 +213,8 @@ QString Device::devicesFolder()
 Device::Device(QUuid uuid, QString title, Status status, Runtime runtime,
                std::weak_ptr<Toolset> toolset)
     : m_uuid(uuid), m_udid(uuidString(uuid)), m_objectNumber(nextObjectNumber()),
-      m_runtime(std::move(runtime)),
-      m_toolset(std::move(toolset)), m_title(std::move(title)), m_status(status)
+      m_runtime(std::move(runtime)), m_toolset(std::move(toolset)), m_title(std::move(title)),
+      m_status(status)
 {
 }
 
@@ -230,8 +229,7 @@ std::shared_ptr<Device> Device::initFromListLine(const QString &line, const Runt
         return nullptr;
 
     std::shared_ptr<Device> device(new Device(*uuid, match->name.toString(),
-                                              statusFromStateText(match->state), runtime,
-                                              toolset));
+                                              statusFromStateText(match->state), runtime, toolset));
     const QString folder = devicesFolder() + '/' + device->m_udid;
     device->m_url = QUrl::fromLocalFile(folder);
     device->m_applicationDirectory =

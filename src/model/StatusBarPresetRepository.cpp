@@ -155,15 +155,15 @@ void StatusBarPresetRepository::scheduleSave()
 // beside it, so that nothing in it is lost to the first save.
 bool StatusBarPresetRepository::setAsideUnreadFile()
 {
-    const QString aside = m_filePath + ".unreadable-" +
-                          QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    const QString aside =
+        m_filePath + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
     if (QFileInfo::exists(m_filePath) && !QFile::rename(m_filePath, aside)) {
         Log::general().error("Cannot set %{PUBLIC}@ aside as %{PUBLIC}@; presets not saved",
                              m_filePath, aside);
         return false;
     }
-    Log::general().info("Set %{PUBLIC}@ aside as %{PUBLIC}@, as it was not read whole",
-                        m_filePath, aside);
+    Log::general().info("Set %{PUBLIC}@ aside as %{PUBLIC}@, as it was not read whole", m_filePath,
+                        aside);
     return true;
 }
 

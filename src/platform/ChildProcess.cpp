@@ -439,8 +439,7 @@ bool ChildProcess::waitForStandardError(Clock::time_point deadline)
     for (;;) {
         const auto remaining =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        const int ready =
-            ::poll(&poller, 1, int(std::clamp<long long>(remaining, 0, 1 << 30)));
+        const int ready = ::poll(&poller, 1, int(std::clamp<long long>(remaining, 0, 1 << 30)));
         if (ready > 0)
             return true;
         if ((ready == -1 && errno != EINTR) || (ready == 0 && remaining <= 0))

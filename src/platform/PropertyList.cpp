@@ -35,17 +35,20 @@ constexpr int kMaxDepth = 512;
 // The library offers no length-aware reader for keys, and its copying one
 // asserts that the key holds no NUL (a UTF-16 key of a binary file can).
 // Its XML writer emits a key's full stored length, so a NUL shows there; a
-// key without one is what the copying reader expects.
-std::optional<QString> keyText(plist_t keyNode)
+// key without one is what the copying reader expects. Input without a NUL
+// byte (most XML) cannot make such a key, and skips the check.
+std::optional<QString> keyText(plist_t keyNode, bool inputHoldsNul)
 {
     if (!keyNode || plist_get_node_type(keyNode) != PLIST_KEY)
         return std::nullopt;
-    char *xml = nullptr;
-    uint32_t xmlLength = 0;
-    plist_to_xml(keyNode, &xml, &xmlLength);
-    const Malloced<char> ownedXml(xml);
-    if (!xml || std::memchr(xml, 0, xmlLength))
-        return std::nullopt;
+    if (inputHoldsNul) {
+        char *xml = nullptr;
+        uint32_t xmlLength = 0;
+        plist_to_xml(keyNode, &xml, &xmlLength);
+        const Malloced<char> ownedXml(xml);
+        if (!xml || std::memchr(xml, 0, xmlLength))
+            return std::nullopt;
+    }
     char *key = nullptr;
     plist_get_key_val(keyNode, &key);
     const Malloced<char> ownedKey(key);
@@ -54,7 +57,7 @@ std::optional<QString> keyText(plist_t keyNode)
     return QString::fromUtf8(key);
 }
 
-std::optional<QVariant> toVariant(plist_t node, int depth)
+std::optional<QVariant> toVariant(plist_t node, int depth, bool inputHoldsNul)
 {
     if (!node || depth > kMaxDepth)
         return std::nullopt;
@@ -104,7 +107,7 @@ std::optional<QVariant> toVariant(plist_t node, int depth)
         QVariantList list;
         const uint32_t size = plist_array_get_size(node);
         for (uint32_t i = 0; i < size; ++i) {
-            auto item = toVariant(plist_array_get_item(node, i), depth + 1);
+            auto item = toVariant(plist_array_get_item(node, i), depth + 1, inputHoldsNul);
             if (!item)
                 return std::nullopt;
             list.append(*item);
@@ -121,10 +124,10 @@ std::optional<QVariant> toVariant(plist_t node, int depth)
             plist_dict_next_item(node, iter, nullptr, &value);
             if (!value)
                 break;
-            const auto key = keyText(plist_dict_item_get_key(value));
+            const auto key = keyText(plist_dict_item_get_key(value), inputHoldsNul);
             if (!key)
                 return std::nullopt;
-            auto item = toVariant(value, depth + 1);
+            auto item = toVariant(value, depth + 1, inputHoldsNul);
             if (!item)
                 return std::nullopt;
             map.insert(*key, *item);
@@ -206,7 +209,7 @@ std::optional<QVariant> parse(const QByteArray &bytes)
     plist_t root = nullptr;
     plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &root);
     PlistPtr owned(root);
-    return toVariant(root, 0);
+    return toVariant(root, 0, bytes.startsWith("bplist") || bytes.contains('\0'));
 }
 
 std::optional<QVariant> readFile(const QString &path)

@@ -127,11 +127,9 @@ TEST(File, EnumerationReadsEveryEntryOnceWithoutFollowingLinks)
     EXPECT_EQ(seen, 2);
 
     seen = 0;
-    EXPECT_TRUE(File::enumerateContents(
-                    QUrl::fromLocalFile(dir.path() + "/missing"), {}, {}, 0,
-                    [&](const QUrl &, bool, const QDateTime &, std::optional<qint64>, bool &) {
-                        ++seen;
-                    })
+    EXPECT_TRUE(File::enumerateContents(QUrl::fromLocalFile(dir.path() + "/missing"), {}, {}, 0,
+                                        [&](const QUrl &, bool, const QDateTime &,
+                                            std::optional<qint64>, bool &) { ++seen; })
                     .empty());
     EXPECT_EQ(seen, 0);
 }

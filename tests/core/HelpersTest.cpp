@@ -40,8 +40,9 @@ TEST(StringCompare, TitlesFollowTheLocalesOrder)
 // ("0" < "z" < "٠" while "0" == "٠"); sorting must see a strict weak order.
 TEST(StringCompare, BothOrdersAreStrictWeakOrdersOverMixedDigits)
 {
-    const QStringList pieces{"0", "1", "2", "9", "10", u"\u0660"_s, u"\u0661"_s, u"\u0669"_s,
-                             u"\uFF10"_s, u"\uFF11"_s, u"\uFF19"_s, "a", "z", "A", " ", "É"};
+    const QStringList pieces{
+        "0",         "1",         "2",         "9", "10", u"\u0660"_s, u"\u0661"_s, u"\u0669"_s,
+        u"\uFF10"_s, u"\uFF11"_s, u"\uFF19"_s, "a", "z",  "A",         " ",         "É"};
     std::mt19937 random(20);
     QStringList names;
     for (int i = 0; i < 1500; ++i) {
@@ -63,9 +64,9 @@ TEST(StringCompare, BothOrdersAreStrictWeakOrdersOverMixedDigits)
                 const ComparisonResult result = compare(sorted[i], sorted[j]);
                 ASSERT_NE(result, ComparisonResult::Descending)
                     << sorted[i].toStdString() << " / " << sorted[j].toStdString();
-                ASSERT_EQ(compare(sorted[j], sorted[i]),
-                          result == ComparisonResult::Same ? ComparisonResult::Same
-                                                           : ComparisonResult::Descending);
+                ASSERT_EQ(compare(sorted[j], sorted[i]), result == ComparisonResult::Same
+                                                             ? ComparisonResult::Same
+                                                             : ComparisonResult::Descending);
                 if (result == ComparisonResult::Same)
                     ASSERT_EQ(compare(sorted[i], sorted[j - 1]), ComparisonResult::Same)
                         << sorted[i].toStdString() << " / " << sorted[j].toStdString();

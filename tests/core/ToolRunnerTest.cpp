@@ -137,8 +137,8 @@ TEST_F(ToolRunner, AHungToolIsAnErrorAndIsEnded)
 {
     setToolProcessTimeout(500ms);
     for (const QString &prelude : {QString(), QStringLiteral("trap '' TERM; ")}) {
-        const QUrl simctl = tool(prelude + "echo partial; echo complaint >&2; " + recordPid() +
-                                 "; exec sleep 60");
+        const QUrl simctl =
+            tool(prelude + "echo partial; echo complaint >&2; " + recordPid() + "; exec sleep 60");
         Log::Capture capture;
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(errorOf(simctl, {"list"}), "simctl list did not finish in 0.5 seconds");

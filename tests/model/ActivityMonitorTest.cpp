@@ -143,12 +143,12 @@ TEST(ActivityMonitorParsing, ApplicationLinesMatchAsTheExpressionDoes)
     EXPECT_GT(matched, 500);
     // The last fragment that an ".app/" follows names the UUIDs.
     const QString other = "5B8A2C2E-0A8D-4E5C-9D55-7B3C1C1C9A99";
-    for (const QString &line :
-         {"1 ?? 0:00 " + applicationPath(kDevice, kApplication, "") +
-              applicationPath(other, kApplication, "A.app/x"),
-          "1 ?? 0:00 " + applicationPath(kDevice, kApplication, "A.app/") +
-              applicationPath(other, kApplication, "x")}) {
-        EXPECT_EQ(ActivityMonitor::parseApplicationProcess(line), reference::applicationProcess(line));
+    for (const QString &line : {"1 ?? 0:00 " + applicationPath(kDevice, kApplication, "") +
+                                    applicationPath(other, kApplication, "A.app/x"),
+                                "1 ?? 0:00 " + applicationPath(kDevice, kApplication, "A.app/") +
+                                    applicationPath(other, kApplication, "x")}) {
+        EXPECT_EQ(ActivityMonitor::parseApplicationProcess(line),
+                  reference::applicationProcess(line));
         ASSERT_TRUE(reference::applicationProcess(line));
     }
 }

@@ -341,8 +341,8 @@ TEST_F(DeviceCaptureTest, AStopRightAfterTheStartEndsTheRecordingWithAFinishedVi
         device->startRecording();
         Device::recordingQueue()->async([device] { device->stopRecording(); });
     };
-    for (const auto &startAndStop : {std::function<void()>(stopBeforeItRuns),
-                                     std::function<void()>(stopRightAfterItIsMade)}) {
+    for (const auto &startAndStop :
+         {std::function<void()>(stopBeforeItRuns), std::function<void()>(stopRightAfterItIsMade)}) {
         const std::size_t posts = recordingPosts().size();
         startAndStop();
         ASSERT_TRUE(test::waitUntil([&] { return recordingPosts().size() == posts + 2; }));

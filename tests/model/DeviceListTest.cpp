@@ -335,7 +335,8 @@ TEST_F(DeviceListTest, LongLinesParseInOnePass)
         // Only a stall fails: the pattern took seconds to minutes here.
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
     }
-    const auto named = Device::deviceLineExpression().match("A" + blanks + " (" + udid + ") (Booted)");
+    const auto named =
+        Device::deviceLineExpression().match("A" + blanks + " (" + udid + ") (Booted)");
     ASSERT_TRUE(named);
     EXPECT_EQ(named->name.size(), blanks.size() + 1);
     EXPECT_EQ(named->state, u"Booted");

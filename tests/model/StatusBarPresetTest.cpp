@@ -255,15 +255,13 @@ TEST_F(StatusBarPresetTest, UnreadableElementsAreSkippedAndTheFileIsSetAside)
     const QJsonArray saved = fileArray();
     ASSERT_EQ(saved.size(), 2);
     EXPECT_EQ(saved.at(1).toObject().value("carrierName").toString(), "Edited");
-    const QStringList aside =
-        QDir(QFileInfo(filePath()).absolutePath())
-            .entryList({"StatusBarPresets.json.unreadable-*"}, QDir::Files);
+    const QStringList aside = QDir(QFileInfo(filePath()).absolutePath())
+                                  .entryList({"StatusBarPresets.json.unreadable-*"}, QDir::Files);
     ASSERT_EQ(aside.size(), 1);
     EXPECT_TRUE(QRegularExpression("^StatusBarPresets\\.json\\.unreadable-\\d{8}-\\d{6}$")
                     .match(aside.first())
                     .hasMatch());
-    EXPECT_EQ(test::readFile(QFileInfo(filePath()).absolutePath() + "/" + aside.first()),
-              original);
+    EXPECT_EQ(test::readFile(QFileInfo(filePath()).absolutePath() + "/" + aside.first()), original);
 
     // Read whole from then on: later saves write the file in place.
     presets[0]->setCarrierName("Again");
@@ -284,9 +282,8 @@ TEST_F(StatusBarPresetTest, AFileThatIsNoListIsSetAsideNeverLost)
     repository->setPresets({StatusBarPreset::make("New")});
     ASSERT_TRUE(test::waitUntil([&] { return m_repositoryChanges == 1; }));
     EXPECT_EQ(fileArray().at(0).toObject().value("title").toString(), "New");
-    const QStringList aside =
-        QDir(QFileInfo(filePath()).absolutePath())
-            .entryList({"StatusBarPresets.json.unreadable-*"}, QDir::Files);
+    const QStringList aside = QDir(QFileInfo(filePath()).absolutePath())
+                                  .entryList({"StatusBarPresets.json.unreadable-*"}, QDir::Files);
     ASSERT_EQ(aside.size(), 1);
     EXPECT_EQ(test::readFile(QFileInfo(filePath()).absolutePath() + "/" + aside.first()),
               "{ broken");
