@@ -357,19 +357,23 @@ QByteArray StatusBarPreset::toJson() const
 }
 
 std::optional<std::vector<std::shared_ptr<StatusBarPreset>>>
-StatusBarPreset::decodeList(const QByteArray &json)
+StatusBarPreset::decodeList(const QByteArray &json, int *skipped)
 {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError || !document.isArray())
         return std::nullopt;
     std::vector<std::shared_ptr<StatusBarPreset>> presets;
+    int left = 0;
+    // One element that cannot be read costs that element, not the list.
     for (const QJsonValue &element : document.array()) {
-        auto preset = fromJson(element);
-        if (!preset)
-            return std::nullopt;
-        presets.push_back(std::move(preset));
+        if (auto preset = fromJson(element))
+            presets.push_back(std::move(preset));
+        else
+            ++left;
     }
+    if (skipped)
+        *skipped = left;
     return presets;
 }
 

@@ -1,7 +1,9 @@
 #include "model/StatusBarPresetRepository.h"
 
+#include "platform/Log.h"
 #include "platform/SystemPaths.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -74,8 +76,20 @@ std::shared_ptr<StatusBarPresetRepository> StatusBarPresetRepository::make(const
     std::shared_ptr<StatusBarPresetRepository> repository(new StatusBarPresetRepository(filePath));
     QFile file(filePath);
     if (file.open(QIODevice::ReadOnly)) {
-        if (auto presets = StatusBarPreset::decodeList(file.readAll()))
+        int skipped = 0;
+        if (auto presets = StatusBarPreset::decodeList(file.readAll(), &skipped)) {
             repository->m_presets = std::move(*presets);
+            repository->m_fileNotReadWhole = skipped > 0;
+            if (skipped > 0)
+                Log::general().error("Unreadable presets left out of %{PUBLIC}@: %{PUBLIC}@",
+                                     filePath, QString::number(skipped));
+        } else {
+            repository->m_fileNotReadWhole = true;
+            Log::general().error("%{PUBLIC}@ holds no list of presets", filePath);
+        }
+    } else if (QFileInfo::exists(filePath)) {
+        repository->m_fileNotReadWhole = true;
+        Log::general().error("Cannot read %{PUBLIC}@", filePath);
     }
 
     std::weak_ptr<StatusBarPresetRepository> weak = repository;
@@ -137,9 +151,28 @@ void StatusBarPresetRepository::scheduleSave()
     m_saveQueue->async([self] { self->save(); });
 }
 
+// The file as it was becomes "StatusBarPresets.json.unreadable-<date>"
+// beside it, so that nothing in it is lost to the first save.
+bool StatusBarPresetRepository::setAsideUnreadFile()
+{
+    const QString aside =
+        m_filePath + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    if (QFileInfo::exists(m_filePath) && !QFile::rename(m_filePath, aside)) {
+        Log::general().error("Cannot set %{PUBLIC}@ aside as %{PUBLIC}@; presets not saved",
+                             m_filePath, aside);
+        return false;
+    }
+    Log::general().info("Set %{PUBLIC}@ aside as %{PUBLIC}@, as it was not read whole", m_filePath,
+                        aside);
+    return true;
+}
+
 void StatusBarPresetRepository::save()
 {
-    writeAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
+    if (m_fileNotReadWhole && setAsideUnreadFile())
+        m_fileNotReadWhole = false;
+    if (!m_fileNotReadWhole)
+        writeAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
     auto self = sharedAs<StatusBarPresetRepository>();
     DispatchQueue::main()->async([self] { postNotification(didChange, self, QVariantMap{}); });
 }

@@ -128,6 +128,9 @@ void Workspace::activateIgnoringOtherApps()
 
 std::optional<QString> Workspace::activateSimulator()
 {
+    // Simulator.app and its window exist only on macOS; say so rather than
+    // nothing, so that "Launch" bringing nothing forward is explained.
+    Log::device().debug("There is no Simulator window to raise on this system");
     return std::nullopt;
 }
 

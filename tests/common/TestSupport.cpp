@@ -47,6 +47,14 @@ bool waitForBackgroundWork(std::chrono::milliseconds timeout)
     }
 }
 
+QString randomText(std::mt19937 &random, const QStringList &pieces, int maxPieces)
+{
+    QString text;
+    for (int count = int(random() % unsigned(maxPieces + 1)); count > 0; --count)
+        text += pieces.at(int(random() % unsigned(pieces.size())));
+    return text;
+}
+
 QString realWorldPath(const QString &relative)
 {
     return QStringLiteral(CORVANE_REAL_WORLD_DIR) + "/" + relative;

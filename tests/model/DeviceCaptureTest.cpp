@@ -9,6 +9,7 @@
 #include "model/StatusBarPreset.h"
 #include "model/StatusBarPresetRepository.h"
 #include "platform/ChildProcess.h"
+#include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/Pasteboard.h"
 #include "platform/SystemPaths.h"
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <mutex>
 
 using namespace corvane;
@@ -288,6 +290,40 @@ TEST_F(DeviceCaptureTest, RecordingStartsOnceAndEndsOnInterrupt)
     EXPECT_EQ(recordingPosts(), (std::vector<bool>{true, false}));
     EXPECT_FALSE(device->recordingTask());
     EXPECT_FALSE(log.contains("Error recording simulator"));
+}
+
+// A stop that came before the recording process had a pid was lost, and
+// simctl recorded on with nobody to stop it. It is kept and sent once simctl
+// records, so the video is finished (it ends with its index).
+TEST_F(DeviceCaptureTest, AStopRightAfterTheStartEndsTheRecordingWithAFinishedVideo)
+{
+    auto device = makeDevice("15.0");
+    const QString video =
+        savePath() + "/Simulator Screen Recording - iPhone 15 - 2024-03-05 14.07.09.mp4";
+    const auto stopBeforeItRuns = [&] {
+        // The launch is held back until the stop has been made.
+        auto release = std::make_shared<DispatchSemaphore>(0);
+        Device::recordingQueue()->async([release] { release->wait(); });
+        device->startRecording();
+        device->stopRecording();
+        release->signal();
+    };
+    const auto stopRightAfterItIsMade = [&] {
+        device->startRecording();
+        Device::recordingQueue()->async([device] { device->stopRecording(); });
+    };
+    for (const auto &startAndStop :
+         {std::function<void()>(stopBeforeItRuns), std::function<void()>(stopRightAfterItIsMade)}) {
+        const std::size_t posts = recordingPosts().size();
+        startAndStop();
+        ASSERT_TRUE(test::waitUntil([&] { return recordingPosts().size() == posts + 2; }));
+        EXPECT_EQ(recordingPosts().back(), false);
+        EXPECT_FALSE(device->isRecording());
+        const QByteArray bytes = test::readFile(video);
+        EXPECT_TRUE(bytes.endsWith(QByteArray("\0\0\0\x08moov", 8))) << bytes.size();
+        ASSERT_TRUE(QFile::remove(video));
+    }
+    EXPECT_EQ(recordings(), 2);
 }
 
 TEST_F(DeviceCaptureTest, OldXcodeRecordingAndErrorText)
