@@ -1,5 +1,7 @@
 #include "app/QtAlertPresenter.h"
 
+#include "app/CodeTextView.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -65,13 +67,12 @@ AlertResponse QtAlertPresenter::run(const AlertSpec &spec)
     QPlainTextEdit *editor = nullptr;
     if (spec.accessory) {
         if (spec.accessory->multiline) {
-            editor = new QPlainTextEdit;
+            editor = new CodeTextView;
             editor->setPlaceholderText(spec.accessory->placeholder);
             editor->setPlainText(spec.accessory->initialText);
             editor->setMinimumSize(400, 190);
-            editor->setTabChangesFocus(false);
-            if (spec.accessory->monospace)
-                editor->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+            if (!spec.accessory->monospace)
+                editor->setFont(QApplication::font());
             column->addWidget(editor);
             accessoryText = [editor] { return editor->toPlainText(); };
         } else {
