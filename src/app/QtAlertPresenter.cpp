@@ -22,9 +22,14 @@ namespace {
 
 QPixmap alertIcon(const AlertSpec &spec, QStyle *style)
 {
-    if (!spec.icon.isNull())
-        return QPixmap::fromImage(spec.icon).scaled(64, 64, Qt::KeepAspectRatio,
-                                                    Qt::SmoothTransformation);
+    if (!spec.icon.isNull()) {
+        // 64 points, in the image's own pixel density.
+        const qreal ratio = spec.icon.devicePixelRatio();
+        QPixmap pixmap = QPixmap::fromImage(spec.icon).scaled(
+            QSize(64, 64) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        pixmap.setDevicePixelRatio(ratio);
+        return pixmap;
+    }
     QStyle::StandardPixmap standard = QStyle::SP_MessageBoxInformation;
     if (spec.cautionIcon || spec.style == AlertSpec::Style::Warning)
         standard = QStyle::SP_MessageBoxWarning;
