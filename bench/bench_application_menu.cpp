@@ -20,20 +20,7 @@ namespace {
 using bench::drainMainQueue;
 using bench::ensureApplication;
 using bench::MenuBenchWorld;
-
-// The root menu with the program's own device and application menus.
-RootMenu::Environment rootEnvironment(const MenuBenchWorld &world)
-{
-    RootMenu::Environment env;
-    env.activityMonitor = world.monitor;
-    env.devices = [&world](const std::shared_ptr<Toolset> &) { return world.devices; };
-    env.deviceMenuFactory = [&world](const DevicePtr &device,
-                                     const std::shared_ptr<Toolset> &toolset, bool apps,
-                                     bool paired) -> MenuPtr {
-        return DeviceMenu::make(device, toolset, apps, paired, {world.monitor, {}, {}});
-    };
-    return env;
-}
+using bench::rootMenuEnvironment;
 
 size_t applicationMenus(const RootMenu &menu)
 {
@@ -53,7 +40,7 @@ void BM_RootMenuWithApplicationMenus(benchmark::State &state)
     MenuBenchWorld &world = MenuBenchWorld::shared();
     size_t menus = 0;
     for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+        auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
         state.PauseTiming();
         menus = applicationMenus(*menu);
         menu.reset();
@@ -97,26 +84,16 @@ void BM_ApplicationMenuOpen(benchmark::State &state)
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
     const auto application = knownApplication(world);
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto menu =
-            ApplicationMenu::make(application, world.toolset, false, {world.monitor, {}, {}});
-        auto renderer = std::make_unique<MenuRenderer>();
-        QMenu *qmenu = renderer->menuFor(menu);
-        drainMainQueue();
-        state.ResumeTiming();
-        qmenu->popup(QPoint(0, 0));
-        drainMainQueue();
-        state.PauseTiming();
-        if (!menu->exportItem()->isEnabled() || menu->deviceItem()->state() != ControlState::On)
-            std::abort();
-        qmenu->hide();
-        renderer.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        menu.reset();
-        drainMainQueue();
-        state.ResumeTiming();
-    }
+    bench::timeFirstOpening<ApplicationMenu>(
+        state,
+        [&world, application] {
+            return ApplicationMenu::make(application, world.toolset, false,
+                                         {world.monitor, {}, {}});
+        },
+        [](ApplicationMenu &menu) {
+            if (!menu.exportItem()->isEnabled() || menu.deviceItem()->state() != ControlState::On)
+                std::abort();
+        });
 }
 BENCHMARK(BM_ApplicationMenuOpen)->Unit(benchmark::kMillisecond);
 
@@ -127,7 +104,7 @@ void applicationDidUpdate(benchmark::State &state, bool opened)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+    auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
     if (opened)
         for (const auto &row : menu->deviceItems())
             for (const auto &item : row->submenu()->items())

@@ -138,7 +138,6 @@ ApplicationMenu::ApplicationMenu(const std::shared_ptr<Application> &application
         m_environment.activityMonitor = ActivityMonitor::shared();
     if (!m_environment.commandManager)
         m_environment.commandManager = CommandManager::shared();
-    registerActions();
 }
 
 ApplicationMenu::~ApplicationMenu() = default;

@@ -116,6 +116,9 @@ public:
     // menu's.
     void applicationDidUpdate(const ObjectPtr &object);
 
+    // The actions below by their selectors ("launch:", "export:", …).
+    bool perform(const QString &selector, const ObjectPtr &sender) override;
+
     // The actions, on the main thread; their work runs on the user-initiated
     // queue.
     void launch(const ObjectPtr &sender);
@@ -140,7 +143,6 @@ private:
     ApplicationMenu(const std::shared_ptr<Application> &application,
                     const std::shared_ptr<Toolset> &toolset, bool shouldShowDeviceSubmenu,
                     Environment environment);
-    void registerActions();
     void populate();
 
     enum class Field {

@@ -18,6 +18,8 @@
 
 #include <QFileInfo>
 
+#include <map>
+
 namespace corvane {
 
 namespace {
@@ -63,10 +65,12 @@ QString ApplicationMenu::archivePath(const QString &chosen)
     return chosen + '.' + kArchiveExtension;
 }
 
-void ApplicationMenu::registerActions()
+bool ApplicationMenu::perform(const QString &selector, const ObjectPtr &sender)
 {
-    // Handlers run synchronously from perform, while the menu is alive.
-    const std::pair<const char *, void (ApplicationMenu::*)(const ObjectPtr &)> actions[] = {
+    // One table for every menu: thousands of them are made with the root
+    // menu, most never opened.
+    using Action = void (ApplicationMenu::*)(const ObjectPtr &);
+    static const std::map<QString, Action> actions{
         {"launch:", &ApplicationMenu::launch},
         {"quit:", &ApplicationMenu::quit},
         {"uninstall:", &ApplicationMenu::uninstall},
@@ -82,9 +86,11 @@ void ApplicationMenu::registerActions()
         {"auto:", &ApplicationMenu::autoAction},
         {"boot:", &ApplicationMenu::boot},
     };
-    for (const auto &[selector, action] : actions)
-        addAction(QString::fromLatin1(selector),
-                  [this, action](const ObjectPtr &sender) { (this->*action)(sender); });
+    const auto found = actions.find(selector);
+    if (found == actions.end())
+        return Menu::perform(selector, sender);
+    (this->*found->second)(sender);
+    return true;
 }
 
 bool ApplicationMenu::simulatorRuns() const

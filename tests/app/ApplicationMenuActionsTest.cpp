@@ -257,17 +257,14 @@ TEST_F(ApplicationMenuActionsTest, FolderItemsOpenTheirOwnContainer)
     const auto group = menu->items()[index];
 
     group->sendAction();
+    ASSERT_TRUE(waitForBackgroundWork());
     menu->sandboxItem()->sendAction();
     ASSERT_TRUE(waitForBackgroundWork());
     const auto data = offMain([&] { return foo->dataContainer(); });
     ASSERT_TRUE(data);
-    const auto requests = workspace->recorded();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].operation, "showFolder");
-    EXPECT_EQ(requests[0].argument,
-              group->representedObject().as<Container>()->url().toLocalFile());
-    EXPECT_NE(requests[0].argument, data->url().toLocalFile());
-    EXPECT_EQ(requests[1].argument, data->url().toLocalFile());
+    const QString groupFolder = group->representedObject().as<Container>()->url().toLocalFile();
+    EXPECT_NE(groupFolder, data->url().toLocalFile());
+    EXPECT_EQ(workspace->made("showFolder"), QStringList({groupFolder, data->url().toLocalFile()}));
 
     // A shortcut opens its place in the data container; one missing does
     // nothing; a sender without a place does nothing either.
@@ -275,10 +272,11 @@ TEST_F(ApplicationMenuActionsTest, FolderItemsOpenTheirOwnContainer)
     menu->items()[sandbox + 1]->sendAction();
     menu->perform("openContainerShortcut:", menu->launchItem());
     ASSERT_TRUE(waitForBackgroundWork());
-    const auto after = workspace->recorded();
-    ASSERT_EQ(after.size(), 3u);
-    EXPECT_TRUE(after[2].argument.startsWith(data->url().toLocalFile() + "/Documents"))
-        << after[2].argument.toStdString();
+    const QStringList shown = workspace->made("showFolder");
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_TRUE(shown[2].startsWith(data->url().toLocalFile() + "/Documents"))
+        << shown[2].toStdString();
+    EXPECT_EQ(workspace->requests.size(), 3u);
 }
 
 TEST_F(ApplicationMenuActionsTest, EraseSandboxEmptiesTheDataContainerWithoutAsking)

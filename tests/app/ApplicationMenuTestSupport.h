@@ -22,8 +22,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 inline void PrintTo(const QString &text, std::ostream *os)
 {
     *os << '"' << text.toStdString() << '"';
@@ -44,32 +42,6 @@ inline QStringList itemTitles(const std::vector<MenuItemPtr> &items)
     return result;
 }
 
-// Workspace requests arrive from the user-initiated queue.
-class SharedWorkspace : public RecordingWorkspace {
-public:
-    bool showFolder(const QString &path) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::showFolder(path);
-    }
-    bool openUrl(const QUrl &url) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::openUrl(url);
-    }
-    bool revealFile(const QString &path) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::revealFile(path);
-    }
-    std::vector<Request> recorded()
-    {
-        std::lock_guard lock(mutex);
-        return requests;
-    }
-    std::mutex mutex;
-};
-
 // An iPhone and a watch of a simulated Xcode; Foo (version 1.2, build 34,
 // two app groups) on the phone, which is booted, and Bar on the watch. The
 // processes come from a ps that prints what the test sets.
@@ -86,7 +58,7 @@ protected:
         SystemPaths::setCurrent(paths);
         defaults = UserDefaults::withFile(dir.filePath("defaults.conf"));
         UserDefaults::setStandard(defaults);
-        workspace = std::make_shared<SharedWorkspace>();
+        workspace = std::make_shared<LockedWorkspace>();
         Workspace::setShared(workspace);
         alerts = std::make_shared<RecordingAlertPresenter>();
         AlertPresenter::setShared(alerts);
@@ -177,15 +149,7 @@ protected:
         return menu;
     }
 
-    QStringList simctlCalls() const
-    {
-        QStringList calls;
-        for (const fixture::Invocation &invocation : tree.invocations())
-            if (invocation.tool == "simctl" && !invocation.arguments.isEmpty() &&
-                invocation.arguments[0] != "list" && invocation.arguments[0] != "help")
-                calls << invocation.arguments.join(' ');
-        return calls;
-    }
+    QStringList simctlCalls() const { return test::simctlCalls(tree); }
 
     QTemporaryDir dir;
     fixture::FixtureTree tree;
@@ -194,7 +158,7 @@ protected:
     DeviceWatcherPtr watcher;
     ApplicationPtr foo, bar;
     std::shared_ptr<UserDefaults> defaults;
-    std::shared_ptr<SharedWorkspace> workspace;
+    std::shared_ptr<LockedWorkspace> workspace;
     std::shared_ptr<RecordingAlertPresenter> alerts;
     std::shared_ptr<RecordingOpenPanel> openPanel;
     std::shared_ptr<RecordingSavePanel> savePanel;

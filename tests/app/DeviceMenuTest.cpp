@@ -111,42 +111,6 @@ struct FactoryLog {
     }
 };
 
-// Actions reach the workspace from the user-initiated queue.
-class LockedWorkspace : public RecordingWorkspace {
-public:
-    bool openApplication(const QString &path) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::openApplication(path);
-    }
-    bool showFolder(const QString &path) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::showFolder(path);
-    }
-    void activateIgnoringOtherApps() override
-    {
-        std::lock_guard lock(mutex);
-        RecordingWorkspace::activateIgnoringOtherApps();
-    }
-    std::optional<QString> activateSimulator() override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::activateSimulator();
-    }
-    // The requests of one operation, in order.
-    QStringList made(const QString &operation)
-    {
-        std::lock_guard lock(mutex);
-        QStringList arguments;
-        for (const Request &request : requests)
-            if (request.operation == operation)
-                arguments << request.argument;
-        return arguments;
-    }
-    std::mutex mutex;
-};
-
 class DeviceMenuTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -234,15 +198,7 @@ protected:
             [&] { return DeviceMenu::make(device, toolset, apps, paired, environment()); });
     }
 
-    QStringList simctlCalls() const
-    {
-        QStringList calls;
-        for (const Invocation &invocation : tree.invocations())
-            if (invocation.tool == "simctl" && !invocation.arguments.isEmpty() &&
-                invocation.arguments[0] != "list" && invocation.arguments[0] != "help")
-                calls << invocation.arguments.join(' ');
-        return calls;
-    }
+    QStringList simctlCalls() const { return test::simctlCalls(tree); }
 
     QTemporaryDir dir;
     FixtureTree tree;

@@ -75,8 +75,8 @@ TEST_F(JSONPromptingAlertTest, TheAlertNamesTheApplicationAndDeviceAndStartsEmpt
     // Help opens the documentation and leaves the alert alone.
     ASSERT_TRUE(spec.help);
     spec.help();
-    ASSERT_EQ(workspace->recorded().size(), 1u);
-    EXPECT_EQ(workspace->recorded()[0].argument, JSONPromptingAlert::documentationUrl.toString());
+    EXPECT_EQ(workspace->made("openUrl"),
+              QStringList{JSONPromptingAlert::documentationUrl.toString()});
 
     // A remembered payload starts the editor and enables Send.
     const AlertSpec again = JSONPromptingAlert::spec(*foo, " {} \n");
