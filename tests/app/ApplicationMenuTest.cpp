@@ -341,6 +341,21 @@ TEST_F(ApplicationMenuTest, RefreshRules)
     }
 }
 
+TEST_F(ApplicationMenuTest, AnAppClipNamesItsBundleSo)
+{
+    const auto install = tree.installApp(
+        phone, {.identifier = "com.example.foo.Clip", .name = "Foo Clip", .appClip = true});
+    const auto clip = offMain([&] {
+        return Application::make(QUrl::fromLocalFile(install.bundlePath), device(phone), toolset);
+    });
+    ASSERT_TRUE(clip);
+    const auto menu = makeMenu(clip);
+    EXPECT_EQ(menu->revealItem()->title(), "Application Contents");
+    menu->refresh(menu->currentFacts());
+    EXPECT_EQ(menu->revealItem()->title(), "App Clip Contents");
+    EXPECT_TRUE(menu->revealItem()->isEnabled());
+}
+
 TEST_F(ApplicationMenuTest, RefreshAndMarkLandOnLaterTurnsFromTheSnapshot)
 {
     const auto menu = makeMenu(foo);
