@@ -51,6 +51,30 @@ void BM_RootMenuWithApplicationMenus(benchmark::State &state)
 }
 BENCHMARK(BM_RootMenuWithApplicationMenus)->Unit(benchmark::kMillisecond);
 
+// The 6,000 application menus alone, as the device menus make them: what
+// deferring their items leaves of their cost.
+void BM_ApplicationMenusMade6000(benchmark::State &state)
+{
+    ensureApplication();
+    MenuBenchWorld &world = MenuBenchWorld::shared();
+    std::vector<std::shared_ptr<Application>> applications;
+    for (const auto &device : world.devices)
+        for (const auto &application : device->applications())
+            applications.push_back(application);
+    std::vector<std::shared_ptr<ApplicationMenu>> menus;
+    menus.reserve(applications.size());
+    for (auto _ : state) {
+        for (const auto &application : applications)
+            menus.push_back(ApplicationMenu::make(application, world.toolset, false));
+        state.PauseTiming();
+        menus.clear();
+        drainMainQueue();
+        state.ResumeTiming();
+    }
+    state.counters["menus"] = double(applications.size());
+}
+BENCHMARK(BM_ApplicationMenusMade6000)->Unit(benchmark::kMillisecond);
+
 // An application of a running device whose data container is known, with a
 // few of the well-known folders.
 std::shared_ptr<Application> knownApplication(MenuBenchWorld &world)
