@@ -51,6 +51,31 @@ void BM_RootMenuWithApplicationMenus(benchmark::State &state)
 }
 BENCHMARK(BM_RootMenuWithApplicationMenus)->Unit(benchmark::kMillisecond);
 
+// The same build with application rows that carry no menu: what the
+// application menus add, measured beside it.
+void BM_RootMenuWithoutApplicationMenus(benchmark::State &state)
+{
+    ensureApplication();
+    MenuBenchWorld &world = MenuBenchWorld::shared();
+    RootMenu::Environment env = rootMenuEnvironment(world);
+    env.deviceMenuFactory = [&world](const DevicePtr &device,
+                                     const std::shared_ptr<Toolset> &toolset, bool apps,
+                                     bool paired) -> MenuPtr {
+        SubmenuFactories submenus;
+        submenus.applicationMenu = [](const std::shared_ptr<Application> &,
+                                      const std::shared_ptr<Toolset> &, bool) { return nullptr; };
+        return DeviceMenu::make(device, toolset, apps, paired, {world.monitor, {}, submenus});
+    };
+    for (auto _ : state) {
+        auto menu = RootMenu::make("Corvane", world.toolset, env);
+        state.PauseTiming();
+        menu.reset();
+        drainMainQueue();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_RootMenuWithoutApplicationMenus)->Unit(benchmark::kMillisecond);
+
 // The 6,000 application menus alone, as the device menus make them: what
 // deferring their items leaves of their cost.
 void BM_ApplicationMenusMade6000(benchmark::State &state)

@@ -162,12 +162,16 @@ void ApplicationMenu::populate()
     setItems(std::move(items));
 
     // Observed from the first opening on: until then the version item has
-    // not been made, and making it reads the version of the moment.
-    m_observers.append(observeNotification(
-        Application::applicationDidUpdate, DispatchQueue::main(),
-        [weak = weakAs<ApplicationMenu>()](const Notification &, const ObjectPtr &object) {
+    // not been made, and making it reads the version of the moment. Only
+    // this application's posts are delivered: the device keeps one object
+    // per installed application, and thousands of opened menus would
+    // otherwise each take a main-queue turn for every update.
+    m_observers.append(observeNotification<Application>(
+        Application::applicationDidUpdate, m_application, DispatchQueue::main(),
+        [weak = weakAs<ApplicationMenu>()](const Notification &,
+                                           const std::shared_ptr<Application> &application) {
             if (auto menu = weak.lock())
-                menu->applicationDidUpdate(object);
+                menu->applicationDidUpdate(application);
         }));
 }
 
