@@ -71,13 +71,18 @@ void performAndRecord(CommandManager &commands, const std::shared_ptr<Device> &d
     recordDeviceCommand(commands, device, title, selector, operation);
 }
 
-void bootFlow(const std::shared_ptr<Device> &device, const std::weak_ptr<Toolset> &toolset,
-              ActivityMonitor &monitor)
+void openSimulatorIfNeeded(const std::weak_ptr<Toolset> &toolset)
 {
     if (const auto xcode = toolset.lock(); xcode && !xcode->simulatorApplication())
         Workspace::shared()->openApplication(QDir(xcode->xcodePath().toLocalFile())
                                                  .filePath("Contents/Developer/Applications/"
                                                            "Simulator.app"));
+}
+
+void bootFlow(const std::shared_ptr<Device> &device, const std::weak_ptr<Toolset> &toolset,
+              ActivityMonitor &monitor)
+{
+    openSimulatorIfNeeded(toolset);
     device->launch();
     forceFreshProcessCheck(monitor);
 }

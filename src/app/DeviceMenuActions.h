@@ -48,6 +48,8 @@ void performAndRecord(CommandManager &commands, const std::shared_ptr<Device> &d
 void recordDeviceCommand(CommandManager &commands, const std::shared_ptr<Device> &device,
                          const QString &title, const QString &selector, DeviceOperation operation);
 
+// Opens the Xcode's Simulator when it is not running.
+void openSimulatorIfNeeded(const std::weak_ptr<Toolset> &toolset);
 // Opens the Xcode's Simulator when it is not running, boots the device and
 // looks at the processes afresh next time. Runs on the calling thread.
 void bootFlow(const std::shared_ptr<Device> &device, const std::weak_ptr<Toolset> &toolset,

@@ -1,5 +1,7 @@
 #include "app/SubmenuFactories.h"
 
+#include "app/ApplicationMenu.h"
+
 namespace corvane {
 
 SubmenuFactories SubmenuFactories::standard()
@@ -26,10 +28,10 @@ SubmenuFactories SubmenuFactories::withDefaults() const
 
 // Each kind of submenu is offered once it exists; until then its row has
 // none.
-MenuPtr makeApplicationMenu(const std::shared_ptr<Application> &, const std::shared_ptr<Toolset> &,
-                            bool)
+MenuPtr makeApplicationMenu(const std::shared_ptr<Application> &application,
+                            const std::shared_ptr<Toolset> &toolset, bool showsDeviceSubmenu)
 {
-    return nullptr;
+    return ApplicationMenu::make(application, toolset, showsDeviceSubmenu);
 }
 
 MenuPtr makeAppearanceBarMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)

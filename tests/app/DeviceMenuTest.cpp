@@ -108,42 +108,6 @@ struct FactoryLog {
     }
 };
 
-// Actions reach the workspace from the user-initiated queue.
-class LockedWorkspace : public RecordingWorkspace {
-public:
-    bool openApplication(const QString &path) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::openApplication(path);
-    }
-    bool showFolder(const QString &path) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::showFolder(path);
-    }
-    void activateIgnoringOtherApps() override
-    {
-        std::lock_guard lock(mutex);
-        RecordingWorkspace::activateIgnoringOtherApps();
-    }
-    std::optional<QString> activateSimulator() override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::activateSimulator();
-    }
-    // The requests of one operation, in order.
-    QStringList made(const QString &operation)
-    {
-        std::lock_guard lock(mutex);
-        QStringList arguments;
-        for (const Request &request : requests)
-            if (request.operation == operation)
-                arguments << request.argument;
-        return arguments;
-    }
-    std::mutex mutex;
-};
-
 class DeviceMenuTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -230,7 +194,7 @@ protected:
             [&] { return DeviceMenu::make(device, toolset, apps, paired, environment()); });
     }
 
-    QStringList simctlCalls() const { return simctlChanges(tree); }
+    QStringList simctlCalls() const { return test::simctlCalls(tree); }
 
     QTemporaryDir dir;
     FixtureTree tree;
@@ -393,15 +357,16 @@ TEST_F(DeviceMenuTest, SubmenusAreAskedForOnlyWhereTheRuntimeHasThem)
     EXPECT_FALSE(DeviceMenu::isVersionAtLeast("9.3", "13.0"));
     EXPECT_TRUE(DeviceMenu::isVersionAtLeast("15.10", "15.9"));
 
-    // Of the program's own factories, only the recent URLs' offers a submenu
-    // yet.
+    // Of the program's own factories, the recent URLs' and the applications'
+    // offer a submenu so far.
     const auto plain = offMain([&] {
         return DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
     });
     EXPECT_TRUE(std::dynamic_pointer_cast<OpenURLsMenu>(plain->openRecentURLItem()->submenu()));
     for (const auto &item : plain->items())
         if (!item->representedObject().is<Device>() && item != plain->openRecentURLItem())
-            EXPECT_FALSE(item->hasSubmenu()) << item->title().toStdString();
+            EXPECT_EQ(item->hasSubmenu(), item->representedObject().is<Application>())
+                << item->title().toStdString();
 }
 
 TEST_F(DeviceMenuTest, AnApplicationListChangeKeepsTheRowsOfSurvivingApplications)
