@@ -68,7 +68,10 @@ AlertResponse QtAlertPresenter::run(const AlertSpec &spec)
             editor = new QPlainTextEdit;
             editor->setPlaceholderText(spec.accessory->placeholder);
             editor->setPlainText(spec.accessory->initialText);
-            editor->setMinimumSize(400, 190);
+            if (spec.accessory->size.isEmpty())
+                editor->setMinimumSize(400, 190);
+            else
+                editor->setFixedSize(spec.accessory->size);
             editor->setTabChangesFocus(false);
             if (spec.accessory->monospace)
                 editor->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -78,7 +81,10 @@ AlertResponse QtAlertPresenter::run(const AlertSpec &spec)
             line = new QLineEdit;
             line->setPlaceholderText(spec.accessory->placeholder);
             line->setText(spec.accessory->initialText);
-            line->setMinimumWidth(300);
+            if (spec.accessory->size.isEmpty())
+                line->setMinimumWidth(300);
+            else
+                line->setFixedSize(spec.accessory->size);
             column->addWidget(line);
             accessoryText = [line] { return line->text(); };
         }

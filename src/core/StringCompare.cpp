@@ -1,5 +1,9 @@
 #include "core/StringCompare.h"
 
+#include <QList>
+
+#include <algorithm>
+
 namespace corvane {
 
 namespace {
@@ -65,6 +69,13 @@ ComparisonResult numericCompare(QStringView a, QStringView b)
 ComparisonResult standardCompare(QStringView a, QStringView b)
 {
     return compare(a, b, true);
+}
+
+bool codePointLess(const QString &a, const QString &b)
+{
+    const QList<uint> left = a.normalized(QString::NormalizationForm_C).toUcs4();
+    const QList<uint> right = b.normalized(QString::NormalizationForm_C).toUcs4();
+    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end());
 }
 
 } // namespace corvane

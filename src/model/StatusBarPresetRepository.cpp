@@ -1,11 +1,11 @@
 #include "model/StatusBarPresetRepository.h"
 
+#include "core/JsonStore.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace corvane {
 
@@ -13,18 +13,6 @@ namespace {
 
 std::mutex g_sharedMutex;
 std::shared_ptr<StatusBarPresetRepository> g_shared;
-
-bool writeAtomically(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 
 } // namespace
 
@@ -69,7 +57,7 @@ std::shared_ptr<StatusBarPresetRepository> StatusBarPresetRepository::make(const
     if (!QFileInfo::exists(folder))
         QDir().mkpath(folder);
     if (!QFileInfo::exists(filePath))
-        writeAtomically(filePath, StatusBarPreset::encodeList({seedPreset()}));
+        writeFileAtomically(filePath, StatusBarPreset::encodeList({seedPreset()}));
 
     std::shared_ptr<StatusBarPresetRepository> repository(new StatusBarPresetRepository(filePath));
     QFile file(filePath);
@@ -139,7 +127,7 @@ void StatusBarPresetRepository::scheduleSave()
 
 void StatusBarPresetRepository::save()
 {
-    writeAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
+    writeFileAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
     auto self = sharedAs<StatusBarPresetRepository>();
     DispatchQueue::main()->async([self] { postNotification(didChange, self, QVariantMap{}); });
 }
