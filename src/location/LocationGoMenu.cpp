@@ -41,26 +41,27 @@ LocationGoMenu::LocationGoMenu(const QString &title, const std::weak_ptr<ActionT
     addAction(manageAction, [](const ObjectPtr &) { SettingsOpener::showPane("locations"); });
 }
 
-MenuItemPtr LocationGoMenu::currentLocationItem()
+MenuItemPtr LocationGoMenu::goToItem(size_t index, const QString &title, const char *action,
+                                     const char *symbol)
 {
-    return m_fixedItems.get(currentLocation, [this] {
-        auto item = MenuItem::make(loc("My Location", "GPS_MY_LOCATION_ITEM_TITLE"),
-                                   GoToActions::gotoCurrentLocationAction);
+    return m_fixedItems.get(index, [&] {
+        auto item = MenuItem::make(title, action);
         item->setTarget(m_goToTarget);
-        item->setImage(ImageRef::symbol("location.fill"));
+        item->setImage(ImageRef::symbol(symbol));
         return item;
     });
 }
 
+MenuItemPtr LocationGoMenu::currentLocationItem()
+{
+    return goToItem(currentLocation, loc("My Location", "GPS_MY_LOCATION_ITEM_TITLE"),
+                    GoToActions::gotoCurrentLocationAction, "location.fill");
+}
+
 MenuItemPtr LocationGoMenu::manualLocationItem()
 {
-    return m_fixedItems.get(manualLocation, [this] {
-        auto item = MenuItem::make(loc("Custom…", "GPS_MANUAL_LOCATION_ITEM_TITLE"),
-                                   GoToActions::gotoManualCoordinateAction);
-        item->setTarget(m_goToTarget);
-        item->setImage(ImageRef::symbol("keyboard.fill"));
-        return item;
-    });
+    return goToItem(manualLocation, loc("Custom…", "GPS_MANUAL_LOCATION_ITEM_TITLE"),
+                    GoToActions::gotoManualCoordinateAction, "keyboard.fill");
 }
 
 MenuItemPtr LocationGoMenu::manageItem()

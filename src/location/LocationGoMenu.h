@@ -39,6 +39,8 @@ private:
     LocationGoMenu(const QString &title, const std::weak_ptr<ActionTarget> &goToTarget,
                    std::shared_ptr<LocationPresetRepository> repository);
     void presetsDidChange();
+    MenuItemPtr goToItem(size_t index, const QString &title, const char *action,
+                         const char *symbol);
 
     const std::weak_ptr<ActionTarget> m_goToTarget;
     const std::shared_ptr<LocationPresetRepository> m_repository;
