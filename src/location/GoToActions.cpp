@@ -133,6 +133,11 @@ std::shared_ptr<CurrentLocationProvider> GoToActions::currentLocationProvider()
     if (g_provider)
         return g_provider;
     g_provider = CurrentLocationProvider::make();
+    // The position source is a Qt object: it goes with the application, not
+    // with the process's statics.
+    if (auto *application = QCoreApplication::instance())
+        QObject::connect(application, &QCoreApplication::aboutToQuit, application,
+                         [] { g_provider.reset(); });
     std::weak_ptr<CurrentLocationProvider> weak = g_provider;
     g_provider->setCallbacks({[weak] { authorizationDidChange(weak); },
                               [weak](const std::vector<QGeoPositionInfo> &positions) {
