@@ -75,7 +75,10 @@ AlertResponse QtAlertPresenter::run(const AlertSpec &spec)
             editor = new CodeTextView;
             editor->setPlaceholderText(spec.accessory->placeholder);
             editor->setPlainText(spec.accessory->initialText);
-            editor->setMinimumSize(400, 190);
+            if (spec.accessory->size.isEmpty())
+                editor->setMinimumSize(400, 190);
+            else
+                editor->setFixedSize(spec.accessory->size);
             if (!spec.accessory->monospace)
                 editor->setFont(QApplication::font());
             column->addWidget(editor);
