@@ -1,5 +1,11 @@
 #include "app/SubmenuFactories.h"
 
+#include "app/AppearanceBarMenu.h"
+#include "app/ContentSizeMenu.h"
+#include "app/StatusBarMenu.h"
+#include "app/TouchesMenu.h"
+#include "app/UnsplashMenu.h"
+
 namespace corvane {
 
 SubmenuFactories SubmenuFactories::standard()
@@ -37,29 +43,34 @@ MenuPtr makeOpenURLsMenu(const std::shared_ptr<Device> &, const std::shared_ptr<
     return nullptr;
 }
 
-MenuPtr makeAppearanceBarMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
+MenuPtr makeAppearanceBarMenu(const std::shared_ptr<Device> &device,
+                              const std::shared_ptr<Toolset> &toolset)
 {
-    return nullptr;
+    return AppearanceBarMenu::make(device, toolset);
 }
 
-MenuPtr makeContentSizeMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
+MenuPtr makeContentSizeMenu(const std::shared_ptr<Device> &device,
+                            const std::shared_ptr<Toolset> &toolset)
 {
-    return nullptr;
+    return ContentSizeMenu::make(device, toolset);
 }
 
-MenuPtr makeStatusBarMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
+MenuPtr makeStatusBarMenu(const std::shared_ptr<Device> &device,
+                          const std::shared_ptr<Toolset> &toolset)
 {
-    return nullptr;
+    return StatusBarMenu::make(device, toolset);
 }
 
-MenuPtr makeTouchesMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
+MenuPtr makeTouchesMenu(const std::shared_ptr<Device> &device,
+                        const std::shared_ptr<Toolset> &toolset)
 {
-    return nullptr;
+    return TouchesMenu::make(device, toolset);
 }
 
-MenuPtr makeUnsplashMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
+MenuPtr makeUnsplashMenu(const std::shared_ptr<Device> &device,
+                         const std::shared_ptr<Toolset> &toolset)
 {
-    return nullptr;
+    return UnsplashMenu::make(device, toolset);
 }
 
 } // namespace corvane

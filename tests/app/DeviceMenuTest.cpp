@@ -1,7 +1,12 @@
+#include "app/AppearanceBarMenu.h"
 #include "app/ApplicationMenuItem.h"
 #include "app/CommandManager.h"
+#include "app/ContentSizeMenu.h"
 #include "app/DeviceMenu.h"
 #include "app/ShellTestSupport.h"
+#include "app/StatusBarMenu.h"
+#include "app/TouchesMenu.h"
+#include "app/UnsplashMenu.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
@@ -9,6 +14,7 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
+#include "model/StatusBarPresetRepository.h"
 #include "platform/AlertPresenter.h"
 #include "platform/DispatchQueue.h"
 #include "platform/OpenPanel.h"
@@ -405,13 +411,24 @@ TEST_F(DeviceMenuTest, SubmenusAreAskedForOnlyWhereTheRuntimeHasThem)
     EXPECT_FALSE(DeviceMenu::isVersionAtLeast("9.3", "13.0"));
     EXPECT_TRUE(DeviceMenu::isVersionAtLeast("15.10", "15.9"));
 
-    // The program's own factories offer nothing yet: no row gets a submenu.
+    // The program's own factories: the value, status-bar, touches and
+    // Unsplash rows get their menus; the others none yet.
     const auto plain = offMain([&] {
         return DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
     });
+    const QStringList withMenus{"Appearance", "Dynamic Type", "Status Bar", "Touch Indicators",
+                                "Unsplash"};
     for (const auto &item : plain->items())
         if (!item->representedObject().is<Device>())
-            EXPECT_FALSE(item->hasSubmenu()) << item->title().toStdString();
+            EXPECT_EQ(item->hasSubmenu(), withMenus.contains(item->title()))
+                << item->title().toStdString();
+    EXPECT_TRUE(std::dynamic_pointer_cast<ContentSizeMenu>(plain->contentSizeItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<AppearanceBarMenu>(plain->appearanceItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<StatusBarMenu>(plain->statusBarItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<TouchesMenu>(plain->touchesItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<UnsplashMenu>(plain->unsplashItem()->submenu()));
+    // The shared preset store was read from this test's tree.
+    StatusBarPresetRepository::resetShared();
 }
 
 TEST_F(DeviceMenuTest, AnApplicationListChangeKeepsTheRowsOfSurvivingApplications)
