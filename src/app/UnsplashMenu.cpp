@@ -42,7 +42,9 @@ QString UnsplashMenu::itemTitle(const QString &searchTerm)
 {
     if (searchTerm.isEmpty())
         return searchTerm;
-    return searchTerm.left(1).toUpper() + searchTerm.mid(1);
+    // The first character may take two UTF-16 units.
+    const qsizetype first = searchTerm.at(0).isHighSurrogate() && searchTerm.size() > 1 ? 2 : 1;
+    return searchTerm.left(first).toUpper() + searchTerm.mid(first);
 }
 
 void UnsplashMenu::setUp()
