@@ -89,19 +89,20 @@ std::vector<MenuItemPtr> StatusBarMenu::buildItems(std::vector<StatusBarPresetPt
 
 MenuItemPtr StatusBarMenu::resetStatusBarItem()
 {
-    return m_fixedItems.get(resetItem, [this] {
-        auto item = MenuItem::make(loc("Reset to Default", "DEFAULT_STATUS_ITEM_TITLE"),
-                                   QStringLiteral("resetStatus:"));
-        item->setTarget(weakAs<StatusBarMenu>());
-        return item;
-    });
+    return fixedItem(resetItem, loc("Reset to Default", "DEFAULT_STATUS_ITEM_TITLE"),
+                     QStringLiteral("resetStatus:"));
 }
 
 MenuItemPtr StatusBarMenu::manageItem()
 {
-    return m_fixedItems.get(manageItemIndex, [this] {
-        auto item = MenuItem::make(loc("Manage Presets…", "KEYNOTE_STATUS_ITEM_TITLE"),
-                                   QStringLiteral("manage:"));
+    return fixedItem(manageItemIndex, loc("Manage Presets…", "KEYNOTE_STATUS_ITEM_TITLE"),
+                     QStringLiteral("manage:"));
+}
+
+MenuItemPtr StatusBarMenu::fixedItem(size_t index, const QString &title, const QString &action)
+{
+    return m_fixedItems.get(index, [&] {
+        auto item = MenuItem::make(title, action);
         item->setTarget(weakAs<StatusBarMenu>());
         return item;
     });

@@ -6,6 +6,8 @@
 #include "platform/LazyMenuItems.h"
 #include "platform/Menu.h"
 
+#include <QString>
+
 #include <memory>
 #include <vector>
 
@@ -55,6 +57,7 @@ private:
     StatusBarMenu(const std::shared_ptr<Device> &device, const std::shared_ptr<Toolset> &toolset,
                   Environment environment);
     void setUp();
+    MenuItemPtr fixedItem(size_t index, const QString &title, const QString &action);
     // Reads the store and sets the items unless a later reading was set.
     void rebuild();
 
