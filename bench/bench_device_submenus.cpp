@@ -27,22 +27,30 @@ using bench::MenuBenchWorld;
 std::atomic<int> g_toolsOnBuildingThread{0};
 
 // Device menus whose submenus read the world's process list, as the
-// program's read the shared one.
-RootMenu::Environment rootEnvironment(MenuBenchWorld &world)
+// program's read the shared one; or, for comparison, with none of them.
+RootMenu::Environment rootEnvironment(MenuBenchWorld &world, bool withSubmenus = true)
 {
     SubmenuFactories submenus;
-    submenus.contentSizeMenu = [&world](const DevicePtr &device,
+    if (withSubmenus) {
+        submenus.contentSizeMenu = [&world](const DevicePtr &device,
+                                            const std::shared_ptr<Toolset> &toolset) {
+            return ContentSizeMenu::make(device, toolset, {world.monitor, {}, {}});
+        };
+        submenus.appearanceBarMenu = [&world](const DevicePtr &device,
+                                              const std::shared_ptr<Toolset> &toolset) {
+            return AppearanceBarMenu::make(device, toolset, {world.monitor, {}, {}});
+        };
+        submenus.touchesMenu = [&world](const DevicePtr &device,
                                         const std::shared_ptr<Toolset> &toolset) {
-        return ContentSizeMenu::make(device, toolset, {world.monitor, {}, {}});
-    };
-    submenus.appearanceBarMenu = [&world](const DevicePtr &device,
-                                          const std::shared_ptr<Toolset> &toolset) {
-        return AppearanceBarMenu::make(device, toolset, {world.monitor, {}, {}});
-    };
-    submenus.touchesMenu = [&world](const DevicePtr &device,
-                                    const std::shared_ptr<Toolset> &toolset) {
-        return TouchesMenu::make(device, toolset, {world.monitor, {}, {}});
-    };
+            return TouchesMenu::make(device, toolset, {world.monitor, {}, {}});
+        };
+    } else {
+        const auto none = [](const DevicePtr &, const std::shared_ptr<Toolset> &) -> MenuPtr {
+            return nullptr;
+        };
+        submenus.contentSizeMenu = submenus.appearanceBarMenu = submenus.statusBarMenu =
+            submenus.touchesMenu = submenus.unsplashMenu = none;
+    }
     RootMenu::Environment env;
     env.activityMonitor = world.monitor;
     env.devices = [&world](const std::shared_ptr<Toolset> &) { return world.devices; };
@@ -58,7 +66,7 @@ RootMenu::Environment rootEnvironment(MenuBenchWorld &world)
 // with its value, status-bar, touches and Unsplash submenus, built on the
 // main thread as the benchmark's building thread. The readings of running
 // devices' values go to their queues; they are awaited between runs, untimed.
-void BM_RootMenuWithDeviceSubmenus(benchmark::State &state)
+void buildRootMenus(benchmark::State &state, bool withSubmenus)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
@@ -66,7 +74,7 @@ void BM_RootMenuWithDeviceSubmenus(benchmark::State &state)
         [](const QString &, const QStringList &) { ++g_toolsOnBuildingThread; });
     int submenus = 0;
     for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world, withSubmenus));
         state.PauseTiming();
         submenus = 0;
         for (const auto &row : menu->deviceItems())
@@ -85,7 +93,19 @@ void BM_RootMenuWithDeviceSubmenus(benchmark::State &state)
     state.counters["submenus"] = submenus;
     state.counters["toolsOnBuildingThread"] = g_toolsOnBuildingThread.load();
 }
+
+void BM_RootMenuWithDeviceSubmenus(benchmark::State &state)
+{
+    buildRootMenus(state, true);
+}
 BENCHMARK(BM_RootMenuWithDeviceSubmenus)->Unit(benchmark::kMillisecond);
+
+// The same device menus without these submenus: what they add.
+void BM_RootMenuWithoutDeviceSubmenus(benchmark::State &state)
+{
+    buildRootMenus(state, false);
+}
+BENCHMARK(BM_RootMenuWithoutDeviceSubmenus)->Unit(benchmark::kMillisecond);
 
 // One saved change of a store of eight presets while 300 status-bar menus
 // live: every rebuild the main thread runs for it.

@@ -8,6 +8,7 @@
 #include "platform/DispatchQueue.h"
 #include "platform/Menu.h"
 #include "platform/Scheduler.h"
+#include "platform/WorkLanes.h"
 
 #include <QString>
 
@@ -43,6 +44,9 @@ public:
     using Value = typename Traits::Value;
     using Environment = ValueMenuEnvironment;
     static constexpr double refreshDelay = 0.5;
+    // Readings of a kind's menus at construction that run at once: a root
+    // menu of many running devices must not hold every worker in simctl.
+    static constexpr int constructionReadings = 4;
 
     static std::shared_ptr<ValueMenu> make(const std::shared_ptr<Device> &device,
                                            const std::shared_ptr<Toolset> &toolset,
@@ -99,6 +103,12 @@ public:
     }
 
 private:
+    static WorkLanes &constructionLanes()
+    {
+        static auto *lanes = new WorkLanes(workQueue(), constructionReadings);
+        return *lanes;
+    }
+
     ValueMenu(const std::shared_ptr<Device> &device, const std::shared_ptr<Toolset> &toolset,
               Environment environment)
         : Menu(QString::fromUtf8(Traits::title)), m_device(device), m_toolset(toolset),
@@ -123,7 +133,7 @@ private:
         }
         setItems(m_items);
         if (simulatorRuns())
-            workQueue()->async(readingTask());
+            constructionLanes().async(readingTask());
     }
 
     // Off the main thread the monitor may list the processes; on it, only its
