@@ -44,7 +44,7 @@ public:
     using Value = typename Traits::Value;
     using Environment = ValueMenuEnvironment;
     static constexpr double refreshDelay = 0.5;
-    // Readings of a kind's menus at construction that run at once: a root
+    // At most this many construction readings of a kind run at once: a root
     // menu of many running devices must not hold every worker in simctl.
     static constexpr int constructionReadings = 4;
 
