@@ -69,6 +69,9 @@ struct MenuBenchWorld {
     {
         SystemPaths paths = SystemPaths::current();
         paths.home = dir.filePath("home");
+        // The preset store of the status-bar submenus seeds its file there.
+        paths.applicationSupport = dir.filePath("support");
+        paths.configDir = dir.filePath("config");
         paths.ps = dir.filePath("ps");
         paths.configDir = dir.filePath("config");
         paths.syncDir = dir.filePath("sync");

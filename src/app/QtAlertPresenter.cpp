@@ -116,7 +116,8 @@ AlertResponse QtAlertPresenter::run(const AlertSpec &spec)
     std::vector<QPushButton *> buttons;
     for (size_t index = 0; index < spec.buttons.size(); ++index) {
         const auto &button = spec.buttons[index];
-        auto *push = new QPushButton(button.title);
+        // Titles are shown as written: an "&" is no mnemonic marker.
+        auto *push = new QPushButton(QString(button.title).replace('&', QStringLiteral("&&")));
         const bool isReturn = button.keyEquivalent == AlertSpec::KeyEquivalent::Return;
         push->setAutoDefault(false);
         push->setDefault(isReturn);

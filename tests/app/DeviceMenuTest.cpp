@@ -1,9 +1,14 @@
+#include "app/AppearanceBarMenu.h"
 #include "app/ApplicationMenuItem.h"
 #include "app/DeviceActionFixture.h"
 #include "app/CommandManager.h"
+#include "app/ContentSizeMenu.h"
 #include "app/DeviceMenu.h"
 #include "app/OpenURLsMenu.h"
 #include "app/ShellTestSupport.h"
+#include "app/StatusBarMenu.h"
+#include "app/TouchesMenu.h"
+#include "app/UnsplashMenu.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
@@ -11,6 +16,7 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
+#include "model/StatusBarPresetRepository.h"
 #include "platform/AlertPresenter.h"
 #include "platform/DispatchQueue.h"
 #include "platform/OpenPanel.h"
@@ -357,16 +363,26 @@ TEST_F(DeviceMenuTest, SubmenusAreAskedForOnlyWhereTheRuntimeHasThem)
     EXPECT_FALSE(DeviceMenu::isVersionAtLeast("9.3", "13.0"));
     EXPECT_TRUE(DeviceMenu::isVersionAtLeast("15.10", "15.9"));
 
-    // Of the program's own factories, the recent URLs' and the applications'
-    // offer a submenu so far.
+    // Every row of the program's own factories gets its menu: the recent
+    // URLs, the value, status-bar, touches and Unsplash rows, the applications.
     const auto plain = offMain([&] {
         return DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
     });
+    const QStringList withMenus{"Appearance", "Dynamic Type", "Status Bar", "Touch Indicators",
+                                "Unsplash"};
     EXPECT_TRUE(std::dynamic_pointer_cast<OpenURLsMenu>(plain->openRecentURLItem()->submenu()));
     for (const auto &item : plain->items())
         if (!item->representedObject().is<Device>() && item != plain->openRecentURLItem())
-            EXPECT_EQ(item->hasSubmenu(), item->representedObject().is<Application>())
+            EXPECT_EQ(item->hasSubmenu(), withMenus.contains(item->title()) ||
+                                              item->representedObject().is<Application>())
                 << item->title().toStdString();
+    EXPECT_TRUE(std::dynamic_pointer_cast<ContentSizeMenu>(plain->contentSizeItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<AppearanceBarMenu>(plain->appearanceItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<StatusBarMenu>(plain->statusBarItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<TouchesMenu>(plain->touchesItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<UnsplashMenu>(plain->unsplashItem()->submenu()));
+    // The shared preset store was read from this test's tree.
+    StatusBarPresetRepository::resetShared();
 }
 
 TEST_F(DeviceMenuTest, AnApplicationListChangeKeepsTheRowsOfSurvivingApplications)

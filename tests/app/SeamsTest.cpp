@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -158,6 +159,25 @@ TEST(QtAlertPresenterTest, IndexFollowsSpecOrderAndSuppressionIsReported)
     const AlertResponse response = QtAlertPresenter().run(confirmation());
     EXPECT_EQ(response.buttonIndex, 0);
     EXPECT_TRUE(response.suppressed);
+}
+
+TEST(QtAlertPresenterTest, AnAmpersandInAButtonTitleIsShownAsWritten)
+{
+    AlertSpec spec;
+    spec.messageText = "Re-launch Required";
+    spec.buttons = {{"Apply & Relaunch"}, {"Cancel", AlertSpec::KeyEquivalent::Return}};
+    QString shown;
+    whenModalShows([&](QWidget *dialog) {
+        for (auto *button : dialog->findChildren<QPushButton *>()) {
+            if (!button->text().contains("Relaunch"))
+                continue;
+            shown = button->text();
+            EXPECT_TRUE(QKeySequence::mnemonic(shown).isEmpty());
+            button->click();
+        }
+    });
+    EXPECT_EQ(QtAlertPresenter().run(spec).buttonIndex, 0);
+    EXPECT_EQ(shown, "Apply && Relaunch");
 }
 
 TEST(QtAlertPresenterTest, TheURLPromptEnablesOpenForTextAndHelpKeepsItOpen)
