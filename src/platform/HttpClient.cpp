@@ -58,8 +58,10 @@ private:
 bool isStatusError(QNetworkReply::NetworkError error)
 {
     const int code = int(error);
-    return (code >= QNetworkReply::ContentAccessDenied && code <= QNetworkReply::UnknownContentError) ||
-           (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError) ||
+    return (code >= QNetworkReply::ContentAccessDenied &&
+            code <= QNetworkReply::UnknownContentError) ||
+           (code >= QNetworkReply::InternalServerError &&
+            code <= QNetworkReply::UnknownServerError) ||
            error == QNetworkReply::ProtocolInvalidOperationError;
 }
 
@@ -91,7 +93,8 @@ public:
     {
         auto request = std::make_shared<NetworkRequest>(weak_from_this(), std::move(completion));
         QMetaObject::invokeMethod(
-            m_context, [this, request, url, headers, timeout] { start(request, url, headers, timeout); },
+            m_context,
+            [this, request, url, headers, timeout] { start(request, url, headers, timeout); },
             Qt::QueuedConnection);
         return request;
     }
@@ -132,9 +135,8 @@ private:
         QNetworkReply *reply = m_manager->get(networkRequest);
         request->reply = reply;
         m_live.insert(reply, request);
-        QObject::connect(reply, &QNetworkReply::finished, m_context, [this, reply] {
-            finished(reply);
-        });
+        QObject::connect(reply, &QNetworkReply::finished, m_context,
+                         [this, reply] { finished(reply); });
     }
 
     void finished(QNetworkReply *reply)
@@ -213,6 +215,56 @@ void HttpClient::setShared(std::shared_ptr<HttpClient> client)
 std::shared_ptr<HttpClient> HttpClient::makeNetworkClient()
 {
     return std::make_shared<NetworkClient>();
+}
+
+class RecordingHttpClient::Recorded final : public HttpRequest {
+public:
+    Recorded(RecordingHttpClient *client, std::size_t index) : m_client(client), m_index(index) {}
+
+    void cancel() override
+    {
+        {
+            std::lock_guard lock(m_client->m_mutex);
+            m_client->m_requests[m_index].cancelled = true;
+        }
+        m_client->complete(m_index, {std::nullopt, std::nullopt, QStringLiteral("cancelled")});
+    }
+
+private:
+    RecordingHttpClient *m_client;
+    std::size_t m_index;
+};
+
+std::shared_ptr<HttpRequest> RecordingHttpClient::get(const QUrl &url, const Headers &headers,
+                                                      std::chrono::milliseconds timeout,
+                                                      Completion completion)
+{
+    std::lock_guard lock(m_mutex);
+    m_requests.push_back({url, headers, timeout, false});
+    m_completions.push_back(std::move(completion));
+    return std::make_shared<Recorded>(this, m_requests.size() - 1);
+}
+
+std::vector<RecordingHttpClient::Request> RecordingHttpClient::requests() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+bool RecordingHttpClient::complete(std::size_t index, const HttpResponse &response)
+{
+    Completion completion;
+    {
+        std::lock_guard lock(m_mutex);
+        if (index >= m_completions.size() || !m_completions[index])
+            return false;
+        completion = std::move(*m_completions[index]);
+        m_completions[index].reset();
+    }
+    // Outside the lock: the completion may send further requests.
+    if (completion)
+        completion(response);
+    return true;
 }
 
 } // namespace corvane

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace corvane {
 
@@ -56,6 +58,35 @@ public:
     // A client of its own on a network thread of its own; destroying it
     // stops what is under way (each completion still runs).
     static std::shared_ptr<HttpClient> makeNetworkClient();
+};
+
+// Records every request and sends none; the test completes them. A cancel
+// completes the request with "cancelled" unless it was completed already.
+class RecordingHttpClient : public HttpClient {
+public:
+    struct Request {
+        QUrl url;
+        Headers headers;
+        std::chrono::milliseconds timeout{0};
+        bool cancelled = false;
+    };
+
+    std::shared_ptr<HttpRequest> get(const QUrl &url, const Headers &headers,
+                                     std::chrono::milliseconds timeout,
+                                     Completion completion) override;
+
+    std::vector<Request> requests() const;
+    // Runs the completion of request `index` (in order of get()), once;
+    // false when there is no such request or it completed already.
+    bool complete(std::size_t index, const HttpResponse &response);
+
+private:
+    class Recorded;
+
+    mutable std::mutex m_mutex;
+    std::vector<Request> m_requests;
+    // Reset once run.
+    std::vector<std::optional<Completion>> m_completions;
 };
 
 } // namespace corvane

@@ -78,7 +78,9 @@ private:
 
 UnsplashSearchResultsUser decodeUser(const Members &user)
 {
-    return {user.string("name"), user.string("username"), user.string("id"),
+    return {user.string("name"),
+            user.string("username"),
+            user.string("id"),
             {user.object("links").url("html")}};
 }
 

@@ -40,15 +40,15 @@ UnsplashService UnsplashService::fromEnvironment()
 {
     return {environmentOr("CORVANE_UNSPLASH_BASE", "https://api.unsplash.com"),
             environmentOr("CORVANE_UNSPLASH_KEY", "Zr5KwP8nTq2VxH6dLm0YsB4cJf9GtA3uNe7RiO1kWpE"),
-            nullptr,
-            nullptr};
+            nullptr, nullptr};
 }
 
 std::shared_ptr<UnsplashTask> UnsplashTask::make(const QString &searchString,
                                                  const std::shared_ptr<Device> &device,
                                                  UnsplashService service)
 {
-    return std::shared_ptr<UnsplashTask>(new UnsplashTask(searchString, device, std::move(service)));
+    return std::shared_ptr<UnsplashTask>(
+        new UnsplashTask(searchString, device, std::move(service)));
 }
 
 UnsplashTask::UnsplashTask(const QString &searchString, const std::shared_ptr<Device> &device,
@@ -169,8 +169,8 @@ void UnsplashTask::startRequest(const QUrl &url, ResponseStep step)
                     (task.get()->*step)(response);
             });
         };
-    const HttpClient::Headers headers{{"Authorization", "Client-ID " + m_service.accessKey.toUtf8()},
-                                      {"Accept-Version", "v1"}};
+    const HttpClient::Headers headers{
+        {"Authorization", "Client-ID " + m_service.accessKey.toUtf8()}, {"Accept-Version", "v1"}};
     auto request = m_client->get(url, headers, requestTimeout, std::move(completion));
     bool cancelled = false;
     {

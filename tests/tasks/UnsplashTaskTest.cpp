@@ -79,8 +79,8 @@ protected:
             Task::didUpdate, nullptr, nullptr, [this](const Notification &, const TaskPtr &task) {
                 std::lock_guard lock(m_mutex);
                 m_updates.push_back({task->localisedDetailDescription().value_or(QString()),
-                                     task->completedCount(), task->totalCount(),
-                                     task->canInspect(), std::chrono::steady_clock::now()});
+                                     task->completedCount(), task->totalCount(), task->canInspect(),
+                                     std::chrono::steady_clock::now()});
             }));
         m_observers.append(observeNotification<TaskManager>(
             TaskManager::didCompleteTask, m_manager, nullptr,
@@ -236,8 +236,7 @@ TEST_F(UnsplashTaskTest, ThreePhotosGoToTheDeviceAndTheResultCanBeShown)
     for (const Snapshot &update : m_updates)
         if (texts.isEmpty() || texts.last() != update.detail)
             texts.append(update.detail);
-    EXPECT_EQ(texts,
-              (QStringList{"Requesting images\u2026", downloading, "Import completed."}));
+    EXPECT_EQ(texts, (QStringList{"Requesting images\u2026", downloading, "Import completed."}));
     const auto lastPhoto = std::find_if(m_updates.begin(), m_updates.end(),
                                         [](const Snapshot &s) { return s.completed == 6; });
     ASSERT_NE(lastPhoto, m_updates.end());
@@ -250,7 +249,7 @@ TEST_F(UnsplashTaskTest, ThreePhotosGoToTheDeviceAndTheResultCanBeShown)
     EXPECT_EQ(m_windows->requests[0].first, task->imagesUsed());
     EXPECT_EQ(m_windows->requests[0].second, task->taskIDString());
     EXPECT_EQ(m_windows->window->shown, 1);
-    const std::vector<RecordingWorkspace::Request> activated{{"activateIgnoringOtherApps", {}}};
+    const std::vector<RecordingWorkspace::Request> activated{{"activate", {}}};
     EXPECT_EQ(m_workspace->requests, activated);
 }
 
@@ -270,9 +269,11 @@ TEST_F(UnsplashTaskTest, AFailedSearchGivesUpWithoutRequestingPhotos)
         {"rate limit",
          {429, "Rate Limit Exceeded", "text/plain"},
          "Fetch failed: rate limit for Unsplash exceed. Please try again later."},
-        {"no results", {200, R"({"total": 0, "total_pages": 0, "results": []})"},
+        {"no results",
+         {200, R"({"total": 0, "total_pages": 0, "results": []})"},
          "Fetch failed: Unknown Error."},
-        {"refused key", {401, R"({"errors": ["OAuth error: The access token is invalid"]})"},
+        {"refused key",
+         {401, R"({"errors": ["OAuth error: The access token is invalid"]})"},
          "Fetch failed: Unknown Error."},
         {"not JSON", {200, "<html>busy</html>", "text/html"}, "Fetch failed: Unknown Error."},
         {"no server", {}, "Fetch failed: Connection refused.", closedPort.toString()},
@@ -339,7 +340,8 @@ TEST_F(UnsplashTaskTest, PhotosThatCannotBeSavedOrAreNoWebAddressFail)
     SystemPaths::setCurrent(m_tree.paths());
     const QString secret = m_tree.root() + "/secret.jpg";
     ASSERT_TRUE(test::writeFile(secret, "private bytes"));
-    QJsonObject reply = QJsonDocument::fromJson(unsplashSearchReply(m_server.baseUrl(), 1)).object();
+    QJsonObject reply =
+        QJsonDocument::fromJson(unsplashSearchReply(m_server.baseUrl(), 1)).object();
     QJsonObject photo = reply["results"][0].toObject();
     QJsonObject urls = photo["urls"].toObject();
     urls["regular"] = QUrl::fromLocalFile(secret).toString();
@@ -376,14 +378,22 @@ TEST_F(UnsplashTaskTest, CancellingStopsFurtherPhotosAndTheFinishChangesNothing)
 
 TEST_F(UnsplashTaskTest, CountsStayExactWhenPhotosArriveTogether)
 {
-    // Ten photos held and answered at once: the task completes only once
-    // the last of them is on the device.
-    serveUnsplash(m_server, 10);
-    for (int i = 0; i < 10; ++i)
-        m_server.setReply(unsplashPhotoPath(i), {200, unsplashPhoto(i), "image/jpeg", 0ms, true});
+    // Ten photos answered at once (the network client would hold back all
+    // but six to one host): the task completes only once the last of them is
+    // on the device.
+    const auto client = std::make_shared<RecordingHttpClient>();
+    UnsplashService service = this->service();
+    service.client = client;
+    m_manager->setUnsplashService(service);
     auto task = start();
-    ASSERT_TRUE(test::waitUntil([&] { return m_server.heldCount() == 10; }));
-    m_server.release();
+    ASSERT_TRUE(test::waitUntil([&] { return client->requests().size() == 1; }));
+    client->complete(0, {200, unsplashSearchReply(m_server.baseUrl(), 10), {}});
+    ASSERT_TRUE(test::waitUntil([&] { return client->requests().size() == 21; }));
+    for (std::size_t i = 1; i < 21; ++i) {
+        const int photo = int(i - 1) / 2;
+        if (client->requests()[i].url.path() == unsplashPhotoPath(photo))
+            client->complete(i, {200, unsplashPhoto(photo), {}});
+    }
     ASSERT_TRUE(waitUntilOver(task));
     EXPECT_EQ(task->completedCount(), 20);
     EXPECT_EQ(task->totalCount(), 20);
@@ -395,6 +405,8 @@ TEST_F(UnsplashTaskTest, CountsStayExactWhenPhotosArriveTogether)
         EXPECT_EQ(m_firstCompletion->completed, 20);
         m_firstCompletion.reset();
     }
+    ASSERT_TRUE(test::waitUntil([&] { return m_finished == 1; }));
+    m_manager->setUnsplashService(this->service());
 
     // Twelve results: all are used and counted, ten are downloaded.
     serveUnsplash(m_server, 12);
@@ -407,10 +419,31 @@ TEST_F(UnsplashTaskTest, CountsStayExactWhenPhotosArriveTogether)
     EXPECT_EQ(task->imagesUsed().size(), 12u);
     EXPECT_EQ(task->totalCount(), 24);
     EXPECT_EQ(task->completedCount(), 24);
-    EXPECT_EQ(photoRequests().size(), 20);
-    EXPECT_EQ(m_server.requestedPaths().filter(QRegularExpression("/download$")).size(), 20);
+    EXPECT_EQ(photoRequests().size(), 10);
+    EXPECT_EQ(m_server.requestedPaths().filter(QRegularExpression("/download$")).size(), 10);
     EXPECT_EQ(addedFiles().size(), 20);
     std::lock_guard lock(m_mutex);
     ASSERT_TRUE(m_firstCompletion);
     EXPECT_EQ(m_firstCompletion->scheduled, 1);
+}
+
+TEST_F(UnsplashTaskTest, RepliesToATaskThatIsGoneChangeNothing)
+{
+    // Requests wait a minute for a stalled transfer, and nothing the client
+    // holds keeps the task alive.
+    const auto client = std::make_shared<RecordingHttpClient>();
+    UnsplashService service = this->service();
+    service.client = client;
+    auto task = UnsplashTask::make("Nature", m_device, service);
+    task->requestImages();
+    ASSERT_EQ(client->requests().size(), 1u);
+    EXPECT_EQ(client->requests()[0].timeout, 60000ms);
+    const std::weak_ptr<UnsplashTask> weak = task;
+    task.reset();
+    EXPECT_TRUE(weak.expired());
+
+    ASSERT_TRUE(client->complete(0, {200, unsplashSearchReply(m_server.baseUrl(), 3), {}}));
+    EXPECT_TRUE(test::waitForBackgroundWork());
+    EXPECT_EQ(client->requests().size(), 1u);
+    EXPECT_EQ(m_scheduled, 0);
 }
