@@ -227,11 +227,12 @@ bool isExported(const LogStore::Entry &entry, const QDateTime &since)
 
 QDateTime latestBoot()
 {
+    // Files under /proc report no size: read to the end, never ask atEnd().
     QFile stat("/proc/stat");
     if (!stat.open(QIODevice::ReadOnly))
         return {};
-    while (!stat.atEnd()) {
-        const QByteArray line = stat.readLine().trimmed();
+    const QByteArray text = stat.readAll();
+    for (const QByteArray &line : text.split('\n')) {
         if (!line.startsWith("btime "))
             continue;
         bool ok = false;
