@@ -164,7 +164,7 @@ RootMenu::RootMenu(const QString &title, const std::shared_ptr<Toolset> &toolset
     if (!env.deviceMenuFactory)
         env.deviceMenuFactory = makeDeviceMenu;
     if (!env.applicationMenuFactory)
-        env.applicationMenuFactory = makeApplicationMenu;
+        env.applicationMenuFactory = SubmenuFactories::standard().applicationMenu;
     if (!env.gpsWindow)
         env.gpsWindow = GPSWindowController::shared();
     if (!env.installedRuntimes)
