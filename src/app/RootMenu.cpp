@@ -108,18 +108,6 @@ bool comesFirst(const Candidate &a, const Candidate &b)
     return standardLess(a.application->title(), b.application->title());
 }
 
-// The same application on the same device, whatever its bundle folder.
-bool sameInstallation(const Application &a, const Application &b)
-{
-    if (a.identifier() != b.identifier())
-        return false;
-    const auto deviceA = a.device();
-    const auto deviceB = b.device();
-    if (!deviceA || !deviceB)
-        return !deviceA && !deviceB;
-    return deviceA->uuid() == deviceB->uuid();
-}
-
 // The redo item's second line: where the command ran, when that is a device
 // or an application on a live device.
 std::optional<QString> repeatLine(const ObjectPtr &target)
@@ -513,7 +501,8 @@ void RootMenu::showRecentApplications(const std::vector<ApplicationPtr> &applica
         MenuPtr submenu;
         const auto reusable =
             std::find_if(collected.begin(), collected.end(), [&](const auto &entry) {
-                return entry.first && sameInstallation(*entry.first, *application);
+                // Equal applications: the same identifier on the same device.
+                return entry.first && *entry.first == *application;
             });
         if (reusable != collected.end()) {
             submenu = std::move(reusable->second);
