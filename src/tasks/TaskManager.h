@@ -8,11 +8,15 @@
 
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 namespace corvane {
+
+class ExportTask;
+class ImportTask;
 
 // The one list of the tasks the user started in this run, oldest first, and
 // the queue their bodies run on. Viewers learn of changes only through the
@@ -59,6 +63,14 @@ public:
 
     void exportData(const std::shared_ptr<Application> &application, const QUrl &url) override;
     void importData(const std::shared_ptr<Application> &application, const QUrl &url) override;
+    // The same, giving the started task.
+    std::shared_ptr<ExportTask> startExport(const std::shared_ptr<Application> &application,
+                                            const QUrl &url);
+    std::shared_ptr<ImportTask> startImport(const std::shared_ptr<Application> &application,
+                                            const QUrl &url);
+    // Adds the task on this thread and runs the body on the task queue, then
+    // posts tasksDidChange.
+    void start(const TaskPtr &task, std::function<void()> body);
     void startUnsplashTask(const QString &searchString,
                            const std::shared_ptr<Device> &device) override;
 
