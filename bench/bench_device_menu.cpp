@@ -33,28 +33,11 @@ using bench::drainMainQueue;
 using bench::ensureApplication;
 using bench::kDevices;
 using bench::MenuBenchWorld;
+using bench::rootMenuEnvironment;
 
 DeviceMenu::Environment deviceMenuEnvironment(const MenuBenchWorld &world)
 {
     return {world.monitor, {}, {}};
-}
-
-RootMenu::Environment rootEnvironment(const MenuBenchWorld &world, bool withDeviceMenus = true)
-{
-    RootMenu::Environment env;
-    env.activityMonitor = world.monitor;
-    env.devices = [&world](const std::shared_ptr<Toolset> &) { return world.devices; };
-    if (withDeviceMenus) {
-        env.deviceMenuFactory = [&world](const DevicePtr &device,
-                                         const std::shared_ptr<Toolset> &toolset, bool apps,
-                                         bool paired) -> MenuPtr {
-            return DeviceMenu::make(device, toolset, apps, paired, deviceMenuEnvironment(world));
-        };
-    } else {
-        env.deviceMenuFactory = [](const DevicePtr &, const std::shared_ptr<Toolset> &, bool,
-                                   bool) -> MenuPtr { return nullptr; };
-    }
-    return env;
 }
 
 void dropMenu(std::shared_ptr<RootMenu> &menu)
@@ -71,7 +54,7 @@ void BM_RootMenuWithDeviceMenus(benchmark::State &state)
     MenuBenchWorld &world = MenuBenchWorld::shared();
     size_t applicationRows = 0;
     for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+        auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
         state.PauseTiming();
         applicationRows = 0;
         for (const auto &row : menu->deviceItems())
@@ -91,7 +74,7 @@ void BM_RootMenuWithoutDeviceMenus(benchmark::State &state)
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
     for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world, false));
+        auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world, false));
         state.PauseTiming();
         dropMenu(menu);
         state.ResumeTiming();
@@ -105,7 +88,7 @@ void BM_ApplicationListChangeWith300Menus(benchmark::State &state)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+    auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
     drainMainQueue();
     const DevicePtr posting = world.devices[kDevices / 2];
     for (auto _ : state) {
@@ -179,27 +162,16 @@ void openDeviceMenu(benchmark::State &state, bool stale)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto menu = runningDeviceMenu(world);
-        auto renderer = std::make_unique<MenuRenderer>();
-        QMenu *qmenu = renderer->menuFor(menu);
-        drainMainQueue();
-        if (stale)
-            world.monitor->markOutOfDate();
-        state.ResumeTiming();
-        qmenu->popup(QPoint(0, 0));
-        drainMainQueue();
-        state.PauseTiming();
-        if (!menu->launchItem()->isHidden())
-            std::abort();
-        qmenu->hide();
-        renderer.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        menu.reset();
-        drainMainQueue();
-        state.ResumeTiming();
-    }
+    bench::timeFirstOpening<DeviceMenu>(
+        state, [&world] { return runningDeviceMenu(world); },
+        [](DeviceMenu &menu) {
+            if (!menu.launchItem()->isHidden())
+                std::abort();
+        },
+        [&world, stale] {
+            if (stale)
+                world.monitor->markOutOfDate();
+        });
 }
 
 void BM_DeviceMenuOpen(benchmark::State &state)

@@ -12,12 +12,14 @@
 #include "core/DeviceWatching.h"
 #include "core/Toolset.h"
 #include "core/ToolsetManager.h"
+#include "location/LocationPresetRepository.h"
 #include "location/LocationSimulator.h"
 #include "model/Device.h"
 #include "platform/DispatchQueue.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
+#include "platform/SettingsOpener.h"
 #include "platform/Updater.h"
 #include "platform/Workspace.h"
 #include "platform/UserDefaults.h"
@@ -103,6 +105,11 @@ AppDelegate::AppDelegate(Environment environment)
     addAction("showPreferencesWithSender:",
               [this](const ObjectPtr &) { showPreferencesPane(std::nullopt); });
     addAction("showAbout:", [this](const ObjectPtr &) { showAboutWindow(); });
+    // Windows below the shell (the GPS window's menus) open the settings here.
+    SettingsOpener::setHandler([](const QString &pane) {
+        if (auto delegate = AppDelegate::current())
+            delegate->showPreferencesPane(Settings::PaneIdentifier{pane});
+    });
 
     CorvaneSettings::shared()->registerCommonSettings();
 }
@@ -157,6 +164,8 @@ bool AppDelegate::statusMenuIsCurrent() const
 void AppDelegate::applicationWillTerminate()
 {
     stopActivities();
+    // An edit made just before quitting still reaches the file.
+    LocationPresetRepository::waitForSharedSaves();
 }
 
 void AppDelegate::postShouldKillLauncher()

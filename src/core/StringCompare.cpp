@@ -1,7 +1,10 @@
 #include "core/StringCompare.h"
 
 #include <QCollator>
+#include <QList>
 #include <QLocale>
+
+#include <algorithm>
 
 namespace corvane {
 
@@ -84,6 +87,13 @@ ComparisonResult numericCompare(QStringView a, QStringView b)
 ComparisonResult standardCompare(QStringView a, QStringView b)
 {
     return ordered(threadCollator().compare(a, b));
+}
+
+bool codePointLess(const QString &a, const QString &b)
+{
+    const QList<uint> left = a.normalized(QString::NormalizationForm_C).toUcs4();
+    const QList<uint> right = b.normalized(QString::NormalizationForm_C).toUcs4();
+    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end());
 }
 
 } // namespace corvane

@@ -15,6 +15,10 @@ ComparisonResult numericCompare(QStringView a, QStringView b);
 // differ only in case or leading zeros are Same.
 ComparisonResult standardCompare(QStringView a, QStringView b);
 
+// By Unicode code points of the canonically composed (NFC) texts, case
+// sensitive ("Alpha" < "alpha" < "beta"); the order presets are listed in.
+bool codePointLess(const QString &a, const QString &b);
+
 inline bool numericLess(QStringView a, QStringView b)
 {
     return numericCompare(a, b) == ComparisonResult::Ascending;

@@ -284,12 +284,17 @@ std::shared_ptr<ChildProcess> Toolset::process(const QStringList &arguments)
     return makeToolProcess(m_simctlPath, arguments);
 }
 
-std::optional<QString> Toolset::simulatorApplication() const
+QString Toolset::simulatorBundlePath() const
 {
-    const QString simulator = pathOf(appending(m_xcodePath, kSimulatorComponent));
+    return pathOf(appending(m_xcodePath, kSimulatorComponent));
+}
+
+std::optional<RunningApplication> Toolset::simulatorApplication() const
+{
+    const QString simulator = simulatorBundlePath();
     for (const QString &path : Workspace::runningExecutablePaths())
         if (path.contains(simulator))
-            return path;
+            return RunningApplication(path);
     return std::nullopt;
 }
 

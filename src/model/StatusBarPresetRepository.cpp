@@ -1,5 +1,6 @@
 #include "model/StatusBarPresetRepository.h"
 
+#include "core/JsonStore.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
 
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace corvane {
 
@@ -15,18 +15,6 @@ namespace {
 
 std::mutex g_sharedMutex;
 std::shared_ptr<StatusBarPresetRepository> g_shared;
-
-bool writeAtomically(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 
 } // namespace
 
@@ -71,7 +59,7 @@ std::shared_ptr<StatusBarPresetRepository> StatusBarPresetRepository::make(const
     if (!QFileInfo::exists(folder))
         QDir().mkpath(folder);
     if (!QFileInfo::exists(filePath))
-        writeAtomically(filePath, StatusBarPreset::encodeList({seedPreset()}));
+        writeFileAtomically(filePath, StatusBarPreset::encodeList({seedPreset()}));
 
     std::shared_ptr<StatusBarPresetRepository> repository(new StatusBarPresetRepository(filePath));
     QFile file(filePath);
@@ -172,7 +160,7 @@ void StatusBarPresetRepository::save()
     if (m_fileNotReadWhole && setAsideUnreadFile())
         m_fileNotReadWhole = false;
     if (!m_fileNotReadWhole)
-        writeAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
+        writeFileAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
     auto self = sharedAs<StatusBarPresetRepository>();
     DispatchQueue::main()->async([self] { postNotification(didChange, self, QVariantMap{}); });
 }

@@ -32,7 +32,7 @@ struct AlertSpec {
         bool multiline = false;
         bool monospace = false;
         std::function<bool(const QString &text)> validator;
-        // A single-line field's fixed size; empty: at least 300 wide.
+        // A fixed size; empty leaves it to the presenter.
         QSize size;
     };
 

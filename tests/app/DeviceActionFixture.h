@@ -35,17 +35,6 @@ inline void listSimulators(const QTemporaryDir &dir, const QStringList &udids)
     writeScript(dir.filePath("ps"), "cat '" + dir.filePath("list") + "'");
 }
 
-// The tree's simctl calls that change something, each as one line.
-inline QStringList simctlChanges(const fixture::FixtureTree &tree)
-{
-    QStringList calls;
-    for (const fixture::Invocation &call : tree.invocations())
-        if (call.tool == "simctl" && !call.arguments.isEmpty() &&
-            !QStringList{"list", "help"}.contains(call.arguments[0]))
-            calls << call.arguments.join(' ');
-    return calls;
-}
-
 // A booted iPhone 15 (iOS 17.2) with two applications and a shut-down watch
 // of a simulated Xcode; settings, captures, pasteboard, alerts and workspace
 // of the test's own; a process monitor that finds the devices `setRunning`
@@ -126,7 +115,7 @@ protected:
         offMain([&] { monitor->refreshProcesses(); });
     }
 
-    QStringList simctlCalls() const { return simctlChanges(tree); }
+    QStringList simctlCalls() const { return test::simctlCalls(tree); }
 
     QStringList recentURLs() const
     {

@@ -15,8 +15,17 @@ class DeviceMenuCaptureTest : public DeviceActionFixture {
 protected:
     std::shared_ptr<DeviceMenu> makeMenu(const QString &udid)
     {
+        // The value menus read the running device's settings through simctl;
+        // these tests count only what the actions run.
+        SubmenuFactories submenus;
+        const auto none = [](const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &) {
+            return MenuPtr();
+        };
+        submenus.appearanceBarMenu = none;
+        submenus.contentSizeMenu = none;
         return offMain([&] {
-            return DeviceMenu::make(device(udid), toolset, true, true, {monitor, commands, {}});
+            return DeviceMenu::make(device(udid), toolset, true, true,
+                                    {monitor, commands, submenus});
         });
     }
 

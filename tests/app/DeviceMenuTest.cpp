@@ -1,9 +1,14 @@
+#include "app/AppearanceBarMenu.h"
 #include "app/ApplicationMenuItem.h"
 #include "app/DeviceActionFixture.h"
 #include "app/CommandManager.h"
+#include "app/ContentSizeMenu.h"
 #include "app/DeviceMenu.h"
 #include "app/OpenURLsMenu.h"
 #include "app/ShellTestSupport.h"
+#include "app/StatusBarMenu.h"
+#include "app/TouchesMenu.h"
+#include "app/UnsplashMenu.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
@@ -11,6 +16,7 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
+#include "model/StatusBarPresetRepository.h"
 #include "platform/AlertPresenter.h"
 #include "platform/DispatchQueue.h"
 #include "platform/OpenPanel.h"
@@ -108,42 +114,6 @@ struct FactoryLog {
     }
 };
 
-// Actions reach the workspace from the user-initiated queue.
-class LockedWorkspace : public RecordingWorkspace {
-public:
-    bool openApplication(const QString &path) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::openApplication(path);
-    }
-    bool showFolder(const QString &path) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::showFolder(path);
-    }
-    void activateIgnoringOtherApps() override
-    {
-        std::lock_guard lock(mutex);
-        RecordingWorkspace::activateIgnoringOtherApps();
-    }
-    std::optional<QString> activateSimulator() override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::activateSimulator();
-    }
-    // The requests of one operation, in order.
-    QStringList made(const QString &operation)
-    {
-        std::lock_guard lock(mutex);
-        QStringList arguments;
-        for (const Request &request : requests)
-            if (request.operation == operation)
-                arguments << request.argument;
-        return arguments;
-    }
-    std::mutex mutex;
-};
-
 class DeviceMenuTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -230,7 +200,7 @@ protected:
             [&] { return DeviceMenu::make(device, toolset, apps, paired, environment()); });
     }
 
-    QStringList simctlCalls() const { return simctlChanges(tree); }
+    QStringList simctlCalls() const { return test::simctlCalls(tree); }
 
     QTemporaryDir dir;
     FixtureTree tree;
@@ -393,15 +363,26 @@ TEST_F(DeviceMenuTest, SubmenusAreAskedForOnlyWhereTheRuntimeHasThem)
     EXPECT_FALSE(DeviceMenu::isVersionAtLeast("9.3", "13.0"));
     EXPECT_TRUE(DeviceMenu::isVersionAtLeast("15.10", "15.9"));
 
-    // Of the program's own factories, only the recent URLs' offers a submenu
-    // yet.
+    // Every row of the program's own factories gets its menu: the recent
+    // URLs, the value, status-bar, touches and Unsplash rows, the applications.
     const auto plain = offMain([&] {
         return DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
     });
+    const QStringList withMenus{"Appearance", "Dynamic Type", "Status Bar", "Touch Indicators",
+                                "Unsplash"};
     EXPECT_TRUE(std::dynamic_pointer_cast<OpenURLsMenu>(plain->openRecentURLItem()->submenu()));
     for (const auto &item : plain->items())
         if (!item->representedObject().is<Device>() && item != plain->openRecentURLItem())
-            EXPECT_FALSE(item->hasSubmenu()) << item->title().toStdString();
+            EXPECT_EQ(item->hasSubmenu(), withMenus.contains(item->title()) ||
+                                              item->representedObject().is<Application>())
+                << item->title().toStdString();
+    EXPECT_TRUE(std::dynamic_pointer_cast<ContentSizeMenu>(plain->contentSizeItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<AppearanceBarMenu>(plain->appearanceItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<StatusBarMenu>(plain->statusBarItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<TouchesMenu>(plain->touchesItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<UnsplashMenu>(plain->unsplashItem()->submenu()));
+    // The shared preset store was read from this test's tree.
+    StatusBarPresetRepository::resetShared();
 }
 
 TEST_F(DeviceMenuTest, AnApplicationListChangeKeepsTheRowsOfSurvivingApplications)

@@ -3,6 +3,7 @@
 #include "app/QtFilePanels.h"
 #include "app/URLPromptingAlert.h"
 #include "common/TestSupport.h"
+#include "location/CoordinatePromptingAlert.h"
 #include "model/Runtime.h"
 #include "platform/OptionKeyPoller.h"
 #include "platform/Workspace.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -159,6 +161,25 @@ TEST(QtAlertPresenterTest, IndexFollowsSpecOrderAndSuppressionIsReported)
     EXPECT_TRUE(response.suppressed);
 }
 
+TEST(QtAlertPresenterTest, AnAmpersandInAButtonTitleIsShownAsWritten)
+{
+    AlertSpec spec;
+    spec.messageText = "Re-launch Required";
+    spec.buttons = {{"Apply & Relaunch"}, {"Cancel", AlertSpec::KeyEquivalent::Return}};
+    QString shown;
+    whenModalShows([&](QWidget *dialog) {
+        for (auto *button : dialog->findChildren<QPushButton *>()) {
+            if (!button->text().contains("Relaunch"))
+                continue;
+            shown = button->text();
+            EXPECT_TRUE(QKeySequence::mnemonic(shown).isEmpty());
+            button->click();
+        }
+    });
+    EXPECT_EQ(QtAlertPresenter().run(spec).buttonIndex, 0);
+    EXPECT_EQ(shown, "Apply && Relaunch");
+}
+
 TEST(QtAlertPresenterTest, TheURLPromptEnablesOpenForTextAndHelpKeepsItOpen)
 {
     auto workspace = std::make_shared<RecordingWorkspace>();
@@ -205,6 +226,43 @@ TEST(QtAlertPresenterTest, TheURLPromptEnablesOpenForTextAndHelpKeepsItOpen)
     EXPECT_EQ(workspace->requests[0].argument, URLPromptingAlert::faqDeepLinksAddress);
     EXPECT_EQ(response.buttonIndex, 0);
     EXPECT_EQ(response.text, " example.com ");
+}
+
+TEST(QtAlertPresenterTest, TheCoordinatePromptGoesOnlyWithACoordinate)
+{
+    QSize fieldSize;
+    bool focused = false;
+    QString placeholder;
+    std::vector<bool> goEnabled;
+    whenModalShows([&](QWidget *dialog) {
+        auto *line = dialog->findChild<QLineEdit *>();
+        fieldSize = line->size();
+        focused = dialog->focusWidget() == line;
+        placeholder = line->placeholderText();
+        QPushButton *go = nullptr;
+        for (auto *button : dialog->findChildren<QPushButton *>())
+            if (button->text() == "Go")
+                go = button;
+        goEnabled.push_back(go->isEnabled());
+        for (const char *text : {"37.5, -122.25", "37.5", "0, 0", ""}) {
+            line->setText(text);
+            goEnabled.push_back(go->isEnabled());
+        }
+        // Return does nothing while "Go" is disabled.
+        pressKey(line, Qt::Key_Return);
+        line->setText("37.5, -122.25");
+        pressKey(line, Qt::Key_Return);
+    });
+    const AlertResponse response = QtAlertPresenter().run(CoordinatePromptingAlert::spec());
+    EXPECT_EQ(fieldSize, QSize(200, 24));
+    EXPECT_TRUE(focused);
+    EXPECT_EQ(placeholder, "37.3350703, -122.0091543");
+    EXPECT_EQ(goEnabled, std::vector<bool>({false, true, false, false, false}));
+    EXPECT_EQ(response.buttonIndex, CoordinatePromptingAlert::goButton);
+    const auto coordinate = CoordinatePromptingAlert::coordinate(response);
+    ASSERT_TRUE(coordinate);
+    EXPECT_EQ(coordinate->latitude(), 37.5);
+    EXPECT_EQ(coordinate->longitude(), -122.25);
 }
 
 TEST(QtFilePanelsTest, OpenPanelChoosesAppFolderAsFile)

@@ -232,7 +232,7 @@ TEST_F(ToolsetTest, FindsItsRunningSimulator)
     simulator.setExecutablePath(macos + "/Simulator");
     simulator.setArguments({"30"});
     simulator.launch();
-    EXPECT_EQ(toolset->simulatorApplication(), macos + "/Simulator");
+    EXPECT_EQ(toolset->simulatorApplication(), RunningApplication(macos + "/Simulator"));
     simulator.interrupt();
     EXPECT_TRUE(simulator.waitUntilExit(std::chrono::seconds(5)));
 }
