@@ -71,6 +71,7 @@ struct ArchiveTree {
         application->setCachedGroupContainers(std::vector<std::shared_ptr<Container>>{});
         container = std::make_shared<Container>("com.example.big", "AppData",
                                                 QUrl::fromLocalFile(dir.path() + "/data"));
+        application->setCachedDataContainer(container);
     }
 
     QString path(const QString &relative) const { return dir.path() + "/" + relative; }
