@@ -224,13 +224,20 @@ void MapView::setRegion(const Region &region, bool animated)
         if (region.longitudeSpan > 0)
             zoom = std::log2(360.0 * width() / (map::tileSize * region.longitudeSpan));
         if (region.latitudeSpan > 0) {
-            const double latitude = region.centre.latitude();
-            const double top = map::worldPoint(latitude + region.latitudeSpan / 2, 0).y();
-            const double bottom = map::worldPoint(latitude - region.latitudeSpan / 2, 0).y();
-            if (bottom > top) {
-                const double fit = std::log2(height() / (bottom - top));
-                zoom = zoom ? std::min(*zoom, fit) : fit;
+            // The half-height, in world units, whose edges are the span apart
+            // in latitude; region() measures the same way.
+            const double centre = map::worldPoint(region.centre).y();
+            const auto spanOf = [centre](double half) {
+                return map::coordinateAt({0, centre - half}).latitude() -
+                       map::coordinateAt({0, centre + half}).latitude();
+            };
+            double low = 0, high = map::tileSize;
+            for (int i = 0; i < 64; ++i) {
+                const double middle = (low + high) / 2;
+                (spanOf(middle) < region.latitudeSpan ? low : high) = middle;
             }
+            const double fit = std::log2(height() / 2.0 / high);
+            zoom = zoom ? std::min(*zoom, fit) : fit;
         }
         moveTo({map::worldPoint(region.centre), zoom.value_or(m_zoom)}, animated);
     });

@@ -1,5 +1,6 @@
 #include "location/TileLoader.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
@@ -60,7 +61,7 @@ MapTileSource MapTileSource::hybridDefault()
 class TileLoader::Worker : public QObject {
     Q_OBJECT
 public:
-    explicit Worker(Options options) : m_options(std::move(options)) {}
+    explicit Worker(Options options) : m_options(std::move(options)) { m_clock.start(); }
 
     void setWanted(quintptr client, const QList<QUrl> &urls)
     {
@@ -95,7 +96,8 @@ private:
     {
         for (auto it = m_wanted.begin(); it != m_wanted.end();) {
             QList<QUrl> &urls = it.value();
-            while (!urls.isEmpty() && m_inFlight.contains(urls.front()))
+            while (!urls.isEmpty() &&
+                   (m_inFlight.contains(urls.front()) || recentlyDelivered(urls.front())))
                 urls.removeFirst();
             if (urls.isEmpty()) {
                 it = m_wanted.erase(it);
@@ -105,6 +107,19 @@ private:
             return url;
         }
         return std::nullopt;
+    }
+
+    // A client that asks again before our answer reached it would have the
+    // tile fetched twice.
+    bool recentlyDelivered(const QUrl &url)
+    {
+        const auto it = m_delivered.constFind(url);
+        if (it == m_delivered.constEnd())
+            return false;
+        if (m_clock.elapsed() - it.value() < deliveryWindowMs)
+            return true;
+        m_delivered.erase(it);
+        return false;
     }
 
     void pump()
@@ -128,6 +143,9 @@ private:
         connect(reply, &QNetworkReply::finished, this, [this, reply, url] {
             reply->deleteLater();
             m_inFlight.remove(url);
+            if (m_delivered.size() > 4096)
+                m_delivered.clear();
+            m_delivered.insert(url, m_clock.elapsed());
             finish(url, *reply);
             pump();
         });
@@ -155,6 +173,9 @@ private:
     QNetworkDiskCache *m_cache = nullptr;
     QHash<quintptr, QList<QUrl>> m_wanted;
     QSet<QUrl> m_inFlight;
+    QHash<QUrl, qint64> m_delivered;
+    QElapsedTimer m_clock;
+    static constexpr qint64 deliveryWindowMs = 2000;
 };
 
 TileLoader::TileLoader(Options options, QObject *parent) : QObject(parent)
