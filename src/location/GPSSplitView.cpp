@@ -28,10 +28,10 @@ GPSSplitView::GPSSplitView(GPSViewController *pane, QWidget *sidebar, bool sideb
 {
     setChildrenCollapsible(false);
     setHandleWidth(1);
-    addWidget(m_pane);
+    if (m_pane)
+        addWidget(m_pane);
     addWidget(m_sidebar);
     setStretchFactor(0, 1);
-    setStretchFactor(1, 0);
     setSidebarCollapsed(sidebarCollapsed);
 }
 

@@ -13,6 +13,9 @@ ScribbleView::ScribbleView(QWidget *parent) : QWidget(parent)
 void ScribbleView::mousePressEvent(QMouseEvent *event)
 {
     QWidget::mousePressEvent(event);
+    // Only the primary button draws; others go on to the pane.
+    if (event->button() != Qt::LeftButton)
+        return;
     // Accepted, so that the drag that follows comes here too.
     event->accept();
     m_line.push_back(event->position());
@@ -21,7 +24,7 @@ void ScribbleView::mousePressEvent(QMouseEvent *event)
 void ScribbleView::mouseMoveEvent(QMouseEvent *event)
 {
     QWidget::mouseMoveEvent(event);
-    if (event->buttons() == Qt::NoButton)
+    if (!(event->buttons() & Qt::LeftButton))
         return;
     event->accept();
     m_line.push_back(event->position());

@@ -8,9 +8,9 @@
 namespace corvane {
 
 // A transparent layer over the map that records a freehand stroke: a press
-// adds its point, a drag adds its point and repaints. The stroke is drawn as a
-// thin red line once it has three points. Points are in this view's own
-// coordinates, y pointing down.
+// of the primary button adds its point, a drag adds its point and repaints. The stroke is drawn as
+// a thin red line once it has three points. Points are in this view's own coordinates, y pointing
+// down.
 class ScribbleView : public QWidget {
     Q_OBJECT
 public:
