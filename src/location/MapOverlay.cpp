@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <utility>
 
 namespace corvane {
 
@@ -43,6 +45,72 @@ void PolylineGeometry::project()
     m_bounds = QRectF(QPointF(left, top), QPointF(right, bottom));
 }
 
+namespace {
+
+double segmentDistanceSquared(const QPointF &point, const QPointF &a, const QPointF &b)
+{
+    const QPointF ab = b - a;
+    const double length = ab.x() * ab.x() + ab.y() * ab.y();
+    double t = 0;
+    if (length > 0)
+        t = std::clamp(((point.x() - a.x()) * ab.x() + (point.y() - a.y()) * ab.y()) / length, 0.0,
+                       1.0);
+    const QPointF delta = point - (a + ab * t);
+    return delta.x() * delta.x() + delta.y() * delta.y();
+}
+
+// Points closer than the tolerance to the last kept one go.
+std::vector<QPointF> dropCrowded(const std::vector<QPointF> &points, double toleranceSquared)
+{
+    std::vector<QPointF> kept;
+    kept.reserve(std::min<size_t>(points.size(), 16384));
+    kept.push_back(points.front());
+    for (size_t i = 1; i + 1 < points.size(); ++i) {
+        const QPointF delta = points[i] - kept.back();
+        if (delta.x() * delta.x() + delta.y() * delta.y() > toleranceSquared)
+            kept.push_back(points[i]);
+    }
+    if (points.size() > 1)
+        kept.push_back(points.back());
+    return kept;
+}
+
+// Douglas-Peucker, without recursion: a point stays when the line through
+// its neighbours that stay would pass farther than the tolerance from it.
+std::vector<QPointF> dropStraight(const std::vector<QPointF> &points, double toleranceSquared)
+{
+    if (points.size() < 3)
+        return points;
+    std::vector<std::uint8_t> keep(points.size(), 0);
+    keep.front() = keep.back() = 1;
+    std::vector<std::pair<size_t, size_t>> spans{{0, points.size() - 1}};
+    while (!spans.empty()) {
+        const auto [first, last] = spans.back();
+        spans.pop_back();
+        double farthest = 0;
+        size_t index = 0;
+        for (size_t i = first + 1; i < last; ++i) {
+            const double distance = segmentDistanceSquared(points[i], points[first], points[last]);
+            if (distance > farthest) {
+                farthest = distance;
+                index = i;
+            }
+        }
+        if (farthest > toleranceSquared) {
+            keep[index] = 1;
+            spans.emplace_back(first, index);
+            spans.emplace_back(index, last);
+        }
+    }
+    std::vector<QPointF> kept;
+    for (size_t i = 0; i < points.size(); ++i)
+        if (keep[i])
+            kept.push_back(points[i]);
+    return kept;
+}
+
+} // namespace
+
 const std::vector<QPointF> &PolylineGeometry::simplified(int level) const
 {
     level = std::clamp(level, 0, levels - 1);
@@ -51,21 +119,16 @@ const std::vector<QPointF> &PolylineGeometry::simplified(int level) const
     auto &cached = m_simplified[size_t(level)];
     if (cached)
         return *cached;
-
-    const double tolerance = 0.5 / std::exp2(level);
-    const double toleranceSquared = tolerance * tolerance;
-    std::vector<QPointF> kept;
-    if (!m_world.empty()) {
-        kept.reserve(std::min<size_t>(m_world.size(), 4096));
-        kept.push_back(m_world.front());
-        for (size_t i = 1; i + 1 < m_world.size(); ++i) {
-            const QPointF delta = m_world[i] - kept.back();
-            if (delta.x() * delta.x() + delta.y() * delta.y() > toleranceSquared)
-                kept.push_back(m_world[i]);
-        }
-        if (m_world.size() > 1)
-            kept.push_back(m_world.back());
+    if (m_world.size() < 3) {
+        m_fullFromLevel = level;
+        return m_world;
     }
+
+    // Half a point at this level: finer detail would not show. Dropping
+    // crowded points first keeps the second, slower pass short.
+    const double tolerance = 0.5 / std::exp2(level);
+    std::vector<QPointF> kept =
+        dropStraight(dropCrowded(m_world, tolerance * tolerance), tolerance * tolerance);
     if (kept.size() == m_world.size()) {
         // Finer levels drop nothing either.
         m_fullFromLevel = level;

@@ -32,9 +32,9 @@ public:
     QRectF worldBounds() const { return m_bounds; }
     std::vector<QGeoCoordinate> coordinates() const { return m_coordinates; }
 
-    // The points drawn at zoom levels up to `level`: each kept point lies
-    // more than half a point from the one kept before it at that level; the
-    // first and last are always kept.
+    // The points drawn at zoom levels up to `level`: the path thinned so that
+    // no dropped point lies more than a point (at that level) from the line
+    // through those kept; the first and last are always kept.
     const std::vector<QPointF> &simplified(int level) const;
 
     static constexpr int levels = 24;

@@ -119,11 +119,14 @@ bool segmentMayCross(const QPointF &a, const QPointF &b, const QRectF &rect)
 }
 
 // Draws the runs of a path whose segments may show in `rect`; `keep` can drop
-// single segments.
+// single segments. Long runs go in short pieces: the rasterizer's work grows
+// with how many edges each scan line meets, and a winding track drawn as one
+// outline meets itself everywhere. Round caps join the pieces seamlessly.
 template <class Keep>
 void drawVisibleRuns(QPainter &painter, const std::vector<QPointF> &points, const QRectF &rect,
                      Keep keep)
 {
+    constexpr qsizetype piece = 16;
     QPolygonF run;
     const auto flush = [&] {
         if (run.size() >= 2)
@@ -135,6 +138,8 @@ void drawVisibleRuns(QPainter &painter, const std::vector<QPointF> &points, cons
             flush();
             continue;
         }
+        if (run.size() > piece)
+            flush();
         if (run.isEmpty())
             run.append(points[i]);
         run.append(points[i + 1]);
@@ -347,13 +352,13 @@ void MapView::whenSized(std::function<void()> move)
 void MapView::addOverlay(const MapPolyline &overlay)
 {
     m_overlays.push_back(overlay);
-    update();
+    invalidateLayers();
 }
 
 void MapView::removeAllOverlays()
 {
     m_overlays.clear();
-    update();
+    invalidateLayers();
 }
 
 void MapView::addAnnotation(const std::shared_ptr<MapAnnotation> &annotation)
@@ -381,7 +386,7 @@ void MapView::setMapType(MapType type)
         return;
     m_mapType = type;
     m_lastRequest.clear();
-    update();
+    invalidateLayers();
 }
 
 void MapView::setPointOfInterestFilter(PointOfInterestFilter filter)
@@ -394,7 +399,7 @@ void MapView::setTileSources(const MapTileSource &standard, const MapTileSource 
     m_standardSource = standard;
     m_hybridSource = hybrid;
     m_lastRequest.clear();
-    update();
+    invalidateLayers();
 }
 
 const MapTileSource &MapView::tileSource() const
@@ -415,7 +420,7 @@ void MapView::setTileLoader(std::shared_ptr<TileLoader> loader)
         connect(m_loader.get(), &TileLoader::tileLoaded, this, &MapView::tileLoaded);
         connect(m_loader.get(), &TileLoader::tileFailed, this, &MapView::tileFailed);
     }
-    update();
+    invalidateLayers();
 }
 
 void MapView::ensureLoader()
@@ -479,7 +484,7 @@ void MapView::tileLoaded(const QUrl &url, const QImage &image)
         return;
     m_failedAt.remove(url);
     m_tiles.insert(url, new QImage(image));
-    update();
+    invalidateLayers();
 }
 
 void MapView::tileFailed(const QUrl &url)
@@ -567,17 +572,42 @@ std::pair<int, int> MapView::worldCopies(const QRectF &bounds) const
 void MapView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), colours().sea);
     if (width() <= 0 || height() <= 0)
         return;
+    const qreal ratio = painter.device()->devicePixelRatioF();
+    if (m_layers.isNull() || m_layersCentre != m_centre || m_layersZoom != m_zoom ||
+        m_layers.size() != size() * ratio || m_layers.devicePixelRatioF() != ratio ||
+        m_layersGeneration != m_generation)
+        renderLayers(ratio);
+    painter.drawImage(QPointF(0, 0), m_layers);
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawAnnotations(painter);
+    drawScaleBar(painter);
+    drawAttribution(painter);
+}
+
+void MapView::renderLayers(qreal ratio)
+{
+    // The buffer is reused: a fresh one would be page-faulted in each time.
+    if (m_layers.size() != size() * ratio)
+        m_layers = QImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    m_layers.setDevicePixelRatio(ratio);
+    m_layers.fill(colours().sea);
+    QPainter painter(&m_layers);
     painter.setRenderHint(QPainter::Antialiasing);
     drawLand(painter);
     drawGraticule(painter);
     drawTiles(painter);
     drawOverlays(painter);
-    drawAnnotations(painter);
-    drawScaleBar(painter);
-    drawAttribution(painter);
+    m_layersCentre = m_centre;
+    m_layersZoom = m_zoom;
+    m_layersGeneration = m_generation;
+}
+
+void MapView::invalidateLayers()
+{
+    ++m_generation;
+    update();
 }
 
 void MapView::drawLand(QPainter &painter) const
@@ -611,7 +641,11 @@ void MapView::drawLand(QPainter &painter) const
             shown.emplace_back(&ring, std::move(points));
         }
     }
+    // The coast line drawn over the edge smooths it, so the fill can go
+    // without antialiasing, which costs a fraction.
+    painter.setRenderHint(QPainter::Antialiasing, false);
     painter.fillPath(fill, colours().land);
+    painter.setRenderHint(QPainter::Antialiasing, true);
 
     QPen coast(colours().coast, 1.0);
     coast.setCosmetic(true);
@@ -727,7 +761,9 @@ void MapView::drawOverlays(QPainter &painter) const
             continue;
         const double margin = overlay.lineWidth + clipMargin;
         const QRectF clip = QRectF(rect()).adjusted(-margin, -margin, margin, margin);
-        QPen pen(overlay.color, overlay.lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        // Bevel joins cost half of round ones; on a path thinned to half a
+        // point the two cannot be told apart.
+        QPen pen(overlay.color, overlay.lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::BevelJoin);
         painter.setPen(pen);
         painter.setBrush(Qt::NoBrush);
         const std::vector<QPointF> &points = overlay.geometry->simplified(level);

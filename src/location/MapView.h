@@ -132,6 +132,11 @@ private:
     QPointF toWorld(const QPointF &point) const;
     const MapPalette &colours() const;
 
+    // The map under the annotations: land, graticule, tiles and overlays,
+    // kept as an image while the view and its content stay as they are, so
+    // that moving a pin over a long route costs one copy.
+    void renderLayers(qreal ratio);
+    void invalidateLayers();
     void drawLand(QPainter &painter) const;
     void drawGraticule(QPainter &painter) const;
     void drawTiles(QPainter &painter);
@@ -169,6 +174,12 @@ private:
     QList<QUrl> m_lastRequest;
 
     std::optional<QPointF> m_dragFrom;
+
+    QImage m_layers;
+    QPointF m_layersCentre;
+    double m_layersZoom = 0;
+    quint64 m_layersGeneration = 0;
+    quint64 m_generation = 0;
 };
 
 } // namespace corvane

@@ -51,6 +51,20 @@ QPointF tileMiddle(const MapView &map, int zoom, int column, int row)
     return tile.intersected(QRectF(map.rect())).center();
 }
 
+int largestDifference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return 255;
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            largest = std::max({largest, std::abs(qRed(p) - qRed(q)),
+                                std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        }
+    return largest;
+}
+
 class MapTiles : public ::testing::Test {
 protected:
     void SetUp() override
@@ -196,7 +210,8 @@ TEST_F(MapTiles, WithTheServerGoneTheOfflineMapShowsTheCoasts)
     const QRect credit = map->attributionRect();
     ASSERT_FALSE(credit.isEmpty());
     QPainter(&image).drawImage(credit, reference, credit);
-    EXPECT_EQ(image, reference);
+    // Text may be smoothed a shade differently from one painting to the next.
+    EXPECT_LE(largestDifference(image, reference), 2);
     EXPECT_NE(pixel(image, map->coordinateToPoint(QGeoCoordinate(37.5, -4.0))),
               pixel(image, map->coordinateToPoint(QGeoCoordinate(36.0, -8.5))));
     // Failed tiles are not asked for again at once.
