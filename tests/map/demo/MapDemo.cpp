@@ -2,7 +2,7 @@
 // at its first point; optionally draws a stroke over it. With --out it saves
 // the window to a PNG once everything has settled and quits.
 //
-//   map_demo [--gpx FILE] [--draw] [--hybrid] [--view LAT,LON,ZOOM] [--out FILE.png]
+//   map_demo [--gpx FILE] [--draw [--done]] [--hybrid] [--view LAT,LON,ZOOM] [--out FILE.png]
 
 #include "location/GPSSplitView.h"
 #include "location/GPSViewController.h"
@@ -41,6 +41,7 @@ int main(int argc, char **argv)
     parser.addOption({"gpx", "GPX file to load", "file"});
     parser.addOption({"out", "PNG to save the window to", "file"});
     parser.addOption({"draw", "Draw a stroke over the map"});
+    parser.addOption({"done", "Finish the drawing, making it the route"});
     parser.addOption({"hybrid", "Show the hybrid style"});
     parser.addOption({"view", "Centre and zoom to show instead of the route", "lat,lon,zoom"});
     parser.process(app);
@@ -93,6 +94,8 @@ int main(int argc, char **argv)
             }
             drag(pane->captureView(), stroke);
         });
+        if (parser.isSet("done"))
+            QTimer::singleShot(1500, &window, [pane] { pane->doneDraw(); });
     }
     if (parser.isSet("out")) {
         const QString out = parser.value("out");
