@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 # Looked up when a recipe runs, after `deps` may have installed it.
 DBUS = $(shell command -v dbus-run-session 2>/dev/null)
 
-.PHONY: all deps build test test-asan run demo-reset bench format format-check clean
+.PHONY: all deps build test test-asan run demo-reset bench fuzz format format-check clean
 
 # The simulated Xcode that `make run` shows on Linux.
 FIXTURE := ./build/dev/tests/fixtures/corvane-fixture
@@ -57,6 +57,12 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	for b in build/release/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] && QT_QPA_PLATFORM=offscreen "$$b" --benchmark_min_time=0.2; done
+
+# libFuzzer targets (clang; installs clang and libclang-rt-14-dev when they are
+# missing), each run FUZZ_SECONDS (60) over corpora under build/fuzz/.
+# `make fuzz FUZZERS="fuzz_ps_lines"` runs only those.
+fuzz: deps
+	JOBS=$(JOBS) scripts/fuzz $(FUZZERS)
 
 format:
 	git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs clang-format -i

@@ -4,6 +4,10 @@
 // 300 devices with 20 applications each.
 
 #include "BenchApplication.h"
+#include "app/DeviceMenu.h"
+#include "app/MenuRenderer.h"
+#include "app/RootMenu.h"
+#include "core/CorvaneSettings.h"
 #include "core/Toolset.h"
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
@@ -19,6 +23,8 @@
 #include <QUuid>
 
 #include <cstdlib>
+#include <functional>
+#include <memory>
 
 namespace corvane::bench {
 
@@ -63,8 +69,17 @@ struct MenuBenchWorld {
     {
         SystemPaths paths = SystemPaths::current();
         paths.home = dir.filePath("home");
+        // The preset store of the status-bar submenus seeds its file there.
+        paths.applicationSupport = dir.filePath("support");
+        paths.configDir = dir.filePath("config");
         paths.ps = dir.filePath("ps");
+        paths.configDir = dir.filePath("config");
+        paths.syncDir = dir.filePath("sync");
+        paths.applicationSupport = dir.filePath("support");
         SystemPaths::setCurrent(paths);
+        // Every "Open Recent" menu lists five URLs.
+        CorvaneSettings::resetShared();
+        CorvaneSettings::shared()->setRecentURLs(recentURLs());
         QString usage = "Subcommands:\n";
         for (Toolset::Command command : Toolset::allCommands())
             usage += "\t" + Toolset::subcommand(command) + "    Does it.\n";
@@ -110,11 +125,69 @@ struct MenuBenchWorld {
         monitor->refreshProcesses();
     }
 
+    static QList<QUrl> recentURLs()
+    {
+        return {QUrl("https://example.com/docs"), QUrl("tel:5550100"), QUrl("maps:?q=cafe"),
+                QUrl("mailto:dev@example.com"), QUrl("myapp://open/item/42")};
+    }
+
     static MenuBenchWorld &shared()
     {
         static auto *world = new MenuBenchWorld;
         return *world;
     }
 };
+
+// The root menu of the world: with the program's own device menus (and so
+// application menus) on the world's monitor, or with rows that have none.
+inline RootMenu::Environment rootMenuEnvironment(const MenuBenchWorld &world,
+                                                 bool withDeviceMenus = true)
+{
+    RootMenu::Environment env;
+    env.activityMonitor = world.monitor;
+    env.devices = [&world](const std::shared_ptr<Toolset> &) { return world.devices; };
+    if (withDeviceMenus) {
+        env.deviceMenuFactory = [&world](const DevicePtr &device,
+                                         const std::shared_ptr<Toolset> &toolset, bool apps,
+                                         bool paired) -> MenuPtr {
+            return DeviceMenu::make(device, toolset, apps, paired, {world.monitor, {}, {}});
+        };
+    } else {
+        env.deviceMenuFactory = [](const DevicePtr &, const std::shared_ptr<Toolset> &, bool,
+                                   bool) -> MenuPtr { return nullptr; };
+    }
+    return env;
+}
+
+// Times the first opening of a rendered menu, made anew for each round: the
+// popup and every main-queue turn that follows. `beforeOpening` runs right
+// before the popup and `check` on the opened menu, both untimed, as are
+// making, rendering and closing.
+template <class M>
+void timeFirstOpening(benchmark::State &state, const std::function<std::shared_ptr<M>()> &make,
+                      const std::function<void(M &)> &check,
+                      const std::function<void()> &beforeOpening = {})
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto renderer = std::make_unique<MenuRenderer>();
+        auto menu = make();
+        QMenu *qmenu = renderer->menuFor(menu);
+        drainMainQueue();
+        if (beforeOpening)
+            beforeOpening();
+        state.ResumeTiming();
+        qmenu->popup(QPoint(0, 0));
+        drainMainQueue();
+        state.PauseTiming();
+        check(*menu);
+        qmenu->hide();
+        renderer.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        menu.reset();
+        drainMainQueue();
+        state.ResumeTiming();
+    }
+}
 
 } // namespace corvane::bench

@@ -1,6 +1,7 @@
 #include "app/DeviceMenu.h"
 #include "app/MenuRenderer.h"
 #include "app/RootMenu.h"
+#include "core/CorvaneSettings.h"
 #include "core/Toolset.h"
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
@@ -20,6 +21,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 using namespace corvane;
@@ -30,28 +33,11 @@ using bench::drainMainQueue;
 using bench::ensureApplication;
 using bench::kDevices;
 using bench::MenuBenchWorld;
+using bench::rootMenuEnvironment;
 
 DeviceMenu::Environment deviceMenuEnvironment(const MenuBenchWorld &world)
 {
     return {world.monitor, {}, {}};
-}
-
-RootMenu::Environment rootEnvironment(const MenuBenchWorld &world, bool withDeviceMenus = true)
-{
-    RootMenu::Environment env;
-    env.activityMonitor = world.monitor;
-    env.devices = [&world](const std::shared_ptr<Toolset> &) { return world.devices; };
-    if (withDeviceMenus) {
-        env.deviceMenuFactory = [&world](const DevicePtr &device,
-                                         const std::shared_ptr<Toolset> &toolset, bool apps,
-                                         bool paired) -> MenuPtr {
-            return DeviceMenu::make(device, toolset, apps, paired, deviceMenuEnvironment(world));
-        };
-    } else {
-        env.deviceMenuFactory = [](const DevicePtr &, const std::shared_ptr<Toolset> &, bool,
-                                   bool) -> MenuPtr { return nullptr; };
-    }
-    return env;
 }
 
 void dropMenu(std::shared_ptr<RootMenu> &menu)
@@ -68,7 +54,7 @@ void BM_RootMenuWithDeviceMenus(benchmark::State &state)
     MenuBenchWorld &world = MenuBenchWorld::shared();
     size_t applicationRows = 0;
     for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+        auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
         state.PauseTiming();
         applicationRows = 0;
         for (const auto &row : menu->deviceItems())
@@ -88,7 +74,7 @@ void BM_RootMenuWithoutDeviceMenus(benchmark::State &state)
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
     for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world, false));
+        auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world, false));
         state.PauseTiming();
         dropMenu(menu);
         state.ResumeTiming();
@@ -102,7 +88,7 @@ void BM_ApplicationListChangeWith300Menus(benchmark::State &state)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+    auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
     drainMainQueue();
     const DevicePtr posting = world.devices[kDevices / 2];
     for (auto _ : state) {
@@ -114,6 +100,48 @@ void BM_ApplicationListChangeWith300Menus(benchmark::State &state)
     dropMenu(menu);
 }
 BENCHMARK(BM_ApplicationListChangeWith300Menus)->Unit(benchmark::kMillisecond);
+
+// The recent URLs change while 300 device menus live (200 of them with an
+// "Open Recent" menu). Made on a worker (a URL opened from a menu), the main
+// thread only sets the built items; made on the main thread ("Clear Menu"),
+// it also hands each menu's build to the open-URLs queue.
+void BM_RecentURLsChangeWith300Menus(benchmark::State &state)
+{
+    ensureApplication();
+    MenuBenchWorld &world = MenuBenchWorld::shared();
+    const bool onMain = state.range(0) == 1;
+    auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+    drainMainQueue();
+    int recentMenus = 0;
+    for (const auto &row : menu->deviceItems())
+        if (const auto submenu = std::dynamic_pointer_cast<DeviceMenu>(row->submenu()))
+            recentMenus += submenu->openRecentURLItem()->hasSubmenu() ? 1 : 0;
+    const auto settings = CorvaneSettings::shared();
+    QList<QUrl> urls = MenuBenchWorld::recentURLs();
+    for (auto _ : state) {
+        std::rotate(urls.begin(), urls.begin() + 1, urls.end());
+        if (onMain) {
+            settings->setRecentURLs(urls);
+            state.PauseTiming();
+        } else {
+            state.PauseTiming();
+            DispatchQueue::userInitiated()->sync([&] { settings->setRecentURLs(urls); });
+        }
+        DispatchQueue::waitUntilIdle(std::chrono::seconds(30));
+        state.ResumeTiming();
+        drainMainQueue();
+    }
+    settings->setRecentURLs(MenuBenchWorld::recentURLs());
+    DispatchQueue::waitUntilIdle(std::chrono::seconds(30));
+    drainMainQueue();
+    dropMenu(menu);
+    state.counters["openRecentMenus"] = recentMenus;
+}
+BENCHMARK(BM_RecentURLsChangeWith300Menus)
+    ->ArgName("onMain")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 std::shared_ptr<DeviceMenu> runningDeviceMenu(MenuBenchWorld &world)
 {
@@ -134,27 +162,16 @@ void openDeviceMenu(benchmark::State &state, bool stale)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto menu = runningDeviceMenu(world);
-        auto renderer = std::make_unique<MenuRenderer>();
-        QMenu *qmenu = renderer->menuFor(menu);
-        drainMainQueue();
-        if (stale)
-            world.monitor->markOutOfDate();
-        state.ResumeTiming();
-        qmenu->popup(QPoint(0, 0));
-        drainMainQueue();
-        state.PauseTiming();
-        if (!menu->launchItem()->isHidden())
-            std::abort();
-        qmenu->hide();
-        renderer.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        menu.reset();
-        drainMainQueue();
-        state.ResumeTiming();
-    }
+    bench::timeFirstOpening<DeviceMenu>(
+        state, [&world] { return runningDeviceMenu(world); },
+        [](DeviceMenu &menu) {
+            if (!menu.launchItem()->isHidden())
+                std::abort();
+        },
+        [&world, stale] {
+            if (stale)
+                world.monitor->markOutOfDate();
+        });
 }
 
 void BM_DeviceMenuOpen(benchmark::State &state)

@@ -85,8 +85,12 @@ int main(int argc, char *argv[])
 
     delegate->applicationWillFinishLaunching();
     QTimer::singleShot(0, &app, [delegate] { delegate->applicationDidFinishLaunching(); });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit,
-                     [delegate] { delegate->applicationWillTerminate(); });
+    // Held weakly, so that the delegate and its windows go before the
+    // application object, not while it is being torn down.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [weak = std::weak_ptr(delegate)] {
+        if (auto delegate = weak.lock())
+            delegate->applicationWillTerminate();
+    });
 
     const int code = app.exec();
     corvane::Log::general().info("Corvane quitting");

@@ -8,22 +8,25 @@
 #include "app/RecordingDevices.h"
 #include "app/RootMenu.h"
 #include "app/RootPlaceholderMenu.h"
-#include "app/UpdaterController.h"
 #include "core/CorvaneSettings.h"
 #include "core/DeviceWatching.h"
 #include "core/Toolset.h"
 #include "core/ToolsetManager.h"
+#include "location/LocationPresetRepository.h"
 #include "location/LocationSimulator.h"
 #include "model/Device.h"
 #include "platform/DispatchQueue.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
+#include "platform/SettingsOpener.h"
+#include "platform/Updater.h"
 #include "platform/Workspace.h"
 #include "platform/UserDefaults.h"
 #include "preferences/AboutWindowController.h"
 #include "preferences/BuildConfig.h"
 #include "preferences/CrashReporter.h"
+#include "preferences/PreferencesWindow.h"
 #include "settings/SettingsWindowController.h"
 #include "shortcuts/ShortcutBinder.h"
 #include "tasks/TaskManager.h"
@@ -78,7 +81,7 @@ std::shared_ptr<AppDelegate> AppDelegate::current()
 }
 
 AppDelegate::AppDelegate(Environment environment)
-    : m_environment(std::move(environment)), m_updaterController(new UpdaterController)
+    : m_environment(std::move(environment)), m_updaterController(Updater::standard())
 {
     auto &env = m_environment;
     m_statusItem = env.statusItem ? env.statusItem : std::make_shared<RecordingStatusItem>();
@@ -91,8 +94,9 @@ AppDelegate::AppDelegate(Environment environment)
     if (!env.modifiers)
         env.modifiers = ModifierSource::system();
     if (!env.makeSettingsWindow)
-        // No settings pane exists yet, so there is no window to show.
-        env.makeSettingsWindow = [] { return std::shared_ptr<SettingsWindowController>(); };
+        env.makeSettingsWindow = [updater = m_updaterController] {
+            return makePreferencesWindowController(updater);
+        };
     if (!env.makeAboutWindow)
         env.makeAboutWindow = AboutWindowController::make;
     if (!env.taskWindow)
@@ -101,6 +105,11 @@ AppDelegate::AppDelegate(Environment environment)
     addAction("showPreferencesWithSender:",
               [this](const ObjectPtr &) { showPreferencesPane(std::nullopt); });
     addAction("showAbout:", [this](const ObjectPtr &) { showAboutWindow(); });
+    // Windows below the shell (the GPS window's menus) open the settings here.
+    SettingsOpener::setHandler([](const QString &pane) {
+        if (auto delegate = AppDelegate::current())
+            delegate->showPreferencesPane(Settings::PaneIdentifier{pane});
+    });
 
     CorvaneSettings::shared()->registerCommonSettings();
 }
@@ -155,6 +164,8 @@ bool AppDelegate::statusMenuIsCurrent() const
 void AppDelegate::applicationWillTerminate()
 {
     stopActivities();
+    // An edit made just before quitting still reaches the file.
+    LocationPresetRepository::waitForSharedSaves();
 }
 
 void AppDelegate::postShouldKillLauncher()

@@ -24,7 +24,7 @@ class DeviceWatching;
 class RecordingDevices;
 class SettingsWindowController;
 class Toolset;
-class UpdaterController;
+class Updater;
 namespace Settings {
 struct PaneIdentifier;
 }
@@ -94,7 +94,9 @@ public:
     void showTaskWindow();
     void exportDebugLogs();
 
-    UpdaterController &updaterController() const { return *m_updaterController; }
+    // The program's updater; none where the system's packages bring new
+    // versions.
+    std::shared_ptr<Updater> updaterController() const { return m_updaterController; }
 
     // Interrupts every recording and stops location playback.
     void stopActivities();
@@ -131,7 +133,7 @@ private:
     std::shared_ptr<SettingsWindowController> m_preferencesWindowController;
     std::optional<std::shared_ptr<WindowController>> m_aboutWindowController;
     std::shared_ptr<CrashReporter> m_crashReporter;
-    std::unique_ptr<UpdaterController> m_updaterController;
+    const std::shared_ptr<Updater> m_updaterController;
     ObserverCollection m_observers;
     std::unique_ptr<Animator> m_statusItemAnimator;
 };

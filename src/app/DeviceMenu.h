@@ -128,12 +128,30 @@ public:
     void deleteDevice(const ObjectPtr &sender);
     void shutdown(const ObjectPtr &sender);
 
+    // The capture, pasteboard and URL actions, recorded for Quick Repeat.
+    void copy(const ObjectPtr &sender);
+    void paste(const ObjectPtr &sender);
+    void openURL(const ObjectPtr &sender);
+    void screenshot(const ObjectPtr &sender);
+    void copyScreenshot(const ObjectPtr &sender);
+    void record(const ObjectPtr &sender);
+    void stopRecording(const ObjectPtr &sender);
+    void bringToFront(const ObjectPtr &sender);
+    void openBundle(const ObjectPtr &sender);
+    // Re-tints the on-state image of application rows: white under the
+    // highlight, the accent colour again once it moves on.
+    void willHighlight(const MenuItemPtr &item) override;
+
 private:
     DeviceMenu(const std::shared_ptr<Device> &device, const std::shared_ptr<Toolset> &toolset,
                bool shouldShowApplicationSubmenus, bool shouldShowPairedDevicesSubmenus,
                Environment environment);
     void setUp();
     void registerActions();
+    void registerCaptureActions();
+    // Performs and records the operation when the simulator runs.
+    void performWhenRunning(const ObjectPtr &sender, const QString &selector,
+                            void (Device::*operation)());
 
     enum class Field {
         deviceFolder,
@@ -183,6 +201,8 @@ private:
     ObserverCollection m_openObservers;
     BuildGenerations m_builds;
     LazyMenuItems m_fields{size_t(Field::count)};
+    // The application row last tinted white; main thread only.
+    MenuItemPtr m_lastItem;
 };
 
 } // namespace corvane

@@ -64,6 +64,25 @@ void recordDeviceCommand(CommandManager &commands, const std::shared_ptr<Device>
     commands.recordCommand(std::move(command));
 }
 
+void recordDeviceCommand(CommandManager &commands, const std::shared_ptr<Device> &device,
+                         const QString &title, const QString &selector,
+                         CommandManager::Argument argument,
+                         std::function<void(Device &, const CommandManager::Argument &)> operation)
+{
+    CommandManager::Command command;
+    command.title = title;
+    command.target = device;
+    command.selector = selector;
+    command.object = std::move(argument);
+    command.invoker = [operation = std::move(operation)](
+                          const ObjectPtr &target,
+                          const std::optional<CommandManager::Argument> &argument) {
+        if (const auto device = std::dynamic_pointer_cast<Device>(target); device && argument)
+            operation(*device, *argument);
+    };
+    commands.recordCommand(std::move(command));
+}
+
 void performAndRecord(CommandManager &commands, const std::shared_ptr<Device> &device,
                       const QString &title, const QString &selector, DeviceOperation operation)
 {
@@ -71,13 +90,18 @@ void performAndRecord(CommandManager &commands, const std::shared_ptr<Device> &d
     recordDeviceCommand(commands, device, title, selector, operation);
 }
 
-void bootFlow(const std::shared_ptr<Device> &device, const std::weak_ptr<Toolset> &toolset,
-              ActivityMonitor &monitor)
+void openSimulatorIfNeeded(const std::weak_ptr<Toolset> &toolset)
 {
     if (const auto xcode = toolset.lock(); xcode && !xcode->simulatorApplication())
         Workspace::shared()->openApplication(QDir(xcode->xcodePath().toLocalFile())
                                                  .filePath("Contents/Developer/Applications/"
                                                            "Simulator.app"));
+}
+
+void bootFlow(const std::shared_ptr<Device> &device, const std::weak_ptr<Toolset> &toolset,
+              ActivityMonitor &monitor)
+{
+    openSimulatorIfNeeded(toolset);
     device->launch();
     forceFreshProcessCheck(monitor);
 }
@@ -157,6 +181,7 @@ void DeviceMenu::registerActions()
     addAction("erase:", [this](const ObjectPtr &sender) { erase(sender); });
     addAction("delete:", [this](const ObjectPtr &sender) { deleteDevice(sender); });
     addAction("shutdown:", [this](const ObjectPtr &sender) { shutdown(sender); });
+    registerCaptureActions();
 }
 
 bool DeviceMenu::simulatorRuns() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CommandManager.h"
 #include "platform/Object.h"
 
 #include <QString>
@@ -10,7 +11,6 @@
 namespace corvane {
 
 class ActivityMonitor;
-class CommandManager;
 class Device;
 class Toolset;
 
@@ -47,7 +47,14 @@ void performAndRecord(CommandManager &commands, const std::shared_ptr<Device> &d
 // Records a command that repeats the operation on the device.
 void recordDeviceCommand(CommandManager &commands, const std::shared_ptr<Device> &device,
                          const QString &title, const QString &selector, DeviceOperation operation);
+// The same for an operation with one argument, which the command keeps.
+void recordDeviceCommand(CommandManager &commands, const std::shared_ptr<Device> &device,
+                         const QString &title, const QString &selector,
+                         CommandManager::Argument argument,
+                         std::function<void(Device &, const CommandManager::Argument &)> operation);
 
+// Opens the Xcode's Simulator when it is not running.
+void openSimulatorIfNeeded(const std::weak_ptr<Toolset> &toolset);
 // Opens the Xcode's Simulator when it is not running, boots the device and
 // looks at the processes afresh next time. Runs on the calling thread.
 void bootFlow(const std::shared_ptr<Device> &device, const std::weak_ptr<Toolset> &toolset,

@@ -1,5 +1,7 @@
 #include "app/QtAlertPresenter.h"
 
+#include "app/CodeTextView.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -20,9 +22,14 @@ namespace {
 
 QPixmap alertIcon(const AlertSpec &spec, QStyle *style)
 {
-    if (!spec.icon.isNull())
-        return QPixmap::fromImage(spec.icon).scaled(64, 64, Qt::KeepAspectRatio,
-                                                    Qt::SmoothTransformation);
+    if (!spec.icon.isNull()) {
+        // 64 points, in the image's own pixel density.
+        const qreal ratio = spec.icon.devicePixelRatio();
+        QPixmap pixmap = QPixmap::fromImage(spec.icon).scaled(
+            QSize(64, 64) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        pixmap.setDevicePixelRatio(ratio);
+        return pixmap;
+    }
     QStyle::StandardPixmap standard = QStyle::SP_MessageBoxInformation;
     if (spec.cautionIcon || spec.style == AlertSpec::Style::Warning)
         standard = QStyle::SP_MessageBoxWarning;
@@ -65,20 +72,25 @@ AlertResponse QtAlertPresenter::run(const AlertSpec &spec)
     QPlainTextEdit *editor = nullptr;
     if (spec.accessory) {
         if (spec.accessory->multiline) {
-            editor = new QPlainTextEdit;
+            editor = new CodeTextView;
             editor->setPlaceholderText(spec.accessory->placeholder);
             editor->setPlainText(spec.accessory->initialText);
-            editor->setMinimumSize(400, 190);
-            editor->setTabChangesFocus(false);
-            if (spec.accessory->monospace)
-                editor->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+            if (spec.accessory->size.isEmpty())
+                editor->setMinimumSize(400, 190);
+            else
+                editor->setFixedSize(spec.accessory->size);
+            if (!spec.accessory->monospace)
+                editor->setFont(QApplication::font());
             column->addWidget(editor);
             accessoryText = [editor] { return editor->toPlainText(); };
         } else {
             line = new QLineEdit;
             line->setPlaceholderText(spec.accessory->placeholder);
             line->setText(spec.accessory->initialText);
-            line->setMinimumWidth(300);
+            if (spec.accessory->size.isValid())
+                line->setFixedSize(spec.accessory->size);
+            else
+                line->setMinimumWidth(300);
             column->addWidget(line);
             accessoryText = [line] { return line->text(); };
         }
@@ -104,7 +116,8 @@ AlertResponse QtAlertPresenter::run(const AlertSpec &spec)
     std::vector<QPushButton *> buttons;
     for (size_t index = 0; index < spec.buttons.size(); ++index) {
         const auto &button = spec.buttons[index];
-        auto *push = new QPushButton(button.title);
+        // Titles are shown as written: an "&" is no mnemonic marker.
+        auto *push = new QPushButton(QString(button.title).replace('&', QStringLiteral("&&")));
         const bool isReturn = button.keyEquivalent == AlertSpec::KeyEquivalent::Return;
         push->setAutoDefault(false);
         push->setDefault(isReturn);

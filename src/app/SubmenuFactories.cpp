@@ -1,5 +1,12 @@
 #include "app/SubmenuFactories.h"
 
+#include "app/ApplicationMenu.h"
+#include "app/AppearanceBarMenu.h"
+#include "app/ContentSizeMenu.h"
+#include "app/StatusBarMenu.h"
+#include "app/TouchesMenu.h"
+#include "app/UnsplashMenu.h"
+
 namespace corvane {
 
 SubmenuFactories SubmenuFactories::standard()
@@ -26,40 +33,40 @@ SubmenuFactories SubmenuFactories::withDefaults() const
 
 // Each kind of submenu is offered once it exists; until then its row has
 // none.
-MenuPtr makeApplicationMenu(const std::shared_ptr<Application> &, const std::shared_ptr<Toolset> &,
-                            bool)
+MenuPtr makeApplicationMenu(const std::shared_ptr<Application> &application,
+                            const std::shared_ptr<Toolset> &toolset, bool showsDeviceSubmenu)
 {
-    return nullptr;
+    return ApplicationMenu::make(application, toolset, showsDeviceSubmenu);
 }
 
-MenuPtr makeOpenURLsMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
+MenuPtr makeAppearanceBarMenu(const std::shared_ptr<Device> &device,
+                              const std::shared_ptr<Toolset> &toolset)
 {
-    return nullptr;
+    return AppearanceBarMenu::make(device, toolset);
 }
 
-MenuPtr makeAppearanceBarMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
+MenuPtr makeContentSizeMenu(const std::shared_ptr<Device> &device,
+                            const std::shared_ptr<Toolset> &toolset)
 {
-    return nullptr;
+    return ContentSizeMenu::make(device, toolset);
 }
 
-MenuPtr makeContentSizeMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
+MenuPtr makeStatusBarMenu(const std::shared_ptr<Device> &device,
+                          const std::shared_ptr<Toolset> &toolset)
 {
-    return nullptr;
+    return StatusBarMenu::make(device, toolset);
 }
 
-MenuPtr makeStatusBarMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
+MenuPtr makeTouchesMenu(const std::shared_ptr<Device> &device,
+                        const std::shared_ptr<Toolset> &toolset)
 {
-    return nullptr;
+    return TouchesMenu::make(device, toolset);
 }
 
-MenuPtr makeTouchesMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
+MenuPtr makeUnsplashMenu(const std::shared_ptr<Device> &device,
+                         const std::shared_ptr<Toolset> &toolset)
 {
-    return nullptr;
-}
-
-MenuPtr makeUnsplashMenu(const std::shared_ptr<Device> &, const std::shared_ptr<Toolset> &)
-{
-    return nullptr;
+    return UnsplashMenu::make(device, toolset);
 }
 
 } // namespace corvane

@@ -4,6 +4,7 @@
 #include "platform/SystemPaths.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace corvane {
 
@@ -24,18 +25,6 @@ QString expandTilde(const QString &path)
         return home;
     if (path.startsWith("~/"))
         return home + path.mid(1);
-    return path;
-}
-
-QString abbreviateWithTilde(const QString &path)
-{
-    const QString home = SystemPaths::current().home;
-    if (home.isEmpty() || home == "/")
-        return path;
-    if (path == home)
-        return "~";
-    if (path.startsWith(home + "/"))
-        return "~" + path.mid(home.size());
     return path;
 }
 
@@ -80,7 +69,27 @@ std::shared_ptr<CorvaneSettings> CorvaneSettings::make(std::shared_ptr<UserDefau
         new CorvaneSettings(std::move(defaults), std::move(cloud)));
     // syncPreferences has no mapping, yet its observers hear changes of its key too.
     settings->observeDefaultsKey(kUnmappedKey);
+    if (!settings->m_defaults->isSuite()) {
+        // Made now, so that the watch is on the folder itself from the start
+        // rather than on an ancestor until the first write.
+        const QString folder = QFileInfo(settings->m_defaults->filePath()).absolutePath();
+        QDir().mkpath(folder);
+        settings->m_fileMonitor = DirectoryMonitor::make(folder, true);
+        settings->m_fileMonitor->setDelegate(settings);
+        settings->m_fileMonitor->startMonitoring();
+    }
     return settings;
+}
+
+CorvaneSettings::~CorvaneSettings()
+{
+    if (m_fileMonitor)
+        m_fileMonitor->stop();
+}
+
+void CorvaneSettings::directoryMonitorDidObserveChange(const std::shared_ptr<DirectoryMonitor> &)
+{
+    m_defaults->noticeOutsideChanges();
 }
 
 QString CorvaneSettings::keyFromGetter(const QString &propertyName) const
@@ -316,15 +325,20 @@ void CorvaneSettings::setToolsPath(const std::optional<QUrl> &url)
 
 QUrl CorvaneSettings::savePath() const
 {
-    QString path = m_defaults->string(keyFromGetter("savePath")).value_or(QString());
-    if (path.isEmpty())
-        path = "~/Desktop/";
-    return QUrl::fromLocalFile(QDir::cleanPath(expandTilde(path)));
+    // Cleaned before "~" is expanded ("x/../~" is the home folder); a value
+    // that is still relative would put captures in the working directory and
+    // reads as the default, as an empty one does.
+    const QString stored = m_defaults->string(keyFromGetter("savePath")).value_or(QString());
+    const QString path = expandTilde(QDir::cleanPath(stored));
+    if (stored.isEmpty() || !QDir::isAbsolutePath(path))
+        return QUrl::fromLocalFile(QDir::cleanPath(expandTilde("~/Desktop")));
+    return QUrl::fromLocalFile(QDir::cleanPath(path));
 }
 
 void CorvaneSettings::setSavePath(const QUrl &url)
 {
-    saveObject(QVariant(abbreviateWithTilde(url.toLocalFile())), keyFromSetter("setSavePath:"));
+    saveObject(QVariant(SystemPaths::current().abbreviatingHome(url.toLocalFile())),
+               keyFromSetter("setSavePath:"));
 }
 
 bool CorvaneSettings::includeMaskInCaptures() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/DirectoryMonitor.h"
 #include "core/Observable.h"
 #include "core/Observer.h"
 #include "platform/CloudKeyValueStore.h"
@@ -24,7 +25,8 @@ namespace corvane {
 // its key; writes of synced keys are mirrored to the cloud store while
 // syncPreferences holds. Observers of a property hear every change of its
 // user default, whoever made it, on the thread that made it.
-class CorvaneSettings : public std::enable_shared_from_this<CorvaneSettings> {
+class CorvaneSettings : public std::enable_shared_from_this<CorvaneSettings>,
+                        public DirectoryMonitorDelegate {
 public:
     static std::shared_ptr<CorvaneSettings> shared();
     // Tests: makes a fresh shared instance over these stores, which also
@@ -95,6 +97,13 @@ public:
     // both then turn sync on.
     void enableSyncWithBehavior(int behavior);
 
+    ~CorvaneSettings() override;
+
+    // Called on the monitor queue when the settings file's folder changes:
+    // an edit by another process reaches the observers of the keys it changed.
+    void
+    directoryMonitorDidObserveChange(const std::shared_ptr<DirectoryMonitor> &monitor) override;
+
 private:
     CorvaneSettings(std::shared_ptr<UserDefaults> defaults,
                     std::shared_ptr<CloudKeyValueStore> cloud);
@@ -109,6 +118,7 @@ private:
 
     const std::shared_ptr<UserDefaults> m_defaults;
     const std::shared_ptr<CloudKeyValueStore> m_cloud;
+    DirectoryMonitorPtr m_fileMonitor;
 
     mutable std::mutex m_mutex;
     QMap<QString, QString> m_propertyToKey;

@@ -33,10 +33,10 @@ Clock::duration seconds(double value)
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
 }
 
-} // namespace
-
-void debounce(const DispatchQueuePtr &queue, Clock::time_point deadline,
-              const std::optional<QString> &key, std::function<void()> work)
+// Registers the item under the key, cancelling the one registered before;
+// `schedule` hands the item to its queue.
+void debounceItem(const std::function<void(WorkItemPtr)> &schedule,
+                  const std::optional<QString> &key, std::function<void()> work)
 {
     const QString resolved = resolve(key);
     auto self = std::make_shared<std::weak_ptr<WorkItem>>();
@@ -52,7 +52,7 @@ void debounce(const DispatchQueuePtr &queue, Clock::time_point deadline,
         });
     });
     *self = item;
-    queue->asyncAfter(deadline, item);
+    schedule(item);
     auto &r = registry();
     r.lock.sync([&] {
         auto it = r.items.find(resolved);
@@ -62,10 +62,26 @@ void debounce(const DispatchQueuePtr &queue, Clock::time_point deadline,
     });
 }
 
+} // namespace
+
+void debounce(const DispatchQueuePtr &queue, Clock::time_point deadline,
+              const std::optional<QString> &key, std::function<void()> work)
+{
+    debounceItem([&](WorkItemPtr item) { queue->asyncAfter(deadline, std::move(item)); }, key,
+                 std::move(work));
+}
+
 void debounce(const DispatchQueuePtr &queue, double delay, const std::optional<QString> &key,
               std::function<void()> work)
 {
     debounce(queue, Clock::now() + seconds(delay), key, std::move(work));
+}
+
+void debounce(Scheduler &scheduler, const DispatchQueuePtr &queue, double delay,
+              const std::optional<QString> &key, std::function<void()> work)
+{
+    debounceItem([&](WorkItemPtr item) { scheduler.asyncAfter(queue, delay, std::move(item)); },
+                 key, std::move(work));
 }
 
 void throttle(const DispatchQueuePtr &queue, double interval, const std::optional<QString> &key,

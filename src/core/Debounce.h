@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DispatchQueue.h"
+#include "platform/Scheduler.h"
 
 #include <QString>
 
@@ -16,6 +17,9 @@ void debounce(const DispatchQueuePtr &queue, Clock::time_point deadline,
               const std::optional<QString> &key, std::function<void()> work);
 void debounce(const DispatchQueuePtr &queue, double seconds, const std::optional<QString> &key,
               std::function<void()> work);
+// The same, timed by `scheduler`.
+void debounce(Scheduler &scheduler, const DispatchQueuePtr &queue, double seconds,
+              const std::optional<QString> &key, std::function<void()> work);
 
 // Runs `work` at once unless the key ran within the last `interval` seconds.
 void throttle(const DispatchQueuePtr &queue, double interval, const std::optional<QString> &key,

@@ -32,9 +32,9 @@ public:
     }
 
     // The descriptor, or -1 with `error` set.
-    int addWatch(const QString &path, bool isDirectory, const DirectoryMonitor *key,
-                 const std::weak_ptr<DirectoryMonitor> &monitor, std::uint64_t generation,
-                 int &error)
+    int addWatch(const QString &path, bool isDirectory, bool fileWrites,
+                 const DirectoryMonitor *key, const std::weak_ptr<DirectoryMonitor> &monitor,
+                 std::uint64_t generation, int &error)
     {
         std::lock_guard lock(m_mutex);
         if (m_fd < 0) {
@@ -44,9 +44,13 @@ public:
         // Entries added, removed or renamed; the directory's own attributes
         // (children's are dropped by the reader); the directory deleted or
         // renamed. IN_UNMOUNT and IN_IGNORED come without asking. No IN_MODIFY:
-        // rewriting a child is no write to the directory.
+        // rewriting a child is no write to the directory; a monitor that asks
+        // for file writes hears a child closed after writing. Masks only grow
+        // (IN_MASK_ADD), as monitors share the descriptor of one path.
         std::uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
-                             IN_DELETE_SELF | IN_MOVE_SELF;
+                             IN_DELETE_SELF | IN_MOVE_SELF | IN_MASK_ADD;
+        if (fileWrites)
+            mask |= IN_CLOSE_WRITE;
         if (isDirectory)
             mask |= IN_ONLYDIR;
         const int wd = inotify_add_watch(m_fd, QFile::encodeName(path).constData(), mask);
@@ -56,7 +60,7 @@ public:
         }
         auto &watchers = m_watches[wd];
         std::erase_if(watchers, [key](const Watcher &w) { return w.key == key; });
-        watchers.push_back({key, monitor, generation});
+        watchers.push_back({key, monitor, generation, fileWrites});
         return wd;
     }
 
@@ -78,6 +82,7 @@ private:
         const DirectoryMonitor *key;
         std::weak_ptr<DirectoryMonitor> monitor;
         std::uint64_t generation;
+        bool fileWrites;
     };
     struct Pending {
         std::weak_ptr<DirectoryMonitor> monitor;
@@ -149,10 +154,9 @@ private:
             std::uint32_t relevant = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | lost;
             if (!named)
                 relevant |= IN_ATTRIB;
-            if (!(event->mask & relevant))
-                continue;
             for (const auto &watcher : it->second)
-                add(watcher, event->mask & lost);
+                if (event->mask & (relevant | (watcher.fileWrites && named ? IN_CLOSE_WRITE : 0)))
+                    add(watcher, event->mask & lost);
             // The kernel has dropped the watch; a later stop must not remove
             // a descriptor that may be handed out again.
             if (event->mask & IN_IGNORED)
@@ -202,14 +206,15 @@ QString directoryPrefix(const QString &path)
 
 } // namespace
 
-DirectoryMonitor::DirectoryMonitor(QString path) : m_desiredPath(std::move(path))
+DirectoryMonitor::DirectoryMonitor(QString path, bool fileWrites)
+    : m_desiredPath(std::move(path)), m_fileWrites(fileWrites)
 {
 }
 
-std::shared_ptr<DirectoryMonitor> DirectoryMonitor::make(const QString &path)
+std::shared_ptr<DirectoryMonitor> DirectoryMonitor::make(const QString &path, bool fileWrites)
 {
     const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    return std::shared_ptr<DirectoryMonitor>(new DirectoryMonitor(absolute));
+    return std::shared_ptr<DirectoryMonitor>(new DirectoryMonitor(absolute, fileWrites));
 }
 
 DirectoryMonitor::~DirectoryMonitor()
@@ -270,8 +275,11 @@ void DirectoryMonitor::startMonitoring()
 
         ++m_generation;
         int error = 0;
-        const int wd = InotifyHub::shared().addWatch(*root, QFileInfo(*root).isDir(), this, weak,
-                                                     m_generation, error);
+        // Writes of files matter only in the directory itself, not in the
+        // ancestor watched until it exists.
+        const int wd = InotifyHub::shared().addWatch(*root, QFileInfo(*root).isDir(),
+                                                     m_fileWrites && *root == m_desiredPath, this,
+                                                     weak, m_generation, error);
         if (wd < 0) {
             log.error("Unable to start monitoring %{PUBLIC}@: %{PUBLIC}@", *root,
                       QString::fromLocal8Bit(std::strerror(error)));

@@ -29,7 +29,9 @@ public:
 // deleted directory restarts the watch from whatever ancestor remains.
 class DirectoryMonitor : public std::enable_shared_from_this<DirectoryMonitor> {
 public:
-    static std::shared_ptr<DirectoryMonitor> make(const QString &path);
+    // With `fileWrites`, a file of the directory closed after writing is a
+    // change too (an edit in place creates, deletes and renames nothing).
+    static std::shared_ptr<DirectoryMonitor> make(const QString &path, bool fileWrites = false);
     ~DirectoryMonitor();
     DirectoryMonitor(const DirectoryMonitor &) = delete;
     DirectoryMonitor &operator=(const DirectoryMonitor &) = delete;
@@ -60,7 +62,7 @@ private:
         bool watchLost = false;
     };
 
-    explicit DirectoryMonitor(QString path);
+    DirectoryMonitor(QString path, bool fileWrites);
 
     void enqueue(const Delivery &delivery);
     void drainDeliveries();
@@ -71,6 +73,7 @@ private:
     std::optional<QString> stopLocked();
 
     const QString m_desiredPath;
+    const bool m_fileWrites;
 
     mutable PThreadMutex m_mutex;
     std::weak_ptr<DirectoryMonitorDelegate> m_delegate;

@@ -35,57 +35,74 @@ FileCoordinator &File::coordinator()
     return FileCoordinator::shared(FileCoordinators::file);
 }
 
-void File::enumerateContents(const QUrl &directory, const QStringList &skipNames,
-                             const std::function<bool(const QUrl &)> &predicate,
-                             FileCoordinator::ReadingOptions options, const EntryHandler &handler)
+std::vector<fs::filesystem_error>
+File::enumerateContents(const QUrl &directory, const QStringList &skipNames,
+                        const std::function<bool(const QUrl &)> &predicate,
+                        FileCoordinator::ReadingOptions options, const EntryHandler &handler,
+                        FileManager &fileManager)
 {
-    std::error_code error;
-    const fs::path root(QFile::encodeName(directory.toLocalFile()).toStdString());
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error);
-    if (error)
-        return;
-    for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
-        if (error)
-            return;
-        const fs::path &path = it->path();
-        const QString name = QFile::decodeName(QByteArray::fromStdString(path.filename()));
-        if (skipNames.contains(name))
-            continue;
+    std::vector<fs::filesystem_error> unlisted;
+    // Each level holds a folder's entries and the next one to visit, so that
+    // a folder's contents come right after it and before its next sibling.
+    struct Level {
+        std::vector<fs::path> entries;
+        std::size_t next = 0;
+    };
+    std::vector<Level> levels;
+    const auto descend = [&](const fs::path &folder) {
+        try {
+            levels.push_back({fileManager.contentsOfDirectory(folder)});
+        } catch (const fs::filesystem_error &error) {
+            if (error.code() != std::errc::no_such_file_or_directory)
+                unlisted.push_back(error);
+        }
+    };
+    descend(fs::path(QFile::encodeName(directory.toLocalFile()).toStdString()));
 
+    while (!levels.empty()) {
+        Level &level = levels.back();
+        if (level.next == level.entries.size()) {
+            levels.pop_back();
+            continue;
+        }
+        const fs::path path = level.entries[level.next++];
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0)
             continue;
         const bool isDirectory = S_ISDIR(info.st_mode);
+        const QString name = QFile::decodeName(QByteArray::fromStdString(path.filename()));
         const QUrl url = entryUrl(path, isDirectory);
-        if (predicate && !predicate(url))
-            continue;
-
-        bool readable = false;
-        QDateTime modified;
-        std::optional<qint64> size;
-        try {
-            coordinator().coordinateReading(url, options, [&](const QUrl &) {
-                struct stat current {};
-                if (::lstat(path.c_str(), &current) != 0 || S_ISDIR(current.st_mode) != isDirectory)
-                    return;
-                modified = QDateTime::fromMSecsSinceEpoch(qint64(current.st_mtim.tv_sec) * 1000 +
-                                                              current.st_mtim.tv_nsec / 1000000,
-                                                          Qt::UTC);
-                if (S_ISREG(current.st_mode))
-                    size = qint64(current.st_size);
-                readable = true;
-            });
-        } catch (const FileCoordinationError &) {
-            continue;
+        if (!skipNames.contains(name) && (!predicate || predicate(url))) {
+            bool readable = false;
+            QDateTime modified;
+            std::optional<qint64> size;
+            try {
+                coordinator().coordinateReading(url, options, [&](const QUrl &) {
+                    struct stat current {};
+                    if (::lstat(path.c_str(), &current) != 0 ||
+                        S_ISDIR(current.st_mode) != isDirectory)
+                        return;
+                    modified = QDateTime::fromMSecsSinceEpoch(
+                        qint64(current.st_mtim.tv_sec) * 1000 + current.st_mtim.tv_nsec / 1000000,
+                        Qt::UTC);
+                    if (S_ISREG(current.st_mode))
+                        size = qint64(current.st_size);
+                    readable = true;
+                });
+            } catch (const FileCoordinationError &) {
+                readable = false;
+            }
+            if (readable && modified.isValid()) {
+                bool stop = false;
+                handler(url, isDirectory, modified, size, stop);
+                if (stop)
+                    return unlisted;
+            }
         }
-        if (!readable || !modified.isValid())
-            continue;
-
-        bool stop = false;
-        handler(url, isDirectory, modified, size, stop);
-        if (stop)
-            return;
+        if (isDirectory)
+            descend(path);
     }
+    return unlisted;
 }
 
 void File::visit(const QUrl &url, bool isDirectory, const QDateTime &lastModified,

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "platform/FileCoordinator.h"
+#include "platform/FileManager.h"
 
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 
+#include <filesystem>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace corvane {
 
@@ -41,13 +44,16 @@ struct File {
     static FileCoordinator &coordinator();
 
     // Walks the directory in pre-order, hidden entries included and links not
-    // followed, reading each entry under a coordinated read. Entries named in
-    // `skipNames`, rejected by `predicate` or whose metadata cannot be read
-    // are left out; an unreadable directory gives no entries.
-    static void enumerateContents(const QUrl &directory, const QStringList &skipNames,
-                                  const std::function<bool(const QUrl &)> &predicate,
-                                  FileCoordinator::ReadingOptions options,
-                                  const EntryHandler &handler);
+    // followed, reading each entry under a coordinated read and listing
+    // folders through the file manager. Entries named in `skipNames`,
+    // rejected by `predicate` or whose metadata cannot be read are left out;
+    // a folder that cannot be listed is passed over and the walk goes on.
+    // Returns the listing errors of such folders (none for a missing root).
+    static std::vector<std::filesystem::filesystem_error>
+    enumerateContents(const QUrl &directory, const QStringList &skipNames,
+                      const std::function<bool(const QUrl &)> &predicate,
+                      FileCoordinator::ReadingOptions options, const EntryHandler &handler,
+                      FileManager &fileManager = FileManager::defaultManager());
 
     // Hands the handler the record of an enumerated entry of a container.
     static void visit(const QUrl &url, bool isDirectory, const QDateTime &lastModified,

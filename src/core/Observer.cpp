@@ -25,6 +25,13 @@ QString ObserverCollection::debugDescription() const
         .arg(parts.join(", "));
 }
 
+void ObserverGroup::invalidate()
+{
+    for (const auto &member : m_members)
+        member->invalidate();
+    m_members.clear();
+}
+
 void NotificationObserver::invalidate()
 {
     if (!m_mirror)

@@ -64,6 +64,19 @@ private:
     std::vector<ObserverPtr> m_observers;
 };
 
+// Several registrations that end together, as one token (a derived
+// property's observation of what it depends on).
+class ObserverGroup : public ObserverProtocol {
+public:
+    explicit ObserverGroup(std::vector<ObserverPtr> members) : m_members(std::move(members)) {}
+    ~ObserverGroup() override { invalidate(); }
+    void invalidate() override;
+    QString debugDescription() const override { return "<KeyValueObservation>"; }
+
+private:
+    std::vector<ObserverPtr> m_members;
+};
+
 // A notification-center registration.
 class NotificationObserver : public ObserverProtocol {
 public:

@@ -10,10 +10,10 @@ namespace corvane {
 std::optional<QString> trimmedUtf8(const QByteArray &bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(bytes);
+    QString text = decoder(bytes);
     if (decoder.hasError())
         return std::nullopt;
-    return text.trimmed();
+    return std::move(text).trimmed();
 }
 
 std::optional<QString> runProcess(const QString &path, const QStringList &arguments,

@@ -25,6 +25,8 @@ constexpr const char *kSimctlComponent = "Contents/Developer/usr/bin/simctl";
 constexpr const char *kSimulatorComponent = "Contents/Developer/Applications/Simulator.app";
 
 std::atomic<long long> g_toolTimeoutMs{10000};
+// How long a tool that missed its deadline gets to end after SIGTERM.
+constexpr std::chrono::milliseconds kTerminationGrace{500};
 
 // The path text of a file URL, without a trailing slash.
 QString pathOf(const QUrl &url)
@@ -223,6 +225,13 @@ bool Toolset::supports(Command command) const
 std::vector<Toolset::Command> Toolset::parseSupportedCommands(const QString &usage)
 {
     std::vector<Command> result;
+    std::vector<bool> found(allCommands().size(), false);
+    const auto add = [&](Command command) {
+        if (!found[std::size_t(rawValue(command))]) {
+            found[std::size_t(rawValue(command))] = true;
+            result.push_back(command);
+        }
+    };
     bool inSubcommands = false;
     qsizetype start = 0;
     for (qsizetype i = 0; i <= usage.size(); ++i) {
@@ -234,13 +243,16 @@ std::vector<Toolset::Command> Toolset::parseSupportedCommands(const QString &usa
             inSubcommands = true;
             continue;
         }
-        if (!inSubcommands)
+        if (!inSubcommands || line.isEmpty())
             continue;
+        // Each command once, where its first line names it. The empty word
+        // of `touch` names no subcommand: any subcommand line proves a simctl
+        // whose Simulator takes the touch settings.
         for (Command command : allCommands())
             if (line.startsWith(subcommand(command)))
-                result.push_back(command);
+                add(command);
     }
-    result.push_back(Command::gps);
+    add(Command::gps);
     return result;
 }
 
@@ -272,12 +284,17 @@ std::shared_ptr<ChildProcess> Toolset::process(const QStringList &arguments)
     return makeToolProcess(m_simctlPath, arguments);
 }
 
-std::optional<QString> Toolset::simulatorApplication() const
+QString Toolset::simulatorBundlePath() const
 {
-    const QString simulator = pathOf(appending(m_xcodePath, kSimulatorComponent));
+    return pathOf(appending(m_xcodePath, kSimulatorComponent));
+}
+
+std::optional<RunningApplication> Toolset::simulatorApplication() const
+{
+    const QString simulator = simulatorBundlePath();
     for (const QString &path : Workspace::runningExecutablePaths())
         if (path.contains(simulator))
-            return path;
+            return RunningApplication(path);
     return std::nullopt;
 }
 
@@ -366,11 +383,19 @@ std::optional<QString> runToolProcess(const QUrl &tool, const QStringList &argum
 
     // Both pipes are drained while waiting, so a chatty tool can end and a
     // hung one cannot keep us past the deadline.
-    const auto collected =
-        process->collectOutput(ChildProcess::Clock::now() + toolProcessTimeout());
-    if (!collected.finished)
+    const auto timeout = toolProcessTimeout();
+    const auto collected = process->collectOutput(ChildProcess::Clock::now() + timeout);
+    if (!collected.finished) {
         Log::toolset().debug("Error waiting for process to complete %{PUBLIC}@ %{PUBLIC}@", path,
                              arguments.join(' '));
+        // What a stalled tool printed so far is no answer (half a device
+        // list would drop the other half), and the tool is not left behind.
+        process->terminate(kTerminationGrace);
+        const QString command = (QFileInfo(path).fileName() + ' ' + arguments.join(' ')).trimmed();
+        failRun(tool, arguments,
+                CorvaneError(command + " did not finish in " +
+                             QString::number(timeout.count() / 1000.0) + " seconds"));
+    }
 
     const auto output = trimmedUtf8(collected.standardOutput);
     if (output && output->contains("usage: simctl") && !arguments.isEmpty() &&

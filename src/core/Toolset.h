@@ -2,6 +2,7 @@
 
 #include "core/DirectoryMonitor.h"
 #include "platform/Object.h"
+#include "platform/Workspace.h"
 
 #include <QString>
 #include <QStringList>
@@ -95,8 +96,11 @@ public:
     // An unlaunched simctl process; posts didBecomeInvalid when simctl is gone.
     std::shared_ptr<ChildProcess> process(const QStringList &arguments);
 
-    // The executable path of this Xcode's running Simulator, if any.
-    std::optional<QString> simulatorApplication() const;
+    // This Xcode's running Simulator: the first process whose executable
+    // lies inside its Simulator.app; nothing when none runs.
+    std::optional<RunningApplication> simulatorApplication() const;
+    // The path of this Xcode's Simulator.app bundle.
+    QString simulatorBundlePath() const;
 
     QString description() const;
     std::size_t hash() const;

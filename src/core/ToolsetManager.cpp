@@ -59,12 +59,16 @@ std::shared_ptr<Toolset> findEqual(const std::vector<std::shared_ptr<Toolset>> &
     return nullptr;
 }
 
-// The first toolset whose bundle path lies within `path`; list order decides.
-std::shared_ptr<Toolset> firstWithin(const std::vector<std::shared_ptr<Toolset>> &toolsets,
-                                     const QString &path)
+QString resolvedPath(const QString &path);
+
+// The toolset at `path`, compared as whole paths with links resolved: a
+// substring test took /Applications/Xcode.app for ~/Applications/Xcode.app.
+std::shared_ptr<Toolset> toolsetAt(const std::vector<std::shared_ptr<Toolset>> &toolsets,
+                                   const QString &path)
 {
+    const QString wanted = QDir::cleanPath(resolvedPath(path));
     for (const auto &toolset : toolsets)
-        if (path.contains(pathOf(toolset->xcodePath())))
+        if (QDir::cleanPath(resolvedPath(pathOf(toolset->xcodePath()))) == wanted)
             return toolset;
     return nullptr;
 }
@@ -338,7 +342,7 @@ std::shared_ptr<Toolset> ToolsetManager::selectToolset()
         if (const auto user = settings->toolsPath()) {
             const QString path = pathOf(*user);
             if (!path.isEmpty() && QFileInfo::exists(path)) {
-                if (auto toolset = firstWithin(toolsets, path)) {
+                if (auto toolset = toolsetAt(toolsets, path)) {
                     log.debug("Trying to user user-selected Xcode");
                     return toolset;
                 }
@@ -348,7 +352,7 @@ std::shared_ptr<Toolset> ToolsetManager::selectToolset()
         if (const auto system = systemSelectedXcodeURL()) {
             // An xcode-select choice that made no toolset falls through, so
             // that a non-empty list always yields one.
-            if (auto toolset = firstWithin(toolsets, pathOf(*system))) {
+            if (auto toolset = toolsetAt(toolsets, pathOf(*system))) {
                 log.debug("Trying to user system-selected Xcode");
                 return toolset;
             }

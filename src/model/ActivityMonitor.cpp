@@ -14,12 +14,94 @@ namespace {
 
 constexpr auto kFreshness = std::chrono::seconds(2);
 
-const QRegularExpression &applicationExpression()
+// ASCII white space, as \s of the process-list expressions.
+bool isBlank(QChar c)
 {
-    static const QRegularExpression expression(
-        R"(^\s*(\d+)\s+([^\s]+)\s+([^\s]+)\s+(\/.+\/Library\/Developer\/CoreSimulator\/Devices\/([0-9A-Z\-]{36,36})\/data\/Containers\/Bundle\/Application\/([0-9A-Z\-]{36,36})\/.*\.app\/.*)\s*$)",
-        QRegularExpression::MultilineOption);
-    return expression;
+    const char16_t u = c.unicode();
+    return u == u' ' || (u >= u'\t' && u <= u'\r');
+}
+
+bool isDigit(QChar c)
+{
+    return c.unicode() >= u'0' && c.unicode() <= u'9';
+}
+
+// [0-9A-Z\-]{36}: how CoreSimulator names its folders.
+bool isFolderUuid(QStringView text)
+{
+    if (text.size() != 36)
+        return false;
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!((u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'Z') || u == u'-'))
+            return false;
+    }
+    return true;
+}
+
+struct ApplicationLine {
+    QStringView pid;
+    QStringView path;
+    QStringView device;
+    QStringView application;
+};
+
+// What the expression
+//   ^\s*(\d+)\s+(\S+)\s+(\S+)\s+(\/.+\/Library\/Developer\/CoreSimulator\/Devices\/
+//   ([0-9A-Z\-]{36})\/data\/Containers\/Bundle\/Application\/([0-9A-Z\-]{36})\/.*\.app\/.*)\s*$
+// finds, in one pass (the expression is quadratic on a line that repeats the
+// folder fragment without ".app/"): the pid, the path from its first "/" to
+// the end of the line, and the UUIDs of the last fragment that some ".app/"
+// follows. Lines hold no line breaks.
+std::optional<ApplicationLine> matchApplicationLine(QStringView line)
+{
+    const qsizetype size = line.size();
+    qsizetype at = 0;
+    const auto skipBlanks = [&] {
+        const qsizetype start = at;
+        while (at < size && isBlank(line[at]))
+            ++at;
+        return at > start;
+    };
+    const auto skipWord = [&] {
+        const qsizetype start = at;
+        while (at < size && !isBlank(line[at]))
+            ++at;
+        return at > start;
+    };
+    skipBlanks();
+    const qsizetype pidStart = at;
+    while (at < size && isDigit(line[at]))
+        ++at;
+    if (at == pidStart)
+        return std::nullopt;
+    const QStringView pid = line.mid(pidStart, at - pidStart);
+    if (!skipBlanks() || !skipWord() || !skipBlanks() || !skipWord() || !skipBlanks())
+        return std::nullopt;
+    if (at >= size || line[at] != u'/')
+        return std::nullopt;
+    const qsizetype pathStart = at;
+
+    static constexpr QStringView devices = u"/Library/Developer/CoreSimulator/Devices/";
+    static constexpr QStringView application = u"/data/Containers/Bundle/Application/";
+    const qsizetype fragmentLength = devices.size() + 36 + application.size() + 36 + 1;
+    const qsizetype lastApp = line.lastIndexOf(u".app/");
+    if (lastApp < 0)
+        return std::nullopt;
+
+    std::optional<ApplicationLine> found;
+    for (qsizetype i = line.indexOf(devices, pathStart + 2);
+         i >= 0 && i + fragmentLength <= lastApp; i = line.indexOf(devices, i + 1)) {
+        const QStringView device = line.mid(i + devices.size(), 36);
+        const qsizetype afterDevice = i + devices.size() + 36;
+        if (!isFolderUuid(device) || line.mid(afterDevice, application.size()) != application)
+            continue;
+        const QStringView app = line.mid(afterDevice + application.size(), 36);
+        if (!isFolderUuid(app) || line[i + fragmentLength - 1] != u'/')
+            continue;
+        found = ApplicationLine{pid, line.mid(pathStart), device, app};
+    }
+    return found;
 }
 
 const QRegularExpression &simulatorExpression()
@@ -253,17 +335,17 @@ QStringList ActivityMonitor::psArguments()
 std::optional<ActivityMonitor::SimApplicationProcess>
 ActivityMonitor::parseApplicationProcess(const QString &line)
 {
-    const auto match = firstMatch(applicationExpression(), line);
+    const auto match = matchApplicationLine(line);
     if (!match)
         return std::nullopt;
-    const auto pid = parsePid(match->capturedView(1));
+    const auto pid = parsePid(match->pid);
     if (!pid)
         return std::nullopt;
-    const auto deviceUUID = parseUuid(match->capturedView(5));
-    const auto applicationUUID = parseUuid(match->capturedView(6));
+    const auto deviceUUID = parseUuid(match->device);
+    const auto applicationUUID = parseUuid(match->application);
     if (!deviceUUID || !applicationUUID)
         return std::nullopt;
-    return SimApplicationProcess{*pid, QUrl::fromLocalFile(match->captured(4)), *deviceUUID,
+    return SimApplicationProcess{*pid, QUrl::fromLocalFile(match->path.toString()), *deviceUUID,
                                  *applicationUUID};
 }
 

@@ -73,7 +73,8 @@ void revealWithOpenTool(const QString &folder, const QString &name)
     }
     ChildProcess process;
     process.setExecutablePath(tool);
-    process.setArguments({"-R", name});
+    // "./": a name read from the bundle that begins with "-" is no option.
+    process.setArguments({"-R", "./" + name});
     process.setWorkingDirectory(folder);
     try {
         process.launch();
@@ -219,10 +220,13 @@ void Application::open()
     const QString bundle = QDir::cleanPath(url().toLocalFile());
     if (bundle.isEmpty() || !QFileInfo::exists(bundle))
         return;
+    // Only a plain name inside the bundle: "../x" or "/x" would reveal
+    // something outside it.
     const QVariant executable = infoDictionary().value("CFBundleExecutable");
-    if (executable.typeId() == QMetaType::QString && !executable.toString().isEmpty() &&
-        QFileInfo::exists(QDir(bundle).filePath(executable.toString()))) {
-        revealWithOpenTool(bundle, executable.toString());
+    const QString name = executable.typeId() == QMetaType::QString ? executable.toString() : "";
+    if (!name.isEmpty() && !name.contains('/') && name != "." && name != ".." &&
+        QFileInfo::exists(QDir(bundle).filePath(name))) {
+        revealWithOpenTool(bundle, name);
         return;
     }
     const QStringList entries = QDir(bundle).entryList(

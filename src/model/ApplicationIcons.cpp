@@ -79,6 +79,10 @@ std::optional<AppIcon> looseIcon(const QString &bundle, const QStringList &names
 {
     std::vector<QUrl> urls;
     for (const QString &name : names) {
+        // An empty name would match every file of the bundle, and an absolute
+        // one or one through ".." files outside it.
+        if (name.isEmpty() || name.startsWith('/') || name.split('/').contains(".."))
+            continue;
         const Glob glob(Glob::escape(bundle) + "/" + Glob::escape(name) + "*");
         urls.insert(urls.end(), glob.begin(), glob.end());
     }

@@ -6,10 +6,13 @@
 #include "platform/FileManager.h"
 #include "platform/Workspace.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <array>
 #include <exception>
+#include <filesystem>
 
 namespace corvane {
 
@@ -145,14 +148,14 @@ void Container::openLocation(Location location) const
 void Container::erase(FileManager &fileManager) const
 {
     std::vector<File> collected;
+    std::vector<std::filesystem::filesystem_error> unlisted;
+    const auto included = [&](const QUrl &url) {
+        return File::isIncluded(url, m_url, m_identifier, erasedTopLevelNames());
+    };
     try {
         File::coordinator().coordinateReading(m_url, kEraseReading, [&](const QUrl &folder) {
-            File::enumerateContents(
-                folder, skippedNames(),
-                [&](const QUrl &url) {
-                    return File::isIncluded(url, m_url, m_identifier, erasedTopLevelNames());
-                },
-                kEraseReading,
+            unlisted = File::enumerateContents(
+                folder, skippedNames(), included, kEraseReading,
                 [&](const QUrl &url, bool isDirectory, const QDateTime &lastModified,
                     std::optional<qint64> size, bool &) {
                     File::visit(url, isDirectory, lastModified, size, m_url, m_identifier,
@@ -160,17 +163,38 @@ void Container::erase(FileManager &fileManager) const
                                     if (!keptRelativePaths().contains(file.relativePath))
                                         collected.push_back(file);
                                 });
-                });
+                },
+                fileManager);
         });
     } catch (const std::exception &) {
         // What was gathered before the failure is still emptied.
     }
 
+    // Every item is tried: one that cannot be removed costs itself, not the
+    // rest, and the erase then reports the first such error.
+    std::exception_ptr firstError;
     auto &coordinator = FileCoordinator::shared(FileCoordinators::container);
-    for (const File &file : collected)
-        coordinator.coordinateWriting(file.url, true, [&](const QUrl &url) {
-            ignoringFileNotFound([&] { fileManager.removeItem(url); });
-        });
+    for (const File &file : collected) {
+        try {
+            coordinator.coordinateWriting(file.url, true, [&](const QUrl &url) {
+                ignoringFileNotFound([&] { fileManager.removeItem(url); });
+            });
+        } catch (...) {
+            if (!firstError)
+                firstError = std::current_exception();
+        }
+    }
+    if (firstError)
+        std::rethrow_exception(firstError);
+
+    // A folder whose contents could not be listed, and which is still there,
+    // holds what this erase should have removed.
+    for (const auto &error : unlisted) {
+        const QUrl url = QUrl::fromLocalFile(QFile::decodeName(error.path1().c_str()));
+        if (std::filesystem::exists(std::filesystem::symlink_status(error.path1())) &&
+            (QDir::cleanPath(url.toLocalFile()) == QDir::cleanPath(pathOf(m_url)) || included(url)))
+            throw error;
+    }
 }
 
 } // namespace corvane

@@ -59,8 +59,9 @@ public:
 
     // Deletes the container's contents but the folders and files the
     // container manager expects: in the data container only what lies below
-    // Library and Documents. Throws the first failure of a removal (or its
-    // coordination); earlier removals stay done.
+    // Library and Documents. Every item is tried; throws the first failure of
+    // a removal (or its coordination), else the listing error of a folder
+    // that could not be walked and is still there. Removals stay done.
     void erase(FileManager &fileManager) const;
 
 private:

@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <initializer_list>
 
@@ -134,17 +135,63 @@ QString Device::menuTitle(ContentSize size)
     return QString::fromLatin1(kContentSizes[std::size_t(size)].menuTitle);
 }
 
-const QRegularExpression &Device::deviceLineExpression()
+namespace {
+
+constexpr qsizetype kUdidLength = 36;
+
+bool isUdid(QStringView text)
 {
-    // \s reaches Unicode blanks, as the platform engine's does.
-    static const QRegularExpression expression = [] {
-        QRegularExpression compiled(
-            QStringLiteral(R"((.*)\s+\(([A-F0-9]{8,8}-[A-F0-9]{4,4}-[A-F0-9]{4,4}-)"
-                           R"([A-F0-9]{4,4}-[A-F0-9]{12,12})\)\s+\(([^\)]+)\))"),
-            QRegularExpression::UseUnicodePropertiesOption);
-        compiled.optimize();
-        return compiled;
-    }();
+    if (text.size() != kUdidLength)
+        return false;
+    for (qsizetype i = 0; i < kUdidLength; ++i) {
+        const char16_t c = text[i].unicode();
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        if (hyphen ? c != u'-' : !((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F')))
+            return false;
+    }
+    return true;
+}
+
+quint64 nextObjectNumber()
+{
+    static std::atomic<quint64> next{0};
+    return ++next;
+}
+
+} // namespace
+
+// Candidates ("(" UDID ")") lie at least 38 characters apart, and each one's
+// look past its UDID stops at the next ")", so the pass stays linear.
+std::optional<Device::DeviceLineMatch> Device::DeviceLineExpression::match(QStringView line) const
+{
+    std::optional<DeviceLineMatch> found;
+    const qsizetype size = line.size();
+    for (qsizetype open = 1; open + kUdidLength + 1 < size; ++open) {
+        if (line[open] != u'(' || !line[open - 1].isSpace())
+            continue;
+        const qsizetype close = open + kUdidLength + 1;
+        if (line[close] != u')' || !isUdid(line.mid(open + 1, kUdidLength)))
+            continue;
+        qsizetype position = close + 1;
+        while (position < size && line[position].isSpace())
+            ++position;
+        if (position == close + 1 || position >= size || line[position] != u'(')
+            continue;
+        const qsizetype stateStart = position + 1;
+        qsizetype stateEnd = stateStart;
+        while (stateEnd < size && line[stateEnd] != u')')
+            ++stateEnd;
+        if (stateEnd >= size || stateEnd == stateStart)
+            continue;
+        found = DeviceLineMatch{line.left(open - 1), line.mid(open + 1, kUdidLength),
+                                line.mid(stateStart, stateEnd - stateStart)};
+    }
+    return found;
+}
+
+const Device::DeviceLineExpression &Device::deviceLineExpression()
+{
+    static const DeviceLineExpression expression;
     return expression;
 }
 
@@ -165,8 +212,9 @@ QString Device::devicesFolder()
 
 Device::Device(QUuid uuid, QString title, Status status, Runtime runtime,
                std::weak_ptr<Toolset> toolset)
-    : m_uuid(uuid), m_udid(uuidString(uuid)), m_runtime(std::move(runtime)),
-      m_toolset(std::move(toolset)), m_title(std::move(title)), m_status(status)
+    : m_uuid(uuid), m_udid(uuidString(uuid)), m_objectNumber(nextObjectNumber()),
+      m_runtime(std::move(runtime)), m_toolset(std::move(toolset)), m_title(std::move(title)),
+      m_status(status)
 {
 }
 
@@ -174,15 +222,14 @@ std::shared_ptr<Device> Device::initFromListLine(const QString &line, const Runt
                                                  const std::shared_ptr<Toolset> &toolset)
 {
     const auto match = deviceLineExpression().match(line);
-    if (!match.hasMatch() || !match.hasCaptured(1) || !match.hasCaptured(2) ||
-        !match.hasCaptured(3))
+    if (!match)
         return nullptr;
-    const auto uuid = parseUuid(match.capturedView(2));
+    const auto uuid = parseUuid(match->udid);
     if (!uuid)
         return nullptr;
 
-    std::shared_ptr<Device> device(new Device(
-        *uuid, match.captured(1), statusFromStateText(match.capturedView(3)), runtime, toolset));
+    std::shared_ptr<Device> device(new Device(*uuid, match->name.toString(),
+                                              statusFromStateText(match->state), runtime, toolset));
     const QString folder = devicesFolder() + '/' + device->m_udid;
     device->m_url = QUrl::fromLocalFile(folder);
     device->m_applicationDirectory =

@@ -5,8 +5,8 @@
 #include "platform/Object.h"
 
 #include <QHashFunctions>
-#include <QRegularExpression>
 #include <QString>
+#include <QStringView>
 #include <QUrl>
 #include <QUuid>
 
@@ -99,9 +99,23 @@ public:
     static QString text(ContentSize size);
     static QString menuTitle(ContentSize size);
 
-    // Name, upper-case UDID and state text in parentheses; compiled once and
-    // shared by every thread that parses listings.
-    static const QRegularExpression &deviceLineExpression();
+    // The parts of a device line: the name, the upper-case UDID and the state
+    // text, as views into the line.
+    struct DeviceLineMatch {
+        QStringView name;
+        QStringView udid;
+        QStringView state;
+    };
+    // Finds what the pattern (.*)\s+\((UDID)\)\s+\(([^\)]+)\) finds, in one
+    // pass over the line (the pattern backtracks over the whole name):
+    // the last UDID in parentheses after a blank that a blank and a state in
+    // parentheses follow. The name keeps its own parentheses and any further
+    // blanks; text after the state is ignored. Lines hold no line breaks.
+    class DeviceLineExpression {
+    public:
+        std::optional<DeviceLineMatch> match(QStringView line) const;
+    };
+    static const DeviceLineExpression &deviceLineExpression();
     // The status a state text stands for.
     static Status statusFromStateText(QStringView state);
 
@@ -205,6 +219,8 @@ public:
     // A change of the applications folder rescans a second after the last.
     void
     directoryMonitorDidObserveChange(const std::shared_ptr<DirectoryMonitor> &monitor) override;
+    // The debounce key of this object's rescans.
+    QString applicationsDebounceKey() const;
 
     ~Device() override;
 
@@ -228,8 +244,13 @@ public:
     std::shared_ptr<ChildProcess> recordingTask() const;
     bool isRecording() const { return recordingTask() != nullptr; }
 
+    // The serial queue that makes recording processes.
+    static const DispatchQueuePtr &recordingQueue();
+
 private:
     void beginRecording();
+    void recordingDidLaunch(const std::shared_ptr<ChildProcess> &process);
+    static void interruptWhenReady(const std::shared_ptr<ChildProcess> &process, bool wait);
     static void recordingDidTerminate(const std::weak_ptr<Device> &device,
                                       const std::shared_ptr<ChildProcess> &process);
     void postRecordingDidChange();
@@ -244,6 +265,8 @@ private:
 
     const QUuid m_uuid;
     const QString m_udid;
+    // Tells this object from others of the same UDID.
+    const quint64 m_objectNumber;
     const Runtime m_runtime;
     const std::weak_ptr<Toolset> m_toolset;
     QUrl m_url;
@@ -256,6 +279,11 @@ private:
     Status m_status;
     std::vector<QUuid> m_pairedTo;
     std::shared_ptr<ChildProcess> m_recordingTask;
+    // A stop that comes while a recording is being set up or launched is
+    // kept here and sent once the process runs: interrupting needs a pid.
+    bool m_recordingStarting = false;
+    bool m_recordingLaunched = false;
+    bool m_recordingStopRequested = false;
     ApplicationTable m_applications;
 
     // Rescans run one at a time, so that each starts from the last one's list.

@@ -110,10 +110,18 @@ void Device::applicationsDidChange(const ApplicationTable &old)
     Log::device().debug("Application list changed for %@", description());
 }
 
+// Per object, not per UDID: after an Xcode switch two Device objects of one
+// UDID can live at once (a menu holds the older), and with a shared key one's
+// rescan cancelled the other's.
+QString Device::applicationsDebounceKey() const
+{
+    return "ApplicationChange" + m_udid + '-' + QString::number(m_objectNumber);
+}
+
 void Device::directoryMonitorDidObserveChange(const DirectoryMonitorPtr &)
 {
     const std::weak_ptr<Device> weak = sharedAs<Device>();
-    debounce(DispatchQueue::background(), 1.0, "ApplicationChange" + m_udid, [weak] {
+    debounce(DispatchQueue::background(), 1.0, applicationsDebounceKey(), [weak] {
         if (const auto device = weak.lock())
             device->reloadApplications();
     });

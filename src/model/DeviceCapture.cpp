@@ -48,12 +48,9 @@ QString inSaveFolder(const QString &name)
     return inFolder(CorvaneSettings::shared()->savePath().toLocalFile(), name);
 }
 
-const DispatchQueuePtr &recordingQueue()
-{
-    static const DispatchQueuePtr queue =
-        DispatchQueue::makeSerial("com.quendrith.corvane.recording");
-    return queue;
-}
+// How long an interrupt waits for simctl to say it records: one sent before
+// it has set itself up would end it without finishing the video.
+constexpr auto kRecordingReadiness = std::chrono::seconds(5);
 
 } // namespace
 
@@ -153,10 +150,22 @@ void Device::postRecordingDidChange()
     postNotification(recordingDidChange, shared_from_this(), {{"isRecording", isRecording()}});
 }
 
+const DispatchQueuePtr &Device::recordingQueue()
+{
+    static const DispatchQueuePtr queue =
+        DispatchQueue::makeSerial("com.quendrith.corvane.recording");
+    return queue;
+}
+
 void Device::startRecording()
 {
-    if (isRecording())
-        return;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_recordingTask || m_recordingStarting)
+            return;
+        m_recordingStarting = true;
+        m_recordingStopRequested = false;
+    }
     applyAutoAppliedStatusBar();
     std::weak_ptr<Device> weak = sharedAs<Device>();
     recordingQueue()->async([weak] {
@@ -167,17 +176,18 @@ void Device::startRecording()
 
 void Device::beginRecording()
 {
-    // A start queued behind another one finds that recording here.
-    if (isRecording())
-        return;
     const auto settings = CorvaneSettings::shared();
     const QString dateText = ScreenshotDateFormatter::currentDateText();
     auto toolset = this->toolset();
     const QStringList arguments = recordingArguments(
         udid(), inSaveFolder(recordingFileName(title(), dateText)), versionOf(toolset),
         settings->videoFormat(), settings->includeMaskInCaptures());
-    if (!toolset)
+    if (!toolset) {
+        std::lock_guard lock(m_mutex);
+        m_recordingStarting = false;
+        m_recordingStopRequested = false;
         return;
+    }
 
     auto process = toolset->process(arguments);
     process->setStandardError(ChildProcess::Channel::Pipe);
@@ -188,6 +198,8 @@ void Device::beginRecording()
     {
         std::lock_guard lock(m_mutex);
         m_recordingTask = process;
+        m_recordingStarting = false;
+        m_recordingLaunched = false;
     }
     postRecordingDidChange();
 
@@ -199,14 +211,59 @@ void Device::beginRecording()
             process->setTerminationHandler(nullptr);
             Log::device().error("Error recording simulator: %{PUBLIC}@", error.description());
             recordingDidTerminate(weak, process);
+            return;
         }
+        if (auto device = weak.lock())
+            device->recordingDidLaunch(process);
     });
+}
+
+void Device::recordingDidLaunch(const std::shared_ptr<ChildProcess> &process)
+{
+    bool stop = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_recordingTask != process)
+            return;
+        m_recordingLaunched = true;
+        stop = std::exchange(m_recordingStopRequested, false);
+    }
+    if (stop)
+        interruptWhenReady(process, true);
 }
 
 void Device::stopRecording()
 {
-    if (auto task = recordingTask())
-        task->interrupt();
+    std::shared_ptr<ChildProcess> task;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_recordingStarting || (m_recordingTask && !m_recordingLaunched)) {
+            m_recordingStopRequested = true;
+            return;
+        }
+        task = m_recordingTask;
+    }
+    if (task)
+        interruptWhenReady(task, false);
+}
+
+// simctl says on its error output when it records. An interrupt before that
+// waits for it (up to a bound), on this thread or, when `wait` is false, on
+// another one, so that a stop never blocks its caller.
+void Device::interruptWhenReady(const std::shared_ptr<ChildProcess> &process, bool wait)
+{
+    if (process->waitForStandardError(ChildProcess::Clock::now())) {
+        process->interrupt();
+        return;
+    }
+    const auto interrupt = [process] {
+        process->waitForStandardError(ChildProcess::Clock::now() + kRecordingReadiness);
+        process->interrupt();
+    };
+    if (wait)
+        interrupt();
+    else
+        DispatchQueue::userInitiated()->async(interrupt);
 }
 
 void Device::recordingDidTerminate(const std::weak_ptr<Device> &weak,
@@ -223,6 +280,8 @@ void Device::recordingDidTerminate(const std::weak_ptr<Device> &weak,
         if (device->m_recordingTask != process)
             return;
         device->m_recordingTask.reset();
+        device->m_recordingLaunched = false;
+        device->m_recordingStopRequested = false;
     }
     device->postRecordingDidChange();
 }

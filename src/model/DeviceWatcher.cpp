@@ -72,10 +72,13 @@ DeviceWatcher::DeviceWatcher(const std::shared_ptr<Toolset> &toolset)
 std::shared_ptr<DeviceWatcher> DeviceWatcher::make(const std::shared_ptr<Toolset> &toolset)
 {
     std::shared_ptr<DeviceWatcher> watcher(new DeviceWatcher(toolset));
-    watcher->m_all = std::make_shared<const DeviceMap>(parseDeviceList(toolset, {}));
+    const auto devices = listDevices(toolset, {});
+    watcher->m_all = std::make_shared<const DeviceMap>(devices.value_or(DeviceMap()));
     watcher->m_deviceChangeWatcher = DirectoryMonitor::make(Device::devicesFolder());
     watcher->m_deviceChangeWatcher->setDelegate(watcher);
     watcher->m_deviceChangeWatcher->startMonitoring();
+    if (!devices && toolset)
+        watcher->scheduleRetry();
     return watcher;
 }
 
@@ -99,26 +102,31 @@ QString DeviceWatcher::debounceKey() const
 Device::Status DeviceWatcher::parseDeviceStatus(const QString &line)
 {
     const auto match = Device::deviceLineExpression().match(line);
-    if (!match.hasMatch() || !match.hasCaptured(3))
-        return {};
-    return Device::statusFromStateText(match.capturedView(3));
+    return match ? Device::statusFromStateText(match->state) : Device::Status();
 }
 
 DeviceWatcher::DeviceMap DeviceWatcher::parseDeviceList(const std::shared_ptr<Toolset> &toolset,
                                                         const DeviceMap &reuse)
 {
+    return listDevices(toolset, reuse).value_or(DeviceMap());
+}
+
+std::optional<DeviceWatcher::DeviceMap>
+DeviceWatcher::listDevices(const std::shared_ptr<Toolset> &toolset, const DeviceMap &reuse)
+{
     if (!toolset)
-        return {};
+        return std::nullopt;
     std::optional<QString> output;
     try {
         output = toolset->run({"list"});
     } catch (...) {
-        return {};
+        // The runner has logged it.
+        return std::nullopt;
     }
     if (!output)
-        return {};
+        return std::nullopt;
     if (!toolset->supports(Toolset::Command::deviceListing))
-        return {};
+        return DeviceMap();
     return parseDeviceListText(*output, toolset, reuse);
 }
 
@@ -126,7 +134,7 @@ DeviceWatcher::DeviceMap DeviceWatcher::parseDeviceListText(const QString &text,
                                                             const std::shared_ptr<Toolset> &toolset,
                                                             const DeviceMap &reuse)
 {
-    const QRegularExpression &expression = Device::deviceLineExpression();
+    const auto &expression = Device::deviceLineExpression();
     DeviceMap result;
     std::optional<QString> section;
     std::optional<Runtime> runtime;
@@ -153,18 +161,15 @@ DeviceWatcher::DeviceMap DeviceWatcher::parseDeviceListText(const QString &text,
             if (!runtime)
                 return;
             const auto match = expression.match(line);
-            if (!match.hasMatch() || !match.hasCaptured(2))
+            if (!match)
                 return;
-            const auto uuid = parseUuid(match.capturedView(2));
+            const auto uuid = parseUuid(match->udid);
             if (!uuid)
                 return;
             if (const auto reused = reuse.find(*uuid); reused != reuse.end()) {
                 const DevicePtr &device = reused->second;
-                device->setTitle(match.hasCaptured(1) ? match.captured(1)
-                                                      : QStringLiteral("Unknown"));
-                device->setStatus(match.hasCaptured(3)
-                                      ? Device::statusFromStateText(match.capturedView(3))
-                                      : Device::Status());
+                device->setTitle(match->name.toString());
+                device->setStatus(Device::statusFromStateText(match->state));
                 result[*uuid] = device;
                 return;
             }
@@ -175,9 +180,9 @@ DeviceWatcher::DeviceMap DeviceWatcher::parseDeviceListText(const QString &text,
 
         if (*section == QLatin1String("Device Pairs")) {
             const auto match = expression.match(line);
-            if (!match.hasMatch() || !match.hasCaptured(2))
+            if (!match)
                 return;
-            const auto uuid = parseUuid(match.capturedView(2));
+            const auto uuid = parseUuid(match->udid);
             if (!uuid)
                 return;
             const bool listed = result.count(*uuid) > 0;
@@ -212,11 +217,29 @@ DeviceWatcher::DeviceMap DeviceWatcher::parseDeviceListText(const QString &text,
 
 void DeviceWatcher::directoryMonitorDidObserveChange(const std::shared_ptr<DirectoryMonitor> &)
 {
+    scheduleRelisting(1.0);
+}
+
+void DeviceWatcher::scheduleRelisting(double seconds)
+{
     const std::weak_ptr<DeviceWatcher> weak = sharedAs<DeviceWatcher>();
-    debounce(DispatchQueue::background(), 1.0, debounceKey(), [weak] {
+    debounce(DispatchQueue::background(), seconds, debounceKey(), [weak] {
         if (const auto self = weak.lock())
             self->deviceListMightHaveChanged();
     });
+}
+
+// A failed listing is tried again after a pause that doubles up to a minute,
+// unless a change of the folder comes first.
+void DeviceWatcher::scheduleRetry()
+{
+    double delay;
+    {
+        std::lock_guard lock(m_mutex);
+        delay = m_retryDelay;
+        m_retryDelay = std::min(m_retryDelay * 2, kLongestRetryDelay);
+    }
+    scheduleRelisting(delay);
 }
 
 void DeviceWatcher::deviceListMightHaveChanged()
@@ -233,16 +256,31 @@ void DeviceWatcher::deviceListMightHaveChanged()
     std::shared_ptr<const DeviceMap> current;
     {
         std::lock_guard lock(m_mutex);
-        if (*contents == m_lastContents)
+        if (contents == m_lastContents)
             return;
-        m_lastContents = *contents;
         current = m_all;
     }
 
-    DeviceMap devices = parseDeviceList(toolset, *current);
-    if (sameDevices(devices, *current))
+    // A failed listing (simctl erring, stalling or gone) says nothing about
+    // the devices: the last good list stays, and the folder is not taken as
+    // seen, so that the next change or the retry lists again.
+    auto devices = listDevices(toolset, *current);
+    if (!devices) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_lastContents.reset();
+        }
+        scheduleRetry();
         return;
-    updateDeviceList(std::move(devices));
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_lastContents = *contents;
+        m_retryDelay = kFirstRetryDelay;
+    }
+    if (sameDevices(*devices, *current))
+        return;
+    updateDeviceList(std::move(*devices));
 }
 
 void DeviceWatcher::updateDeviceList(DeviceMap devices)

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace corvane {
 
@@ -59,6 +60,10 @@ public:
 
     static DeviceMap parseDeviceList(const std::shared_ptr<Toolset> &toolset,
                                      const DeviceMap &reuse);
+    // As parseDeviceList, but nothing when the listing failed (simctl threw,
+    // or gave no output) rather than an empty list.
+    static std::optional<DeviceMap> listDevices(const std::shared_ptr<Toolset> &toolset,
+                                                const DeviceMap &reuse);
     // The parse of a listing's text alone.
     static DeviceMap parseDeviceListText(const QString &text,
                                          const std::shared_ptr<Toolset> &toolset,
@@ -77,6 +82,11 @@ private:
 
     void deviceListMightHaveChanged();
     void updateDeviceList(DeviceMap devices);
+    void scheduleRelisting(double seconds);
+    void scheduleRetry();
+
+    static constexpr double kFirstRetryDelay = 1.0;
+    static constexpr double kLongestRetryDelay = 60.0;
 
     const std::weak_ptr<Toolset> m_toolset;
     const QUuid m_identifier;
@@ -84,7 +94,10 @@ private:
 
     mutable std::mutex m_mutex;
     std::shared_ptr<const DeviceMap> m_all;
-    QStringList m_lastContents;
+    // The folder's entries when a listing last succeeded; nothing before
+    // that and after a failed one, so that the next event lists again.
+    std::optional<QStringList> m_lastContents;
+    double m_retryDelay = kFirstRetryDelay;
 
     // Held for a whole re-listing, so that a slow one and the next cannot
     // interleave and leave the older result in place.

@@ -1,62 +1,15 @@
 #include "model/StatusBarPreset.h"
 
+#include "core/JsonStore.h"
 #include "core/Observer.h"
+#include "core/StringCompare.h"
 #include "core/Uuid.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <algorithm>
 
 namespace corvane {
 
 namespace {
-
-// A composite token, so that a derived property's several registrations end
-// together.
-class ObserverGroup : public ObserverProtocol {
-public:
-    explicit ObserverGroup(std::vector<ObserverPtr> members) : m_members(std::move(members)) {}
-    ~ObserverGroup() override { invalidate(); }
-    void invalidate() override
-    {
-        for (const auto &member : m_members)
-            member->invalidate();
-        m_members.clear();
-    }
-    QString debugDescription() const override { return "<KeyValueObservation>"; }
-
-private:
-    std::vector<ObserverPtr> m_members;
-};
-
-std::optional<QString> jsonText(const QJsonObject &object, const char *key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    if (!value.isString())
-        return std::nullopt;
-    return value.toString();
-}
-
-// JSON numbers arrive as doubles; only whole numbers that fit 64 bits count.
-std::optional<qint64> jsonInteger(const QJsonObject &object, const char *key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    if (!value.isDouble())
-        return std::nullopt;
-    const qint64 a = value.toInteger(0);
-    const qint64 b = value.toInteger(1);
-    if (a != b)
-        return std::nullopt;
-    return a;
-}
-
-QByteArray encodedString(const QString &text)
-{
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
 
 int indexIn(const QStringList &list, const QString &value)
 {
@@ -303,25 +256,25 @@ std::shared_ptr<StatusBarPreset> StatusBarPreset::fromJson(const QJsonValue &val
     const QJsonObject object = value.toObject();
     auto preset = make("Keynote");
     // Stored directly: decoding is no edit and posts nothing.
-    if (auto v = jsonText(object, "uniqueIdentifier"))
+    if (auto v = jsonString(object, "uniqueIdentifier"))
         preset->m_uniqueIdentifier.set(*v);
-    if (auto v = jsonText(object, "title"))
+    if (auto v = jsonString(object, "title"))
         preset->m_title.set(*v);
-    if (auto v = jsonText(object, "time"))
+    if (auto v = jsonString(object, "time"))
         preset->m_time.set(*v);
-    if (auto v = jsonText(object, "dataNetwork"))
+    if (auto v = jsonString(object, "dataNetwork"))
         preset->m_dataNetwork.set(*v);
-    if (auto v = jsonText(object, "carrierName"))
+    if (auto v = jsonString(object, "carrierName"))
         preset->m_carrierName.set(*v);
-    if (auto v = jsonText(object, "wifiMode"))
+    if (auto v = jsonString(object, "wifiMode"))
         preset->m_wifiMode.set(*v);
     if (auto v = jsonInteger(object, "wifiBars"))
         preset->m_wifiBars.set(*v);
-    if (auto v = jsonText(object, "cellularMode"))
+    if (auto v = jsonString(object, "cellularMode"))
         preset->m_cellularMode.set(*v);
     if (auto v = jsonInteger(object, "cellularBars"))
         preset->m_cellularBars.set(*v);
-    if (auto v = jsonText(object, "batteryState"))
+    if (auto v = jsonString(object, "batteryState"))
         preset->m_batteryState.set(*v);
     if (auto v = jsonInteger(object, "batteryLevel"))
         preset->m_batteryLevel.set(*v);
@@ -330,58 +283,29 @@ std::shared_ptr<StatusBarPreset> StatusBarPreset::fromJson(const QJsonValue &val
 
 QByteArray StatusBarPreset::toJson() const
 {
-    const auto text = [](const char *key, const QString &value) {
-        return '"' + QByteArray(key) + "\":" + encodedString(value);
-    };
-    const auto number = [](const char *key, qint64 value) {
-        return '"' + QByteArray(key) + "\":" + QByteArray::number(value);
-    };
-    const QList<QByteArray> members{text("uniqueIdentifier", uniqueIdentifier()),
-                                    text("title", title()),
-                                    text("time", time()),
-                                    text("dataNetwork", dataNetwork()),
-                                    text("carrierName", carrierName()),
-                                    text("wifiMode", wifiMode()),
-                                    number("wifiBars", wifiBars()),
-                                    text("cellularMode", cellularMode()),
-                                    number("cellularBars", cellularBars()),
-                                    text("batteryState", batteryState()),
-                                    number("batteryLevel", batteryLevel())};
-    QByteArray json = "{";
-    for (qsizetype i = 0; i < members.size(); ++i) {
-        if (i > 0)
-            json += ',';
-        json += members.at(i);
-    }
-    return json + '}';
+    return jsonObjectText(
+        {jsonMember("uniqueIdentifier", uniqueIdentifier()), jsonMember("title", title()),
+         jsonMember("time", time()), jsonMember("dataNetwork", dataNetwork()),
+         jsonMember("carrierName", carrierName()), jsonMember("wifiMode", wifiMode()),
+         jsonMember("wifiBars", wifiBars()), jsonMember("cellularMode", cellularMode()),
+         jsonMember("cellularBars", cellularBars()), jsonMember("batteryState", batteryState()),
+         jsonMember("batteryLevel", batteryLevel())});
 }
 
 std::optional<std::vector<std::shared_ptr<StatusBarPreset>>>
-StatusBarPreset::decodeList(const QByteArray &json)
+StatusBarPreset::decodeList(const QByteArray &json, int *skipped)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
-        return std::nullopt;
-    std::vector<std::shared_ptr<StatusBarPreset>> presets;
-    for (const QJsonValue &element : document.array()) {
-        auto preset = fromJson(element);
-        if (!preset)
-            return std::nullopt;
-        presets.push_back(std::move(preset));
-    }
+    // One element that cannot be read costs that element, not the list.
+    int left = 0;
+    auto presets = decodeJsonArray<std::shared_ptr<StatusBarPreset>>(json, fromJson, &left);
+    if (skipped)
+        *skipped = left;
     return presets;
 }
 
 QByteArray StatusBarPreset::encodeList(const std::vector<std::shared_ptr<StatusBarPreset>> &presets)
 {
-    QByteArray json = "[";
-    for (size_t i = 0; i < presets.size(); ++i) {
-        if (i > 0)
-            json += ',';
-        json += presets[i]->toJson();
-    }
-    return json + ']';
+    return encodeJsonArray(presets, [](const auto &preset) { return preset->toJson(); });
 }
 
 bool StatusBarPreset::isEqual(const StatusBarPreset &other) const
@@ -391,9 +315,7 @@ bool StatusBarPreset::isEqual(const StatusBarPreset &other) const
 
 bool StatusBarPreset::titleLess(const StatusBarPreset &a, const StatusBarPreset &b)
 {
-    const QList<uint> left = a.title().normalized(QString::NormalizationForm_C).toUcs4();
-    const QList<uint> right = b.title().normalized(QString::NormalizationForm_C).toUcs4();
-    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end());
+    return codePointLess(a.title(), b.title());
 }
 
 void StatusBarPreset::sortByTitle(std::vector<std::shared_ptr<StatusBarPreset>> &presets)

@@ -85,9 +85,10 @@ public:
     static std::shared_ptr<StatusBarPreset> fromJson(const QJsonValue &value);
     // One compact object with all eleven keys in their order.
     QByteArray toJson() const;
-    // Nothing when the text is no JSON array or an element is no object.
+    // Nothing when the text is no JSON array. Elements that are no object are
+    // left out and the rest kept; `skipped`, when given, counts them.
     static std::optional<std::vector<std::shared_ptr<StatusBarPreset>>>
-    decodeList(const QByteArray &json);
+    decodeList(const QByteArray &json, int *skipped = nullptr);
     static QByteArray encodeList(const std::vector<std::shared_ptr<StatusBarPreset>> &presets);
 
     // Same identifier.

@@ -1,11 +1,13 @@
 #include "model/StatusBarPresetRepository.h"
 
+#include "core/JsonStore.h"
+#include "platform/Log.h"
 #include "platform/SystemPaths.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace corvane {
 
@@ -13,18 +15,6 @@ namespace {
 
 std::mutex g_sharedMutex;
 std::shared_ptr<StatusBarPresetRepository> g_shared;
-
-bool writeAtomically(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 
 } // namespace
 
@@ -69,13 +59,25 @@ std::shared_ptr<StatusBarPresetRepository> StatusBarPresetRepository::make(const
     if (!QFileInfo::exists(folder))
         QDir().mkpath(folder);
     if (!QFileInfo::exists(filePath))
-        writeAtomically(filePath, StatusBarPreset::encodeList({seedPreset()}));
+        writeFileAtomically(filePath, StatusBarPreset::encodeList({seedPreset()}));
 
     std::shared_ptr<StatusBarPresetRepository> repository(new StatusBarPresetRepository(filePath));
     QFile file(filePath);
     if (file.open(QIODevice::ReadOnly)) {
-        if (auto presets = StatusBarPreset::decodeList(file.readAll()))
+        int skipped = 0;
+        if (auto presets = StatusBarPreset::decodeList(file.readAll(), &skipped)) {
             repository->m_presets = std::move(*presets);
+            repository->m_fileNotReadWhole = skipped > 0;
+            if (skipped > 0)
+                Log::general().error("Unreadable presets left out of %{PUBLIC}@: %{PUBLIC}@",
+                                     filePath, QString::number(skipped));
+        } else {
+            repository->m_fileNotReadWhole = true;
+            Log::general().error("%{PUBLIC}@ holds no list of presets", filePath);
+        }
+    } else if (QFileInfo::exists(filePath)) {
+        repository->m_fileNotReadWhole = true;
+        Log::general().error("Cannot read %{PUBLIC}@", filePath);
     }
 
     std::weak_ptr<StatusBarPresetRepository> weak = repository;
@@ -137,9 +139,28 @@ void StatusBarPresetRepository::scheduleSave()
     m_saveQueue->async([self] { self->save(); });
 }
 
+// The file as it was becomes "StatusBarPresets.json.unreadable-<date>"
+// beside it, so that nothing in it is lost to the first save.
+bool StatusBarPresetRepository::setAsideUnreadFile()
+{
+    const QString aside =
+        m_filePath + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    if (QFileInfo::exists(m_filePath) && !QFile::rename(m_filePath, aside)) {
+        Log::general().error("Cannot set %{PUBLIC}@ aside as %{PUBLIC}@; presets not saved",
+                             m_filePath, aside);
+        return false;
+    }
+    Log::general().info("Set %{PUBLIC}@ aside as %{PUBLIC}@, as it was not read whole", m_filePath,
+                        aside);
+    return true;
+}
+
 void StatusBarPresetRepository::save()
 {
-    writeAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
+    if (m_fileNotReadWhole && setAsideUnreadFile())
+        m_fileNotReadWhole = false;
+    if (!m_fileNotReadWhole)
+        writeFileAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
     auto self = sharedAs<StatusBarPresetRepository>();
     DispatchQueue::main()->async([self] { postNotification(didChange, self, QVariantMap{}); });
 }

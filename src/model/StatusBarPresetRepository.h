@@ -48,6 +48,7 @@ private:
     void presetDidChange(const StatusBarPresetPtr &preset);
     void scheduleSave();
     void save();
+    bool setAsideUnreadFile();
 
     const QString m_filePath;
     const DispatchQueuePtr m_saveQueue;
@@ -55,6 +56,10 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<StatusBarPresetPtr> m_presets;
+    // The file holds what was not read whole (it could not be read, was no
+    // list, or had elements that were left out): it is set aside before the
+    // first save, never overwritten. Touched on the save queue only.
+    bool m_fileNotReadWhole = false;
 };
 
 } // namespace corvane

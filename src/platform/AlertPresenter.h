@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -31,6 +32,8 @@ struct AlertSpec {
         bool multiline = false;
         bool monospace = false;
         std::function<bool(const QString &text)> validator;
+        // A fixed size; empty leaves it to the presenter.
+        QSize size;
     };
 
     Style style = Style::Warning;

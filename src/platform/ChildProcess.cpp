@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -73,15 +74,22 @@ bool readAvailable(
     int fd, QByteArray &into,
     ChildProcess::Clock::time_point deadline = ChildProcess::Clock::time_point::max())
 {
-    char buffer[65536];
+    // Read straight into the buffer's spare room, doubling it when full, so
+    // that large output is copied once (by the kernel) and never regrown
+    // chunk by chunk.
+    constexpr qsizetype kMinimumRoom = 65536;
     for (;;) {
         if (ChildProcess::Clock::now() >= deadline)
             return true;
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count > 0) {
-            into.append(buffer, count);
+        const qsizetype used = into.size();
+        if (into.capacity() - used < kMinimumRoom)
+            into.reserve(std::max(used * 2, used + kMinimumRoom));
+        const qsizetype room = into.capacity() - used;
+        into.resize(used + room);
+        const ssize_t count = ::read(fd, into.data() + used, std::size_t(room));
+        into.resize(used + std::max<ssize_t>(count, 0));
+        if (count > 0)
             continue;
-        }
         if (count == 0)
             return false;
         if (errno == EINTR)
@@ -401,6 +409,20 @@ void ChildProcess::kill()
         ::kill(m_state->pid, SIGKILL);
 }
 
+void ChildProcess::terminate(std::chrono::milliseconds grace)
+{
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        {
+            std::lock_guard lock(m_state->mutex);
+            if (m_state->pid <= 0 || m_state->reaped)
+                return;
+            ::kill(m_state->pid, signal);
+        }
+        if (waitUntilExit(grace))
+            return;
+    }
+}
+
 bool ChildProcess::waitUntilExit(std::optional<std::chrono::milliseconds> timeout)
 {
     std::unique_lock lock(m_state->mutex);
@@ -438,6 +460,27 @@ QByteArray readToEnd(std::mutex &mutex, int &fdSlot)
 }
 
 } // namespace
+
+bool ChildProcess::waitForStandardError(Clock::time_point deadline)
+{
+    int fd;
+    {
+        std::lock_guard lock(m_state->mutex);
+        fd = m_state->errorFd;
+    }
+    if (fd < 0)
+        return false;
+    pollfd poller{fd, POLLIN, 0};
+    for (;;) {
+        const auto remaining =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const int ready = ::poll(&poller, 1, int(std::clamp<long long>(remaining, 0, 1 << 30)));
+        if (ready > 0)
+            return true;
+        if ((ready == -1 && errno != EINTR) || (ready == 0 && remaining <= 0))
+            return false;
+    }
+}
 
 QByteArray ChildProcess::readAllStandardOutput()
 {

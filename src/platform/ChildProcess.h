@@ -92,9 +92,16 @@ public:
     // Sends SIGKILL while the child has not been reaped: for a tool that is
     // late and no longer waited for.
     void kill();
+    // Sends SIGTERM, then SIGKILL when the child has not ended within the
+    // grace; returns once it has been reaped (or after a second grace).
+    void terminate(std::chrono::milliseconds grace);
 
     // False when the timeout passed first.
     bool waitUntilExit(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+
+    // Waits, reading nothing, until the standard-error pipe has something to
+    // read or is closed; false when the deadline passed first or it is no pipe.
+    bool waitForStandardError(Clock::time_point deadline);
 
     // Blocks until the child closes the pipe (or nothing when not piped).
     QByteArray readAllStandardOutput();

@@ -19,6 +19,14 @@ void FileManager::removeItem(const QUrl &url)
     fs::remove_all(path);
 }
 
+std::vector<fs::path> FileManager::contentsOfDirectory(const fs::path &directory)
+{
+    std::vector<fs::path> entries;
+    for (const auto &entry : fs::directory_iterator(directory))
+        entries.push_back(entry.path());
+    return entries;
+}
+
 FileManager &FileManager::defaultManager()
 {
     static FileManager manager;

@@ -2,12 +2,15 @@
 
 #include <QUrl>
 
+#include <filesystem>
 #include <memory>
+#include <vector>
 
 namespace corvane {
 
-// Removes files for the operations that empty folders; tests hand in a
-// subclass that fails, since a test run as root cannot provoke a refusal.
+// Lists and removes files for the operations that walk and empty folders;
+// tests hand in a subclass that fails, since a test run as root cannot
+// provoke a refusal.
 class FileManager {
 public:
     virtual ~FileManager() = default;
@@ -16,6 +19,12 @@ public:
     // followed. Throws std::filesystem::filesystem_error, with
     // no_such_file_or_directory when nothing is there.
     virtual void removeItem(const QUrl &url);
+
+    // The entries directly inside a directory, in the order the file system
+    // gives them. Throws std::filesystem::filesystem_error when it cannot be
+    // listed.
+    virtual std::vector<std::filesystem::path>
+    contentsOfDirectory(const std::filesystem::path &directory);
 
     static FileManager &defaultManager();
 };

@@ -92,13 +92,14 @@ void readEntries(const QString &path, const QDateTime &since, std::vector<LogEnt
 
 QString processName()
 {
-    static const QString name = [] {
+    // Never destroyed, as the placeholder pattern below.
+    static const auto *name = new QString([] {
         QFile comm("/proc/self/comm");
         if (comm.open(QIODevice::ReadOnly))
             return QString::fromUtf8(comm.readAll()).trimmed();
         return QStringLiteral("corvane");
-    }();
-    return name;
+    }());
+    return *name;
 }
 
 } // namespace
@@ -117,11 +118,14 @@ QString logLevelName(LogLevel level)
 
 QString Log::fill(const QString &format, const QStringList &arguments)
 {
-    static const QRegularExpression placeholder(R"(%%|%(\{[^}]*\})?(@|ll[dui]|l[dui]|[dui]|f|s))");
+    // Never destroyed: objects that live until exit (the shared settings and
+    // their file watch) still log as they go.
+    static const auto *placeholder =
+        new QRegularExpression(R"(%%|%(\{[^}]*\})?(@|ll[dui]|l[dui]|[dui]|f|s))");
     QString result;
     qsizetype last = 0;
     int next = 0;
-    auto it = placeholder.globalMatch(format);
+    auto it = placeholder->globalMatch(format);
     while (it.hasNext()) {
         const auto match = it.next();
         result += QStringView(format).mid(last, match.capturedStart() - last);

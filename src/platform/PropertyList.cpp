@@ -5,7 +5,10 @@
 #include <QSaveFile>
 #include <QTimeZone>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <plist/plist.h>
 
@@ -28,7 +31,33 @@ constexpr qint64 kReferenceOffset = 978307200;
 
 constexpr int kMaxDepth = 512;
 
-std::optional<QVariant> toVariant(plist_t node, int depth)
+// The text of a dictionary key, or nothing when it cannot be read safely.
+// The library offers no length-aware reader for keys, and its copying one
+// asserts that the key holds no NUL (a UTF-16 key of a binary file can).
+// Its XML writer emits a key's full stored length, so a NUL shows there; a
+// key without one is what the copying reader expects. Input without a NUL
+// byte (most XML) cannot make such a key, and skips the check.
+std::optional<QString> keyText(plist_t keyNode, bool inputHoldsNul)
+{
+    if (!keyNode || plist_get_node_type(keyNode) != PLIST_KEY)
+        return std::nullopt;
+    if (inputHoldsNul) {
+        char *xml = nullptr;
+        uint32_t xmlLength = 0;
+        plist_to_xml(keyNode, &xml, &xmlLength);
+        const Malloced<char> ownedXml(xml);
+        if (!xml || std::memchr(xml, 0, xmlLength))
+            return std::nullopt;
+    }
+    char *key = nullptr;
+    plist_get_key_val(keyNode, &key);
+    const Malloced<char> ownedKey(key);
+    if (!key)
+        return std::nullopt;
+    return QString::fromUtf8(key);
+}
+
+std::optional<QVariant> toVariant(plist_t node, int depth, bool inputHoldsNul)
 {
     if (!node || depth > kMaxDepth)
         return std::nullopt;
@@ -51,30 +80,34 @@ std::optional<QVariant> toVariant(plist_t node, int depth)
         return QVariant(value);
     }
     case PLIST_STRING: {
-        char *raw = nullptr;
-        plist_get_string_val(node, &raw);
-        Malloced<char> owned(raw);
-        return QVariant(QString::fromUtf8(raw ? raw : ""));
+        // By pointer and length: the copying accessor asserts that the text
+        // holds no NUL, which a file can make false.
+        uint64_t length = 0;
+        const char *raw = plist_get_string_ptr(node, &length);
+        if (!raw || length > uint64_t(std::numeric_limits<qsizetype>::max()))
+            return std::nullopt;
+        return QVariant(QString::fromUtf8(raw, qsizetype(length)));
     }
     case PLIST_DATA: {
-        char *raw = nullptr;
         uint64_t length = 0;
-        plist_get_data_val(node, &raw, &length);
-        Malloced<char> owned(raw);
-        return QVariant(QByteArray(raw ? raw : "", raw ? qsizetype(length) : 0));
+        const char *raw = plist_get_data_ptr(node, &length);
+        if (!raw || length > uint64_t(std::numeric_limits<qsizetype>::max()))
+            return QVariant(QByteArray());
+        return QVariant(QByteArray(raw, qsizetype(length)));
     }
     case PLIST_DATE: {
         int32_t seconds = 0;
         int32_t micros = 0;
         plist_get_date_val(node, &seconds, &micros);
-        const qint64 ms = (kReferenceOffset + seconds) * 1000 + micros / 1000;
+        // Binary dates are doubles: ".033" arrives as 32999 µs.
+        const qint64 ms = (kReferenceOffset + seconds) * 1000 + std::llround(micros / 1000.0);
         return QVariant(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()));
     }
     case PLIST_ARRAY: {
         QVariantList list;
         const uint32_t size = plist_array_get_size(node);
         for (uint32_t i = 0; i < size; ++i) {
-            auto item = toVariant(plist_array_get_item(node, i), depth + 1);
+            auto item = toVariant(plist_array_get_item(node, i), depth + 1, inputHoldsNul);
             if (!item)
                 return std::nullopt;
             list.append(*item);
@@ -87,16 +120,17 @@ std::optional<QVariant> toVariant(plist_t node, int depth)
         plist_dict_new_iter(node, &iter);
         Malloced<void> ownedIter(iter);
         for (;;) {
-            char *key = nullptr;
             plist_t value = nullptr;
-            plist_dict_next_item(node, iter, &key, &value);
-            Malloced<char> ownedKey(key);
+            plist_dict_next_item(node, iter, nullptr, &value);
             if (!value)
                 break;
-            auto item = toVariant(value, depth + 1);
+            const auto key = keyText(plist_dict_item_get_key(value), inputHoldsNul);
+            if (!key)
+                return std::nullopt;
+            auto item = toVariant(value, depth + 1, inputHoldsNul);
             if (!item)
                 return std::nullopt;
-            map.insert(QString::fromUtf8(key ? key : ""), *item);
+            map.insert(*key, *item);
         }
         return QVariant(map);
     }
@@ -175,7 +209,7 @@ std::optional<QVariant> parse(const QByteArray &bytes)
     plist_t root = nullptr;
     plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &root);
     PlistPtr owned(root);
-    return toVariant(root, 0);
+    return toVariant(root, 0, bytes.startsWith("bplist") || bytes.contains('\0'));
 }
 
 std::optional<QVariant> readFile(const QString &path)

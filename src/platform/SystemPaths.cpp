@@ -23,6 +23,17 @@ QString withoutTrailingSlash(QString path)
     return path;
 }
 
+// Login items follow the XDG rules, whose folders lie under the real home
+// folder (not the one that stands in for the macOS home).
+QString defaultAutostartDir()
+{
+    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // Relative values are invalid and to be ignored.
+    if (!configHome.isEmpty() && QDir::isAbsolutePath(configHome))
+        return withoutTrailingSlash(configHome) + "/autostart";
+    return QDir::homePath() + "/.config/autostart";
+}
+
 std::mutex g_mutex;
 std::optional<SystemPaths> g_current;
 
@@ -49,7 +60,20 @@ SystemPaths SystemPaths::fromEnvironment()
                 QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)));
     paths.syncDir =
         withoutTrailingSlash(fromEnv("CORVANE_SYNC_DIR", paths.programSupportDir() + "/Sync"));
+    paths.autostartDir =
+        withoutTrailingSlash(fromEnv("CORVANE_AUTOSTART_DIR", defaultAutostartDir()));
     return paths;
+}
+
+QString SystemPaths::abbreviatingHome(const QString &path) const
+{
+    if (home.isEmpty() || home == "/")
+        return path;
+    if (path == home)
+        return "~";
+    if (path.startsWith(home + "/"))
+        return "~" + path.mid(home.size());
+    return path;
 }
 
 SystemPaths SystemPaths::current()

@@ -19,6 +19,8 @@ struct SystemPaths {
     QString temporaryDir;        // CORVANE_TMPDIR, else the system's
     QString configDir;           // CORVANE_CONFIG_DIR, else the XDG config folder
     QString syncDir; // CORVANE_SYNC_DIR, else <applicationSupport>/com.quendrith.corvane/Sync
+    // CORVANE_AUTOSTART_DIR, else $XDG_CONFIG_HOME/autostart, else ~/.config/autostart
+    QString autostartDir;
 
     static SystemPaths fromEnvironment();
 
@@ -32,6 +34,8 @@ struct SystemPaths {
     {
         return home + "/Library/Developer/CoreSimulator/Devices";
     }
+    // The path with the home folder written "~".
+    QString abbreviatingHome(const QString &path) const;
     // The program's own folder under Application Support.
     QString programSupportDir() const { return applicationSupport + "/com.quendrith.corvane"; }
 };

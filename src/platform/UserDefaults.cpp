@@ -191,6 +191,8 @@ void UserDefaults::set(const QString &key, const QVariant &value)
     {
         std::lock_guard lock(m_mutex);
         storeValue(key, value.isValid() ? std::optional<QVariant>(value) : std::nullopt);
+        if (auto seen = m_seen.find(key); seen != m_seen.end())
+            seen->second = storedValue(key);
     }
     notify(key);
 }
@@ -200,8 +202,27 @@ void UserDefaults::remove(const QString &key)
     {
         std::lock_guard lock(m_mutex);
         storeValue(key, std::nullopt);
+        if (auto seen = m_seen.find(key); seen != m_seen.end())
+            seen->second = std::nullopt;
     }
     notify(key);
+}
+
+void UserDefaults::noticeOutsideChanges()
+{
+    QStringList changed;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto &[key, seen] : m_seen) {
+            auto current = storedValue(key);
+            if (current != seen) {
+                seen = std::move(current);
+                changed << key;
+            }
+        }
+    }
+    for (const QString &key : changed)
+        notify(key);
 }
 
 void UserDefaults::registerDefaults(const QVariantMap &defaults)
@@ -225,6 +246,8 @@ UserDefaults::ObservationPtr UserDefaults::observe(const QString &key, Handler h
         std::lock_guard lock(m_mutex);
         id = ++m_nextId;
         m_observers.emplace(id, Registration{key, shared});
+        if (!m_seen.count(key))
+            m_seen.emplace(key, storedValue(key));
     }
     if (initial)
         (*shared)(object(key));

@@ -60,6 +60,11 @@ public:
     // through this object; with `initial`, once at once with the current value.
     ObservationPtr observe(const QString &key, Handler handler, bool initial = false);
 
+    // Reads the file again and calls, on this thread, the observers of each
+    // observed key whose stored value changed since this object last saw it
+    // (another process edited the file); nothing for unchanged keys.
+    void noticeOutsideChanges();
+
     static bool toBoolean(const QVariant &value);
 
 private:
@@ -82,6 +87,9 @@ private:
         std::shared_ptr<Handler> handler;
     };
     std::map<quint64, Registration> m_observers;
+    // The stored value of each observed key as last seen, so that another
+    // process's change can be told from ours and from a rewrite that keeps it.
+    std::map<QString, std::optional<QVariant>> m_seen;
 };
 
 } // namespace corvane

@@ -17,9 +17,21 @@
 #include <mutex>
 #include <vector>
 
+#include <signal.h>
+#include <unistd.h>
+
 namespace corvane {
 
-QStringList Workspace::runningExecutablePaths()
+namespace {
+
+struct ProcessImage {
+    qint64 pid = 0;
+    // /proc/<pid>/exe, and argv[0] when that is another absolute path.
+    QStringList paths;
+};
+
+// Every process of /proc in pid order; one that ends meanwhile is skipped.
+std::vector<ProcessImage> processImages()
 {
     std::vector<qint64> pids;
     const QStringList entries = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -31,21 +43,66 @@ QStringList Workspace::runningExecutablePaths()
     }
     std::sort(pids.begin(), pids.end());
 
-    QStringList paths;
+    std::vector<ProcessImage> images;
     for (const qint64 pid : pids) {
+        ProcessImage image{pid, {}};
         const QString folder = QStringLiteral("/proc/%1/").arg(pid);
         const QString executable = QFileInfo(folder + "exe").symLinkTarget();
         if (!executable.isEmpty())
-            paths << executable;
+            image.paths << executable;
         QFile cmdline(folder + "cmdline");
-        if (!cmdline.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray bytes = cmdline.read(4096);
-        const QString first = QFile::decodeName(bytes.left(bytes.indexOf('\0')));
-        if (first.startsWith('/') && first != executable)
-            paths << first;
+        if (cmdline.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = cmdline.read(4096);
+            const QString first = QFile::decodeName(bytes.left(bytes.indexOf('\0')));
+            if (first.startsWith('/') && first != executable)
+                image.paths << first;
+        }
+        if (!image.paths.isEmpty())
+            images.push_back(std::move(image));
     }
+    return images;
+}
+
+std::vector<qint64> processesRunning(const QString &executablePath)
+{
+    std::vector<qint64> pids;
+    for (const ProcessImage &image : processImages())
+        if (image.paths.contains(executablePath) && image.pid != ::getpid())
+            pids.push_back(image.pid);
+    return pids;
+}
+
+} // namespace
+
+QStringList Workspace::runningExecutablePaths()
+{
+    QStringList paths;
+    for (const ProcessImage &image : processImages())
+        paths << image.paths;
     return paths;
+}
+
+bool Workspace::terminateApplication(const QString &executablePath)
+{
+    const auto pids = processesRunning(executablePath);
+    for (const qint64 pid : pids)
+        ::kill(pid_t(pid), SIGTERM);
+    return !pids.empty();
+}
+
+bool Workspace::isApplicationRunning(const QString &executablePath)
+{
+    return !processesRunning(executablePath).empty();
+}
+
+bool RunningApplication::terminate() const
+{
+    return Workspace::shared()->terminateApplication(m_executablePath);
+}
+
+bool RunningApplication::isTerminated() const
+{
+    return !Workspace::shared()->isApplicationRunning(m_executablePath);
 }
 
 namespace {
@@ -128,6 +185,9 @@ void Workspace::activateIgnoringOtherApps()
 
 std::optional<QString> Workspace::activateSimulator()
 {
+    // Simulator.app and its window exist only on macOS; say so rather than
+    // nothing, so that "Launch" bringing nothing forward is explained.
+    Log::device().debug("There is no Simulator window to raise on this system");
     return std::nullopt;
 }
 
@@ -178,6 +238,17 @@ std::optional<QString> RecordingWorkspace::activateSimulator()
 {
     requests.push_back({QStringLiteral("activateSimulator"), QString()});
     return simulatorError;
+}
+
+bool RecordingWorkspace::terminateApplication(const QString &executablePath)
+{
+    requests.push_back({QStringLiteral("terminateApplication"), executablePath});
+    return answer;
+}
+
+bool RecordingWorkspace::isApplicationRunning(const QString &)
+{
+    return false;
 }
 
 } // namespace corvane

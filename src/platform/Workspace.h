@@ -36,11 +36,39 @@ public:
     // would not come. Linux has no Simulator application, so nothing happens.
     virtual std::optional<QString> activateSimulator();
 
+    // Asks every process that runs the executable to quit (SIGTERM); false
+    // when none runs it.
+    virtual bool terminateApplication(const QString &executablePath);
+    // Whether a process runs the executable: one whose /proc/<pid>/exe, or
+    // absolute argv[0], is that path. A process that has ended, or has
+    // replaced its image with another program, no longer counts.
+    virtual bool isApplicationRunning(const QString &executablePath);
+
     // The executable an application bundle starts, or empty.
     static QString bundleExecutable(const QString &bundlePath);
 
     static std::shared_ptr<Workspace> shared();
     static void setShared(std::shared_ptr<Workspace> workspace);
+};
+
+// A running application, known by its executable; asks the shared
+// workspace.
+class RunningApplication {
+public:
+    explicit RunningApplication(QString executablePath)
+        : m_executablePath(std::move(executablePath))
+    {
+    }
+
+    QString executablePath() const { return m_executablePath; }
+    // Asks it to quit; it may take its time, or refuse.
+    bool terminate() const;
+    bool isTerminated() const;
+
+    bool operator==(const RunningApplication &) const = default;
+
+private:
+    QString m_executablePath;
 };
 
 // Records every request and opens nothing.
@@ -58,6 +86,9 @@ public:
     bool showFolder(const QString &path) override;
     void activateIgnoringOtherApps() override;
     std::optional<QString> activateSimulator() override;
+    // Recorded; nothing runs in a recording world.
+    bool terminateApplication(const QString &executablePath) override;
+    bool isApplicationRunning(const QString &executablePath) override;
 
     std::vector<Request> requests;
     bool answer = true;

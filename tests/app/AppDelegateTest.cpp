@@ -14,6 +14,7 @@
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
+#include "platform/SettingsOpener.h"
 #include "preferences/BuildConfig.h"
 #include "preferences/CrashReporter.h"
 #include "settings/SettingsWindowController.h"
@@ -502,16 +503,18 @@ TEST_F(AppDelegateTest, WindowsArePresentedInFrontAndMadeOnce)
 
     delegate->showPreferencesPane(Settings::PaneIdentifier{"statusBar"});
     delegate->perform("showPreferencesWithSender:", nullptr);
+    // How the location menus below the shell open their pane.
+    SettingsOpener::showPane("locations");
     EXPECT_EQ(settingsMade, 1);
-    EXPECT_EQ(settings->panes, (QStringList{"statusBar", "none"}));
+    EXPECT_EQ(settings->panes, (QStringList{"statusBar", "none", "locations"}));
     EXPECT_TRUE(settings->staysOnTop);
-    EXPECT_EQ(settings->raises, 2);
-    EXPECT_EQ(settings->focuses, 2);
+    EXPECT_EQ(settings->raises, 3);
+    EXPECT_EQ(settings->focuses, 3);
 
     delegate->showAboutWindow();
     delegate->showAboutWindow();
     EXPECT_EQ(aboutMade, 1);
-    EXPECT_EQ(workspace->requests.size(), 4u);
+    EXPECT_EQ(workspace->requests.size(), 5u);
 }
 
 TEST_F(AppDelegateTest, TheAboutBoxAndTheCrashReporterAreMadeOnceAndNoCheckStarts)

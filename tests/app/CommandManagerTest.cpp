@@ -96,6 +96,11 @@ TEST(CommandManagerTest, ArgumentsCompareByValueOrIdentityOrNotAtAll)
 
     manager->recordCommand("Item", other, "go:", item);
     EXPECT_EQ(manager->recentCommands().size(), 4u);
+
+    // The same title and target with another selector is another command.
+    manager->recordCommand("Item", other, "stop:", item);
+    EXPECT_EQ(manager->recentCommands().size(), 5u);
+    EXPECT_EQ(manager->recentCommands().back().selector, "stop:");
 }
 
 TEST(CommandManagerTest, EleventhEvictsTheOldest)

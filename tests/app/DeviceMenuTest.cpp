@@ -1,7 +1,14 @@
+#include "app/AppearanceBarMenu.h"
 #include "app/ApplicationMenuItem.h"
+#include "app/DeviceActionFixture.h"
 #include "app/CommandManager.h"
+#include "app/ContentSizeMenu.h"
 #include "app/DeviceMenu.h"
+#include "app/OpenURLsMenu.h"
 #include "app/ShellTestSupport.h"
+#include "app/StatusBarMenu.h"
+#include "app/TouchesMenu.h"
+#include "app/UnsplashMenu.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
@@ -9,6 +16,7 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
+#include "model/StatusBarPresetRepository.h"
 #include "platform/AlertPresenter.h"
 #include "platform/DispatchQueue.h"
 #include "platform/OpenPanel.h"
@@ -22,11 +30,6 @@
 
 #include <atomic>
 #include <mutex>
-
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 inline void PrintTo(const QStringList &list, std::ostream *os)
 {
@@ -111,42 +114,6 @@ struct FactoryLog {
     }
 };
 
-// Actions reach the workspace from the user-initiated queue.
-class LockedWorkspace : public RecordingWorkspace {
-public:
-    bool openApplication(const QString &path) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::openApplication(path);
-    }
-    bool showFolder(const QString &path) override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::showFolder(path);
-    }
-    void activateIgnoringOtherApps() override
-    {
-        std::lock_guard lock(mutex);
-        RecordingWorkspace::activateIgnoringOtherApps();
-    }
-    std::optional<QString> activateSimulator() override
-    {
-        std::lock_guard lock(mutex);
-        return RecordingWorkspace::activateSimulator();
-    }
-    // The requests of one operation, in order.
-    QStringList made(const QString &operation)
-    {
-        std::lock_guard lock(mutex);
-        QStringList arguments;
-        for (const Request &request : requests)
-            if (request.operation == operation)
-                arguments << request.argument;
-        return arguments;
-    }
-    std::mutex mutex;
-};
-
 class DeviceMenuTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -204,8 +171,7 @@ protected:
     // of what it lists.
     void setRunning(const QStringList &udids)
     {
-        writeFile(dir.filePath("list"), simulatorProcessLines(udids).toUtf8());
-        writeScript(dir.filePath("ps"), "cat '" + dir.filePath("list") + "'");
+        listSimulators(dir, udids);
         if (monitor)
             offMain([&] { monitor->refreshProcesses(); });
     }
@@ -234,15 +200,7 @@ protected:
             [&] { return DeviceMenu::make(device, toolset, apps, paired, environment()); });
     }
 
-    QStringList simctlCalls() const
-    {
-        QStringList calls;
-        for (const Invocation &invocation : tree.invocations())
-            if (invocation.tool == "simctl" && !invocation.arguments.isEmpty() &&
-                invocation.arguments[0] != "list" && invocation.arguments[0] != "help")
-                calls << invocation.arguments.join(' ');
-        return calls;
-    }
+    QStringList simctlCalls() const { return test::simctlCalls(tree); }
 
     QTemporaryDir dir;
     FixtureTree tree;
@@ -405,13 +363,26 @@ TEST_F(DeviceMenuTest, SubmenusAreAskedForOnlyWhereTheRuntimeHasThem)
     EXPECT_FALSE(DeviceMenu::isVersionAtLeast("9.3", "13.0"));
     EXPECT_TRUE(DeviceMenu::isVersionAtLeast("15.10", "15.9"));
 
-    // The program's own factories offer nothing yet: no row gets a submenu.
+    // Every row of the program's own factories gets its menu: the recent
+    // URLs, the value, status-bar, touches and Unsplash rows, the applications.
     const auto plain = offMain([&] {
         return DeviceMenu::make(device(phone), toolset, true, false, {monitor, commands, {}});
     });
+    const QStringList withMenus{"Appearance", "Dynamic Type", "Status Bar", "Touch Indicators",
+                                "Unsplash"};
+    EXPECT_TRUE(std::dynamic_pointer_cast<OpenURLsMenu>(plain->openRecentURLItem()->submenu()));
     for (const auto &item : plain->items())
-        if (!item->representedObject().is<Device>())
-            EXPECT_FALSE(item->hasSubmenu()) << item->title().toStdString();
+        if (!item->representedObject().is<Device>() && item != plain->openRecentURLItem())
+            EXPECT_EQ(item->hasSubmenu(), withMenus.contains(item->title()) ||
+                                              item->representedObject().is<Application>())
+                << item->title().toStdString();
+    EXPECT_TRUE(std::dynamic_pointer_cast<ContentSizeMenu>(plain->contentSizeItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<AppearanceBarMenu>(plain->appearanceItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<StatusBarMenu>(plain->statusBarItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<TouchesMenu>(plain->touchesItem()->submenu()));
+    EXPECT_TRUE(std::dynamic_pointer_cast<UnsplashMenu>(plain->unsplashItem()->submenu()));
+    // The shared preset store was read from this test's tree.
+    StatusBarPresetRepository::resetShared();
 }
 
 TEST_F(DeviceMenuTest, AnApplicationListChangeKeepsTheRowsOfSurvivingApplications)

@@ -1,13 +1,18 @@
 #include "app/ImageCache.h"
 #include "app/QtAlertPresenter.h"
 #include "app/QtFilePanels.h"
+#include "app/URLPromptingAlert.h"
 #include "common/TestSupport.h"
+#include "location/CoordinatePromptingAlert.h"
+#include "model/Runtime.h"
 #include "platform/OptionKeyPoller.h"
+#include "platform/Workspace.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -156,19 +161,36 @@ TEST(QtAlertPresenterTest, IndexFollowsSpecOrderAndSuppressionIsReported)
     EXPECT_TRUE(response.suppressed);
 }
 
-TEST(QtAlertPresenterTest, ValidatorEnablesFirstButtonAndHelpKeepsDialogOpen)
+TEST(QtAlertPresenterTest, AnAmpersandInAButtonTitleIsShownAsWritten)
 {
     AlertSpec spec;
-    spec.messageText = "Open URL";
-    spec.buttons = {{"Open"}, {"Cancel"}};
-    spec.accessory =
-        AlertSpec::TextAccessory{"https://", {}, false, false, [](const QString &text) {
-                                     return !text.trimmed().isEmpty();
-                                 }};
-    int helps = 0;
-    spec.help = [&helps] { ++helps; };
-    bool wasDisabled = false;
+    spec.messageText = "Re-launch Required";
+    spec.buttons = {{"Apply & Relaunch"}, {"Cancel", AlertSpec::KeyEquivalent::Return}};
+    QString shown;
+    whenModalShows([&](QWidget *dialog) {
+        for (auto *button : dialog->findChildren<QPushButton *>()) {
+            if (!button->text().contains("Relaunch"))
+                continue;
+            shown = button->text();
+            EXPECT_TRUE(QKeySequence::mnemonic(shown).isEmpty());
+            button->click();
+        }
+    });
+    EXPECT_EQ(QtAlertPresenter().run(spec).buttonIndex, 0);
+    EXPECT_EQ(shown, "Apply && Relaunch");
+}
+
+TEST(QtAlertPresenterTest, TheURLPromptEnablesOpenForTextAndHelpKeepsItOpen)
+{
+    auto workspace = std::make_shared<RecordingWorkspace>();
+    Workspace::setShared(workspace);
+    const AlertSpec spec =
+        URLPromptingAlert::make("iPhone 15", Runtime(Runtime::System::iOS, "17.2"));
+    EXPECT_EQ(spec.informativeText, "Will be opened on iPhone 15 - 17.2 (iOS 17.2).");
+    std::vector<bool> enabled;
     bool stayedOpen = false;
+    bool focused = false;
+    QSize fieldSize;
     whenModalShows([&](QWidget *dialog) {
         QPushButton *open = nullptr;
         for (auto *button : dialog->findChildren<QPushButton *>()) {
@@ -179,17 +201,68 @@ TEST(QtAlertPresenterTest, ValidatorEnablesFirstButtonAndHelpKeepsDialogOpen)
         }
         stayedOpen = dialog->isVisible();
         auto *line = dialog->findChild<QLineEdit *>();
-        line->setText("   ");
-        wasDisabled = !open->isEnabled();
+        focused = dialog->focusWidget() == line;
+        fieldSize = line->size();
+        enabled.push_back(open->isEnabled());
+        line->setText(" \t ");
+        enabled.push_back(open->isEnabled());
+        line->setText({});
+        line->insert("e");
+        enabled.push_back(open->isEnabled());
+        line->backspace();
+        enabled.push_back(open->isEnabled());
         line->setText(" example.com ");
-        open->click();
+        // Return answers "Open" once it is enabled.
+        pressKey(dialog, Qt::Key_Return);
     });
     const AlertResponse response = QtAlertPresenter().run(spec);
-    EXPECT_EQ(helps, 1);
+    Workspace::setShared(nullptr);
+    EXPECT_EQ(enabled, (std::vector<bool>{false, false, true, false}));
     EXPECT_TRUE(stayedOpen);
-    EXPECT_TRUE(wasDisabled);
+    EXPECT_TRUE(focused);
+    EXPECT_EQ(fieldSize, QSize(300, 24));
+    ASSERT_EQ(workspace->requests.size(), 1u);
+    EXPECT_EQ(workspace->requests[0].operation, "openUrl");
+    EXPECT_EQ(workspace->requests[0].argument, URLPromptingAlert::faqDeepLinksAddress);
     EXPECT_EQ(response.buttonIndex, 0);
     EXPECT_EQ(response.text, " example.com ");
+}
+
+TEST(QtAlertPresenterTest, TheCoordinatePromptGoesOnlyWithACoordinate)
+{
+    QSize fieldSize;
+    bool focused = false;
+    QString placeholder;
+    std::vector<bool> goEnabled;
+    whenModalShows([&](QWidget *dialog) {
+        auto *line = dialog->findChild<QLineEdit *>();
+        fieldSize = line->size();
+        focused = dialog->focusWidget() == line;
+        placeholder = line->placeholderText();
+        QPushButton *go = nullptr;
+        for (auto *button : dialog->findChildren<QPushButton *>())
+            if (button->text() == "Go")
+                go = button;
+        goEnabled.push_back(go->isEnabled());
+        for (const char *text : {"37.5, -122.25", "37.5", "0, 0", ""}) {
+            line->setText(text);
+            goEnabled.push_back(go->isEnabled());
+        }
+        // Return does nothing while "Go" is disabled.
+        pressKey(line, Qt::Key_Return);
+        line->setText("37.5, -122.25");
+        pressKey(line, Qt::Key_Return);
+    });
+    const AlertResponse response = QtAlertPresenter().run(CoordinatePromptingAlert::spec());
+    EXPECT_EQ(fieldSize, QSize(200, 24));
+    EXPECT_TRUE(focused);
+    EXPECT_EQ(placeholder, "37.3350703, -122.0091543");
+    EXPECT_EQ(goEnabled, std::vector<bool>({false, true, false, false, false}));
+    EXPECT_EQ(response.buttonIndex, CoordinatePromptingAlert::goButton);
+    const auto coordinate = CoordinatePromptingAlert::coordinate(response);
+    ASSERT_TRUE(coordinate);
+    EXPECT_EQ(coordinate->latitude(), 37.5);
+    EXPECT_EQ(coordinate->longitude(), -122.25);
 }
 
 TEST(QtFilePanelsTest, OpenPanelChoosesAppFolderAsFile)

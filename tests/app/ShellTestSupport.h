@@ -2,6 +2,7 @@
 
 #include "common/TestSupport.h"
 #include "core/CorvaneSettings.h"
+#include "fixtures/FixtureTree.h"
 #include "location/LocationSimulator.h"
 #include "platform/DispatchQueue.h"
 #include "platform/DistributedNotificationRecorder.h"
@@ -19,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 namespace corvane::test {
@@ -140,6 +143,65 @@ private:
 template <class F> auto offMain(F &&work) -> decltype(work())
 {
     return DispatchQueue::userInitiated()->sync(std::forward<F>(work));
+}
+
+// A recording workspace that menu actions may reach from the user-initiated
+// queue.
+class LockedWorkspace : public RecordingWorkspace {
+public:
+    bool openUrl(const QUrl &url) override
+    {
+        std::lock_guard lock(mutex);
+        return RecordingWorkspace::openUrl(url);
+    }
+    bool openApplication(const QString &path) override
+    {
+        std::lock_guard lock(mutex);
+        return RecordingWorkspace::openApplication(path);
+    }
+    bool revealFile(const QString &path) override
+    {
+        std::lock_guard lock(mutex);
+        return RecordingWorkspace::revealFile(path);
+    }
+    bool showFolder(const QString &path) override
+    {
+        std::lock_guard lock(mutex);
+        return RecordingWorkspace::showFolder(path);
+    }
+    void activateIgnoringOtherApps() override
+    {
+        std::lock_guard lock(mutex);
+        RecordingWorkspace::activateIgnoringOtherApps();
+    }
+    std::optional<QString> activateSimulator() override
+    {
+        std::lock_guard lock(mutex);
+        return RecordingWorkspace::activateSimulator();
+    }
+    // The requests of one operation, in order.
+    QStringList made(const QString &operation)
+    {
+        std::lock_guard lock(mutex);
+        QStringList arguments;
+        for (const Request &request : requests)
+            if (request.operation == operation)
+                arguments << request.argument;
+        return arguments;
+    }
+    std::mutex mutex;
+};
+
+// The simctl calls of a tree other than listings and usage texts, in order,
+// each as its arguments joined by blanks.
+inline QStringList simctlCalls(const fixture::FixtureTree &tree)
+{
+    QStringList calls;
+    for (const fixture::Invocation &invocation : tree.invocations())
+        if (invocation.tool == "simctl" && !invocation.arguments.isEmpty() &&
+            invocation.arguments[0] != "list" && invocation.arguments[0] != "help")
+            calls << invocation.arguments.join(' ');
+    return calls;
 }
 
 // What ps prints for a running simulator of each of these devices.

@@ -157,6 +157,22 @@ TEST_F(ApplicationScanTest, FolderChangesRescanOnceAndKeepObjects)
     EXPECT_EQ(moves, 1);
 }
 
+// Menus can hold an older Device object of a UDID after an Xcode switch;
+// with a debounce key per UDID one object's rescan cancelled the other's.
+TEST_F(ApplicationScanTest, TwoObjectsOfOneDeviceBothRescan)
+{
+    ASSERT_TRUE(m_tree.boot(m_udid));
+    const auto older = makeDevice(m_udid);
+    const auto newer = makeDevice(m_udid);
+    ASSERT_TRUE(older && newer);
+    EXPECT_NE(older->applicationsDebounceKey(), newer->applicationsDebounceKey());
+    m_tree.installApp(m_udid, app("com.example.late", "Late"));
+    EXPECT_TRUE(waitUntil([&] {
+        return identifiers(older) == QStringList{"com.example.late"} &&
+               identifiers(newer) == QStringList{"com.example.late"};
+    }));
+}
+
 TEST_F(ApplicationScanTest, ReleasingTheDeviceStopsItsWatch)
 {
     auto device = makeDevice(m_udid);

@@ -39,12 +39,23 @@ bool waitForBackgroundWork(std::chrono::milliseconds timeout)
         const bool idle = DispatchQueue::waitUntilIdle(std::chrono::milliseconds(10));
         if (QCoreApplication::instance())
             QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // A worker that ends between the first look at the main queue and the
+        // last look at the workers may have posted to main: look again.
         if (DispatchQueue::drainMain() == 0 && idle &&
-            DispatchQueue::waitUntilIdle(std::chrono::milliseconds(0)))
+            DispatchQueue::waitUntilIdle(std::chrono::milliseconds(0)) &&
+            DispatchQueue::drainMain() == 0)
             return true;
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
     }
+}
+
+QString randomText(std::mt19937 &random, const QStringList &pieces, int maxPieces)
+{
+    QString text;
+    for (int count = int(random() % unsigned(maxPieces + 1)); count > 0; --count)
+        text += pieces.at(int(random() % unsigned(pieces.size())));
+    return text;
 }
 
 QString realWorldPath(const QString &relative)

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <random>
 
 namespace corvane::test {
 
@@ -26,6 +27,10 @@ void pumpFor(std::chrono::milliseconds duration);
 // a test's tear-down leaves nothing it started to the next test. False when
 // the timeout (which only catches a stall) passed first.
 bool waitForBackgroundWork(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// A text of up to `maxPieces` pieces drawn at random, for comparing a parser
+// with a reference over many odd inputs.
+QString randomText(std::mt19937 &random, const QStringList &pieces, int maxPieces);
 
 QString realWorldPath(const QString &relative);
 QByteArray readFile(const QString &path);

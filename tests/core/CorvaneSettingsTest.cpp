@@ -5,6 +5,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QFile>
+
+#include <atomic>
+#include <cstdlib>
 #include <thread>
 
 using namespace corvane;
@@ -101,6 +105,22 @@ TEST_F(CorvaneSettingsTest, StoredFormsRoundTrip)
     EXPECT_EQ(m_settings->savePath(), QUrl::fromLocalFile(home() + "/Pictures/Shots"));
     m_settings->setSavePath(QUrl::fromLocalFile("/srv/shots"));
     EXPECT_EQ(m_defaults->string("savePath"), "/srv/shots");
+    // A sibling of the home folder is no place inside it.
+    m_settings->setSavePath(QUrl::fromLocalFile(home() + "2/x"));
+    EXPECT_EQ(m_defaults->string("savePath"), home() + "2/x");
+    EXPECT_EQ(m_settings->savePath(), QUrl::fromLocalFile(home() + "2/x"));
+
+    // Stored paths are cleaned before "~" is expanded, and one that stays
+    // relative (captures would land in the working directory) is the default.
+    const QUrl desktop = QUrl::fromLocalFile(home() + "/Desktop");
+    for (const char *relative : {"Desktop", "x/..", "./shots", "~user/shots"}) {
+        m_defaults->set("savePath", relative);
+        EXPECT_EQ(m_settings->savePath(), desktop) << relative;
+    }
+    m_defaults->set("savePath", "x/../~");
+    EXPECT_EQ(m_settings->savePath(), QUrl::fromLocalFile(home()));
+    m_defaults->set("savePath", "~/a/../Shots/");
+    EXPECT_EQ(m_settings->savePath(), QUrl::fromLocalFile(home() + "/Shots"));
 
     m_settings->setToolsPath(QUrl::fromLocalFile("/Applications/Xcode.app"));
     EXPECT_EQ(m_defaults->string("toolsPath"), "/Applications/Xcode.app");
@@ -215,6 +235,39 @@ TEST_F(CorvaneSettingsTest, ObserversHearEachChangeOfTheUserDefaultWhoeverMadeIt
     auto withInitial = m_settings->observe(
         "savePath", [&] { ++initial; }, true);
     EXPECT_EQ(initial, 1);
+}
+
+// Another process editing the settings file reaches the observers of the
+// keys it changed, once, whether it replaces the file or writes in place.
+TEST_F(CorvaneSettingsTest, AnOutsideEditReachesTheObserversOfTheChangedKeys)
+{
+    std::atomic<int> pace = 0;
+    std::atomic<int> format = 0;
+    std::atomic<int> speed = 0;
+    std::vector<ObserverPtr> tokens{m_settings->observe("gpsPace", [&] { ++pace; }),
+                                    m_settings->observe("imageFormat", [&] { ++format; }),
+                                    m_settings->observe("gpsSpeed", [&] { ++speed; })};
+    m_settings->setGpsPace("realtime");
+    m_settings->setGpsSpeed("normal");
+    ASSERT_EQ(pace, 1);
+    const QString file = m_defaults->filePath();
+    ASSERT_TRUE(test::readFile(file).contains("gpsPace=realtime"));
+    test::pumpFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(pace, 1);
+
+    const auto shell = [](const QString &command) {
+        return std::system(QFile::encodeName(command).constData()) == 0;
+    };
+    ASSERT_TRUE(shell("sed -i 's/gpsPace=realtime/gpsPace=fixed/' '" + file + "'"));
+    ASSERT_TRUE(test::waitUntil([&] { return pace == 2; }));
+    EXPECT_EQ(m_settings->gpsPace(), "fixed");
+    ASSERT_TRUE(shell("printf 'imageFormat=jpeg\\n' >> '" + file + "'"));
+    ASSERT_TRUE(test::waitUntil([&] { return format == 1; }));
+    EXPECT_EQ(m_settings->imageFormat(), "jpeg");
+    test::pumpFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(pace, 2);
+    EXPECT_EQ(format, 1);
+    EXPECT_EQ(speed, 1);
 }
 
 TEST_F(CorvaneSettingsTest, TheSharedStoreFollowsTheStandardUserDefaults)

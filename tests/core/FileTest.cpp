@@ -1,5 +1,6 @@
 #include "common/TestSupport.h"
 #include "core/File.h"
+#include "platform/FileManager.h"
 #include "core/FileNames.h"
 #include "core/Glob.h"
 #include "core/Mode.h"
@@ -126,10 +127,52 @@ TEST(File, EnumerationReadsEveryEntryOnceWithoutFollowingLinks)
     EXPECT_EQ(seen, 2);
 
     seen = 0;
-    File::enumerateContents(
-        QUrl::fromLocalFile(dir.path() + "/missing"), {}, {}, 0,
-        [&](const QUrl &, bool, const QDateTime &, std::optional<qint64>, bool &) { ++seen; });
+    EXPECT_TRUE(File::enumerateContents(QUrl::fromLocalFile(dir.path() + "/missing"), {}, {}, 0,
+                                        [&](const QUrl &, bool, const QDateTime &,
+                                            std::optional<qint64>, bool &) { ++seen; })
+                    .empty());
     EXPECT_EQ(seen, 0);
+}
+
+namespace {
+
+// Cannot list one folder, as for a user other than root without the right.
+class UnlistableFolder : public FileManager {
+public:
+    explicit UnlistableFolder(std::filesystem::path folder) : m_folder(std::move(folder)) {}
+    std::vector<std::filesystem::path>
+    contentsOfDirectory(const std::filesystem::path &directory) override
+    {
+        if (directory == m_folder)
+            throw std::filesystem::filesystem_error(
+                "Cannot list", directory, std::make_error_code(std::errc::permission_denied));
+        return FileManager::contentsOfDirectory(directory);
+    }
+
+private:
+    std::filesystem::path m_folder;
+};
+
+} // namespace
+
+// The walk once ended at the first folder it could not list.
+TEST(FileEnumeration, AFolderThatCannotBeListedIsPassedOver)
+{
+    QTemporaryDir dir;
+    for (const char *file : {"a/1", "b/c/2", "b/d/3", "e/4"})
+        ASSERT_TRUE(writeFile(dir.path() + "/" + file, "x"));
+    UnlistableFolder fileManager((dir.path() + "/b/c").toStdString());
+    QStringList seen;
+    const auto unlisted = File::enumerateContents(
+        QUrl::fromLocalFile(dir.path()), {}, {}, 0,
+        [&](const QUrl &url, bool, const QDateTime &, std::optional<qint64>, bool &) {
+            seen << url.toLocalFile().mid(dir.path().size() + 1);
+        },
+        fileManager);
+    seen.sort();
+    EXPECT_EQ(seen, QStringList({"a/", "a/1", "b/", "b/c/", "b/d/", "b/d/3", "e/", "e/4"}));
+    ASSERT_EQ(unlisted.size(), 1u);
+    EXPECT_EQ(unlisted.front().path1(), std::filesystem::path((dir.path() + "/b/c").toStdString()));
 }
 
 TEST(RelativePath, ComparesWholeComponents)

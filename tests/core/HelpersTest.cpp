@@ -6,10 +6,13 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 using namespace corvane;
+using namespace Qt::StringLiterals;
 namespace fs = std::filesystem;
 
 TEST(StringCompare, DigitRunsCompareByValue)
@@ -24,6 +27,52 @@ TEST(StringCompare, DigitRunsCompareByValue)
     EXPECT_EQ(standardCompare(u"17.01", u"17.1"), ComparisonResult::Same);
     EXPECT_EQ(standardCompare(u"iPhone", u"iPhone 15"), ComparisonResult::Ascending);
     EXPECT_EQ(standardCompare(u"b", u"A"), ComparisonResult::Descending);
+}
+
+TEST(StringCompare, TitlesFollowTheLocalesOrder)
+{
+    EXPECT_EQ(standardCompare(u"Elle", u"Émile"), ComparisonResult::Ascending);
+    EXPECT_EQ(standardCompare(u"Émile", u"Zed"), ComparisonResult::Ascending);
+    EXPECT_EQ(standardCompare(u"App 10", u"App 2"), ComparisonResult::Descending);
+}
+
+// Names mixing ASCII, Arabic-Indic and fullwidth digits once broke the order
+// ("0" < "z" < "٠" while "0" == "٠"); sorting must see a strict weak order.
+TEST(StringCompare, BothOrdersAreStrictWeakOrdersOverMixedDigits)
+{
+    const QStringList pieces{
+        "0",         "1",         "2",         "9", "10", u"\u0660"_s, u"\u0661"_s, u"\u0669"_s,
+        u"\uFF10"_s, u"\uFF11"_s, u"\uFF19"_s, "a", "z",  "A",         " ",         "É"};
+    std::mt19937 random(20);
+    QStringList names;
+    for (int i = 0; i < 1500; ++i) {
+        QString name;
+        for (int length = 1 + int(random() % 4); length > 0; --length)
+            name += pieces.at(int(random() % pieces.size()));
+        names << name;
+    }
+    for (const auto compare : {&numericCompare, &standardCompare}) {
+        QStringList sorted = names;
+        std::stable_sort(sorted.begin(), sorted.end(), [&](const QString &a, const QString &b) {
+            return compare(a, b) == ComparisonResult::Ascending;
+        });
+        // Sorted by a strict weak order: nothing later is smaller, and each
+        // class of equal names is one run.
+        for (qsizetype i = 0; i < sorted.size(); ++i) {
+            ASSERT_EQ(compare(sorted[i], sorted[i]), ComparisonResult::Same);
+            for (qsizetype j = i + 1; j < sorted.size(); ++j) {
+                const ComparisonResult result = compare(sorted[i], sorted[j]);
+                ASSERT_NE(result, ComparisonResult::Descending)
+                    << sorted[i].toStdString() << " / " << sorted[j].toStdString();
+                ASSERT_EQ(compare(sorted[j], sorted[i]), result == ComparisonResult::Same
+                                                             ? ComparisonResult::Same
+                                                             : ComparisonResult::Descending);
+                if (result == ComparisonResult::Same)
+                    ASSERT_EQ(compare(sorted[i], sorted[j - 1]), ComparisonResult::Same)
+                        << sorted[i].toStdString() << " / " << sorted[j].toStdString();
+            }
+        }
+    }
 }
 
 TEST(TruncateString, CountsGraphemesAndKeepsBothEnds)

@@ -131,20 +131,28 @@ TEST_F(ToolRunner, LargeOutputReturnsAtOnceAndComplete)
     EXPECT_EQ(output->count('x'), 1048576);
 }
 
-TEST_F(ToolRunner, AHungToolIsLeftRunningAtTheDeadline)
+// A tool that stalls halfway is an error, never half an answer, and it is
+// ended: SIGTERM, then SIGKILL for one that ignores it.
+TEST_F(ToolRunner, AHungToolIsAnErrorAndIsEnded)
 {
     setToolProcessTimeout(500ms);
-    const QUrl simctl =
-        tool("echo partial; echo complaint >&2; " + recordPid() + "; exec sleep 60");
-    Log::Capture capture;
-    const auto started = std::chrono::steady_clock::now();
-    // Still running: error output is not looked at.
-    EXPECT_EQ(runToolProcess(simctl, {"list"}), "partial");
-    const auto elapsed = std::chrono::steady_clock::now() - started;
-    EXPECT_GE(elapsed, 450ms);
-    EXPECT_LT(elapsed, 30s);
-    EXPECT_TRUE(capture.contains("Error waiting for process to complete " + simctl.toLocalFile() +
-                                 " list"));
+    for (const QString &prelude : {QString(), QStringLiteral("trap '' TERM; ")}) {
+        const QUrl simctl =
+            tool(prelude + "echo partial; echo complaint >&2; " + recordPid() + "; exec sleep 60");
+        Log::Capture capture;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(errorOf(simctl, {"list"}), "simctl list did not finish in 0.5 seconds");
+        const auto elapsed = std::chrono::steady_clock::now() - started;
+        EXPECT_GE(elapsed, 450ms);
+        EXPECT_LT(elapsed, 30s);
+        EXPECT_TRUE(capture.contains("Error waiting for process to complete " +
+                                     simctl.toLocalFile() + " list"));
+        EXPECT_TRUE(capture.contains("Error running process " + simctl.toLocalFile() +
+                                     " list: simctl list did not finish in 0.5 seconds"));
+        const pid_t pid = test::readFile(m_dir.path() + "/pid").trimmed().toInt();
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(::kill(pid, 0), -1) << prelude.toStdString();
+    }
 }
 
 TEST_F(ToolRunner, ABackgroundGrandchildDoesNotHoldTheCall)

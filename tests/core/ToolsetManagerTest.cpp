@@ -219,15 +219,17 @@ TEST_F(ToolsetManagerTest, SelectionFollowsUserChoiceThenXcodeSelectThenNewest)
     auto manager = ToolsetManager::shared();
     EXPECT_EQ(currentPath(), newest);
 
-    // A user choice on another volume matches the listed Xcode by substring.
-    const QString volume = root() + "/Volumes/Disk" + xcode;
-    QDir().mkpath(volume);
-    settings->setToolsPath(QUrl::fromLocalFile(volume));
+    // The user's choice is that Xcode itself, not one whose path contains it.
+    settings->setToolsPath(QUrl::fromLocalFile(xcode));
     {
         Log::Capture log;
         EXPECT_EQ(manager->selectToolset()->xcodePath().toLocalFile(), xcode);
         EXPECT_TRUE(log.contains("Trying to user user-selected Xcode"));
     }
+    const QString volume = root() + "/Volumes/Disk" + xcode;
+    QDir().mkpath(volume);
+    settings->setToolsPath(QUrl::fromLocalFile(volume));
+    EXPECT_EQ(manager->selectToolset()->xcodePath().toLocalFile(), newest);
 
     // A choice equal to xcode-select's is given up.
     setXcodeSelect(xcode + "/Contents/Developer");
@@ -252,6 +254,33 @@ TEST_F(ToolsetManagerTest, SelectionFollowsUserChoiceThenXcodeSelectThenNewest)
         EXPECT_EQ(manager->selectToolset()->xcodePath().toLocalFile(), newest);
         EXPECT_TRUE(log.contains("No Xcode can be infered, using first in list"));
     }
+}
+
+// /Applications/Xcode.app is a substring of ~/Applications/Xcode.app: each
+// must still be the one chosen, by xcode-select and by the user's choice.
+TEST_F(ToolsetManagerTest, XcodesWhosePathsContainOneAnotherAreToldApart)
+{
+    const QString outer = makeXcode("Xcode.app", "16.0");
+    const QString inner = makeXcode(root() + "/Users/u" + outer, "15.4");
+    // Listed through a link in the Applications folder, at its real path.
+    QFile::link(inner, apps() + "/Xcode-15.4.app");
+    auto settings = CorvaneSettings::shared();
+    auto manager = ToolsetManager::shared();
+    ASSERT_EQ(manager->availableToolsets().size(), 2u);
+
+    const auto chosen = [&] { return manager->selectToolset()->xcodePath().toLocalFile(); };
+    setXcodeSelect(inner + "/Contents/Developer");
+    EXPECT_EQ(chosen(), inner);
+    setXcodeSelect(outer + "/Contents/Developer");
+    EXPECT_EQ(chosen(), outer);
+
+    settings->setToolsPath(QUrl::fromLocalFile(inner));
+    EXPECT_EQ(chosen(), inner);
+    settings->setToolsPath(QUrl::fromLocalFile(apps() + "/Xcode-15.4.app"));
+    EXPECT_EQ(chosen(), inner);
+    setXcodeSelect(inner + "/Contents/Developer");
+    settings->setToolsPath(QUrl::fromLocalFile(outer));
+    EXPECT_EQ(chosen(), outer);
 }
 
 TEST_F(ToolsetManagerTest, SystemSelectedXcodeWithASpaceInItsName)

@@ -1,3 +1,4 @@
+#include "common/ReferencePatterns.h"
 #include "common/TestSupport.h"
 #include "core/Uuid.h"
 #include "model/ActivityMonitor.h"
@@ -12,6 +13,10 @@
 
 #include <atomic>
 #include <csignal>
+#include <QRegularExpression>
+
+#include <chrono>
+#include <random>
 #include <thread>
 
 using namespace corvane;
@@ -106,6 +111,66 @@ TEST(ActivityMonitorParsing, ApplicationLines)
         "77 ?? 0:00 " + applicationPath(kDevice.toLower(), kApplication)));
     EXPECT_FALSE(ActivityMonitor::parseApplicationProcess("2147483648 ?? 0:00 " + path));
     EXPECT_FALSE(ActivityMonitor::parseApplicationProcess("?? 0:00 " + path));
+}
+
+TEST(ActivityMonitorParsing, ApplicationLinesMatchAsTheExpressionDoes)
+{
+    const QStringList pieces{" ",
+                             "\t",
+                             "77",
+                             "??",
+                             "0:00.10",
+                             "/",
+                             "x",
+                             "/Users/u",
+                             "/Library/Developer/CoreSimulator/Devices/",
+                             kDevice,
+                             kApplication.toLower(),
+                             "/data/Containers/Bundle/Application/",
+                             ".app/",
+                             ".app",
+                             "Foo",
+                             applicationPath(kDevice, kApplication, ""),
+                             applicationPath(kDevice, kApplication, "Foo.app/"),
+                             applicationPath(kDevice, kApplication.toLower(), "")};
+    std::mt19937 random(2141);
+    int matched = 0;
+    for (int i = 0; i < 20000; ++i) {
+        QString line = test::randomText(random, pieces, 8);
+        if (i % 2)
+            line = "  77 ??  0:00.10 " + line;
+        const auto expected = reference::applicationProcess(line);
+        matched += expected.has_value();
+        ASSERT_EQ(ActivityMonitor::parseApplicationProcess(line), expected) << line.toStdString();
+    }
+    EXPECT_GT(matched, 500);
+    // The last fragment that an ".app/" follows names the UUIDs.
+    const QString other = "5B8A2C2E-0A8D-4E5C-9D55-7B3C1C1C9A99";
+    for (const QString &line : {"1 ?? 0:00 " + applicationPath(kDevice, kApplication, "") +
+                                    applicationPath(other, kApplication, "A.app/x"),
+                                "1 ?? 0:00 " + applicationPath(kDevice, kApplication, "A.app/") +
+                                    applicationPath(other, kApplication, "x")}) {
+        EXPECT_EQ(ActivityMonitor::parseApplicationProcess(line),
+                  reference::applicationProcess(line));
+        ASSERT_TRUE(reference::applicationProcess(line));
+    }
+}
+
+// Any process on the machine whose arguments repeat the folder fragment
+// without ".app/" stalled every refresh (11 s at 1.2 MB).
+TEST(ActivityMonitorParsing, LongLinesParseInOnePass)
+{
+    const QString fragment = applicationPath(kDevice, kApplication, "");
+    const QString repeated = fragment.repeated((1 << 20) / fragment.size());
+    for (const QString &line : {"77 ?? 0:00 " + repeated, "77 ?? 0:00 " + repeated + "A.app/A",
+                                simulatorLine("1", kDevice) + repeated,
+                                "1 ?? 0:00 launchd_sim " + repeated + simulatorLine("", kDevice)}) {
+        const auto started = std::chrono::steady_clock::now();
+        ActivityMonitor::parseProcessList(line);
+        // Only a stall fails.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    }
+    EXPECT_TRUE(ActivityMonitor::parseApplicationProcess("77 ?? 0:00 " + repeated + "A.app/A"));
 }
 
 TEST(ActivityMonitorParsing, ProcessListKeepsOrderAndSplitsAllNewlines)
@@ -229,14 +294,17 @@ TEST_F(ActivityMonitorTest, TheLatestSnapshotComesAtOnceAndItsListingRunsElsewhe
 
 TEST_F(ActivityMonitorTest, AnEarlierListingThatEndsLaterNeverReplacesANewerList)
 {
-    // Each run reads the list, then counts itself; the first then waits for
+    // Each run reads the list and counts itself; the first then waits for
     // the gate before it answers.
     const QString dir = m_dir.path();
     test::writeFile(dir + "/list", simulatorLine("1234", kDevice).toUtf8());
-    test::writeScript(dir + "/ps", "content=$(cat '" + dir + "/list')\necho run >> '" + dir +
-                                       "/runs'\nif mkdir '" + dir + "/first' 2>/dev/null; then\n" +
-                                       "  while [ ! -f '" + dir +
-                                       "/gate' ]; do sleep 0.01; done\nfi\necho \"$content\"");
+    // The first run claims its place before it counts itself, so the second
+    // can never take the waiting role.
+    test::writeScript(dir + "/ps", "content=$(cat '" + dir + "/list')\nif mkdir '" + dir +
+                                       "/first' 2>/dev/null; then\n  echo run >> '" + dir +
+                                       "/runs'\n  while [ ! -f '" + dir +
+                                       "/gate' ]; do sleep 0.01; done\nelse\n  echo run >> '" +
+                                       dir + "/runs'\nfi\necho \"$content\"");
     m_monitor->latestSnapshot();
     ASSERT_TRUE(test::waitUntil([&] { return runs() == 1; }));
 

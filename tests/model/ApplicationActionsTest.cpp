@@ -364,6 +364,21 @@ TEST_F(ApplicationActionsTest, ExportAndImportGoToTheTaskService)
     EXPECT_EQ(tasks[2].url.toLocalFile(), "/x/In.xcappdata");
 }
 
+// An executable name such as "../../x" named a file outside the bundle.
+TEST_F(ApplicationActionsTest, OpenNeverRevealsAnExecutableOutsideTheBundle)
+{
+    auto application = demo();
+    const QString bundle = QDir::cleanPath(m_install.bundlePath);
+    ASSERT_TRUE(test::writeFile(QFileInfo(bundle).absolutePath() + "/outside", "x"));
+    QVariantMap info = application->infoDictionary();
+    info["CFBundleExecutable"] = "../outside";
+    application->applyInfoDictionary(info);
+    application->open();
+    ASSERT_TRUE(test::waitUntil([&] { return !calls("open").isEmpty(); }));
+    EXPECT_FALSE(calls("open").last().join(' ').contains("outside"));
+    EXPECT_EQ(m_tree.invocations().last().cwd, bundle);
+}
+
 TEST_F(ApplicationActionsTest, OpenRevealsTheExecutableOrWhatTheBundleHolds)
 {
     auto application = demo();
@@ -371,7 +386,7 @@ TEST_F(ApplicationActionsTest, OpenRevealsTheExecutableOrWhatTheBundleHolds)
     application->open();
     ASSERT_TRUE(test::waitUntil([&] { return !calls("open").isEmpty(); }));
     auto invocations = m_tree.invocations();
-    EXPECT_EQ(invocations.last().arguments, (QStringList{"-R", "Demo"}));
+    EXPECT_EQ(invocations.last().arguments, (QStringList{"-R", "./Demo"}));
     EXPECT_EQ(invocations.last().cwd, bundle);
 
     // Without the executable the first entry of the bundle is shown.
@@ -381,14 +396,22 @@ TEST_F(ApplicationActionsTest, OpenRevealsTheExecutableOrWhatTheBundleHolds)
     m_tree.clearLog();
     application->open();
     ASSERT_TRUE(test::waitUntil([&] { return !calls("open").isEmpty(); }));
-    EXPECT_EQ(calls("open").last(), (QStringList{"-R", "Only.txt"}));
+    EXPECT_EQ(calls("open").last(), (QStringList{"-R", "./Only.txt"}));
 
+    // A name read from the bundle is never taken as an option of open.
     QFile::remove(bundle + "/Only.txt");
+    ASSERT_TRUE(test::writeFile(bundle + "/-x.app", "x"));
+    m_tree.clearLog();
+    application->open();
+    ASSERT_TRUE(test::waitUntil([&] { return !calls("open").isEmpty(); }));
+    EXPECT_EQ(calls("open").last(), (QStringList{"-R", "./-x.app"}));
+
+    QFile::remove(bundle + "/-x.app");
     m_tree.clearLog();
     application->open();
     ASSERT_TRUE(test::waitUntil([&] { return !calls("open").isEmpty(); }));
     invocations = m_tree.invocations();
-    EXPECT_EQ(invocations.last().arguments, (QStringList{"-R", "Demo.app"}));
+    EXPECT_EQ(invocations.last().arguments, (QStringList{"-R", "./Demo.app"}));
     EXPECT_EQ(invocations.last().cwd, QFileInfo(bundle).absolutePath());
 
     // Without an open tool the workspace shows the same item.

@@ -259,6 +259,28 @@ TEST_F(ApplicationIconTest, LooseFilesKeepTheFirstMatchAsTheirFile)
     EXPECT_EQ(app->icon().width(), 80);
 }
 
+// An empty icon name matched every file of the bundle (the icon's file was
+// then Info.plist), and "../../x" or "/etc/x" reached outside the bundle. Such
+// names are no names: the catalog decides.
+TEST_F(ApplicationIconTest, IconNamesNeverReachBeyondTheirOwnFiles)
+{
+    addRenditions({40});
+    const QString outside = m_home.path() + "/outside";
+    ASSERT_TRUE(picture(40, Qt::red).save(outside + ".png"));
+    for (const QString &name :
+         {QString(), QString("../../../outside"), outside, QString("sub/../../../outside")}) {
+        const QString path = writeBundle(
+            icons({{"CFBundleIconFiles", QStringList{name}}, {"CFBundleIconName", "AppIcon"}}));
+        ASSERT_TRUE(picture(40, Qt::green).save(path + "/Other.png"));
+        const auto app = make(path, device());
+        ASSERT_TRUE(app);
+        const auto icon = app->appIcon();
+        ASSERT_TRUE(icon) << name.toStdString();
+        EXPECT_TRUE(icon->url.toLocalFile().contains(Application::iconCachePrefix))
+            << name.toStdString() << " " << icon->url.toLocalFile().toStdString();
+    }
+}
+
 TEST_F(ApplicationIconTest, TheDemosGeneratedIconLoads)
 {
     fixture::AppSpec spec;

@@ -39,6 +39,35 @@ private:
     int m_failAt;
 };
 
+// A folder the caller may not read: it cannot be listed, and neither it nor
+// a folder holding it can be removed, as the file system behaves for a user
+// other than root.
+class LockedFolderFileManager : public FileManager {
+public:
+    explicit LockedFolderFileManager(QString locked) : m_locked(QDir::cleanPath(locked)) {}
+
+    std::vector<std::filesystem::path>
+    contentsOfDirectory(const std::filesystem::path &directory) override
+    {
+        if (QDir::cleanPath(QString::fromStdString(directory.string())) == m_locked)
+            throw std::filesystem::filesystem_error(
+                "Cannot list", directory, std::make_error_code(std::errc::permission_denied));
+        return FileManager::contentsOfDirectory(directory);
+    }
+
+    void removeItem(const QUrl &url) override
+    {
+        const QString path = QDir::cleanPath(url.toLocalFile());
+        if (path == m_locked || m_locked.startsWith(path + "/"))
+            throw std::filesystem::filesystem_error(
+                "Cannot remove", std::make_error_code(std::errc::permission_denied));
+        FileManager::removeItem(url);
+    }
+
+private:
+    QString m_locked;
+};
+
 class ContainerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -120,7 +149,7 @@ TEST_F(ContainerTest, ErasingAGroupKeepsOnlyLibraryAndCaches)
         (QStringList{".DS_Store", "Caches"}));
 }
 
-TEST_F(ContainerTest, AFailedRemovalIsThrownAndEarlierOnesStayDone)
+TEST_F(ContainerTest, AFailedRemovalIsThrownAfterTheRestIsRemoved)
 {
     touch("a.txt");
     touch("b.txt");
@@ -128,16 +157,44 @@ TEST_F(ContainerTest, AFailedRemovalIsThrownAndEarlierOnesStayDone)
 
     FailingFileManager fileManager(2);
     EXPECT_THROW(make("group.g").erase(fileManager), std::filesystem::filesystem_error);
-    EXPECT_EQ(fileManager.calls, 2);
-    ASSERT_EQ(fileManager.removed.size(), 1);
-    EXPECT_FALSE(QFileInfo::exists(fileManager.removed.first()));
+    EXPECT_EQ(fileManager.calls, 3);
+    ASSERT_EQ(fileManager.removed.size(), 2);
+    for (const QString &removed : fileManager.removed)
+        EXPECT_FALSE(QFileInfo::exists(removed));
     EXPECT_TRUE(QFileInfo::exists(fileManager.refused));
-    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files).size(), 1);
 
     // A missing folder is an empty container.
     const Container gone("b", "AppData", QUrl::fromLocalFile(path("nothing-here")));
     EXPECT_FALSE(gone.exists());
     EXPECT_NO_THROW(gone.erase(fileManager));
+}
+
+// The walk stopped at the first folder it could not list, and the erase
+// then reported success with files left behind.
+TEST_F(ContainerTest, AFolderThatCannotBeListedFailsTheEraseAndTheRestGoes)
+{
+    touch("Documents/a.txt");
+    touch("Documents/Locked/secret.txt");
+    touch("Documents/z.txt");
+    touch("Library/Preferences/p.plist");
+    touch("tmp/t");
+
+    LockedFolderFileManager fileManager(path("Documents/Locked"));
+    EXPECT_THROW(make("AppData").erase(fileManager), std::filesystem::filesystem_error);
+    EXPECT_FALSE(exists("Documents/a.txt"));
+    EXPECT_FALSE(exists("Documents/z.txt"));
+    EXPECT_FALSE(exists("Library/Preferences"));
+    EXPECT_TRUE(exists("Documents/Locked/secret.txt"));
+    EXPECT_TRUE(exists("tmp/t"));
+
+    // A container folder that cannot be listed at all is no success either,
+    // while one outside what the erase empties is none of its business.
+    LockedFolderFileManager lockedRoot(m_dir.path());
+    EXPECT_THROW(make("group.g").erase(lockedRoot), std::filesystem::filesystem_error);
+    touch("tmp/Locked/x");
+    LockedFolderFileManager lockedTmp(path("tmp/Locked"));
+    EXPECT_NO_THROW(make("AppData").erase(lockedTmp));
 }
 
 TEST_F(ContainerTest, LocationsAndTheirFolders)

@@ -141,6 +141,16 @@ TEST_F(DeviceActionsTest, LaunchActivatesTheSimulatorWhateverBootDid)
     m_workspace->simulatorError = "{NSAppleScriptErrorNumber = -600}";
     m_device->bringToFront();
     EXPECT_TRUE(log.contains("Error bringing sim to front: {NSAppleScriptErrorNumber = -600}"));
+
+    // Here no Simulator window exists, and the debug log says so.
+    log.clear();
+    Workspace::setShared(nullptr);
+    m_device->bringToFront();
+    const auto entries = log.entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries.front().level, LogLevel::Debug);
+    EXPECT_EQ(entries.front().category, "device");
+    EXPECT_EQ(entries.front().message, "There is no Simulator window to raise on this system");
 }
 
 TEST_F(DeviceActionsTest, DeleteUninstallsInTitleOrderThenShutsDownAndDeletes)

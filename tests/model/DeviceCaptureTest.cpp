@@ -1,3 +1,4 @@
+#include "common/CaptureFakes.h"
 #include "common/TestSupport.h"
 #include "core/CorvaneSettings.h"
 #include "core/Observer.h"
@@ -8,6 +9,7 @@
 #include "model/StatusBarPreset.h"
 #include "model/StatusBarPresetRepository.h"
 #include "platform/ChildProcess.h"
+#include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/Pasteboard.h"
 #include "platform/SystemPaths.h"
@@ -20,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <mutex>
 
 using namespace corvane;
@@ -27,24 +30,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class FakePasteboard : public Pasteboard {
-public:
-    void clearContents() override
-    {
-        std::lock_guard lock(mutex);
-        ++clears;
-        image = QImage();
-    }
-    void writeImage(const QImage &written) override
-    {
-        std::lock_guard lock(mutex);
-        image = written;
-    }
-
-    std::mutex mutex;
-    int clears = 0;
-    QImage image;
-};
+using test::FakePasteboard;
 
 class DeviceCaptureTest : public ::testing::Test {
 protected:
@@ -146,22 +132,9 @@ protected:
         return m_recordingPosts;
     }
 
-    // The recording simctl catches the interrupt signal, so that stopping it
-    // lets it finish its file.
     bool recordingRuns()
     {
-        return test::waitUntil([&] {
-            const auto task = m_device->recordingTask();
-            if (!task || task->processIdentifier() <= 0)
-                return false;
-            const QString status = QString::fromUtf8(
-                test::readFile(QStringLiteral("/proc/%1/status").arg(task->processIdentifier())));
-            static const QRegularExpression caught("^SigCgt:\\s*([0-9a-f]+)$",
-                                                   QRegularExpression::MultilineOption);
-            const auto match = caught.match(status);
-            return match.hasMatch() &&
-                   (match.captured(1).toULongLong(nullptr, 16) & (1u << (SIGINT - 1)));
-        });
+        return test::waitUntil([&] { return test::catchesInterrupt(m_device->recordingTask()); });
     }
 
     fixture::FixtureTree m_tree;
@@ -317,6 +290,40 @@ TEST_F(DeviceCaptureTest, RecordingStartsOnceAndEndsOnInterrupt)
     EXPECT_EQ(recordingPosts(), (std::vector<bool>{true, false}));
     EXPECT_FALSE(device->recordingTask());
     EXPECT_FALSE(log.contains("Error recording simulator"));
+}
+
+// A stop that came before the recording process had a pid was lost, and
+// simctl recorded on with nobody to stop it. It is kept and sent once simctl
+// records, so the video is finished (it ends with its index).
+TEST_F(DeviceCaptureTest, AStopRightAfterTheStartEndsTheRecordingWithAFinishedVideo)
+{
+    auto device = makeDevice("15.0");
+    const QString video =
+        savePath() + "/Simulator Screen Recording - iPhone 15 - 2024-03-05 14.07.09.mp4";
+    const auto stopBeforeItRuns = [&] {
+        // The launch is held back until the stop has been made.
+        auto release = std::make_shared<DispatchSemaphore>(0);
+        Device::recordingQueue()->async([release] { release->wait(); });
+        device->startRecording();
+        device->stopRecording();
+        release->signal();
+    };
+    const auto stopRightAfterItIsMade = [&] {
+        device->startRecording();
+        Device::recordingQueue()->async([device] { device->stopRecording(); });
+    };
+    for (const auto &startAndStop :
+         {std::function<void()>(stopBeforeItRuns), std::function<void()>(stopRightAfterItIsMade)}) {
+        const std::size_t posts = recordingPosts().size();
+        startAndStop();
+        ASSERT_TRUE(test::waitUntil([&] { return recordingPosts().size() == posts + 2; }));
+        EXPECT_EQ(recordingPosts().back(), false);
+        EXPECT_FALSE(device->isRecording());
+        const QByteArray bytes = test::readFile(video);
+        EXPECT_TRUE(bytes.endsWith(QByteArray("\0\0\0\x08moov", 8))) << bytes.size();
+        ASSERT_TRUE(QFile::remove(video));
+    }
+    EXPECT_EQ(recordings(), 2);
 }
 
 TEST_F(DeviceCaptureTest, OldXcodeRecordingAndErrorText)

@@ -1,3 +1,4 @@
+#include "common/ReferencePatterns.h"
 #include "common/TestSupport.h"
 #include "model/DeviceWatcher.h"
 #include "platform/SystemPaths.h"
@@ -6,7 +7,17 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <random>
+#include <utility>
+#include <vector>
+
 using namespace corvane;
+using namespace Qt::StringLiterals;
 using DeviceMap = DeviceWatcher::DeviceMap;
 
 namespace {
@@ -243,4 +254,90 @@ TEST_F(DeviceListTest, RealWorldListings)
     for (const auto &[id, device] : vision)
         visionCount += device->runtime().system() == Runtime::System::visionOS;
     EXPECT_EQ(visionCount, 2);
+}
+
+namespace {
+
+std::optional<std::array<QString, 3>> patternMatch(const QString &line)
+{
+    const auto match = reference::deviceLinePattern().match(line);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return std::array<QString, 3>{match.captured(1), match.captured(2), match.captured(3)};
+}
+
+std::optional<std::array<QString, 3>> matcherMatch(const QString &line)
+{
+    const auto match = Device::deviceLineExpression().match(line);
+    if (!match)
+        return std::nullopt;
+    return std::array<QString, 3>{match->name.toString(), match->udid.toString(),
+                                  match->state.toString()};
+}
+
+} // namespace
+
+TEST_F(DeviceListTest, TheLineMatcherFindsWhatThePatternFinds)
+{
+    int lines = 0;
+    const QDir dir(test::realWorldPath("simctl-list-text"));
+    for (const QString &file : dir.entryList({"*.txt"}, QDir::Files)) {
+        const QString text = QString::fromUtf8(test::readFile(dir.filePath(file)));
+        for (const QString &line : text.split(QRegularExpression("[\\n\\r]"))) {
+            ++lines;
+            EXPECT_EQ(matcherMatch(line.trimmed()), patternMatch(line.trimmed()))
+                << file.toStdString() << ": " << line.toStdString();
+        }
+    }
+    EXPECT_GT(lines, 1000);
+
+    const QStringList pieces{"(",
+                             ")",
+                             " ",
+                             "\t",
+                             u"\u00A0"_s,
+                             u"\u3000"_s,
+                             "x",
+                             "Booted",
+                             "Shutdown",
+                             "5A1B2C3D-0000-4000-8000-00000000ABCD",
+                             "5a1b2c3d-0000-4000-8000-00000000abcd",
+                             "5A1B2C3D-0000-4000-8000-00000000ABC",
+                             "(5A1B2C3D-0000-4000-8000-00000000ABCD)",
+                             " (5A1B2C3D-0000-4000-8000-00000000ABCD) (Booted)"};
+    std::mt19937 random(2121);
+    int matched = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const QString line = test::randomText(random, pieces, 12);
+        const auto expected = patternMatch(line);
+        matched += expected.has_value();
+        ASSERT_EQ(matcherMatch(line), expected) << line.toStdString();
+    }
+    EXPECT_GT(matched, 1000);
+}
+
+// The pattern took 1.9 s for a name of 40,000 blanks and never ended at a few
+// MB, holding the re-listing; the matcher makes one pass.
+TEST_F(DeviceListTest, LongLinesParseInOnePass)
+{
+    const QString udid = "5A1B2C3D-0000-4000-8000-00000000ABCD";
+    const QString blanks(1 << 20, ' ');
+    const std::vector<std::pair<QString, bool>> lines{
+        {"A)" + blanks + "(", false},
+        {"A" + blanks + "(", false},
+        {"A" + blanks + "(" + udid + ")" + blanks + "(Booted", false},
+        {QString("(" + udid + ") ").repeated(1 << 14), true}};
+    for (const auto &[line, matches] : lines) {
+        const QString listing = "== Devices ==\n-- iOS 17.0 --\n" + line;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(Device::deviceLineExpression().match(line).has_value(), matches);
+        DeviceWatcher::parseDeviceListText(listing, nullptr, {});
+        // Only a stall fails: the pattern took seconds to minutes here.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    }
+    const auto named =
+        Device::deviceLineExpression().match("A" + blanks + " (" + udid + ") (Booted)");
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->name.size(), blanks.size() + 1);
+    EXPECT_EQ(named->state, u"Booted");
 }

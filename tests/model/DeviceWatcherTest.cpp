@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <mutex>
 
 using namespace corvane;
@@ -83,7 +84,11 @@ protected:
         m_toolset = Toolset::make(QUrl::fromLocalFile(m_xcode));
         ASSERT_TRUE(m_toolset);
     }
-    void TearDown() override { SystemPaths::resetToEnvironment(); }
+    void TearDown() override
+    {
+        setToolProcessTimeout(10s);
+        SystemPaths::resetToEnvironment();
+    }
 
     int listRuns() const
     {
@@ -217,12 +222,13 @@ TEST_F(DeviceWatcherTest, ReListingsRebuildThePairs)
     EXPECT_TRUE(device(watcher, m_pad)->pairedTo().empty());
 }
 
-TEST_F(DeviceWatcherTest, FailuresGiveAnEmptyList)
+TEST_F(DeviceWatcherTest, AFailedListingIsAnEmptyParse)
 {
     Fault broken;
     broken.stderrText = "CoreSimulatorService connection became invalid";
     m_tree.setFault("list", broken);
-    EXPECT_TRUE(DeviceWatcher::make(m_toolset)->all()->empty());
+    EXPECT_TRUE(DeviceWatcher::parseDeviceList(m_toolset, {}).empty());
+    EXPECT_FALSE(DeviceWatcher::listDevices(m_toolset, {}));
 
     m_tree.clearFaults();
     Fault garbage;
@@ -240,6 +246,69 @@ TEST_F(DeviceWatcherTest, FailuresGiveAnEmptyList)
     EXPECT_EQ(listRuns(), 1);
 
     EXPECT_TRUE(DeviceWatcher::parseDeviceList(nullptr, {}).empty());
+}
+
+// One bad moment of simctl once emptied every menu until the folder changed
+// again; the last good list now stays and the listing is tried again.
+TEST_F(DeviceWatcherTest, AFailedListingKeepsTheLastGoodListAndTriesAgain)
+{
+    PostRecorder posts;
+    auto watcher = DeviceWatcher::make(m_toolset);
+    ASSERT_EQ(watcher->all()->size(), 3u);
+
+    Fault broken;
+    broken.stderrText = "CoreSimulatorService connection became invalid";
+    m_tree.setFault("list", broken);
+    ASSERT_EQ(m_tree.simctl({"delete", m_pad}).exitCode, 0);
+    ASSERT_TRUE(test::waitUntil([&] { return listRuns() == 2; }));
+    test::pumpFor(100ms);
+    EXPECT_EQ(watcher->all()->size(), 3u);
+    EXPECT_EQ(posts.count(), 0);
+
+    // No further change of the folder: the retry shows the new list.
+    m_tree.clearFaults();
+    ASSERT_TRUE(test::waitUntil([&] { return watcher->all()->size() == 2; }));
+    EXPECT_FALSE(device(watcher, m_pad));
+    ASSERT_TRUE(test::waitUntil([&] { return posts.count() == 1; }));
+}
+
+TEST_F(DeviceWatcherTest, AHungListingIsEndedAndKeepsTheList)
+{
+    auto watcher = DeviceWatcher::make(m_toolset);
+    ASSERT_EQ(watcher->all()->size(), 3u);
+    m_tree.clearLog();
+
+    setToolProcessTimeout(500ms);
+    Fault hang;
+    hang.hang = true;
+    m_tree.setFault("list", hang);
+    ASSERT_EQ(m_tree.simctl({"delete", m_pad}).exitCode, 0);
+    qint64 pid = -1;
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (const Invocation &invocation : m_tree.invocations())
+            if (invocation.arguments == QStringList{"list"})
+                pid = invocation.pid;
+        return pid > 0;
+    }));
+    EXPECT_TRUE(test::waitUntil([&] { return ::kill(pid_t(pid), 0) == -1; }));
+    EXPECT_EQ(watcher->all()->size(), 3u);
+
+    m_tree.clearFaults();
+    ASSERT_TRUE(test::waitUntil([&] { return watcher->all()->size() == 2; }));
+}
+
+// Same count, another device: the set of UDIDs changed.
+TEST_F(DeviceWatcherTest, AReplacedDeviceAtTheSameCountIsAnnounced)
+{
+    PostRecorder posts;
+    auto watcher = DeviceWatcher::make(m_toolset);
+    ASSERT_EQ(m_tree.simctl({"delete", m_pad}).exitCode, 0);
+    const QString added = m_tree.addDevice({.name = "iPhone 15 Pro", .runtime = "iOS 17.5"});
+    ASSERT_TRUE(test::waitUntil([&] { return posts.count() == 1; }));
+    EXPECT_EQ(watcher->all()->size(), 3u);
+    EXPECT_FALSE(device(watcher, m_pad));
+    ASSERT_TRUE(device(watcher, added));
+    EXPECT_EQ(device(watcher, added)->title(), "iPhone 15 Pro");
 }
 
 TEST_F(DeviceWatcherTest, RealWorldListingsThroughTheFake)

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -180,7 +181,12 @@ TEST_F(StatusBarPresetTest, LenientDecodingAndRoundTrip)
     EXPECT_EQ(decoded->at(1)->title(), "T");
     EXPECT_EQ(decoded->at(1)->batteryLevel(), std::numeric_limits<qint64>::max());
 
-    EXPECT_FALSE(StatusBarPreset::decodeList(R"([{"title":"A"}, 3])"));
+    int skipped = 0;
+    const auto partly = StatusBarPreset::decodeList(R"([{"title":"A"}, 3, null, []])", &skipped);
+    ASSERT_TRUE(partly);
+    ASSERT_EQ(partly->size(), 1u);
+    EXPECT_EQ(partly->front()->title(), "A");
+    EXPECT_EQ(skipped, 3);
     EXPECT_FALSE(StatusBarPreset::decodeList("not json"));
     EXPECT_FALSE(StatusBarPreset::decodeList(R"({"title":"A"})"));
 
@@ -222,22 +228,65 @@ TEST_F(StatusBarPresetTest, FirstRunSeedsFolderAndFile)
     EXPECT_EQ(m_repositoryChanges, 0);
 }
 
-TEST_F(StatusBarPresetTest, EmptyAndBrokenFiles)
+TEST_F(StatusBarPresetTest, AnEmptyListStaysEmpty)
 {
     test::writeFile(filePath(), "[]");
     EXPECT_TRUE(StatusBarPresetRepository::shared()->presets().empty());
     EXPECT_EQ(test::readFile(filePath()), "[]");
+}
 
-    StatusBarPresetRepository::resetShared();
+// One unreadable element once cost every preset: the list started empty and
+// its first save overwrote the file. The rest is kept now, and a file not
+// read whole is set aside before anything is written over it.
+TEST_F(StatusBarPresetTest, UnreadableElementsAreSkippedAndTheFileIsSetAside)
+{
+    const QByteArray original =
+        R"([{"title":"One","uniqueIdentifier":"A"},null,{"title":"Three","uniqueIdentifier":"C"}])";
+    test::writeFile(filePath(), original);
+    auto repository = StatusBarPresetRepository::shared();
+    const auto presets = repository->presets();
+    ASSERT_EQ(presets.size(), 2u);
+    EXPECT_EQ(presets[0]->title(), "One");
+    EXPECT_EQ(presets[1]->title(), "Three");
+    EXPECT_EQ(test::readFile(filePath()), original);
+
+    presets[1]->setCarrierName("Edited");
+    ASSERT_TRUE(test::waitUntil([&] { return m_repositoryChanges == 1; }));
+    const QJsonArray saved = fileArray();
+    ASSERT_EQ(saved.size(), 2);
+    EXPECT_EQ(saved.at(1).toObject().value("carrierName").toString(), "Edited");
+    const QStringList aside = QDir(QFileInfo(filePath()).absolutePath())
+                                  .entryList({"StatusBarPresets.json.unreadable-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_TRUE(QRegularExpression("^StatusBarPresets\\.json\\.unreadable-\\d{8}-\\d{6}$")
+                    .match(aside.first())
+                    .hasMatch());
+    EXPECT_EQ(test::readFile(QFileInfo(filePath()).absolutePath() + "/" + aside.first()), original);
+
+    // Read whole from then on: later saves write the file in place.
+    presets[0]->setCarrierName("Again");
+    ASSERT_TRUE(test::waitUntil([&] { return m_repositoryChanges == 2; }));
+    EXPECT_EQ(QDir(QFileInfo(filePath()).absolutePath())
+                  .entryList({"StatusBarPresets.json.unreadable-*"}, QDir::Files)
+                  .size(),
+              1);
+}
+
+TEST_F(StatusBarPresetTest, AFileThatIsNoListIsSetAsideNeverLost)
+{
     test::writeFile(filePath(), "{ broken");
     auto repository = StatusBarPresetRepository::shared();
     EXPECT_TRUE(repository->presets().empty());
     EXPECT_EQ(test::readFile(filePath()), "{ broken");
 
-    auto preset = StatusBarPreset::make("New");
-    repository->setPresets({preset});
+    repository->setPresets({StatusBarPreset::make("New")});
     ASSERT_TRUE(test::waitUntil([&] { return m_repositoryChanges == 1; }));
     EXPECT_EQ(fileArray().at(0).toObject().value("title").toString(), "New");
+    const QStringList aside = QDir(QFileInfo(filePath()).absolutePath())
+                                  .entryList({"StatusBarPresets.json.unreadable-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(test::readFile(QFileInfo(filePath()).absolutePath() + "/" + aside.first()),
+              "{ broken");
 }
 
 TEST_F(StatusBarPresetTest, ListedChangesSaveOnceUnlistedNever)

@@ -203,6 +203,37 @@ TEST(Workspace, ListsExecutablesAndAbsoluteFirstArguments)
     EXPECT_TRUE(sleeper.waitUntilExit(5000ms));
 }
 
+TEST(Workspace, EndsAnApplicationByItsExecutableAndSeesWhenItIsGone)
+{
+    QTemporaryDir dir;
+    const QString executable = dir.filePath("Simulator");
+    ASSERT_TRUE(QFile::copy("/bin/sleep", executable));
+    const QString path = QFileInfo(executable).canonicalFilePath();
+    ChildProcess obliging;
+    obliging.setExecutablePath(executable);
+    obliging.setArguments({"30"});
+    obliging.launch();
+    // The same program, with SIGTERM ignored.
+    ChildProcess stubborn;
+    stubborn.setExecutablePath("/bin/sh");
+    stubborn.setArguments({"-c", "trap '' TERM; exec '" + executable + "' 30"});
+    stubborn.launch();
+    ASSERT_TRUE(
+        test::waitUntil([&] { return Workspace::runningExecutablePaths().count(path) == 2; }));
+
+    Workspace workspace;
+    EXPECT_TRUE(workspace.isApplicationRunning(path));
+    EXPECT_TRUE(workspace.terminateApplication(path));
+    ASSERT_TRUE(obliging.waitUntilExit(5000ms));
+    EXPECT_EQ(obliging.termination()->status, SIGTERM);
+    EXPECT_TRUE(workspace.isApplicationRunning(path));
+
+    stubborn.kill();
+    ASSERT_TRUE(stubborn.waitUntilExit(5000ms));
+    EXPECT_TRUE(test::waitUntil([&] { return !workspace.isApplicationRunning(path); }));
+    EXPECT_FALSE(workspace.terminateApplication(path));
+}
+
 TEST(ChildProcess, AHandlerHoldingItsProcessIsReleasedAfterTheRun)
 {
     std::weak_ptr<ChildProcess> weak;

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <numeric>
 
 #include <atomic>
 #include <mutex>
@@ -62,6 +63,26 @@ TEST(DispatchQueue, AsyncAfterNeverRunsEarlyAndCancelledItemsNeverRun)
     ASSERT_TRUE(test::waitUntil([&] { return ran.load(); }));
     EXPECT_GE(Clock::time_point(Clock::duration(when.load())) - start, 150ms);
     test::pumpFor(100ms);
+}
+
+TEST(DispatchQueue, ItemsOfOneDeadlineRunInTheOrderAdded)
+{
+    auto queue = DispatchQueue::makeSerial("test.after.order");
+    const auto deadline = Clock::now() + 100ms;
+    std::mutex mutex;
+    std::vector<int> order;
+    for (int i = 0; i < 20; ++i)
+        queue->asyncAfter(deadline, [&, i] {
+            std::lock_guard lock(mutex);
+            order.push_back(i);
+        });
+    ASSERT_TRUE(test::waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return order.size() == 20;
+    }));
+    std::vector<int> expected(20);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(order, expected);
 }
 
 TEST(DispatchQueue, MainQueueRunsOnTheQtThread)

@@ -62,3 +62,45 @@ TEST(PropertyList, BadBytesGiveNothing)
     EXPECT_FALSE(PropertyList::parse(QByteArray()));
     EXPECT_FALSE(PropertyList::parse("not a plist at all"));
 }
+
+// Texts holding a NUL made the library's copying readers assert and end the
+// program; they read by length now, and a key that cannot be read safely
+// makes the whole list unreadable.
+TEST(PropertyList, TextsWithANulNeverAbort)
+{
+    const QByteArray xml = QByteArray::fromHex(
+        "3c706c6973743e3c737472696e673e6100623c2f737472696e673e3c2f706c6973743e");
+    const auto xmlText = PropertyList::parse(xml);
+    ASSERT_TRUE(xmlText);
+    // The library keeps the text's length (what follows the NUL is its own).
+    EXPECT_EQ(xmlText->toString().size(), 3);
+    EXPECT_TRUE(xmlText->toString().startsWith(QString::fromUtf8("a\0", 2)));
+
+    // A binary UTF-16 string "日" NUL, and a dictionary with it as its key.
+    const auto binaryText = PropertyList::parse(QByteArray::fromHex(
+        "62706c69737430306265e5000008000000000000010100000000000000010000000000000000000000"
+        "000000000d"));
+    ASSERT_TRUE(binaryText);
+    EXPECT_EQ(binaryText->toString(), QString::fromUtf8("日\0", 4));
+    EXPECT_FALSE(PropertyList::parse(QByteArray::fromHex(
+        "62706c6973743030d101026265e500005176080b10000000000000010100000000000000030000000000"
+        "0000000000000000000012")));
+
+    // An ordinary key beside such a value still reads.
+    const char raw[] = "<plist><dict><key>k</key><string>x\0y</string></dict></plist>";
+    const auto map = PropertyList::parse(QByteArray(raw, sizeof raw - 1));
+    ASSERT_TRUE(map);
+    EXPECT_TRUE(map->toMap().value("k").toString().startsWith(QString::fromUtf8("x\0", 2)));
+}
+
+TEST(PropertyList, BinaryDatesKeepTheirMillisecondsAcrossCycles)
+{
+    const QDateTime original = QDateTime::fromMSecsSinceEpoch(1709647629033, QTimeZone::utc());
+    QVariant value = QVariantMap{{"date", original}};
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        const auto back = PropertyList::parse(PropertyList::toBinary(value));
+        ASSERT_TRUE(back);
+        value = *back;
+    }
+    EXPECT_EQ(value.toMap().value("date").toDateTime(), original);
+}

@@ -1,0 +1,142 @@
+#include "app/AppearanceBarMenu.h"
+#include "app/ContentSizeMenu.h"
+#include "app/DeviceMenu.h"
+#include "app/RootMenu.h"
+#include "app/StatusBarMenu.h"
+#include "app/TouchesMenu.h"
+#include "app/UnsplashMenu.h"
+#include "model/StatusBarPresetRepository.h"
+#include "platform/ChildProcess.h"
+#include "platform/NotificationCenter.h"
+#include "MenuBenchWorld.h"
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+
+using namespace corvane;
+
+namespace {
+
+using bench::drainMainQueue;
+using bench::ensureApplication;
+using bench::kDevices;
+using bench::MenuBenchWorld;
+
+std::atomic<int> g_toolsOnBuildingThread{0};
+
+// Device menus whose submenus read the world's process list, as the
+// program's read the shared one; or, for comparison, with none of them.
+RootMenu::Environment rootEnvironment(MenuBenchWorld &world, bool withSubmenus = true)
+{
+    SubmenuFactories submenus;
+    if (withSubmenus) {
+        submenus.contentSizeMenu = [&world](const DevicePtr &device,
+                                            const std::shared_ptr<Toolset> &toolset) {
+            return ContentSizeMenu::make(device, toolset, {world.monitor, {}, {}});
+        };
+        submenus.appearanceBarMenu = [&world](const DevicePtr &device,
+                                              const std::shared_ptr<Toolset> &toolset) {
+            return AppearanceBarMenu::make(device, toolset, {world.monitor, {}, {}});
+        };
+        submenus.touchesMenu = [&world](const DevicePtr &device,
+                                        const std::shared_ptr<Toolset> &toolset) {
+            return TouchesMenu::make(device, toolset, {world.monitor, {}, {}});
+        };
+    } else {
+        const auto none = [](const DevicePtr &, const std::shared_ptr<Toolset> &) -> MenuPtr {
+            return nullptr;
+        };
+        submenus.contentSizeMenu = submenus.appearanceBarMenu = submenus.statusBarMenu =
+            submenus.touchesMenu = submenus.unsplashMenu = none;
+    }
+    RootMenu::Environment env;
+    env.activityMonitor = world.monitor;
+    env.devices = [&world](const std::shared_ptr<Toolset> &) { return world.devices; };
+    env.deviceMenuFactory = [&world, submenus](const DevicePtr &device,
+                                               const std::shared_ptr<Toolset> &toolset, bool apps,
+                                               bool paired) -> MenuPtr {
+        return DeviceMenu::make(device, toolset, apps, paired, {world.monitor, {}, submenus});
+    };
+    return env;
+}
+
+// The root menu of 300 devices with 20 applications each, every device menu
+// with its value, status-bar, touches and Unsplash submenus, built on the
+// main thread as the benchmark's building thread. The readings of running
+// devices' values go to their queues; they are awaited between runs, untimed.
+void buildRootMenus(benchmark::State &state, bool withSubmenus)
+{
+    ensureApplication();
+    MenuBenchWorld &world = MenuBenchWorld::shared();
+    ChildProcess::setMainThreadLaunchHandler(
+        [](const QString &, const QStringList &) { ++g_toolsOnBuildingThread; });
+    int submenus = 0;
+    for (auto _ : state) {
+        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world, withSubmenus));
+        state.PauseTiming();
+        submenus = 0;
+        for (const auto &row : menu->deviceItems())
+            if (const auto device = std::dynamic_pointer_cast<DeviceMenu>(row->submenu()))
+                for (const auto &item :
+                     {device->contentSizeItem(), device->appearanceItem(), device->statusBarItem(),
+                      device->touchesItem(), device->unsplashItem()})
+                    submenus += item->hasSubmenu() ? 1 : 0;
+        menu.reset();
+        drainMainQueue();
+        DispatchQueue::waitUntilIdle(std::chrono::seconds(60));
+        drainMainQueue();
+        state.ResumeTiming();
+    }
+    ChildProcess::setMainThreadLaunchHandler({});
+    state.counters["submenus"] = submenus;
+    state.counters["toolsOnBuildingThread"] = g_toolsOnBuildingThread.load();
+}
+
+void BM_RootMenuWithDeviceSubmenus(benchmark::State &state)
+{
+    buildRootMenus(state, true);
+}
+BENCHMARK(BM_RootMenuWithDeviceSubmenus)->Unit(benchmark::kMillisecond);
+
+// The same device menus without these submenus: what they add.
+void BM_RootMenuWithoutDeviceSubmenus(benchmark::State &state)
+{
+    buildRootMenus(state, false);
+}
+BENCHMARK(BM_RootMenuWithoutDeviceSubmenus)->Unit(benchmark::kMillisecond);
+
+// One saved change of a store of eight presets while 300 status-bar menus
+// live: every rebuild the main thread runs for it.
+void BM_PresetStoreChangeWith300Menus(benchmark::State &state)
+{
+    ensureApplication();
+    MenuBenchWorld &world = MenuBenchWorld::shared();
+    const auto repository =
+        StatusBarPresetRepository::make(world.dir.filePath("StatusBarPresets.json"));
+    std::vector<StatusBarPresetPtr> presets;
+    for (int i = 0; i < 8; ++i)
+        presets.push_back(StatusBarPreset::make(QString("Preset %1").arg(8 - i)));
+    repository->setPresets(presets);
+    DispatchQueue::waitUntilIdle(std::chrono::seconds(10));
+    drainMainQueue();
+
+    std::vector<std::shared_ptr<StatusBarMenu>> menus;
+    for (int i = 0; i < kDevices; ++i)
+        menus.push_back(
+            StatusBarMenu::make(world.devices[size_t(i)], world.toolset, {repository, {}}));
+    drainMainQueue();
+    for (auto _ : state) {
+        state.PauseTiming();
+        NotificationCenter::defaultCenter().post(StatusBarPresetRepository::didChange, repository);
+        state.ResumeTiming();
+        drainMainQueue();
+    }
+    state.counters["menus"] = double(menus.size());
+    menus.clear();
+    drainMainQueue();
+}
+BENCHMARK(BM_PresetStoreChangeWith300Menus)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -1,0 +1,10 @@
+#include "platform/VideoExportPresets.h"
+
+namespace corvane::VideoExportPresets {
+
+QStringList allExportPresets()
+{
+    return {};
+}
+
+} // namespace corvane::VideoExportPresets

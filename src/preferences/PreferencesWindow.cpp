@@ -1,0 +1,25 @@
+#include "preferences/PreferencesWindow.h"
+
+#include "preferences/CapturePreferenceViewController.h"
+#include "preferences/GeneralPreferenceViewController.h"
+#include "settings/SettingsWindowController.h"
+
+namespace corvane {
+
+QList<SettingsPane *> makePreferencePanes(const std::shared_ptr<Updater> &updater)
+{
+    QList<SettingsPane *> panes;
+    panes << new GeneralPreferenceViewController(updater);
+    // The status-bar and location panes go here, between General and Capture.
+    panes << new CapturePreferenceViewController;
+    return panes;
+}
+
+std::shared_ptr<SettingsWindowController>
+makePreferencesWindowController(const std::shared_ptr<Updater> &updater)
+{
+    return std::make_shared<SettingsWindowController>(makePreferencePanes(updater),
+                                                      Settings::Style::toolbarItems, true, true);
+}
+
+} // namespace corvane
