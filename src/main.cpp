@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/QtAlertPresenter.h"
+#include "app/QtContextMenuPresenter.h"
 #include "app/QtFilePanels.h"
 #include "app/QtStatusItem.h"
 #include "model/DeviceWatcher.h"
@@ -67,6 +68,7 @@ int main(int argc, char *argv[])
     corvane::AlertPresenter::setShared(std::make_shared<corvane::QtAlertPresenter>());
     corvane::OpenPanel::setShared(std::make_shared<corvane::QtOpenPanel>());
     corvane::SavePanel::setShared(std::make_shared<corvane::QtSavePanel>());
+    corvane::ContextMenuPresenter::setShared(std::make_shared<corvane::QtContextMenuPresenter>());
 
     auto statusItem = std::make_shared<corvane::QtStatusItem>();
     if (!statusItem->usesTray())

@@ -1,0 +1,12 @@
+#include "location/LocationsSettings.h"
+
+#include "platform/SettingsOpener.h"
+
+namespace corvane {
+
+void showLocationsSettings()
+{
+    SettingsOpener::showPane("locations");
+}
+
+} // namespace corvane
