@@ -88,19 +88,9 @@ LocationsPreferenceViewController::LocationsPreferenceViewController(QWidget *pa
 
 LocationsPreferenceViewController::~LocationsPreferenceViewController() = default;
 
-QTableView *LocationsPreferenceViewController::sourceTable() const
-{
-    return m_list->sourceTable();
-}
-
-SegmentedControl *LocationsPreferenceViewController::addRemoveControl() const
-{
-    return m_list->addRemoveControl();
-}
-
 std::shared_ptr<LocationPreset> LocationsPreferenceViewController::selectedPreset() const
 {
-    return std::dynamic_pointer_cast<LocationPreset>(m_list->firstSelected());
+    return m_list->firstSelectedAs<LocationPreset>();
 }
 
 void LocationsPreferenceViewController::selectionUpdate()
@@ -117,12 +107,13 @@ void LocationsPreferenceViewController::observeSelectedPreset()
     const auto preset = selectedPreset();
     if (!preset)
         return;
-    m_presetObservers.push_back(preset->observe("coordinate", onMainThread(this, [this] {
-                                                    showCoordinateText(false);
-                                                    if (const auto preset = selectedPreset();
-                                                        preset && m_pin)
-                                                        m_pin->setCoordinate(preset->coordinate());
-                                                })));
+    // Moved elsewhere (the GPS window, another edit): the text and pin follow.
+    const auto follow = [this] {
+        showCoordinateText(false);
+        if (const auto preset = selectedPreset(); preset && m_pin)
+            m_pin->setCoordinate(preset->coordinate());
+    };
+    m_presetObservers.push_back(preset->observe("coordinate", onMainThread(this, follow)));
 }
 
 void LocationsPreferenceViewController::showCoordinateText(bool evenWhileEditing)

@@ -2,6 +2,7 @@
 
 #include "core/Observer.h"
 #include "platform/Menu.h"
+#include "preferences/PresetListController.h"
 #include "settings/SettingsPane.h"
 
 #include <QGeoCoordinate>
@@ -20,7 +21,6 @@ class LocationPreset;
 class LocationPresetRepository;
 class MapAnnotation;
 class MapView;
-class PresetListController;
 class SegmentedControl;
 
 // The "Locations" settings pane: the location presets in title order, the
@@ -41,8 +41,8 @@ public:
     ~LocationsPreferenceViewController() override;
 
     PresetListController *presetList() const { return m_list; }
-    QTableView *sourceTable() const;
-    SegmentedControl *addRemoveControl() const;
+    QTableView *sourceTable() const { return m_list->sourceTable(); }
+    SegmentedControl *addRemoveControl() const { return m_list->addRemoveControl(); }
     QLineEdit *coordinateField() const { return m_coordinateField; }
     MapView *mapView() const { return m_mapView; }
     const QTimer *typingTimer() const { return m_typingTimer; }

@@ -59,6 +59,10 @@ public:
     std::vector<ObjectPtr> arrangedPresets() const;
     std::vector<ObjectPtr> selectedPresets() const;
     ObjectPtr firstSelected() const;
+    template <class Preset> std::shared_ptr<Preset> firstSelectedAs() const
+    {
+        return std::dynamic_pointer_cast<Preset>(firstSelected());
+    }
     // Selects the preset's row; nothing selected for a preset not listed.
     void select(const ObjectPtr &preset);
 

@@ -137,19 +137,9 @@ QStringList StatusBarPreferenceViewController::cellStatusOptions()
             loc("Not Supported", "STATUS_BAR_CELL_NOT_SUPPORTED_ITEM_TITLE")};
 }
 
-QTableView *StatusBarPreferenceViewController::sourceTable() const
-{
-    return m_list->sourceTable();
-}
-
-SegmentedControl *StatusBarPreferenceViewController::addRemoveControl() const
-{
-    return m_list->addRemoveControl();
-}
-
 std::shared_ptr<StatusBarPreset> StatusBarPreferenceViewController::selectedPreset() const
 {
-    return std::dynamic_pointer_cast<StatusBarPreset>(m_list->firstSelected());
+    return m_list->firstSelectedAs<StatusBarPreset>();
 }
 
 template <class Setter> void StatusBarPreferenceViewController::editSelected(Setter setter)

@@ -2,6 +2,7 @@
 
 #include "core/Observer.h"
 #include "platform/Scheduler.h"
+#include "preferences/PresetListController.h"
 #include "settings/SettingsPane.h"
 
 #include <QStringList>
@@ -17,7 +18,6 @@ class QTableView;
 
 namespace corvane {
 
-class PresetListController;
 class SegmentedControl;
 class StatusBarPreset;
 class StatusBarPresetRepository;
@@ -41,8 +41,8 @@ public:
     static QStringList cellStatusOptions();
 
     PresetListController *presetList() const { return m_list; }
-    QTableView *sourceTable() const;
-    SegmentedControl *addRemoveControl() const;
+    QTableView *sourceTable() const { return m_list->sourceTable(); }
+    SegmentedControl *addRemoveControl() const { return m_list->addRemoveControl(); }
     SegmentedControl *wifiStrengthControl() const { return m_wifiStrengthControl; }
     SegmentedControl *cellStrengthControl() const { return m_cellStrengthControl; }
     SegmentedControl *dataNetworkControl() const { return m_dataNetworkControl; }
