@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/DeviceMenuFactory.h"
+#include "app/SubmenuFactories.h"
 #include "core/Observer.h"
 #include "model/Runtime.h"
 #include "platform/BuildGenerations.h"
@@ -14,12 +15,14 @@
 
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace corvane {
 
 class ActivityMonitor;
+class Application;
 class ApplicationMenuItem;
 class CommandManager;
 class Device;
@@ -44,6 +47,8 @@ public:
         std::shared_ptr<CommandManager> commandManager;
         std::shared_ptr<RecordingDevices> recordingDevices;
         DeviceMenuFactory deviceMenuFactory;
+        // The submenus of the most recent builds.
+        SubmenuFactories::ApplicationFactory applicationMenuFactory;
         std::shared_ptr<WindowController> gpsWindow;
         std::function<std::vector<Runtime>()> installedRuntimes;
         // The toolset's devices in display order; by default its device
@@ -88,8 +93,19 @@ public:
     std::vector<MenuItemPtr> deviceItems() const;
     // On the main queue, for a recording that started or ended.
     void recordingDidChange(const ObjectPtr &object);
+    // The three newest builds of the toolset's devices under "Most Recent
+    // Builds", each with its application menu; an unchanged list touches
+    // nothing. On the creator's thread at creation, else on the main thread.
     void refreshSubmenus();
+    // Names the newest command whose target lives and, on a second line,
+    // where it ran.
     void updateRedoItem();
+    // The `count` applications with the newest bundles; among equal dates the
+    // device shown first, then the title. A device's own newest builds are
+    // kept until a notification says its list or one of its applications
+    // changed, so a refresh reads only the devices that changed.
+    std::vector<std::shared_ptr<Application>>
+    newestApplications(const std::vector<std::shared_ptr<Device>> &devices, size_t count);
     // The shortcut stored under a hot key's defaults key as the item's key
     // equivalent.
     void updateKeyEquivalent(const QString &defaultsKey, const MenuItemPtr &item);
@@ -134,6 +150,10 @@ private:
     std::vector<std::shared_ptr<Device>> currentDevices() const;
     static void rebuildDeviceItems(const std::weak_ptr<RootMenu> &menu, ExistingRows existingRows);
 
+    void forgetNewestBuilds(const ObjectPtr &object);
+    void clearRecentItems();
+    void showRecentApplications(const std::vector<std::shared_ptr<Application>> &applications);
+
     void noSimulatorsFound();
     void trashPreviews(const ObjectPtr &sender);
     void redo(const ObjectPtr &sender);
@@ -159,6 +179,12 @@ private:
     MenuItemPtr m_recentApplicationsItem;
     MenuItemPtr m_noRecentItem;
     std::vector<std::shared_ptr<ApplicationMenuItem>> m_recentItems;
+    // Per device, its newest builds (newest first) as last read.
+    struct DeviceBuilds {
+        std::weak_ptr<Device> device;
+        std::vector<std::pair<qint64, std::shared_ptr<Application>>> newest;
+    };
+    std::unordered_map<const Device *, DeviceBuilds> m_newestBuilds;
     MenuItemPtr m_redoTitleItem;
     MenuItemPtr m_redoItem;
     MenuItemPtr m_deleteDDItem;

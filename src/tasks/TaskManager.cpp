@@ -1,6 +1,10 @@
 #include "tasks/TaskManager.h"
 
+#include "model/Device.h"
 #include "platform/Log.h"
+#include "tasks/ExportTask.h"
+#include "tasks/ImportTask.h"
+#include "tasks/UnsplashTask.h"
 
 #include <QVariant>
 
@@ -118,21 +122,65 @@ TaskManager::TaskList TaskManager::tasks(const QVariantMap &userInfo, const QStr
     return userInfo.value(key).value<TaskList>();
 }
 
-void TaskManager::exportData(const std::shared_ptr<Application> &, const QUrl &url)
+void TaskManager::start(const TaskPtr &task, std::function<void()> body)
 {
-    Log("archive").notice("Exporting application data is not available in this build: %{public}@",
-                          url);
+    add(task);
+    queue()->async([weak = weakAs<TaskManager>(), body = std::move(body)] {
+        body();
+        if (auto manager = weak.lock())
+            manager->postTasksDidChange();
+    });
 }
 
-void TaskManager::importData(const std::shared_ptr<Application> &, const QUrl &url)
+void TaskManager::exportData(const std::shared_ptr<Application> &application, const QUrl &url)
 {
-    Log("archive").notice("Importing application data is not available in this build: %{public}@",
-                          url);
+    startExport(application, url);
 }
 
-void TaskManager::startUnsplashTask(const QString &searchString, const std::shared_ptr<Device> &)
+std::shared_ptr<ExportTask>
+TaskManager::startExport(const std::shared_ptr<Application> &application, const QUrl &url)
 {
-    Log("tasks").notice("Fetching images is not available in this build: %{public}@", searchString);
+    if (!application)
+        return nullptr;
+    auto task = std::make_shared<ExportTask>(application);
+    start(task, [task, url] { task->run(ArchiveTask::containersOf(*task->application()), url); });
+    return task;
+}
+
+void TaskManager::importData(const std::shared_ptr<Application> &application, const QUrl &url)
+{
+    startImport(application, url);
+}
+
+std::shared_ptr<ImportTask>
+TaskManager::startImport(const std::shared_ptr<Application> &application, const QUrl &url)
+{
+    if (!application)
+        return nullptr;
+    auto task = std::make_shared<ImportTask>(application);
+    start(task, [task, url] { task->run(url); });
+    return task;
+}
+
+void TaskManager::startUnsplashTask(const QString &searchString,
+                                    const std::shared_ptr<Device> &device)
+{
+    if (!device)
+        return;
+    std::shared_ptr<const UnsplashService> service;
+    {
+        std::lock_guard lock(m_mutex);
+        service = m_unsplashService;
+    }
+    auto task = UnsplashTask::make(searchString, device,
+                                   service ? *service : UnsplashService::fromEnvironment());
+    start(task, [task] { task->requestImages(); });
+}
+
+void TaskManager::setUnsplashService(const UnsplashService &service)
+{
+    std::lock_guard lock(m_mutex);
+    m_unsplashService = std::make_shared<const UnsplashService>(service);
 }
 
 } // namespace corvane

@@ -8,11 +8,16 @@
 
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 namespace corvane {
+
+class ExportTask;
+class ImportTask;
+struct UnsplashService;
 
 // The one list of the tasks the user started in this run, oldest first, and
 // the queue their bodies run on. Viewers learn of changes only through the
@@ -59,8 +64,20 @@ public:
 
     void exportData(const std::shared_ptr<Application> &application, const QUrl &url) override;
     void importData(const std::shared_ptr<Application> &application, const QUrl &url) override;
+    // The same, giving the started task.
+    std::shared_ptr<ExportTask> startExport(const std::shared_ptr<Application> &application,
+                                            const QUrl &url);
+    std::shared_ptr<ImportTask> startImport(const std::shared_ptr<Application> &application,
+                                            const QUrl &url);
+    // Adds the task on this thread and runs the body on the task queue, then
+    // posts tasksDidChange.
+    void start(const TaskPtr &task, std::function<void()> body);
+    // Adds an UnsplashTask on this thread and starts it on the queue.
     void startUnsplashTask(const QString &searchString,
                            const std::shared_ptr<Device> &device) override;
+    // Where Unsplash tasks started from now on send their requests; until
+    // set, where the environment says.
+    void setUnsplashService(const UnsplashService &service);
 
 private:
     TaskManager() = default;
@@ -71,6 +88,7 @@ private:
 
     mutable std::mutex m_mutex;
     TaskList m_tasks;
+    std::shared_ptr<const UnsplashService> m_unsplashService;
     ObserverCollection m_observers;
 };
 
