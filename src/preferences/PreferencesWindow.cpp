@@ -2,6 +2,8 @@
 
 #include "preferences/CapturePreferenceViewController.h"
 #include "preferences/GeneralPreferenceViewController.h"
+#include "preferences/LocationsPreferenceViewController.h"
+#include "preferences/StatusBarPreferenceViewController.h"
 #include "settings/SettingsWindowController.h"
 
 namespace corvane {
@@ -10,7 +12,8 @@ QList<SettingsPane *> makePreferencePanes(const std::shared_ptr<Updater> &update
 {
     QList<SettingsPane *> panes;
     panes << new GeneralPreferenceViewController(updater);
-    // The status-bar and location panes go here, between General and Capture.
+    panes << new StatusBarPreferenceViewController;
+    panes << new LocationsPreferenceViewController;
     panes << new CapturePreferenceViewController;
     return panes;
 }

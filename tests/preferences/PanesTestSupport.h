@@ -3,6 +3,7 @@
 #include "common/TestSupport.h"
 #include "core/CorvaneSettings.h"
 #include "core/ToolsetManager.h"
+#include "location/LocationPresetRepository.h"
 #include "model/StatusBarPresetRepository.h"
 #include "platform/OpenPanel.h"
 #include "platform/SystemPaths.h"
@@ -23,6 +24,7 @@ protected:
         setPaths(SystemPaths::current());
         CorvaneSettings::resetShared();
         StatusBarPresetRepository::resetShared();
+        LocationPresetRepository::resetShared();
         openPanel = std::make_shared<RecordingOpenPanel>();
         OpenPanel::setShared(openPanel);
     }
@@ -33,6 +35,7 @@ protected:
         ToolsetManager::resetShared();
         OpenPanel::setShared(nullptr);
         StatusBarPresetRepository::resetShared();
+        LocationPresetRepository::resetShared();
         CorvaneSettings::resetShared();
         SystemPaths::resetToEnvironment();
     }

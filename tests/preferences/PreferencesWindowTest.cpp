@@ -1,4 +1,5 @@
 #include "PanesTestSupport.h"
+#include "platform/SettingsOpener.h"
 #include "preferences/PreferencesWindow.h"
 #include "settings/SettingsPane.h"
 #include "settings/SettingsTabViewController.h"
@@ -14,24 +15,31 @@ class PreferencesWindowTest : public PaneTestBase {};
 
 } // namespace
 
-TEST_F(PreferencesWindowTest, TheWindowShowsGeneralThenCaptureAndFallsBackToTheFirst)
+TEST_F(PreferencesWindowTest, TheWindowListsItsFourPanesInOrderAndFallsBackToTheFirst)
 {
     auto controller = makePreferencesWindowController(nullptr);
     const auto panes = controller->tabViewController()->panes();
-    ASSERT_EQ(panes.size(), 2);
-    EXPECT_EQ(panes[0]->paneIdentifier().rawValue, "general");
-    EXPECT_EQ(panes[0]->paneTitle(), "General");
-    EXPECT_EQ(panes[1]->paneIdentifier().rawValue, "capture");
-    EXPECT_EQ(panes[1]->paneTitle(), "Capture");
-    EXPECT_FALSE(panes[0]->toolbarItemIcon().isNull());
-    EXPECT_FALSE(panes[1]->toolbarItemIcon().isNull());
+    QStringList identifiers;
+    QStringList titles;
+    for (const SettingsPane *pane : panes) {
+        identifiers << pane->paneIdentifier().rawValue;
+        titles << pane->paneTitle();
+        EXPECT_FALSE(pane->toolbarItemIcon().isNull()) << pane->paneTitle().toStdString();
+    }
+    EXPECT_EQ(identifiers, (QStringList{"general", "statusBar", "locations", "capture"}));
+    EXPECT_EQ(titles, (QStringList{"General", "Status Bars", "Locations", "Capture"}));
     EXPECT_TRUE(controller->isAnimated());
     EXPECT_TRUE(controller->hidesToolbarForSingleItem());
 
-    controller->showPane(Settings::PaneIdentifier{"capture"});
-    EXPECT_EQ(controller->window()->windowTitle(), "Capture");
-    // A pane not built yet shows the first one.
-    controller->showPane(Settings::PaneIdentifier{"locations"});
+    // How the device menus and the GPS window open their panes.
+    SettingsOpener::setHandler(
+        [&](const QString &pane) { controller->showPane(Settings::PaneIdentifier{pane}); });
+    SettingsOpener::showPane("statusBar");
+    EXPECT_EQ(controller->window()->windowTitle(), "Status Bars");
+    SettingsOpener::showPane("locations");
+    EXPECT_EQ(controller->window()->windowTitle(), "Locations");
+    SettingsOpener::setHandler({});
+    controller->showPane(Settings::PaneIdentifier{"nonesuch"});
     EXPECT_EQ(controller->window()->windowTitle(), "General");
     controller->window()->close();
 }
