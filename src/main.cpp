@@ -1,11 +1,14 @@
 #include "app/AppDelegate.h"
 #include "app/QtAlertPresenter.h"
+#include "app/QtContextMenuPresenter.h"
 #include "app/QtFilePanels.h"
 #include "app/QtStatusItem.h"
+#include "location/LocationsSettings.h"
 #include "model/DeviceWatcher.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
+#include "settings/Settings.h"
 #include "tasks/TaskManager.h"
 
 #include <QApplication>
@@ -67,6 +70,7 @@ int main(int argc, char *argv[])
     corvane::AlertPresenter::setShared(std::make_shared<corvane::QtAlertPresenter>());
     corvane::OpenPanel::setShared(std::make_shared<corvane::QtOpenPanel>());
     corvane::SavePanel::setShared(std::make_shared<corvane::QtSavePanel>());
+    corvane::ContextMenuPresenter::setShared(std::make_shared<corvane::QtContextMenuPresenter>());
 
     auto statusItem = std::make_shared<corvane::QtStatusItem>();
     if (!statusItem->usesTray())
@@ -74,6 +78,10 @@ int main(int argc, char *argv[])
     corvane::AppDelegate::Environment environment;
     environment.statusItem = statusItem;
     auto delegate = corvane::AppDelegate::make(environment);
+    corvane::setPreferencesPaneOpener([](const QString &pane) {
+        if (auto current = corvane::AppDelegate::current())
+            current->showPreferencesPane(corvane::Settings::PaneIdentifier{pane});
+    });
 
     delegate->applicationWillFinishLaunching();
     QTimer::singleShot(0, &app, [delegate] { delegate->applicationDidFinishLaunching(); });

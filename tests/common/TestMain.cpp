@@ -54,6 +54,8 @@ int main(int argc, char **argv)
     // Tests never need a display, also when the build lists them.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Maps draw their offline land; a test that wants tiles serves its own.
+    qputenv("CORVANE_MAP_TILE_URL", "");
     // Outlives the application and the workers, which may still write into it.
     QTemporaryDir sandbox(QDir::tempPath() + "/corvane-test-XXXXXX");
     if (!sandbox.isValid() || !confineTo(sandbox.path())) {

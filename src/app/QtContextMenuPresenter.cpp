@@ -1,0 +1,22 @@
+#include "app/QtContextMenuPresenter.h"
+
+#include <QMenu>
+
+namespace corvane {
+
+QtContextMenuPresenter::~QtContextMenuPresenter()
+{
+    if (m_menu)
+        m_renderer.release(m_menu);
+}
+
+void QtContextMenuPresenter::popUp(const MenuPtr &menu, const QPoint &globalPosition)
+{
+    if (m_menu)
+        m_renderer.release(m_menu);
+    m_menu = menu;
+    if (QMenu *qmenu = menu ? m_renderer.menuFor(menu) : nullptr)
+        qmenu->popup(globalPosition);
+}
+
+} // namespace corvane

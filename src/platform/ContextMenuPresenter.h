@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/Menu.h"
+
+#include <QPoint>
+
+#include <memory>
+#include <vector>
+
+namespace corvane {
+
+// Pops a menu model up as a context menu; the chosen item's action is sent as
+// with any other menu. The program installs the Qt one; until then nothing
+// shows.
+class ContextMenuPresenter {
+public:
+    virtual ~ContextMenuPresenter() = default;
+    // At a global screen position; returns at once. Main thread.
+    virtual void popUp(const MenuPtr &menu, const QPoint &globalPosition) = 0;
+
+    static std::shared_ptr<ContextMenuPresenter> shared();
+    static void setShared(std::shared_ptr<ContextMenuPresenter> presenter);
+};
+
+// Keeps every menu it is asked to show, for tests.
+class RecordingContextMenuPresenter : public ContextMenuPresenter {
+public:
+    void popUp(const MenuPtr &menu, const QPoint &globalPosition) override
+    {
+        shown.push_back({menu, globalPosition});
+    }
+
+    struct Shown {
+        MenuPtr menu;
+        QPoint globalPosition;
+    };
+    std::vector<Shown> shown;
+};
+
+} // namespace corvane
