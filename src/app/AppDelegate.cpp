@@ -2,9 +2,11 @@
 
 #include "app/Animator.h"
 #include "app/CommandManager.h"
+#include "app/DebugLogExport.h"
 #include "app/DerivedData.h"
 #include "app/DeviceRecordings.h"
 #include "app/ImageCache.h"
+#include "app/MainMenuUpdator.h"
 #include "app/RecordingDevices.h"
 #include "app/RootMenu.h"
 #include "app/RootPlaceholderMenu.h"
@@ -416,7 +418,14 @@ std::shared_ptr<CrashReporter> AppDelegate::crashReporter()
 
 void AppDelegate::exportDebugLogs()
 {
-    Log::general().notice("Exporting the debug log is not available yet");
+    DebugLogExport::begin();
+}
+
+MainMenuUpdator *AppDelegate::menuUpdator()
+{
+    if (!m_menuUpdator)
+        m_menuUpdator = std::make_unique<MainMenuUpdator>();
+    return m_menuUpdator.get();
 }
 
 void AppDelegate::stopActivities()

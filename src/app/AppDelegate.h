@@ -21,6 +21,7 @@ class Animator;
 class CommandManager;
 class CrashReporter;
 class DeviceWatching;
+class MainMenuUpdator;
 class RecordingDevices;
 class SettingsWindowController;
 class Toolset;
@@ -92,7 +93,11 @@ public:
     // here starts a check.
     std::shared_ptr<CrashReporter> crashReporter();
     void showTaskWindow();
+    // Writes the program's log since boot off the main thread, then asks
+    // where to save it.
     void exportDebugLogs();
+    // What the GPS window's main-menu items show; made on first read.
+    MainMenuUpdator *menuUpdator();
 
     // The program's updater; none where the system's packages bring new
     // versions.
@@ -136,6 +141,7 @@ private:
     const std::shared_ptr<Updater> m_updaterController;
     ObserverCollection m_observers;
     std::unique_ptr<Animator> m_statusItemAnimator;
+    std::unique_ptr<MainMenuUpdator> m_menuUpdator;
 };
 
 } // namespace corvane

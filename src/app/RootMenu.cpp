@@ -7,6 +7,8 @@
 #include "app/DeviceTitle.h"
 #include "app/StatusMenuActions.h"
 #include "app/StatusMenuItems.h"
+#include "core/StringCompare.h"
+#include "core/StringHelpers.h"
 #include "core/Toolset.h"
 #include "core/Uuid.h"
 #include "location/GPSWindowController.h"
@@ -31,9 +33,17 @@ namespace corvane {
 
 namespace {
 
+// An installed build and where it stands in the order of recent builds.
+struct Candidate {
+    ApplicationPtr application;
+    qint64 created = 0;
+    size_t deviceIndex = 0;
+};
+
 const QString kGlobalRedoKey = "GlobalRedo";
 const QString kDeleteDerivedDataKey = "DeleteDerivedData";
 constexpr auto kPreviewsResetWait = std::chrono::seconds(10);
+constexpr int kRepeatTitleWidth = 20;
 
 MenuItemPtr disabledItem(const QString &title)
 {
@@ -87,6 +97,45 @@ bool hasInstalledApplications(const Device &device)
     return !device.applicationTable().empty();
 }
 
+// Newer bundles first; among equal dates the device shown first, then the
+// title.
+bool comesFirst(const Candidate &a, const Candidate &b)
+{
+    if (a.created != b.created)
+        return a.created > b.created;
+    if (a.deviceIndex != b.deviceIndex)
+        return a.deviceIndex < b.deviceIndex;
+    return standardLess(a.application->title(), b.application->title());
+}
+
+// The same application on the same device, whatever its bundle folder.
+bool sameInstallation(const Application &a, const Application &b)
+{
+    if (a.identifier() != b.identifier())
+        return false;
+    const auto deviceA = a.device();
+    const auto deviceB = b.device();
+    if (!deviceA || !deviceB)
+        return !deviceA && !deviceB;
+    return deviceA->uuid() == deviceB->uuid();
+}
+
+// The redo item's second line: where the command ran, when that is a device
+// or an application on a live device.
+std::optional<QString> repeatLine(const ObjectPtr &target)
+{
+    if (const auto device = std::dynamic_pointer_cast<Device>(target))
+        return "Repeat on " + DeviceTitle::withRuntime(*device);
+    const auto application = std::dynamic_pointer_cast<Application>(target);
+    const auto device = application ? application->device() : nullptr;
+    if (!device)
+        return std::nullopt;
+    return "Repeat for " +
+           truncateString(kRepeatTitleWidth, TruncationPosition::tail, QStringLiteral("…"),
+                          application->title()) +
+           " on " + DeviceTitle::menuTitle(*device);
+}
+
 } // namespace
 
 std::shared_ptr<RootMenu> RootMenu::make(const QString &title,
@@ -114,6 +163,8 @@ RootMenu::RootMenu(const QString &title, const std::shared_ptr<Toolset> &toolset
         env.recordingDevices = std::make_shared<DeviceRecordings>();
     if (!env.deviceMenuFactory)
         env.deviceMenuFactory = makeDeviceMenu;
+    if (!env.applicationMenuFactory)
+        env.applicationMenuFactory = makeApplicationMenu;
     if (!env.gpsWindow)
         env.gpsWindow = GPSWindowController::shared();
     if (!env.installedRuntimes)
@@ -388,7 +439,96 @@ void RootMenu::recordingDidChange(const ObjectPtr &object)
     m_recordingDevice = devices.deviceToShow(object, m_recordingDevice.lock());
 }
 
+std::vector<ApplicationPtr> RootMenu::newestApplications(const std::vector<DevicePtr> &devices,
+                                                         size_t count)
+{
+    // A few kept in order while walking every installed build: thousands of
+    // them are never sorted, and titles are compared only on equal dates.
+    std::vector<Candidate> newest;
+    if (count == 0)
+        return {};
+    newest.reserve(count + 1);
+    for (size_t index = 0; index < devices.size(); ++index) {
+        if (!devices[index])
+            continue;
+        for (const auto &[identifier, application] : devices[index]->applicationTable()) {
+            if (!application)
+                continue;
+            Candidate candidate{application, application->created().toMSecsSinceEpoch(), index};
+            if (newest.size() == count && !comesFirst(candidate, newest.back()))
+                continue;
+            newest.insert(std::upper_bound(newest.begin(), newest.end(), candidate, comesFirst),
+                          std::move(candidate));
+            if (newest.size() > count)
+                newest.pop_back();
+        }
+    }
+    std::vector<ApplicationPtr> result;
+    result.reserve(newest.size());
+    for (auto &candidate : newest)
+        result.push_back(std::move(candidate.application));
+    return result;
+}
+
 void RootMenu::refreshSubmenus()
+{
+    const auto newest = newestApplications(currentDevices(), m_recentItems.size());
+    if (newest.empty()) {
+        clearRecentItems();
+        return;
+    }
+    // A reinstall is a new bundle folder, so equal locations in the same
+    // order mean nothing changed.
+    std::vector<QUrl> shown;
+    for (const auto &item : m_recentItems)
+        if (const auto application = item->application())
+            shown.push_back(application->url());
+    std::vector<QUrl> next;
+    for (const auto &application : newest)
+        next.push_back(application->url());
+    if (shown != next)
+        showRecentApplications(newest);
+}
+
+void RootMenu::showRecentApplications(const std::vector<ApplicationPtr> &applications)
+{
+    // An application menu follows its application to another row, and to a
+    // reinstall of it on the same device.
+    std::vector<std::pair<ApplicationPtr, MenuPtr>> collected;
+    for (const auto &item : m_recentItems) {
+        if (auto submenu = item->submenu())
+            collected.emplace_back(item->application(), std::move(submenu));
+        item->setSubmenu(nullptr);
+        item->setTarget({});
+    }
+    const auto toolset = m_toolset.lock();
+    for (size_t i = 0; i < m_recentItems.size(); ++i) {
+        const auto &item = m_recentItems[i];
+        if (i >= applications.size()) {
+            item->setRepresentedObject({});
+            continue;
+        }
+        const auto &application = applications[i];
+        item->setRepresentedObject(application);
+        MenuPtr submenu;
+        const auto reusable =
+            std::find_if(collected.begin(), collected.end(), [&](const auto &entry) {
+                return entry.first && sameInstallation(*entry.first, *application);
+            });
+        if (reusable != collected.end()) {
+            submenu = std::move(reusable->second);
+            collected.erase(reusable);
+        } else {
+            submenu = m_environment.applicationMenuFactory(application, toolset, true);
+        }
+        if (submenu) {
+            item->setSubmenu(submenu);
+            item->setTarget(submenu);
+        }
+    }
+}
+
+void RootMenu::clearRecentItems()
 {
     for (const auto &item : m_recentItems) {
         item->setRepresentedObject({});
@@ -400,14 +540,18 @@ void RootMenu::refreshSubmenus()
 void RootMenu::updateRedoItem()
 {
     const auto command = m_environment.commandManager->newestLiveCommand();
-    m_redoItem->setTwoLineTitle(std::nullopt);
     if (!command) {
+        m_redoItem->setTwoLineTitle(std::nullopt);
         m_redoItem->setTitle(loc("No Recent Command", "REDO_NORECENT_ITEM_TITLE"));
         m_redoItem->setRepresentedObject({});
         m_redoItem->setEnabled(false);
         return;
     }
     m_redoItem->setTitle(command->title);
+    const auto where = repeatLine(command->loadTarget());
+    m_redoItem->setTwoLineTitle(
+        where ? std::optional(TwoLineTitle{command->title, *where, TwoLineTitle::Role::Text})
+              : std::nullopt);
     m_redoItem->setRepresentedObject(*command);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/DeviceMenuFactory.h"
+#include "app/SubmenuFactories.h"
 #include "core/Observer.h"
 #include "model/Runtime.h"
 #include "platform/BuildGenerations.h"
@@ -20,6 +21,7 @@
 namespace corvane {
 
 class ActivityMonitor;
+class Application;
 class ApplicationMenuItem;
 class CommandManager;
 class Device;
@@ -44,6 +46,8 @@ public:
         std::shared_ptr<CommandManager> commandManager;
         std::shared_ptr<RecordingDevices> recordingDevices;
         DeviceMenuFactory deviceMenuFactory;
+        // The submenus of the most recent builds.
+        SubmenuFactories::ApplicationFactory applicationMenuFactory;
         std::shared_ptr<WindowController> gpsWindow;
         std::function<std::vector<Runtime>()> installedRuntimes;
         // The toolset's devices in display order; by default its device
@@ -88,8 +92,17 @@ public:
     std::vector<MenuItemPtr> deviceItems() const;
     // On the main queue, for a recording that started or ended.
     void recordingDidChange(const ObjectPtr &object);
+    // The three newest builds of the toolset's devices under "Most Recent
+    // Builds", each with its application menu; an unchanged list touches
+    // nothing. On the creator's thread at creation, else on the main thread.
     void refreshSubmenus();
+    // Names the newest command whose target lives and, on a second line,
+    // where it ran.
     void updateRedoItem();
+    // The `count` applications with the newest bundles; among equal dates the
+    // device shown first, then the title.
+    static std::vector<std::shared_ptr<Application>>
+    newestApplications(const std::vector<std::shared_ptr<Device>> &devices, size_t count);
     // The shortcut stored under a hot key's defaults key as the item's key
     // equivalent.
     void updateKeyEquivalent(const QString &defaultsKey, const MenuItemPtr &item);
@@ -133,6 +146,9 @@ private:
                               const std::shared_ptr<Toolset> &toolset) const;
     std::vector<std::shared_ptr<Device>> currentDevices() const;
     static void rebuildDeviceItems(const std::weak_ptr<RootMenu> &menu, ExistingRows existingRows);
+
+    void clearRecentItems();
+    void showRecentApplications(const std::vector<std::shared_ptr<Application>> &applications);
 
     void noSimulatorsFound();
     void trashPreviews(const ObjectPtr &sender);

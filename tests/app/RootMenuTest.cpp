@@ -6,23 +6,28 @@
 #include "app/RecordingDevices.h"
 #include "app/RootMenu.h"
 #include "app/ShellTestSupport.h"
+#include "app/SubmenuFactories.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
 #include "model/ActivityMonitor.h"
+#include "model/Application.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
 #include "platform/AlertPresenter.h"
 #include "platform/DispatchQueue.h"
+#include "platform/MenuObserver.h"
 #include "platform/UserDefaults.h"
 #include "platform/WindowController.h"
 #include "shortcuts/Shortcut.h"
 
+#include <QDir>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
 #include <set>
+#include <thread>
 
 inline void PrintTo(const QString &text, std::ostream *os)
 {
@@ -796,4 +801,340 @@ TEST_F(RootMenuTest, ActionsReachTheirServices)
     menu->helpItem()->sendAction();
     ASSERT_EQ(workspace->requests.size(), 2u);
     EXPECT_EQ(workspace->requests[1].operation, "openUrl");
+}
+
+namespace {
+
+// A plain menu in place of an application menu: it keeps the application it
+// was made for and counts the auto: its row sends.
+class FakeApplicationMenu : public Menu {
+public:
+    explicit FakeApplicationMenu(ApplicationPtr application)
+        : Menu(application->title()), application(std::move(application))
+    {
+        addAction("auto:", [this](const ObjectPtr &) { ++autoSent; });
+    }
+    const ApplicationPtr application;
+    int autoSent = 0;
+};
+
+class ItemChanges : public MenuObserver {
+public:
+    void menuItemsDidChange(Menu &) override { ++changes; }
+    void menuItemDidChange(Menu &, const std::shared_ptr<MenuItem> &) override { ++changes; }
+    void menuTitleDidChange(Menu &) override {}
+    void menuCancelTracking(Menu &) override {}
+    int changes = 0;
+};
+
+// Two phones of the simulated Xcode, listed by a device watcher, with
+// application menus of the fake kind.
+class TreeRootMenuTest : public RootMenuTest {
+protected:
+    void SetUp() override
+    {
+        RootMenuTest::SetUp();
+        tree.addRuntime("iOS", "17.2");
+        phone = tree.addDevice({.name = "iPhone 15", .runtime = "iOS 17.2"});
+        phone2 = tree.addDevice({.name = "iPhone 15 Plus", .runtime = "iOS 17.2"});
+        SystemPaths paths = tree.paths();
+        paths.ps = path("ps");
+        SystemPaths::setCurrent(paths);
+    }
+
+    // Bundles written a little apart, so that each is newer than the last.
+    AppInstall install(const QString &udid, const QString &identifier, const QString &name)
+    {
+        std::this_thread::sleep_for(15ms);
+        return tree.installApp(udid, {.identifier = identifier, .name = name});
+    }
+
+    void listDevices()
+    {
+        watcher = offMain([&] { return DeviceWatcher::make(toolset); });
+        toolset->setDeviceWatcher(watcher);
+    }
+    DevicePtr device(const QString &udid) const
+    {
+        return watcher->all()->at(QUuid::fromString(udid));
+    }
+    // A rescan of the device's applications, as its folder watch makes.
+    void rescan(const QString &udid)
+    {
+        offMain([&] { device(udid)->reloadApplications(); });
+    }
+
+    std::shared_ptr<RootMenu> makeRecentMenu(SubmenuFactories::ApplicationFactory factory = {})
+    {
+        auto env = environment();
+        env.devices = nullptr;
+        env.applicationMenuFactory =
+            factory ? std::move(factory)
+                    : [this](const ApplicationPtr &application,
+                             const std::shared_ptr<Toolset> &xcode, bool showsDevice) -> MenuPtr {
+            EXPECT_EQ(xcode, toolset);
+            EXPECT_TRUE(showsDevice);
+            ++menusMade;
+            return std::make_shared<FakeApplicationMenu>(application);
+        };
+        return make(toolset, env);
+    }
+
+    // Each recent row as "title @ device", "-" without an application.
+    static QStringList shown(const RootMenu &menu)
+    {
+        QStringList result;
+        for (const auto &item : menu.recentItems()) {
+            const auto application = item->application();
+            result << (application ? application->title() + " @ " + application->device()->title()
+                                   : "-");
+        }
+        return result;
+    }
+    static std::shared_ptr<FakeApplicationMenu> submenu(const RootMenu &menu, size_t index)
+    {
+        return std::dynamic_pointer_cast<FakeApplicationMenu>(menu.recentItems()[index]->submenu());
+    }
+    static void expectEmpty(const MenuItemPtr &item)
+    {
+        EXPECT_TRUE(item->representedObject().isEmpty());
+        EXPECT_FALSE(item->submenu());
+        EXPECT_FALSE(item->target());
+    }
+
+    QString phone, phone2;
+    DeviceWatcherPtr watcher;
+    std::atomic<int> menusMade{0};
+};
+
+} // namespace
+
+TEST_F(TreeRootMenuTest, TheNewestBuildsOfEveryDeviceComeFirstWithTheirMenus)
+{
+    install(phone, "com.example.foo", "Foo");
+    install(phone, "com.example.bar", "Bar");
+    listDevices();
+    auto menu = makeRecentMenu();
+    EXPECT_EQ(shown(*menu), QStringList({"Bar @ iPhone 15", "Foo @ iPhone 15", "-"}));
+    EXPECT_EQ(menusMade, 2);
+    expectEmpty(menu->recentItems()[2]);
+    menu->update();
+    EXPECT_TRUE(menu->noRecentItem()->isHidden());
+    EXPECT_EQ(titles({menu->recentItems().begin(), menu->recentItems().end()}, true),
+              QStringList({"Bar", "Foo"}));
+
+    // The row's target is its application's menu, which gets the click.
+    const auto bar = submenu(*menu, 0);
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(bar->application->identifier(), "com.example.bar");
+    EXPECT_EQ(menu->recentItems()[0]->target(), bar);
+    EXPECT_TRUE(menu->recentItems()[0]->sendAction());
+    EXPECT_EQ(bar->autoSent, 1);
+
+    // The same bundle on another device is one more build, the newest; the
+    // menus already made follow their applications down.
+    const auto foo = submenu(*menu, 1);
+    install(phone2, "com.example.foo", "Foo");
+    rescan(phone2);
+    ASSERT_TRUE(waitUntil([&] { return shown(*menu)[0] == "Foo @ iPhone 15 Plus"; }));
+    EXPECT_EQ(shown(*menu),
+              QStringList({"Foo @ iPhone 15 Plus", "Bar @ iPhone 15", "Foo @ iPhone 15"}));
+    EXPECT_EQ(menusMade, 3);
+    EXPECT_EQ(submenu(*menu, 1), bar);
+    EXPECT_EQ(submenu(*menu, 2), foo);
+    EXPECT_EQ(submenu(*menu, 0)->application,
+              device(phone2)->applicationTable().at("com.example.foo"));
+
+    // No device watcher, or no toolset: nothing to show.
+    toolset->setDeviceWatcher(nullptr);
+    menu->refreshSubmenus();
+    for (const auto &item : menu->recentItems())
+        expectEmpty(item);
+    menu->update();
+    EXPECT_FALSE(menu->noRecentItem()->isHidden());
+    toolset->setDeviceWatcher(watcher);
+    const auto withoutToolset = make(nullptr, environment());
+    for (const auto &item : withoutToolset->recentItems())
+        expectEmpty(item);
+}
+
+TEST_F(TreeRootMenuTest, AReinstallKeepsItsMenuAndAnUnchangedListTouchesNothing)
+{
+    const QString oldBundle = install(phone, "com.example.foo", "Foo").bundlePath;
+    install(phone, "com.example.bar", "Bar");
+    listDevices();
+    auto menu = makeRecentMenu();
+    ASSERT_EQ(shown(*menu), QStringList({"Bar @ iPhone 15", "Foo @ iPhone 15", "-"}));
+    const auto bar = submenu(*menu, 0);
+    const auto foo = submenu(*menu, 1);
+
+    // A new bundle folder: the newest build, with the menu it had.
+    const QString newBundle = install(phone, "com.example.foo", "Foo").bundlePath;
+    ASSERT_NE(newBundle, oldBundle);
+    rescan(phone);
+    ASSERT_TRUE(waitUntil([&] { return shown(*menu)[0] == "Foo @ iPhone 15"; }));
+    EXPECT_EQ(submenu(*menu, 0), foo);
+    EXPECT_EQ(submenu(*menu, 1), bar);
+    EXPECT_EQ(menu->recentItems()[0]->target(), foo);
+    EXPECT_EQ(menusMade, 2);
+    EXPECT_EQ(QDir::cleanPath(menu->recentItems()[0]->application()->url().toLocalFile()),
+              newBundle);
+
+    // A menu that carries something else is matched by its row's
+    // application all the same.
+    int plainMenus = 0;
+    auto plain = makeRecentMenu(
+        [&](const ApplicationPtr &, const std::shared_ptr<Toolset> &, bool) -> MenuPtr {
+            ++plainMenus;
+            return std::make_shared<Menu>("plain");
+        });
+    const auto first = plain->recentItems()[0]->submenu();
+    install(phone, "com.example.bar", "Bar");
+    rescan(phone);
+    ASSERT_TRUE(waitUntil([&] { return shown(*plain)[0] == "Bar @ iPhone 15"; }));
+    EXPECT_EQ(plain->recentItems()[1]->submenu(), first);
+    EXPECT_EQ(plainMenus, 2);
+
+    ItemChanges changes;
+    auto observer = std::shared_ptr<MenuObserver>(&changes, [](MenuObserver *) {});
+    menu->setObserver(observer);
+    pumpFor(20ms);
+    changes.changes = 0;
+    menu->refreshSubmenus();
+    menu->refreshSubmenus();
+    EXPECT_EQ(changes.changes, 0);
+    menu->setObserver({});
+}
+
+TEST_F(TreeRootMenuTest, QuickRepeatNamesTheNewestLiveCommandAndWhereItRan)
+{
+    tree.addRuntime("watchOS", "10.2");
+    const QString watch =
+        tree.addDevice({.name = "Apple Watch Series 9 (45mm)", .runtime = "watchOS 10.2"});
+    const QString watchLikePhone =
+        tree.addDevice({.name = "Apple Watch Series 9 (45mm)", .runtime = "iOS 17.2"});
+    install(phone, "com.example.long", "Lanternfish Notes for Everyone");
+    install(phone2, "com.example.foo", "Foo");
+    listDevices();
+    auto menu = makeMenu();
+    const auto longTitled = device(phone)->applicationTable().at("com.example.long");
+    // An application whose device has gone since.
+    const QString goneListing = "== Devices ==\n-- iOS 17.2 --\n" + line("Gone", kPhone3);
+    auto orphan = offMain([&] {
+        return Application::make(longTitled->url(), parse(goneListing).front(), toolset,
+                                 Application::SimulatorCheck::byCaller);
+    });
+    ASSERT_TRUE(orphan);
+    ASSERT_FALSE(orphan->device());
+
+    const struct {
+        ObjectPtr target;
+        std::optional<QString> secondLine;
+    } cases[] = {
+        {device(phone), "Repeat on iPhone 15 (iOS 17.2)"},
+        {device(watch), "Repeat on Series 9 (45mm) (watchOS 10.2)"},
+        {device(watchLikePhone), "Repeat on Apple Watch Series 9 (45mm) (iOS 17.2)"},
+        {longTitled, "Repeat for Lanternfish Notes fo… on iPhone 15"},
+        {device(phone2)->applicationTable().at("com.example.foo"),
+         "Repeat for Foo on iPhone 15 Plus"},
+        {orphan, std::nullopt},
+        {LocationSimulator::shared(), std::nullopt},
+    };
+    for (const auto &c : cases) {
+        commands->recordCommand("Do It", c.target, "doIt:");
+        menu->updateRedoItem();
+        SCOPED_TRACE(c.secondLine.value_or("plain").toStdString());
+        EXPECT_EQ(menu->redoItem()->title(), "Do It");
+        const auto twoLines = menu->redoItem()->twoLineTitle();
+        EXPECT_EQ(twoLines ? std::optional<QString>(twoLines->secondary) : std::nullopt,
+                  c.secondLine);
+        if (twoLines) {
+            EXPECT_EQ(twoLines->primary, "Do It");
+            EXPECT_EQ(twoLines->secondaryRole, TwoLineTitle::Role::Text);
+        }
+    }
+
+    // The newest command's target is gone: the newest live one is named.
+    {
+        const auto gone = parse(goneListing);
+        commands->recordCommand("Older", device(phone), "older:");
+        commands->recordCommand("Newest", gone.front(), "newest:");
+        menu->updateRedoItem();
+        EXPECT_EQ(menu->redoItem()->title(), "Newest");
+    }
+    menu->updateRedoItem();
+    EXPECT_EQ(menu->redoItem()->title(), "Older");
+    EXPECT_EQ(menu->redoItem()->twoLineTitle()->secondary, "Repeat on iPhone 15 (iOS 17.2)");
+    EXPECT_EQ(menu->redoItem()->representedObject().as<CommandManager::Command>()->selector,
+              "older:");
+
+    auto empty = make(toolset, [&] {
+        auto env = environment();
+        env.commandManager = CommandManager::make();
+        return env;
+    }());
+    empty->update();
+    EXPECT_EQ(empty->redoItem()->title(), "No Recent Command");
+    EXPECT_FALSE(empty->redoItem()->twoLineTitle());
+    EXPECT_FALSE(empty->redoItem()->isEnabled());
+    EXPECT_TRUE(empty->redoItem()->representedObject().isEmpty());
+}
+
+TEST_F(TreeRootMenuTest, ARecentBuildBringsItsApplicationForward)
+{
+    const auto factory = SubmenuFactories::standard().applicationMenu;
+    const AppInstall foo = install(phone, "com.example.foo", "Foo");
+    listDevices();
+    if (!offMain([&] {
+            return factory(device(phone)->applicationTable().at("com.example.foo"), toolset, true);
+        }))
+        GTEST_SKIP() << "application menus are not part of this build";
+    auto menu = makeRecentMenu(factory);
+    const auto row = menu->recentItems()[0];
+    ASSERT_TRUE(row->target());
+    const auto shared = ActivityMonitor::shared();
+    auto choose = [&](const QStringList &running, const QString &application = {}) {
+        QString list = simulatorProcessLines(running);
+        if (!application.isEmpty())
+            list += "\n300 ??  0:01.00 " + tree.devicesDir() + "/" + phone +
+                    "/data/Containers/Bundle/Application/" + application + "/Foo.app/Foo";
+        writeFile(path("list"), list.toUtf8());
+        writeScript(path("ps"), "cat '" + path("list") + "'");
+        offMain([&] { shared->refreshProcesses(); });
+        tree.clearLog();
+        workspace->requests.clear();
+        EXPECT_TRUE(row->sendAction());
+        EXPECT_TRUE(test::waitForBackgroundWork());
+    };
+    auto simctlChanges = [&] {
+        QStringList calls;
+        for (const Invocation &call : tree.invocations())
+            if (call.tool == "simctl" &&
+                !QStringList{"list", "help"}.contains(call.arguments.value(0)))
+                calls << call.arguments.join(' ');
+        return calls;
+    };
+    auto made = [&](const QString &operation) {
+        QStringList arguments;
+        for (const auto &request : workspace->requests)
+            if (request.operation == operation)
+                arguments << request.argument;
+        return arguments;
+    };
+
+    // Running device and application: the Simulator comes to the front.
+    choose({phone}, foo.bundleUuid);
+    EXPECT_EQ(made("activateSimulator").size(), 1);
+    EXPECT_TRUE(simctlChanges().isEmpty());
+
+    // The application is not running: it is launched.
+    choose({phone});
+    EXPECT_EQ(simctlChanges(), QStringList{"launch " + phone + " com.example.foo"});
+
+    // A shut-down device: the Simulator is opened, then the device boots.
+    choose({});
+    EXPECT_EQ(
+        made("openApplication"),
+        QStringList{QDir::cleanPath(xcode + "/Contents/Developer/Applications/Simulator.app")});
+    EXPECT_EQ(simctlChanges(), QStringList{"boot " + phone});
 }
