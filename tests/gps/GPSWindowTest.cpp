@@ -91,7 +91,6 @@ TEST_F(GPSWindow, MenusOfTheToolbar)
         drawTitles.append(action->text());
         EXPECT_FALSE(action->icon().isNull()) << action->text().toStdString();
     }
-    EXPECT_EQ(controller->drawMenu()->title(), "Speed");
     EXPECT_EQ(drawTitles, QStringList({"Walking (2 m/s)", "Biking (7 m/s)", "Driving (25 m/s)",
                                        "Flying (175 m/s)"}));
     controller->drawMenu()->actions().at(3)->trigger();
@@ -137,7 +136,7 @@ TEST_F(GPSWindow, TogglingIsRecordedForQuickRepeatEvenWhenNothingChanges)
     EXPECT_EQ(command.loadTarget(), engine);
 
     // Quick Repeat from a worker toggles the engine on the main thread.
-    engine->useWithLocations(route(2));
+    engine->useWithLocations(route(3));
     DispatchQueue::drainMain();
     std::thread([command] { CommandManager::repeat(command); }).join();
     ASSERT_TRUE(waitUntil([&] { return engine->playbackState() == Status::playing; }));

@@ -1,6 +1,7 @@
 #include "GPSTestSupport.h"
 
 #include "core/Geodesy.h"
+#include "location/GPXParser.h"
 #include "location/RouteOpener.h"
 #include "location/URLDragView.h"
 
@@ -15,8 +16,8 @@ namespace {
 
 const QByteArray twoPointGPX = R"(<?xml version="1.0"?>
 <gpx version="1.1" creator="test"><trk><trkseg>
-<trkpt lat="46.0" lon="14.0"><time>2021-05-01T12:00:00Z</time></trkpt>
-<trkpt lat="46.001" lon="14.001"><time>2021-05-01T12:00:10Z</time></trkpt>
+<trkpt lat="46.0" lon="14.0"><ele>300</ele><time>2021-05-01T12:00:00Z</time></trkpt>
+<trkpt lat="46.001" lon="14.001"><ele>301</ele><time>2021-05-01T12:00:10Z</time></trkpt>
 </trkseg></trk></gpx>
 )";
 
@@ -82,8 +83,6 @@ TEST_F(RouteOpening, FailuresAreShownAndKeepTheRoute)
     open(file("one.gpx", R"(<gpx><trk><trkseg><trkpt lat="1" lon="2"/></trkseg></trk></gpx>)"));
     open(file("broken.gpx", "<gpx><trk>\n<trkseg></trk></gpx>"));
     open(file("empty.csv", "a,b,c\n"));
-    open(file("missing.csv", QByteArray()));
-    QFile::remove(path("missing.csv"));
     open(QUrl::fromLocalFile(path("missing.csv")));
 
     ASSERT_EQ(alerts->presented.size(), 4u);

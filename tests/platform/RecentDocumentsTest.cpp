@@ -25,7 +25,7 @@ protected:
     QString list() const { return QString::fromUtf8(readFile(RecentDocuments::filePath())); }
 
     const RecentDocuments::Application corvane{"corvane", "'/usr/bin/corvane %u'"};
-    const QDateTime now = QDateTime(QDate(2026, 5, 1), QTime(12, 0), QTimeZone::UTC);
+    const QDateTime now = QDateTime(QDate(2026, 5, 1), QTime(12, 0), Qt::UTC);
 
 private:
     QTemporaryDir m_dir;
