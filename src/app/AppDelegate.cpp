@@ -133,22 +133,23 @@ void AppDelegate::installGPSWindowHooks(const std::shared_ptr<CommandManager> &c
             delegate->menuUpdator()->updateOptionsMenuItemTitle();
         }
     };
-    hooks.recordToggle = [weakCommands = std::weak_ptr(commands)](
-                             const QString &title, const std::shared_ptr<LocationSimulator> &engine) {
-        const auto history = weakCommands.lock();
-        if (!history)
-            return;
-        CommandManager::Command command;
-        command.title = title;
-        command.target = engine;
-        command.selector = QStringLiteral("toggle");
-        command.invoker = [](const ObjectPtr &target, const auto &) {
-            if (const auto live = std::dynamic_pointer_cast<LocationSimulator>(target))
-                live->toggle();
+    hooks.recordToggle =
+        [weakCommands = std::weak_ptr(commands)](const QString &title,
+                                                 const std::shared_ptr<LocationSimulator> &engine) {
+            const auto history = weakCommands.lock();
+            if (!history)
+                return;
+            CommandManager::Command command;
+            command.title = title;
+            command.target = engine;
+            command.selector = QStringLiteral("toggle");
+            command.invoker = [](const ObjectPtr &target, const auto &) {
+                if (const auto live = std::dynamic_pointer_cast<LocationSimulator>(target))
+                    live->toggle();
+            };
+            command.mainThreadOnly = true;
+            history->recordCommand(std::move(command));
         };
-        command.mainThreadOnly = true;
-        history->recordCommand(std::move(command));
-    };
     GPSWindowController::setShellHooks(std::move(hooks));
 }
 

@@ -87,8 +87,8 @@ GPSPlaybackOptionsViewController::GPSPlaybackOptionsViewController(
 
     m_warningRow = note(loc("The timestamps sent follow the date and time chosen here.",
                             "GPS_OPTIONS_WARNING_LABEL"));
-    m_unsupportedRow = note(loc("The selected Xcode sends no timestamps; the date and time "
-                                "choices have no effect.",
+    m_unsupportedRow = note(loc("The selected Xcode takes no timestamps with a location; the "
+                                "simulators stamp each point themselves.",
                                 "GPS_OPTIONS_UNSUPPORTED_LABEL"));
     m_dateModeSelector = selector(dateModeTitles);
     m_timeModeSelector = selector(timeModeTitles);
@@ -151,7 +151,8 @@ void GPSPlaybackOptionsViewController::observe()
     const QPointer<GPSPlaybackOptionsViewController> weak(this);
     m_kvoObservers.append(m_engine->supportsAdditionalFieldsProperty().observe(
         [weak](bool, bool supported) {
-            onMain(weak, [supported](auto &panel) { panel.setDateCustomizationEnabled(supported); });
+            onMain(weak,
+                   [supported](auto &panel) { panel.setDateCustomizationEnabled(supported); });
         },
         true));
     const auto follow = [this, weak](const char *property, auto apply) {
@@ -162,12 +163,14 @@ void GPSPlaybackOptionsViewController::observe()
             },
             true));
     };
-    follow("gpsTimestampsDateMode", [](GPSPlaybackOptionsViewController &panel, CorvaneSettings &s) {
-        panel.setDateModeSelection(s.gpsTimestampsDateMode() == "original" ? 1 : 0);
-    });
-    follow("gpsTimestampsTimeMode", [](GPSPlaybackOptionsViewController &panel, CorvaneSettings &s) {
-        panel.setTimeModeSelection(s.gpsTimestampsTimeMode() == "original" ? 1 : 0);
-    });
+    follow("gpsTimestampsDateMode",
+           [](GPSPlaybackOptionsViewController &panel, CorvaneSettings &s) {
+               panel.setDateModeSelection(s.gpsTimestampsDateMode() == "original" ? 1 : 0);
+           });
+    follow("gpsTimestampsTimeMode",
+           [](GPSPlaybackOptionsViewController &panel, CorvaneSettings &s) {
+               panel.setTimeModeSelection(s.gpsTimestampsTimeMode() == "original" ? 1 : 0);
+           });
     follow("gpsPace", [](GPSPlaybackOptionsViewController &panel, CorvaneSettings &s) {
         panel.setPaceSelection(s.gpsPace() == "fixed" ? 1 : 0);
     });
@@ -213,6 +216,8 @@ void GPSPlaybackOptionsViewController::setAutoRewindSelection(bool on)
 void GPSPlaybackOptionsViewController::setDateCustomizationEnabled(bool enabled)
 {
     m_dateCustomizationEnabled = enabled;
+    // Our layout speaks of the missing support only where it is missing.
+    m_unsupportedRow->setVisible(!enabled);
     for (QWidget *row : {m_warningRow.data(), m_dateChangeRow.data(), m_timeChangeRow.data()}) {
         row->setMaximumHeight(0);
         row->hide();

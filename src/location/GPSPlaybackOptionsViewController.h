@@ -49,7 +49,8 @@ public:
     void setPaceSelection(int index);
     void setSpeedSelection(int index);
     void setAutoRewindSelection(bool on);
-    // Collapses the warning, date and time rows, whatever the value.
+    // Collapses the warning, date and time rows, whatever the value; the
+    // unsupported row shows only while the fields are not supported.
     void setDateCustomizationEnabled(bool enabled);
 
     // The control actions: each assigns the engine only.

@@ -268,9 +268,9 @@ void GPSWindowController::buildMenuBar()
     m_playbackMenuAction->setObjectName(QStringLiteral("playbackMenuItem"));
     QObject::connect(m_playbackMenuAction, &QAction::triggered, m_window,
                      call(&GPSWindowController::togglePlayback));
-    m_optionsMenuAction = playback->addAction(
-        g_sidebarIsHidden ? loc("Show Options", "GPS_SHOW_OPTIONS_ITEM_TITLE")
-                          : loc("Hide Options", "GPS_HIDE_OPTIONS_ITEM_TITLE"));
+    m_optionsMenuAction =
+        playback->addAction(g_sidebarIsHidden ? loc("Show Options", "GPS_SHOW_OPTIONS_ITEM_TITLE")
+                                              : loc("Hide Options", "GPS_HIDE_OPTIONS_ITEM_TITLE"));
     m_optionsMenuAction->setObjectName(QStringLiteral("optionsMenuItem"));
     QObject::connect(m_optionsMenuAction, &QAction::triggered, m_window,
                      call(&GPSWindowController::togglePlaybackOptions));
@@ -289,6 +289,13 @@ void GPSWindowController::buildMenuBar()
          &GPSWindowController::zoomIn);
     zoom(loc("Zoom Out", "GPS_ZOOM_OUT_ITEM_TITLE"), QKeySequence::ZoomOut, "zoomOut",
          &GPSWindowController::zoomOut);
+    // The program's File > Open reaches the window as its standard shortcut.
+    auto *openDocument = new QAction(loc("Open…", "GPS_OPEN_DOCUMENT_ITEM_TITLE"), m_window);
+    openDocument->setObjectName(QStringLiteral("openDocument"));
+    openDocument->setShortcut(QKeySequence::Open);
+    m_window->addAction(openDocument);
+    QObject::connect(openDocument, &QAction::triggered, m_window,
+                     call(&GPSWindowController::openGPS));
     bindMenuBar();
 }
 

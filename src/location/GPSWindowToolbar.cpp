@@ -81,17 +81,16 @@ QAction *GPSWindowController::makeItem(const QString &identifier)
     }
     if (id == drawItem) {
         QAction *action = bind(makeButtonItem(identifier, "Draw", "GPS_DRAW_ITEM_TITLE",
-                                              "Draw a Route", "GPS_DRAW_ITEM_LABEL",
-                                              "Draw a Route", "GPS_DRAW_ITEM_TIP",
-                                              "scribble.variable", true),
+                                              "Draw a Route", "GPS_DRAW_ITEM_LABEL", "Draw a Route",
+                                              "GPS_DRAW_ITEM_TIP", "scribble.variable", true),
                                [](GPSWindowController &c) { c.startDraw(std::nullopt); });
         attachMenu(action, drawMenu());
         return action;
     }
     if (id == playItem) {
         return bind(makeButtonItem(identifier, "Play", "GPS_PLAY_ITEM_TITLE", "Start GPS Playback",
-                                   "GPS_PLAY_ITEM_LABEL", "Start GPS Playback",
-                                   "GPS_PLAY_ITEM_TIP", "play", true),
+                                   "GPS_PLAY_ITEM_LABEL", "Start GPS Playback", "GPS_PLAY_ITEM_TIP",
+                                   "play", true),
                     [](GPSWindowController &c) { c.togglePlayback(); });
     }
     if (id == pauseItem) {
@@ -104,8 +103,8 @@ QAction *GPSWindowController::makeItem(const QString &identifier)
     if (id == restartItem)
         return bind(makeButtonItem(identifier, "Rewind", "GPS_REWIND_ITEM_TITLE",
                                    "Rewind GPS Playback", "GPS_REWIND_ITEM_LABEL",
-                                   "Rewind GPS Playback", "GPS_REWIND_ITEM_TIP",
-                                   "backward.end.alt", false),
+                                   "Rewind GPS Playback", "GPS_REWIND_ITEM_TIP", "backward.end.alt",
+                                   false),
                     [](GPSWindowController &c) { c.restart(); });
     if (id == clearItem)
         return bind(makeButtonItem(identifier, "Clear", "GPS_CLEAR_ITEM_TITLE",
@@ -119,11 +118,11 @@ QAction *GPSWindowController::makeItem(const QString &identifier)
                                    false),
                     [](GPSWindowController &c) { c.togglePlaybackOptions(); });
     if (id == goItem) {
-        QAction *action = bind(makeButtonItem(identifier, "Go", "GPS_GO_ITEM_TITLE",
-                                              "Go To a Location", "GPS_GO_ITEM_LABEL",
-                                              "Go To a Location", "GPS_GO_ITEM_TIP", "location",
-                                              true),
-                               [](GPSWindowController &c) { c.gotoCurrentLocation(); });
+        QAction *action =
+            bind(makeButtonItem(identifier, "Go", "GPS_GO_ITEM_TITLE", "Go To a Location",
+                                "GPS_GO_ITEM_LABEL", "Go To a Location", "GPS_GO_ITEM_TIP",
+                                "location", true),
+                 [](GPSWindowController &c) { c.gotoCurrentLocation(); });
         // Where no renderer draws the model, the button keeps its fallback.
         if (auto presenter = ContextMenuPresenter::shared())
             attachMenu(action, presenter->attachedMenu(goMenu()));
@@ -170,7 +169,8 @@ QMenu *GPSWindowController::drawMenu()
     const std::weak_ptr<GPSWindowController> weak = weak_from_this();
     m_drawMenu = new QMenu(loc("Speed", "GPS_DRAW_MENU_TITLE"), m_window);
     for (DrawMode mode : allDrawModes()) {
-        QAction *entry = m_drawMenu->addAction(symbolIcon(drawModeSymbol(mode)), drawModeTitle(mode));
+        QAction *entry =
+            m_drawMenu->addAction(symbolIcon(drawModeSymbol(mode)), drawModeTitle(mode));
         entry->setData(int(mode));
         QObject::connect(entry, &QAction::triggered, m_drawMenu, [weak, mode] {
             if (auto controller = weak.lock())

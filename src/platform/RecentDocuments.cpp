@@ -175,7 +175,8 @@ QStringList RecentDocuments::paths()
     QStringList result;
     QXmlStreamReader in(&file);
     while (!in.atEnd()) {
-        if (in.readNext() == QXmlStreamReader::StartElement && in.name() == QLatin1String("bookmark")) {
+        if (in.readNext() == QXmlStreamReader::StartElement &&
+            in.name() == QLatin1String("bookmark")) {
             const QUrl url(in.attributes().value(QLatin1String("href")).toString());
             if (url.isLocalFile())
                 result.append(url.toLocalFile());

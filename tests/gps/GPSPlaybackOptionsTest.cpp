@@ -24,7 +24,10 @@ protected:
         EngineTest::TearDown();
     }
 
-    void makePanel() { panel = std::make_unique<GPSPlaybackOptionsViewController>(engine, settings); }
+    void makePanel()
+    {
+        panel = std::make_unique<GPSPlaybackOptionsViewController>(engine, settings);
+    }
 
     QStringList shown() const
     {
@@ -90,6 +93,7 @@ TEST_F(PlaybackOptions, DateCustomizationCollapsesTheSameRowsEitherWay)
             EXPECT_EQ(row->maximumHeight(), 0);
         }
         EXPECT_EQ(panel->dateCustomizationEnabled(), enabled);
+        EXPECT_EQ(panel->unsupportedRow()->isHidden(), enabled);
     }
     engine->setSupportsAdditionalFields(true);
     EXPECT_TRUE(panel->dateCustomizationEnabled());

@@ -62,10 +62,10 @@ TEST_F(RouteOpening, TheExtensionPicksTheReaderAndFilesBecomeRecent)
     ASSERT_EQ(engine->locations().size(), 2u);
     EXPECT_TRUE(alerts->presented.empty());
     // Times but no speeds: each speed is distance over time, asked nothing.
-    EXPECT_NEAR(engine->locations()[1].speed,
-                distanceMetres(engine->locations()[0].coordinate, engine->locations()[1].coordinate) /
-                    10,
-                1e-9);
+    EXPECT_NEAR(
+        engine->locations()[1].speed,
+        distanceMetres(engine->locations()[0].coordinate, engine->locations()[1].coordinate) / 10,
+        1e-9);
 
     open(file("notes.txt", twoPointGPX));
     const QUrl csv = file("one.csv", "timestamp,lat,lon,alt,course,speed,vacc,hacc\n"
@@ -86,10 +86,9 @@ TEST_F(RouteOpening, FailuresAreShownAndKeepTheRoute)
     open(QUrl::fromLocalFile(path("missing.csv")));
 
     ASSERT_EQ(alerts->presented.size(), 4u);
-    const QStringList messages{"Unable to open the file one.gpx",
-                               "Unable to open the file broken.gpx",
-                               "Unable to open the file empty.csv",
-                               "Unable to open the file missing.csv"};
+    const QStringList messages{
+        "Unable to open the file one.gpx", "Unable to open the file broken.gpx",
+        "Unable to open the file empty.csv", "Unable to open the file missing.csv"};
     for (size_t i = 0; i < 4; ++i) {
         const AlertSpec &alert = alerts->presented[i];
         EXPECT_EQ(alert.messageText, messages[int(i)]);
@@ -97,8 +96,8 @@ TEST_F(RouteOpening, FailuresAreShownAndKeepTheRoute)
         EXPECT_TRUE(alert.buttons.empty());
         EXPECT_GT(alert.informativeText.size(), 10) << alert.informativeText.toStdString();
     }
-    EXPECT_EQ(alerts->presented[0].informativeText,
-              QString::fromStdString(GPXParser::description(GPXParser::ParserError::noLocationsError)));
+    EXPECT_EQ(alerts->presented[0].informativeText, QString::fromStdString(GPXParser::description(
+                                                        GPXParser::ParserError::noLocationsError)));
     EXPECT_TRUE(alerts->presented[1].informativeText.contains("line 2"))
         << alerts->presented[1].informativeText.toStdString();
     EXPECT_EQ(engine->locations(), route(3));
@@ -107,7 +106,8 @@ TEST_F(RouteOpening, FailuresAreShownAndKeepTheRoute)
 
 TEST_F(RouteOpening, ATrackWithoutTimesOrSpeedsAsksForAPace)
 {
-    const QUrl seatown = QUrl::fromLocalFile(realWorldPath("gpx/gps-wizard__Seatownandgoldencap.gpx"));
+    const QUrl seatown =
+        QUrl::fromLocalFile(realWorldPath("gpx/gps-wizard__Seatownandgoldencap.gpx"));
     engine->useWithLocations(route(3));
     alerts->enqueue({4});
     open(seatown);
@@ -130,8 +130,8 @@ TEST_F(RouteOpening, ATrackWithoutTimesOrSpeedsAsksForAPace)
                 distanceMetres(filled[0].coordinate, filled[1].coordinate) / 25, 1e-6);
     EXPECT_EQ(recents(), QStringList({seatown.toLocalFile()}));
 
-    const QUrl gt31 = QUrl::fromLocalFile(realWorldPath(
-        "gpx/gps-wizard__GT31_1Hz_GEORG30MICHA_932000175_20220411_111600.gpx"));
+    const QUrl gt31 = QUrl::fromLocalFile(
+        realWorldPath("gpx/gps-wizard__GT31_1Hz_GEORG30MICHA_932000175_20220411_111600.gpx"));
     open(gt31);
     EXPECT_EQ(alerts->presented.size(), 2u);
     ASSERT_GT(engine->locations().size(), 2u);
@@ -140,8 +140,8 @@ TEST_F(RouteOpening, ATrackWithoutTimesOrSpeedsAsksForAPace)
 
 TEST_F(RouteOpening, SamplesLoadAndAreNotRecent)
 {
-    for (const char *name : {RouteOpener::runSample, RouteOpener::bikeSample,
-                             RouteOpener::driveSample}) {
+    for (const char *name :
+         {RouteOpener::runSample, RouteOpener::bikeSample, RouteOpener::driveSample}) {
         opener->openSample(name);
         ASSERT_TRUE(waitForBackgroundWork());
         ASSERT_GT(engine->locations().size(), 100u) << name;

@@ -37,8 +37,8 @@ TEST_F(RecentDocumentsTest, AddsOnceAndCountsUses)
     EXPECT_TRUE(RecentDocuments::filePath().endsWith("/data/recently-used.xbel"));
     ASSERT_TRUE(RecentDocuments::add("/tmp/a b.gpx", "application/gpx+xml", corvane, now));
     ASSERT_TRUE(RecentDocuments::add("/tmp/c.csv", "text/csv", corvane, now));
-    ASSERT_TRUE(RecentDocuments::add("/tmp/a b.gpx", "application/gpx+xml", corvane,
-                                     now.addSecs(60)));
+    ASSERT_TRUE(
+        RecentDocuments::add("/tmp/a b.gpx", "application/gpx+xml", corvane, now.addSecs(60)));
     EXPECT_EQ(RecentDocuments::paths(), QStringList({"/tmp/a b.gpx", "/tmp/c.csv"}));
     const QString text = list();
     EXPECT_TRUE(text.contains("href=\"file:///tmp/a%20b.gpx\"")) << text.toStdString();
