@@ -189,8 +189,10 @@ TEST_F(GPSWindow, OptionsFlagOutlivesTheWindowAndTitlesTheMenuBar)
     EXPECT_EQ(controller->optionsMenuAction()->text(), "Show Options");
     EXPECT_TRUE(controller->splitView()->isSidebarCollapsed());
 
+    // The status menu shows whichever controller is shared at the time.
     const auto first = GPSWindowController::shared();
-    first->showWindow();
+    GPSWindowController::opener()->showWindow();
+    EXPECT_TRUE(first->window()->isVisible());
     first->window()->close();
     EXPECT_TRUE(first->window()->isHidden());
     const auto second = GPSWindowController::shared();
