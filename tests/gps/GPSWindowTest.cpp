@@ -134,6 +134,7 @@ TEST_F(GPSWindow, TogglingIsRecordedForQuickRepeatEvenWhenNothingChanges)
     EXPECT_EQ(command.title, "Toggle GPS Playback");
     EXPECT_EQ(command.selector, "toggle");
     EXPECT_EQ(command.loadTarget(), engine);
+    EXPECT_TRUE(command.mainThreadOnly);
 
     // Quick Repeat from a worker toggles the engine on the main thread.
     engine->useWithLocations(route(3));
