@@ -108,18 +108,6 @@ bool comesFirst(const Candidate &a, const Candidate &b)
     return standardLess(a.application->title(), b.application->title());
 }
 
-// The same application on the same device, whatever its bundle folder.
-bool sameInstallation(const Application &a, const Application &b)
-{
-    if (a.identifier() != b.identifier())
-        return false;
-    const auto deviceA = a.device();
-    const auto deviceB = b.device();
-    if (!deviceA || !deviceB)
-        return !deviceA && !deviceB;
-    return deviceA->uuid() == deviceB->uuid();
-}
-
 // The redo item's second line: where the command ran, when that is a device
 // or an application on a live device.
 std::optional<QString> repeatLine(const ObjectPtr &target)
@@ -164,7 +152,7 @@ RootMenu::RootMenu(const QString &title, const std::shared_ptr<Toolset> &toolset
     if (!env.deviceMenuFactory)
         env.deviceMenuFactory = makeDeviceMenu;
     if (!env.applicationMenuFactory)
-        env.applicationMenuFactory = makeApplicationMenu;
+        env.applicationMenuFactory = SubmenuFactories::standard().applicationMenu;
     if (!env.gpsWindow)
         env.gpsWindow = GPSWindowController::opener();
     if (!env.installedRuntimes)
@@ -264,10 +252,12 @@ void RootMenu::registerObservers()
     };
     observe(CommandManager::historyDidChange,
             [](RootMenu &menu, const ObjectPtr &) { menu.updateRedoItem(); });
-    observe(Device::applicationListDidChange,
-            [](RootMenu &menu, const ObjectPtr &) { menu.refreshSubmenus(); });
-    observe(Application::applicationDidUpdate,
-            [](RootMenu &menu, const ObjectPtr &) { menu.refreshSubmenus(); });
+    auto changedBuilds = [](RootMenu &menu, const ObjectPtr &object) {
+        menu.forgetNewestBuilds(object);
+        menu.refreshSubmenus();
+    };
+    observe(Device::applicationListDidChange, changedBuilds);
+    observe(Application::applicationDidUpdate, changedBuilds);
     observe(Notifications::deviceListDidChange,
             [](RootMenu &menu, const ObjectPtr &) { menu.deviceListDidChange(); });
     observe(Device::recordingDidChange,
@@ -442,32 +432,63 @@ void RootMenu::recordingDidChange(const ObjectPtr &object)
 std::vector<ApplicationPtr> RootMenu::newestApplications(const std::vector<DevicePtr> &devices,
                                                          size_t count)
 {
-    // A few kept in order while walking every installed build: thousands of
-    // them are never sorted, and titles are compared only on equal dates.
+    // A few kept in order while walking the builds: thousands of them are
+    // never sorted, and titles are compared only on equal dates.
+    auto keep = [count](std::vector<Candidate> &newest, Candidate candidate) {
+        if (newest.size() == count && !comesFirst(candidate, newest.back()))
+            return;
+        newest.insert(std::upper_bound(newest.begin(), newest.end(), candidate, comesFirst),
+                      std::move(candidate));
+        if (newest.size() > count)
+            newest.pop_back();
+    };
     std::vector<Candidate> newest;
     if (count == 0)
         return {};
     newest.reserve(count + 1);
+    decltype(m_newestBuilds) seen;
+    seen.reserve(devices.size());
     for (size_t index = 0; index < devices.size(); ++index) {
-        if (!devices[index])
+        const auto &device = devices[index];
+        if (!device)
             continue;
-        for (const auto &[identifier, application] : devices[index]->applicationTable()) {
-            if (!application)
-                continue;
-            Candidate candidate{application, application->created().toMSecsSinceEpoch(), index};
-            if (newest.size() == count && !comesFirst(candidate, newest.back()))
-                continue;
-            newest.insert(std::upper_bound(newest.begin(), newest.end(), candidate, comesFirst),
-                          std::move(candidate));
-            if (newest.size() > count)
-                newest.pop_back();
+        auto cached = m_newestBuilds.extract(device.get());
+        DeviceBuilds builds;
+        if (!cached.empty() && cached.mapped().device.lock() == device) {
+            builds = std::move(cached.mapped());
+        } else {
+            std::vector<Candidate> own;
+            for (const auto &[identifier, application] : device->applicationTable())
+                if (application)
+                    keep(own, {application, application->created().toMSecsSinceEpoch(), 0});
+            builds.device = device;
+            for (auto &candidate : own)
+                builds.newest.emplace_back(candidate.created, std::move(candidate.application));
         }
+        for (const auto &[created, application] : builds.newest)
+            keep(newest, {application, created, index});
+        seen.emplace(device.get(), std::move(builds));
     }
+    m_newestBuilds = std::move(seen);
     std::vector<ApplicationPtr> result;
     result.reserve(newest.size());
     for (auto &candidate : newest)
         result.push_back(std::move(candidate.application));
     return result;
+}
+
+void RootMenu::forgetNewestBuilds(const ObjectPtr &object)
+{
+    if (const auto device = std::dynamic_pointer_cast<Device>(object)) {
+        m_newestBuilds.erase(device.get());
+        return;
+    }
+    const auto application = std::dynamic_pointer_cast<Application>(object);
+    const auto device = application ? application->device() : nullptr;
+    if (device)
+        m_newestBuilds.erase(device.get());
+    else
+        m_newestBuilds.clear();
 }
 
 void RootMenu::refreshSubmenus()
@@ -513,7 +534,8 @@ void RootMenu::showRecentApplications(const std::vector<ApplicationPtr> &applica
         MenuPtr submenu;
         const auto reusable =
             std::find_if(collected.begin(), collected.end(), [&](const auto &entry) {
-                return entry.first && sameInstallation(*entry.first, *application);
+                // Equal applications: the same identifier on the same device.
+                return entry.first && *entry.first == *application;
             });
         if (reusable != collected.end()) {
             submenu = std::move(reusable->second);

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -100,8 +101,10 @@ public:
     // where it ran.
     void updateRedoItem();
     // The `count` applications with the newest bundles; among equal dates the
-    // device shown first, then the title.
-    static std::vector<std::shared_ptr<Application>>
+    // device shown first, then the title. A device's own newest builds are
+    // kept until a notification says its list or one of its applications
+    // changed, so a refresh reads only the devices that changed.
+    std::vector<std::shared_ptr<Application>>
     newestApplications(const std::vector<std::shared_ptr<Device>> &devices, size_t count);
     // The shortcut stored under a hot key's defaults key as the item's key
     // equivalent.
@@ -147,6 +150,7 @@ private:
     std::vector<std::shared_ptr<Device>> currentDevices() const;
     static void rebuildDeviceItems(const std::weak_ptr<RootMenu> &menu, ExistingRows existingRows);
 
+    void forgetNewestBuilds(const ObjectPtr &object);
     void clearRecentItems();
     void showRecentApplications(const std::vector<std::shared_ptr<Application>> &applications);
 
@@ -175,6 +179,12 @@ private:
     MenuItemPtr m_recentApplicationsItem;
     MenuItemPtr m_noRecentItem;
     std::vector<std::shared_ptr<ApplicationMenuItem>> m_recentItems;
+    // Per device, its newest builds (newest first) as last read.
+    struct DeviceBuilds {
+        std::weak_ptr<Device> device;
+        std::vector<std::pair<qint64, std::shared_ptr<Application>>> newest;
+    };
+    std::unordered_map<const Device *, DeviceBuilds> m_newestBuilds;
     MenuItemPtr m_redoTitleItem;
     MenuItemPtr m_redoItem;
     MenuItemPtr m_deleteDDItem;

@@ -1,6 +1,8 @@
 #include "tasks/TaskManager.h"
 
+#include "model/Device.h"
 #include "platform/Log.h"
+#include "tasks/UnsplashTask.h"
 
 #include <QVariant>
 
@@ -130,9 +132,29 @@ void TaskManager::importData(const std::shared_ptr<Application> &, const QUrl &u
                           url);
 }
 
-void TaskManager::startUnsplashTask(const QString &searchString, const std::shared_ptr<Device> &)
+void TaskManager::startUnsplashTask(const QString &searchString,
+                                    const std::shared_ptr<Device> &device)
 {
-    Log("tasks").notice("Fetching images is not available in this build: %{public}@", searchString);
+    if (!device)
+        return;
+    std::shared_ptr<const UnsplashService> service;
+    {
+        std::lock_guard lock(m_mutex);
+        service = m_unsplashService;
+    }
+    auto task = UnsplashTask::make(searchString, device,
+                                   service ? *service : UnsplashService::fromEnvironment());
+    add(task);
+    queue()->async([manager = sharedAs<TaskManager>(), task] {
+        task->requestImages();
+        manager->postTasksDidChange();
+    });
+}
+
+void TaskManager::setUnsplashService(const UnsplashService &service)
+{
+    std::lock_guard lock(m_mutex);
+    m_unsplashService = std::make_shared<const UnsplashService>(service);
 }
 
 } // namespace corvane

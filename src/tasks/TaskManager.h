@@ -14,6 +14,8 @@
 
 namespace corvane {
 
+struct UnsplashService;
+
 // The one list of the tasks the user started in this run, oldest first, and
 // the queue their bodies run on. Viewers learn of changes only through the
 // notifications below (object the manager), each carrying a snapshot of the
@@ -59,8 +61,12 @@ public:
 
     void exportData(const std::shared_ptr<Application> &application, const QUrl &url) override;
     void importData(const std::shared_ptr<Application> &application, const QUrl &url) override;
+    // Adds an UnsplashTask on this thread and starts it on the queue.
     void startUnsplashTask(const QString &searchString,
                            const std::shared_ptr<Device> &device) override;
+    // Where Unsplash tasks started from now on send their requests; until
+    // set, where the environment says.
+    void setUnsplashService(const UnsplashService &service);
 
 private:
     TaskManager() = default;
@@ -71,6 +77,7 @@ private:
 
     mutable std::mutex m_mutex;
     TaskList m_tasks;
+    std::shared_ptr<const UnsplashService> m_unsplashService;
     ObserverCollection m_observers;
 };
 

@@ -1,0 +1,449 @@
+#include "common/TestSupport.h"
+#include "core/Observer.h"
+#include "core/Toolset.h"
+#include "fixtures/FixtureTree.h"
+#include "fixtures/http/LocalHttpServer.h"
+#include "fixtures/http/UnsplashReplies.h"
+#include "model/Device.h"
+#include "platform/SystemPaths.h"
+#include "platform/WindowController.h"
+#include "platform/Workspace.h"
+#include "tasks/TaskManager.h"
+#include "tasks/UnsplashResultsWindows.h"
+#include "tasks/UnsplashTask.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+using namespace corvane;
+using namespace corvane::fixture;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString searchPath = "/search/photos";
+const QString downloading = "Downloading images\u2026";
+
+// What a task showed at one of its updates.
+struct Snapshot {
+    QString detail;
+    std::int64_t completed = 0;
+    std::int64_t total = 0;
+    bool canInspect = false;
+    std::chrono::steady_clock::time_point at;
+};
+
+class RecordingResultsWindows : public UnsplashResultsWindows {
+public:
+    struct Window : AbsentWindowController {
+        void showWindow() override { ++shown; }
+        int shown = 0;
+    };
+
+    std::shared_ptr<WindowController>
+    windowFor(const std::vector<UnsplashSearchResultsImage> &images, const QString &key) override
+    {
+        requests.emplace_back(images, key);
+        return window;
+    }
+
+    std::vector<std::pair<std::vector<UnsplashSearchResultsImage>, QString>> requests;
+    std::shared_ptr<Window> window = std::make_shared<Window>();
+};
+
+class UnsplashTaskTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SystemPaths::setCurrent(m_tree.paths());
+        QDir().mkpath(m_tree.paths().temporaryDir);
+        m_tree.addRuntime("iOS", "17.5");
+        const QString udid =
+            m_tree.addDevice({.name = "iPhone 15", .runtime = "iOS 17.5", .booted = true});
+        m_toolset = Toolset::make(QUrl::fromLocalFile(m_tree.addXcode()));
+        m_device = Device::initFromListLine("iPhone 15 (" + udid + ") (Booted)",
+                                            {Runtime::System::iOS, "17.5"}, m_toolset);
+        ASSERT_TRUE(m_device);
+        m_manager->setUnsplashService(service());
+        Workspace::setShared(m_workspace);
+        UnsplashResultsWindows::setShared(m_windows);
+
+        m_observers.append(observeNotification<Task>(
+            Task::didUpdate, nullptr, nullptr, [this](const Notification &, const TaskPtr &task) {
+                std::lock_guard lock(m_mutex);
+                m_updates.push_back({task->localisedDetailDescription().value_or(QString()),
+                                     task->completedCount(), task->totalCount(), task->canInspect(),
+                                     std::chrono::steady_clock::now()});
+            }));
+        m_observers.append(observeNotification<TaskManager>(
+            TaskManager::didCompleteTask, m_manager, nullptr,
+            [this](const Notification &notification, const std::shared_ptr<TaskManager> &) {
+                const TaskPtr task = TaskManager::task(notification.userInfo);
+                std::lock_guard lock(m_mutex);
+                if (!m_firstCompletion)
+                    m_firstCompletion = {int(addedFiles().size()), m_scheduled.load(),
+                                         task->completedCount(), task->totalCount()};
+            }));
+    }
+
+    void TearDown() override
+    {
+        m_observers.removeAll();
+        EXPECT_TRUE(test::waitUntil([&] { return m_finished == m_scheduled; }));
+        EXPECT_TRUE(test::waitForBackgroundWork());
+        UnsplashResultsWindows::setShared(nullptr);
+        Workspace::setShared(nullptr);
+        SystemPaths::resetToEnvironment();
+    }
+
+    // The finishing step runs at once, and is counted.
+    UnsplashService service()
+    {
+        return {m_server.baseUrl().toString(), "test-access-key", m_client,
+                [this](std::function<void()> step) {
+                    ++m_scheduled;
+                    TaskManager::queue()->async([this, step] {
+                        step();
+                        ++m_finished;
+                    });
+                }};
+    }
+
+    std::shared_ptr<UnsplashTask> start()
+    {
+        m_manager->startUnsplashTask("Nature", m_device);
+        return std::dynamic_pointer_cast<UnsplashTask>(m_manager->tasks().back());
+    }
+
+    // Waits until the task is cancelled, or finished and counted.
+    static bool waitUntilOver(const std::shared_ptr<UnsplashTask> &task)
+    {
+        return test::waitUntil([&] {
+            return task->isCancelled() ||
+                   task->localisedDetailDescription() == QString("Import completed.");
+        });
+    }
+
+    // The files handed to the device, in order.
+    QStringList addedFiles() const
+    {
+        QStringList files;
+        for (const Invocation &invocation : m_tree.invocations())
+            if (invocation.tool == "simctl" && invocation.arguments.value(0) == "addmedia")
+                files.append(invocation.arguments.value(2));
+        return files;
+    }
+
+    QStringList photoRequests() const
+    {
+        return m_server.requestedPaths().filter(QRegularExpression("regular\\.jpg$"));
+    }
+
+    void expectGaveUp(const std::shared_ptr<UnsplashTask> &task, const QString &text)
+    {
+        ASSERT_TRUE(waitUntilOver(task));
+        ASSERT_TRUE(test::waitUntil([&] { return m_finished == 1; }));
+        EXPECT_TRUE(task->isCancelled());
+        EXPECT_EQ(task->localisedDetailDescription(), text);
+        EXPECT_FALSE(task->canInspect());
+        task->reveal();
+        EXPECT_TRUE(m_windows->requests.empty());
+    }
+
+    LocalHttpServer m_server;
+    FixtureTree m_tree;
+    std::shared_ptr<Toolset> m_toolset;
+    DevicePtr m_device;
+    std::shared_ptr<HttpClient> m_client = HttpClient::makeNetworkClient();
+    std::shared_ptr<TaskManager> m_manager = TaskManager::make();
+    std::shared_ptr<RecordingWorkspace> m_workspace = std::make_shared<RecordingWorkspace>();
+    std::shared_ptr<RecordingResultsWindows> m_windows =
+        std::make_shared<RecordingResultsWindows>();
+    std::atomic<int> m_scheduled{0};
+    std::atomic<int> m_finished{0};
+
+    struct FirstCompletion {
+        int added;
+        int scheduled;
+        std::int64_t completed;
+        std::int64_t total;
+    };
+    std::mutex m_mutex;
+    std::vector<Snapshot> m_updates;
+    std::optional<FirstCompletion> m_firstCompletion;
+    ObserverCollection m_observers;
+};
+
+} // namespace
+
+TEST_F(UnsplashTaskTest, ThreePhotosGoToTheDeviceAndTheResultCanBeShown)
+{
+    serveUnsplash(m_server, 3);
+    UnsplashService service = this->service();
+    service.scheduleFinish = nullptr; // the real pause
+    m_manager->setUnsplashService(service);
+    const auto fresh = UnsplashTask::make("Nature", m_device, service);
+    EXPECT_EQ(fresh->localizedDescription(), "Unsplash \u201CNature\u201D - iPhone 15 - 17.5");
+    EXPECT_EQ(fresh->localisedDetailDescription(), "Waiting to start download\u2026");
+
+    const auto task = start();
+    ASSERT_TRUE(waitUntilOver(task));
+    EXPECT_FALSE(task->isCancelled());
+    EXPECT_EQ(task->totalCount(), 6);
+    EXPECT_EQ(task->completedCount(), 6);
+    EXPECT_TRUE(task->canInspect());
+    EXPECT_EQ(task->imagesUsed().size(), 3u);
+
+    // Requests: the search with its query, three pings, three photos, each
+    // with both headers.
+    const auto requests = m_server.requests();
+    ASSERT_EQ(requests.size(), 7);
+    EXPECT_EQ(requests[0].path, searchPath);
+    EXPECT_EQ(requests[0].query.queryItemValue("query"), "Nature");
+    EXPECT_EQ(requests[0].query.queryItemValue("page"), "1");
+    EXPECT_EQ(requests[0].query.queryItemValue("per_page"), "10");
+    for (const auto &request : requests) {
+        EXPECT_EQ(request.headers.value("authorization"), "Client-ID test-access-key");
+        EXPECT_EQ(request.headers.value("accept-version"), "v1");
+    }
+    EXPECT_EQ(photoRequests().size(), 3);
+
+    // Each photo as served, in a file of its own in the temporary folder.
+    const QStringList files = addedFiles();
+    ASSERT_EQ(files.size(), 3);
+    QList<QByteArray> added;
+    for (const QString &file : files) {
+        EXPECT_EQ(QFileInfo(file).absolutePath(), m_tree.paths().temporaryDir);
+        EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.jpg$")
+                        .match(QFileInfo(file).fileName())
+                        .hasMatch())
+            << file.toStdString();
+        added.append(test::readFile(file));
+    }
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(added.contains(unsplashPhoto(i))) << i;
+
+    // Texts in order, the last after the pause that follows the last photo.
+    std::lock_guard lock(m_mutex);
+    QStringList texts;
+    for (const Snapshot &update : m_updates)
+        if (texts.isEmpty() || texts.last() != update.detail)
+            texts.append(update.detail);
+    EXPECT_EQ(texts, (QStringList{"Requesting images\u2026", downloading, "Import completed."}));
+    const auto lastPhoto = std::find_if(m_updates.begin(), m_updates.end(),
+                                        [](const Snapshot &s) { return s.completed == 6; });
+    ASSERT_NE(lastPhoto, m_updates.end());
+    EXPECT_GE(m_updates.back().at - lastPhoto->at, 1000ms);
+    ASSERT_TRUE(m_firstCompletion);
+    EXPECT_EQ(m_firstCompletion->added, 3);
+
+    task->reveal();
+    ASSERT_EQ(m_windows->requests.size(), 1u);
+    EXPECT_EQ(m_windows->requests[0].first, task->imagesUsed());
+    EXPECT_EQ(m_windows->requests[0].second, task->taskIDString());
+    EXPECT_EQ(m_windows->window->shown, 1);
+    const std::vector<RecordingWorkspace::Request> activated{{"activate", {}}};
+    EXPECT_EQ(m_workspace->requests, activated);
+}
+
+TEST_F(UnsplashTaskTest, AFailedSearchGivesUpWithoutRequestingPhotos)
+{
+    QUrl closedPort;
+    {
+        LocalHttpServer gone;
+        closedPort = gone.baseUrl();
+    }
+    const struct {
+        const char *name;
+        LocalHttpServer::Reply reply;
+        QString text;
+        QString base; // empty: the server
+    } cases[] = {
+        {"rate limit",
+         {429, "Rate Limit Exceeded", "text/plain"},
+         "Fetch failed: rate limit for Unsplash exceed. Please try again later."},
+        {"no results",
+         {200, R"({"total": 0, "total_pages": 0, "results": []})"},
+         "Fetch failed: Unknown Error."},
+        {"refused key",
+         {401, R"({"errors": ["OAuth error: The access token is invalid"]})"},
+         "Fetch failed: Unknown Error."},
+        {"not JSON", {200, "<html>busy</html>", "text/html"}, "Fetch failed: Unknown Error."},
+        {"no server", {}, "Fetch failed: Connection refused.", closedPort.toString()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        m_server.setReply(searchPath, c.reply);
+        UnsplashService service = this->service();
+        if (!c.base.isEmpty())
+            service.base = c.base;
+        m_manager->setUnsplashService(service);
+        m_scheduled = m_finished = 0;
+        const QStringList before = m_server.requestedPaths();
+        const auto task = start();
+        expectGaveUp(task, c.text);
+        EXPECT_EQ(task->totalCount(), 0);
+        EXPECT_EQ(m_server.requestedPaths().size(), before.size() + (c.base.isEmpty() ? 1 : 0));
+    }
+    EXPECT_TRUE(photoRequests().isEmpty());
+    EXPECT_TRUE(addedFiles().isEmpty());
+
+    // A base that is no URL sends nothing and has nothing to finish.
+    UnsplashService service = this->service();
+    service.base = "relative/base";
+    m_manager->setUnsplashService(service);
+    m_scheduled = m_finished = 0;
+    const auto task = start();
+    ASSERT_TRUE(waitUntilOver(task));
+    EXPECT_EQ(task->localisedDetailDescription(), "Fetch failed.");
+    EXPECT_TRUE(test::waitForBackgroundWork());
+    EXPECT_EQ(m_scheduled, 0);
+}
+
+TEST_F(UnsplashTaskTest, APhotoThatFailsStopsTheOthers)
+{
+    serveUnsplash(m_server, 3);
+    for (int i = 0; i < 3; ++i)
+        m_server.setReply(unsplashPhotoPath(i), {.held = true});
+    const auto task = start();
+    ASSERT_TRUE(test::waitUntil([&] { return m_server.heldCount() == 3; }));
+    m_server.release(unsplashPhotoPath(0), LocalHttpServer::Reply{404, "", "text/plain"});
+
+    expectGaveUp(task, "Fetch failed: Unknown Error.");
+    EXPECT_TRUE(test::waitUntil([&] { return m_server.abandonedPaths().size() == 2; }));
+    EXPECT_TRUE(addedFiles().isEmpty());
+    std::lock_guard lock(m_mutex);
+    for (const Snapshot &update : m_updates)
+        EXPECT_NE(update.detail, "Import completed.");
+}
+
+TEST_F(UnsplashTaskTest, PhotosThatCannotBeSavedOrAreNoWebAddressFail)
+{
+    // The folder for photos lies below a file: writing fails even as root.
+    const QString blocker = m_tree.root() + "/blocker";
+    ASSERT_TRUE(test::writeFile(blocker, "x"));
+    SystemPaths paths = SystemPaths::current();
+    paths.temporaryDir = blocker + "/tmp";
+    SystemPaths::setCurrent(paths);
+    serveUnsplash(m_server, 1);
+    expectGaveUp(start(), "Error saving image file: Not a directory.");
+    EXPECT_TRUE(addedFiles().isEmpty());
+
+    // A reply naming a local file: the file is never read.
+    SystemPaths::setCurrent(m_tree.paths());
+    const QString secret = m_tree.root() + "/secret.jpg";
+    ASSERT_TRUE(test::writeFile(secret, "private bytes"));
+    QJsonObject reply =
+        QJsonDocument::fromJson(unsplashSearchReply(m_server.baseUrl(), 1)).object();
+    QJsonObject photo = reply["results"][0].toObject();
+    QJsonObject urls = photo["urls"].toObject();
+    urls["regular"] = QUrl::fromLocalFile(secret).toString();
+    photo["urls"] = urls;
+    reply["results"] = QJsonArray{photo};
+    m_server.setReply(searchPath, {200, QJsonDocument(reply).toJson()});
+    m_scheduled = m_finished = 0;
+    expectGaveUp(start(), "Fetch failed: unsupported URL.");
+    EXPECT_TRUE(addedFiles().isEmpty());
+    for (const QString &file : QDir(m_tree.paths().temporaryDir).entryList(QDir::Files))
+        EXPECT_NE(test::readFile(m_tree.paths().temporaryDir + "/" + file), "private bytes");
+}
+
+TEST_F(UnsplashTaskTest, CancellingStopsFurtherPhotosAndTheFinishChangesNothing)
+{
+    serveUnsplash(m_server, 3);
+    m_server.setReply(unsplashPhotoPath(1), {.held = true});
+    m_server.setReply(unsplashPhotoPath(2), {.held = true});
+    const auto task = start();
+    ASSERT_TRUE(test::waitUntil([&] {
+        return m_server.heldCount() == 2 && task->completedCount() == 2 && addedFiles().size() == 1;
+    }));
+    task->cancel();
+    ASSERT_TRUE(test::waitUntil([&] { return m_finished == 1; }));
+    EXPECT_TRUE(test::waitUntil([&] { return m_server.abandonedPaths().size() == 2; }));
+    EXPECT_EQ(m_scheduled, 1);
+    EXPECT_EQ(addedFiles().size(), 1);
+    EXPECT_TRUE(task->isCancelled());
+    EXPECT_EQ(task->localisedDetailDescription(), downloading);
+    EXPECT_EQ(task->completedCount(), 2);
+    EXPECT_EQ(task->totalCount(), 6);
+    EXPECT_FALSE(task->canInspect());
+}
+
+TEST_F(UnsplashTaskTest, CountsStayExactWhenPhotosArriveTogether)
+{
+    // Ten photos answered at once (the network client would hold back all
+    // but six to one host): the task completes only once the last of them is
+    // on the device.
+    const auto client = std::make_shared<RecordingHttpClient>();
+    UnsplashService service = this->service();
+    service.client = client;
+    m_manager->setUnsplashService(service);
+    auto task = start();
+    ASSERT_TRUE(test::waitUntil([&] { return client->requests().size() == 1; }));
+    client->complete(0, {200, unsplashSearchReply(m_server.baseUrl(), 10), {}});
+    ASSERT_TRUE(test::waitUntil([&] { return client->requests().size() == 21; }));
+    for (std::size_t i = 1; i < 21; ++i) {
+        const int photo = int(i - 1) / 2;
+        if (client->requests()[i].url.path() == unsplashPhotoPath(photo))
+            client->complete(i, {200, unsplashPhoto(photo), {}});
+    }
+    ASSERT_TRUE(waitUntilOver(task));
+    EXPECT_EQ(task->completedCount(), 20);
+    EXPECT_EQ(task->totalCount(), 20);
+    {
+        std::lock_guard lock(m_mutex);
+        ASSERT_TRUE(m_firstCompletion);
+        EXPECT_EQ(m_firstCompletion->added, 10);
+        EXPECT_EQ(m_firstCompletion->scheduled, 0);
+        EXPECT_EQ(m_firstCompletion->completed, 20);
+        m_firstCompletion.reset();
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return m_finished == 1; }));
+    m_manager->setUnsplashService(this->service());
+
+    // Twelve results: all are used and counted, ten are downloaded.
+    serveUnsplash(m_server, 12);
+    m_server.setReply(unsplashPhotoPath(10), {500, ""});
+    m_server.setReply(unsplashPhotoPath(11), {500, ""});
+    m_scheduled = m_finished = 0;
+    task = start();
+    ASSERT_TRUE(waitUntilOver(task));
+    EXPECT_FALSE(task->isCancelled());
+    EXPECT_EQ(task->imagesUsed().size(), 12u);
+    EXPECT_EQ(task->totalCount(), 24);
+    EXPECT_EQ(task->completedCount(), 24);
+    EXPECT_EQ(photoRequests().size(), 10);
+    EXPECT_EQ(m_server.requestedPaths().filter(QRegularExpression("/download$")).size(), 10);
+    EXPECT_EQ(addedFiles().size(), 20);
+    std::lock_guard lock(m_mutex);
+    ASSERT_TRUE(m_firstCompletion);
+    EXPECT_EQ(m_firstCompletion->scheduled, 1);
+}
+
+TEST_F(UnsplashTaskTest, RepliesToATaskThatIsGoneChangeNothing)
+{
+    // Requests wait a minute for a stalled transfer, and nothing the client
+    // holds keeps the task alive.
+    const auto client = std::make_shared<RecordingHttpClient>();
+    UnsplashService service = this->service();
+    service.client = client;
+    auto task = UnsplashTask::make("Nature", m_device, service);
+    task->requestImages();
+    ASSERT_EQ(client->requests().size(), 1u);
+    EXPECT_EQ(client->requests()[0].timeout, 60000ms);
+    const std::weak_ptr<UnsplashTask> weak = task;
+    task.reset();
+    EXPECT_TRUE(weak.expired());
+
+    ASSERT_TRUE(client->complete(0, {200, unsplashSearchReply(m_server.baseUrl(), 3), {}}));
+    EXPECT_TRUE(test::waitForBackgroundWork());
+    EXPECT_EQ(client->requests().size(), 1u);
+    EXPECT_EQ(m_scheduled, 0);
+}
