@@ -3,12 +3,10 @@
 #include "app/QtContextMenuPresenter.h"
 #include "app/QtFilePanels.h"
 #include "app/QtStatusItem.h"
-#include "location/LocationsSettings.h"
 #include "model/DeviceWatcher.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
-#include "settings/Settings.h"
 #include "tasks/TaskManager.h"
 
 #include <QApplication>
@@ -78,10 +76,6 @@ int main(int argc, char *argv[])
     corvane::AppDelegate::Environment environment;
     environment.statusItem = statusItem;
     auto delegate = corvane::AppDelegate::make(environment);
-    corvane::setPreferencesPaneOpener([](const QString &pane) {
-        if (auto current = corvane::AppDelegate::current())
-            current->showPreferencesPane(corvane::Settings::PaneIdentifier{pane});
-    });
 
     delegate->applicationWillFinishLaunching();
     QTimer::singleShot(0, &app, [delegate] { delegate->applicationDidFinishLaunching(); });

@@ -479,6 +479,7 @@ std::vector<ApplicationPtr> RootMenu::newestApplications(const std::vector<Devic
 
 void RootMenu::forgetNewestBuilds(const ObjectPtr &object)
 {
+    std::lock_guard lock(m_refreshMutex);
     if (const auto device = std::dynamic_pointer_cast<Device>(object)) {
         m_newestBuilds.erase(device.get());
         return;
@@ -493,6 +494,7 @@ void RootMenu::forgetNewestBuilds(const ObjectPtr &object)
 
 void RootMenu::refreshSubmenus()
 {
+    std::lock_guard lock(m_refreshMutex);
     const auto newest = newestApplications(currentDevices(), m_recentItems.size());
     if (newest.empty()) {
         clearRecentItems();
@@ -561,6 +563,7 @@ void RootMenu::clearRecentItems()
 
 void RootMenu::updateRedoItem()
 {
+    std::lock_guard lock(m_refreshMutex);
     const auto command = m_environment.commandManager->newestLiveCommand();
     if (!command) {
         m_redoItem->setTwoLineTitle(std::nullopt);

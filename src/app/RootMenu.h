@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -185,6 +186,10 @@ private:
         std::vector<std::pair<qint64, std::shared_ptr<Application>>> newest;
     };
     std::unordered_map<const Device *, DeviceBuilds> m_newestBuilds;
+    // The first fill runs where the menu is built, off the main thread, while
+    // change notifications already refresh on the main queue: the recent rows,
+    // the builds remembered for them and the Quick Repeat row change under this.
+    std::mutex m_refreshMutex;
     MenuItemPtr m_redoTitleItem;
     MenuItemPtr m_redoItem;
     MenuItemPtr m_deleteDDItem;

@@ -1,16 +1,9 @@
 #pragma once
 
-#include <QString>
-
-#include <functional>
-
 namespace corvane {
 
-// Shows the settings window at a pane. The application delegate installs the
-// way it does that; without a delegate (tests, tools) nothing happens.
-void setPreferencesPaneOpener(std::function<void(const QString &pane)> opener);
-
-// "Manage Presets…": the settings window at its "locations" pane.
+// "Manage Presets…": the settings window at its "locations" pane, through
+// the opener the application shell installs; without one nothing happens.
 void showLocationsSettings();
 
 } // namespace corvane

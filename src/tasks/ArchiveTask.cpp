@@ -6,6 +6,7 @@
 #include "platform/Workspace.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <exception>
@@ -40,7 +41,7 @@ void coordinate(FileCoordinator &coordinator, const QUrl &reading, const QUrl &w
 } // namespace
 
 ArchiveTask::ArchiveTask(std::shared_ptr<Application> application)
-    : m_application(std::move(application)), m_info(makeInfo(*m_application))
+    : m_application(std::move(application)), m_created(QDateTime::currentDateTime())
 {
     setLocalizedDescription(m_application->descriptionText());
     // No update is posted: nobody can be observing a task being made.
@@ -56,6 +57,20 @@ void ArchiveTask::setUrl(const QUrl &url)
 {
     std::lock_guard lock(m_urlMutex);
     m_url = url;
+}
+
+const ArchiveTaskInfo &ArchiveTask::info() const
+{
+    std::call_once(m_infoOnce, [this] { m_info = makeInfo(*m_application, m_created); });
+    return *m_info;
+}
+
+std::vector<std::shared_ptr<Container>> ArchiveTask::containersOf(Application &application)
+{
+    std::vector<std::shared_ptr<Container>> containers = application.groupContainers();
+    if (auto data = application.dataContainer())
+        containers.insert(containers.begin(), std::move(data));
+    return containers;
 }
 
 FileCoordinator &ArchiveTask::fileCoordinator() const
@@ -130,6 +145,37 @@ void ArchiveTask::copyEntry(const File &file, const QUrl &destination)
         targetFolder.makeDirectory(attributes);
     });
     coordinate(coordinator, source.url(), target.url(), [&] { source.copyItem(target); });
+}
+
+QString ArchiveTask::withEntryName(const QString &text, const File &file)
+{
+    return QString(text).replace("%@",
+                                 QFileInfo(QDir::cleanPath(file.url.toLocalFile())).fileName());
+}
+
+void ArchiveTask::finishCompleted(const QString &text)
+{
+    if (totalCount() < 1) {
+        setTotalCount(1);
+        setCompletedCount(1);
+    }
+    setLocalisedDetailDescription(text);
+    postDidUpdate();
+    const auto archive = url();
+    setCanInspect(archive && QFileInfo::exists(archive->toLocalFile()));
+    postDidUpdate();
+}
+
+void ArchiveTask::finishFailed(const QString &cancelledText, const QString &failedText,
+                               const char *logFormat, const std::exception &error)
+{
+    if (isCancelled()) {
+        setLocalisedDetailDescription(cancelledText);
+    } else {
+        log().error(logFormat, QString::fromLocal8Bit(error.what()));
+        setLocalisedDetailDescription(failedText);
+    }
+    postDidUpdate();
 }
 
 ItemLocation::Attributes ArchiveTask::itemAttributes(const ItemLocation &location) const

@@ -12,10 +12,12 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 namespace corvane {
@@ -41,8 +43,7 @@ public:
         std::function<void(const QUrl &url, bool isDirectory, const QDateTime &lastModified,
                            std::optional<qint64> size, const File::Handler &accept)>;
 
-    // Describes the application as it is now (its group containers listed
-    // first). The application has a bundle identifier: the model lists no
+    // The application has a bundle identifier: the model lists no
     // application without one.
     explicit ArchiveTask(std::shared_ptr<Application> application);
 
@@ -50,8 +51,15 @@ public:
     std::optional<QUrl> url() const;
     void setUrl(const QUrl &url);
     const std::shared_ptr<Application> &application() const { return m_application; }
-    const ArchiveTaskInfo &info() const { return m_info; }
+    // Describes the application as it is when first asked (its group
+    // containers listed first, which runs the simulator tool, so tasks made on
+    // the main thread ask on the task queue), dated when the task was made.
+    const ArchiveTaskInfo &info() const;
     FileCoordinator &fileCoordinator() const;
+
+    // The data container (when there is one) followed by the group
+    // containers; lists them when needed, which runs the simulator tool.
+    static std::vector<std::shared_ptr<Container>> containersOf(Application &application);
 
     static ArchiveTaskInfo makeInfo(Application &application,
                                     const QDateTime &now = QDateTime::currentDateTime());
@@ -87,7 +95,7 @@ public:
     // with its attributes, a file after creating its folder. Nothing below
     // the two folders is followed when it is a link. A file that has vanished
     // since it was gathered is passed over. Throws what fails.
-    void copyEntry(const File &file, const QUrl &destination);
+    virtual void copyEntry(const File &file, const QUrl &destination);
 
     // The entries of a container that an export takes: everything of a
     // group container, and what lies below "Library" and "Documents" in the
@@ -99,12 +107,31 @@ public:
     static Log log();
 
 protected:
+    // Thrown by a body that sees the task cancelled.
+    class Cancelled : public std::runtime_error {
+    public:
+        Cancelled() : std::runtime_error("cancelled") {}
+    };
+
     // The attributes a copy gives the folders it creates.
     virtual ItemLocation::Attributes itemAttributes(const ItemLocation &location) const;
 
+    // The text with "%@" replaced by the entry's name.
+    static QString withEntryName(const QString &text, const File &file);
+    // Ends a task that did its work: one that found nothing to do counts as
+    // one unit done, so that it shows as finished. Shows the text, then
+    // whether the archive is there to inspect.
+    void finishCompleted(const QString &text);
+    // Ends a task that stopped: the cancelled text when the user cancelled,
+    // else the failed text with a log line. The counts stay as they are.
+    void finishFailed(const QString &cancelledText, const QString &failedText,
+                      const char *logFormat, const std::exception &error);
+
 private:
     const std::shared_ptr<Application> m_application;
-    const ArchiveTaskInfo m_info;
+    const QDateTime m_created;
+    mutable std::once_flag m_infoOnce;
+    mutable std::optional<ArchiveTaskInfo> m_info;
     mutable std::mutex m_urlMutex;
     std::optional<QUrl> m_url;
 };

@@ -2,6 +2,8 @@
 
 #include "model/Device.h"
 #include "platform/Log.h"
+#include "tasks/ExportTask.h"
+#include "tasks/ImportTask.h"
 #include "tasks/UnsplashTask.h"
 
 #include <QVariant>
@@ -120,16 +122,44 @@ TaskManager::TaskList TaskManager::tasks(const QVariantMap &userInfo, const QStr
     return userInfo.value(key).value<TaskList>();
 }
 
-void TaskManager::exportData(const std::shared_ptr<Application> &, const QUrl &url)
+void TaskManager::start(const TaskPtr &task, std::function<void()> body)
 {
-    Log("archive").notice("Exporting application data is not available in this build: %{public}@",
-                          url);
+    add(task);
+    queue()->async([weak = weakAs<TaskManager>(), body = std::move(body)] {
+        body();
+        if (auto manager = weak.lock())
+            manager->postTasksDidChange();
+    });
 }
 
-void TaskManager::importData(const std::shared_ptr<Application> &, const QUrl &url)
+void TaskManager::exportData(const std::shared_ptr<Application> &application, const QUrl &url)
 {
-    Log("archive").notice("Importing application data is not available in this build: %{public}@",
-                          url);
+    startExport(application, url);
+}
+
+std::shared_ptr<ExportTask>
+TaskManager::startExport(const std::shared_ptr<Application> &application, const QUrl &url)
+{
+    if (!application)
+        return nullptr;
+    auto task = std::make_shared<ExportTask>(application);
+    start(task, [task, url] { task->run(ArchiveTask::containersOf(*task->application()), url); });
+    return task;
+}
+
+void TaskManager::importData(const std::shared_ptr<Application> &application, const QUrl &url)
+{
+    startImport(application, url);
+}
+
+std::shared_ptr<ImportTask>
+TaskManager::startImport(const std::shared_ptr<Application> &application, const QUrl &url)
+{
+    if (!application)
+        return nullptr;
+    auto task = std::make_shared<ImportTask>(application);
+    start(task, [task, url] { task->run(url); });
+    return task;
 }
 
 void TaskManager::startUnsplashTask(const QString &searchString,
@@ -144,11 +174,7 @@ void TaskManager::startUnsplashTask(const QString &searchString,
     }
     auto task = UnsplashTask::make(searchString, device,
                                    service ? *service : UnsplashService::fromEnvironment());
-    add(task);
-    queue()->async([manager = sharedAs<TaskManager>(), task] {
-        task->requestImages();
-        manager->postTasksDidChange();
-    });
+    start(task, [task] { task->requestImages(); });
 }
 
 void TaskManager::setUnsplashService(const UnsplashService &service)

@@ -8,12 +8,15 @@
 
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 namespace corvane {
 
+class ExportTask;
+class ImportTask;
 struct UnsplashService;
 
 // The one list of the tasks the user started in this run, oldest first, and
@@ -61,6 +64,14 @@ public:
 
     void exportData(const std::shared_ptr<Application> &application, const QUrl &url) override;
     void importData(const std::shared_ptr<Application> &application, const QUrl &url) override;
+    // The same, giving the started task.
+    std::shared_ptr<ExportTask> startExport(const std::shared_ptr<Application> &application,
+                                            const QUrl &url);
+    std::shared_ptr<ImportTask> startImport(const std::shared_ptr<Application> &application,
+                                            const QUrl &url);
+    // Adds the task on this thread and runs the body on the task queue, then
+    // posts tasksDidChange.
+    void start(const TaskPtr &task, std::function<void()> body);
     // Adds an UnsplashTask on this thread and starts it on the queue.
     void startUnsplashTask(const QString &searchString,
                            const std::shared_ptr<Device> &device) override;

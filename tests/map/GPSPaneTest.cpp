@@ -5,10 +5,10 @@
 #include "location/EngineTestSupport.h"
 #include "location/GPSSplitView.h"
 #include "location/GPSViewController.h"
-#include "location/LocationsSettings.h"
 #include "location/MapProjection.h"
 #include "platform/ContextMenuPresenter.h"
 #include "platform/MenuItem.h"
+#include "platform/SettingsOpener.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -48,7 +48,7 @@ protected:
     {
         pane.reset();
         ContextMenuPresenter::setShared(nullptr);
-        setPreferencesPaneOpener(nullptr);
+        SettingsOpener::setHandler(nullptr);
         EngineTest::TearDown();
     }
 
@@ -392,7 +392,7 @@ TEST_F(GPSPane, TheContextMenuOffersTheThreeActionsForThePointUnderThePointer)
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "37.500000, -122.250000");
 
     QStringList opened;
-    setPreferencesPaneOpener([&](const QString &pane) { opened << pane; });
+    SettingsOpener::setHandler([&](const QString &pane) { opened << pane; });
     ASSERT_TRUE(items[3]->sendAction());
     EXPECT_EQ(opened, QStringList{"locations"});
 

@@ -2,7 +2,7 @@
 #include "fixtures/http/LocalHttpServer.h"
 #include "platform/HttpClient.h"
 
-#include <QDir>
+#include <QTemporaryDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -89,7 +89,8 @@ TEST_F(HttpClientTest, ErrorStatusesKeepTheirBodyAndReportNoFailure)
 
 TEST_F(HttpClientTest, TransfersThatFailHaveNoBodyButAReason)
 {
-    const QString local = QDir::temp().filePath("local.txt");
+    const QTemporaryDir scratch;
+    const QString local = scratch.filePath("local.txt");
     ASSERT_TRUE(test::writeFile(local, "private"));
     QUrl closedPort;
     {

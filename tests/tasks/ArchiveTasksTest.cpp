@@ -1,0 +1,633 @@
+#include "common/TestSupport.h"
+#include "core/Observer.h"
+#include "core/Toolset.h"
+#include "fixtures/FixtureTree.h"
+#include "model/Application.h"
+#include "model/Container.h"
+#include "model/Device.h"
+#include "platform/PropertyList.h"
+#include "platform/SystemPaths.h"
+#include "tasks/ContainerBackup.h"
+#include "tasks/ExportTask.h"
+#include "tasks/ImportTask.h"
+#include "tasks/TaskManager.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <mutex>
+
+extern char **environ;
+
+using namespace corvane;
+using namespace corvane::fixture;
+using namespace corvane::test;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const QString kGroup = "group.com.example.shared";
+const char *const kChildRoot = "CORVANE_TEST_KILLED_EXPORT_ROOT";
+
+std::string nativeOf(const QString &path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+// One line per item below `root`: path, type, mode, and for files and links
+// their content (a link's target) and modification time. Folder times change
+// whenever something inside them does, so they are left out.
+std::string snapshot(const QString &root)
+{
+    QStringList lines;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(nativeOf(root), error), end; !error && it != end;
+         it.increment(error)) {
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) != 0)
+            continue;
+        const QString path = QFile::decodeName(it->path().c_str()).mid(root.size());
+        QString line = path + QString(" %1").arg(info.st_mode, 0, 8);
+        QByteArray content;
+        if (S_ISREG(info.st_mode))
+            content = readFile(QFile::decodeName(it->path().c_str()));
+        else if (S_ISLNK(info.st_mode))
+            content = QByteArray::fromStdString(fs::read_symlink(it->path()).native());
+        if (!S_ISDIR(info.st_mode))
+            line += QString(" %1.%2 %3")
+                        .arg(info.st_mtim.tv_sec)
+                        .arg(info.st_mtim.tv_nsec)
+                        .arg(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
+        lines << line;
+    }
+    lines.sort();
+    return lines.join('\n').toStdString();
+}
+
+QStringList hiddenEntries(const QString &folder)
+{
+    return QDir(folder).entryList({".*"}, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+bool makeLink(const QString &target, const QString &link)
+{
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) ==
+           0;
+}
+
+void setTime(const QString &path, time_t seconds)
+{
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// Fails the copy of entry `failAt` (counted from 1).
+template <class Base> class FaultyTask : public Base {
+public:
+    using Base::Base;
+    int failAt = 0;
+    int copies = 0;
+
+    void copyEntry(const File &file, const QUrl &destination) override
+    {
+        if (++copies == failAt)
+            throw fs::filesystem_error("injected", std::make_error_code(std::errc::io_error));
+        Base::copyEntry(file, destination);
+    }
+};
+
+// Refuses to move item `failAt` of the reset into the backup.
+class FailingBackup : public ContainerBackup {
+public:
+    FailingBackup(const QString &name, const std::vector<QUrl> &containers, int failAt)
+        : ContainerBackup(name, containers), m_failAt(failAt)
+    {
+    }
+
+protected:
+    void move(const QString &from, const QString &to) override
+    {
+        if (++m_moves == m_failAt)
+            throw fs::filesystem_error("injected", std::make_error_code(std::errc::io_error));
+        ContainerBackup::move(from, to);
+    }
+
+private:
+    int m_failAt;
+    int m_moves = 0;
+};
+
+class FaultyImport : public FaultyTask<ImportTask> {
+public:
+    using FaultyTask<ImportTask>::FaultyTask;
+    int failMoveAt = 0;
+
+protected:
+    std::unique_ptr<ContainerBackup>
+    makeBackup(const std::vector<std::shared_ptr<Container>> &containers) const override
+    {
+        std::vector<QUrl> urls;
+        for (const auto &container : containers)
+            urls.push_back(container->url());
+        return std::make_unique<FailingBackup>("import-" + taskIDString(), urls, failMoveAt);
+    }
+};
+
+// Cancels the task once `condition` holds.
+void cancelWhen(const TaskPtr &task, std::function<bool(const Task &)> condition)
+{
+    task->observeDidUpdate(nullptr, [condition = std::move(condition)](const TaskPtr &updated) {
+        if (!updated->isCancelled() && condition(*updated))
+            updated->cancel();
+    });
+}
+
+bool gathering(const Task &task, std::int64_t count)
+{
+    return task.totalCount() == count &&
+           task.localisedDetailDescription().value_or("").startsWith("Gathering");
+}
+
+// An application of the simulated Xcode with a data container and one group.
+class ArchiveTasksTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SystemPaths::setCurrent(m_tree.paths());
+        QDir().mkpath(m_tree.paths().temporaryDir);
+        m_tree.addRuntime("iOS", "17.5");
+        m_udid = m_tree.addDevice({.name = "iPhone 15", .runtime = "iOS 17.5", .booted = true});
+        m_toolset = Toolset::make(QUrl::fromLocalFile(m_tree.addXcode()));
+        ASSERT_TRUE(m_toolset);
+        m_toolset->supportedCommands();
+        m_device = Device::initFromListLine("iPhone 15 (" + m_udid + ") (Booted)",
+                                            {Runtime::System::iOS, "17.5"}, m_toolset);
+        ASSERT_TRUE(m_device);
+        m_install = m_tree.installApp(
+            m_udid, {.identifier = "com.example.demo", .name = "Demo", .groups = {kGroup}});
+        m_application =
+            Application::make(QUrl::fromLocalFile(m_install.bundlePath + "/"), m_device, m_toolset);
+        ASSERT_TRUE(m_application);
+        m_manager = TaskManager::make();
+        m_updates = observeNotification(
+            Task::didUpdate, nullptr, [this](const Notification &, const ObjectPtr &object) {
+                const auto task = std::dynamic_pointer_cast<Task>(object);
+                const auto text = task ? task->localisedDetailDescription() : std::nullopt;
+                std::lock_guard lock(m_mutex);
+                if (text && (m_texts.isEmpty() || m_texts.last() != *text)) {
+                    m_texts << *text;
+                    // The simulator tool's calls as the first copy starts.
+                    if (text->startsWith("Exporting") && m_callsBeforeCopy.isEmpty())
+                        for (const Invocation &call : m_tree.invocations())
+                            m_callsBeforeCopy << call.arguments.join(' ');
+                }
+            });
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(waitForBackgroundWork());
+        m_updates.reset();
+        SystemPaths::resetToEnvironment();
+    }
+
+    QString data(const QString &relative = {}) const
+    {
+        return m_install.dataContainer + (relative.isEmpty() ? "" : "/" + relative);
+    }
+    QString group(const QString &relative = {}) const
+    {
+        return m_install.groupContainers.value(kGroup) + (relative.isEmpty() ? "" : "/" + relative);
+    }
+    QString archive() const { return m_tree.root() + "/exports/Demo.xcappdata"; }
+    std::string containers() const
+    {
+        return "data:\n" + snapshot(data()) + "\ngroup:\n" + snapshot(group());
+    }
+    QStringList texts()
+    {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_texts, {});
+    }
+
+    // Files of every kind the export must treat apart.
+    void fill()
+    {
+        for (const auto &[path, content] : std::initializer_list<std::pair<QString, QByteArray>>{
+                 {data("Library/Preferences/x.plist"), "prefs"},
+                 {data("Library/Caches/c.bin"), "cache"},
+                 {data("Library/.DS_Store"), "finder"},
+                 {data("Documents/a.txt"), "hello"},
+                 {data("Documents/sub/b.bin"), QByteArray(100 * 1024, 'b')},
+                 {data("tmp/t"), "temporary"},
+                 {data("SystemData/s"), "system"},
+                 {group("Library/Preferences/g.plist"), "group prefs"},
+                 {group("Shared/data.db"), "rows"}})
+            ASSERT_TRUE(writeFile(path, content));
+        ASSERT_EQ(::chmod(nativeOf(data("Documents/a.txt")).c_str(), 0640), 0);
+        setTime(data("Documents/a.txt"), 1600000000);
+        ASSERT_TRUE(makeLink("/etc/passwd", data("Documents/l")));
+    }
+
+    std::shared_ptr<ExportTask> exportTo(const QString &path,
+                                         std::shared_ptr<ExportTask> task = nullptr)
+    {
+        const QUrl url = QUrl::fromLocalFile(path);
+        if (task)
+            m_manager->start(task, [task, url] {
+                task->run(ArchiveTask::containersOf(*task->application()), url);
+            });
+        else
+            task = m_manager->startExport(m_application, url);
+        EXPECT_TRUE(waitForBackgroundWork());
+        return task;
+    }
+    std::shared_ptr<ImportTask> importFrom(const QString &path,
+                                           std::shared_ptr<ImportTask> task = nullptr)
+    {
+        const QUrl url = QUrl::fromLocalFile(path);
+        if (task)
+            m_manager->start(task, [task, url] { task->run(url); });
+        else
+            task = m_manager->startImport(m_application, url);
+        EXPECT_TRUE(waitForBackgroundWork());
+        return task;
+    }
+    // Changes the containers so that they differ from the archive.
+    void change()
+    {
+        ASSERT_TRUE(writeFile(data("Documents/a.txt"), "changed"));
+        ASSERT_TRUE(writeFile(data("Documents/new.txt"), "new"));
+        ASSERT_TRUE(QFile::remove(data("Library/Preferences/x.plist")));
+        ASSERT_TRUE(writeFile(data("Library/Caches/c.bin"), "kept cache"));
+        ASSERT_TRUE(writeFile(group("Shared/other.db"), "other"));
+    }
+    void expectNoBackups() const
+    {
+        EXPECT_EQ(hiddenEntries(QFileInfo(data()).path()), QStringList());
+        EXPECT_EQ(hiddenEntries(QFileInfo(group()).path()), QStringList());
+    }
+
+    FixtureTree m_tree;
+    QString m_udid;
+    std::shared_ptr<Toolset> m_toolset;
+    DevicePtr m_device;
+    AppInstall m_install;
+    ApplicationPtr m_application;
+    std::shared_ptr<TaskManager> m_manager;
+    std::shared_ptr<NotificationObserver> m_updates;
+    std::mutex m_mutex;
+    QStringList m_texts;
+    QStringList m_callsBeforeCopy;
+};
+
+// The killed test's own process: exports the tree at `root` and stops for
+// good in the middle.
+void exportUntilKilled(const QString &root)
+{
+    const QString bundle = root + "/apps/9D8C7B6A-5F4E-4D3C-8B2A-1F0E9D8C7B6A/Big.app";
+    const auto device =
+        Device::initFromListLine("iPhone 15 (0C6F1E2A-1111-4222-8333-444455556666) (Shutdown)",
+                                 {Runtime::System::iOS, "17.2"}, nullptr);
+    auto application = Application::make(QUrl::fromLocalFile(bundle + "/"), device, nullptr,
+                                         Application::SimulatorCheck::byCaller);
+    ASSERT_TRUE(application);
+    application->setCachedGroupContainers(std::vector<std::shared_ptr<Container>>{});
+    const auto container = std::make_shared<Container>("com.example.big", "AppData",
+                                                       QUrl::fromLocalFile(root + "/data"));
+    auto task = std::make_shared<ExportTask>(application);
+    task->observeDidUpdate(nullptr, [&](const TaskPtr &updated) {
+        if (updated->completedCount() == 50) {
+            writeFile(root + "/copying", {});
+            ::pause();
+        }
+    });
+    task->run({container}, QUrl::fromLocalFile(root + "/Big.xcappdata"));
+    ADD_FAILURE() << "the export was not stopped";
+}
+
+} // namespace
+
+TEST_F(ArchiveTasksTest, ExportsLibraryDocumentsAndWholeGroups)
+{
+    fill();
+    const auto task = exportTo(archive());
+
+    QStringList listing;
+    for (QString line : QString::fromStdString(snapshot(archive())).split('\n'))
+        listing << line.section(' ', 0, 0);
+    EXPECT_EQ(listing.join('\n').toStdString(),
+              QStringList({"/AppData", "/AppData/Documents", "/AppData/Documents/a.txt",
+                           "/AppData/Documents/l", "/AppData/Documents/sub",
+                           "/AppData/Documents/sub/b.bin", "/AppData/Library",
+                           "/AppData/Library/Caches", "/AppData/Library/Caches/c.bin",
+                           "/AppData/Library/Preferences", "/AppData/Library/Preferences/x.plist",
+                           "/AppDataInfo.plist", "/" + kGroup, "/" + kGroup + "/Library",
+                           "/" + kGroup + "/Library/Caches", "/" + kGroup + "/Library/Preferences",
+                           "/" + kGroup + "/Library/Preferences/g.plist", "/" + kGroup + "/Shared",
+                           "/" + kGroup + "/Shared/data.db"})
+                  .join('\n')
+                  .toStdString());
+    EXPECT_EQ(fs::read_symlink(nativeOf(archive() + "/AppData/Documents/l")), "/etc/passwd");
+    EXPECT_EQ(readFile(archive() + "/AppData/Library/Preferences/x.plist"), "prefs");
+
+    const auto info = ArchiveTask::readInfo(QUrl::fromLocalFile(archive() + "/AppDataInfo.plist"));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->bundleIdentifier, "com.example.demo");
+    EXPECT_EQ(info->groupIdentifiers, QStringList{kGroup});
+
+    // The application is quit before anything is copied.
+    EXPECT_TRUE(m_callsBeforeCopy.contains("terminate " + m_udid + " com.example.demo"));
+    const QStringList seen = texts();
+    ASSERT_GE(seen.size(), 4);
+    EXPECT_EQ(seen.first(), "Gathering files for export…");
+    EXPECT_EQ(seen[1], "Gathering files for export (1)…");
+    EXPECT_EQ(seen[16], "Gathering files for export (16)…");
+    EXPECT_EQ(seen[17], "Writing archive info…");
+    EXPECT_EQ(seen.last(), "Data export completed.");
+    EXPECT_EQ(seen.size(), 1 + 16 + 1 + 16 + 1);
+    // A folder is copied before what it holds.
+    EXPECT_LT(seen.indexOf("Exporting Preferences…"), seen.indexOf("Exporting x.plist…"));
+    EXPECT_LT(seen.indexOf("Exporting Library…"), seen.indexOf("Exporting Preferences…"));
+    EXPECT_EQ(task->totalCount(), 16);
+    EXPECT_EQ(task->completedCount(), 16);
+    EXPECT_TRUE(task->canInspect());
+    EXPECT_TRUE(task->isComplete());
+    EXPECT_EQ(hiddenEntries(m_tree.root() + "/exports"), QStringList());
+
+    // A data container holding only tmp and SystemData, in an application
+    // without groups, gives an archive with only its description, and a task
+    // that shows as finished.
+    const AppInstall bare =
+        m_tree.installApp(m_udid, {.identifier = "com.example.bare", .name = "Bare"});
+    ASSERT_TRUE(QDir(bare.dataContainer + "/Library").removeRecursively());
+    ASSERT_TRUE(QDir(bare.dataContainer + "/Documents").removeRecursively());
+    ASSERT_TRUE(writeFile(bare.dataContainer + "/SystemData/s", "system"));
+    m_application =
+        Application::make(QUrl::fromLocalFile(bare.bundlePath + "/"), m_device, m_toolset);
+    const auto empty = exportTo(m_tree.root() + "/exports/Bare.xcappdata");
+    EXPECT_EQ(QDir(m_tree.root() + "/exports/Bare.xcappdata")
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"AppDataInfo.plist"});
+    EXPECT_EQ(texts().last(), "Data export completed.");
+    EXPECT_EQ(empty->totalCount(), 1);
+    EXPECT_EQ(empty->completedCount(), 1);
+    EXPECT_FALSE(empty->isActive());
+}
+
+TEST_F(ArchiveTasksTest, AReplacedArchiveIsReplacedWholeOrNotAtAll)
+{
+    fill();
+    exportTo(archive());
+    ASSERT_TRUE(writeFile(archive() + "/stray.txt", "stray"));
+    ASSERT_TRUE(writeFile(data("Documents/a.txt"), "newer"));
+    const std::string before = snapshot(archive());
+
+    struct Case {
+        const char *name;
+        int failAt;
+        std::function<bool(const Task &)> cancel;
+        const char *text;
+        int completed;
+    };
+    const Case cases[] = {
+        {"copy fails at entry 5", 5, nullptr, "Data export failed.", 4},
+        {"cancel while gathering", 0, [](const Task &task) { return gathering(task, 3); },
+         "Data export cancelled.", 0},
+        {"cancel at entry 5", 0, [](const Task &task) { return task.completedCount() == 5; },
+         "Data export cancelled.", 5},
+        {"cancel after the last entry", 0,
+         [](const Task &task) { return task.completedCount() == 16; }, "Data export cancelled.",
+         16},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        auto task = std::make_shared<FaultyTask<ExportTask>>(m_application);
+        task->failAt = test.failAt;
+        if (test.cancel)
+            cancelWhen(task, test.cancel);
+        exportTo(archive(), task);
+        EXPECT_EQ(texts().last(), test.text);
+        EXPECT_EQ(snapshot(archive()), before);
+        EXPECT_EQ(hiddenEntries(m_tree.root() + "/exports"), QStringList());
+        EXPECT_EQ(task->completedCount(), test.completed);
+    }
+
+    const auto task = exportTo(archive());
+    EXPECT_EQ(texts().last(), "Data export completed.");
+    EXPECT_FALSE(QFileInfo::exists(archive() + "/stray.txt"));
+    EXPECT_EQ(readFile(archive() + "/AppData/Documents/a.txt"), "newer");
+    EXPECT_EQ(hiddenEntries(m_tree.root() + "/exports"), QStringList());
+    EXPECT_TRUE(task->canInspect());
+}
+
+TEST_F(ArchiveTasksTest, ARoundTripRestoresTheExportedState)
+{
+    fill();
+    ASSERT_TRUE(makeLink("../outside", group("Shared/link")));
+    const std::string exported = containers();
+    exportTo(archive());
+    change();
+    ASSERT_NE(containers(), exported);
+    texts();
+
+    const auto task = importFrom(archive());
+    EXPECT_EQ(containers(), exported);
+    EXPECT_TRUE(task->isComplete());
+    EXPECT_EQ(task->completedCount(), task->totalCount());
+    EXPECT_TRUE(task->canInspect());
+    expectNoBackups();
+
+    const QStringList seen = texts();
+    ASSERT_GE(seen.size(), 6);
+    EXPECT_EQ(seen.mid(0, 4),
+              QStringList({"Opening archive…", "Validating archive…",
+                           "Gathering files for import (1)…", "Gathering files for import (2)…"}));
+    EXPECT_TRUE(seen.contains("Resetting data containers…"));
+    EXPECT_TRUE(seen.contains("Importing x.plist…"));
+    EXPECT_EQ(seen.last(), "Data import completed.");
+    EXPECT_EQ(fs::read_symlink(nativeOf(data("Documents/l"))), "/etc/passwd");
+}
+
+TEST_F(ArchiveTasksTest, ArchivesThatDoNotFitAreRefusedOrPassedOver)
+{
+    fill();
+    exportTo(archive());
+    ASSERT_TRUE(writeFile(data("Documents/sentinel"), "keep"));
+    const QString infoPath = archive() + "/AppDataInfo.plist";
+    auto info = ArchiveTask::decodeInfo(readFile(infoPath));
+
+    // Another application's archive changes nothing.
+    auto other = info;
+    other.bundleIdentifier = "com.example.other";
+    ASSERT_TRUE(writeFile(infoPath, ArchiveTask::encodeInfo(other)));
+    auto task = importFrom(archive());
+    EXPECT_EQ(texts().last(), "Archive is not valid.");
+    EXPECT_TRUE(task->isCancelled());
+    EXPECT_EQ(readFile(data("Documents/sentinel")), "keep");
+
+    // A group folder the description does not name, and the application
+    // lacks, is passed over.
+    ASSERT_TRUE(writeFile(infoPath, ArchiveTask::encodeInfo(info)));
+    ASSERT_TRUE(writeFile(archive() + "/group.x/Shared/x.db", "x"));
+    task = importFrom(archive());
+    EXPECT_EQ(texts().last(), "Data import completed.");
+    EXPECT_TRUE(task->isComplete());
+    EXPECT_FALSE(task->isActive());
+    EXPECT_FALSE(QFileInfo::exists(data("Documents/sentinel")));
+    EXPECT_EQ(snapshot(group()).find("x.db"), std::string::npos);
+
+    // An archive with only its description empties the containers as an
+    // erase does.
+    for (const QString &entry : QDir(archive()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        ASSERT_TRUE(QDir(archive() + "/" + entry).removeRecursively());
+    task = importFrom(archive());
+    EXPECT_EQ(texts().last(), "Data import completed.");
+    EXPECT_EQ(task->completedCount(), 1);
+    EXPECT_FALSE(task->isActive());
+    QStringList left =
+        QDir(data()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    left.sort();
+    EXPECT_EQ(left, QStringList({".com.apple.mobile_container_manager.metadata.plist", "Library",
+                                 "SystemData", "tmp"}));
+    EXPECT_EQ(
+        QDir(data("Library")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList({".DS_Store", "Caches"}));
+    EXPECT_TRUE(QDir(data("Library/Caches")).isEmpty());
+    EXPECT_EQ(readFile(data("tmp/t")), "temporary");
+    EXPECT_EQ(QDir(group()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList({"Library"}));
+    expectNoBackups();
+}
+
+TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
+{
+    fill();
+    exportTo(archive());
+    change();
+    const std::string before = containers();
+
+    struct Case {
+        const char *name;
+        int failMoveAt;
+        int failCopyAt;
+        std::function<bool(const Task &)> cancel;
+        const char *text;
+        int completed;
+    };
+    const Case cases[] = {
+        {"reset fails halfway", 3, 0, nullptr, "Data import failed.", 0},
+        {"copy fails at entry 6", 0, 6, nullptr, "Data import failed.", 5},
+        {"cancel while gathering", 0, 0, [](const Task &task) { return gathering(task, 2); },
+         "Data import cancelled.", 0},
+        {"cancel at entry 6", 0, 0, [](const Task &task) { return task.completedCount() == 6; },
+         "Data import cancelled.", 6},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        auto task = std::make_shared<FaultyImport>(m_application);
+        task->failMoveAt = test.failMoveAt;
+        task->failAt = test.failCopyAt;
+        if (test.cancel)
+            cancelWhen(task, test.cancel);
+        importFrom(archive(), task);
+        EXPECT_EQ(texts().last(), test.text);
+        EXPECT_EQ(task->completedCount(), test.completed);
+        EXPECT_EQ(containers(), before);
+        expectNoBackups();
+    }
+}
+
+TEST_F(ArchiveTasksTest, LinksInContainersAreNeitherFollowedNorKept)
+{
+    fill();
+    exportTo(archive());
+    ASSERT_TRUE(writeFile(m_tree.root() + "/outside/o.txt", "outside"));
+    const std::string outside = snapshot(m_tree.root() + "/outside");
+
+    // A linked Library/Caches is no folder the erase keeps: it is moved aside
+    // and deleted as a link, and the archive's folder takes its place.
+    ASSERT_TRUE(QDir(data("Library/Caches")).removeRecursively());
+    ASSERT_TRUE(makeLink(m_tree.root() + "/outside", data("Library/Caches")));
+    importFrom(archive());
+    EXPECT_EQ(texts().last(), "Data import completed.");
+    EXPECT_EQ(readFile(data("Library/Caches/c.bin")), "cache");
+    EXPECT_EQ(snapshot(m_tree.root() + "/outside"), outside);
+
+    // A linked folder that the erase leaves alone stops the copy into it, and
+    // the import is undone.
+    ASSERT_TRUE(writeFile(archive() + "/AppData/tmp/x", "x"));
+    ASSERT_TRUE(QDir(data("tmp")).removeRecursively());
+    ASSERT_TRUE(makeLink(m_tree.root() + "/outside", data("tmp")));
+    change();
+    const std::string before = containers();
+    importFrom(archive());
+    EXPECT_EQ(texts().last(), "Data import failed.");
+    EXPECT_EQ(containers(), before);
+    EXPECT_EQ(snapshot(m_tree.root() + "/outside"), outside);
+    expectNoBackups();
+}
+
+TEST(ArchiveExportKill, KilledExportLeavesTheOldArchive)
+{
+    if (qEnvironmentVariableIsSet(kChildRoot))
+        return exportUntilKilled(qEnvironmentVariable(kChildRoot));
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    const QString bundle = root + "/apps/9D8C7B6A-5F4E-4D3C-8B2A-1F0E9D8C7B6A/Big.app";
+    ASSERT_TRUE(QDir().mkpath(bundle));
+    ASSERT_TRUE(PropertyList::writeFile(
+        bundle + "/Info.plist",
+        QVariantMap{{"CFBundleIdentifier", "com.example.big"}, {"CFBundleName", "Big"}}));
+    for (int i = 0; i < 200; ++i)
+        ASSERT_TRUE(writeFile(root + QString("/data/Documents/f%1").arg(i),
+                              QByteArray(64 * 1024, char('a' + i % 26))));
+    ASSERT_TRUE(writeFile(root + "/Big.xcappdata/AppData/Documents/old", "old archive"));
+    ASSERT_TRUE(writeFile(root + "/Big.xcappdata/AppDataInfo.plist", "old"));
+    const std::string before = snapshot(root + "/Big.xcappdata");
+
+    const std::string variable = std::string(kChildRoot) + "=" + nativeOf(root);
+    std::vector<char *> environment{const_cast<char *>(variable.c_str())};
+    for (char **entry = environ; *entry; ++entry)
+        environment.push_back(*entry);
+    environment.push_back(nullptr);
+    std::string self = fs::read_symlink("/proc/self/exe");
+    std::string filter = "--gtest_filter=ArchiveExportKill.KilledExportLeavesTheOldArchive";
+    char *argv[] = {self.data(), filter.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environment.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    int status = 0;
+    bool ended = false;
+    waitUntil([&] {
+        ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        return ended || QFileInfo::exists(root + "/copying");
+    });
+    ASSERT_FALSE(ended) << "the export ended by itself";
+    ::kill(pid, SIGKILL);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+    EXPECT_EQ(snapshot(root + "/Big.xcappdata"), before);
+    // The unfinished copy is hidden beside it.
+    const QStringList hidden = hiddenEntries(root);
+    ASSERT_EQ(hidden.size(), 1);
+    EXPECT_TRUE(hidden.first().startsWith(".export-"));
+    EXPECT_EQ(
+        QDir(root + "/" + hidden.first() + "/AppData/Documents").entryList(QDir::Files).size(), 49);
+}
