@@ -14,6 +14,7 @@
 #include "core/DeviceWatching.h"
 #include "core/Toolset.h"
 #include "core/ToolsetManager.h"
+#include "location/GPSWindowController.h"
 #include "location/LocationPresetRepository.h"
 #include "location/LocationSimulator.h"
 #include "model/Device.h"
@@ -112,11 +113,45 @@ AppDelegate::AppDelegate(Environment environment)
         if (auto delegate = AppDelegate::current())
             delegate->showPreferencesPane(Settings::PaneIdentifier{pane});
     });
+    installGPSWindowHooks(env.commandManager);
 
     CorvaneSettings::shared()->registerCommonSettings();
 }
 
 AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::installGPSWindowHooks(const std::shared_ptr<CommandManager> &commands)
+{
+    GPSWindowController::ShellHooks hooks;
+    hooks.menuUpdator = []() -> QObject * {
+        const auto delegate = AppDelegate::current();
+        return delegate ? delegate->menuUpdator() : nullptr;
+    };
+    hooks.sidebarDidChange = [](bool hidden) {
+        if (const auto delegate = AppDelegate::current()) {
+            delegate->menuUpdator()->setSidebarIsHidden(hidden);
+            delegate->menuUpdator()->updateOptionsMenuItemTitle();
+        }
+    };
+    hooks.recordToggle =
+        [weakCommands = std::weak_ptr(commands)](const QString &title,
+                                                 const std::shared_ptr<LocationSimulator> &engine) {
+            const auto history = weakCommands.lock();
+            if (!history)
+                return;
+            CommandManager::Command command;
+            command.title = title;
+            command.target = engine;
+            command.selector = QStringLiteral("toggle");
+            command.invoker = [](const ObjectPtr &target, const auto &) {
+                if (const auto live = std::dynamic_pointer_cast<LocationSimulator>(target))
+                    live->toggle();
+            };
+            command.mainThreadOnly = true;
+            history->recordCommand(std::move(command));
+        };
+    GPSWindowController::setShellHooks(std::move(hooks));
+}
 
 void AppDelegate::applicationWillFinishLaunching()
 {

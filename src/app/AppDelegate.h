@@ -114,6 +114,7 @@ private:
     };
 
     explicit AppDelegate(Environment environment);
+    static void installGPSWindowHooks(const std::shared_ptr<CommandManager> &commands);
 
     void postShouldKillLauncher();
     void installStatusMenu(const MenuPtr &menu, quint64 generation,

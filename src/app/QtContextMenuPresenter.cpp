@@ -19,4 +19,15 @@ void QtContextMenuPresenter::popUp(const MenuPtr &menu, const QPoint &globalPosi
         qmenu->popup(globalPosition);
 }
 
+QMenu *QtContextMenuPresenter::attachedMenu(const MenuPtr &menu)
+{
+    return menu ? m_renderer.menuFor(menu) : nullptr;
+}
+
+void QtContextMenuPresenter::releaseAttachedMenu(const MenuPtr &menu)
+{
+    if (menu && menu != m_menu)
+        m_renderer.release(menu);
+}
+
 } // namespace corvane

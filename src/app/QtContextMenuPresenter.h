@@ -11,6 +11,8 @@ class QtContextMenuPresenter : public ContextMenuPresenter {
 public:
     ~QtContextMenuPresenter() override;
     void popUp(const MenuPtr &menu, const QPoint &globalPosition) override;
+    QMenu *attachedMenu(const MenuPtr &menu) override;
+    void releaseAttachedMenu(const MenuPtr &menu) override;
 
 private:
     MenuRenderer m_renderer;

@@ -154,7 +154,7 @@ RootMenu::RootMenu(const QString &title, const std::shared_ptr<Toolset> &toolset
     if (!env.applicationMenuFactory)
         env.applicationMenuFactory = SubmenuFactories::standard().applicationMenu;
     if (!env.gpsWindow)
-        env.gpsWindow = GPSWindowController::shared();
+        env.gpsWindow = GPSWindowController::opener();
     if (!env.installedRuntimes)
         env.installedRuntimes = installedRuntimes;
     if (!env.devices)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <array>
 
 namespace corvane {
@@ -19,5 +21,11 @@ double metresPerSecond(DrawMode mode);
 
 // Metres between the points a drawn stroke is resampled to: 4 on foot, else 8.
 double stepMetres(DrawMode mode);
+
+// The mode's menu title with its speed in the current locale, "Walking (2
+// m/s)"; the same titles answer the question about a track's missing data.
+QString drawModeTitle(DrawMode mode);
+// The symbol image shown beside the title.
+QString drawModeSymbol(DrawMode mode);
 
 } // namespace corvane

@@ -4,6 +4,8 @@
 
 #include <QPoint>
 
+class QMenu;
+
 #include <memory>
 #include <vector>
 
@@ -17,6 +19,11 @@ public:
     virtual ~ContextMenuPresenter() = default;
     // At a global screen position; returns at once. Main thread.
     virtual void popUp(const MenuPtr &menu, const QPoint &globalPosition) = 0;
+    // A QMenu that shows the model for as long as a window keeps it, such
+    // as a toolbar button's menu; nullptr where nothing is drawn. It stays
+    // the presenter's until released.
+    virtual QMenu *attachedMenu(const MenuPtr &) { return nullptr; }
+    virtual void releaseAttachedMenu(const MenuPtr &) {}
 
     static std::shared_ptr<ContextMenuPresenter> shared();
     static void setShared(std::shared_ptr<ContextMenuPresenter> presenter);

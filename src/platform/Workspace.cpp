@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
+#include "platform/RecentDocuments.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QWindow>
 
@@ -171,6 +173,20 @@ bool Workspace::showFolder(const QString &path)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
+void Workspace::noteRecentDocument(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return;
+    const QString path = url.toLocalFile();
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+    const QString program = QCoreApplication::applicationFilePath();
+    RecentDocuments::add(path, type.name(),
+                         {QCoreApplication::applicationName().isEmpty()
+                              ? QFileInfo(program).fileName()
+                              : QCoreApplication::applicationName(),
+                          QStringLiteral("'%1 %u'").arg(program)});
+}
+
 void Workspace::activateIgnoringOtherApps()
 {
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
@@ -232,6 +248,11 @@ bool RecordingWorkspace::showFolder(const QString &path)
 void RecordingWorkspace::activateIgnoringOtherApps()
 {
     requests.push_back({QStringLiteral("activate"), QString()});
+}
+
+void RecordingWorkspace::noteRecentDocument(const QUrl &url)
+{
+    requests.push_back({QStringLiteral("noteRecentDocument"), url.toLocalFile()});
 }
 
 std::optional<QString> RecordingWorkspace::activateSimulator()

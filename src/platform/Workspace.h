@@ -35,6 +35,9 @@ public:
     // Brings the Simulator application to the front; the error text when it
     // would not come. Linux has no Simulator application, so nothing happens.
     virtual std::optional<QString> activateSimulator();
+    // Adds a file the user opened to the desktop's recently used files.
+    // Any thread.
+    virtual void noteRecentDocument(const QUrl &url);
 
     // Asks every process that runs the executable to quit (SIGTERM); false
     // when none runs it.
@@ -86,6 +89,7 @@ public:
     bool showFolder(const QString &path) override;
     void activateIgnoringOtherApps() override;
     std::optional<QString> activateSimulator() override;
+    void noteRecentDocument(const QUrl &url) override;
     // Recorded; nothing runs in a recording world.
     bool terminateApplication(const QString &executablePath) override;
     bool isApplicationRunning(const QString &executablePath) override;
