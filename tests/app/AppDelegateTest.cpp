@@ -15,6 +15,7 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsOpener.h"
+#include "platform/WindowController.h"
 #include "preferences/BuildConfig.h"
 #include "preferences/CrashReporter.h"
 #include "settings/SettingsWindowController.h"
@@ -153,6 +154,7 @@ protected:
         environment.commandManager = commands;
         environment.rootMenuFactory =
             factory ? factory : [](const QString &title) { return std::make_shared<Menu>(title); };
+        environment.taskWindow = [this] { return taskWindow; };
         return AppDelegate::make(environment);
     }
 
@@ -166,6 +168,11 @@ protected:
     std::shared_ptr<CountingStatusItem> statusItem;
     std::shared_ptr<FakeRecordingDevices> devices;
     std::shared_ptr<CommandManager> commands;
+    struct TaskWindow : AbsentWindowController {
+        void showWindow() override { ++shown; }
+        int shown = 0;
+    };
+    std::shared_ptr<TaskWindow> taskWindow = std::make_shared<TaskWindow>();
 };
 
 } // namespace
@@ -351,6 +358,8 @@ TEST_F(AppDelegateTest, TaskFramesLoopFromTheSecondAndTheLastReasonRestoresTheIc
     auto delegate = makeDelegate();
     auto task = countedTask(5, 5);
     TaskManager::shared()->add(task);
+    DispatchQueue::drainMain();
+    EXPECT_EQ(taskWindow->shown, 1);
     delegate->updateStatusIcon();
     EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
     EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
