@@ -358,8 +358,6 @@ TEST_F(AppDelegateTest, TaskFramesLoopFromTheSecondAndTheLastReasonRestoresTheIc
     auto delegate = makeDelegate();
     auto task = countedTask(5, 5);
     TaskManager::shared()->add(task);
-    DispatchQueue::drainMain();
-    EXPECT_EQ(taskWindow->shown, 1);
     delegate->updateStatusIcon();
     EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
     EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
@@ -423,10 +421,12 @@ TEST_F(AppDelegateTest, TaskNotificationsOfOtherObjectsAreIgnored)
     NotificationCenter::defaultCenter().post(TaskManager::didAddTask, std::make_shared<Object>());
     DispatchQueue::drainMain();
     EXPECT_TRUE(workspace->requests.empty());
+    EXPECT_EQ(taskWindow->shown, 0);
 
     TaskManager::shared()->add(countedTask(2, 0));
     DispatchQueue::drainMain();
     EXPECT_EQ(workspace->requests.size(), 1u);
+    EXPECT_EQ(taskWindow->shown, 1);
     EXPECT_TRUE(delegate->statusItemAnimator());
 }
 
