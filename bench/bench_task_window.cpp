@@ -114,10 +114,9 @@ void BM_ExportWithTaskWindow(benchmark::State &state)
     SmallFilesTree tree;
     std::atomic<long> updates{0};
     ObserverCollection observers;
-    observers.append(observeNotification<Task>(Task::didUpdate, nullptr, nullptr,
-                                               [&](const Notification &, const TaskPtr &) {
-                                                   ++updates;
-                                               }));
+    observers.append(
+        observeNotification<Task>(Task::didUpdate, nullptr, nullptr,
+                                  [&](const Notification &, const TaskPtr &) { ++updates; }));
     std::vector<double> closed, open;
     int refreshes = 0;
     long updatesPerExport = 0;

@@ -188,11 +188,10 @@ UnsplashWindowRegistry::windowFor(const std::vector<UnsplashSearchResultsImage> 
     if (auto open = window(key))
         return open;
     auto controller = std::make_shared<UnsplashWindowController>(images, key);
-    controller->contentViewController()->setCloseHandler(
-        [weak = weak_from_this(), key] {
-            if (auto registry = weak.lock())
-                registry->m_windows.erase(key);
-        });
+    controller->contentViewController()->setCloseHandler([weak = weak_from_this(), key] {
+        if (auto registry = weak.lock())
+            registry->m_windows.erase(key);
+    });
     m_windows.emplace(key, controller);
     return controller;
 }

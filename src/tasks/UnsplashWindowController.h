@@ -63,8 +63,7 @@ private:
 // The photos an import used, as a grid; the window itself.
 class UnsplashViewController : public ClosableWindow {
 public:
-    explicit UnsplashViewController(std::vector<UnsplashSearchResultsImage> images,
-                                    QString taskID);
+    explicit UnsplashViewController(std::vector<UnsplashSearchResultsImage> images, QString taskID);
 
     const QString &taskID() const { return m_taskID; }
     const std::vector<UnsplashSearchResultsImage> &images() const { return m_images; }

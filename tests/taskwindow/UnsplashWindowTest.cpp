@@ -24,8 +24,8 @@ using test::waitUntil;
 
 UnsplashSearchResultsImage photo(const LocalHttpServer &server, int index)
 {
-    const auto results = UnsplashSearchResults::decode(
-        fixture::unsplashSearchReply(server.baseUrl(), index + 1));
+    const auto results =
+        UnsplashSearchResults::decode(fixture::unsplashSearchReply(server.baseUrl(), index + 1));
     return results->results.at(std::size_t(index));
 }
 
