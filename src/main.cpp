@@ -8,6 +8,7 @@
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
 #include "tasks/TaskManager.h"
+#include "tasks/UnsplashWindowController.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -64,6 +65,7 @@ int main(int argc, char *argv[])
     corvane::Log::general().info("Corvane starting");
     corvane::DeviceWatcher::installAsToolsetWatcherFactory();
     corvane::TaskManager::installAsTaskService();
+    corvane::UnsplashResultsWindows::setShared(corvane::UnsplashWindowRegistry::make());
 
     corvane::AlertPresenter::setShared(std::make_shared<corvane::QtAlertPresenter>());
     corvane::OpenPanel::setShared(std::make_shared<corvane::QtOpenPanel>());

@@ -103,7 +103,7 @@ AppDelegate::AppDelegate(Environment environment)
     if (!env.makeAboutWindow)
         env.makeAboutWindow = AboutWindowController::make;
     if (!env.taskWindow)
-        env.taskWindow = TaskWindowController::shared();
+        env.taskWindow = [] { return TaskWindowController::shared(); };
 
     addAction("showPreferencesWithSender:",
               [this](const ObjectPtr &) { showPreferencesPane(std::nullopt); });
@@ -302,7 +302,7 @@ void AppDelegate::taskWasAdded()
 void AppDelegate::showTaskWindow()
 {
     Workspace::shared()->activateIgnoringOtherApps();
-    m_environment.taskWindow->showWindow();
+    m_environment.taskWindow()->showWindow();
 }
 
 void AppDelegate::updateStatusIcon()

@@ -50,7 +50,8 @@ public:
         std::shared_ptr<ModifierSource> modifiers;
         std::function<std::shared_ptr<SettingsWindowController>()> makeSettingsWindow;
         std::function<std::shared_ptr<WindowController>()> makeAboutWindow;
-        std::shared_ptr<WindowController> taskWindow;
+        // The current task window (a fresh one after the last was closed).
+        std::function<std::shared_ptr<WindowController>()> taskWindow;
     };
 
     // Registers the common settings; the newest delegate made becomes current().

@@ -15,6 +15,7 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsOpener.h"
+#include "platform/WindowController.h"
 #include "preferences/BuildConfig.h"
 #include "preferences/CrashReporter.h"
 #include "settings/SettingsWindowController.h"
@@ -153,6 +154,7 @@ protected:
         environment.commandManager = commands;
         environment.rootMenuFactory =
             factory ? factory : [](const QString &title) { return std::make_shared<Menu>(title); };
+        environment.taskWindow = [this] { return taskWindow; };
         return AppDelegate::make(environment);
     }
 
@@ -166,6 +168,11 @@ protected:
     std::shared_ptr<CountingStatusItem> statusItem;
     std::shared_ptr<FakeRecordingDevices> devices;
     std::shared_ptr<CommandManager> commands;
+    struct TaskWindow : AbsentWindowController {
+        void showWindow() override { ++shown; }
+        int shown = 0;
+    };
+    std::shared_ptr<TaskWindow> taskWindow = std::make_shared<TaskWindow>();
 };
 
 } // namespace
@@ -414,10 +421,12 @@ TEST_F(AppDelegateTest, TaskNotificationsOfOtherObjectsAreIgnored)
     NotificationCenter::defaultCenter().post(TaskManager::didAddTask, std::make_shared<Object>());
     DispatchQueue::drainMain();
     EXPECT_TRUE(workspace->requests.empty());
+    EXPECT_EQ(taskWindow->shown, 0);
 
     TaskManager::shared()->add(countedTask(2, 0));
     DispatchQueue::drainMain();
     EXPECT_EQ(workspace->requests.size(), 1u);
+    EXPECT_EQ(taskWindow->shown, 1);
     EXPECT_TRUE(delegate->statusItemAnimator());
 }
 

@@ -1,0 +1,141 @@
+#include "BenchApplication.h"
+
+#include "core/Observer.h"
+#include "model/Application.h"
+#include "model/Container.h"
+#include "model/Device.h"
+#include "platform/DispatchQueue.h"
+#include "platform/PropertyList.h"
+#include "platform/SystemPaths.h"
+#include "tasks/ExportTask.h"
+#include "tasks/TaskManager.h"
+#include "tasks/TaskRowView.h"
+#include "tasks/TaskViewController.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <vector>
+
+using namespace corvane;
+
+namespace {
+
+constexpr int kFolders = 500;
+constexpr int kFiles = 50000;
+
+// A data container of 50,000 small files in 500 folders below Documents.
+struct SmallFilesTree {
+    QTemporaryDir dir;
+    std::shared_ptr<Device> device;
+    std::shared_ptr<Application> application;
+
+    SmallFilesTree()
+    {
+        SystemPaths paths = SystemPaths::current();
+        paths.home = dir.path() + "/home";
+        SystemPaths::setCurrent(paths);
+        for (int i = 0; i < kFiles; ++i) {
+            const QString folder = dir.path() + QString("/data/Documents/d%1").arg(i % kFolders);
+            if (i < kFolders)
+                QDir().mkpath(folder);
+            QFile file(folder + QString("/f%1.txt").arg(i));
+            if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(i)) <= 0)
+                std::abort();
+        }
+        const QString bundle = dir.path() + "/apps/9D8C7B6A-5F4E-4D3C-8B2A-1F0E9D8C7B6A/Many.app";
+        QDir().mkpath(bundle);
+        PropertyList::writeFile(
+            bundle + "/Info.plist",
+            QVariantMap{{"CFBundleIdentifier", "com.example.many"}, {"CFBundleName", "Many"}});
+        device =
+            Device::initFromListLine("iPhone 15 (0C6F1E2A-1111-4222-8333-444455556666) (Shutdown)",
+                                     {Runtime::System::iOS, "17.2"}, nullptr);
+        application = Application::make(QUrl::fromLocalFile(bundle + "/"), device, nullptr,
+                                        Application::SimulatorCheck::byCaller);
+        application->setCachedGroupContainers(std::vector<std::shared_ptr<Container>>{});
+        application->setCachedDataContainer(std::make_shared<Container>(
+            "com.example.many", "AppData", QUrl::fromLocalFile(dir.path() + "/data")));
+    }
+};
+
+struct Run {
+    double seconds = 0;
+    int refreshes = 0;
+};
+
+// Starts the export as the menu does and keeps the event loop turning on the
+// main thread until it is complete, with or without the task window.
+Run exportOnce(SmallFilesTree &tree, bool windowOpen)
+{
+    auto manager = TaskManager::make();
+    std::unique_ptr<TaskViewController> window;
+    if (windowOpen) {
+        window = std::make_unique<TaskViewController>(manager);
+        window->show();
+    }
+    const QUrl archive = QUrl::fromLocalFile(tree.dir.path() + "/Many.xcappdata");
+    const auto start = std::chrono::steady_clock::now();
+    auto task = manager->startExport(tree.application, archive);
+    while (!task->isComplete())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    Run run;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    DispatchQueue::waitUntilIdle(std::chrono::seconds(60));
+    DispatchQueue::drainMain();
+    if (window)
+        run.refreshes = window->rowFor(task)->refreshCount();
+    if (task->completedCount() != kFiles + kFolders + 1)
+        std::abort();
+    window.reset();
+    QDir(archive.toLocalFile()).removeRecursively();
+    return run;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The export with the task window open against the same export with it
+// closed, alternating, medians of five rounds; the window's refreshes against
+// the updates the task posted.
+void BM_ExportWithTaskWindow(benchmark::State &state)
+{
+    bench::ensureApplication();
+    SmallFilesTree tree;
+    std::atomic<long> updates{0};
+    ObserverCollection observers;
+    observers.append(
+        observeNotification<Task>(Task::didUpdate, nullptr, nullptr,
+                                  [&](const Notification &, const TaskPtr &) { ++updates; }));
+    std::vector<double> closed, open;
+    int refreshes = 0;
+    long updatesPerExport = 0;
+    for (auto _ : state) {
+        for (int round = 0; round < 5; ++round) {
+            closed.push_back(exportOnce(tree, false).seconds);
+            const long before = updates.load();
+            const Run run = exportOnce(tree, true);
+            open.push_back(run.seconds);
+            refreshes = std::max(refreshes, run.refreshes);
+            updatesPerExport = updates.load() - before;
+        }
+    }
+    state.counters["closed_ms"] = median(closed) * 1e3;
+    state.counters["open_ms"] = median(open) * 1e3;
+    state.counters["ratio"] = median(open) / median(closed);
+    state.counters["updates"] = double(updatesPerExport);
+    state.counters["row_refreshes"] = refreshes;
+}
+BENCHMARK(BM_ExportWithTaskWindow)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace

@@ -1,0 +1,214 @@
+#include "common/TestSupport.h"
+#include "platform/DispatchQueue.h"
+#include "tasks/TaskManager.h"
+#include "tasks/TaskRowView.h"
+#include "tasks/TaskViewController.h"
+#include "tasks/TaskWindowController.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScrollArea>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace corvane {
+namespace {
+
+using test::waitForBackgroundWork;
+using test::waitUntil;
+
+constexpr int rowHeight = TaskRowView::rowHeight;
+
+// Remembers whether its manager still listed it when it was cancelled.
+class RecordingTask : public Task {
+public:
+    explicit RecordingTask(std::shared_ptr<TaskManager> manager) : m_manager(std::move(manager)) {}
+    void cancel() override
+    {
+        const auto tasks = m_manager->tasks();
+        listedAtCancel = std::find(tasks.begin(), tasks.end(), sharedAs<Task>()) != tasks.end();
+        Task::cancel();
+    }
+    std::optional<bool> listedAtCancel;
+
+private:
+    std::shared_ptr<TaskManager> m_manager;
+};
+
+TaskPtr describedTask(const QString &description, std::int64_t total = 0)
+{
+    auto task = std::make_shared<Task>();
+    task->setLocalizedDescription(description);
+    task->setTotalCount(total);
+    return task;
+}
+
+class TaskWindowTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        m_view.reset();
+        if (TaskWindowController::hasCurrent())
+            TaskWindowController::shared()->contentViewController()->close();
+        for (const auto &task : TaskManager::shared()->tasks()) {
+            task->cancel();
+            TaskManager::shared()->remove(task);
+        }
+        EXPECT_TRUE(waitForBackgroundWork());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    TaskViewController &view()
+    {
+        if (!m_view)
+            m_view = std::make_unique<TaskViewController>(m_manager);
+        return *m_view;
+    }
+
+    std::shared_ptr<TaskManager> m_manager = TaskManager::make();
+    std::unique_ptr<TaskViewController> m_view;
+};
+
+TEST_F(TaskWindowTest, TheWindowGrowsToFiveRowsThenScrollsAndOnlyItsWidthResizes)
+{
+    const int oneRow = rowHeight - 1 + 10;
+    EXPECT_EQ(TaskWindowFit::forRows(0, rowHeight).height, oneRow);
+    EXPECT_FALSE(TaskWindowFit::forRows(0, rowHeight).showsScrollBar);
+    EXPECT_EQ(TaskWindowFit::forRows(5, rowHeight).visibleRows, 5);
+    EXPECT_FALSE(TaskWindowFit::forRows(5, rowHeight).showsScrollBar);
+    EXPECT_EQ(TaskWindowFit::forRows(7, rowHeight).visibleRows, 5);
+    EXPECT_TRUE(TaskWindowFit::forRows(7, rowHeight).showsScrollBar);
+    EXPECT_EQ(TaskWindowFit::forRows(2, 40, 28).height, 80 + 28 - 1 + 10);
+
+    auto &window = view();
+    EXPECT_FALSE(window.emptyLabel()->isHidden());
+    EXPECT_EQ(window.minimumHeight(), oneRow);
+    EXPECT_EQ(window.maximumHeight(), oneRow);
+    EXPECT_GT(window.maximumWidth(), window.minimumWidth());
+
+    for (int i = 0; i < 5; ++i)
+        m_manager->add(describedTask(QString("Task %1").arg(i)));
+    ASSERT_TRUE(waitUntil([&] { return window.rows().size() == 5; }));
+    EXPECT_TRUE(window.emptyLabel()->isHidden());
+    EXPECT_EQ(window.maximumHeight(), 5 * rowHeight + 9);
+    EXPECT_EQ(window.scrollView()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+
+    for (int i = 5; i < 7; ++i)
+        m_manager->add(describedTask(QString("Task %1").arg(i)));
+    ASSERT_TRUE(waitUntil([&] { return window.rows().size() == 7; }));
+    EXPECT_EQ(window.minimumHeight(), 5 * rowHeight + 9);
+    EXPECT_EQ(window.maximumHeight(), 5 * rowHeight + 9);
+    EXPECT_EQ(window.scrollView()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+TEST_F(TaskWindowTest, NewestFirstAndRemovingCancelsBeforeTheRowGoes)
+{
+    auto older = std::make_shared<RecordingTask>(m_manager);
+    auto newer = describedTask("Newer");
+    m_manager->add(older);
+    m_manager->add(newer);
+    auto &window = view();
+    ASSERT_EQ(window.rows().size(), 2u);
+    EXPECT_EQ(window.rows()[0]->task(), newer);
+    EXPECT_EQ(window.rows()[0]->textLabel()->text(), "Newer");
+
+    // Rows of tasks still listed stay as they are.
+    TaskRowView *const newerRow = window.rows()[0];
+    window.rowFor(older)->removeButton()->click();
+    EXPECT_EQ(older->listedAtCancel, true);
+    EXPECT_TRUE(older->isCancelled());
+    EXPECT_EQ(m_manager->tasks(), TaskManager::TaskList{newer});
+    // The list follows on the main queue.
+    EXPECT_EQ(window.rows().size(), 2u);
+    ASSERT_TRUE(waitUntil([&] { return window.rows().size() == 1; }));
+    EXPECT_EQ(window.rows()[0], newerRow);
+}
+
+TEST_F(TaskWindowTest, ClosingTheWindowLeavesTasksRunningAndANewTaskOpensAFreshOne)
+{
+    auto manager = TaskManager::shared();
+    auto first = TaskWindowController::shared();
+    EXPECT_EQ(TaskWindowController::shared(), first);
+    first->showWindow();
+
+    auto finish = std::make_shared<std::atomic<bool>>(false);
+    auto running = describedTask("Running", 10);
+    manager->start(running, [finish, task = running.get()] {
+        while (!*finish && !task->isCancelled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    ASSERT_TRUE(waitUntil([&] { return first->contentViewController()->rows().size() == 1; }));
+
+    first->contentViewController()->close();
+    EXPECT_FALSE(TaskWindowController::hasCurrent());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(running->isCancelled());
+    EXPECT_EQ(manager->tasks(), TaskManager::TaskList{running});
+
+    auto second = TaskWindowController::shared();
+    EXPECT_NE(second, first);
+    ASSERT_EQ(second->contentViewController()->rows().size(), 1u);
+    EXPECT_EQ(second->contentViewController()->rows()[0]->task(), running);
+    *finish = true;
+}
+
+TEST_F(TaskWindowTest, RowsShowTheirOwnTaskAndFollowItsUpdatesFromAnyThread)
+{
+    auto busy = describedTask("Busy");
+    auto huge = describedTask("Huge", std::int64_t(1) << 40);
+    huge->setCompletedCount(std::int64_t(1) << 39);
+    huge->setLocalisedDetailDescription("Half way");
+    m_manager->add(huge);
+    m_manager->add(busy);
+    auto &window = view();
+    TaskRowView *busyRow = window.rowFor(busy);
+    TaskRowView *hugeRow = window.rowFor(huge);
+
+    EXPECT_EQ(busyRow->progressIndicator()->maximum(), 0);
+    EXPECT_EQ(busyRow->progressIndicator()->minimum(), 0);
+    EXPECT_NEAR(double(hugeRow->progressIndicator()->value()) /
+                    hugeRow->progressIndicator()->maximum(),
+                0.5, 1e-6);
+    // No detail yet: nothing of another task's.
+    EXPECT_EQ(busyRow->detailTextLabel()->text(), "");
+    EXPECT_TRUE(busyRow->revealButton()->isHidden());
+
+    std::thread([&] {
+        busy->setLocalisedDetailDescription("Step 1");
+        busy->setCanInspect(true);
+        busy->postDidUpdate();
+    }).join();
+    ASSERT_TRUE(waitUntil([&] { return busyRow->detailTextLabel()->text() == "Step 1"; }));
+    EXPECT_FALSE(busyRow->revealButton()->isHidden());
+
+    // A burst queues one refresh, not one per update.
+    DispatchQueue::drainMain();
+    const int before = busyRow->refreshCount();
+    std::thread([&] {
+        for (int i = 0; i < 10000; ++i) {
+            busy->setCompletedCount(i);
+            busy->postDidUpdate();
+        }
+    }).join();
+    EXPECT_TRUE(busyRow->hasPendingRefresh());
+    DispatchQueue::drainMain();
+    EXPECT_EQ(busyRow->refreshCount(), before + 1);
+    EXPECT_FALSE(busyRow->hasPendingRefresh());
+
+    // Updates after the window went (one queued before, others after) harm nothing.
+    busy->postDidUpdate();
+    m_view.reset();
+    std::thread([&] {
+        for (int i = 0; i < 100; ++i)
+            busy->postDidUpdate();
+    }).join();
+    DispatchQueue::drainMain();
+}
+
+} // namespace
+} // namespace corvane
