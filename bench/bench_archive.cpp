@@ -1,8 +1,5 @@
-#include "model/Application.h"
-#include "model/Container.h"
-#include "model/Device.h"
-#include "platform/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "BenchContainerApp.h"
+
 #include "tasks/ExportTask.h"
 #include "tasks/ImportTask.h"
 
@@ -33,16 +30,13 @@ constexpr int kLargeFiles = 125;
 // scale, about 200 MB in all.
 struct ArchiveTree {
     QTemporaryDir dir;
-    std::shared_ptr<Device> device;
-    std::shared_ptr<Application> application;
-    std::shared_ptr<Container> container;
+    bench::ContainerApp app{dir.path(), "com.example.big", "Big"};
+    std::shared_ptr<Application> application = app.application;
+    std::shared_ptr<Container> container = app.container;
     qint64 bytes = 0;
 
     ArchiveTree()
     {
-        SystemPaths paths = SystemPaths::current();
-        paths.home = dir.path() + "/home";
-        SystemPaths::setCurrent(paths);
         std::mt19937 random(29);
         std::uniform_real_distribution<double> exponent(10.0, 16.0);
         QByteArray block(1 << 20, '\0');
@@ -58,20 +52,6 @@ struct ArchiveTree {
                 std::abort();
             bytes += size;
         }
-        const QString bundle = dir.path() + "/apps/9D8C7B6A-5F4E-4D3C-8B2A-1F0E9D8C7B6A/Big.app";
-        QDir().mkpath(bundle);
-        PropertyList::writeFile(
-            bundle + "/Info.plist",
-            QVariantMap{{"CFBundleIdentifier", "com.example.big"}, {"CFBundleName", "Big"}});
-        device =
-            Device::initFromListLine("iPhone 15 (0C6F1E2A-1111-4222-8333-444455556666) (Shutdown)",
-                                     {Runtime::System::iOS, "17.2"}, nullptr);
-        application = Application::make(QUrl::fromLocalFile(bundle + "/"), device, nullptr,
-                                        Application::SimulatorCheck::byCaller);
-        application->setCachedGroupContainers(std::vector<std::shared_ptr<Container>>{});
-        container = std::make_shared<Container>("com.example.big", "AppData",
-                                                QUrl::fromLocalFile(dir.path() + "/data"));
-        application->setCachedDataContainer(container);
     }
 
     QString path(const QString &relative) const { return dir.path() + "/" + relative; }

@@ -1,12 +1,8 @@
 #include "BenchApplication.h"
+#include "BenchContainerApp.h"
 
 #include "core/Observer.h"
-#include "model/Application.h"
-#include "model/Container.h"
-#include "model/Device.h"
 #include "platform/DispatchQueue.h"
-#include "platform/PropertyList.h"
-#include "platform/SystemPaths.h"
 #include "tasks/ExportTask.h"
 #include "tasks/TaskManager.h"
 #include "tasks/TaskRowView.h"
@@ -34,14 +30,11 @@ constexpr int kFiles = 50000;
 // A data container of 50,000 small files in 500 folders below Documents.
 struct SmallFilesTree {
     QTemporaryDir dir;
-    std::shared_ptr<Device> device;
-    std::shared_ptr<Application> application;
+    bench::ContainerApp app{dir.path(), "com.example.many", "Many"};
+    std::shared_ptr<Application> application = app.application;
 
     SmallFilesTree()
     {
-        SystemPaths paths = SystemPaths::current();
-        paths.home = dir.path() + "/home";
-        SystemPaths::setCurrent(paths);
         for (int i = 0; i < kFiles; ++i) {
             const QString folder = dir.path() + QString("/data/Documents/d%1").arg(i % kFolders);
             if (i < kFolders)
@@ -50,19 +43,6 @@ struct SmallFilesTree {
             if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(i)) <= 0)
                 std::abort();
         }
-        const QString bundle = dir.path() + "/apps/9D8C7B6A-5F4E-4D3C-8B2A-1F0E9D8C7B6A/Many.app";
-        QDir().mkpath(bundle);
-        PropertyList::writeFile(
-            bundle + "/Info.plist",
-            QVariantMap{{"CFBundleIdentifier", "com.example.many"}, {"CFBundleName", "Many"}});
-        device =
-            Device::initFromListLine("iPhone 15 (0C6F1E2A-1111-4222-8333-444455556666) (Shutdown)",
-                                     {Runtime::System::iOS, "17.2"}, nullptr);
-        application = Application::make(QUrl::fromLocalFile(bundle + "/"), device, nullptr,
-                                        Application::SimulatorCheck::byCaller);
-        application->setCachedGroupContainers(std::vector<std::shared_ptr<Container>>{});
-        application->setCachedDataContainer(std::make_shared<Container>(
-            "com.example.many", "AppData", QUrl::fromLocalFile(dir.path() + "/data")));
     }
 };
 
