@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/ApplicationMenu.h"
-#include "app/CommandManager.h"
 #include "app/ShellTestSupport.h"
+#include "app/menus/CommandManager.h"
+#include "app/menus/application/ApplicationMenu.h"
+#include "common/StubTaskService.h"
 #include "common/TestSupport.h"
-#include "core/TaskService.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
 #include "model/ActivityMonitor.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/CommandManager.h"
 #include "app/ShellTestSupport.h"
+#include "app/menus/CommandManager.h"
 #include "common/CaptureFakes.h"
 #include "common/TestSupport.h"
 #include "core/CorvaneSettings.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/CommandManager.h"
 #include "app/ManualScheduler.h"
 #include "app/ShellTestSupport.h"
+#include "app/menus/CommandManager.h"
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"

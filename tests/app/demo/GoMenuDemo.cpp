@@ -3,8 +3,8 @@
 //
 //   go_menu_demo --menu     opens the Go menu
 //   go_menu_demo --prompt   opens the coordinate prompt with a coordinate typed
-#include "app/MenuRenderer.h"
-#include "app/QtAlertPresenter.h"
+#include "app/qt/MenuRenderer.h"
+#include "app/qt/QtAlertPresenter.h"
 #include "location/GoToActions.h"
 #include "location/LocationGoMenu.h"
 #include "location/LocationPreset.h"

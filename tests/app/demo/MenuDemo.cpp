@@ -1,6 +1,6 @@
 // Shows a sample status menu (two-line row, state marks, an indented row and
 // a row shown only while Option is held) for screenshots under Xvfb.
-#include "app/QtStatusItem.h"
+#include "app/qt/QtStatusItem.h"
 #include "platform/Menu.h"
 #include "platform/OptionKeyPoller.h"
 

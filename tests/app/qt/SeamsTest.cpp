@@ -1,0 +1,389 @@
+#include "app/menus/urls/URLPromptingAlert.h"
+#include "app/qt/ImageCache.h"
+#include "app/qt/QtAlertPresenter.h"
+#include "app/qt/QtFilePanels.h"
+#include "common/TestSupport.h"
+#include "location/CoordinatePromptingAlert.h"
+#include "model/Runtime.h"
+#include "platform/OptionKeyPoller.h"
+#include "platform/Workspace.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+class FakeModifiers : public ModifierSource {
+public:
+    KeyModifiers currentModifiers() const override { return modifiers; }
+    KeyModifiers modifiers;
+};
+
+// Runs `answer` on the next modal dialog once it shows.
+void whenModalShows(std::function<void(QWidget *)> answer)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            answer(modal);
+        }
+    });
+    timer->start();
+}
+
+void pressKey(QWidget *widget, int key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+}
+
+AlertSpec confirmation()
+{
+    AlertSpec spec;
+    spec.messageText = "Erase?";
+    spec.cautionIcon = true;
+    spec.showsSuppressionButton = true;
+    spec.buttons = {{"Erase", AlertSpec::KeyEquivalent::None},
+                    {"Cancel", AlertSpec::KeyEquivalent::Return}};
+    return spec;
+}
+
+} // namespace
+
+TEST(OptionKeyPollerTest, OneCallbackPerChangeAndNoTimerAfterStop)
+{
+    auto source = std::make_shared<FakeModifiers>();
+    source->modifiers = KeyModifier::Option;
+    OptionKeyPoller poller(source);
+    int changes = 0;
+    poller.start([&changes](bool) { ++changes; });
+    EXPECT_TRUE(poller.optionHeld());
+    EXPECT_TRUE(poller.isRunning());
+
+    test::pumpFor(250ms);
+    EXPECT_EQ(changes, 0);
+
+    source->modifiers = KeyModifier::Command;
+    EXPECT_TRUE(test::waitUntil([&] { return changes == 1; }));
+    test::pumpFor(250ms);
+    EXPECT_EQ(changes, 1);
+    EXPECT_FALSE(poller.optionHeld());
+
+    poller.stop();
+    EXPECT_FALSE(poller.isRunning());
+    source->modifiers = KeyModifier::Option;
+    test::pumpFor(250ms);
+    EXPECT_EQ(changes, 1);
+}
+
+TEST(OptionKeyPollerTest, StopFromInsideTheCallbackIsSafe)
+{
+    auto source = std::make_shared<FakeModifiers>();
+    OptionKeyPoller poller(source);
+    int changes = 0;
+    poller.start([&](bool) {
+        ++changes;
+        poller.stop();
+    });
+    source->modifiers = KeyModifier::Option;
+    EXPECT_TRUE(test::waitUntil([&] { return changes == 1; }));
+    EXPECT_FALSE(poller.isRunning());
+}
+
+TEST(ImageCacheTest, AccentTintColoursOnlyTheImagesOwnPixels)
+{
+    const QImage on = ImageCache::shared().resolve(ImageRef::resource("On"));
+    ASSERT_FALSE(on.isNull());
+    const QImage tinted =
+        ImageCache::shared().resolve(ImageRef::resource("On").tinted(ImageRef::TintColor::Accent));
+    ASSERT_EQ(tinted.size(), on.size());
+    const QColor accent = ImageCache::accentColor();
+    const QPoint centre(on.width() / 2, on.height() / 2);
+    EXPECT_EQ(QColor(tinted.pixel(centre)).rgb(), accent.rgb());
+    EXPECT_EQ(qAlpha(tinted.pixel(0, 0)), 0);
+
+    const QImage white = ImageCache::shared().resolve(ImageRef::resource("On")
+                                                          .tinted(ImageRef::TintColor::Accent)
+                                                          .tinted(ImageRef::TintColor::White));
+    EXPECT_EQ(QColor(white.pixel(centre)).rgb(), QColor(Qt::white).rgb());
+}
+
+TEST(ImageCacheTest, SymbolsFollowTheSwitchAndMissingArtGivesNothing)
+{
+    EXPECT_FALSE(ImageCache::shared().resolve(ImageRef::symbol("trash")).isNull());
+    EXPECT_TRUE(ImageCache::shared().resolve(ImageRef::symbol("no.such.symbol")).isNull());
+    EXPECT_TRUE(ImageCache::shared().resolve(ImageRef::resource("No Such Image")).isNull());
+    ImageRef::setSymbolsEnabled(false);
+    EXPECT_TRUE(ImageCache::shared().resolve(ImageRef::symbol("trash")).isNull());
+    ImageRef::setSymbolsEnabled(true);
+
+    const QImage padded =
+        ImageCache::shared().resolve(ImageRef::symbol("gear").padded(QMarginsF(0, 2, 4, 2)));
+    EXPECT_EQ(padded.deviceIndependentSize(), QSizeF(20, 20));
+}
+
+TEST(QtAlertPresenterTest, ReturnAnswersTheCancelButton)
+{
+    whenModalShows([](QWidget *dialog) { pressKey(dialog, Qt::Key_Return); });
+    const AlertResponse response = QtAlertPresenter().run(confirmation());
+    EXPECT_EQ(response.buttonIndex, 1);
+    EXPECT_FALSE(response.suppressed);
+}
+
+TEST(QtAlertPresenterTest, IndexFollowsSpecOrderAndSuppressionIsReported)
+{
+    whenModalShows([](QWidget *dialog) {
+        for (auto *box : dialog->findChildren<QAbstractButton *>()) {
+            if (box->text() == "Do not ask again")
+                box->setChecked(true);
+        }
+        for (auto *button : dialog->findChildren<QPushButton *>()) {
+            if (button->text() == "Erase")
+                button->click();
+        }
+    });
+    const AlertResponse response = QtAlertPresenter().run(confirmation());
+    EXPECT_EQ(response.buttonIndex, 0);
+    EXPECT_TRUE(response.suppressed);
+}
+
+TEST(QtAlertPresenterTest, AnAmpersandInAButtonTitleIsShownAsWritten)
+{
+    AlertSpec spec;
+    spec.messageText = "Re-launch Required";
+    spec.buttons = {{"Apply & Relaunch"}, {"Cancel", AlertSpec::KeyEquivalent::Return}};
+    QString shown;
+    whenModalShows([&](QWidget *dialog) {
+        for (auto *button : dialog->findChildren<QPushButton *>()) {
+            if (!button->text().contains("Relaunch"))
+                continue;
+            shown = button->text();
+            EXPECT_TRUE(QKeySequence::mnemonic(shown).isEmpty());
+            button->click();
+        }
+    });
+    EXPECT_EQ(QtAlertPresenter().run(spec).buttonIndex, 0);
+    EXPECT_EQ(shown, "Apply && Relaunch");
+}
+
+TEST(QtAlertPresenterTest, TheURLPromptEnablesOpenForTextAndHelpKeepsItOpen)
+{
+    auto workspace = std::make_shared<RecordingWorkspace>();
+    Workspace::setShared(workspace);
+    const AlertSpec spec =
+        URLPromptingAlert::make("iPhone 15", Runtime(Runtime::System::iOS, "17.2"));
+    EXPECT_EQ(spec.informativeText, "Will be opened on iPhone 15 - 17.2 (iOS 17.2).");
+    std::vector<bool> enabled;
+    bool stayedOpen = false;
+    bool focused = false;
+    QSize fieldSize;
+    whenModalShows([&](QWidget *dialog) {
+        QPushButton *open = nullptr;
+        for (auto *button : dialog->findChildren<QPushButton *>()) {
+            if (button->text() == "Open")
+                open = button;
+            if (button->text() == "?")
+                button->click();
+        }
+        stayedOpen = dialog->isVisible();
+        auto *line = dialog->findChild<QLineEdit *>();
+        focused = dialog->focusWidget() == line;
+        fieldSize = line->size();
+        enabled.push_back(open->isEnabled());
+        line->setText(" \t ");
+        enabled.push_back(open->isEnabled());
+        line->setText({});
+        line->insert("e");
+        enabled.push_back(open->isEnabled());
+        line->backspace();
+        enabled.push_back(open->isEnabled());
+        line->setText(" example.com ");
+        // Return answers "Open" once it is enabled.
+        pressKey(dialog, Qt::Key_Return);
+    });
+    const AlertResponse response = QtAlertPresenter().run(spec);
+    Workspace::setShared(nullptr);
+    EXPECT_EQ(enabled, (std::vector<bool>{false, false, true, false}));
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_TRUE(focused);
+    EXPECT_EQ(fieldSize, QSize(300, 24));
+    ASSERT_EQ(workspace->requests.size(), 1u);
+    EXPECT_EQ(workspace->requests[0].operation, "openUrl");
+    EXPECT_EQ(workspace->requests[0].argument, URLPromptingAlert::faqDeepLinksAddress);
+    EXPECT_EQ(response.buttonIndex, 0);
+    EXPECT_EQ(response.text, " example.com ");
+}
+
+TEST(QtAlertPresenterTest, TheCoordinatePromptGoesOnlyWithACoordinate)
+{
+    QSize fieldSize;
+    bool focused = false;
+    QString placeholder;
+    std::vector<bool> goEnabled;
+    whenModalShows([&](QWidget *dialog) {
+        auto *line = dialog->findChild<QLineEdit *>();
+        fieldSize = line->size();
+        focused = dialog->focusWidget() == line;
+        placeholder = line->placeholderText();
+        QPushButton *go = nullptr;
+        for (auto *button : dialog->findChildren<QPushButton *>())
+            if (button->text() == "Go")
+                go = button;
+        goEnabled.push_back(go->isEnabled());
+        for (const char *text : {"37.5, -122.25", "37.5", "0, 0", ""}) {
+            line->setText(text);
+            goEnabled.push_back(go->isEnabled());
+        }
+        // Return does nothing while "Go" is disabled.
+        pressKey(line, Qt::Key_Return);
+        line->setText("37.5, -122.25");
+        pressKey(line, Qt::Key_Return);
+    });
+    const AlertResponse response = QtAlertPresenter().run(CoordinatePromptingAlert::spec());
+    EXPECT_EQ(fieldSize, QSize(200, 24));
+    EXPECT_TRUE(focused);
+    EXPECT_EQ(placeholder, "37.3350703, -122.0091543");
+    EXPECT_EQ(goEnabled, std::vector<bool>({false, true, false, false, false}));
+    EXPECT_EQ(response.buttonIndex, CoordinatePromptingAlert::goButton);
+    const auto coordinate = CoordinatePromptingAlert::coordinate(response);
+    ASSERT_TRUE(coordinate);
+    EXPECT_EQ(coordinate->latitude(), 37.5);
+    EXPECT_EQ(coordinate->longitude(), -122.25);
+}
+
+TEST(QtFilePanelsTest, OpenPanelChoosesAppFolderAsFile)
+{
+    QTemporaryDir dir;
+    const QString app = dir.filePath("Demo.app");
+    ASSERT_TRUE(QDir().mkpath(app + "/Contents/MacOS"));
+    OpenPanelSpec spec;
+    spec.title = "Select Application";
+    spec.prompt = "Select Application";
+    spec.allowedTypes = {"app"};
+    spec.directory = dir.path();
+
+    QStringList chosen;
+    bool done = false;
+    QtOpenPanel().begin(spec, [&](const QStringList &paths) {
+        chosen = paths;
+        done = true;
+    });
+    QFileDialog *dialog = nullptr;
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *found = qobject_cast<QFileDialog *>(widget); found && found->isVisible())
+                dialog = found;
+        }
+        return dialog != nullptr;
+    }));
+    // As a user who clicks the bundle or types its name.
+    dialog->findChild<QLineEdit *>("fileNameEdit")->setText("Demo.app");
+    QMetaObject::invokeMethod(dialog, "accept");
+    ASSERT_TRUE(test::waitUntil([&] { return done; }));
+    EXPECT_EQ(chosen, QStringList({QDir::cleanPath(app)}));
+}
+
+// A dialog opened from one of the program's windows comes up in front of it,
+// as its transient; the active window stands in for an unnamed one, never the
+// status button. Without a window of ours, an alert stays on top.
+TEST(QtDialogParentTest, DialogsComeUpTiedToTheWindowTheyAreOpenedFrom)
+{
+    QWidget settings, gps, statusButton;
+    statusButton.setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
+    for (QWidget *window : {&settings, &gps, &statusButton})
+        window->show();
+    const struct {
+        QWidget *active;
+        QWindow *named;
+        QWidget *parent;
+    } cases[] = {{&settings, gps.windowHandle(), &gps},
+                 {&settings, nullptr, &settings},
+                 {&statusButton, nullptr, nullptr}};
+    for (const auto &c : cases) {
+        for (int kind = 0; kind < 3; ++kind) {
+            c.active->activateWindow();
+            ASSERT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == c.active; }));
+            QWidget *parent = &statusButton;
+            QWindow *transient = nullptr;
+            bool onTop = false;
+            whenModalShows([&](QWidget *dialog) {
+                parent = dialog->parentWidget();
+                transient = dialog->windowHandle()->transientParent();
+                onTop = dialog->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+                QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            });
+            if (kind == 0)
+                QtAlertPresenter().run({.parentWindow = c.named});
+            else if (kind == 1)
+                QtOpenPanel().runModal({.parentWindow = c.named});
+            else
+                QtSavePanel().runModal({.parentWindow = c.named});
+            EXPECT_EQ(parent, c.parent) << kind;
+            EXPECT_EQ(transient, c.parent ? c.parent->windowHandle() : nullptr) << kind;
+            EXPECT_EQ(onTop, kind == 0 && !c.parent) << kind;
+        }
+    }
+}
+
+// Without a browser or a file manager (nothing on the PATH, none on the bus),
+// each way of opening something says so in an alert.
+TEST(WorkspaceTest, WhatTheDesktopCannotOpenIsShownInAnAlert)
+{
+    QTemporaryDir dir;
+    const QString notes = dir.filePath("notes.txt"), bin = dir.filePath("bin");
+    ASSERT_TRUE(QDir().mkpath(bin) && test::writeFile(notes, "notes"));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin));
+    auto alerts = std::make_shared<RecordingAlertPresenter>();
+    AlertPresenter::setShared(alerts);
+    Workspace workspace;
+    const struct {
+        std::function<bool()> open;
+        QString message, informative;
+    } cases[] = {
+        {[&] { return workspace.openUrl(QUrl("https://example.com/a")); },
+         "The web page could not be opened",
+         "No web browser is set up to open “https://example.com/a”."},
+        {[&] { return workspace.openUrl(QUrl::fromLocalFile(notes)); },
+         "The file could not be opened", "No application is set up to open “" + notes + "”."},
+        {[&] { return workspace.revealFile(notes); }, "The file could not be shown",
+         "No file manager is set up to show “" + notes + "”."},
+        {[&] { return workspace.showFolder(bin); }, "The folder could not be opened",
+         "No file manager is set up to open “" + bin + "”."},
+    };
+    for (const auto &c : cases) {
+        alerts->presented.clear();
+        EXPECT_FALSE(c.open());
+        ASSERT_TRUE(test::waitUntil([&] { return !alerts->presented.empty(); }));
+        EXPECT_EQ(alerts->presented[0].messageText, c.message);
+        EXPECT_EQ(alerts->presented[0].informativeText, c.informative);
+    }
+    AlertPresenter::setShared(nullptr);
+    qputenv("PATH", path);
+}
+
+TEST(QtFilePanelsTest, TypeNamesBecomeFilters)
+{
+    const QString images = OpenPanel::nameFilters({"public.image"}).join(" ");
+    EXPECT_TRUE(images.contains("*.png"));
+    EXPECT_FALSE(images.contains("*.mp4"));
+    EXPECT_TRUE(OpenPanel::nameFilters({"public.movie"}).join(" ").contains("*.mp4"));
+    EXPECT_EQ(OpenPanel::nameFilters({"xcappdata"}), QStringList({"(*.xcappdata)"}));
+    EXPECT_TRUE(OpenPanel::allows({"public.image"}, "/tmp/picture.JPG"));
+    EXPECT_FALSE(OpenPanel::allows({"app"}, "/tmp/picture.jpg"));
+}
