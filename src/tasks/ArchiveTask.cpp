@@ -4,6 +4,7 @@
 #include "model/Container.h"
 #include "platform/FileCoordinator.h"
 #include "platform/Workspace.h"
+#include "tasks/ItemMoves.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,6 +13,8 @@
 #include <exception>
 
 namespace corvane {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -41,7 +44,8 @@ void coordinate(FileCoordinator &coordinator, const QUrl &reading, const QUrl &w
 } // namespace
 
 ArchiveTask::ArchiveTask(std::shared_ptr<Application> application)
-    : m_application(std::move(application)), m_created(QDateTime::currentDateTime())
+    : m_application(std::move(application)), m_created(QDateTime::currentDateTime()),
+      m_journal(TaskJournal::current())
 {
     setLocalizedDescription(m_application->descriptionText());
     // No update is posted: nobody can be observing a task being made.
@@ -103,33 +107,35 @@ std::vector<File> ArchiveTask::gatherFiles(const QUrl &root, const ContainerFilt
         postDidUpdate();
         files.push_back(file);
     };
-    try {
-        File::coordinator().coordinateReading(root, kGatherReading, [&](const QUrl &folder) {
-            // What never enters an archive is never taken out of one either.
-            File::enumerateContents(
-                folder, Container::skippedNames(), nullptr, kGatherReading,
-                [&](const QUrl &url, bool isDirectory, const QDateTime &lastModified,
-                    std::optional<qint64> size, bool &stop) {
-                    containerFilter(url, isDirectory, lastModified, size, accept);
-                    stop = isCancelled();
-                });
-        });
-    } catch (const std::exception &error) {
-        // What was gathered so far is used.
-        log().debug("Gathering files in %{public}@ stopped: %{public}@", root, error.what());
-    }
+    std::vector<fs::filesystem_error> problems;
+    File::coordinator().coordinateReading(root, kGatherReading, [&](const QUrl &folder) {
+        // What never enters an archive is never taken out of one either.
+        problems = File::enumerateContents(
+            folder, Container::skippedNames(), nullptr, kGatherReading,
+            [&](const fs::path &path, const QUrl &url, bool isDirectory,
+                const QDateTime &lastModified, std::optional<qint64> size, bool &stop) {
+                containerFilter(path, url, isDirectory, lastModified, size, accept);
+                stop = isCancelled();
+            });
+    });
+    // A copy that silently lacks what could not be read would pass for whole.
+    if (!problems.empty())
+        throw problems.front();
     return files;
 }
 
-void ArchiveTask::copyEntry(const File &file, const QUrl &destination)
+void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
 {
-    const ItemLocation source = ItemLocation::below(file.url, file.relativePath);
-    const ItemLocation target = ItemLocation::below(destination, file.relativePath);
+    const ItemLocation source = ItemLocation::below(file.path, file.nativeRelativePath);
+    const ItemLocation target = ItemLocation::below(destination, file.nativeRelativePath);
     auto &coordinator = fileCoordinator();
 
     if (file.isDirectory) {
-        coordinate(coordinator, source.url(), target.url(),
-                   [&] { target.makeDirectory(itemAttributes(source)); });
+        coordinate(coordinator, source.url(), target.url(), [&] {
+            const auto attributes = itemAttributes(source);
+            if (target.makeDirectory())
+                m_madeFolders.emplace_back(target, attributes);
+        });
         return;
     }
 
@@ -140,11 +146,26 @@ void ArchiveTask::copyEntry(const File &file, const QUrl &destination)
         try {
             attributes = itemAttributes(sourceFolder);
         } catch (const std::exception &) {
-            // The folder is made with the default attributes then.
+            // The folder keeps the default attributes then.
         }
-        targetFolder.makeDirectory(attributes);
+        if (targetFolder.makeDirectory() && attributes)
+            m_madeFolders.emplace_back(targetFolder, *attributes);
     });
-    coordinate(coordinator, source.url(), target.url(), [&] { source.copyItem(target); });
+    coordinate(coordinator, source.url(), target.url(), [&] {
+        // Passed over only when really gone: an entry that is there but
+        // cannot be reached by its name is a failure, not a vanished file.
+        if (!source.copyItem(target) && itemExists(source.path()))
+            throw fs::filesystem_error(
+                "item changed while it was copied", source.path(),
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+}
+
+void ArchiveTask::applyFolderAttributes()
+{
+    for (auto folder = m_madeFolders.rbegin(); folder != m_madeFolders.rend(); ++folder)
+        folder->first.applyAttributes(folder->second);
+    m_madeFolders.clear();
 }
 
 QString ArchiveTask::withEntryName(const QString &text, const File &file)
@@ -173,6 +194,7 @@ void ArchiveTask::finishFailed(const QString &cancelledText, const QString &fail
         setLocalisedDetailDescription(cancelledText);
     } else {
         log().error(logFormat, QString::fromLocal8Bit(error.what()));
+        setFailed(true);
         setLocalisedDetailDescription(failedText);
     }
     postDidUpdate();
@@ -185,19 +207,22 @@ ItemLocation::Attributes ArchiveTask::itemAttributes(const ItemLocation &locatio
 
 ArchiveTask::ContainerFilter ArchiveTask::containerEntries(const Container &container)
 {
-    return [base = container.url(), identifier = container.identifier()](
-               const QUrl &url, bool isDirectory, const QDateTime &lastModified,
-               std::optional<qint64> size, const File::Handler &accept) {
-        if (File::isIncluded(url, base, identifier, kExportedTopLevelNames))
-            File::visit(url, isDirectory, lastModified, size, base, identifier, accept);
-    };
+    return
+        [base = container.url(), identifier = container.identifier()](
+            const fs::path &path, const QUrl &url, bool isDirectory, const QDateTime &lastModified,
+            std::optional<qint64> size, const File::Handler &accept) {
+            if (File::isIncluded(url, base, identifier, kExportedTopLevelNames))
+                File::visit(path, url, isDirectory, lastModified, size, base, identifier, accept);
+        };
 }
 
 ArchiveTask::ContainerFilter ArchiveTask::archiveEntries(const QUrl &archive)
 {
-    return [archive](const QUrl &url, bool isDirectory, const QDateTime &lastModified,
-                     std::optional<qint64> size, const File::Handler &accept) {
-        File::archiveContainerComponent(url, isDirectory, lastModified, size, archive, accept);
+    return [archive](const fs::path &path, const QUrl &url, bool isDirectory,
+                     const QDateTime &lastModified, std::optional<qint64> size,
+                     const File::Handler &accept) {
+        File::archiveContainerComponent(path, url, isDirectory, lastModified, size, archive,
+                                        accept);
     };
 }
 

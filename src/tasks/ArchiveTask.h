@@ -5,6 +5,7 @@
 #include "tasks/ArchiveTaskInfo.h"
 #include "tasks/ItemLocation.h"
 #include "tasks/Task.h"
+#include "tasks/TaskJournal.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -13,6 +14,7 @@
 #include <QUrl>
 
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -39,9 +41,9 @@ public:
 
     // Looks at one enumerated entry and hands the record of an entry it
     // accepts to `accept`.
-    using ContainerFilter =
-        std::function<void(const QUrl &url, bool isDirectory, const QDateTime &lastModified,
-                           std::optional<qint64> size, const File::Handler &accept)>;
+    using ContainerFilter = std::function<void(
+        const std::filesystem::path &path, const QUrl &url, bool isDirectory,
+        const QDateTime &lastModified, std::optional<qint64> size, const File::Handler &accept)>;
 
     // The application has a bundle identifier: the model lists no
     // application without one.
@@ -56,6 +58,9 @@ public:
     // the main thread ask on the task queue), dated when the task was made.
     const ArchiveTaskInfo &info() const;
     FileCoordinator &fileCoordinator() const;
+    // Where the task notes what it would leave behind; the state folder in
+    // force when the task was made.
+    const TaskJournal &journal() const { return m_journal; }
 
     // The data container (when there is one) followed by the group
     // containers; lists them when needed, which runs the simulator tool.
@@ -86,16 +91,21 @@ public:
     // Collects the entries below `root` that the filter accepts, in
     // enumeration order, leaving out ".DS_Store" and the container manager's
     // metadata file: each one adds to totalCount and shows the progress text
-    // with "%@" replaced by that count; a cancel ends the walk. What cannot be
-    // read is left out.
+    // with "%@" replaced by that count; a cancel ends the walk. Throws when a
+    // folder cannot be listed or an entry cannot be read: what is there is
+    // never left out unnoticed.
     std::vector<File> gatherFiles(const QUrl &root, const ContainerFilter &containerFilter,
                                   const QString &progressText);
     // Copies one gathered entry to `destination` (the same relative path
-    // below the destination's folder) under file coordination: a directory
-    // with its attributes, a file after creating its folder. Nothing below
-    // the two folders is followed when it is a link. A file that has vanished
-    // since it was gathered is passed over. Throws what fails.
-    virtual void copyEntry(const File &file, const QUrl &destination);
+    // below the destination's folder) under file coordination: a directory,
+    // or a file after creating its folder. Nothing below the two folders is
+    // followed when it is a link. A file that is no longer there since it was
+    // gathered is passed over. Throws what fails. Folders made here stay
+    // writable until applyFolderAttributes().
+    virtual void copyEntry(const File &file, const std::filesystem::path &destination);
+    // Gives the folders the copies made their sources' permission bits and
+    // times, the deepest first, once everything that goes inside is there.
+    void applyFolderAttributes();
 
     // The entries of a container that an export takes: everything of a
     // group container, and what lies below "Library" and "Documents" in the
@@ -130,6 +140,9 @@ protected:
 private:
     const std::shared_ptr<Application> m_application;
     const QDateTime m_created;
+    const TaskJournal m_journal;
+    // Folders the copies made, with the attributes they get at the end.
+    std::vector<std::pair<ItemLocation, ItemLocation::Attributes>> m_madeFolders;
     mutable std::once_flag m_infoOnce;
     mutable std::optional<ArchiveTaskInfo> m_info;
     mutable std::mutex m_urlMutex;

@@ -1,5 +1,7 @@
 #include "tasks/ClosableWindow.h"
 
+#include "platform/WindowPlacement.h"
+
 #include <QCloseEvent>
 
 namespace corvane {
@@ -29,6 +31,10 @@ void ClosableWindow::closeEvent(QCloseEvent *event)
 
 void ClosableWindowController::showWindow()
 {
+    if (!m_placed) {
+        WindowPlacement::placeOnPointerScreen(*m_window);
+        m_placed = true;
+    }
     m_window->show();
     raise();
 }

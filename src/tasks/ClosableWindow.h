@@ -26,7 +26,8 @@ private:
     bool m_closing = false;
 };
 
-// Presents a ClosableWindow it owns.
+// Presents a ClosableWindow it owns; it opens on the screen that holds the
+// pointer.
 class ClosableWindowController : public WindowController {
 public:
     explicit ClosableWindowController(ClosableWindow *window) : m_window(window) {}
@@ -42,6 +43,7 @@ public:
 
 private:
     ClosableWindow *m_window;
+    bool m_placed = false;
 };
 
 } // namespace corvane

@@ -1,14 +1,10 @@
 #include "tasks/ContainerBackup.h"
 
+#include "core/File.h"
 #include "tasks/ItemMoves.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <filesystem>
-#include <optional>
 
 namespace corvane {
 
@@ -17,66 +13,38 @@ namespace fs = std::filesystem;
 ContainerBackup::ContainerBackup(const QString &name, const std::vector<QUrl> &containers)
 {
     for (const QUrl &url : containers) {
-        const QString container = QDir::cleanPath(url.toLocalFile());
-        const QFileInfo info(container);
-        const QString root = info.path() + "/." + name;
-        m_folders.push_back({container, root + '/' + info.fileName(), root});
+        const fs::path container = nativePath(url);
+        m_folders.push_back({container, container.parent_path() / ('.' + name).toStdString() /
+                                            container.filename()});
     }
 }
 
-void ContainerBackup::removeItem(const QUrl &url)
+void ContainerBackup::removeItem(const fs::path &path)
 {
-    const QString path = QDir::cleanPath(url.toLocalFile());
     const Folder *folder = nullptr;
-    for (const Folder &candidate : m_folders)
-        if (path.startsWith(candidate.container + '/'))
+    fs::path relative;
+    for (const Folder &candidate : m_folders) {
+        if (path != candidate.container && isWithin(path, candidate.container)) {
             folder = &candidate;
-    if (!folder)
-        throw fs::filesystem_error("not inside a container", nativePath(path),
-                                   std::make_error_code(std::errc::invalid_argument));
-    if (!itemExists(path))
-        throw fs::filesystem_error("cannot remove", nativePath(path),
-                                   std::error_code(errno, std::generic_category()));
-
-    const QString backup = folder->backup + path.mid(folder->container.size());
-    std::error_code error;
-    fs::create_directories(nativePath(QFileInfo(backup).path()), error);
-    if (error)
-        throw fs::filesystem_error("cannot create backup folder", nativePath(backup), error);
-    if (!m_made.contains(folder->root))
-        m_made.append(folder->root);
-    move(path, backup);
-    m_moved.push_back({path, backup});
-}
-
-void ContainerBackup::restore()
-{
-    std::optional<fs::filesystem_error> first;
-    std::vector<Moved> kept;
-    for (auto moved = m_moved.rbegin(); moved != m_moved.rend(); ++moved) {
-        try {
-            move(moved->backup, moved->original);
-        } catch (const fs::filesystem_error &error) {
-            if (!first)
-                first = error;
-            kept.push_back(*moved);
+            relative = path.lexically_relative(candidate.container);
         }
     }
-    m_moved = std::move(kept);
-    if (first)
-        throw *first;
-    discard();
+    if (!folder)
+        throw fs::filesystem_error("not inside a container", path,
+                                   std::make_error_code(std::errc::invalid_argument));
+    if (!itemExists(path))
+        throw fs::filesystem_error("cannot remove", path,
+                                   std::error_code(errno, std::generic_category()));
+
+    const fs::path backup = folder->backup / relative;
+    std::error_code error;
+    fs::create_directories(backup.parent_path(), error);
+    if (error)
+        throw fs::filesystem_error("cannot create backup folder", backup, error);
+    move(path, backup);
 }
 
-void ContainerBackup::discard()
-{
-    for (const QString &root : m_made)
-        fs::remove_all(nativePath(root));
-    m_made.clear();
-    m_moved.clear();
-}
-
-void ContainerBackup::move(const QString &from, const QString &to)
+void ContainerBackup::move(const fs::path &from, const fs::path &to)
 {
     moveItem(from, to);
 }

@@ -3,19 +3,23 @@
 #include "platform/FileManager.h"
 
 #include <QString>
-#include <QStringList>
 #include <QUrl>
 
+#include <filesystem>
 #include <vector>
 
 namespace corvane {
 
 // Empties containers so that it can be undone: what an erase removes is moved
 // into a backup folder beside its container (on the same file system, so
-// moving is renaming), at the same relative path. restore() puts it all back,
-// discard() deletes it. A backup whose program was killed stays on disk.
+// moving is renaming), at the same relative path. TaskRecovery puts it back.
 class ContainerBackup : public FileManager {
 public:
+    struct Folder {
+        std::filesystem::path container;
+        std::filesystem::path backup;
+    };
+
     // The backup of each container goes to ".<name>/<container folder>" in the
     // folder that holds the container.
     ContainerBackup(const QString &name, const std::vector<QUrl> &containers);
@@ -23,35 +27,15 @@ public:
     // Moves the item into the backup; an item outside the containers is
     // refused. Throws std::filesystem::filesystem_error, with
     // no_such_file_or_directory when nothing is there.
-    void removeItem(const QUrl &url) override;
+    void removeItem(const std::filesystem::path &path) override;
 
-    // Moves every item back, the last moved first, then deletes the backup
-    // folders. Throws the first item that could not go back; what did not
-    // stays in the backup.
-    void restore();
-    // Deletes the backup folders. Throws what cannot be deleted.
-    void discard();
-
-    // The backup folders that hold something.
-    QStringList folders() const { return m_made; }
+    const std::vector<Folder> &folders() const { return m_folders; }
 
 protected:
-    virtual void move(const QString &from, const QString &to);
+    virtual void move(const std::filesystem::path &from, const std::filesystem::path &to);
 
 private:
-    struct Folder {
-        QString container;
-        QString backup;
-        QString root;
-    };
-    struct Moved {
-        QString original;
-        QString backup;
-    };
-
     std::vector<Folder> m_folders;
-    std::vector<Moved> m_moved;
-    QStringList m_made;
 };
 
 } // namespace corvane

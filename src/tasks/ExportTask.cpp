@@ -5,6 +5,7 @@
 #include "platform/FileCoordinator.h"
 #include "platform/Loc.h"
 #include "tasks/ItemMoves.h"
+#include "tasks/TaskRecovery.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,11 +37,6 @@ ExportTask::ExportTask(std::shared_ptr<Application> application)
     setLocalisedDetailDescription(loc("Waiting to Start…", ""));
 }
 
-QString ExportTask::stagingPath(const QString &target) const
-{
-    return QFileInfo(target).path() + "/.export-" + taskIDString();
-}
-
 void ExportTask::run(const std::vector<std::shared_ptr<Container>> &containers, const QUrl &url)
 {
     setLocalisedDetailDescription(loc("Gathering files for export…", ""));
@@ -49,38 +45,50 @@ void ExportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
     application()->terminate();
     // Folders the user chose need no grant on this system.
 
-    const std::vector<File> files = gather(containers);
-    const QString target = QDir::cleanPath(url.toLocalFile());
-    const QString staging = stagingPath(target);
-    bool staged = false;
+    TaskJournal::Entry entry;
+    entry.kind = TaskJournal::Entry::Kind::exportArchive;
+    entry.taskID = taskIDString();
+    entry.archive = nativePath(url);
+    entry.staging = entry.archive.parent_path() / (".export-" + taskIDString()).toStdString();
+    bool journaled = false;
     try {
+        const std::vector<File> files = gather(containers);
         if (isCancelled())
             throw Cancelled();
+        // Noted before anything is made, so that a start after a kill finds it.
+        journal().write(entry);
+        journaled = true;
         fileCoordinator().coordinateWriting(url, false, [&](const QUrl &) {
-            fs::create_directories(nativePath(QFileInfo(target).path()));
-            if (::mkdir(nativePath(staging).c_str(), 0777) != 0)
-                throw fs::filesystem_error("cannot create archive folder", nativePath(staging),
+            fs::create_directories(entry.staging.parent_path());
+            if (::mkdir(entry.staging.c_str(), 0777) != 0)
+                throw fs::filesystem_error("cannot create archive folder", entry.staging,
                                            std::error_code(errno, std::generic_category()));
-            staged = true;
         });
-        write(files, staging);
+        write(files, entry.staging);
         fileCoordinator().coordinateWriting(url, false, [&](const QUrl &) {
             if (isCancelled())
                 throw Cancelled();
-            if (const std::error_code error = replaceItem(staging, target))
+            if (const std::error_code error = replaceItem(entry.staging, entry.archive)) {
+                // The replaced archive waits in the hidden folder for the next
+                // start to delete it.
                 log().error("Cannot remove the replaced archive beside %{public}@: %{public}@",
-                            target, QString::fromStdString(error.message()));
-            staged = false;
+                            displayPath(entry.archive), QString::fromStdString(error.message()));
+                journaled = false;
+            }
         });
     } catch (const std::exception &error) {
-        if (staged) {
-            std::error_code ignored;
-            fs::remove_all(nativePath(staging), ignored);
+        if (journaled) {
+            TaskRecovery::undo(entry, journal());
+            // What could not be deleted is left to the next start.
+            if (!itemExists(entry.staging))
+                journal().remove(entry.taskID);
         }
         finishFailed(loc("Data export cancelled.", ""), loc("Data export failed.", ""),
                      "Error exporting archive: %{PUBLIC}@", error);
         return;
     }
+    if (journaled)
+        journal().remove(entry.taskID);
     finishCompleted(loc("Data export completed.", ""));
 }
 
@@ -103,11 +111,11 @@ std::vector<File> ExportTask::gather(const std::vector<std::shared_ptr<Container
     return files;
 }
 
-void ExportTask::write(const std::vector<File> &files, const QString &staging)
+void ExportTask::write(const std::vector<File> &files, const fs::path &staging)
 {
     setLocalisedDetailDescription(loc("Writing archive info…", ""));
     postDidUpdate();
-    const QString infoPath = staging + '/' + infoFileName;
+    const QString infoPath = displayPath(staging / infoFileName);
     fileCoordinator().coordinateWriting(QUrl::fromLocalFile(infoPath), false, [&](const QUrl &) {
         QSaveFile file(infoPath);
         if (!file.open(QIODevice::WriteOnly) || file.write(encodeInfo(info())) < 0 ||
@@ -121,11 +129,11 @@ void ExportTask::write(const std::vector<File> &files, const QString &staging)
             throw Cancelled();
         setLocalisedDetailDescription(withEntryName(loc("Exporting %@…", ""), file));
         postDidUpdate();
-        copyEntry(file, QUrl::fromLocalFile(staging + '/' + file.containerIdentifier + '/' +
-                                            file.relativePath));
+        copyEntry(file, staging / file.containerIdentifier.toStdString() / file.nativeRelativePath);
         addToCompletedCount();
         postDidUpdate();
     }
+    applyFolderAttributes();
 }
 
 } // namespace corvane

@@ -13,7 +13,7 @@ class Container;
 // archive folder. The archive is written in a hidden folder beside the
 // target and put in place only when it is complete, so that the target holds
 // the old archive (or nothing) until then, and again after a failure or a
-// cancel.
+// cancel. The journal names the hidden folder while it exists.
 class ExportTask : public ArchiveTask {
 public:
     explicit ExportTask(std::shared_ptr<Application> application);
@@ -22,10 +22,8 @@ public:
     void run(const std::vector<std::shared_ptr<Container>> &containers, const QUrl &url);
 
 private:
-    // The folder the archive is written in before it is put at `target`.
-    QString stagingPath(const QString &target) const;
     std::vector<File> gather(const std::vector<std::shared_ptr<Container>> &containers);
-    void write(const std::vector<File> &files, const QString &staging);
+    void write(const std::vector<File> &files, const std::filesystem::path &staging);
 };
 
 } // namespace corvane

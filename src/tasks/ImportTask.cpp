@@ -2,12 +2,11 @@
 
 #include "model/Application.h"
 #include "model/Container.h"
+#include "platform/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "tasks/ContainerBackup.h"
 #include "tasks/ItemMoves.h"
-
-#include <QDir>
-#include <QFile>
+#include "tasks/TaskRecovery.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -21,13 +20,15 @@ namespace {
 
 // The first item on the way from the container folder to the destination
 // that is not there yet: what a copy to the destination creates lies in it.
-std::optional<QString> firstMissing(const QString &container, const QString &relativePath)
+std::optional<fs::path> firstMissing(const fs::path &container, const fs::path &relative)
 {
-    QString path = container;
+    fs::path path = container;
     if (!itemExists(path))
         return path;
-    for (const QString &component : relativePath.split('/', Qt::SkipEmptyParts)) {
-        path += '/' + component;
+    for (const fs::path &component : relative) {
+        if (component.empty())
+            continue;
+        path /= component;
         if (!itemExists(path))
             return path;
     }
@@ -51,6 +52,42 @@ ImportTask::makeBackup(const std::vector<std::shared_ptr<Container>> &containers
     return std::make_unique<ContainerBackup>("import-" + taskIDString(), urls);
 }
 
+std::optional<fs::path>
+ImportTask::containerHolding(const fs::path &archive,
+                             const std::vector<std::shared_ptr<Container>> &containers)
+{
+    // Compared as the disk resolves them, so that a link to either counts.
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(archive, error);
+    for (const auto &container : containers) {
+        const fs::path folder = fs::weakly_canonical(nativePath(container->url()), error);
+        if (isWithin(resolved, folder) || isWithin(folder, resolved))
+            return folder;
+    }
+    return std::nullopt;
+}
+
+AlertSpec ImportTask::archiveInsideAlert(const QString &archiveName)
+{
+    AlertSpec spec;
+    spec.style = AlertSpec::Style::Warning;
+    spec.messageText = loc("The archive lies inside the application's data", "");
+    spec.informativeText =
+        loc("Replacing the data would empty the folder that holds “%1”. Move the archive "
+            "elsewhere, then replace the data from there.",
+            "")
+            .arg(archiveName);
+    return spec;
+}
+
+void ImportTask::refuse()
+{
+    setLocalisedDetailDescription(loc("Archive is not valid.", ""));
+    postDidUpdate();
+    setCancelled(true);
+    postDidUpdate();
+}
+
 void ImportTask::run(const QUrl &url)
 {
     setLocalisedDetailDescription(loc("Opening archive…", ""));
@@ -61,48 +98,73 @@ void ImportTask::run(const QUrl &url)
 
     setLocalisedDetailDescription(loc("Validating archive…", ""));
     postDidUpdate();
-    const QString archive = QDir::cleanPath(url.toLocalFile());
-    const auto description = readInfo(QUrl::fromLocalFile(archive + '/' + infoFileName));
-    if (!description || !isValid(*description, *application())) {
-        setLocalisedDetailDescription(loc("Archive is not valid.", ""));
-        postDidUpdate();
-        setCancelled(true);
-        postDidUpdate();
-        return;
+    const fs::path archive = nativePath(url);
+    const auto description = readInfo(QUrl::fromLocalFile(displayPath(archive / infoFileName)));
+    if (!description || !isValid(*description, *application()))
+        return refuse();
+    const auto containers = containersOf(*application());
+    if (const auto holder = containerHolding(archive, containers)) {
+        log().error("Refusing to import %{public}@: it lies in %{public}@, which the import "
+                    "empties",
+                    displayPath(archive), displayPath(*holder));
+        DispatchQueue::main()->async([spec = archiveInsideAlert(displayPath(archive.filename()))] {
+            AlertPresenter::shared()->run(spec);
+        });
+        return refuse();
     }
 
-    const std::vector<File> files =
-        gatherFiles(url, archiveEntries(url), loc("Gathering files for import (%@)…", ""));
-    const auto containers = containersOf(*application());
     const auto backup = makeBackup(containers);
-    std::vector<QString> created;
+    TaskJournal::Entry entry;
+    entry.kind = TaskJournal::Entry::Kind::importArchive;
+    entry.taskID = taskIDString();
+    entry.archive = archive;
+    for (size_t i = 0; i < containers.size(); ++i)
+        entry.containers.push_back({containers[i]->identifier(), backup->folders()[i].container,
+                                    backup->folders()[i].backup});
+    bool journaled = false;
     try {
+        const std::vector<File> files =
+            gatherFiles(url, archiveEntries(url), loc("Gathering files for import (%@)…", ""));
         if (isCancelled())
             throw Cancelled();
+        // Noted before anything is moved, so that a start after a kill finds it.
+        journal().write(entry);
+        journaled = true;
         setLocalisedDetailDescription(loc("Resetting data containers…", ""));
         postDidUpdate();
         application()->resetContainers(*backup);
-        copy(files, containers, created);
+        entry.phase = TaskJournal::Entry::Phase::copying;
+        journal().write(entry);
+        copy(files, containers, entry);
+        applyFolderAttributes();
         if (isCancelled())
             throw Cancelled();
     } catch (const std::exception &error) {
-        rollBack(*backup, created);
+        if (journaled)
+            rollBack(entry);
         finishFailed(loc("Data import cancelled.", ""), loc("Data import failed.", ""),
                      "Error importing archive: %{PUBLIC}@", error);
         return;
     }
+
+    // From here on a start after a kill finishes the import instead.
+    entry.phase = TaskJournal::Entry::Phase::discarding;
     try {
-        backup->discard();
+        journal().write(entry);
     } catch (const std::exception &error) {
-        log().error("Cannot remove the data the import replaced: %{public}@",
-                    QString::fromLocal8Bit(error.what()));
+        log().error("%{public}@", QString::fromLocal8Bit(error.what()));
+        journal().remove(entry.taskID);
     }
+    TaskRecovery::undo(entry, journal());
+    if (std::none_of(entry.containers.begin(), entry.containers.end(),
+                     [](const auto &container) { return itemExists(container.backup); }))
+        journal().remove(entry.taskID);
     finishCompleted(loc("Data import completed.", ""));
 }
 
 void ImportTask::copy(const std::vector<File> &files,
                       const std::vector<std::shared_ptr<Container>> &containers,
-                      std::vector<QString> &created)
+                      TaskJournal::Entry &entry)
 {
     for (const File &file : files) {
         if (isCancelled())
@@ -114,12 +176,25 @@ void ImportTask::copy(const std::vector<File> &files,
                         file.containerIdentifier.startsWith("group."));
             });
         if (container != containers.end()) {
-            const QString folder = QDir::cleanPath((*container)->url().toLocalFile());
+            const fs::path folder = nativePath((*container)->url());
             setLocalisedDetailDescription(withEntryName(loc("Importing %@…", ""), file));
             postDidUpdate();
-            if (auto missing = firstMissing(folder, file.relativePath))
-                created.push_back(*missing);
-            copyEntry(file, QUrl::fromLocalFile(folder + '/' + file.relativePath));
+            // What the reset's erase would not remove is noted before it is
+            // made: a roll-back finds the rest by the erase's own rule.
+            if (const auto missing = firstMissing(folder, file.nativeRelativePath)) {
+                const fs::path relative = missing->lexically_relative(folder);
+                const bool isFolder = file.isDirectory || relative != file.nativeRelativePath;
+                const bool noted = std::any_of(
+                    entry.created.begin(), entry.created.end(),
+                    [&](const fs::path &created) { return isWithin(*missing, created); });
+                if (!noted && (*missing == folder ||
+                               !Container::erases(file.containerIdentifier,
+                                                  displayPath(relative) + (isFolder ? "/" : "")))) {
+                    entry.created.push_back(*missing);
+                    journal().write(entry);
+                }
+            }
+            copyEntry(file, folder / file.nativeRelativePath);
         }
         // An entry of a group the application lacks is passed over, and
         // counts as done so that the task can finish.
@@ -128,22 +203,10 @@ void ImportTask::copy(const std::vector<File> &files,
     }
 }
 
-void ImportTask::rollBack(ContainerBackup &backup, const std::vector<QString> &created)
+void ImportTask::rollBack(TaskJournal::Entry &entry)
 {
-    for (auto path = created.rbegin(); path != created.rend(); ++path) {
-        std::error_code error;
-        fs::remove_all(nativePath(*path), error);
-        if (error)
-            log().error("Cannot remove %{public}@ after a failed import: %{public}@", *path,
-                        QString::fromStdString(error.message()));
-    }
-    try {
-        backup.restore();
-    } catch (const std::exception &error) {
-        log().error("Cannot put the application data back after a failed import, it is kept in "
-                    "%{public}@: %{public}@",
-                    backup.folders().join(", "), QString::fromLocal8Bit(error.what()));
-    }
+    TaskRecovery::reportKeptBackups(TaskRecovery::undo(entry, journal()));
+    journal().remove(entry.taskID);
 }
 
 } // namespace corvane

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "platform/AlertPresenter.h"
 #include "tasks/ArchiveTask.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -11,9 +13,9 @@ class Container;
 class ContainerBackup;
 
 // Replaces an application's container contents with those of an archive.
-// What the reset removes is kept aside until the import is done, and what the
-// import creates is recorded, so that a failure or a cancel puts the
-// containers back as they were.
+// What the reset removes is kept aside until the import is done, and the
+// journal says how far it got, so that a failure, a cancel or the next start
+// after a kill puts the containers back as they were.
 class ImportTask : public ArchiveTask {
 public:
     explicit ImportTask(std::shared_ptr<Application> application);
@@ -21,16 +23,24 @@ public:
     // The task's body, on the task queue.
     void run(const QUrl &url);
 
+    // The container folder the archive lies in (or that lies in the
+    // archive), where the reset would empty the archive under the import.
+    static std::optional<std::filesystem::path>
+    containerHolding(const std::filesystem::path &archive,
+                     const std::vector<std::shared_ptr<Container>> &containers);
+    static AlertSpec archiveInsideAlert(const QString &archiveName);
+
 protected:
     // Where the reset moves what it removes.
     virtual std::unique_ptr<ContainerBackup>
     makeBackup(const std::vector<std::shared_ptr<Container>> &containers) const;
 
 private:
+    // Ends the task before anything was touched.
+    void refuse();
     void copy(const std::vector<File> &files,
-              const std::vector<std::shared_ptr<Container>> &containers,
-              std::vector<QString> &created);
-    void rollBack(ContainerBackup &backup, const std::vector<QString> &created);
+              const std::vector<std::shared_ptr<Container>> &containers, TaskJournal::Entry &entry);
+    void rollBack(TaskJournal::Entry &entry);
 };
 
 } // namespace corvane

@@ -1,12 +1,12 @@
 #include "tasks/ItemLocation.h"
 
-#include <QDir>
-#include <QFile>
+#include "core/File.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -51,21 +51,15 @@ private:
     int m_fd = -1;
 };
 
-std::string encoded(const QString &text)
+[[noreturn]] void fail(const char *what, const fs::path &path, int error)
 {
-    return QFile::encodeName(text).toStdString();
+    throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
 
-[[noreturn]] void fail(const char *what, const QString &path, int error)
-{
-    throw fs::filesystem_error(what, fs::path(encoded(path)),
-                               std::error_code(error, std::generic_category()));
-}
-
-// Gives a directory we have just created its attributes. It was created
-// owner-accessible, so it can be opened to change it through its descriptor.
-void applyAttributes(int parent, const std::string &name,
-                     const ItemLocation::Attributes &attributes, const QString &path)
+// Gives a directory its attributes through a descriptor of its own. It is
+// ours and owner-accessible, so it can be opened to change it.
+void setDirectoryAttributes(int parent, const std::string &name,
+                            const ItemLocation::Attributes &attributes, const fs::path &path)
 {
     Descriptor directory(
         ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -78,26 +72,24 @@ void applyAttributes(int parent, const std::string &name,
         fail("cannot set times", path, errno);
 }
 
-// Opens `name` in `parent` as a directory, first creating it when `create` is
-// given. Only the root's own components are followed when they are links.
-Descriptor openDirectory(const Descriptor &parent, const QString &name, bool follow,
-                         const std::optional<ItemLocation::Attributes> *create, const QString &path)
+// Opens `name` in `parent` as a directory, first creating it (default mode)
+// when `create` is given, which then tells whether it was made. Only the
+// root's own components are followed when they are links.
+Descriptor openDirectory(const Descriptor &parent, const std::string &name, bool follow,
+                         bool *create, const fs::path &path)
 {
-    const std::string raw = encoded(name);
-    bool created = false;
     if (create) {
-        if (::mkdirat(parent.get(), raw.c_str(), create->has_value() ? 0700 : 0777) == 0)
-            created = true;
-        else if (errno != EEXIST)
+        *create = ::mkdirat(parent.get(), name.c_str(), 0777) == 0;
+        if (!*create && errno != EEXIST)
             fail("cannot create directory", path, errno);
     }
-    const int fd = ::openat(parent.get(), raw.c_str(),
+    const int fd = ::openat(parent.get(), name.c_str(),
                             O_PATH | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         int error = errno;
         struct stat info {};
         if ((error == ENOTDIR || error == ELOOP) &&
-            ::fstatat(parent.get(), raw.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            ::fstatat(parent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
             if (S_ISLNK(info.st_mode))
                 fail("path passes through a symbolic link", path, ELOOP);
             if (create)
@@ -105,39 +97,52 @@ Descriptor openDirectory(const Descriptor &parent, const QString &name, bool fol
         }
         fail("cannot open directory", path, error);
     }
-    Descriptor directory(fd);
-    if (created && create->has_value())
-        applyAttributes(parent.get(), raw, **create, path);
-    return directory;
+    return Descriptor(fd);
 }
 
 // Walks from "/" through the root (links followed) and then through the
-// first `count` components (links refused).
-Descriptor openBelow(const QString &root, const QStringList &components, qsizetype count,
-                     const std::optional<ItemLocation::Attributes> *create)
+// first `count` components (links refused), creating what is missing when
+// `created` is given; it then tells whether the last component below the
+// root was made.
+Descriptor openBelow(const fs::path &root, const std::vector<std::string> &components, size_t count,
+                     bool *created)
 {
     Descriptor directory(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (directory.get() < 0)
         fail("cannot open directory", "/", errno);
-    QString walked;
-    for (const QString &component : root.split('/', Qt::SkipEmptyParts)) {
-        walked += '/' + component;
-        directory = openDirectory(directory, component, true, create, walked);
+    fs::path walked = "/";
+    bool made = false;
+    for (const fs::path &component : root.relative_path()) {
+        walked /= component;
+        directory =
+            openDirectory(directory, component.native(), true, created ? &made : nullptr, walked);
     }
-    for (qsizetype i = 0; i < count; ++i) {
-        walked += '/' + components[i];
-        directory = openDirectory(directory, components[i], false, create, walked);
+    for (size_t i = 0; i < count; ++i) {
+        walked /= components[i];
+        directory =
+            openDirectory(directory, components[i], false, created ? &made : nullptr, walked);
     }
+    if (created)
+        *created = count > 0 && made;
     return directory;
 }
 
-void copyContents(int in, int out, const QString &path)
+bool canFallBack(int error)
 {
-    bool inKernel = true;
-    std::vector<char> buffer;
-    for (;;) {
+    return error == EXDEV || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL;
+}
+
+// Copies the bytes in [from, to) to the same offsets, in the kernel while it
+// can. Stops early at the end of a file that shrank.
+void copyRange(int in, int out, off_t from, off_t to, bool &inKernel, std::vector<char> &buffer,
+               const fs::path &path)
+{
+    off_t inOffset = from;
+    off_t outOffset = from;
+    while (inOffset < to) {
+        const size_t wanted = size_t(std::min<off_t>(to - inOffset, off_t(1) << 30));
         if (inKernel) {
-            const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+            const ssize_t copied = ::copy_file_range(in, &inOffset, out, &outOffset, wanted, 0);
             if (copied > 0)
                 continue;
             if (copied == 0)
@@ -146,12 +151,12 @@ void copyContents(int in, int out, const QString &path)
                 continue;
             // File systems and kernels that cannot: go on with plain reads
             // from where the kernel stopped.
-            if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL)
+            if (!canFallBack(errno))
                 fail("cannot copy file", path, errno);
             inKernel = false;
             buffer.resize(1 << 16);
         }
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        const ssize_t got = ::pread(in, buffer.data(), std::min(buffer.size(), wanted), inOffset);
         if (got == 0)
             return;
         if (got < 0) {
@@ -160,19 +165,49 @@ void copyContents(int in, int out, const QString &path)
             fail("cannot read file", path, errno);
         }
         for (ssize_t written = 0; written < got;) {
-            const ssize_t put = ::write(out, buffer.data() + written, size_t(got - written));
+            const ssize_t put =
+                ::pwrite(out, buffer.data() + written, size_t(got - written), outOffset);
             if (put < 0 && errno != EINTR)
                 fail("cannot write file", path, errno);
-            if (put > 0)
+            if (put > 0) {
                 written += put;
+                outOffset += put;
+            }
         }
+        inOffset += got;
     }
+}
+
+// Copies only the data regions of a sparse file: the holes between them stay
+// holes, so the copy takes no more room than the original.
+void copyContents(int in, int out, const fs::path &path)
+{
+    const off_t end = ::lseek(in, 0, SEEK_END);
+    if (end < 0)
+        fail("cannot read file", path, errno);
+    bool inKernel = true;
+    std::vector<char> buffer;
+    for (off_t position = 0; position < end;) {
+        off_t data = ::lseek(in, position, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            break;
+        off_t hole = data < 0 ? end : ::lseek(in, data, SEEK_HOLE);
+        // Without hole information the rest is copied as it is.
+        if (data < 0 || hole < 0) {
+            data = position;
+            hole = end;
+        }
+        copyRange(in, out, data, std::min(hole, end), inKernel, buffer, path);
+        position = hole;
+    }
+    if (::ftruncate(out, end) != 0)
+        fail("cannot write file", path, errno);
 }
 
 // False when the file vanished before it could be opened.
 bool copyFile(int sourceParent, const std::string &name, int destinationParent,
-              const std::string &destinationName, const QString &sourcePath,
-              const QString &destinationPath)
+              const std::string &destinationName, const fs::path &sourcePath,
+              const fs::path &destinationPath)
 {
     // Not blocking: a pipe swapped in since it was looked at must not hang us.
     Descriptor in(
@@ -211,8 +246,8 @@ bool copyFile(int sourceParent, const std::string &name, int destinationParent,
 }
 
 void copyLink(int sourceParent, const std::string &name, const struct stat &info,
-              int destinationParent, const std::string &destinationName, const QString &sourcePath,
-              const QString &destinationPath)
+              int destinationParent, const std::string &destinationName, const fs::path &sourcePath,
+              const fs::path &destinationPath)
 {
     std::string target(size_t(info.st_size > 0 ? info.st_size : 0) + 1, '\0');
     for (;;) {
@@ -235,66 +270,97 @@ void copyLink(int sourceParent, const std::string &name, const struct stat &info
 
 } // namespace
 
-ItemLocation::ItemLocation(QString root, QStringList components)
-    : m_root(QDir::cleanPath(root)), m_components(std::move(components))
+ItemLocation::ItemLocation(fs::path root, const fs::path &relative)
+    : m_root(root.lexically_normal())
 {
-    if (!m_root.startsWith('/'))
+    if (m_root.native().size() > 1 && m_root.native().back() == '/')
+        m_root = m_root.parent_path();
+    if (!m_root.is_absolute())
         fail("not an absolute path", m_root, EINVAL);
-    for (const QString &component : m_components)
-        if (component.isEmpty() || component == "." || component == ".." || component.contains('/'))
-            fail("not a plain path component", path(), EINVAL);
-}
-
-ItemLocation ItemLocation::below(const QUrl &url, const QString &relativePath)
-{
-    const QString path = QDir::cleanPath(url.toLocalFile());
-    const QStringList components = relativePath.split('/', Qt::SkipEmptyParts);
-    const QString relative = components.join('/');
-    if (!relative.isEmpty() && path.endsWith('/' + relative) && !components.contains(".") &&
-        !components.contains("..")) {
-        const QString root = path.left(path.size() - relative.size() - 1);
-        return ItemLocation(root.isEmpty() ? "/" : root, components);
+    for (const fs::path &component : relative) {
+        if (component.empty() || component == "/")
+            continue;
+        if (component == "." || component == "..")
+            fail("not a plain path component", m_root / relative, EINVAL);
+        m_components.push_back(component.native());
     }
-    const qsizetype slash = path.lastIndexOf('/');
-    return ItemLocation(slash <= 0 ? "/" : path.left(slash), {path.mid(slash + 1)});
 }
 
-QString ItemLocation::path() const
+ItemLocation ItemLocation::below(const fs::path &path, const fs::path &relative)
 {
-    if (m_components.isEmpty())
-        return m_root;
-    return (m_root == "/" ? QString() : m_root) + '/' + m_components.join('/');
+    const fs::path item = path.lexically_normal();
+    fs::path root = item;
+    bool matches = !relative.empty();
+    std::vector<fs::path> wanted(relative.begin(), relative.end());
+    while (!wanted.empty() && wanted.back().empty())
+        wanted.pop_back();
+    if (!root.has_filename())
+        root = root.parent_path();
+    for (auto component = wanted.rbegin(); matches && component != wanted.rend(); ++component) {
+        if (*component == "." || *component == ".." || root.filename() != *component)
+            matches = false;
+        else
+            root = root.parent_path();
+    }
+    if (matches && !wanted.empty())
+        return ItemLocation(root, relative);
+    const fs::path plain = item.has_filename() ? item : item.parent_path();
+    return ItemLocation(plain.parent_path(), plain.filename());
+}
+
+fs::path ItemLocation::path() const
+{
+    fs::path result = m_root;
+    for (const std::string &component : m_components)
+        result /= component;
+    return result;
+}
+
+QUrl ItemLocation::url() const
+{
+    return QUrl::fromLocalFile(displayPath(path()));
 }
 
 ItemLocation ItemLocation::parent() const
 {
-    return ItemLocation(m_root,
-                        m_components.mid(0, std::max<qsizetype>(m_components.size() - 1, 0)));
+    ItemLocation location = *this;
+    if (!location.m_components.empty())
+        location.m_components.pop_back();
+    return location;
 }
 
 ItemLocation::Attributes ItemLocation::attributes() const
 {
     struct stat info {};
-    if (m_components.isEmpty()) {
-        if (::stat(encoded(m_root).c_str(), &info) != 0)
+    if (m_components.empty()) {
+        if (::stat(m_root.c_str(), &info) != 0)
             fail("cannot read attributes", m_root, errno);
     } else {
         const Descriptor parent = openBelow(m_root, m_components, m_components.size() - 1, nullptr);
-        if (::fstatat(parent.get(), encoded(m_components.last()).c_str(), &info,
-                      AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(parent.get(), m_components.back().c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
             fail("cannot read attributes", path(), errno);
     }
     return {mode_t(info.st_mode & 07777), info.st_atim, info.st_mtim};
 }
 
-void ItemLocation::makeDirectory(const std::optional<Attributes> &attributes) const
+bool ItemLocation::makeDirectory() const
 {
-    openBelow(m_root, m_components, m_components.size(), &attributes);
+    bool created = false;
+    openBelow(m_root, m_components, m_components.size(), &created);
+    return created;
+}
+
+void ItemLocation::applyAttributes(const Attributes &attributes) const
+{
+    if (m_components.empty())
+        fail("cannot change a root folder", m_root, EINVAL);
+    const Descriptor parent = openBelow(m_root, m_components, m_components.size() - 1, nullptr);
+    setDirectoryAttributes(parent.get(), m_components.back(), attributes, path());
 }
 
 bool ItemLocation::copyItem(const ItemLocation &destination) const
 {
-    if (m_components.isEmpty() || destination.m_components.isEmpty())
+    if (m_components.empty() || destination.m_components.empty())
         fail("cannot copy a root folder", path(), EINVAL);
     Descriptor sourceParent;
     try {
@@ -304,7 +370,7 @@ bool ItemLocation::copyItem(const ItemLocation &destination) const
             return false;
         throw;
     }
-    const std::string name = encoded(m_components.last());
+    const std::string &name = m_components.back();
     struct stat info {};
     if (::fstatat(sourceParent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
@@ -314,16 +380,16 @@ bool ItemLocation::copyItem(const ItemLocation &destination) const
 
     const Descriptor destinationParent = openBelow(destination.m_root, destination.m_components,
                                                    destination.m_components.size() - 1, nullptr);
-    const std::string destinationName = encoded(destination.m_components.last());
+    const std::string &destinationName = destination.m_components.back();
     if (S_ISLNK(info.st_mode)) {
         copyLink(sourceParent.get(), name, info, destinationParent.get(), destinationName, path(),
                  destination.path());
     } else if (S_ISDIR(info.st_mode)) {
         if (::mkdirat(destinationParent.get(), destinationName.c_str(), 0700) != 0)
             fail("cannot create directory", destination.path(), errno);
-        applyAttributes(destinationParent.get(), destinationName,
-                        {mode_t(info.st_mode & 07777), info.st_atim, info.st_mtim},
-                        destination.path());
+        setDirectoryAttributes(destinationParent.get(), destinationName,
+                               {mode_t(info.st_mode & 07777), info.st_atim, info.st_mtim},
+                               destination.path());
     } else if (S_ISREG(info.st_mode)) {
         return copyFile(sourceParent.get(), name, destinationParent.get(), destinationName, path(),
                         destination.path());

@@ -1,10 +1,9 @@
 #include "tasks/ItemMoves.h"
 
-#include <QFile>
-
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -13,29 +12,22 @@ namespace corvane {
 
 namespace fs = std::filesystem;
 
-std::filesystem::path nativePath(const QString &path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
-bool itemExists(const QString &path)
+bool itemExists(const fs::path &path)
 {
     struct stat info {};
-    return ::lstat(nativePath(path).c_str(), &info) == 0;
+    return ::lstat(path.c_str(), &info) == 0;
 }
 
 namespace {
 
-[[noreturn]] void fail(const char *what, const QString &from, const QString &to, int error)
+[[noreturn]] void fail(const char *what, const fs::path &from, const fs::path &to, int error)
 {
-    throw fs::filesystem_error(what, nativePath(from), nativePath(to),
-                               std::error_code(error, std::generic_category()));
+    throw fs::filesystem_error(what, from, to, std::error_code(error, std::generic_category()));
 }
 
-bool isPresent(const fs::path &path)
+[[noreturn]] void fail(const char *what, const fs::path &path, int error)
 {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+    throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
 
 // 0 or the error number. File systems that lack the flag are asked after a
@@ -46,67 +38,115 @@ int renameWithoutReplacing(const fs::path &from, const fs::path &to)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return errno;
-    if (isPresent(to))
+    if (itemExists(to))
         return EEXIST;
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+// Moving a folder to another parent rewrites its "..", which needs write
+// permission on the folder itself: a read-only folder of ours is opened up
+// for the move and closed again in its new place.
+int renameReadOnlyFolder(const fs::path &from, const fs::path &to)
+{
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || (info.st_mode & S_IWUSR))
+        return EACCES;
+    const mode_t mode = info.st_mode & 07777;
+    if (::chmod(from.c_str(), mode | S_IWUSR) != 0)
+        return EACCES;
+    const int error = renameWithoutReplacing(from, to);
+    ::chmod((error == 0 ? to : from).c_str(), mode);
+    return error;
+}
+
 } // namespace
 
-void moveItem(const QString &from, const QString &to)
+void moveItem(const fs::path &from, const fs::path &to)
 {
-    const fs::path source = nativePath(from);
-    const fs::path destination = nativePath(to);
-    const int error = renameWithoutReplacing(source, destination);
+    int error = renameWithoutReplacing(from, to);
+    if (error == EACCES)
+        error = renameReadOnlyFolder(from, to);
     if (error == 0)
         return;
     if (error != EXDEV)
         fail("cannot move item", from, to, error);
-    if (isPresent(destination))
+    if (itemExists(to))
         fail("cannot move item", from, to, EEXIST);
     std::error_code copied;
-    fs::copy(source, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks,
-             copied);
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, copied);
     if (copied) {
         std::error_code ignored;
-        fs::remove_all(destination, ignored);
-        throw fs::filesystem_error("cannot copy item", source, destination, copied);
+        fs::remove_all(to, ignored);
+        throw fs::filesystem_error("cannot copy item", from, to, copied);
     }
-    fs::remove_all(source);
+    removeTree(from);
 }
 
-std::error_code replaceItem(const QString &replacement, const QString &target)
+void removeTree(const fs::path &path)
 {
-    const fs::path source = nativePath(replacement);
-    const fs::path destination = nativePath(target);
-    const int error = renameWithoutReplacing(source, destination);
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT)
+            return;
+        fail("cannot remove", path, errno);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            fail("cannot remove", path, errno);
+        return;
+    }
+    // A failure here shows as the failure to remove what is inside.
+    if ((info.st_mode & S_IRWXU) != S_IRWXU)
+        ::chmod(path.c_str(), (info.st_mode & 07777) | S_IRWXU);
+    std::error_code error;
+    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error))
+        removeTree(it->path());
+    if (error && error != std::errc::no_such_file_or_directory)
+        throw fs::filesystem_error("cannot list", path, error);
+    if (::rmdir(path.c_str()) != 0 && errno != ENOENT)
+        fail("cannot remove", path, errno);
+}
+
+fs::path asidePath(const fs::path &replacement)
+{
+    return fs::path(replacement.native() + ".replaced");
+}
+
+std::error_code replaceItem(const fs::path &replacement, const fs::path &target)
+{
+    const int error = renameWithoutReplacing(replacement, target);
     if (error == 0)
         return {};
     if (error != EEXIST)
         fail("cannot move item into place", replacement, target, error);
 
-    std::error_code removed;
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_EXCHANGE) ==
+    const auto removed = [](const fs::path &path) {
+        try {
+            removeTree(path);
+            return std::error_code();
+        } catch (const fs::filesystem_error &failure) {
+            return failure.code();
+        }
+    };
+    if (::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) ==
         0) {
         // The replaced item now lies where the replacement was.
-        fs::remove_all(source, removed);
-        return removed;
+        return removed(replacement);
     }
     if (errno != EINVAL && errno != ENOSYS)
         fail("cannot move item into place", replacement, target, errno);
 
     // Without an exchange the old item steps aside, and comes back when the
     // new one cannot take its place.
-    const fs::path aside = nativePath(replacement + ".replaced");
-    if (::rename(destination.c_str(), aside.c_str()) != 0)
-        fail("cannot move item aside", target, replacement + ".replaced", errno);
-    if (::rename(source.c_str(), destination.c_str()) != 0) {
+    const fs::path aside = asidePath(replacement);
+    if (::rename(target.c_str(), aside.c_str()) != 0)
+        fail("cannot move item aside", target, aside, errno);
+    if (::rename(replacement.c_str(), target.c_str()) != 0) {
         const int moveError = errno;
-        ::rename(aside.c_str(), destination.c_str());
+        ::rename(aside.c_str(), target.c_str());
         fail("cannot move item into place", replacement, target, moveError);
     }
-    fs::remove_all(aside, removed);
-    return removed;
+    return removed(aside);
 }
 
 } // namespace corvane

@@ -1,26 +1,34 @@
 #pragma once
 
-#include <QString>
+#include "core/File.h"
 
 #include <filesystem>
 #include <system_error>
 
 namespace corvane {
 
-// The path as the file system spells it.
-std::filesystem::path nativePath(const QString &path);
 // Whether there is an item at the path (a link counts, wherever it leads).
-bool itemExists(const QString &path);
+bool itemExists(const std::filesystem::path &path);
 
 // Moves the item (a link as a link, a folder with its contents) to `to`,
 // where nothing may be. Across file systems it is copied and then removed.
-// Throws std::filesystem::filesystem_error; the item is then where it was.
-void moveItem(const QString &from, const QString &to);
+// A folder without write permission for its owner is moved too. Throws
+// std::filesystem::filesystem_error; the item is then where it was.
+void moveItem(const std::filesystem::path &from, const std::filesystem::path &to);
+
+// Removes the item and everything in it, also from folders without write
+// permission for their owner (they are ours to remove). Nothing there is
+// fine. Throws std::filesystem::filesystem_error.
+void removeTree(const std::filesystem::path &path);
 
 // Puts `replacement` at `target` in one step, so that the target never lacks
 // an item nor holds a mix of both: whatever was there is removed afterwards.
-// Throws std::filesystem::filesystem_error, leaving both as they were. The
-// result is the error of removing the replaced item, if any.
-std::error_code replaceItem(const QString &replacement, const QString &target);
+// Without an atomic exchange the old item waits at `asidePath(replacement)`
+// while the new one is moved in. Throws std::filesystem::filesystem_error,
+// leaving both as they were. The result is the error of removing the
+// replaced item, if any.
+std::error_code replaceItem(const std::filesystem::path &replacement,
+                            const std::filesystem::path &target);
+std::filesystem::path asidePath(const std::filesystem::path &replacement);
 
 } // namespace corvane

@@ -49,6 +49,10 @@ public:
     // units of work.
     bool isCancelled() const { return m_cancelled.load(); }
     void setCancelled(bool cancelled) { m_cancelled.store(cancelled); }
+    // Ended without its work done for a reason other than the user's
+    // cancelling; the detail text says why.
+    bool hasFailed() const { return m_failed.load(); }
+    void setFailed(bool failed) { m_failed.store(failed); }
 
     // What the task works on.
     std::optional<QString> localizedDescription() const;
@@ -89,6 +93,7 @@ private:
     std::atomic<std::int64_t> m_totalCount{0};
     std::atomic<std::int64_t> m_completedCount{0};
     std::atomic<bool> m_cancelled{false};
+    std::atomic<bool> m_failed{false};
 
     mutable std::mutex m_mutex;
     std::optional<QString> m_localizedDescription;

@@ -125,11 +125,26 @@ TaskManager::TaskList TaskManager::tasks(const QVariantMap &userInfo, const QStr
 void TaskManager::start(const TaskPtr &task, std::function<void()> body)
 {
     add(task);
-    queue()->async([weak = weakAs<TaskManager>(), body = std::move(body)] {
+    {
+        std::lock_guard lock(m_mutex);
+        m_running.push_back(task);
+    }
+    queue()->async([weak = weakAs<TaskManager>(), task, body = std::move(body)] {
         body();
-        if (auto manager = weak.lock())
+        if (auto manager = weak.lock()) {
+            {
+                std::lock_guard lock(manager->m_mutex);
+                std::erase(manager->m_running, task);
+            }
             manager->postTasksDidChange();
+        }
     });
+}
+
+TaskManager::TaskList TaskManager::runningTasks() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_running;
 }
 
 void TaskManager::exportData(const std::shared_ptr<Application> &application, const QUrl &url)

@@ -48,6 +48,8 @@ public:
     static std::shared_ptr<TaskManager> make();
 
     TaskList tasks() const;
+    // The tasks whose bodies are running, oldest first.
+    TaskList runningTasks() const;
     // Appends, posts tasksDidChange, then didAddTask; on the caller's thread.
     void add(const TaskPtr &task);
     // Removes the task itself (not an equal-looking one), posts
@@ -88,6 +90,7 @@ private:
 
     mutable std::mutex m_mutex;
     TaskList m_tasks;
+    TaskList m_running;
     std::shared_ptr<const UnsplashService> m_unsplashService;
     ObserverCollection m_observers;
 };

@@ -22,6 +22,9 @@ struct TaskRowView::Link {
 
 namespace {
 
+const QColor failureColour(0xc0, 0x1c, 0x28);
+const QColor failureTint(0xf6, 0xd5, 0xd8);
+
 QToolButton *makeButton(QStyle::StandardPixmap icon, const QString &name, QWidget *parent)
 {
     auto *button = new QToolButton(parent);
@@ -100,8 +103,26 @@ void TaskRowView::refresh()
     m_textLabel->setText(m_task->localizedDescription().value_or(QString()));
     m_detailTextLabel->setText(m_task->localisedDetailDescription().value_or(QString()));
 
+    // A task that has stopped is never shown busy: its bar stays where the
+    // work stopped, and a failure shows in the failure colour.
+    const bool failed = m_task->hasFailed();
+    const bool stopped = failed || m_task->isCancelled();
     std::int64_t total = m_task->totalCount();
+    if (stopped)
+        total = std::max<std::int64_t>(total, 1);
     std::int64_t completed = std::clamp<std::int64_t>(m_task->completedCount(), 0, total);
+    if (failed && !m_showsFailure) {
+        m_showsFailure = true;
+        QPalette palette = m_progress->palette();
+        palette.setColor(QPalette::Highlight, failureColour);
+        // Also where no work was done.
+        palette.setColor(QPalette::Base, failureTint);
+        m_progress->setPalette(palette);
+        m_detailTextLabel->setForegroundRole(QPalette::WindowText);
+        palette = m_detailTextLabel->palette();
+        palette.setColor(QPalette::WindowText, failureColour);
+        m_detailTextLabel->setPalette(palette);
+    }
     if (total <= 0) {
         m_progress->setRange(0, 0);
     } else {

@@ -52,6 +52,7 @@ private:
     QToolButton *m_revealButton;
     QToolButton *m_removeButton;
     int m_refreshCount = 0;
+    bool m_showsFailure = false;
 };
 
 } // namespace corvane

@@ -5,7 +5,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 
-#include <cmath>
 #include <stdexcept>
 
 namespace corvane {
@@ -48,12 +47,12 @@ public:
     std::int64_t integer(const char *key) const
     {
         const QJsonValue member = value(key);
-        const double number = member.toDouble();
-        // 2^63: the first double beyond the signed 64-bit range.
-        if (!member.isDouble() || std::trunc(number) != number || number < -0x1p63 ||
-            number >= 0x1p63)
+        // Read as an integer, not through a double: above 2^53 a double
+        // rounds. A fraction or a value out of range gives either fallback.
+        const qint64 number = member.toInteger(0);
+        if (!member.isDouble() || number != member.toInteger(1))
             throw DecodingFailure(pathOf(key), "not an integer");
-        return std::int64_t(number);
+        return number;
     }
 
     QUrl url(const char *key) const

@@ -60,6 +60,9 @@ struct UnsplashSearchResultsImage {
 
 // The reply of a photo search.
 struct UnsplashSearchResults {
+    // How many photos a search asks for; a reply may list more.
+    static constexpr int pageSize = 10;
+
     std::int64_t total = 0;
     std::vector<UnsplashSearchResultsImage> results;
 

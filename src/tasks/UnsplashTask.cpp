@@ -3,6 +3,7 @@
 #include "core/UrlHelpers.h"
 #include "core/Uuid.h"
 #include "model/Device.h"
+#include "platform/BoundedImage.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
@@ -11,7 +12,8 @@
 #include "tasks/TaskManager.h"
 #include "tasks/UnsplashResultsWindows.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -19,9 +21,9 @@ namespace corvane {
 
 namespace {
 
-constexpr std::chrono::milliseconds requestTimeout{60000};
-constexpr std::size_t maximumDownloads = 10;
 constexpr double finishDelaySeconds = 1.0;
+// Decoding a photo at this size proves it is one, at little cost.
+constexpr QSize photoCheckSize(256, 256);
 
 QString environmentOr(const char *name, const QString &fallback)
 {
@@ -32,6 +34,12 @@ QString environmentOr(const char *name, const QString &fallback)
 Log tasksLog()
 {
     return Log("tasks");
+}
+
+// "<what failed>: <why>.", without a second full stop when the reason has one.
+QString failureText(const QString &what, const QString &why)
+{
+    return what + ": " + why + (why.endsWith('.') ? "" : ".");
 }
 
 } // namespace
@@ -75,13 +83,16 @@ void UnsplashTask::requestImages()
     std::optional<QUrl> search;
     if (base.isValid() && !base.isRelative())
         search = urlWithQuery("/search/photos",
-                              {{"query", m_searchString}, {"page", "1"}, {"per_page", "10"}}, base);
+                              {{"query", m_searchString},
+                               {"page", "1"},
+                               {"per_page", QString::number(UnsplashSearchResults::pageSize)}},
+                              base);
     if (!search) {
         fail("Fetch failed.");
         return;
     }
     enterGroup();
-    startRequest(*search, &UnsplashTask::handleSearchResponse);
+    startRequest(*search, m_service.searchLimits, {}, &UnsplashTask::handleSearchResponse);
 }
 
 void UnsplashTask::handleSearchResponse(const HttpResponse &response)
@@ -104,8 +115,7 @@ void UnsplashTask::handleSearchResponse(const HttpResponse &response)
             tasksLog().debug("Undecodable search reply: %{public}@", why);
     }
     if (!reply || reply->results.empty()) {
-        const QString error = response.errorText.isEmpty() ? "Unknown Error" : response.errorText;
-        fail("Fetch failed: " + error + ".");
+        failFetch(response.errorText);
         leaveGroup();
         return;
     }
@@ -117,7 +127,8 @@ void UnsplashTask::handleSearchResponse(const HttpResponse &response)
         m_imagesUsed = images;
     }
     setDetail("Downloading images\u2026");
-    for (std::size_t i = 0; i < std::min(images.size(), maximumDownloads); ++i) {
+    for (std::size_t i = 0;
+         i < std::min(images.size(), std::size_t(UnsplashSearchResults::pageSize)); ++i) {
         enterGroup();
         downloadImage(images[i]);
     }
@@ -127,51 +138,70 @@ void UnsplashTask::handleSearchResponse(const HttpResponse &response)
 void UnsplashTask::downloadImage(const UnsplashSearchResultsImage &image)
 {
     // Tells the service the photo is used; the reply does not matter.
-    startRequest(image.links.download_location, nullptr);
-    startRequest(image.urls.regular, &UnsplashTask::saveImage);
+    startRequest(image.links.download_location, m_service.pingLimits, {}, nullptr);
+    const QString file = SystemPaths::current().temporaryDir + '/' + newUuidString() + ".jpg";
+    startRequest(image.urls.regular, m_service.photoLimits, file,
+                 [file](UnsplashTask &task, const HttpResponse &response) {
+                     task.saveImage(response, file);
+                 });
 }
 
-void UnsplashTask::saveImage(const HttpResponse &response)
+void UnsplashTask::saveImage(const HttpResponse &response, const QString &file)
 {
+    // Whatever happens here, the photo's file goes: the device keeps its own copy.
+    const auto removeFile = qScopeGuard([&file] { QFile::remove(file); });
     if (isCancelled()) {
         leaveGroup();
         return;
     }
+    if (response.fileFailed) {
+        fail(failureText("Error saving image file", response.errorText));
+        leaveGroup();
+        return;
+    }
     if (!response.body || response.status != 200) {
-        const QString error = response.errorText.isEmpty() ? "Unknown Error" : response.errorText;
-        fail("Fetch failed: " + error + ".");
+        failFetch(response.errorText);
         leaveGroup();
         return;
     }
     addToCompletedCount();
     postDidUpdate();
-    QSaveFile file(SystemPaths::current().temporaryDir + '/' + newUuidString() + ".jpg");
-    if (!file.open(QIODevice::WriteOnly) || file.write(*response.body) != response.body->size() ||
-        !file.commit()) {
-        fail("Error saving image file: " + file.errorString() + ".");
+    // A page served in place of a photo would be added to the library as one.
+    QFile photo(file);
+    QString why = BoundedImage::unreadableText;
+    if (!photo.open(QIODevice::ReadOnly) ||
+        BoundedImage::read(photo, &why, photoCheckSize).isNull()) {
+        failFetch(why);
         leaveGroup();
         return;
     }
+    photo.close();
     // The device reports nothing useful when it refuses a file.
-    m_device->addMediaFrom(QUrl::fromLocalFile(file.fileName()));
+    m_device->addMediaFrom(QUrl::fromLocalFile(file));
     addToCompletedCount();
     postDidUpdate();
     leaveGroup();
 }
 
-void UnsplashTask::startRequest(const QUrl &url, ResponseStep step)
+void UnsplashTask::startRequest(const QUrl &url, const TransferLimits &limits,
+                                const QString &bodyFile, ResponseStep step)
 {
     HttpClient::Completion completion;
     if (step)
-        completion = [weak = weakAs<UnsplashTask>(), step](const HttpResponse &response) {
-            TaskManager::queue()->async([weak, step, response] {
+        completion = [weak = weakAs<UnsplashTask>(), step, bodyFile](const HttpResponse &response) {
+            TaskManager::queue()->async([weak, step, bodyFile, response] {
                 if (auto task = weak.lock())
-                    (task.get()->*step)(response);
+                    step(*task, response);
+                else if (!bodyFile.isEmpty())
+                    QFile::remove(bodyFile);
             });
         };
-    const HttpClient::Headers headers{
-        {"Authorization", "Client-ID " + m_service.accessKey.toUtf8()}, {"Accept-Version", "v1"}};
-    auto request = m_client->get(url, headers, requestTimeout, std::move(completion));
+    const HttpGet get{
+        url,
+        {{"Authorization", "Client-ID " + m_service.accessKey.toUtf8()}, {"Accept-Version", "v1"}},
+        limits,
+        bodyFile};
+    auto request = m_client->get(get, std::move(completion));
     bool cancelled = false;
     {
         std::lock_guard lock(m_mutex);
@@ -203,9 +233,15 @@ void UnsplashTask::cancel()
     giveUp();
 }
 
+void UnsplashTask::failFetch(const QString &error)
+{
+    fail(failureText("Fetch failed", error.isEmpty() ? "Unknown Error" : error));
+}
+
 void UnsplashTask::fail(const QString &text)
 {
     tasksLog().error("%{public}@", text);
+    setFailed(true);
     setDetail(text);
     giveUp();
 }

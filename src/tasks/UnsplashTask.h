@@ -26,13 +26,20 @@ struct UnsplashService {
     std::shared_ptr<HttpClient> client;
     // Runs the finishing step later on the task queue; none: after 1.0 s.
     std::function<void(std::function<void()> step)> scheduleFinish;
+    // What each reply may cost: the search reply, a photo, and the reply to
+    // the ping that tells the service a photo is used.
+    TransferLimits searchLimits{std::chrono::seconds(60), std::chrono::minutes(2), 8 << 20};
+    TransferLimits photoLimits{std::chrono::seconds(60), std::chrono::minutes(5), 40 << 20};
+    TransferLimits pingLimits{std::chrono::seconds(60), std::chrono::minutes(2), 1 << 20};
 
     static UnsplashService fromEnvironment();
 };
 
-// Searches the photo service for a text and adds up to ten of the photos
+// Searches the photo service for a text and adds up to a page of the photos
 // found to a device's library. Replies are handled on the task queue, the
-// photos' concurrently; each handler holds the task weakly.
+// photos' concurrently; each handler holds the task weakly. A photo is
+// written to a temporary file as it arrives, decoded before it goes to the
+// device, and its file is removed once the device has it or the task ends.
 //
 // Progress: the search counts nothing; its reply adds two units per photo
 // found to the total, and each downloaded photo completes one when its reply
@@ -58,17 +65,19 @@ public:
     void reveal() override;
 
 private:
-    using ResponseStep = void (UnsplashTask::*)(const HttpResponse &response);
+    using ResponseStep = std::function<void(UnsplashTask &task, const HttpResponse &response)>;
 
     UnsplashTask(const QString &searchString, const std::shared_ptr<Device> &device,
                  UnsplashService service);
 
     void handleSearchResponse(const HttpResponse &response);
     void downloadImage(const UnsplashSearchResultsImage &image);
-    void saveImage(const HttpResponse &response);
+    void saveImage(const HttpResponse &response, const QString &file);
     // Sends a request; its reply goes to `step` on the task queue (none:
-    // the reply is ignored).
-    void startRequest(const QUrl &url, ResponseStep step);
+    // the reply is ignored). A body file is removed when the task is gone.
+    void startRequest(const QUrl &url, const TransferLimits &limits, const QString &bodyFile,
+                      ResponseStep step);
+    void failFetch(const QString &error);
     void giveUp();
     void fail(const QString &text);
     void setDetail(const QString &text);

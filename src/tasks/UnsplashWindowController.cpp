@@ -1,8 +1,11 @@
 #include "tasks/UnsplashWindowController.h"
 
+#include "platform/BoundedImage.h"
 #include "platform/DispatchQueue.h"
+#include "platform/HttpClient.h"
 #include "platform/Workspace.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QLabel>
@@ -13,24 +16,17 @@
 #include <QUrlQuery>
 
 #include <algorithm>
-#include <cmath>
+#include <deque>
+#include <utility>
 
 namespace corvane {
 
-QImage scaleAndCrop(const QImage &image, int side)
-{
-    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
-        return {};
-    const double factor = std::max(double(side) / image.width(), double(side) / image.height());
-    // The covering side could floor to one pixel short of the square.
-    const int width = std::max(side, int(std::floor(image.width() * factor)));
-    const int height = std::max(side, int(std::floor(image.height() * factor)));
-    const QImage scaled =
-        image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    const int x = int(std::floor((width - side) * 0.5));
-    const int y = int(std::floor((height - side) * 0.5));
-    return scaled.copy(x, y, side, side);
-}
+namespace {
+
+constexpr int maximumThumbnailFetches = 4;
+const TransferLimits thumbnailLimits{std::chrono::seconds(60), std::chrono::minutes(2), 8 << 20};
+
+} // namespace
 
 QUrl unsplashReferralUrl(const QUrl &page)
 {
@@ -42,10 +38,87 @@ QUrl unsplashReferralUrl(const QUrl &page)
     return url;
 }
 
-// Shared with the thumbnail's fetch, which ends on a network thread: the cell
-// may have gone or moved on to another photo by then.
+// Shared with the thumbnail's fetch, which ends on other threads: the cell
+// may have gone or moved on to another photo by then. Main thread only.
 struct UnsplashCell::Link {
-    QPointer<UnsplashCell> cell; // read on the main thread only
+    QPointer<UnsplashCell> cell;
+    // Counts the photos shown: a fetch for an earlier one is dropped.
+    int generation = 0;
+    QUrl url;
+    std::shared_ptr<HttpRequest> request;
+};
+
+// Fetches the cells' thumbnails in the order asked, at most a few at a time,
+// and makes each on a worker queue from the bytes received: a thousand cells
+// never mean a thousand requests, and no image is decoded on the network
+// thread. Main thread only.
+class ThumbnailFetches {
+public:
+    using Link = UnsplashCell::Link;
+
+    static ThumbnailFetches &shared()
+    {
+        static auto *const fetches = new ThumbnailFetches;
+        return *fetches;
+    }
+
+    void fetch(const std::shared_ptr<Link> &link)
+    {
+        m_waiting.push_back({link, link->generation});
+        pump();
+    }
+
+private:
+    struct Waiting {
+        std::weak_ptr<Link> link;
+        int generation;
+    };
+
+    void pump()
+    {
+        while (m_running < maximumThumbnailFetches && !m_waiting.empty()) {
+            const Waiting next = m_waiting.front();
+            m_waiting.pop_front();
+            const auto link = next.link.lock();
+            if (link && link->cell && link->generation == next.generation)
+                start(link);
+        }
+    }
+
+    void start(const std::shared_ptr<Link> &link)
+    {
+        ++m_running;
+        const int generation = link->generation;
+        link->request = HttpClient::shared()->get(
+            {link->url, {}, thumbnailLimits, {}}, [link, generation](const HttpResponse &response) {
+                DispatchQueue::userInitiated()->async([link, generation, response] {
+                    QImage thumbnail;
+                    if (response.body && response.status == 200) {
+                        QByteArray body = *response.body;
+                        QBuffer buffer(&body);
+                        buffer.open(QIODevice::ReadOnly);
+                        thumbnail = BoundedImage::thumbnail(buffer, UnsplashCell::side);
+                    }
+                    DispatchQueue::main()->async([link, generation, thumbnail] {
+                        shared().finished(*link, generation, thumbnail);
+                    });
+                });
+            });
+    }
+
+    void finished(Link &link, int generation, const QImage &thumbnail)
+    {
+        --m_running;
+        if (link.generation == generation) {
+            link.request.reset();
+            if (link.cell && !thumbnail.isNull())
+                link.cell->m_thumbnail->setPixmap(QPixmap::fromImage(thumbnail));
+        }
+        pump();
+    }
+
+    std::deque<Waiting> m_waiting;
+    int m_running = 0;
 };
 
 UnsplashCell::UnsplashCell(QWidget *parent)
@@ -70,8 +143,8 @@ UnsplashCell::UnsplashCell(QWidget *parent)
 
 UnsplashCell::~UnsplashCell()
 {
-    if (m_request)
-        m_request->cancel();
+    if (m_link->request)
+        m_link->request->cancel();
 }
 
 void UnsplashCell::setImage(const UnsplashSearchResultsImage &image)
@@ -84,27 +157,14 @@ void UnsplashCell::setImage(const UnsplashSearchResultsImage &image)
 
 void UnsplashCell::loadThumbnail(const QUrl &url)
 {
-    if (m_request)
-        m_request->cancel();
-    m_request.reset();
+    ++m_link->generation;
+    if (const auto request = std::exchange(m_link->request, nullptr))
+        request->cancel();
+    m_link->url = url;
     // Only web addresses: a reply naming a local file gets nothing read.
     const QString scheme = url.scheme().toLower();
-    if (scheme != "http" && scheme != "https")
-        return;
-    m_request = HttpClient::shared()->get(
-        url, {}, std::chrono::seconds(60), [link = m_link, url](const HttpResponse &response) {
-            // Still on the client's thread: decoding and scaling stay off the main thread.
-            if (!response.body || response.status != 200)
-                return;
-            QImage thumbnail = scaleAndCrop(QImage::fromData(*response.body));
-            if (thumbnail.isNull())
-                return;
-            DispatchQueue::main()->async([link, url, thumbnail = std::move(thumbnail)] {
-                UnsplashCell *cell = link->cell;
-                if (cell && cell->m_image && cell->m_image->urls.small == url)
-                    cell->m_thumbnail->setPixmap(QPixmap::fromImage(thumbnail));
-            });
-        });
+    if (scheme == "http" || scheme == "https")
+        ThumbnailFetches::shared().fetch(m_link);
 }
 
 void UnsplashCell::mouseReleaseEvent(QMouseEvent *event)
@@ -117,7 +177,10 @@ void UnsplashCell::mouseReleaseEvent(QMouseEvent *event)
 
 UnsplashViewController::UnsplashViewController(std::vector<UnsplashSearchResultsImage> images,
                                                QString taskID)
-    : m_images(std::move(images)), m_taskID(std::move(taskID))
+    : m_images(images.begin(),
+               images.begin() +
+                   std::min(images.size(), std::size_t(UnsplashSearchResults::pageSize))),
+      m_taskID(std::move(taskID))
 {
     setWindowTitle(tr("Unsplash"));
     constexpr int columns = 4;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/HttpClient.h"
 #include "tasks/ClosableWindow.h"
 #include "tasks/UnsplashResultsWindows.h"
 #include "tasks/UnsplashSearchResults.h"
@@ -18,15 +17,13 @@ class QLabel;
 
 namespace corvane {
 
-// Fills a square of `side` with the image: scaled so that it covers the
-// square (sizes floored), then its centre cut out. A null image for none.
-QImage scaleAndCrop(const QImage &image, int side = 120);
-
 // A photo's page with the program's referral items added to its query.
 QUrl unsplashReferralUrl(const QUrl &page);
 
 // One photo of the grid: its thumbnail under a dimmer with the credit line.
 // Showing another photo drops the thumbnail still on its way for the former.
+// Thumbnails are fetched at most four at a time, whatever the cells, and made
+// on a worker thread.
 class UnsplashCell : public QWidget {
 public:
     static constexpr int side = 120;
@@ -48,6 +45,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    friend class ThumbnailFetches;
     struct Link;
 
     void loadThumbnail(const QUrl &url);
@@ -57,10 +55,10 @@ private:
     QLabel *m_credit;
     std::optional<UnsplashSearchResultsImage> m_image;
     std::shared_ptr<Link> m_link;
-    std::shared_ptr<HttpRequest> m_request;
 };
 
-// The photos an import used, as a grid; the window itself.
+// The photos an import used, as a grid, at most the page a search asks for
+// (a reply may list thousands); the window itself.
 class UnsplashViewController : public ClosableWindow {
 public:
     explicit UnsplashViewController(std::vector<UnsplashSearchResultsImage> images, QString taskID);

@@ -30,7 +30,7 @@ public:
 protected:
     ItemLocation::Attributes itemAttributes(const ItemLocation &location) const override
     {
-        if (unreadable.contains(location.path()))
+        if (unreadable.contains(QString::fromStdString(location.path())))
             throw fs::filesystem_error("cannot read attributes",
                                        std::make_error_code(std::errc::permission_denied));
         return ArchiveTask::itemAttributes(location);
@@ -57,15 +57,16 @@ QString linkTarget(const QString &path)
     return QString::fromStdString(fs::read_symlink(QFile::encodeName(path).toStdString(), error));
 }
 
+mode_t umaskNow()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
 bool isLink(const QString &path)
 {
     return S_ISLNK(lstatOf(path).st_mode);
-}
-
-bool makeLink(const QString &target, const QString &link)
-{
-    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) ==
-           0;
 }
 
 class ArchiveFilesTest : public ApplicationFixture {
@@ -91,11 +92,13 @@ protected:
                     "AppData",
                     directory,
                     QDateTime::currentDateTimeUtc(),
-                    std::nullopt};
+                    std::nullopt,
+                    nativePath(path("data/" + relative)),
+                    nativePath(relative)};
     }
-    QUrl archived(const QString &relative) const
+    std::filesystem::path archived(const QString &relative) const
     {
-        return QUrl::fromLocalFile(path("Foo.xcappdata/AppData/" + relative));
+        return nativePath(path("Foo.xcappdata/AppData/" + relative));
     }
     void copy(const QString &relative) { task->copyEntry(entry(relative), archived(relative)); }
 
@@ -202,21 +205,25 @@ TEST_F(ArchiveFilesTest, CopiesKeepPermissionsAndTimes)
     ASSERT_EQ(::chmod(QFile::encodeName(path("data/Library/Preferences")).constData(), 0700), 0);
     setTimes(path("data/Library/Preferences"), kPast + 30);
 
+    // A file's folder gets the source folder's attributes; folders get theirs
+    // once what goes inside is there, so that their times stay too.
     copy("Library/");
+    copy("Library/Preferences/x.plist");
+    task->applyFolderAttributes();
     auto info = lstatOf(path("Foo.xcappdata/AppData/Library"));
     EXPECT_TRUE(S_ISDIR(info.st_mode));
     EXPECT_EQ(info.st_mode & 07777, 0750u);
     EXPECT_EQ(info.st_mtim.tv_sec, kPast);
-    // The missing folders above it were made too.
-    EXPECT_TRUE(S_ISDIR(lstatOf(path("Foo.xcappdata/AppData")).st_mode));
-
-    // A file's folder is made with the source folder's attributes.
-    copy("Library/Preferences/x.plist");
     EXPECT_EQ(readFile(path("Foo.xcappdata/AppData/Library/Preferences/x.plist")), content);
     info = lstatOf(path("Foo.xcappdata/AppData/Library/Preferences/x.plist"));
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(info.st_mtim.tv_sec, kPast + 60);
-    EXPECT_EQ(lstatOf(path("Foo.xcappdata/AppData/Library/Preferences")).st_mode & 07777, 0700u);
+    info = lstatOf(path("Foo.xcappdata/AppData/Library/Preferences"));
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    EXPECT_EQ(info.st_mtim.tv_sec, kPast + 30);
+    // The missing folder above them keeps the default mode, not the first
+    // entry's.
+    EXPECT_EQ(lstatOf(path("Foo.xcappdata/AppData")).st_mode & 07777, 0777u & ~umaskNow());
 
     // An existing folder is fine; an existing file is not replaced.
     EXPECT_NO_THROW(copy("Library/"));

@@ -167,10 +167,26 @@ TEST_F(ArchiveInfoTest, AnArchiveFitsTheSameApplicationWithEveryGroupItNames)
         ArchiveTask::isValid(info, *makeApplication("com.example.foo", {"group.a", "group.b"})));
     EXPECT_FALSE(ArchiveTask::isValid(info, *makeApplication("com.example.foo")));
 
+    // Every group counts, not any.
+    info.groupIdentifiers = {"group.a", "group.z"};
+    EXPECT_FALSE(
+        ArchiveTask::isValid(info, *makeApplication("com.example.foo", {"group.a", "group.b"})));
     info.groupIdentifiers = {"group.a", "group.a"};
     EXPECT_TRUE(ArchiveTask::isValid(info, *makeApplication("com.example.foo", {"group.a"})));
     info.groupIdentifiers.clear();
     EXPECT_TRUE(ArchiveTask::isValid(info, *makeApplication("com.example.foo")));
     // Identifiers compare exactly.
     EXPECT_FALSE(ArchiveTask::isValid(info, *makeApplication("com.example.Foo")));
+}
+
+// A name read from a binary UTF-16 string may hold a NUL; the description
+// was written through a C string and cut it there.
+TEST_F(ArchiveInfoTest, NamesHoldingANulSurviveTheDescription)
+{
+    ArchiveTaskInfo info = ArchiveTask::decodeInfo(PropertyList::toBinary(description()));
+    for (const QString &name : {QString::fromUtf8("Foo\0Bar", 7), QString::fromUtf8("日\0本", 7)}) {
+        info.applicationName = name;
+        info.groupIdentifiers = {name};
+        EXPECT_EQ(ArchiveTask::decodeInfo(ArchiveTask::encodeInfo(info)), info);
+    }
 }

@@ -1,4 +1,4 @@
-#include "common/TestSupport.h"
+#include "TaskTestSupport.h"
 #include "core/Observer.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
@@ -20,15 +20,12 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <mutex>
-
-extern char **environ;
 
 using namespace corvane;
 using namespace corvane::fixture;
@@ -41,58 +38,6 @@ namespace fs = std::filesystem;
 const QString kGroup = "group.com.example.shared";
 const char *const kChildRoot = "CORVANE_TEST_KILLED_EXPORT_ROOT";
 
-std::string nativeOf(const QString &path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
-// One line per item below `root`: path, type, mode, and for files and links
-// their content (a link's target) and modification time. Folder times change
-// whenever something inside them does, so they are left out.
-std::string snapshot(const QString &root)
-{
-    QStringList lines;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(nativeOf(root), error), end; !error && it != end;
-         it.increment(error)) {
-        struct stat info {};
-        if (::lstat(it->path().c_str(), &info) != 0)
-            continue;
-        const QString path = QFile::decodeName(it->path().c_str()).mid(root.size());
-        QString line = path + QString(" %1").arg(info.st_mode, 0, 8);
-        QByteArray content;
-        if (S_ISREG(info.st_mode))
-            content = readFile(QFile::decodeName(it->path().c_str()));
-        else if (S_ISLNK(info.st_mode))
-            content = QByteArray::fromStdString(fs::read_symlink(it->path()).native());
-        if (!S_ISDIR(info.st_mode))
-            line += QString(" %1.%2 %3")
-                        .arg(info.st_mtim.tv_sec)
-                        .arg(info.st_mtim.tv_nsec)
-                        .arg(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
-        lines << line;
-    }
-    lines.sort();
-    return lines.join('\n').toStdString();
-}
-
-QStringList hiddenEntries(const QString &folder)
-{
-    return QDir(folder).entryList({".*"}, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
-bool makeLink(const QString &target, const QString &link)
-{
-    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) ==
-           0;
-}
-
-void setTime(const QString &path, time_t seconds)
-{
-    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
-}
-
 // Fails the copy of entry `failAt` (counted from 1).
 template <class Base> class FaultyTask : public Base {
 public:
@@ -100,7 +45,7 @@ public:
     int failAt = 0;
     int copies = 0;
 
-    void copyEntry(const File &file, const QUrl &destination) override
+    void copyEntry(const File &file, const fs::path &destination) override
     {
         if (++copies == failAt)
             throw fs::filesystem_error("injected", std::make_error_code(std::errc::io_error));
@@ -117,7 +62,7 @@ public:
     }
 
 protected:
-    void move(const QString &from, const QString &to) override
+    void move(const fs::path &from, const fs::path &to) override
     {
         if (++m_moves == m_failAt)
             throw fs::filesystem_error("injected", std::make_error_code(std::errc::io_error));
@@ -277,6 +222,7 @@ protected:
     {
         EXPECT_EQ(hiddenEntries(QFileInfo(data()).path()), QStringList());
         EXPECT_EQ(hiddenEntries(QFileInfo(group()).path()), QStringList());
+        EXPECT_TRUE(TaskJournal::current().entries().empty());
     }
 
     FixtureTree m_tree;
@@ -421,7 +367,9 @@ TEST_F(ArchiveTasksTest, AReplacedArchiveIsReplacedWholeOrNotAtAll)
         EXPECT_EQ(texts().last(), test.text);
         EXPECT_EQ(snapshot(archive()), before);
         EXPECT_EQ(hiddenEntries(m_tree.root() + "/exports"), QStringList());
+        EXPECT_TRUE(TaskJournal::current().entries().empty());
         EXPECT_EQ(task->completedCount(), test.completed);
+        EXPECT_EQ(task->hasFailed(), !test.cancel);
     }
 
     const auto task = exportTo(archive());
@@ -549,6 +497,28 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
     }
 }
 
+TEST_F(ArchiveTasksTest, AnArchiveInsideTheApplicationsDataIsRefusedBeforeAnythingChanges)
+{
+    fill();
+    auto alerts = std::make_shared<RecordingAlertPresenter>();
+    AlertPresenter::setShared(alerts);
+    exportTo(data("Documents/Demo.xcappdata"));
+    ASSERT_TRUE(makeLink(data("Documents"), m_tree.root() + "/documents"));
+    for (const QString &path :
+         {data("Documents/Demo.xcappdata"), m_tree.root() + "/documents/Demo.xcappdata"}) {
+        const std::string before = containers();
+        const auto task = importFrom(path);
+        EXPECT_EQ(texts().last(), "Archive is not valid.");
+        EXPECT_TRUE(task->isCancelled());
+        EXPECT_EQ(containers(), before);
+        expectNoBackups();
+    }
+    AlertPresenter::setShared(nullptr);
+    ASSERT_EQ(alerts->presented.size(), 2u);
+    EXPECT_EQ(alerts->presented[1].messageText, "The archive lies inside the application's data");
+    EXPECT_TRUE(alerts->presented[1].informativeText.contains("“Demo.xcappdata”"));
+}
+
 TEST_F(ArchiveTasksTest, LinksInContainersAreNeitherFollowedNorKept)
 {
     fill();
@@ -597,20 +567,7 @@ TEST(ArchiveExportKill, KilledExportLeavesTheOldArchive)
     ASSERT_TRUE(writeFile(root + "/Big.xcappdata/AppDataInfo.plist", "old"));
     const std::string before = snapshot(root + "/Big.xcappdata");
 
-    const std::string variable = std::string(kChildRoot) + "=" + nativeOf(root);
-    std::vector<char *> environment{const_cast<char *>(variable.c_str())};
-    for (char **entry = environ; *entry; ++entry)
-        environment.push_back(*entry);
-    environment.push_back(nullptr);
-    std::string self = fs::read_symlink("/proc/self/exe");
-    std::string filter = "--gtest_filter=ArchiveExportKill.KilledExportLeavesTheOldArchive";
-    char *argv[] = {self.data(), filter.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environment.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = spawnThisTest({std::string(kChildRoot) + "=" + nativeOf(root)});
 
     int status = 0;
     bool ended = false;

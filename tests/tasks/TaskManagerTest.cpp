@@ -1,9 +1,11 @@
 #include "common/TestSupport.h"
 #include "core/TaskService.h"
+#include "platform/Log.h"
 #include "tasks/TaskManager.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 
@@ -239,7 +241,14 @@ TEST(TaskManager, TheSharedManagerIsTheTaskServiceOnceInstalled)
     TaskManager::installAsTaskService();
     EXPECT_EQ(TaskService::shared(), std::static_pointer_cast<TaskService>(TaskManager::shared()));
     TaskService::setShared(nullptr);
-    EXPECT_TRUE(std::dynamic_pointer_cast<StubTaskService>(TaskService::shared()));
+    // Asked before it is installed, the service runs nothing and logs a fault.
+    Log::Capture log;
+    TaskService::shared()->startUnsplashTask("cats", nullptr);
+    const auto entries = log.entries();
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const LogEntry &entry) {
+        return entry.level == LogLevel::Fault &&
+               entry.message == "No task manager to fetch images for cats";
+    }));
     TaskService::setShared(nullptr);
 }
 

@@ -7,11 +7,115 @@
 #include "platform/PropertyList.h"
 #include "platform/SystemPaths.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
 namespace corvane::test {
+
+inline std::string nativeOf(const QString &path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+// One line per item below `root`: its path (bytes as they are), mode, and for
+// files and links their content (a link's target) and modification time.
+// Folder times change whenever something inside them does, so they are left
+// out.
+inline std::string snapshot(const QString &root)
+{
+    namespace fs = std::filesystem;
+    const std::string base = nativeOf(root);
+    std::vector<std::string> lines;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(base, error), end; !error && it != end;
+         it.increment(error)) {
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) != 0)
+            continue;
+        std::string line = it->path().native().substr(base.size()) + ' ' +
+                           QString::number(info.st_mode, 8).toStdString();
+        std::ifstream in(it->path(), std::ios::binary);
+        const std::string content = S_ISLNK(info.st_mode) ? fs::read_symlink(it->path()).native()
+                                    : S_ISREG(info.st_mode)
+                                        ? std::string(std::istreambuf_iterator<char>(in), {})
+                                        : std::string();
+        if (!S_ISDIR(info.st_mode))
+            line += QString(" %1.%2 %3")
+                        .arg(info.st_mtim.tv_sec)
+                        .arg(info.st_mtim.tv_nsec)
+                        .arg(QCryptographicHash::hash(QByteArray::fromStdString(content),
+                                                      QCryptographicHash::Md5)
+                                 .toHex())
+                        .toStdString();
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string joined;
+    for (const std::string &line : lines)
+        joined += (joined.empty() ? "" : "\n") + line;
+    return joined;
+}
+
+// Starts this test binary again for the current test only, with the
+// variables added to its environment and its output dropped; `ready`, when
+// given, becomes its descriptor 3.
+inline pid_t spawnThisTest(const std::vector<std::string> &variables, int ready = -1)
+{
+    std::vector<char *> environment;
+    for (const std::string &variable : variables)
+        environment.push_back(const_cast<char *>(variable.c_str()));
+    for (char **entry = environ; *entry; ++entry)
+        environment.push_back(*entry);
+    environment.push_back(nullptr);
+    const auto *test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    std::string filter =
+        std::string("--gtest_filter=") + test->test_suite_name() + '.' + test->name();
+    char *argv[] = {self.data(), filter.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (ready >= 0)
+        posix_spawn_file_actions_adddup2(&actions, ready, 3);
+    for (int output : {STDOUT_FILENO, STDERR_FILENO})
+        posix_spawn_file_actions_addopen(&actions, output, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    EXPECT_EQ(::posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environment.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+inline QStringList hiddenEntries(const QString &folder)
+{
+    return QDir(folder).entryList({".*"}, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+inline bool makeLink(const QString &target, const QString &link)
+{
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) ==
+           0;
+}
+
+inline void setTime(const QString &path, time_t seconds)
+{
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
+}
 
 // An installed application read from a bundle in a temporary tree, with the
 // group containers the test gives it (no simulator tool lists them).

@@ -101,3 +101,17 @@ TEST(UnsplashSearchResultsTest, OneBadMemberFailsTheWholeReply)
         EXPECT_TRUE(error.contains(c.reason)) << c.name << ": " << error.toStdString();
     }
 }
+
+TEST(UnsplashSearchResultsTest, IntegersAreReadWholeUpTo64Bits)
+{
+    for (const std::int64_t total :
+         {std::numeric_limits<std::int64_t>::max(), (std::int64_t(1) << 53) + 1,
+          std::numeric_limits<std::int64_t>::min()}) {
+        const auto results = UnsplashSearchResults::decode(R"({"results": [], "total": )" +
+                                                           QByteArray::number(total) + "}");
+        ASSERT_TRUE(results) << total;
+        EXPECT_EQ(results->total, total);
+    }
+    EXPECT_EQ(UnsplashSearchResults::decode(R"({"results": [], "total": 9223372036854775808})"),
+              std::nullopt);
+}

@@ -2,6 +2,7 @@
 #include "core/Observer.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
+#include "fixtures/http/HostileReplies.h"
 #include "fixtures/http/LocalHttpServer.h"
 #include "fixtures/http/UnsplashReplies.h"
 #include "model/Device.h"
@@ -67,6 +68,7 @@ protected:
         m_tree.addRuntime("iOS", "17.5");
         const QString udid =
             m_tree.addDevice({.name = "iPhone 15", .runtime = "iOS 17.5", .booted = true});
+        m_mediaDir = m_tree.devicesDir() + "/" + udid + "/data/Media/DCIM/100APPLE";
         m_toolset = Toolset::make(QUrl::fromLocalFile(m_tree.addXcode()));
         m_device = Device::initFromListLine("iPhone 15 (" + udid + ") (Booted)",
                                             {Runtime::System::iOS, "17.5"}, m_toolset);
@@ -151,14 +153,23 @@ protected:
         ASSERT_TRUE(waitUntilOver(task));
         ASSERT_TRUE(test::waitUntil([&] { return m_finished == 1; }));
         EXPECT_TRUE(task->isCancelled());
+        EXPECT_TRUE(task->hasFailed());
         EXPECT_EQ(task->localisedDetailDescription(), text);
         EXPECT_FALSE(task->canInspect());
         task->reveal();
         EXPECT_TRUE(m_windows->requests.empty());
+        EXPECT_EQ(temporaryFiles(), QStringList());
+    }
+
+    // Temporary files left behind.
+    QStringList temporaryFiles() const
+    {
+        return QDir(m_tree.paths().temporaryDir).entryList(QDir::Files | QDir::Hidden);
     }
 
     LocalHttpServer m_server;
     FixtureTree m_tree;
+    QString m_mediaDir;
     std::shared_ptr<Toolset> m_toolset;
     DevicePtr m_device;
     std::shared_ptr<HttpClient> m_client = HttpClient::makeNetworkClient();
@@ -215,18 +226,21 @@ TEST_F(UnsplashTaskTest, ThreePhotosGoToTheDeviceAndTheResultCanBeShown)
     }
     EXPECT_EQ(photoRequests().size(), 3);
 
-    // Each photo as served, in a file of its own in the temporary folder.
+    // Each photo as served, from a file of its own in the temporary folder,
+    // removed once the device had it.
     const QStringList files = addedFiles();
     ASSERT_EQ(files.size(), 3);
-    QList<QByteArray> added;
     for (const QString &file : files) {
         EXPECT_EQ(QFileInfo(file).absolutePath(), m_tree.paths().temporaryDir);
         EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.jpg$")
                         .match(QFileInfo(file).fileName())
                         .hasMatch())
             << file.toStdString();
-        added.append(test::readFile(file));
     }
+    EXPECT_EQ(temporaryFiles(), QStringList());
+    QList<QByteArray> added;
+    for (const QString &file : QDir(m_mediaDir).entryList(QDir::Files))
+        added.append(test::readFile(m_mediaDir + "/" + file));
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(added.contains(unsplashPhoto(i))) << i;
 
@@ -370,10 +384,12 @@ TEST_F(UnsplashTaskTest, CancellingStopsFurtherPhotosAndTheFinishChangesNothing)
     EXPECT_EQ(m_scheduled, 1);
     EXPECT_EQ(addedFiles().size(), 1);
     EXPECT_TRUE(task->isCancelled());
+    EXPECT_FALSE(task->hasFailed());
     EXPECT_EQ(task->localisedDetailDescription(), downloading);
     EXPECT_EQ(task->completedCount(), 2);
     EXPECT_EQ(task->totalCount(), 6);
     EXPECT_FALSE(task->canInspect());
+    EXPECT_EQ(temporaryFiles(), QStringList());
 }
 
 TEST_F(UnsplashTaskTest, CountsStayExactWhenPhotosArriveTogether)
@@ -437,7 +453,7 @@ TEST_F(UnsplashTaskTest, RepliesToATaskThatIsGoneChangeNothing)
     auto task = UnsplashTask::make("Nature", m_device, service);
     task->requestImages();
     ASSERT_EQ(client->requests().size(), 1u);
-    EXPECT_EQ(client->requests()[0].timeout, 60000ms);
+    EXPECT_EQ(client->requests()[0].limits.stallTimeout, 60000ms);
     const std::weak_ptr<UnsplashTask> weak = task;
     task.reset();
     EXPECT_TRUE(weak.expired());
@@ -446,4 +462,56 @@ TEST_F(UnsplashTaskTest, RepliesToATaskThatIsGoneChangeNothing)
     EXPECT_TRUE(test::waitForBackgroundWork());
     EXPECT_EQ(client->requests().size(), 1u);
     EXPECT_EQ(m_scheduled, 0);
+}
+
+TEST_F(UnsplashTaskTest, HostileRepliesFailTheTaskWithinItsDeadlineAndLeaveNoFile)
+{
+    const qint64 peakBefore = test::peakResidentBytes();
+    // Each case on a server of its own, the search or the photo hostile, all
+    // at once. A slow one may take 3 s in all, far less than the 60 s it may stall.
+    struct Case {
+        std::unique_ptr<LocalHttpServer> server = std::make_unique<LocalHttpServer>();
+        std::string name;
+        QString text;
+        std::shared_ptr<UnsplashTask> task;
+    };
+    using Kind = HostileReply::Kind;
+    const std::map<Kind, QString> texts{{Kind::tooLarge, "The reply is too large."},
+                                        {Kind::tooSlow, "The server took too long."},
+                                        {Kind::imageTooLarge, "The image is too large."},
+                                        {Kind::notAnImage, "The image could not be read."}};
+    LocalHttpServer listing;
+    const std::vector<HostileReply> hostiles = serveHostileReplies(listing);
+    std::vector<Case> cases;
+    for (const bool photo : {false, true}) {
+        for (const HostileReply &hostile : hostiles) {
+            if (hostile.isImage() && !photo)
+                continue;
+            Case c;
+            c.name = std::string(photo ? "photo: " : "search: ") + hostile.name;
+            serveUnsplash(*c.server, 1);
+            c.server->setReply(photo ? unsplashPhotoPath(0) : searchPath, hostile.reply);
+            c.text = "Fetch failed: " + texts.at(hostile.kind);
+            UnsplashService service = this->service();
+            service.base = c.server->baseUrl().toString();
+            TransferLimits &limits = photo ? service.photoLimits : service.searchLimits;
+            limits.stallTimeout = 60s;
+            if (hostile.kind == Kind::tooSlow)
+                limits.deadline = 3s;
+            m_manager->setUnsplashService(service);
+            c.task = start();
+            cases.push_back(std::move(c));
+        }
+    }
+    ASSERT_TRUE(test::waitUntil([&] {
+        return std::all_of(cases.begin(), cases.end(),
+                           [](const Case &c) { return c.task->isCancelled(); });
+    }));
+    for (const Case &c : cases)
+        EXPECT_EQ(c.task->localisedDetailDescription(), c.text) << c.name;
+    EXPECT_TRUE(test::waitUntil([&] { return m_finished == int(cases.size()); }));
+    EXPECT_TRUE(addedFiles().isEmpty());
+    EXPECT_EQ(temporaryFiles(), QStringList());
+    if (test::peakResidentBytesTellUse)
+        EXPECT_LT(test::peakResidentBytes() - peakBefore, 100 << 20);
 }

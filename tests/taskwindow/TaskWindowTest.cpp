@@ -212,3 +212,34 @@ TEST_F(TaskWindowTest, RowsShowTheirOwnTaskAndFollowItsUpdatesFromAnyThread)
 
 } // namespace
 } // namespace corvane
+
+namespace corvane {
+namespace {
+
+// A stopped task is never shown busy or done: its bar stays where the work
+// stopped, in the failure colour when it failed.
+TEST_F(TaskWindowTest, AStoppedTaskShowsWhereItStoppedAndAFailureInItsColour)
+{
+    const QColor usual = QProgressBar().palette().color(QPalette::Highlight);
+    const struct {
+        std::int64_t total, completed;
+        bool failed;
+        int maximum;
+    } cases[] = {{0, 0, true, 1}, {20, 10, true, 20}, {0, 0, false, 1}};
+    for (const auto &c : cases) {
+        auto task = describedTask("Unsplash", c.total);
+        task->setCompletedCount(c.completed);
+        task->setFailed(c.failed);
+        task->setCancelled(true);
+        m_manager->add(task);
+        TaskRowView *row = nullptr;
+        ASSERT_TRUE(waitUntil([&] { return (row = view().rowFor(task)) != nullptr; }));
+        EXPECT_EQ(row->progressIndicator()->maximum(), c.maximum);
+        EXPECT_EQ(row->progressIndicator()->value(), c.completed);
+        EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Highlight) != usual,
+                  c.failed);
+    }
+}
+
+} // namespace
+} // namespace corvane

@@ -1,11 +1,13 @@
 #include "common/TestSupport.h"
 #include "fixtures/http/LocalHttpServer.h"
 #include "fixtures/http/UnsplashReplies.h"
+#include "platform/BoundedImage.h"
 #include "platform/DispatchQueue.h"
 #include "platform/HttpClient.h"
 #include "platform/Workspace.h"
 #include "tasks/UnsplashWindowController.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QJsonArray>
@@ -55,6 +57,18 @@ QImage bands(int width, int height)
     return image;
 }
 
+// The thumbnail of an image, through its PNG bytes as a reply would bring it.
+QImage scaleAndCrop(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    buffer.close();
+    buffer.open(QIODevice::ReadOnly);
+    return BoundedImage::thumbnail(buffer, 120);
+}
+
 TEST(ScaleAndCropTest, FillsTheSquareFromTheCentre)
 {
     // 4000 × 3000 scales to 160 × 120 and is cut at x 20: only the blue band is left.
@@ -68,7 +82,8 @@ TEST(ScaleAndCropTest, FillsTheSquareFromTheCentre)
     small.fill(Qt::yellow);
     EXPECT_EQ(scaleAndCrop(small).size(), QSize(120, 120));
     EXPECT_EQ(QColor(scaleAndCrop(small).pixel(119, 119)), QColor(Qt::yellow));
-    for (const QSize size : {QSize(1, 997), QSize(997, 1), QSize(3, 3), QSize(121, 119)})
+    for (const QSize size : {QSize(1, 997), QSize(997, 1), QSize(3, 3), QSize(121, 119),
+                             QSize(1, 16384), QSize(16384, 2)})
         EXPECT_EQ(scaleAndCrop(bands(size.width(), size.height())).size(), QSize(120, 120));
     EXPECT_TRUE(scaleAndCrop(QImage()).isNull());
 }
@@ -157,6 +172,29 @@ TEST_F(UnsplashWindowTest, ALateThumbnailOfTheFormerPhotoIsDropped)
     cell.setImage(local);
     EXPECT_TRUE(recording->requests().empty());
     EXPECT_TRUE(cell.thumbnail()->pixmap().isNull());
+}
+
+TEST_F(UnsplashWindowTest, AHugeReplyShowsOnePageAndFetchesFourThumbnailsAtATime)
+{
+    fixture::serveUnsplash(m_server, 12);
+    auto recording = std::make_shared<RecordingHttpClient>();
+    HttpClient::setShared(recording);
+    const std::vector images(3000, photo(m_server, 0));
+    const QString key = "0C6F1E2A-1111-4222-8333-444455556667";
+    m_registry->windowFor(images, key);
+    auto *content = m_registry->window(key)->contentViewController();
+    EXPECT_EQ(content->cells().size(), std::size_t(UnsplashSearchResults::pageSize));
+    EXPECT_EQ(recording->requests().size(), 4u);
+
+    // Each thumbnail made leaves room for the next.
+    for (std::size_t i = 0; i < 10; ++i) {
+        ASSERT_TRUE(waitUntil([&] { return recording->requests().size() > i; }));
+        EXPECT_LE(recording->requests().size(), i + 4);
+        recording->complete(i, {200, fixture::unsplashPhoto(0), {}});
+    }
+    EXPECT_TRUE(waitForBackgroundWork());
+    EXPECT_EQ(recording->requests().size(), 10u);
+    EXPECT_EQ(shownColour(*content->cells()[0]), photoColour(0));
 }
 
 } // namespace

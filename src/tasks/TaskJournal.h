@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QString>
+
+#include <filesystem>
+#include <vector>
+
+namespace corvane {
+
+// What each running export and import would leave behind if the program were
+// cut off, one small file per task in the program's state folder, so that
+// the next start can undo it. Each file is replaced in one step (written
+// aside, synced, renamed), so it is always whole.
+class TaskJournal {
+public:
+    struct Entry {
+        enum class Kind { exportArchive, importArchive };
+        // Where an import stands.
+        enum class Phase {
+            // Moving what the reset removes into the backups; nothing copied in.
+            resetting,
+            // The reset is done: whatever its erase would remove that is in a
+            // container now came from the archive.
+            copying,
+            // What the import copied in is gone; the backups go back.
+            restoring,
+            // The import is complete; the backups only wait to be deleted.
+            discarding,
+        };
+        struct Container {
+            QString identifier;
+            std::filesystem::path folder;
+            // Where the reset moved the container's items, at the same paths.
+            std::filesystem::path backup;
+        };
+
+        Kind kind = Kind::exportArchive;
+        QString taskID;
+        // The program that wrote the entry; write() sets this one when unset.
+        qint64 processID = 0;
+        quint64 processStart = 0;
+        // An export's hidden folder, where the new archive is written before
+        // it takes the archive's place; an import's archive.
+        std::filesystem::path staging;
+        std::filesystem::path archive;
+        Phase phase = Phase::resetting;
+        std::vector<Container> containers;
+        // What the import made in a container outside what the reset erases.
+        std::vector<std::filesystem::path> created;
+    };
+
+    // Entries are kept in `folder`/tasks.
+    explicit TaskJournal(const QString &stateFolder);
+    // The journal in the state folder of the paths in force.
+    static TaskJournal current();
+
+    const QString &folder() const { return m_folder; }
+
+    // Records the entry, in place of the task's earlier one. Throws
+    // std::runtime_error when it cannot be written.
+    void write(Entry &entry) const;
+    // Removes the task's entry; false (logged) when it cannot be removed.
+    bool remove(const QString &taskID) const;
+    // Every readable entry; files that cannot be read are logged and left.
+    std::vector<Entry> entries() const;
+
+    // Whether the program that wrote the entry still runs (this one
+    // included): its entries are not for the taking.
+    static bool writerIsRunning(const Entry &entry);
+
+private:
+    QString pathOf(const QString &taskID) const;
+
+    QString m_folder;
+};
+
+} // namespace corvane
