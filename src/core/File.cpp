@@ -2,7 +2,10 @@
 
 #include "core/UrlHelpers.h"
 
+#include <QDir>
 #include <QFile>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -15,10 +18,15 @@ namespace {
 
 QUrl entryUrl(const fs::path &path, bool isDirectory)
 {
-    QString text = QFile::decodeName(QByteArray::fromStdString(path.lexically_normal().native()));
+    QString text = displayPath(path.lexically_normal());
     if (isDirectory && !text.endsWith('/'))
         text += '/';
     return QUrl::fromLocalFile(text);
+}
+
+fs::filesystem_error problem(const char *what, const fs::path &path, int error)
+{
+    return fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
 
 QString pathOrPlain(const QUrl &url, const QUrl &base)
@@ -41,7 +49,7 @@ File::enumerateContents(const QUrl &directory, const QStringList &skipNames,
                         FileCoordinator::ReadingOptions options, const EntryHandler &handler,
                         FileManager &fileManager)
 {
-    std::vector<fs::filesystem_error> unlisted;
+    std::vector<fs::filesystem_error> problems;
     // Each level holds a folder's entries and the next one to visit, so that
     // a folder's contents come right after it and before its next sibling.
     struct Level {
@@ -54,10 +62,10 @@ File::enumerateContents(const QUrl &directory, const QStringList &skipNames,
             levels.push_back({fileManager.contentsOfDirectory(folder)});
         } catch (const fs::filesystem_error &error) {
             if (error.code() != std::errc::no_such_file_or_directory)
-                unlisted.push_back(error);
+                problems.push_back(error);
         }
     };
-    descend(fs::path(QFile::encodeName(directory.toLocalFile()).toStdString()));
+    descend(nativePath(directory));
 
     while (!levels.empty()) {
         Level &level = levels.back();
@@ -67,70 +75,105 @@ File::enumerateContents(const QUrl &directory, const QStringList &skipNames,
         }
         const fs::path path = level.entries[level.next++];
         struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0)
+        if (::lstat(path.c_str(), &info) != 0) {
+            // Gone since its folder was listed: nothing to miss.
+            if (errno != ENOENT)
+                problems.push_back(problem("cannot read attributes", path, errno));
             continue;
+        }
         const bool isDirectory = S_ISDIR(info.st_mode);
-        const QString name = QFile::decodeName(QByteArray::fromStdString(path.filename()));
+        const QString name = displayPath(path.filename());
         const QUrl url = entryUrl(path, isDirectory);
         if (!skipNames.contains(name) && (!predicate || predicate(url))) {
-            bool readable = false;
+            int error = 0;
             QDateTime modified;
             std::optional<qint64> size;
             try {
                 coordinator().coordinateReading(url, options, [&](const QUrl &) {
                     struct stat current {};
-                    if (::lstat(path.c_str(), &current) != 0 ||
-                        S_ISDIR(current.st_mode) != isDirectory)
-                        return;
+                    if (::lstat(path.c_str(), &current) != 0)
+                        error = errno;
+                    else if (S_ISDIR(current.st_mode) != isDirectory)
+                        error = EAGAIN;
                     modified = QDateTime::fromMSecsSinceEpoch(
                         qint64(current.st_mtim.tv_sec) * 1000 + current.st_mtim.tv_nsec / 1000000,
                         Qt::UTC);
                     if (S_ISREG(current.st_mode))
                         size = qint64(current.st_size);
-                    readable = true;
                 });
             } catch (const FileCoordinationError &) {
-                readable = false;
+                error = EBUSY;
             }
-            if (readable && modified.isValid()) {
+            if (error == 0) {
                 bool stop = false;
-                handler(url, isDirectory, modified, size, stop);
+                handler(path, url, isDirectory, modified, size, stop);
                 if (stop)
-                    return unlisted;
+                    return problems;
+            } else if (error != ENOENT) {
+                problems.push_back(problem("cannot read entry", path, error));
             }
         }
         if (isDirectory)
             descend(path);
     }
-    return unlisted;
+    return problems;
 }
 
-void File::visit(const QUrl &url, bool isDirectory, const QDateTime &lastModified,
-                 std::optional<qint64> size, const QUrl &base, const QString &containerIdentifier,
-                 const Handler &handler)
+void File::visit(const fs::path &path, const QUrl &url, bool isDirectory,
+                 const QDateTime &lastModified, std::optional<qint64> size, const QUrl &base,
+                 const QString &containerIdentifier, const Handler &handler)
 {
-    handler(
-        File{url, pathOrPlain(url, base), containerIdentifier, isDirectory, lastModified, size});
+    handler(File{url, pathOrPlain(url, base), containerIdentifier, isDirectory, lastModified, size,
+                 path, path.lexically_relative(nativePath(base))});
 }
 
-void File::archiveContainerComponent(const QUrl &url, bool isDirectory,
+void File::archiveContainerComponent(const fs::path &path, const QUrl &url, bool isDirectory,
                                      const QDateTime &lastModified, std::optional<qint64> size,
                                      const QUrl &base, const Handler &handler)
 {
-    const auto relative = corvane::relativePath(url, base);
-    if (!relative)
+    const fs::path below = path.lexically_relative(nativePath(base));
+    if (below.empty() || *below.begin() == "..")
         return;
-    const QStringList components = relative->split('/', Qt::SkipEmptyParts);
-    const auto container = std::find_if(components.begin(), components.end(), [](const QString &c) {
-        return c == dataContainerIdentifier || c.startsWith("group.");
-    });
-    if (container == components.end() || container + 1 == components.end())
+    // The container's name is plain text; what follows it keeps its bytes.
+    fs::path relative;
+    QString container;
+    for (const fs::path &component : below) {
+        if (!container.isEmpty()) {
+            relative /= component;
+            continue;
+        }
+        const QString name = displayPath(component);
+        if (name == dataContainerIdentifier || name.startsWith("group."))
+            container = name;
+    }
+    if (container.isEmpty() || relative.empty())
         return;
-    QString path = QStringList(container + 1, components.end()).join('/');
+    QString text = displayPath(relative);
     if (isDirectory)
-        path += '/';
-    handler(File{url.adjusted(QUrl::NormalizePathSegments), path, *container, isDirectory,
-                 lastModified, size});
+        text += '/';
+    handler(File{url.adjusted(QUrl::NormalizePathSegments), text, container, isDirectory,
+                 lastModified, size, path, relative});
+}
+
+fs::path nativePath(const QString &path)
+{
+    return QFile::encodeName(QDir::cleanPath(path)).toStdString();
+}
+
+fs::path nativePath(const QUrl &url)
+{
+    return nativePath(url.toLocalFile());
+}
+
+bool isWithin(const fs::path &path, const fs::path &folder)
+{
+    const fs::path relative = path.lexically_normal().lexically_relative(folder.lexically_normal());
+    return !relative.empty() && !relative.native().starts_with("..");
+}
+
+QString displayPath(const fs::path &path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
 }
 
 bool File::isIncluded(const QUrl &url, const QUrl &base, const QString &containerIdentifier,

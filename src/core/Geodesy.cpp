@@ -29,6 +29,17 @@ double clampUnit(double value)
     return std::clamp(value, -1.0, 1.0);
 }
 
+struct Vector {
+    double x, y, z;
+};
+
+Vector unitVector(const QGeoCoordinate &coordinate)
+{
+    const double phi = radians(coordinate.latitude());
+    const double lambda = radians(coordinate.longitude());
+    return {std::cos(phi) * std::cos(lambda), std::cos(phi) * std::sin(lambda), std::sin(phi)};
+}
+
 } // namespace
 
 bool isValidCoordinate(double latitude, double longitude)
@@ -75,6 +86,31 @@ QGeoCoordinate destination(const QGeoCoordinate &from, double metres, double bea
     QGeoCoordinate result;
     result.setLatitude(degrees(halfPi - gammaB));
     result.setLongitude(degrees(radians(from.longitude()) + deltaLambda));
+    return result;
+}
+
+QGeoCoordinate greatCirclePoint(const QGeoCoordinate &from, const QGeoCoordinate &to,
+                                double fraction)
+{
+    if (fraction <= 0)
+        return from;
+    if (fraction >= 1)
+        return to;
+    const Vector a = unitVector(from);
+    const Vector b = unitVector(to);
+    const Vector cross{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+    const double sine = std::sqrt(cross.x * cross.x + cross.y * cross.y + cross.z * cross.z);
+    const double angle = std::atan2(sine, a.x * b.x + a.y * b.y + a.z * b.z);
+    // The same place, or opposite ones with no one great circle between.
+    if (sine < 1e-15)
+        return fraction < 0.5 ? from : to;
+    const double weightA = std::sin((1 - fraction) * angle) / sine;
+    const double weightB = std::sin(fraction * angle) / sine;
+    const Vector p{weightA * a.x + weightB * b.x, weightA * a.y + weightB * b.y,
+                   weightA * a.z + weightB * b.z};
+    QGeoCoordinate result;
+    result.setLatitude(degrees(std::atan2(p.z, std::hypot(p.x, p.y))));
+    result.setLongitude(degrees(std::atan2(p.y, p.x)));
     return result;
 }
 

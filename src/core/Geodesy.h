@@ -22,4 +22,11 @@ double distanceMetres(const QGeoCoordinate &from, const QGeoCoordinate &to);
 // continuous.
 QGeoCoordinate destination(const QGeoCoordinate &from, double metres, double bearingDegrees);
 
+// The point `fraction` (0...1) of the way from `from` to `to` along the
+// shorter great circle: its distance from `from` is that fraction of the
+// whole, whatever the length. The ends come back as given; the longitude
+// lies within -180...180.
+QGeoCoordinate greatCirclePoint(const QGeoCoordinate &from, const QGeoCoordinate &to,
+                                double fraction);
+
 } // namespace corvane

@@ -1,6 +1,13 @@
 #include "core/JsonStore.h"
 
+#include "platform/Log.h"
+#include "platform/RegularFile.h"
+
+#include <QDateTime>
+#include <QFile>
 #include <QSaveFile>
+
+#include <filesystem>
 
 namespace corvane {
 
@@ -59,6 +66,52 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes)
         return false;
     }
     return file.commit();
+}
+
+std::optional<QByteArray> readStoreFile(const QString &path, bool &unreadable)
+{
+    RegularFile file(path);
+    if (file.error() == RegularFile::Error::missing)
+        return std::nullopt;
+    auto bytes = file.readAll(storeFileMaxBytes);
+    if (!bytes) {
+        unreadable = true;
+        Log::general().error("%{PUBLIC}@", file.errorDescription(path, storeFileMaxBytes));
+    }
+    return bytes;
+}
+
+void logUnreadStore(const QString &path, int skipped)
+{
+    if (skipped < 0)
+        Log::general().error("%{PUBLIC}@ holds no list of presets", path);
+    else
+        Log::general().error("Unreadable presets left out of %{PUBLIC}@: %{PUBLIC}@", path,
+                             QString::number(skipped));
+}
+
+bool setAsideUnreadFile(const QString &path)
+{
+    const QString aside =
+        path + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    const std::filesystem::path from = QFile::encodeName(path).toStdString();
+    std::error_code error;
+    // A link is renamed, never followed, and nothing is ever copied: a pipe
+    // or a device may stand where the file belongs.
+    if (!std::filesystem::exists(std::filesystem::symlink_status(from, error)))
+        return true;
+    const std::filesystem::path to = QFile::encodeName(aside).toStdString();
+    // An earlier file set aside in the same second is never replaced.
+    if (!std::filesystem::exists(std::filesystem::symlink_status(to, error)))
+        std::filesystem::rename(from, to, error);
+    if (error || std::filesystem::exists(std::filesystem::symlink_status(from))) {
+        Log::general().error("Cannot set %{PUBLIC}@ aside as %{PUBLIC}@; presets not saved", path,
+                             aside);
+        return false;
+    }
+    Log::general().info("Set %{PUBLIC}@ aside as %{PUBLIC}@, as it was not read whole", path,
+                        aside);
+    return true;
 }
 
 } // namespace corvane

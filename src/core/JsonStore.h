@@ -75,4 +75,40 @@ QByteArray encodeJsonArray(const std::vector<Element> &elements, Encode encode)
 // never sees it half-written. False when it was left as it was.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes);
 
+// A store file larger than this is refused: no list of presets comes near.
+constexpr qint64 storeFileMaxBytes = 64 * 1024 * 1024;
+
+// The bytes of a store file (a regular file within storeFileMaxBytes).
+// Nothing when there is no file or it could not be read; the latter is
+// logged and sets `unreadable`.
+std::optional<QByteArray> readStoreFile(const QString &path, bool &unreadable);
+
+// Logs a store file that holds no list (`skipped` < 0) or whose list had
+// that many elements left out.
+void logUnreadStore(const QString &path, int skipped);
+
+// A store's list, read element by element: what cannot be read is left
+// out. `notReadWhole` is set, with a log line, when the file could not be
+// read, was no list or had elements left out; the store then sets the file
+// aside before it first writes over it.
+template <class Pointer, class Decode>
+std::vector<Pointer> loadJsonStore(const QString &path, Decode decode, bool &notReadWhole)
+{
+    notReadWhole = false;
+    const std::optional<QByteArray> bytes = readStoreFile(path, notReadWhole);
+    if (!bytes)
+        return {};
+    int skipped = 0;
+    auto elements = decodeJsonArray<Pointer>(*bytes, decode, &skipped);
+    notReadWhole = !elements || skipped > 0;
+    if (notReadWhole)
+        logUnreadStore(path, elements ? skipped : -1);
+    return elements ? std::move(*elements) : std::vector<Pointer>();
+}
+
+// Renames the file "<name>.unreadable-<yyyyMMdd-HHmmss>" beside itself, so
+// that nothing in it is lost to the next save. True when no file is left in
+// the way (there was none, or it was set aside).
+bool setAsideUnreadFile(const QString &path);
+
 } // namespace corvane

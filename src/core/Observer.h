@@ -84,6 +84,11 @@ public:
         : m_mirror(std::move(mirror)), m_name(std::move(name))
     {
     }
+    // Releasing the last reference ends the registration, so that a handler
+    // never outlives whoever dropped its token.
+    ~NotificationObserver() override { invalidate(); }
+    NotificationObserver(const NotificationObserver &) = delete;
+    NotificationObserver &operator=(const NotificationObserver &) = delete;
 
     void invalidate() override;
     QString debugDescription() const override { return "<Observer: " + m_name + ">"; }

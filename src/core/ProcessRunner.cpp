@@ -5,7 +5,39 @@
 
 #include <QStringDecoder>
 
+#include <atomic>
+
 namespace corvane {
+
+namespace {
+
+std::atomic<long long> g_toolTimeoutMs{10000};
+// How long a late tool gets to end after SIGTERM.
+constexpr std::chrono::milliseconds kTerminationGrace{500};
+
+} // namespace
+
+std::chrono::milliseconds toolProcessTimeout()
+{
+    return std::chrono::milliseconds(g_toolTimeoutMs.load());
+}
+
+void setToolProcessTimeout(std::chrono::milliseconds timeout)
+{
+    g_toolTimeoutMs.store(timeout.count());
+}
+
+bool awaitTool(ChildProcess &process)
+{
+    const auto limit = toolProcessTimeout();
+    if (process.collectOutput(ChildProcess::Clock::now() + limit).finished)
+        return true;
+    Log::process().error("%{PUBLIC}@ %{PUBLIC}@ took longer than %{PUBLIC}@ ms and was ended",
+                         process.executablePath(), process.arguments().join(' '),
+                         QString::number(limit.count()));
+    process.terminate(kTerminationGrace);
+    return false;
+}
 
 std::optional<QString> trimmedUtf8(const QByteArray &bytes)
 {
@@ -17,8 +49,11 @@ std::optional<QString> trimmedUtf8(const QByteArray &bytes)
 }
 
 std::optional<QString> runProcess(const QString &path, const QStringList &arguments,
-                                  std::optional<std::chrono::milliseconds> timeLimit)
+                                  std::optional<std::chrono::milliseconds> timeLimit,
+                                  bool *timedOut)
 {
+    if (timedOut)
+        *timedOut = false;
     const Log log = Log::process();
     log.debug("%{PUBLIC}@ %{PUBLIC}@", path, arguments.join(' '));
 
@@ -32,14 +67,14 @@ std::optional<QString> runProcess(const QString &path, const QStringList &argume
         log.error("Error running process: %{PUBLIC}@", error.description());
         throw;
     }
-    if (!timeLimit)
-        return trimmedUtf8(process.readAllStandardOutput());
-
-    const auto collected = process.collectOutput(ChildProcess::Clock::now() + *timeLimit);
+    const auto limit = timeLimit.value_or(toolProcessTimeout());
+    const auto collected = process.collectOutput(ChildProcess::Clock::now() + limit);
     if (!collected.finished) {
         process.kill();
         log.error("%{PUBLIC}@ took longer than %{PUBLIC}@ ms and was ended", path,
-                  QString::number(timeLimit->count()));
+                  QString::number(limit.count()));
+        if (timedOut)
+            *timedOut = true;
         return std::nullopt;
     }
     return trimmedUtf8(collected.standardOutput);

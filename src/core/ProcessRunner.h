@@ -9,14 +9,28 @@
 
 namespace corvane {
 
+class ChildProcess;
+
+// The deadline of every tool run, simctl's and the host tools' alike: 10
+// seconds unless a test changes it.
+std::chrono::milliseconds toolProcessTimeout();
+void setToolProcessTimeout(std::chrono::milliseconds timeout);
+
 // Runs a tool and returns its standard output, trimmed, once the tool closes
 // it; nothing when the output is no UTF-8. Standard error is inherited and
 // the exit status ignored. Throws LaunchError.
 //
-// With a time limit, a tool still running when it passes is ended (SIGKILL)
-// and gives nothing; a descendant still holding the output is not waited for.
+// A tool still running when its time limit (the tool deadline unless given)
+// passes is ended (SIGKILL), logged, and gives nothing, with `timedOut` set;
+// a descendant still holding the output is not waited for.
 std::optional<QString> runProcess(const QString &path, const QStringList &arguments,
-                                  std::optional<std::chrono::milliseconds> timeLimit = {});
+                                  std::optional<std::chrono::milliseconds> timeLimit = {},
+                                  bool *timedOut = nullptr);
+
+// Waits for a launched tool until the tool deadline, reading its pipes; one
+// still running then is ended (SIGTERM, then SIGKILL) and logged. False when
+// it had to be ended.
+bool awaitTool(ChildProcess &process);
 
 // UTF-8 text trimmed of whitespace and newlines, or nothing for bytes that
 // are no UTF-8.

@@ -4,8 +4,6 @@
 #include <QUrl>
 
 #include <memory>
-#include <mutex>
-#include <vector>
 
 namespace corvane {
 
@@ -29,36 +27,10 @@ public:
     virtual void startUnsplashTask(const QString &searchString,
                                    const std::shared_ptr<Device> &device) = 0;
 
-    // A StubTaskService until the task manager registers itself.
+    // The task manager, which the program installs before anything asks.
+    // Before that, a service that logs each request as a fault and runs none.
     static std::shared_ptr<TaskService> shared();
     static void setShared(std::shared_ptr<TaskService> service);
-};
-
-// Stands in for the task manager: logs and records each request, runs none.
-class StubTaskService : public TaskService {
-public:
-    enum class Operation { exportData, importData, unsplash };
-
-    struct Call {
-        Operation operation;
-        std::weak_ptr<Application> application;
-        std::weak_ptr<Device> device;
-        QUrl url;
-        QString searchString;
-    };
-
-    void exportData(const std::shared_ptr<Application> &application, const QUrl &url) override;
-    void importData(const std::shared_ptr<Application> &application, const QUrl &url) override;
-    void startUnsplashTask(const QString &searchString,
-                           const std::shared_ptr<Device> &device) override;
-
-    std::vector<Call> calls() const;
-
-private:
-    void record(Call call);
-
-    mutable std::mutex m_mutex;
-    std::vector<Call> m_calls;
 };
 
 } // namespace corvane

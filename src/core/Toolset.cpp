@@ -15,7 +15,6 @@
 #include <QHashFunctions>
 
 #include <algorithm>
-#include <atomic>
 
 namespace corvane {
 
@@ -24,7 +23,6 @@ namespace {
 constexpr const char *kSimctlComponent = "Contents/Developer/usr/bin/simctl";
 constexpr const char *kSimulatorComponent = "Contents/Developer/Applications/Simulator.app";
 
-std::atomic<long long> g_toolTimeoutMs{10000};
 // How long a tool that missed its deadline gets to end after SIGTERM.
 constexpr std::chrono::milliseconds kTerminationGrace{500};
 
@@ -342,16 +340,6 @@ std::optional<QString> xcodeBuildVersion(const QUrl &xcodePath)
     if (build.typeId() != QMetaType::QString)
         return std::nullopt;
     return build.toString();
-}
-
-std::chrono::milliseconds toolProcessTimeout()
-{
-    return std::chrono::milliseconds(g_toolTimeoutMs.load());
-}
-
-void setToolProcessTimeout(std::chrono::milliseconds timeout)
-{
-    g_toolTimeoutMs.store(timeout.count());
 }
 
 std::shared_ptr<ChildProcess> makeToolProcess(const QUrl &tool, const QStringList &arguments)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/DirectoryMonitor.h"
+#include "core/ProcessRunner.h"
 #include "platform/Object.h"
 #include "platform/Workspace.h"
 
@@ -151,11 +152,6 @@ inline bool operator>=(const Toolset &a, const Toolset &b)
 
 // The "ProductBuildVersion" of an Xcode bundle's Contents/version.plist.
 std::optional<QString> xcodeBuildVersion(const QUrl &xcodePath);
-
-// The bound on how long runToolProcess waits for a tool; 10 seconds unless a
-// test changes it.
-std::chrono::milliseconds toolProcessTimeout();
-void setToolProcessTimeout(std::chrono::milliseconds timeout);
 
 // A configured, unlaunched process for the tool; "simctl" goes in front of the
 // arguments when the tool's path does not name it.

@@ -73,10 +73,10 @@ std::shared_ptr<Toolset> toolsetAt(const std::vector<std::shared_ptr<Toolset>> &
     return nullptr;
 }
 
-std::optional<QString> runXcodeSelect(const QStringList &arguments)
+std::optional<QString> runXcodeSelect(const QStringList &arguments, bool *timedOut = nullptr)
 {
     try {
-        return runProcess(SystemPaths::current().xcodeSelect, arguments);
+        return runProcess(SystemPaths::current().xcodeSelect, arguments, {}, timedOut);
     } catch (const std::exception &) {
         // The runner has logged the launch failure.
         return std::nullopt;
@@ -230,9 +230,9 @@ std::vector<QUrl> ToolsetManager::installedXcodeURLs()
     return urls;
 }
 
-std::optional<QUrl> ToolsetManager::systemSelectedXcodeURL()
+std::optional<QUrl> ToolsetManager::systemSelectedXcodeURL(bool *timedOut)
 {
-    const auto output = runXcodeSelect({"-p"});
+    const auto output = runXcodeSelect({"-p"}, timedOut);
     if (!output || output->isEmpty() || !output->contains(".app"))
         return std::nullopt;
     QString path = QDir::cleanPath(*output);
@@ -259,14 +259,32 @@ std::vector<std::shared_ptr<Toolset>> ToolsetManager::makeToolsets(const std::ve
     return toolsets;
 }
 
+std::optional<QUrl> ToolsetManager::askXcodeSelect()
+{
+    if (m_xcodeSelectUnanswered)
+        return std::nullopt;
+    bool timedOut = false;
+    auto url = systemSelectedXcodeURL(&timedOut);
+    if (timedOut) {
+        m_xcodeSelectUnanswered = true;
+        Log::toolset().error("xcode-select did not answer within %{PUBLIC}@ seconds: no Xcode is "
+                             "taken from it until the next change",
+                             QString::number(toolProcessTimeout().count() / 1000.0));
+    }
+    return url;
+}
+
 void ToolsetManager::reloadToolsets()
 {
     m_operationLock.sync([&] {
+        // Every reload follows a change, and asks a tool that hung before
+        // once more.
+        m_xcodeSelectUnanswered = false;
         std::vector<QUrl> urls = installedXcodeURLs();
         QStringList paths;
         for (const QUrl &url : urls)
             paths << pathOf(url);
-        if (const auto selected = systemSelectedXcodeURL()) {
+        if (const auto selected = askXcodeSelect()) {
             if (!paths.contains(pathOf(*selected))) {
                 urls.push_back(*selected);
                 paths << pathOf(*selected);
@@ -330,7 +348,7 @@ std::shared_ptr<Toolset> ToolsetManager::selectToolset()
                 settings->setToolsPath(std::nullopt);
         }
 
-        const auto systemSelected = systemSelectedXcodeURL();
+        const auto systemSelected = askXcodeSelect();
         const auto saved = settings->toolsPath();
         const std::optional<QString> savedPath =
             saved ? std::optional(pathOf(*saved)) : std::nullopt;
@@ -349,7 +367,7 @@ std::shared_ptr<Toolset> ToolsetManager::selectToolset()
             }
         }
 
-        if (const auto system = systemSelectedXcodeURL()) {
+        if (const auto system = askXcodeSelect()) {
             // An xcode-select choice that made no toolset falls through, so
             // that a non-empty list always yields one.
             if (auto toolset = toolsetAt(toolsets, pathOf(*system))) {

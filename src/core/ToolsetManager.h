@@ -70,8 +70,9 @@ public:
 
     // The Xcodes in the applications folder, links resolved, sorted by path.
     static std::vector<QUrl> installedXcodeURLs();
-    // The Xcode bundle that xcode-select names, asked anew on every call.
-    static std::optional<QUrl> systemSelectedXcodeURL();
+    // The Xcode bundle that xcode-select names, asked anew on every call;
+    // `timedOut` tells a tool that did not answer within the tool deadline.
+    static std::optional<QUrl> systemSelectedXcodeURL(bool *timedOut = nullptr);
     static std::vector<std::shared_ptr<Toolset>> makeToolsets(const std::vector<QUrl> &urls);
 
     void
@@ -88,6 +89,10 @@ private:
     void handleInvalidToolset(const std::shared_ptr<Toolset> &toolset);
 
     static std::optional<QString> readXcodeSelectLink();
+    // systemSelectedXcodeURL, but once xcode-select has hung it is not asked
+    // again before the next reload: a change of the link, an invalid
+    // toolset or the General pane. Under the operation lock.
+    std::optional<QUrl> askXcodeSelect();
 
     // Serialises every change of the list and of the current toolset.
     mutable PThreadMutex m_operationLock{PThreadMutexType::recursive};
@@ -99,6 +104,8 @@ private:
 
     std::shared_ptr<DirectoryMonitor> m_monitor;
     ObserverCollection m_observers;
+    // Under the operation lock.
+    bool m_xcodeSelectUnanswered = false;
 };
 
 } // namespace corvane

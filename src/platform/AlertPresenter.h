@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QImage>
+#include <QPointer>
 #include <QSize>
 #include <QString>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -47,6 +49,9 @@ struct AlertSpec {
     // Shows a help button; the dialog stays open while the callback runs.
     std::function<void()> help;
     std::optional<TextAccessory> accessory;
+    // The window it is opened from: it comes up in front of that window,
+    // tied to it. Without one, in front of the program's active window.
+    QPointer<QWindow> parentWindow;
 };
 
 struct AlertResponse {

@@ -5,6 +5,7 @@
 #include <QPoint>
 
 class QMenu;
+class QWidget;
 
 #include <memory>
 #include <vector>
@@ -20,9 +21,14 @@ public:
     // At a global screen position; returns at once. Main thread.
     virtual void popUp(const MenuPtr &menu, const QPoint &globalPosition) = 0;
     // A QMenu that shows the model for as long as a window keeps it, such
-    // as a toolbar button's menu; nullptr where nothing is drawn. It stays
-    // the presenter's until released.
-    virtual QMenu *attachedMenu(const MenuPtr &) { return nullptr; }
+    // as a toolbar button's menu; nullptr where nothing is drawn. It is a
+    // child of `owner`, as the window's own menus are, and stays the
+    // presenter's until released or the owner goes.
+    virtual QMenu *attachedMenu(const MenuPtr &, QWidget *owner)
+    {
+        Q_UNUSED(owner);
+        return nullptr;
+    }
     virtual void releaseAttachedMenu(const MenuPtr &) {}
 
     static std::shared_ptr<ContextMenuPresenter> shared();

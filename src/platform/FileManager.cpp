@@ -1,7 +1,5 @@
 #include "platform/FileManager.h"
 
-#include <QFile>
-
 #include <filesystem>
 #include <system_error>
 
@@ -9,9 +7,8 @@ namespace corvane {
 
 namespace fs = std::filesystem;
 
-void FileManager::removeItem(const QUrl &url)
+void FileManager::removeItem(const fs::path &path)
 {
-    const fs::path path(QFile::encodeName(url.toLocalFile()).toStdString());
     std::error_code error;
     if (!fs::exists(fs::symlink_status(path, error)))
         throw fs::filesystem_error("Cannot remove", path,

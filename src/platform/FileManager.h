@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QUrl>
-
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -16,9 +14,10 @@ public:
     virtual ~FileManager() = default;
 
     // Removes the file, or the folder with its contents; a link is removed, not
-    // followed. Throws std::filesystem::filesystem_error, with
-    // no_such_file_or_directory when nothing is there.
-    virtual void removeItem(const QUrl &url);
+    // followed. The path is the native one (names need not be UTF-8). Throws
+    // std::filesystem::filesystem_error, with no_such_file_or_directory when
+    // nothing is there.
+    virtual void removeItem(const std::filesystem::path &path);
 
     // The entries directly inside a directory, in the order the file system
     // gives them. Throws std::filesystem::filesystem_error when it cannot be

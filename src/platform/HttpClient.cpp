@@ -1,10 +1,13 @@
 #include "platform/HttpClient.h"
 
+#include "platform/BoundedReply.h"
+
 #include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QSaveFile>
 #include <QThread>
 
 #include <atomic>
@@ -14,7 +17,6 @@ namespace corvane {
 
 namespace {
 
-constexpr int defaultTransferTimeoutMs = 60000;
 const QString cancelledText = QStringLiteral("Operation canceled");
 const QString timedOutText = QStringLiteral("The request timed out");
 
@@ -87,15 +89,11 @@ public:
         m_thread.wait();
     }
 
-    std::shared_ptr<HttpRequest> get(const QUrl &url, const Headers &headers,
-                                     std::chrono::milliseconds timeout,
-                                     Completion completion) override
+    std::shared_ptr<HttpRequest> get(const HttpGet &get, Completion completion) override
     {
         auto request = std::make_shared<NetworkRequest>(weak_from_this(), std::move(completion));
         QMetaObject::invokeMethod(
-            m_context,
-            [this, request, url, headers, timeout] { start(request, url, headers, timeout); },
-            Qt::QueuedConnection);
+            m_context, [this, request, get] { start(request, get); }, Qt::QueuedConnection);
         return request;
     }
 
@@ -111,65 +109,93 @@ public:
     }
 
 private:
-    void start(const std::shared_ptr<NetworkRequest> &request, const QUrl &url,
-               const Headers &headers, std::chrono::milliseconds timeout)
+    // A reply under way: whom it answers, its bounds and where its body goes.
+    struct Live {
+        std::shared_ptr<NetworkRequest> request;
+        BoundedReply *bounds = nullptr;
+        QSaveFile *file = nullptr; // a child of the reply
+    };
+
+    void start(const std::shared_ptr<NetworkRequest> &request, const HttpGet &get)
     {
         if (request->isCancelled()) {
             request->complete({std::nullopt, std::nullopt, cancelledText});
             return;
         }
         // The manager would also read "file:", "qrc:" and "data:" URLs.
-        const QString scheme = url.scheme().toLower();
+        const QString scheme = get.url.scheme().toLower();
         if (scheme != "http" && scheme != "https") {
             request->complete({std::nullopt, std::nullopt, QStringLiteral("unsupported URL")});
             return;
         }
-        if (!m_manager) {
-            m_manager = new QNetworkAccessManager(m_context);
-            m_manager->setTransferTimeout(defaultTransferTimeoutMs);
+        // Opened first: a file that cannot be written sends no request.
+        std::unique_ptr<QSaveFile> file;
+        if (!get.bodyFile.isEmpty()) {
+            file = std::make_unique<QSaveFile>(get.bodyFile);
+            if (!file->open(QIODevice::WriteOnly)) {
+                request->complete({std::nullopt, std::nullopt, file->errorString(), true});
+                return;
+            }
         }
-        QNetworkRequest networkRequest(url);
-        networkRequest.setTransferTimeout(int(timeout.count()));
-        for (const auto &[name, value] : headers)
+        if (!m_manager)
+            m_manager = new QNetworkAccessManager(m_context);
+        QNetworkRequest networkRequest(get.url);
+        networkRequest.setTransferTimeout(int(get.limits.stallTimeout.count()));
+        for (const auto &[name, value] : get.headers)
             networkRequest.setRawHeader(name, value);
         QNetworkReply *reply = m_manager->get(networkRequest);
         request->reply = reply;
-        m_live.insert(reply, request);
+        QSaveFile *sink = file.release();
+        if (sink)
+            sink->setParent(reply);
+        m_live.insert(
+            reply,
+            {request,
+             new BoundedReply(reply, get.limits.maximumBodySize, get.limits.deadline, sink), sink});
         QObject::connect(reply, &QNetworkReply::finished, m_context,
                          [this, reply] { finished(reply); });
     }
 
     void finished(QNetworkReply *reply)
     {
-        const auto request = m_live.take(reply);
+        const Live live = m_live.take(reply);
         reply->deleteLater();
-        if (!request)
+        if (!live.request)
             return;
         HttpResponse response;
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid())
             response.status = status.toInt();
         const QNetworkReply::NetworkError error = reply->error();
-        if (error == QNetworkReply::NoError || (response.status && isStatusError(error))) {
-            response.body = reply->readAll();
-        } else if (error == QNetworkReply::OperationCanceledError && !request->isCancelled()) {
+        if (live.bounds->failure() != BoundedReply::Failure::none) {
+            response.errorText = live.bounds->failureText();
+            response.fileFailed = live.bounds->failure() == BoundedReply::Failure::notWritten;
+        } else if (error == QNetworkReply::NoError || (response.status && isStatusError(error))) {
+            response.body = live.bounds->takeBody();
+            if (live.file && !live.file->commit()) {
+                response.body.reset();
+                response.errorText = live.file->errorString();
+                response.fileFailed = true;
+            }
+        } else if (error == QNetworkReply::OperationCanceledError && !live.request->isCancelled()) {
             response.errorText = timedOutText;
         } else {
             response.errorText = reply->errorString();
         }
-        request->complete(response);
+        // An uncommitted file is removed with the reply.
+        live.request->complete(response);
     }
 
     void stopAll()
     {
         const auto live = m_live;
-        for (const auto &request : live)
-            request->markCancelled();
+        for (const Live &entry : live)
+            entry.request->markCancelled();
         for (auto it = live.begin(); it != live.end(); ++it)
             it.key()->abort();
         // A reply that would not finish on abort still completes.
-        for (const auto &request : live)
-            request->complete({std::nullopt, std::nullopt, cancelledText});
+        for (const Live &entry : live)
+            entry.request->complete({std::nullopt, std::nullopt, cancelledText});
         m_live.clear();
         delete m_context;
         m_context = nullptr;
@@ -179,7 +205,7 @@ private:
     QThread m_thread;
     QObject *m_context = nullptr;
     QNetworkAccessManager *m_manager = nullptr;
-    QHash<QNetworkReply *, std::shared_ptr<NetworkRequest>> m_live;
+    QHash<QNetworkReply *, Live> m_live;
 };
 
 void NetworkRequest::cancel()
@@ -235,12 +261,10 @@ private:
     std::size_t m_index;
 };
 
-std::shared_ptr<HttpRequest> RecordingHttpClient::get(const QUrl &url, const Headers &headers,
-                                                      std::chrono::milliseconds timeout,
-                                                      Completion completion)
+std::shared_ptr<HttpRequest> RecordingHttpClient::get(const HttpGet &request, Completion completion)
 {
     std::lock_guard lock(m_mutex);
-    m_requests.push_back({url, headers, timeout, false});
+    m_requests.push_back({request, false});
     m_completions.push_back(std::move(completion));
     return std::make_shared<Recorded>(this, m_requests.size() - 1);
 }
@@ -254,16 +278,28 @@ std::vector<RecordingHttpClient::Request> RecordingHttpClient::requests() const
 bool RecordingHttpClient::complete(std::size_t index, const HttpResponse &response)
 {
     Completion completion;
+    QString bodyFile;
     {
         std::lock_guard lock(m_mutex);
         if (index >= m_completions.size() || !m_completions[index])
             return false;
         completion = std::move(*m_completions[index]);
         m_completions[index].reset();
+        bodyFile = m_requests[index].bodyFile;
+    }
+    HttpResponse delivered = response;
+    if (!bodyFile.isEmpty() && delivered.body) {
+        QSaveFile file(bodyFile);
+        if (file.open(QIODevice::WriteOnly) &&
+            file.write(*delivered.body) == delivered.body->size() && file.commit()) {
+            delivered.body = QByteArray();
+        } else {
+            delivered = {std::nullopt, std::nullopt, file.errorString(), true};
+        }
     }
     // Outside the lock: the completion may send further requests.
     if (completion)
-        completion(response);
+        completion(delivered);
     return true;
 }
 

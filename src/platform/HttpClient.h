@@ -15,6 +15,28 @@
 
 namespace corvane {
 
+// What one request may cost. A transfer past either time, or with a body
+// past the size, fails ("The server took too long.", "The reply is too
+// large."); each caller chooses the bounds that fit what it fetches.
+struct TransferLimits {
+    // How long the transfer may go without progress.
+    std::chrono::milliseconds stallTimeout{60000};
+    // How long the whole transfer may take, waiting for a connection included.
+    std::chrono::milliseconds deadline{120000};
+    // The largest body accepted: none until the caller says.
+    qint64 maximumBodySize = 0;
+};
+
+// One GET request.
+struct HttpGet {
+    QUrl url;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    TransferLimits limits;
+    // When set, the body is written to this file as it arrives, and the
+    // response's body is empty; a transfer that fails leaves no file.
+    QString bodyFile;
+};
+
 // What one request got back.
 struct HttpResponse {
     // The HTTP status; none when no HTTP reply arrived.
@@ -24,6 +46,8 @@ struct HttpResponse {
     std::optional<QByteArray> body;
     // Why the transfer failed; empty when it did not.
     QString errorText;
+    // The body's file could not be written; `errorText` says why.
+    bool fileFailed = false;
 };
 
 // One request under way.
@@ -44,12 +68,9 @@ public:
 
     virtual ~HttpClient() = default;
 
-    // `timeout`: how long the transfer may stall before it fails. A URL of
-    // any other scheme than http or https fails with "unsupported URL"
-    // without being opened.
-    virtual std::shared_ptr<HttpRequest> get(const QUrl &url, const Headers &headers,
-                                             std::chrono::milliseconds timeout,
-                                             Completion completion) = 0;
+    // A URL of any other scheme than http or https fails with "unsupported
+    // URL" without being opened.
+    virtual std::shared_ptr<HttpRequest> get(const HttpGet &request, Completion completion) = 0;
 
     // The network client unless a test set another.
     static std::shared_ptr<HttpClient> shared();
@@ -64,20 +85,17 @@ public:
 // completes the request with "cancelled" unless it was completed already.
 class RecordingHttpClient : public HttpClient {
 public:
-    struct Request {
-        QUrl url;
-        Headers headers;
-        std::chrono::milliseconds timeout{0};
+    struct Request : HttpGet {
         bool cancelled = false;
     };
 
-    std::shared_ptr<HttpRequest> get(const QUrl &url, const Headers &headers,
-                                     std::chrono::milliseconds timeout,
-                                     Completion completion) override;
+    std::shared_ptr<HttpRequest> get(const HttpGet &request, Completion completion) override;
 
     std::vector<Request> requests() const;
     // Runs the completion of request `index` (in order of get()), once;
-    // false when there is no such request or it completed already.
+    // false when there is no such request or it completed already. A body
+    // for a request with a body file goes to that file, as the network
+    // client's would.
     bool complete(std::size_t index, const HttpResponse &response);
 
 private:

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -63,12 +64,12 @@ std::optional<LogLevel> levelFromName(const QString &name)
     return std::nullopt;
 }
 
-void readEntries(const QString &path, const QDateTime &since, std::vector<LogEntry> &out)
+// Reads the first `length` bytes: the file as it was when its length was
+// taken, which was between two entries.
+void readEntries(QFile &file, qint64 length, const QDateTime &since,
+                 const std::function<void(LogEntry &&)> &each)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    while (!file.atEnd()) {
+    while (file.pos() < length && !file.atEnd()) {
         QString line = QString::fromUtf8(file.readLine());
         if (line.endsWith('\n'))
             line.chop(1);
@@ -86,7 +87,7 @@ void readEntries(const QString &path, const QDateTime &since, std::vector<LogEnt
         entry.threadId = fields[4].toULongLong();
         entry.category = unescapeField(fields[5]);
         entry.message = unescapeField(fields[6]);
-        out.push_back(std::move(entry));
+        each(std::move(entry));
     }
 }
 
@@ -200,15 +201,33 @@ QString Log::filePath()
     return s.filePath;
 }
 
+void Log::readEntriesSince(const QDateTime &since, const std::function<void(LogEntry &&)> &each)
+{
+    // Only opening the files and taking their lengths holds the lock: what
+    // is written or rotated after that is not read, and the open files stay
+    // readable whatever is renamed or removed meanwhile.
+    std::vector<std::pair<std::unique_ptr<QFile>, qint64>> files;
+    {
+        auto &s = state();
+        std::lock_guard lock(s.mutex);
+        if (s.filePath.isEmpty())
+            return;
+        for (const QString &path : {s.filePath + ".1", s.filePath}) {
+            auto file = std::make_unique<QFile>(path);
+            if (!file->open(QIODevice::ReadOnly))
+                continue;
+            const qint64 length = file->size();
+            files.emplace_back(std::move(file), length);
+        }
+    }
+    for (auto &[file, length] : files)
+        readEntries(*file, length, since, each);
+}
+
 std::vector<LogEntry> Log::entriesSince(const QDateTime &since)
 {
-    auto &s = state();
-    std::lock_guard lock(s.mutex);
     std::vector<LogEntry> entries;
-    if (s.filePath.isEmpty())
-        return entries;
-    readEntries(s.filePath + ".1", since, entries);
-    readEntries(s.filePath, since, entries);
+    readEntriesSince(since, [&](LogEntry &&entry) { entries.push_back(std::move(entry)); });
     return entries;
 }
 

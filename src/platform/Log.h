@@ -114,7 +114,11 @@ public:
     // The file of info-and-above entries that the debug-log export reads.
     static void setFile(const QString &path, qint64 maxBytes = 4 * 1024 * 1024);
     static QString filePath();
+    // The stored entries from `since` on, oldest first, as they were when the
+    // reading began. The program logs on while they are read.
     static std::vector<LogEntry> entriesSince(const QDateTime &since);
+    static void readEntriesSince(const QDateTime &since,
+                                 const std::function<void(LogEntry &&)> &each);
     static void setStderrEnabled(bool enabled);
 
     // Keeps every entry written while it lives, for tests.

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -21,6 +23,9 @@ struct OpenPanelSpec {
     bool canCreateDirectories = false;
     bool showsHiddenFiles = false;
     QString directory;
+    // The window it is opened from: it comes up in front of that window,
+    // tied to it. Without one, in front of the program's active window.
+    QPointer<QWindow> parentWindow;
 };
 
 // Asks the user for files to open. Bundles (".app", ".xcappdata") are chosen

@@ -1,16 +1,16 @@
 #include "platform/PropertyList.h"
 
-#include <QDateTime>
-#include <QFile>
-#include <QSaveFile>
-#include <QTimeZone>
+#include "platform/BinaryPropertyList.h"
+#include "platform/RegularFile.h"
 
-#include <cmath>
+#include <QSaveFile>
+
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <plist/plist.h>
+#include <string_view>
 
 namespace corvane::PropertyList {
 
@@ -26,17 +26,12 @@ struct FreeDeleter {
 };
 template <class T> using Malloced = std::unique_ptr<T, FreeDeleter>;
 
-// Seconds between 1970 and the property-list epoch, 2001-01-01.
-constexpr qint64 kReferenceOffset = 978307200;
-
-constexpr int kMaxDepth = 512;
-
 // The text of a dictionary key, or nothing when it cannot be read safely.
 // The library offers no length-aware reader for keys, and its copying one
-// asserts that the key holds no NUL (a UTF-16 key of a binary file can).
+// asserts that the key holds no NUL (a raw NUL in the text can make one).
 // Its XML writer emits a key's full stored length, so a NUL shows there; a
 // key without one is what the copying reader expects. Input without a NUL
-// byte (most XML) cannot make such a key, and skips the check.
+// byte cannot make such a key, and skips the check.
 std::optional<QString> keyText(plist_t keyNode, bool inputHoldsNul)
 {
     if (!keyNode || plist_get_node_type(keyNode) != PLIST_KEY)
@@ -57,9 +52,10 @@ std::optional<QString> keyText(plist_t keyNode, bool inputHoldsNul)
     return QString::fromUtf8(key);
 }
 
-std::optional<QVariant> toVariant(plist_t node, int depth, bool inputHoldsNul)
+// `level` is the one the node takes if it is a container.
+std::optional<QVariant> toVariant(plist_t node, int level, bool inputHoldsNul)
 {
-    if (!node || depth > kMaxDepth)
+    if (!node)
         return std::nullopt;
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
@@ -96,18 +92,29 @@ std::optional<QVariant> toVariant(plist_t node, int depth, bool inputHoldsNul)
         return QVariant(QByteArray(raw, qsizetype(length)));
     }
     case PLIST_DATE: {
-        int32_t seconds = 0;
-        int32_t micros = 0;
-        plist_get_date_val(node, &seconds, &micros);
-        // Binary dates are doubles: ".033" arrives as 32999 µs.
-        const qint64 ms = (kReferenceOffset + seconds) * 1000 + std::llround(micros / 1000.0);
-        return QVariant(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()));
+        // The library hands dates out as 32-bit seconds; its binary form
+        // keeps the whole value.
+        char *binary = nullptr;
+        uint32_t length = 0;
+        plist_to_bin(node, &binary, &length);
+        const Malloced<char> owned(binary);
+        return binary ? parseBinary(QByteArray::fromRawData(binary, length)) : std::nullopt;
     }
     case PLIST_ARRAY: {
+        if (level > maxNesting)
+            return std::nullopt;
+        // Walked with the iterator: reaching an item by its index walks the
+        // list from its start.
         QVariantList list;
-        const uint32_t size = plist_array_get_size(node);
-        for (uint32_t i = 0; i < size; ++i) {
-            auto item = toVariant(plist_array_get_item(node, i), depth + 1, inputHoldsNul);
+        plist_array_iter iter = nullptr;
+        plist_array_new_iter(node, &iter);
+        const Malloced<void> ownedIter(iter);
+        for (;;) {
+            plist_t child = nullptr;
+            plist_array_next_item(node, iter, &child);
+            if (!child)
+                break;
+            auto item = toVariant(child, level + 1, inputHoldsNul);
             if (!item)
                 return std::nullopt;
             list.append(*item);
@@ -115,10 +122,12 @@ std::optional<QVariant> toVariant(plist_t node, int depth, bool inputHoldsNul)
         return QVariant(list);
     }
     case PLIST_DICT: {
+        if (level > maxNesting)
+            return std::nullopt;
         QVariantMap map;
         plist_dict_iter iter = nullptr;
         plist_dict_new_iter(node, &iter);
-        Malloced<void> ownedIter(iter);
+        const Malloced<void> ownedIter(iter);
         for (;;) {
             plist_t value = nullptr;
             plist_dict_next_item(node, iter, nullptr, &value);
@@ -127,7 +136,7 @@ std::optional<QVariant> toVariant(plist_t node, int depth, bool inputHoldsNul)
             const auto key = keyText(plist_dict_item_get_key(value), inputHoldsNul);
             if (!key)
                 return std::nullopt;
-            auto item = toVariant(value, depth + 1, inputHoldsNul);
+            auto item = toVariant(value, level + 1, inputHoldsNul);
             if (!item)
                 return std::nullopt;
             map.insert(*key, *item);
@@ -143,81 +152,214 @@ std::optional<QVariant> toVariant(plist_t node, int depth, bool inputHoldsNul)
     }
 }
 
-plist_t fromVariant(const QVariant &value, int depth)
-{
-    if (depth > kMaxDepth)
-        return nullptr;
-    if (value.metaType() == QMetaType::fromType<Uid>())
-        return plist_new_uid(value.value<Uid>().value);
-    switch (value.typeId()) {
-    case QMetaType::Bool: return plist_new_bool(value.toBool() ? 1 : 0);
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::Long:
-    case QMetaType::Short: return plist_new_uint(uint64_t(value.toLongLong()));
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
-    case QMetaType::ULong: return plist_new_uint(value.toULongLong());
-    case QMetaType::Double:
-    case QMetaType::Float: return plist_new_real(value.toDouble());
-    case QMetaType::QString: return plist_new_string(value.toString().toUtf8().constData());
-    case QMetaType::QByteArray: {
-        const QByteArray bytes = value.toByteArray();
-        return plist_new_data(bytes.constData(), uint64_t(bytes.size()));
+// Whether XML property-list text nests its containers no deeper than
+// `maxNesting`. The library builds its tree without recursing but frees and
+// copies it recursively, so deeper text must never reach it. The scan skips
+// exactly what the library's reader skips (comments, CDATA and processing
+// instructions, a DOCTYPE, double-quoted attribute values) and stops where
+// that reader stops; text that reader refuses is refused here as well.
+class XmlNestingScan {
+public:
+    explicit XmlNestingScan(const QByteArray &text)
+        : m_at(text.constData()), m_end(text.constData() + text.size())
+    {
     }
-    case QMetaType::QDateTime: {
-        const qint64 ms = value.toDateTime().toMSecsSinceEpoch() - kReferenceOffset * 1000;
-        const qint64 seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
-        return plist_new_date(int32_t(seconds), int32_t((ms - seconds * 1000) * 1000));
-    }
-    case QMetaType::QVariantList:
-    case QMetaType::QStringList: {
-        plist_t array = plist_new_array();
-        for (const QVariant &item : value.toList()) {
-            plist_t child = fromVariant(item, depth + 1);
-            if (!child) {
-                plist_free(array);
-                return nullptr;
+
+    bool withinLimit()
+    {
+        int depth = 0;
+        bool rootSeen = false;
+        for (;;) {
+            skipSpace();
+            if (m_at == m_end)
+                return true;
+            if (*m_at != '<' || ++m_at == m_end)
+                return false;
+            if (*m_at == '?') {
+                if (!seek("?>", true))
+                    return false;
+                m_at += 2;
+                continue;
             }
-            plist_array_append_item(array, child);
-        }
-        return array;
-    }
-    case QMetaType::QVariantMap: {
-        plist_t dict = plist_new_dict();
-        const QVariantMap map = value.toMap();
-        for (auto it = map.begin(); it != map.end(); ++it) {
-            plist_t child = fromVariant(it.value(), depth + 1);
-            if (!child) {
-                plist_free(dict);
-                return nullptr;
+            if (*m_at == '!') {
+                if (!skipDeclaration())
+                    return false;
+                continue;
             }
-            plist_dict_set_item(dict, it.key().toUtf8().constData(), child);
+            const auto tag = readTag();
+            if (!tag)
+                return false;
+            if (tag->name == "plist" || tag->name == "/plist")
+                continue;
+            if (tag->name.starts_with('/')) {
+                if (--depth <= 0) // the root is closed, and reading ends
+                    return true;
+                continue;
+            }
+            const bool container = tag->name == "array" || tag->name == "dict";
+            if (!container && !isScalar(tag->name))
+                return false;
+            // An empty root still takes what follows it as its items.
+            if (container && (!tag->empty || !rootSeen) && ++depth > maxNesting)
+                return false;
+            if (!container && !tag->empty && !skipText(tag->name))
+                return false;
+            if (!container && !rootSeen)
+                return true; // a lone value is the whole list
+            rootSeen = true;
         }
-        return dict;
     }
-    default: return nullptr;
+
+private:
+    struct Tag {
+        std::string_view name;
+        bool empty;
+    };
+
+    static bool isScalar(std::string_view name)
+    {
+        for (const std::string_view scalar :
+             {"key", "string", "integer", "real", "true", "false", "data", "date"}) {
+            if (name == scalar)
+                return true;
+        }
+        return false;
     }
-}
+
+    bool startsWith(std::string_view text) const
+    {
+        return size_t(m_end - m_at) >= text.size() &&
+               std::memcmp(m_at, text.data(), text.size()) == 0;
+    }
+
+    void skipSpace()
+    {
+        while (m_at < m_end && (*m_at == ' ' || *m_at == '\t' || *m_at == '\r' || *m_at == '\n'))
+            ++m_at;
+    }
+
+    // Moves past a double-quoted run starting at the cursor.
+    bool skipQuoted()
+    {
+        const void *close = std::memchr(m_at + 1, '"', size_t(m_end - m_at - 1));
+        if (!close)
+            return false;
+        m_at = static_cast<const char *>(close);
+        return true;
+    }
+
+    // Moves to the next `text`, or to any of `chars` when `any`.
+    bool seek(std::string_view text, bool quotes, bool any = false)
+    {
+        for (; m_at < m_end; ++m_at) {
+            if (any ? text.find(*m_at) != std::string_view::npos : startsWith(text))
+                return true;
+            if (quotes && *m_at == '"' && !skipQuoted())
+                return false;
+        }
+        return false;
+    }
+
+    // A comment or a DOCTYPE, the cursor on its "!".
+    bool skipDeclaration()
+    {
+        if (startsWith("!--")) {
+            m_at += 3;
+            if (!seek("-->", false))
+                return false;
+            m_at += 3;
+            return true;
+        }
+        if (!startsWith("!DOCTYPE") || m_end - m_at <= 8)
+            return false;
+        m_at += 8;
+        if (!seek("[>", true, true))
+            return false;
+        if (*m_at == '[' && !seek("]>", true))
+            return false;
+        m_at += *m_at == '>' ? 1 : 2;
+        return true;
+    }
+
+    std::optional<Tag> readTag()
+    {
+        const char *name = m_at;
+        if (!seek(" \r\n\t<>", false, true))
+            return std::nullopt;
+        const char *nameEnd = m_at;
+        if (*m_at != '>' && !seek("<>", true, true))
+            return std::nullopt;
+        if (*m_at != '>')
+            return std::nullopt;
+        Tag tag{{name, size_t(nameEnd - name)}, m_at[-1] == '/'};
+        // "<array/>": the slash is read as part of the name.
+        if (tag.empty && m_at - 1 < nameEnd)
+            tag.name = tag.name.substr(0, size_t(m_at - 1 - name));
+        ++m_at;
+        return tag;
+    }
+
+    // The text of a value up to its end tag, where comments and CDATA may
+    // hold anything.
+    bool skipText(std::string_view name)
+    {
+        for (;;) {
+            const void *open = std::memchr(m_at, '<', size_t(m_end - m_at));
+            if (!open)
+                return false;
+            m_at = static_cast<const char *>(open) + 1;
+            if (startsWith("/"))
+                break;
+            if (startsWith("!--")) {
+                m_at += 3;
+                if (!seek("-->", false))
+                    return false;
+                m_at += 3;
+            } else if (startsWith("![CDATA[")) {
+                m_at += 8;
+                if (!seek("]]>", false))
+                    return false;
+                m_at += 3;
+            } else {
+                return false;
+            }
+        }
+        ++m_at;
+        if (!startsWith(name))
+            return false;
+        m_at += name.size();
+        skipSpace();
+        if (m_at == m_end || *m_at != '>')
+            return false;
+        ++m_at;
+        return true;
+    }
+
+    const char *m_at;
+    const char *m_end;
+};
 
 } // namespace
 
 std::optional<QVariant> parse(const QByteArray &bytes)
 {
-    if (bytes.isEmpty() || bytes.size() > qsizetype(UINT32_MAX))
+    if (bytes.startsWith("bplist00"))
+        return parseBinary(bytes);
+    if (bytes.isEmpty() || bytes.size() > qsizetype(UINT32_MAX) ||
+        !XmlNestingScan(bytes).withinLimit())
         return std::nullopt;
     plist_t root = nullptr;
-    plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &root);
+    plist_from_xml(bytes.constData(), uint32_t(bytes.size()), &root);
     PlistPtr owned(root);
-    return toVariant(root, 0, bytes.startsWith("bplist") || bytes.contains('\0'));
+    return toVariant(root, 1, bytes.contains('\0'));
 }
 
 std::optional<QVariant> readFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const auto bytes = RegularFile::readWhole(path, maxFileBytes);
+    if (!bytes)
         return std::nullopt;
-    return parse(file.readAll());
+    return parse(*bytes);
 }
 
 std::optional<QVariantMap> readDictionary(const QString &path)
@@ -230,26 +372,27 @@ std::optional<QVariantMap> readDictionary(const QString &path)
 
 QByteArray toXml(const QVariant &value)
 {
-    PlistPtr root(fromVariant(value, 0));
+    // The library's nodes take neither dates past 32-bit seconds nor strings
+    // holding a NUL; its binary reader takes both whole. XML dates have whole
+    // seconds.
+    const QByteArray binary = encodeBinary(value, true);
+    if (binary.isEmpty() || binary.size() > qsizetype(UINT32_MAX))
+        return {};
+    plist_t root = nullptr;
+    plist_from_bin(binary.constData(), uint32_t(binary.size()), &root);
+    const PlistPtr ownedRoot(root);
     if (!root)
         return {};
     char *raw = nullptr;
     uint32_t length = 0;
-    plist_to_xml(plist_t(root.get()), &raw, &length);
-    Malloced<char> owned(raw);
+    plist_to_xml(root, &raw, &length);
+    const Malloced<char> owned(raw);
     return raw ? QByteArray(raw, qsizetype(length)) : QByteArray();
 }
 
 QByteArray toBinary(const QVariant &value)
 {
-    PlistPtr root(fromVariant(value, 0));
-    if (!root)
-        return {};
-    char *raw = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(plist_t(root.get()), &raw, &length);
-    Malloced<char> owned(raw);
-    return raw ? QByteArray(raw, qsizetype(length)) : QByteArray();
+    return encodeBinary(value);
 }
 
 bool writeFile(const QString &path, const QVariant &value, bool binary)

@@ -15,10 +15,17 @@ struct Uid {
     bool operator==(const Uid &) const = default;
 };
 
+// Containers nest at most this deep in anything read or written; the root
+// container is the first level.
+constexpr int maxNesting = 512;
+
 // Parses XML or binary property-list bytes. Dictionaries become QVariantMap,
 // arrays QVariantList, integers qint64, reals double, dates QDateTime (UTC),
 // data QByteArray. Bytes that are no property list give nothing.
 std::optional<QVariant> parse(const QByteArray &bytes);
+// Bundle, device and settings files are small; a larger file, or anything
+// but a regular file, is not read.
+constexpr qint64 maxFileBytes = 16 * 1024 * 1024;
 std::optional<QVariant> readFile(const QString &path);
 // The dictionary at the root, or nothing.
 std::optional<QVariantMap> readDictionary(const QString &path);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -17,6 +19,9 @@ struct SavePanelSpec {
     QStringList allowedTypes;
     bool canHideExtension = false;
     QString directory;
+    // The window it is opened from: it comes up in front of that window,
+    // tied to it. Without one, in front of the program's active window.
+    QPointer<QWindow> parentWindow;
 };
 
 // Asks the user where to save; nullopt means cancelled.

@@ -23,15 +23,15 @@ QString withoutTrailingSlash(QString path)
     return path;
 }
 
-// Login items follow the XDG rules, whose folders lie under the real home
-// folder (not the one that stands in for the macOS home).
-QString defaultAutostartDir()
+// An XDG base folder, under the real home folder (not the one that stands in
+// for the macOS home) when the variable is unset.
+QString xdgFolder(const char *variable, const QString &fallback)
 {
-    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    const QString folder = qEnvironmentVariable(variable);
     // Relative values are invalid and to be ignored.
-    if (!configHome.isEmpty() && QDir::isAbsolutePath(configHome))
-        return withoutTrailingSlash(configHome) + "/autostart";
-    return QDir::homePath() + "/.config/autostart";
+    if (!folder.isEmpty() && QDir::isAbsolutePath(folder))
+        return withoutTrailingSlash(folder);
+    return QDir::homePath() + '/' + fallback;
 }
 
 std::mutex g_mutex;
@@ -60,8 +60,10 @@ SystemPaths SystemPaths::fromEnvironment()
                 QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)));
     paths.syncDir =
         withoutTrailingSlash(fromEnv("CORVANE_SYNC_DIR", paths.programSupportDir() + "/Sync"));
-    paths.autostartDir =
-        withoutTrailingSlash(fromEnv("CORVANE_AUTOSTART_DIR", defaultAutostartDir()));
+    paths.autostartDir = withoutTrailingSlash(
+        fromEnv("CORVANE_AUTOSTART_DIR", xdgFolder("XDG_CONFIG_HOME", ".config") + "/autostart"));
+    paths.stateDir = withoutTrailingSlash(
+        fromEnv("CORVANE_STATE_DIR", xdgFolder("XDG_STATE_HOME", ".local/state") + "/corvane"));
     return paths;
 }
 

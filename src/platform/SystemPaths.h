@@ -21,6 +21,8 @@ struct SystemPaths {
     QString syncDir; // CORVANE_SYNC_DIR, else <applicationSupport>/com.quendrith.corvane/Sync
     // CORVANE_AUTOSTART_DIR, else $XDG_CONFIG_HOME/autostart, else ~/.config/autostart
     QString autostartDir;
+    // CORVANE_STATE_DIR, else $XDG_STATE_HOME/corvane, else ~/.local/state/corvane
+    QString stateDir;
 
     static SystemPaths fromEnvironment();
 

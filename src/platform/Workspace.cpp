@@ -1,5 +1,8 @@
 #include "platform/Workspace.h"
 
+#include "platform/AlertPresenter.h"
+#include "platform/DispatchQueue.h"
+#include "platform/Loc.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/RecentDocuments.h"
@@ -127,13 +130,61 @@ bool callFileManager(const QString &method, const QString &path)
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
+enum class Unopened { WebPage, Link, File, Folder, RevealedFile };
+
+// What the desktop could not do, said to the user rather than nothing. Any
+// thread; the alert comes on the main thread.
+void reportUnopened(Unopened what, const QString &item)
+{
+    AlertSpec spec;
+    spec.style = AlertSpec::Style::Warning;
+    switch (what) {
+    case Unopened::WebPage:
+        spec.messageText = loc("The web page could not be opened", "WORKSPACE_NO_BROWSER_TITLE");
+        spec.informativeText =
+            loc("No web browser is set up to open “%1”.", "WORKSPACE_NO_BROWSER_MESSAGE");
+        break;
+    case Unopened::Link:
+    case Unopened::File:
+        spec.messageText =
+            what == Unopened::Link
+                ? loc("The link could not be opened", "WORKSPACE_NO_LINK_HANDLER_TITLE")
+                : loc("The file could not be opened", "WORKSPACE_NO_HANDLER_TITLE");
+        spec.informativeText =
+            loc("No application is set up to open “%1”.", "WORKSPACE_NO_HANDLER_MESSAGE");
+        break;
+    case Unopened::Folder:
+        spec.messageText = loc("The folder could not be opened", "WORKSPACE_NO_FILE_MANAGER_TITLE");
+        spec.informativeText =
+            loc("No file manager is set up to open “%1”.", "WORKSPACE_NO_FILE_MANAGER_MESSAGE");
+        break;
+    case Unopened::RevealedFile:
+        spec.messageText = loc("The file could not be shown", "WORKSPACE_NO_REVEAL_TITLE");
+        spec.informativeText =
+            loc("No file manager is set up to show “%1”.", "WORKSPACE_NO_REVEAL_MESSAGE");
+        break;
+    }
+    spec.informativeText = spec.informativeText.arg(item);
+    Log::general().error("%{public}@: %{public}@", spec.messageText, item);
+    DispatchQueue::main()->async([spec] { AlertPresenter::shared()->run(spec); });
+}
+
 } // namespace
 
 bool Workspace::openUrl(const QUrl &url)
 {
     if (!url.isValid())
         return false;
-    return QDesktopServices::openUrl(url);
+    if (QDesktopServices::openUrl(url))
+        return true;
+    if (!url.isLocalFile())
+        reportUnopened(url.scheme() == "http" || url.scheme() == "https" ? Unopened::WebPage
+                                                                         : Unopened::Link,
+                       url.toString());
+    else
+        reportUnopened(QFileInfo(url.toLocalFile()).isDir() ? Unopened::Folder : Unopened::File,
+                       url.toLocalFile());
+    return false;
 }
 
 QString Workspace::bundleExecutable(const QString &bundlePath)
@@ -161,16 +212,20 @@ bool Workspace::openApplication(const QString &bundlePath)
 
 bool Workspace::revealFile(const QString &path)
 {
-    if (callFileManager(QStringLiteral("ShowItems"), path))
+    if (callFileManager(QStringLiteral("ShowItems"), path) ||
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath())))
         return true;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    reportUnopened(Unopened::RevealedFile, path);
+    return false;
 }
 
 bool Workspace::showFolder(const QString &path)
 {
-    if (callFileManager(QStringLiteral("ShowFolders"), path))
+    if (callFileManager(QStringLiteral("ShowFolders"), path) ||
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
         return true;
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    reportUnopened(Unopened::Folder, path);
+    return false;
 }
 
 void Workspace::noteRecentDocument(const QUrl &url)

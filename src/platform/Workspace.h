@@ -21,6 +21,8 @@ public:
     static QStringList runningExecutablePaths();
 
     // Opens a URL (web address or file) with the desktop's default handler.
+    // These three tell the user in an alert when the desktop cannot do it
+    // (no browser, no file manager), and return false.
     virtual bool openUrl(const QUrl &url);
     // Starts an application bundle: on Linux its Contents/MacOS executable
     // (the one its Info.plist names, else the bundle's own name).

@@ -34,6 +34,7 @@ bool confineTo(const QString &root)
                    {"XDG_CONFIG_HOME", "home/.config"},
                    {"XDG_DATA_HOME", "home/.local/share"},
                    {"XDG_CACHE_HOME", "home/.cache"},
+                   {"XDG_STATE_HOME", "home/.local/state"},
                    {"XDG_RUNTIME_DIR", "runtime"},
                    {"TMPDIR", "tmp"}};
     for (const auto &folder : folders) {

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/resource.h>
+
 #include <thread>
 
 namespace corvane::test {
@@ -56,6 +58,13 @@ QString randomText(std::mt19937 &random, const QStringList &pieces, int maxPiece
     for (int count = int(random() % unsigned(maxPieces + 1)); count > 0; --count)
         text += pieces.at(int(random() % unsigned(pieces.size())));
     return text;
+}
+
+qint64 peakResidentBytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_maxrss) * 1024;
 }
 
 QString realWorldPath(const QString &relative)

@@ -32,6 +32,16 @@ bool waitForBackgroundWork(std::chrono::milliseconds timeout = std::chrono::seco
 // with a reference over many odd inputs.
 QString randomText(std::mt19937 &random, const QStringList &pieces, int maxPieces);
 
+// The process's peak resident memory so far (getrusage), in bytes.
+qint64 peakResidentBytes();
+// Whether the peak says how much the program holds: AddressSanitizer keeps
+// freed memory resident for a while to catch late uses.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool peakResidentBytesTellUse = false;
+#else
+inline constexpr bool peakResidentBytesTellUse = true;
+#endif
+
 QString realWorldPath(const QString &relative);
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);

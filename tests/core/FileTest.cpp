@@ -25,10 +25,10 @@ std::vector<File> archiveRecords(const QString &base, const QStringList &entries
     std::vector<File> records;
     for (const QString &entry : entries) {
         const bool isDirectory = entry.endsWith('/');
-        File::archiveContainerComponent(QUrl::fromLocalFile(base + "/" + entry), isDirectory,
-                                        someDate, isDirectory ? std::nullopt : std::optional(3),
-                                        QUrl::fromLocalFile(base + "/"),
-                                        [&](const File &file) { records.push_back(file); });
+        File::archiveContainerComponent(
+            nativePath(base + "/" + entry), QUrl::fromLocalFile(base + "/" + entry), isDirectory,
+            someDate, isDirectory ? std::nullopt : std::optional(3),
+            QUrl::fromLocalFile(base + "/"), [&](const File &file) { records.push_back(file); });
     }
     return records;
 }
@@ -49,12 +49,13 @@ TEST(File, ArchiveEntriesNameTheirContainer)
     EXPECT_TRUE(records[1].isDirectory);
     EXPECT_EQ(records[2].relativePath, "y/z.db");
     EXPECT_EQ(records[2].containerIdentifier, "group.x");
+    EXPECT_EQ(records[2].nativeRelativePath, "y/z.db");
 
     // Not below the archive folder at all.
     bool called = false;
-    File::archiveContainerComponent(QUrl::fromLocalFile("/tmp/Other/AppData/a"), false, someDate, 1,
-                                    QUrl::fromLocalFile(base),
-                                    [&](const File &) { called = true; });
+    File::archiveContainerComponent(
+        "/tmp/Other/AppData/a", QUrl::fromLocalFile("/tmp/Other/AppData/a"), false, someDate, 1,
+        QUrl::fromLocalFile(base), [&](const File &) { called = true; });
     EXPECT_FALSE(called);
 }
 
@@ -95,9 +96,9 @@ TEST(File, EnumerationReadsEveryEntryOnceWithoutFollowingLinks)
             return File::isIncluded(url, base, "AppData", {"Library", "Documents"});
         },
         FileCoordinator::withoutChanges | FileCoordinator::immediatelyAvailableMetadataOnly,
-        [&](const QUrl &url, bool isDirectory, const QDateTime &modified,
-            std::optional<qint64> size, bool &) {
-            File::visit(url, isDirectory, modified, size, base, "AppData",
+        [&](const std::filesystem::path &path, const QUrl &url, bool isDirectory,
+            const QDateTime &modified, std::optional<qint64> size, bool &) {
+            File::visit(path, url, isDirectory, modified, size, base, "AppData",
                         [&](const File &file) { files.push_back(file); });
         });
 
@@ -114,6 +115,7 @@ TEST(File, EnumerationReadsEveryEntryOnceWithoutFollowingLinks)
     EXPECT_FALSE(byPath["Library/"].size);
     EXPECT_EQ(byPath["Documents/a.txt"].size, 5);
     EXPECT_EQ(byPath["Documents/a.txt"].containerIdentifier, "AppData");
+    EXPECT_EQ(byPath["Documents/a.txt"].nativeRelativePath, "Documents/a.txt");
     EXPECT_TRUE(byPath["Documents/a.txt"].lastModified.isValid());
     EXPECT_FALSE(byPath["Documents/link"].isDirectory);
     EXPECT_FALSE(byPath["Documents/link"].size);
@@ -122,15 +124,17 @@ TEST(File, EnumerationReadsEveryEntryOnceWithoutFollowingLinks)
     // A directory comes before its contents, and the stop flag ends the walk.
     int seen = 0;
     File::enumerateContents(base, {}, {}, 0,
-                            [&](const QUrl &, bool, const QDateTime &, std::optional<qint64>,
+                            [&](const std::filesystem::path &, const QUrl &, bool,
+                                const QDateTime &, std::optional<qint64>,
                                 bool &stop) { stop = ++seen == 2; });
     EXPECT_EQ(seen, 2);
 
     seen = 0;
-    EXPECT_TRUE(File::enumerateContents(QUrl::fromLocalFile(dir.path() + "/missing"), {}, {}, 0,
-                                        [&](const QUrl &, bool, const QDateTime &,
-                                            std::optional<qint64>, bool &) { ++seen; })
-                    .empty());
+    EXPECT_TRUE(
+        File::enumerateContents(QUrl::fromLocalFile(dir.path() + "/missing"), {}, {}, 0,
+                                [&](const std::filesystem::path &, const QUrl &, bool,
+                                    const QDateTime &, std::optional<qint64>, bool &) { ++seen; })
+            .empty());
     EXPECT_EQ(seen, 0);
 }
 
@@ -165,9 +169,9 @@ TEST(FileEnumeration, AFolderThatCannotBeListedIsPassedOver)
     QStringList seen;
     const auto unlisted = File::enumerateContents(
         QUrl::fromLocalFile(dir.path()), {}, {}, 0,
-        [&](const QUrl &url, bool, const QDateTime &, std::optional<qint64>, bool &) {
-            seen << url.toLocalFile().mid(dir.path().size() + 1);
-        },
+        [&](const std::filesystem::path &, const QUrl &url, bool, const QDateTime &,
+            std::optional<qint64>,
+            bool &) { seen << url.toLocalFile().mid(dir.path().size() + 1); },
         fileManager);
     seen.sort();
     EXPECT_EQ(seen, QStringList({"a/", "a/1", "b/", "b/c/", "b/d/", "b/d/3", "e/", "e/4"}));

@@ -81,6 +81,21 @@ TEST(NotificationObserver, DoubleInvalidateUnregistersOnceThenEqualsNothing)
     EXPECT_FALSE(*token == *token);
 }
 
+TEST(NotificationObserver, ReleasingTheLastReferenceEndsTheRegistration)
+{
+    int notified = 0;
+    auto token = observeNotification("t.release", nullptr,
+                                     [&](const Notification &, const ObjectPtr &) { ++notified; });
+    auto kept = token;
+    token.reset();
+    postNotification("t.release");
+    EXPECT_EQ(notified, 1);
+    kept.reset();
+    postNotification("t.release");
+    EXPECT_EQ(notified, 1);
+    EXPECT_EQ(NotificationCenter::defaultCenter().observerCount("t.release"), 0);
+}
+
 TEST(NotificationObserver, TypedHelperIgnoresOtherTypesAndNoObject)
 {
     auto thing = std::make_shared<Thing>();

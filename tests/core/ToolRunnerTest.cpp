@@ -7,6 +7,7 @@
 
 #include <QTemporaryDir>
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace corvane;
@@ -152,6 +153,39 @@ TEST_F(ToolRunner, AHungToolIsAnErrorAndIsEnded)
         const pid_t pid = test::readFile(m_dir.path() + "/pid").trimmed().toInt();
         ASSERT_GT(pid, 0);
         EXPECT_EQ(::kill(pid, 0), -1) << prelude.toStdString();
+    }
+}
+
+// The host tools (xcode-select, defaults, open, ...) have the deadline too:
+// one that never answers is ended and logged, whether its output is read or
+// it is only waited for.
+TEST_F(ToolRunner, AHostToolThatNeverAnswersIsEndedAtTheDeadline)
+{
+    setToolProcessTimeout(500ms);
+    const QString path =
+        tool("echo partial; " + recordPid() + "; exec sleep 60", "xcode-select").toLocalFile();
+    const std::function<bool()> runs[] = {[&] {
+                                              bool timedOut = false;
+                                              return !runProcess(path, {"-p"}, {}, &timedOut) &&
+                                                     timedOut;
+                                          },
+                                          [&] {
+                                              ChildProcess process;
+                                              process.setExecutablePath(path);
+                                              process.setArguments({"-p"});
+                                              process.launch();
+                                              return !awaitTool(process);
+                                          }};
+    for (const auto &run : runs) {
+        Log::Capture capture;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_TRUE(run());
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
+        EXPECT_TRUE(capture.contains(path));
+        EXPECT_TRUE(capture.contains("took longer than 500 ms and was ended"));
+        const pid_t pid = test::readFile(m_dir.path() + "/pid").trimmed().toInt();
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(test::waitUntil([&] { return ::kill(pid, 0) == -1; }));
     }
 }
 

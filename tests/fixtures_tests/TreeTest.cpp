@@ -35,8 +35,9 @@ TEST(FixtureTree, LaysOutXcodesRuntimesAndPathsTheProgramReads)
     EXPECT_TRUE(QFileInfo(paths.ps).isExecutable());
     EXPECT_TRUE(QFileInfo(paths.coreSimulatorDevices()).isDir());
     EXPECT_TRUE(tree.environment().contains("CORVANE_HOME=" + paths.home));
-    EXPECT_EQ(tree.environment().size(), 11);
+    EXPECT_EQ(tree.environment().size(), 12);
     EXPECT_TRUE(paths.autostartDir.startsWith(paths.home + "/"));
+    EXPECT_TRUE(paths.stateDir.startsWith(paths.home + "/"));
 
     EXPECT_EQ(PropertyList::readDictionary(xcode + "/Contents/Info.plist")
                   ->value("CFBundleShortVersionString"),

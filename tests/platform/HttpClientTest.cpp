@@ -48,10 +48,10 @@ private:
 class HttpClientTest : public ::testing::Test {
 protected:
     std::size_t get(const QUrl &url, const HttpClient::Headers &headers = {},
-                    std::chrono::milliseconds timeout = 30s)
+                    const TransferLimits &limits = {30s, 60s, 1 << 20})
     {
         const std::size_t index = m_requests.size();
-        m_requests.push_back(m_client->get(url, headers, timeout, m_completions.slot()));
+        m_requests.push_back(m_client->get({url, headers, limits}, m_completions.slot()));
         return index;
     }
 
@@ -108,7 +108,7 @@ TEST_F(HttpClientTest, TransfersThatFailHaveNoBodyButAReason)
                  {closedPort, 30s, "Connection refused"},
                  {m_server.url("/slow"), 300ms, "The request timed out"}};
     for (const auto &c : cases) {
-        const HttpResponse response = m_completions.wait(get(c.url, {}, c.timeout));
+        const HttpResponse response = m_completions.wait(get(c.url, {}, {c.timeout, 60s, 1024}));
         EXPECT_EQ(response.status, std::nullopt) << c.url.toString().toStdString();
         EXPECT_EQ(response.body, std::nullopt) << c.url.toString().toStdString();
         EXPECT_TRUE(response.errorText.contains(c.reason, Qt::CaseInsensitive))

@@ -2,7 +2,11 @@
 #include "platform/Log.h"
 
 #include <QTemporaryDir>
+#include <QStringList>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 using namespace corvane;
 
@@ -59,4 +63,38 @@ TEST(Log, FileIsCappedBySize)
     EXPECT_LT(size, 2300);
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(entries.back().message, "entry 199 with some padding text");
+}
+
+// An export reads the whole file: the program, main thread included, logs on
+// meanwhile, and the reading sees the file as it began, also across a rotation.
+TEST(Log, TheFileIsReadWhileTheProgramLogsOn)
+{
+    QTemporaryDir dir;
+    const QString previous = Log::filePath();
+    Log::setFile(dir.filePath("rotating.log"), 1);
+    Log::general().info("one");
+    Log::general().info("two");
+    std::atomic<bool> reading = false, written = false;
+    QStringList read;
+    std::thread reader([&] {
+        Log::readEntriesSince({}, [&](LogEntry &&entry) {
+            // The first entry waits for the write: 30 s at most, as when the
+            // write would wait for the reading.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            if (!reading.exchange(true))
+                while (!written && std::chrono::steady_clock::now() < deadline)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            read << entry.message + (written ? "" : " (alone)");
+        });
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return reading.load(); }));
+    Log::general().info("three");
+    written = true;
+    reader.join();
+    QStringList after;
+    for (const auto &entry : Log::entriesSince({}))
+        after << entry.message;
+    Log::setFile(previous);
+    EXPECT_EQ(read, QStringList({"one", "two"}));
+    EXPECT_EQ(after, QStringList({"two", "three"}));
 }

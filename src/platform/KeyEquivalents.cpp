@@ -1,0 +1,89 @@
+#include "platform/KeyEquivalents.h"
+
+#include <QKeyCombination>
+#include <QList>
+
+#include <utility>
+
+namespace corvane::KeyEquivalents {
+
+namespace {
+
+// Keys without a character of their own, and the character a key
+// equivalent names each by.
+const std::vector<std::pair<Qt::Key, char16_t>> &specialKeys()
+{
+    static const std::vector<std::pair<Qt::Key, char16_t>> keys = [] {
+        std::vector<std::pair<Qt::Key, char16_t>> k{
+            {Qt::Key_Return, 0x000D},    {Qt::Key_Tab, 0x0009},      {Qt::Key_Space, 0x0020},
+            {Qt::Key_Backspace, 0x0008}, {Qt::Key_Escape, 0x001B},   {Qt::Key_Up, 0xF700},
+            {Qt::Key_Down, 0xF701},      {Qt::Key_Left, 0xF702},     {Qt::Key_Right, 0xF703},
+            {Qt::Key_Delete, 0xF728},    {Qt::Key_Home, 0xF729},     {Qt::Key_End, 0xF72B},
+            {Qt::Key_PageUp, 0xF72C},    {Qt::Key_PageDown, 0xF72D}, {Qt::Key_Insert, 0xF746},
+        };
+        for (int i = 0; i < 19; ++i)
+            k.emplace_back(Qt::Key(Qt::Key_F1 + i), char16_t(0xF704 + i));
+        return k;
+    }();
+    return keys;
+}
+
+} // namespace
+
+QKeySequence keySequence(const QString &key, KeyModifiers mask)
+{
+    if (key.isEmpty())
+        return {};
+    const QChar first = key.at(0);
+    Qt::KeyboardModifiers modifiers;
+    if (mask & KeyModifier::Command)
+        modifiers |= Qt::ControlModifier;
+    if (mask & KeyModifier::Control)
+        modifiers |= Qt::MetaModifier;
+    if (mask & KeyModifier::Option)
+        modifiers |= Qt::AltModifier;
+    if ((mask & KeyModifier::Shift) || (first.isLetter() && first.isUpper()))
+        modifiers |= Qt::ShiftModifier;
+    Qt::Key qtKey = Qt::Key(first.toUpper().unicode());
+    for (const auto &[special, character] : specialKeys())
+        if (character == first.unicode())
+            qtKey = special;
+    return QKeySequence(QKeyCombination(modifiers, qtKey));
+}
+
+std::optional<KeyEquivalent> fromKeyCombination(QKeyCombination combination)
+{
+    const Qt::Key qtKey = combination.key();
+    KeyEquivalent result;
+    for (const auto &[special, character] : specialKeys())
+        if (special == qtKey)
+            result.key = QString(QChar(character));
+    if (result.key.isEmpty()) {
+        // Keys that type a character are named by it.
+        if (qtKey <= 0x20 || qtKey >= 0x10000 || !QChar(char16_t(qtKey)).isPrint())
+            return std::nullopt;
+        result.key = QString(QChar(char16_t(qtKey))).toLower();
+    }
+    const Qt::KeyboardModifiers modifiers = combination.keyboardModifiers();
+    if (modifiers & Qt::ControlModifier)
+        result.modifiers |= KeyModifier::Command;
+    if (modifiers & Qt::MetaModifier)
+        result.modifiers |= KeyModifier::Control;
+    if (modifiers & Qt::AltModifier)
+        result.modifiers |= KeyModifier::Option;
+    if (modifiers & Qt::ShiftModifier)
+        result.modifiers |= KeyModifier::Shift;
+    return result;
+}
+
+std::vector<KeyEquivalent> forStandardKey(QKeySequence::StandardKey standardKey)
+{
+    std::vector<KeyEquivalent> result;
+    for (const QKeySequence &sequence : QKeySequence::keyBindings(standardKey))
+        if (sequence.count() == 1)
+            if (auto equivalent = fromKeyCombination(sequence[0]))
+                result.push_back(*equivalent);
+    return result;
+}
+
+} // namespace corvane::KeyEquivalents

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/KeyModifiers.h"
+
+#include <QKeySequence>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace corvane::KeyEquivalents {
+
+// A menu key equivalent as a Mac menu holds it, with the Mac's modifiers:
+// Ctrl is Command, Meta is Control, Alt is Option. Letters are lower case
+// (an upper-case one implies Shift); keys that type no character are the
+// control characters of Return, Tab, Space, Backspace and Escape, or the
+// function-key characters from U+F700 of the arrows, F1 to F19 and the
+// navigation keys (Help is the key in Insert's place).
+struct KeyEquivalent {
+    QString key;
+    KeyModifiers modifiers;
+    bool operator==(const KeyEquivalent &) const = default;
+};
+
+// The widget shortcut of a key equivalent; empty for an empty key.
+QKeySequence keySequence(const QString &key, KeyModifiers mask);
+// Nothing for keys a key equivalent cannot name (media keys, modifiers
+// alone).
+std::optional<KeyEquivalent> fromKeyCombination(QKeyCombination combination);
+// The desktop's one-chord bindings of a standard action (Copy, Paste, …).
+std::vector<KeyEquivalent> forStandardKey(QKeySequence::StandardKey standardKey);
+
+} // namespace corvane::KeyEquivalents
