@@ -25,10 +25,12 @@ public:
 
     // Opens the stream when it is not open yet, reads the first buffer-load
     // and skips a byte-order mark. 8-bit text passes no byte order; 16- and
-    // 32-bit text the one expected (`unknown`: whatever the mark says).
+    // 32-bit text the one expected (`unknown`: whatever the mark says) and
+    // the size of its code unit.
     // Throws `cannotOpenFile`, `cannotReadFile` or `stringEndianMismatch`.
     static std::shared_ptr<BinaryReader> open(std::shared_ptr<InputStream> stream,
-                                              std::optional<Endian> requestedEndian = std::nullopt);
+                                              std::optional<Endian> requestedEndian = std::nullopt,
+                                              std::size_t codeUnitSize = 1);
 
     ~BinaryReader();
     BinaryReader(const BinaryReader &) = delete;
@@ -73,6 +75,8 @@ private:
 template <class CodeUnit>
 class BinaryReader::CodeUnitIterator : public Sequence<CodeUnitIterator<CodeUnit>> {
 public:
+    using Unit = CodeUnit;
+
     explicit CodeUnitIterator(std::shared_ptr<BinaryReader> reader) : reader_(std::move(reader)) {}
 
     const std::shared_ptr<BinaryReader> &reader() const { return reader_; }

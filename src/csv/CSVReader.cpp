@@ -78,7 +78,8 @@ void CSVReader::startDecoding(std::shared_ptr<InputStream> stream, Codec codec,
                               std::optional<Endian> endian)
 {
     using Source = UnicodeIterator<CodeUnitIterator, Codec>;
-    Source source(CodeUnitIterator(BinaryReader::open(std::move(stream), endian)),
+    Source source(CodeUnitIterator(BinaryReader::open(std::move(stream), endian,
+                                                      sizeof(typename CodeUnitIterator::Unit))),
                   std::move(codec));
     // Installed before the header row is read, so that its errors are kept too.
     // The reader cannot move, so `this` stays valid for the handlers' life.

@@ -11,6 +11,11 @@ FileInputStream::FileInputStream(std::filesystem::path path) : path_(std::move(p
 {
 }
 
+FileInputStream::FileInputStream(std::filesystem::path path, int descriptor)
+    : path_(std::move(path)), descriptor_(descriptor)
+{
+}
+
 FileInputStream::~FileInputStream()
 {
     if (descriptor_ >= 0)
@@ -21,6 +26,10 @@ void FileInputStream::open()
 {
     if (status() != StreamStatus::notOpen)
         return;
+    if (descriptor_ >= 0) {
+        setStatus(StreamStatus::open);
+        return;
+    }
     do {
         descriptor_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     } while (descriptor_ < 0 && errno == EINTR);

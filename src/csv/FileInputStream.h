@@ -12,6 +12,8 @@ namespace corvane {
 class FileInputStream final : public InputStream {
 public:
     explicit FileInputStream(std::filesystem::path path);
+    // Over a descriptor the caller opened (and vetted); the stream owns it.
+    FileInputStream(std::filesystem::path path, int descriptor);
     ~FileInputStream() override;
     FileInputStream(const FileInputStream &) = delete;
     FileInputStream &operator=(const FileInputStream &) = delete;

@@ -96,7 +96,12 @@ GPSPlaybackOptionsViewController::GPSPlaybackOptionsViewController(
     m_speedSelector = selector(speedTitles);
     m_dateChangeRow = row(loc("Date:", "GPS_OPTIONS_DATE_LABEL"), m_dateModeSelector);
     m_timeChangeRow = row(loc("Time:", "GPS_OPTIONS_TIME_LABEL"), m_timeModeSelector);
-    m_autoRewindOption = new QCheckBox(loc("Rewind at the end", "GPS_OPTIONS_REWIND_LABEL"));
+    m_autoRewindOption =
+        new QCheckBox(loc("Restart when an app is updated", "GPS_OPTIONS_REWIND_LABEL"));
+    m_autoRewindOption->setToolTip(
+        loc("Starts the route again from its first point whenever an app is installed or "
+            "updated on a simulator.",
+            "GPS_OPTIONS_REWIND_TIP"));
     auto *reset = new QPushButton(loc("Reset", "GPS_OPTIONS_RESET_LABEL"));
     reset->setObjectName(QStringLiteral("resetPrefs"));
 

@@ -5,10 +5,12 @@
 #include "location/LocationSimulator.h"
 #include "location/LocationsSettings.h"
 #include "location/ScribbleView.h"
+#include "platform/AlertPresenter.h"
 #include "platform/ActionTarget.h"
 #include "platform/ContextMenuPresenter.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Loc.h"
+#include "platform/Log.h"
 #include "platform/MenuItem.h"
 
 #include <QClipboard>
@@ -16,12 +18,14 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QSvgRenderer>
 
 #include <cmath>
+#include <new>
 
 namespace corvane {
 
@@ -213,7 +217,16 @@ void GPSViewController::updateRoute(bool animated)
         return;
     m_mapView->removeAllOverlays();
     const std::vector<Location> &locations = engine().locations();
-    const auto geometry = std::make_shared<const PolylineGeometry>(locations);
+    std::shared_ptr<const PolylineGeometry> geometry;
+    try {
+        geometry = std::make_shared<const PolylineGeometry>(locations);
+    } catch (const std::bad_alloc &) {
+        // The route plays all the same; only its line is not drawn.
+        Log::location().error("The route of %{PUBLIC}@ points is too large to draw",
+                              QString::number(locations.size()));
+        emit toolbarNeedsRevalidation();
+        return;
+    }
     m_mapView->addOverlay(polyline(borderTitle, geometry));
     m_mapView->addOverlay(polyline(trackTitle, geometry));
     if (locations.size() >= 2)
@@ -291,17 +304,57 @@ void GPSViewController::doneDraw()
     if (!m_captureView || !m_mapView || !m_drawMode)
         return;
     m_drawInfo->hide();
+    const DrawMode mode = *m_drawMode;
     std::vector<QPointF> points;
     points.reserve(m_captureView->line().size());
     for (const QPointF &point : m_captureView->line())
         points.push_back(m_mapView->mapFrom(this, m_captureView->mapTo(this, point)));
     const QPointer<MapView> map = m_mapView;
-    auto route = routeFromStroke(
-        points, [map](const QPointF &point) { return map->pointToCoordinate(point); }, *m_drawMode,
-        m_environment.clock());
-    if (route)
-        engine().useWithLocations(std::move(*route));
+    std::vector<QGeoCoordinate> drawn;
+    if (points.size() >= 3)
+        drawn = strokeCoordinates(
+            points, [map](const QPointF &point) { return map->pointToCoordinate(point); });
     endDrawing();
+
+    const std::size_t count = drawnLocationCount(drawn, mode);
+    if (count > maximumDrawnLocations) {
+        refuseLongStroke(count, mode);
+        return;
+    }
+    if (count == 0)
+        return;
+    const double start = m_environment.clock();
+    if (count <= backgroundConversionLocations) {
+        engine().useWithLocations(routeThrough(drawn, mode, start));
+        return;
+    }
+    // Long strokes are walked off the main thread; the route then goes to
+    // the engine as a route file's does.
+    DispatchQueue::userInitiated()->async(
+        [engine = m_environment.engine, drawn = std::move(drawn), mode, start] {
+            auto route = std::make_shared<std::vector<Location>>(routeThrough(drawn, mode, start));
+            DispatchQueue::main()->async(
+                [engine, route] { engine->useWithLocations(std::move(*route)); });
+        });
+}
+
+void GPSViewController::refuseLongStroke(std::size_t count, DrawMode mode)
+{
+    AlertSpec spec;
+    spec.style = AlertSpec::Style::Warning;
+    spec.messageText = loc("The Route Is Too Long", "GPS_DRAW_TOO_LONG_ITEM_TITLE");
+    const QLocale locale;
+    QString advice = mode == DrawMode::fly
+                         ? loc("Zoom in to draw a shorter route.", "GPS_DRAW_ZOOM_IN_ITEM_LABEL")
+                         : loc("Zoom in to draw a shorter route, or choose a faster mode.",
+                               "GPS_DRAW_ZOOM_IN_OR_FASTER_ITEM_LABEL");
+    spec.informativeText =
+        loc("This drawing would need %1 locations; a drawn route holds at most %2.",
+            "GPS_DRAW_TOO_LONG_ITEM_LABEL")
+            .arg(locale.toString(qulonglong(count)),
+                 locale.toString(qulonglong(maximumDrawnLocations))) +
+        QLatin1Char(' ') + advice;
+    AlertPresenter::shared()->run(spec);
 }
 
 void GPSViewController::cancelDraw()

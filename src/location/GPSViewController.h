@@ -54,6 +54,8 @@ public:
     static constexpr double longPressSeconds = 1.0;
     static constexpr double initialDisplaySeconds = 0.1;
     static constexpr double hintCornerRadius = 8.0;
+    // A drawn route longer than this is made off the main thread.
+    static constexpr std::size_t backgroundConversionLocations = 10000;
     // Where the camera goes when the engine has no current location.
     static QGeoCoordinate defaultCoordinate();
 
@@ -74,8 +76,9 @@ public:
 
     // Starts drawing, or changes the mode while drawing.
     void beginDraw(DrawMode mode);
-    // Turns the stroke into the engine's route (when it has 3 points) and
-    // ends drawing.
+    // Ends drawing and turns the stroke into the engine's route when it has
+    // 3 points; a stroke that would need more than maximumDrawnLocations is
+    // refused in an alert and the route stays.
     void doneDraw();
     // Ends drawing; the route stays.
     void cancelDraw();
@@ -122,6 +125,7 @@ private:
     void routeDidChange();
     void currentLocationDidUpdate(const QVariantMap &userInfo);
     void endDrawing();
+    void refuseLongStroke(std::size_t count, DrawMode mode);
     void layoutChildren();
     void setRoute(const QGeoCoordinate &coordinate);
     MapPolyline polyline(const QString &title,

@@ -9,8 +9,10 @@
 #include "location/LocationSimulator.h"
 #include "location/RouteOpener.h"
 #include "location/URLDragView.h"
+#include "platform/WindowPlacement.h"
 #include "platform/ContextMenuPresenter.h"
 #include "platform/DispatchQueue.h"
+#include "platform/KeyEquivalents.h"
 #include "platform/Loc.h"
 #include "platform/SettingsOpener.h"
 
@@ -29,8 +31,10 @@ namespace corvane {
 class MenuBarBinding : public QObject {
     Q_OBJECT
 public:
-    MenuBarBinding(QObject *updator, QAction *playback, QAction *options)
-        : QObject(playback), m_updator(updator), m_playback(playback), m_options(options)
+    MenuBarBinding(QObject *updator, QAction *playback, QAction *options,
+                   std::function<bool()> drawing)
+        : QObject(playback), m_updator(updator), m_playback(playback), m_options(options),
+          m_drawing(std::move(drawing))
     {
         for (const char *name :
              {"playbackMenuItemEnabled", "playbackMenuItemTitle", "optionsMenuItemTitle"}) {
@@ -51,7 +55,9 @@ public slots:
             return;
         if (m_playback) {
             m_playback->setText(m_updator->property("playbackMenuItemTitle").toString());
-            m_playback->setEnabled(m_updator->property("playbackMenuItemEnabled").toBool());
+            // As the toolbar's Play, the item rests while a route is drawn.
+            m_playback->setEnabled(m_updator->property("playbackMenuItemEnabled").toBool() &&
+                                   !m_drawing());
         }
         if (m_options)
             m_options->setText(m_updator->property("optionsMenuItemTitle").toString());
@@ -61,6 +67,7 @@ private:
     QPointer<QObject> m_updator;
     QPointer<QAction> m_playback;
     QPointer<QAction> m_options;
+    std::function<bool()> m_drawing;
 };
 
 namespace {
@@ -220,6 +227,7 @@ void GPSWindowController::windowDidLoad()
     const bool playing = engine().playbackState() == LocationSimulator::PlaybackStatus::playing;
     m_toolbar->addAction(item(restartItem));
     m_toolbar->addAction(item(playing ? pauseItem : playItem));
+    keepPlaybackButtonWidth();
     space();
     auto *group = new QActionGroup(m_toolbar);
     group->setObjectName(QString::fromLatin1(editGroup));
@@ -253,6 +261,48 @@ void GPSWindowController::windowDidLoad()
     buildMenuBar();
 }
 
+std::vector<GPSWindowController::KeyedAction> GPSWindowController::zoomActions()
+{
+    return {
+        {loc("Show Whole Route", "GPS_ZOOM_DEFAULT_ITEM_TITLE"), QKeySequence(Qt::CTRL | Qt::Key_0),
+         "zoomDefault", &GPSWindowController::zoomDefault},
+        {loc("Zoom In", "GPS_ZOOM_IN_ITEM_TITLE"), QKeySequence::ZoomIn, "zoomIn",
+         &GPSWindowController::zoomIn},
+        {loc("Zoom Out", "GPS_ZOOM_OUT_ITEM_TITLE"), QKeySequence::ZoomOut, "zoomOut",
+         &GPSWindowController::zoomOut},
+    };
+}
+
+GPSWindowController::KeyedAction GPSWindowController::openDocumentAction()
+{
+    return {loc("Open…", "GPS_OPEN_DOCUMENT_ITEM_TITLE"), QKeySequence::Open, "openDocument",
+            &GPSWindowController::openGPS};
+}
+
+MenuPtr GPSWindowController::menuBarModel()
+{
+    auto keyed = [](const KeyedAction &action) {
+        auto item = MenuItem::make(action.title);
+        if (const auto equivalent = action.keys.isEmpty()
+                                        ? std::nullopt
+                                        : KeyEquivalents::fromKeyCombination(action.keys[0])) {
+            item->setKeyEquivalent(equivalent->key);
+            item->setKeyEquivalentModifierMask(equivalent->modifiers);
+        }
+        return item;
+    };
+    auto view = std::make_shared<Menu>(loc("View", "GPS_VIEW_MENU_TITLE"));
+    std::vector<MenuItemPtr> zooms;
+    for (const KeyedAction &action : zoomActions())
+        zooms.push_back(keyed(action));
+    view->setItems(std::move(zooms));
+    auto viewItem = MenuItem::make(view->title());
+    viewItem->setSubmenu(view);
+    auto bar = std::make_shared<Menu>();
+    bar->setItems({viewItem, keyed(openDocumentAction())});
+    return bar;
+}
+
 void GPSWindowController::buildMenuBar()
 {
     const std::weak_ptr<GPSWindowController> weak = weak_from_this();
@@ -276,26 +326,19 @@ void GPSWindowController::buildMenuBar()
                      call(&GPSWindowController::togglePlaybackOptions));
 
     QMenu *view = bar->addMenu(loc("View", "GPS_VIEW_MENU_TITLE"));
-    const auto zoom = [&](const QString &title, const QKeySequence &keys, const char *name,
-                          void (GPSWindowController::*action)()) {
-        QAction *zoomAction = view->addAction(title);
-        zoomAction->setObjectName(QString::fromLatin1(name));
-        zoomAction->setShortcut(keys);
-        QObject::connect(zoomAction, &QAction::triggered, m_window, call(action));
-    };
-    zoom(loc("Show Whole Route", "GPS_ZOOM_DEFAULT_ITEM_TITLE"), QKeySequence(Qt::CTRL | Qt::Key_0),
-         "zoomDefault", &GPSWindowController::zoomDefault);
-    zoom(loc("Zoom In", "GPS_ZOOM_IN_ITEM_TITLE"), QKeySequence::ZoomIn, "zoomIn",
-         &GPSWindowController::zoomIn);
-    zoom(loc("Zoom Out", "GPS_ZOOM_OUT_ITEM_TITLE"), QKeySequence::ZoomOut, "zoomOut",
-         &GPSWindowController::zoomOut);
+    for (const KeyedAction &keyed : zoomActions()) {
+        QAction *zoomAction = view->addAction(keyed.title);
+        zoomAction->setObjectName(QString::fromLatin1(keyed.name));
+        zoomAction->setShortcut(keyed.keys);
+        QObject::connect(zoomAction, &QAction::triggered, m_window, call(keyed.action));
+    }
     // The program's File > Open reaches the window as its standard shortcut.
-    auto *openDocument = new QAction(loc("Open…", "GPS_OPEN_DOCUMENT_ITEM_TITLE"), m_window);
-    openDocument->setObjectName(QStringLiteral("openDocument"));
-    openDocument->setShortcut(QKeySequence::Open);
+    const KeyedAction open = openDocumentAction();
+    auto *openDocument = new QAction(open.title, m_window);
+    openDocument->setObjectName(QString::fromLatin1(open.name));
+    openDocument->setShortcut(open.keys);
     m_window->addAction(openDocument);
-    QObject::connect(openDocument, &QAction::triggered, m_window,
-                     call(&GPSWindowController::openGPS));
+    QObject::connect(openDocument, &QAction::triggered, m_window, call(open.action));
     bindMenuBar();
 }
 
@@ -303,12 +346,30 @@ void GPSWindowController::bindMenuBar()
 {
     if (!shellHooks().menuUpdator)
         return;
+    const std::weak_ptr<GPSWindowController> weak = weak_from_this();
     if (QObject *updator = shellHooks().menuUpdator())
-        new MenuBarBinding(updator, m_playbackMenuAction, m_optionsMenuAction);
+        m_menuBarBinding =
+            new MenuBarBinding(updator, m_playbackMenuAction, m_optionsMenuAction, [weak] {
+                const auto controller = weak.lock();
+                const auto *pane = controller ? controller->mapPane() : nullptr;
+                return pane && pane->isDrawing();
+            });
+}
+
+void GPSWindowController::refreshMenuBar()
+{
+    if (m_menuBarBinding)
+        m_menuBarBinding->refresh();
 }
 
 void GPSWindowController::showWindow()
 {
+    // Where the user leaves it, it comes back; the first time, where the
+    // pointer is.
+    if (!m_placed) {
+        WindowPlacement::placeOnPointerScreen(*m_window);
+        m_placed = true;
+    }
     m_window->show();
     raise();
 }

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <QToolBar>
 
@@ -15,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QKeyEvent;
 class QMenu;
@@ -35,6 +37,8 @@ class RouteOpener;
 // its toolbar follows the engine. One shared controller at a time; closing
 // its window lets it go, and the next request builds a new one. Main thread
 // only.
+class MenuBarBinding;
+
 class GPSWindowController : public WindowController,
                             public std::enable_shared_from_this<GPSWindowController> {
 public:
@@ -52,6 +56,7 @@ public:
     static constexpr const char *spaceItem = "SpaceItem";
     static constexpr const char *toolbarIdentifier = "LocationMainWindowToolbar";
     static constexpr const char *toggleCommandTitle = "Toggle GPS Playback";
+    static constexpr QSize playbackButtonMinimumSize{45, 25};
 
     // What the application shell lends the window; installed once at start.
     struct ShellHooks {
@@ -87,6 +92,10 @@ public:
     static void setSidebarIsHidden(bool hidden);
 
     static std::shared_ptr<GPSWindowController> make(Environment environment = {});
+    // The key equivalents of the window's menu bar and its own shortcuts,
+    // whether or not a window exists: the shortcut recorder refuses them as
+    // global hot keys.
+    static MenuPtr menuBarModel();
     ~GPSWindowController() override;
     GPSWindowController(const GPSWindowController &) = delete;
     GPSWindowController &operator=(const GPSWindowController &) = delete;
@@ -147,6 +156,16 @@ public:
     void windowWillClose();
 
 private:
+    // A window action reached by a shortcut.
+    struct KeyedAction {
+        QString title;
+        QKeySequence keys;
+        const char *name;
+        void (GPSWindowController::*action)();
+    };
+    static std::vector<KeyedAction> zoomActions();
+    static KeyedAction openDocumentAction();
+
     explicit GPSWindowController(Environment environment);
     void windowDidLoad();
     void buildMenuBar();
@@ -158,13 +177,18 @@ private:
     void attachMenu(QAction *item, QMenu *menu);
     void swapPlayPause();
     void replaceItem(const QString &from, const QString &to);
+    void keepPlaybackButtonWidth();
+    void refreshMenuBar();
 
     Environment m_environment;
     ObserverCollection m_observers;
     QPointer<GPSWindow> m_window;
+    bool m_placed = false;
     QPointer<QToolBar> m_toolbar;
     QPointer<QAction> m_playbackMenuAction;
     QPointer<QAction> m_optionsMenuAction;
+    QPointer<MenuBarBinding> m_menuBarBinding;
+    int m_playbackButtonWidth = 0;
     std::map<QString, QPointer<QAction>> m_items;
     QPointer<QMenu> m_openMenu;
     QPointer<QMenu> m_drawMenu;

@@ -13,6 +13,9 @@
 #include <QFile>
 #include <QMenu>
 #include <QToolBar>
+#include <QToolButton>
+
+#include <algorithm>
 
 namespace corvane {
 
@@ -125,7 +128,7 @@ QAction *GPSWindowController::makeItem(const QString &identifier)
                  [](GPSWindowController &c) { c.gotoCurrentLocation(); });
         // Where no renderer draws the model, the button keeps its fallback.
         if (auto presenter = ContextMenuPresenter::shared())
-            attachMenu(action, presenter->attachedMenu(goMenu()));
+            attachMenu(action, presenter->attachedMenu(goMenu(), m_window));
         return action;
     }
     return nullptr;
@@ -214,6 +217,7 @@ void GPSWindowController::revalidate()
             enabled = engine.playbackEnabled();
         action->setEnabled(enabled);
     }
+    refreshMenuBar();
 }
 
 void GPSWindowController::swapPlayPause()
@@ -238,6 +242,28 @@ void GPSWindowController::replaceItem(const QString &from, const QString &to)
     if (toolbarItemIdentifiers().contains(to))
         return;
     m_toolbar->insertAction(next, item(to));
+    keepPlaybackButtonWidth();
+}
+
+void GPSWindowController::keepPlaybackButtonWidth()
+{
+    if (!m_toolbar)
+        return;
+    // Play and Pause take the wider one's width, so that swapping them
+    // moves nothing beside them.
+    if (m_playbackButtonWidth == 0) {
+        m_playbackButtonWidth = playbackButtonMinimumSize.width();
+        for (const char *identifier : {playItem, pauseItem}) {
+            QToolButton probe(m_toolbar);
+            probe.setToolButtonStyle(m_toolbar->toolButtonStyle());
+            probe.setIconSize(m_toolbar->iconSize());
+            probe.setDefaultAction(item(identifier));
+            m_playbackButtonWidth = std::max(m_playbackButtonWidth, probe.sizeHint().width());
+        }
+    }
+    for (const char *identifier : {playItem, pauseItem})
+        if (QWidget *button = m_toolbar->widgetForAction(item(identifier)))
+            button->setMinimumSize(m_playbackButtonWidth, playbackButtonMinimumSize.height());
 }
 
 } // namespace corvane

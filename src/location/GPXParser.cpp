@@ -2,6 +2,7 @@
 
 #include "core/Geodesy.h"
 #include "core/NumberParsing.h"
+#include "platform/RegularFile.h"
 
 #include <QString>
 #include <QStringDecoder>
@@ -14,7 +15,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -383,7 +383,7 @@ std::optional<std::string_view> declaredEncoding(std::string_view text, int &col
     return declaration.substr(at, end - at);
 }
 
-enum class SourceEncoding { utf8, latin1, utf16le, utf16be, utf32le, utf32be };
+enum class SourceEncoding { utf8, utf16le, utf16be, utf32le, utf32be };
 
 // The encoding from a byte-order mark or the first character's layout, and
 // the length of the mark.
@@ -412,39 +412,63 @@ std::pair<SourceEncoding, std::size_t> detectEncoding(std::string_view bytes)
     return {SourceEncoding::utf8, 0};
 }
 
-// The file's text as UTF-8, without a byte-order mark; a declared encoding
-// other than UTF-8, ASCII or ISO-8859-1 is refused rather than misread.
-std::string utf8Text(std::string bytes)
+// Whether a declared encoding is one of Unicode's wider forms, which a file
+// laid out in single bytes cannot be in.
+bool isWideUnicode(const QString &name)
+{
+    switch (QStringConverter::encodingForName(name.toLatin1().constData())
+                .value_or(QStringConverter::Utf8)) {
+    case QStringConverter::Utf16:
+    case QStringConverter::Utf16LE:
+    case QStringConverter::Utf16BE:
+    case QStringConverter::Utf32:
+    case QStringConverter::Utf32LE:
+    case QStringConverter::Utf32BE: return true;
+    default: return false;
+    }
+}
+
+} // namespace
+
+std::string GPXParser::utf8Text(std::string bytes)
 {
     const auto [encoding, markLength] = detectEncoding(bytes);
-    SourceEncoding source = encoding;
-    if (encoding == SourceEncoding::utf8 && markLength == 0) {
-        int column = 1;
-        if (const std::optional<std::string_view> declared = declaredEncoding(bytes, column)) {
-            const std::string name = lowercase(*declared);
-            if (name == "iso-8859-1" || name == "latin1" || name == "iso8859-1")
-                source = SourceEncoding::latin1;
-            else if (name != "utf-8" && name != "utf8" && name != "us-ascii" && name != "ascii")
-                throw GPXParser::XMLError("Unsupported encoding \"" + std::string(*declared) + "\"",
-                                          1, column);
-        }
-    }
     const std::string_view text = std::string_view(bytes).substr(markLength);
-    const auto convert = [&](QStringConverter::Encoding from) {
-        QStringDecoder decoder(from, QStringConverter::Flag::Stateless);
+    const auto decode = [&](QStringDecoder decoder) {
         const QString decoded = decoder(QByteArrayView(text.data(), qsizetype(text.size())));
         return decoded.toStdString();
     };
-    switch (source) {
-    case SourceEncoding::utf8: bytes.erase(0, markLength); return bytes;
-    case SourceEncoding::latin1: return convert(QStringConverter::Latin1);
+    const auto convert = [&](QStringConverter::Encoding from) {
+        return decode(QStringDecoder(from, QStringConverter::Flag::Stateless));
+    };
+    switch (encoding) {
     case SourceEncoding::utf16le: return convert(QStringConverter::Utf16LE);
     case SourceEncoding::utf16be: return convert(QStringConverter::Utf16BE);
     case SourceEncoding::utf32le: return convert(QStringConverter::Utf32LE);
     case SourceEncoding::utf32be: return convert(QStringConverter::Utf32BE);
+    case SourceEncoding::utf8: break;
     }
-    return bytes;
+    int column = 1;
+    const std::optional<std::string_view> declared =
+        markLength == 0 ? declaredEncoding(bytes, column) : std::nullopt;
+    const QString name = declared ? QString::fromLatin1(*declared).toLower() : QString();
+    // A single-byte file that calls itself UTF-16 is read as the bytes it is.
+    if (!declared || name == "utf-8" || name == "utf8" || name == "us-ascii" || name == "ascii" ||
+        isWideUnicode(name)) {
+        bytes.erase(0, markLength);
+        return bytes;
+    }
+    if (name == "iso-8859-1" || name == "latin1" || name == "iso8859-1")
+        return convert(QStringConverter::Latin1);
+    // Windows code pages, the other ISO 8859 parts and whatever else the
+    // platform's converters know by name.
+    QStringDecoder decoder(name.toLatin1().constData(), QStringConverter::Flag::Stateless);
+    if (!decoder.isValid())
+        throw XMLError("Unsupported encoding \"" + std::string(*declared) + "\"", 1, column);
+    return decode(std::move(decoder));
 }
+
+namespace {
 
 // Reads `digits` decimal digits at `at`, or nothing.
 std::optional<int> digitsAt(std::string_view text, std::size_t at, std::size_t digits)
@@ -491,14 +515,10 @@ double GPXParser::systemTime()
 
 GPXParser::GPXParser(const std::filesystem::path &path, Clock clock) : clock_(std::move(clock))
 {
-    // Non-blocking, so that a named pipe cannot hold the open.
-    descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat status {};
-    if (descriptor_ < 0 || ::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode)) {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
+    RegularFile file(path);
+    if (!file.isOpen())
         throw Error(ParserError::resourceNotFoundError);
-    }
+    descriptor_ = file.release();
 }
 
 namespace {
@@ -545,6 +565,12 @@ GPXParser::Result GPXParser::parse()
         if (descriptor_ < 0 || !readAll(descriptor_, bytes))
             throw Error(ParserError::unknown);
         std::string text = utf8Text(std::move(bytes));
+        // The parser would take a NUL for the end of the document and drop
+        // whatever follows without a word.
+        if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {
+            const auto [line, column] = position(text, nul);
+            throw XMLError("not well-formed (NUL character)", line, column);
+        }
 
         // The default options expand no DOCTYPE and no entity, so a file can
         // neither pull in others nor grow without bound. Parsing in place

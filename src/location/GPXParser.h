@@ -102,6 +102,13 @@ public:
     // around it is allowed, as in any XML date; anything else gives nothing.
     static std::optional<double> parseTime(std::string_view text);
 
+    // A file's bytes as the text the parser reads: UTF-8 without a
+    // byte-order mark, decoded from what the mark, the layout of the first
+    // characters or the declared encoding says (windows-1252, any ISO 8859
+    // part, whatever the platform's converters know by name). Throws
+    // `XMLError` naming a declared encoding that nothing here decodes.
+    static std::string utf8Text(std::string bytes);
+
 private:
     // Line and column of a byte offset into the file's text, counted on the
     // file read again, since parsing rewrote the buffer.

@@ -5,6 +5,7 @@
 #include "location/LocationPreset.h"
 #include "location/LocationSimulator.h"
 #include "platform/AlertPresenter.h"
+#include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/MenuItem.h"
 #include "platform/Workspace.h"
@@ -139,14 +140,19 @@ std::shared_ptr<CurrentLocationProvider> GoToActions::currentLocationProvider()
         QObject::connect(application, &QCoreApplication::aboutToQuit, application,
                          [] { g_provider.reset(); });
     std::weak_ptr<CurrentLocationProvider> weak = g_provider;
-    g_provider->setCallbacks({[weak] { authorizationDidChange(weak); },
-                              [weak](const std::vector<QGeoPositionInfo> &positions) {
-                                  didUpdateLocations(weak, positions);
-                              },
-                              [](const QString &description) {
-                                  Log::location().error(
-                                      "Couldn't fetch current location: %{PUBLIC}@", description);
-                              }});
+    g_provider->setCallbacks(
+        {[weak] { authorizationDidChange(weak); },
+         [weak](const std::vector<QGeoPositionInfo> &positions) {
+             didUpdateLocations(weak, positions);
+         },
+         [](const QString &description) {
+             Log::location().error("Couldn't fetch current location: %{PUBLIC}@", description);
+             // Shown once the position source's signal has returned, as the
+             // alert is modal.
+             DispatchQueue::main()->async([description] {
+                 showCriticalAlert(QStringLiteral("Location Unavailable"), description);
+             });
+         }});
     return g_provider;
 }
 

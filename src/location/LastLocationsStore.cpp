@@ -1,63 +1,21 @@
 #include "location/LastLocationsStore.h"
 
+#include "core/LocationArrayJson.h"
+#include "platform/Log.h"
+#include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSaveFile>
 
-#include <cmath>
+#include <algorithm>
+#include <cstring>
 
 namespace corvane {
 
 namespace {
-
-std::optional<double> number(const QJsonObject &object, const QString &key)
-{
-    const QJsonValue value = object.value(key);
-    if (!value.isDouble())
-        return std::nullopt;
-    const double result = value.toDouble();
-    if (!std::isfinite(result))
-        return std::nullopt;
-    return result;
-}
-
-std::optional<Location> decodeLocation(const QJsonValue &value)
-{
-    if (!value.isObject())
-        return std::nullopt;
-    const QJsonObject object = value.toObject();
-    const QJsonValue coordinate = object.value("cordinate");
-    if (!coordinate.isObject())
-        return std::nullopt;
-    const auto latitude = number(coordinate.toObject(), "lat");
-    const auto longitude = number(coordinate.toObject(), "lon");
-    const auto altitude = number(object, "altitude");
-    const auto horizontalAccuracy = number(object, "horizontalAccuracy");
-    const auto verticalAccuracy = number(object, "verticalAccuracy");
-    const auto speed = number(object, "speed");
-    const auto course = number(object, "course");
-    const auto timestamp = number(object, "timestamp");
-    if (!latitude || !longitude || !altitude || !horizontalAccuracy || !verticalAccuracy ||
-        !speed || !course || !timestamp)
-        return std::nullopt;
-    // Set one by one: the coordinate's constructor drops values out of range.
-    Location location;
-    location.coordinate.setLatitude(*latitude);
-    location.coordinate.setLongitude(*longitude);
-    location.altitude = *altitude;
-    location.horizontalAccuracy = *horizontalAccuracy;
-    location.verticalAccuracy = *verticalAccuracy;
-    location.speed = *speed;
-    location.course = *course;
-    location.timestamp = *timestamp + LastLocationsStore::referenceDateOffset;
-    return location;
-}
 
 bool writeRoute(const QString &path, const std::vector<Location> &locations)
 {
@@ -65,15 +23,19 @@ bool writeRoute(const QString &path, const std::vector<Location> &locations)
         QFile::remove(path);
         return false;
     }
-    const auto bytes = LastLocationsStore::encode(locations);
-    if (!bytes)
-        return false;
     const QString folder = QFileInfo(path).absolutePath();
     if (!QFileInfo::exists(folder))
         QDir().mkpath(folder);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size())
+    if (!file.open(QIODevice::WriteOnly))
         return false;
+    // A value that has no JSON form leaves the old file as it was.
+    if (!writeLocationArray(locations, [&](const QByteArray &piece) {
+            return file.write(piece) == piece.size();
+        })) {
+        file.cancelWriting();
+        return false;
+    }
     return file.commit();
 }
 
@@ -94,61 +56,47 @@ QString LastLocationsStore::standardPath()
 
 std::optional<QByteArray> LastLocationsStore::encode(const std::vector<Location> &locations)
 {
-    QJsonArray array;
-    for (const Location &location : locations) {
-        const double timestamp = location.timestamp - referenceDateOffset;
-        const double values[] = {location.coordinate.latitude(),
-                                 location.coordinate.longitude(),
-                                 location.altitude,
-                                 location.horizontalAccuracy,
-                                 location.verticalAccuracy,
-                                 location.speed,
-                                 location.course,
-                                 timestamp};
-        for (double value : values)
-            if (!std::isfinite(value))
-                return std::nullopt;
-        array.append(QJsonObject{
-            {"cordinate", QJsonObject{{"lat", location.coordinate.latitude()},
-                                      {"lon", location.coordinate.longitude()}}},
-            {"altitude", location.altitude},
-            {"horizontalAccuracy", location.horizontalAccuracy},
-            {"verticalAccuracy", location.verticalAccuracy},
-            {"speed", location.speed},
-            {"course", location.course},
-            {"timestamp", timestamp},
-        });
-    }
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    QByteArray json;
+    if (!writeLocationArray(locations, [&](const QByteArray &piece) {
+            json += piece;
+            return true;
+        }))
+        return std::nullopt;
+    return json;
 }
 
 std::optional<std::vector<Location>> LastLocationsStore::decode(const QByteArray &json)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
-        return std::nullopt;
-    const QJsonArray array = document.array();
-    std::vector<Location> locations;
-    locations.reserve(size_t(array.size()));
-    for (const QJsonValue &element : array) {
-        auto location = decodeLocation(element);
-        if (!location)
-            return std::nullopt;
-        locations.push_back(*location);
-    }
-    return locations;
+    qsizetype offset = 0;
+    return readLocationArray([&](char *buffer, qint64 length) {
+        const qint64 count = std::min<qint64>(length, json.size() - offset);
+        std::memcpy(buffer, json.constData() + offset, size_t(count));
+        offset += count;
+        return count;
+    });
 }
 
 std::optional<std::vector<Location>> LastLocationsStore::load() const
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    RegularFile file(m_path);
+    if (!file.isOpen()) {
+        if (file.error() != RegularFile::Error::missing)
+            Log::location().error("%{PUBLIC}@", file.errorDescription(m_path));
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    }
+    try {
+        bool readFailed = false;
+        auto locations = readLocationArray(
+            [&](char *buffer, qint64 length) { return file.read(buffer, length); }, &readFailed);
+        if (readFailed) {
+            Log::location().error("%{PUBLIC}@", file.errorDescription(m_path));
+            return std::nullopt;
+        }
+        return locations ? std::move(locations) : std::vector<Location>();
+    } catch (const std::bad_alloc &) {
+        Log::location().error("%{PUBLIC}@ holds a route too large to load", m_path);
         return std::nullopt;
-    return decode(bytes).value_or(std::vector<Location>());
+    }
 }
 
 bool LastLocationsStore::save(const std::vector<Location> &locations) const
@@ -159,8 +107,15 @@ bool LastLocationsStore::save(const std::vector<Location> &locations) const
 void LastLocationsStore::saveLater(std::shared_ptr<const std::vector<Location>> locations)
 {
     // The work needs nothing of the store, which may go first.
-    m_queue->async(
-        [path = m_path, locations = std::move(locations)] { writeRoute(path, *locations); });
+    m_queue->async([path = m_path, locations = std::move(locations)] {
+        bool saved = false;
+        try {
+            saved = writeRoute(path, *locations);
+        } catch (const std::bad_alloc &) {
+        }
+        if (!saved && !locations->empty())
+            Log::location().error("The route was not saved to %{PUBLIC}@", path);
+    });
 }
 
 void LastLocationsStore::waitForSaves()

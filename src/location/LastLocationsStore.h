@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Location.h"
+#include "core/LocationArrayJson.h"
 #include "platform/DispatchQueue.h"
 
 #include <QByteArray>
@@ -13,15 +14,13 @@
 namespace corvane {
 
 // "LastLocations.json": the last route loaded into the playback engine, kept
-// across runs. A JSON array of objects with "cordinate" ({"lat", "lon"}),
-// "altitude", "horizontalAccuracy", "verticalAccuracy", "speed", "course" and
-// "timestamp" (seconds since 2001-01-01T00:00Z); every key is required and
-// every value is a number.
+// across runs in the JSON form of writeLocationArray, written and read a
+// piece at a time.
 class LastLocationsStore {
 public:
     static constexpr const char *fileName = "LastLocations.json";
     // Seconds from 1970-01-01 to 2001-01-01, UTC.
-    static constexpr double referenceDateOffset = 978307200.0;
+    static constexpr double referenceDateOffset = locationArrayReferenceDate;
 
     explicit LastLocationsStore(QString path);
     ~LastLocationsStore();
@@ -38,8 +37,9 @@ public:
     // Nothing when the text is no such array; one bad element spoils it all.
     static std::optional<std::vector<Location>> decode(const QByteArray &json);
 
-    // Nothing when the file cannot be read (a missing one included); an
-    // empty route when it does not decode.
+    // Nothing when the file cannot be read (a missing one, one that is no
+    // regular file, or a route too large for memory); an empty route when
+    // it does not decode.
     std::optional<std::vector<Location>> load() const;
     // Writes at once: an empty route removes the file; a route that does not
     // encode leaves the file as it was. False when nothing was written.

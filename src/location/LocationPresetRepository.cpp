@@ -4,7 +4,6 @@
 #include "platform/SystemPaths.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -62,7 +61,7 @@ std::shared_ptr<LocationPresetRepository> LocationPresetRepository::make(const Q
     if (!QFileInfo::exists(folder))
         QDir().mkpath(folder);
     // Seeded only when nothing is there: an empty list the user left stays
-    // empty, and a file that does not decode stays until the next save.
+    // empty, and a file that does not decode is set aside at the first save.
     if (!QFileInfo::exists(filePath)) {
         if (auto seed = LocationPreset::encodeList({LocationPreset::make(seedTitle)->values()}))
             writer(filePath, *seed);
@@ -70,11 +69,8 @@ std::shared_ptr<LocationPresetRepository> LocationPresetRepository::make(const Q
 
     std::shared_ptr<LocationPresetRepository> repository(
         new LocationPresetRepository(filePath, std::move(writer)));
-    QFile file(filePath);
-    if (file.open(QIODevice::ReadOnly)) {
-        if (auto presets = LocationPreset::decodeList(file.readAll()))
-            repository->m_presets = std::move(*presets);
-    }
+    repository->m_presets = loadJsonStore<LocationPresetPtr>(filePath, LocationPreset::fromJson,
+                                                             repository->m_fileNotReadWhole);
 
     std::weak_ptr<LocationPresetRepository> weak = repository;
     repository->m_observers.append(observeNotification<LocationPreset>(
@@ -131,7 +127,10 @@ void LocationPresetRepository::scheduleSave()
         const std::optional<QByteArray> bytes = LocationPreset::encodeList(snapshot);
         if (!bytes)
             return;
-        self->m_writer(self->m_filePath, *bytes);
+        if (self->m_fileNotReadWhole && setAsideUnreadFile(self->m_filePath))
+            self->m_fileNotReadWhole = false;
+        if (!self->m_fileNotReadWhole)
+            self->m_writer(self->m_filePath, *bytes);
         DispatchQueue::main()->async([self] { postNotification(didChange, self, QVariantMap{}); });
     });
 }

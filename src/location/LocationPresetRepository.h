@@ -16,7 +16,8 @@
 namespace corvane {
 
 // All location presets, kept in "LocationPresets.json" in the program's
-// folder. The file is read once. Every replacement of the list and every
+// folder. The file is read once, element by element; a file not read whole
+// is set aside before the first save. Every replacement of the list and every
 // change of a listed preset takes a copy of the list on the main thread and
 // writes it, one save after another, each replacing the file in one step;
 // each save that could encode its list then posts didChange on the main
@@ -67,6 +68,9 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<LocationPresetPtr> m_presets;
+    // The file holds what was not read whole: it is set aside before the
+    // first save, never written over. Touched on the save queue only.
+    bool m_fileNotReadWhole = false;
 };
 
 } // namespace corvane

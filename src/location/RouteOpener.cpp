@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <new>
 
 namespace corvane {
 
@@ -32,10 +33,18 @@ void showFailure(const QString &message, const QString &description)
     });
 }
 
-void reportFileFailure(const QUrl &url, const char *description)
+// A route too large for memory fails its opening like any bad file.
+QString failureText(const std::exception &error)
+{
+    if (dynamic_cast<const std::bad_alloc *>(&error))
+        return loc("The route is too large to open.", "GPS_OPEN_ROUTE_TOO_LARGE");
+    return QString::fromUtf8(error.what());
+}
+
+void reportFileFailure(const QUrl &url, const std::exception &error)
 {
     showFailure(loc("Unable to open the file ", "GPS_OPEN_FILE_ERROR_TITLE") + url.fileName(),
-                QString::fromUtf8(description));
+                failureText(error));
 }
 
 // Hands the route to the engine on the main thread; a file becomes a recent
@@ -71,7 +80,11 @@ void completeTrack(const EngineRef &engine, GPXParser::Result result, const QUrl
             return;
     }
     DispatchQueue::userInitiated()->async([engine, result = std::move(result), url, mode] {
-        load(engine, fillTrack(result.locations, result.missing, mode), url);
+        try {
+            load(engine, fillTrack(result.locations, result.missing, mode), url);
+        } catch (const std::bad_alloc &error) {
+            reportFileFailure(url, error);
+        }
     });
 }
 
@@ -84,7 +97,7 @@ void readGPX(const EngineRef &engine, const QUrl &url)
         if (result.locations.size() < 2)
             throw GPXParser::Error(GPXParser::ParserError::noLocationsError);
     } catch (const std::exception &error) {
-        reportFileFailure(url, error.what());
+        reportFileFailure(url, error);
         return;
     }
     DispatchQueue::main()->async([engine, result = std::move(result), url]() mutable {
@@ -102,9 +115,9 @@ std::optional<std::vector<Location>> readCSV(CSVParser &&parser, const QUrl &url
     } catch (const std::exception &error) {
         if (url.isEmpty())
             showFailure(loc("Unable to open the asset", "GPS_OPEN_ASSET_ERROR_TITLE"),
-                        QString::fromUtf8(error.what()));
+                        failureText(error));
         else
-            reportFileFailure(url, error.what());
+            reportFileFailure(url, error);
         return std::nullopt;
     }
 }
@@ -150,7 +163,7 @@ void RouteOpener::openRoute(const QUrl &url)
             try {
                 parser.emplace(url);
             } catch (const std::exception &error) {
-                reportFileFailure(url, error.what());
+                reportFileFailure(url, error);
                 return;
             }
             if (auto locations = readCSV(std::move(*parser), url))

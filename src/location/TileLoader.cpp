@@ -1,5 +1,9 @@
 #include "location/TileLoader.h"
 
+#include "platform/BoundedImage.h"
+#include "platform/BoundedReply.h"
+
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QNetworkAccessManager>
@@ -140,23 +144,31 @@ private:
         request.setTransferTimeout(m_options.transferTimeoutMilliseconds);
         m_inFlight.insert(url);
         QNetworkReply *reply = manager().get(request);
-        connect(reply, &QNetworkReply::finished, this, [this, reply, url] {
+        auto *bounds =
+            new BoundedReply(reply, m_options.maximumTileSize,
+                             std::chrono::milliseconds(m_options.transferDeadlineMilliseconds));
+        connect(reply, &QNetworkReply::finished, this, [this, reply, bounds, url] {
             reply->deleteLater();
             m_inFlight.remove(url);
             if (m_delivered.size() > 4096)
                 m_delivered.clear();
             m_delivered.insert(url, m_clock.elapsed());
-            finish(url, *reply);
+            finish(url, *reply, *bounds);
             pump();
         });
     }
 
-    void finish(const QUrl &url, QNetworkReply &reply)
+    void finish(const QUrl &url, QNetworkReply &reply, BoundedReply &bounds)
     {
         const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         QImage image;
-        if (reply.error() == QNetworkReply::NoError && status == 200)
-            image.loadFromData(reply.readAll());
+        if (bounds.failure() == BoundedReply::Failure::none &&
+            reply.error() == QNetworkReply::NoError && status == 200) {
+            QByteArray body = bounds.takeBody();
+            QBuffer buffer(&body);
+            buffer.open(QIODevice::ReadOnly);
+            image = BoundedImage::read(buffer);
+        }
         if (image.isNull()) {
             // Neither a refusal nor a damaged image may stand in for the tile
             // next time.
@@ -197,8 +209,12 @@ TileLoader::~TileLoader()
 
 std::shared_ptr<TileLoader> TileLoader::shared()
 {
-    static const auto loader = std::make_shared<TileLoader>(
-        Options{standardCacheDirectory(), 2, qint64(200) << 20, standardUserAgent(), 20000});
+    static const auto loader = [] {
+        Options options;
+        options.cacheDirectory = standardCacheDirectory();
+        options.userAgent = standardUserAgent();
+        return std::make_shared<TileLoader>(options);
+    }();
     return loader;
 }
 

@@ -34,7 +34,8 @@ struct MapTileSource {
 // Fetches map tiles on a thread of its own: at most a few requests at a time,
 // through a disk cache that honours the replies' cache headers, and decodes
 // them there. Results arrive on the thread that made the loader. A reply that
-// is not a 200 with a readable image fails and is taken out of the cache.
+// is not a 200 with a readable image of bounded size, or that is too large or
+// too slow, fails and is taken out of the cache.
 class TileLoader : public QObject {
     Q_OBJECT
 public:
@@ -45,6 +46,9 @@ public:
         QByteArray userAgent;
         // How long a request may go without data before it fails.
         int transferTimeoutMilliseconds = 20000;
+        // How long a whole request may take, and the largest tile accepted.
+        int transferDeadlineMilliseconds = 60000;
+        qint64 maximumTileSize = qint64(2) << 20;
     };
 
     explicit TileLoader(Options options, QObject *parent = nullptr);

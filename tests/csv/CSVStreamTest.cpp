@@ -62,11 +62,11 @@ TEST(CSVStreamTest, MarkEdgeCases)
     EXPECT_EQ(markOnly.readRow(), nullptr);
     EXPECT_FALSE(markOnly.error());
 
-    // FF FE 00 00 is a 4-byte mark even for 16-bit text: reading starts at byte 4.
+    // To 16-bit text FF FE 00 00 is its 2-byte mark and a U+0000.
     CSVReader fourByteMark(
         memory(std::string("\xFF\xFE\0\0", 4) + test::utf16(U"a", Endian::little)), UTF16Codec(),
         Endian::little);
-    EXPECT_EQ(test::readRows(fourByteMark), (Rows{{"a"}}));
+    EXPECT_EQ(test::readRows(fourByteMark), (Rows{{std::string("\0a", 2)}}));
 
     EXPECT_EQ(test::thrownCode([] {
                   CSVReader(memory(std::string("\xFF\xFE"
@@ -85,6 +85,40 @@ TEST(CSVStreamTest, MarkEdgeCases)
     EXPECT_EQ(reader->endian(), Endian::unknown);
     EXPECT_TRUE(reader->bufferedBytes().empty());
     EXPECT_TRUE(reader->closeOnDeinit());
+}
+
+// Wide text takes only a mark of its own width, and finds it even when the
+// stream hands its first bytes over one at a time.
+TEST(CSVStreamTest, MarksOfTheReadersOwnWidthAcrossShortReads)
+{
+    struct Case {
+        std::string bytes;
+        int width;
+        Endian requested;
+        std::u32string text;
+    };
+    const std::u32string nulFirst(U"\0a", 2);
+    const std::u32string nulThenMark(U"\0\uFEFFa", 3);
+    const std::vector<Case> cases{
+        {"\xFF\xFE" + test::utf16(nulFirst, Endian::little), 16, Endian::unknown, nulFirst},
+        {test::utf16(nulThenMark, Endian::big), 16, Endian::big, nulThenMark},
+        {"\xFE\xFF" + test::utf16(U"é", Endian::big), 16, Endian::unknown, U"é"},
+        {test::utf32(U"\U0001FEFFa", Endian::little), 32, Endian::little, U"\U0001FEFFa"},
+        {std::string("\0\0\xFE\xFF", 4) + test::utf32(U"é", Endian::big), 32, Endian::unknown,
+         U"é"},
+    };
+    for (const Case &c : cases) {
+        for (const std::size_t chunk : {std::size_t(1), std::size_t(3), SIZE_MAX}) {
+            const auto read = [&](auto codec) {
+                CSVReader reader(
+                    std::make_shared<test::TestStream>(c.bytes, test::TestStream::Options{chunk}),
+                    codec, c.requested);
+                return test::readRows(reader);
+            };
+            const Rows rows = c.width == 16 ? read(UTF16Codec()) : read(UTF32Codec());
+            EXPECT_EQ(rows, (Rows{{test::utf8(c.text)}})) << c.width << " " << chunk;
+        }
+    }
 }
 
 TEST(CSVStreamTest, WideTextWithoutByteOrderIsAnError)

@@ -43,6 +43,7 @@ TEST_F(PlaybackOptions, ShowsTheStoredSettings)
     makePanel();
     EXPECT_EQ(shown(), QStringList({"Today's Date", "Now", "Realtime", "Normal"}));
     EXPECT_FALSE(panel->autoRewindOption()->isChecked());
+    EXPECT_EQ(panel->autoRewindOption()->text(), "Restart when an app is updated");
     EXPECT_FALSE(panel->autoRewindSelection());
     EXPECT_EQ(panel->speedSelector()->count(), 7);
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AppDelegate.h"
-#include "app/CommandManager.h"
+#include "app/menus/CommandManager.h"
+#include "app/shell/AppDelegate.h"
 #include "location/EngineTestSupport.h"
 #include "location/GPSWindowController.h"
 #include "platform/AlertPresenter.h"

@@ -1,15 +1,19 @@
 #include "GPSTestSupport.h"
 
-#include "app/MainMenuUpdator.h"
+#include "app/qt/QtContextMenuPresenter.h"
+#include "app/shell/MainMenuUpdator.h"
 #include "location/GPSSplitView.h"
 #include "location/GPSViewController.h"
 #include "location/GPSWindow.h"
+#include "location/LocationPresetRepository.h"
 #include "platform/DispatchQueue.h"
 
 #include <QAction>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTimer>
 #include <QToolBar>
+#include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -66,11 +70,14 @@ TEST_F(GPSWindow, ToolbarItemsFollowTheRouteAndTheDrawing)
     DispatchQueue::drainMain();
     EXPECT_EQ(enabledItems().size(), 9);
 
+    EXPECT_TRUE(controller->playbackMenuAction()->isEnabled());
     controller->startDraw(DrawMode::walk);
     EXPECT_EQ(controller->mapPane()->drawMode(), DrawMode::walk);
     EXPECT_TRUE(enabledItems().isEmpty());
+    EXPECT_FALSE(controller->playbackMenuAction()->isEnabled());
     controller->mapPane()->cancelDraw();
     EXPECT_EQ(enabledItems().size(), 9);
+    EXPECT_TRUE(controller->playbackMenuAction()->isEnabled());
     // The toolbar's own draw button, without a menu choice, draws by bike.
     controller->item("DrawItem")->trigger();
     EXPECT_EQ(controller->mapPane()->drawMode(), DrawMode::bike);
@@ -97,13 +104,60 @@ TEST_F(GPSWindow, MenusOfTheToolbar)
     EXPECT_EQ(controller->mapPane()->drawMode(), DrawMode::fly);
 }
 
+TEST_F(GPSWindow, TheGoMenuAnswersTheMouse)
+{
+    ContextMenuPresenter::setShared(std::make_shared<QtContextMenuPresenter>());
+    const auto preset = LocationPresetRepository::shared()->presets().at(0);
+    makeWindow();
+    controller->showWindow();
+    QMenu *menu = controller->item("GoItem")->menu();
+    EXPECT_EQ(menu->parentWidget(), controller->window());
+    // Clicks the Go button, then the row titled `title` through the menu's
+    // window as the pointer would; whether the row lit up under it.
+    const auto choose = [&](const QString &title) {
+        bool highlighted = false;
+        QTimer::singleShot(0, [&] {
+            for (QAction *action : menu->actions())
+                if (action->text() == title) {
+                    const QPoint at = menu->actionGeometry(action).center();
+                    QTest::mouseMove(menu->windowHandle(), at);
+                    highlighted = menu->activeAction() == action;
+                    QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, at);
+                }
+            menu->close();
+        });
+        QTest::mouseClick(controller->toolbar()->widgetForAction(controller->item("GoItem")),
+                          Qt::LeftButton);
+        DispatchQueue::drainMain();
+        return highlighted;
+    };
+    EXPECT_TRUE(choose(preset->title()));
+    ASSERT_EQ(engine->locations().size(), 1u);
+    EXPECT_EQ(engine->locations().front().coordinate, preset->coordinate());
+    EXPECT_TRUE(choose("Custom…"));
+    ASSERT_EQ(alerts->presented.size(), 1u);
+    EXPECT_EQ(alerts->presented[0].messageText, "Enter Coordinate");
+    controller.reset();
+    GPSWindowController::setShared(nullptr);
+    ContextMenuPresenter::setShared(nullptr);
+}
+
 TEST_F(GPSWindow, PlayAndPauseSwapInPlace)
 {
     makeWindow();
+    controller->showWindow();
     engine->useWithLocations(route(3));
     DispatchQueue::drainMain();
+    QCoreApplication::processEvents();
+    const auto place = [this](const char *identifier) {
+        return controller->toolbar()->widgetForAction(controller->item(identifier))->geometry();
+    };
+    const QRect play = place("PlayItem"), open = place("LoadItem");
     controller->togglePlayback();
     DispatchQueue::drainMain();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(place("PauseItem"), play);
+    EXPECT_EQ(place("LoadItem"), open);
     EXPECT_EQ(controller->toolbarItemIdentifiers().at(1), "PauseItem");
     EXPECT_FALSE(controller->toolbarItemIdentifiers().contains("PlayItem"));
     const QStringList playing = controller->toolbarItemIdentifiers();

@@ -283,25 +283,46 @@ TEST_F(GPXParserTest, EncodingsComeFromTheMarkOrTheDeclaration)
         }
         return bytes;
     };
+    const auto declared = [](const std::string &name) {
+        return "<?xml version='1.0' encoding='" + name + "'?><gpx><trk><trkseg>" +
+               point("<ele>\xA0"
+                     "8</ele><time>2021-05-01T12:00:00Z</time>") +
+               "</trkseg></trk></gpx>";
+    };
     // The no-break space before the number is trimmed only if the text was
     // decoded, so the elevation shows that it was.
     for (const std::string &bytes :
          {"\xEF\xBB\xBF" + body, utf16(false, true), utf16(true, true), utf16(true, false),
-          "<?xml version='1.0' encoding='ISO-8859-1'?><gpx><trk><trkseg>" +
-              point("<ele>\xA0"
-                    "8</ele><time>2021-05-01T12:00:00Z</time>") +
-              "</trkseg></trk></gpx>"}) {
+          declared("ISO-8859-1"), declared("windows-1252"), declared("ISO-8859-2"),
+          declared("iso-8859-15"), declared("CP1252"),
+          "<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + body}) {
         const auto result = parseBytes(bytes);
         ASSERT_EQ(result.locations.size(), 1u);
         EXPECT_EQ(result.locations[0].altitude, 8);
     }
+    EXPECT_NE(GPXParser::utf8Text(declared("windows-1252")).find("\xC2\xA0"), std::string::npos);
     try {
-        parseBytes("<?xml version=\"1.0\" encoding=\"windows-1252\"?>" + body);
+        parseBytes("<?xml version=\"1.0\" encoding=\"x-no-such-set\"?>" + body);
         FAIL() << "no error";
     } catch (const GPXParser::XMLError &error) {
-        EXPECT_NE(std::string(error.what()).find("windows-1252"), std::string::npos);
+        EXPECT_NE(std::string(error.what()).find("\"x-no-such-set\""), std::string::npos);
         EXPECT_EQ(error.line(), 1);
         EXPECT_EQ(error.column(), 31);
+    }
+}
+
+TEST_F(GPXParserTest, ANulCharacterIsNotWellFormed)
+{
+    std::string bytes = "<gpx><trk><trkseg>\n" + point("<ele>1</ele>") + "\n  " +
+                        point("<ele>2</ele>") + "</trkseg></trk></gpx>";
+    bytes.insert(bytes.rfind("<trkpt"), 1, '\0');
+    try {
+        parseBytes(bytes);
+        FAIL() << "no error";
+    } catch (const GPXParser::XMLError &error) {
+        EXPECT_NE(error.message().find("not well-formed"), std::string::npos);
+        EXPECT_EQ(error.line(), 3);
+        EXPECT_EQ(error.column(), 3);
     }
 }
 

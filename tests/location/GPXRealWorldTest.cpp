@@ -140,5 +140,18 @@ TEST(GPXRealWorldTest, FilesWithAByteOrderMarkAreRead)
     }
 }
 
+TEST(GPXRealWorldTest, AWindowsCodePageIsDecodedBeforeReading)
+{
+    QByteArray bytes = test::readFile(test::realWorldPath("gpx/gpxpy__cerknicko-jezero.gpx"));
+    bytes.replace("encoding=\"UTF-8\"", "encoding=\"windows-1252\"");
+    bytes.replace("<trk>", "<trk><name>Cerkni\xE9ko \x80</name>");
+    QTemporaryDir scratch;
+    const QString path = scratch.filePath("cp1252.gpx");
+    ASSERT_TRUE(test::writeFile(path, bytes));
+    EXPECT_EQ(parseFile(path.toStdString()).locations.size(), 296u);
+    EXPECT_NE(GPXParser::utf8Text(bytes.toStdString()).find("<name>Cerkniéko €</name>"),
+              std::string::npos);
+}
+
 } // namespace
 } // namespace corvane

@@ -210,23 +210,25 @@ TEST_F(GoToActionsTest, AFirstRequestOnlyAsksForPermissionThenThePositionFollows
     EXPECT_EQ(providersMade, 1);
 }
 
-TEST_F(GoToActionsTest, AFailedPositionIsOnlyLogged)
+TEST_F(GoToActionsTest, AFailedPositionIsLoggedAndShown)
 {
     actions->gotoCurrentLocation();
     EXPECT_EQ(provider->locationRequests, 1);
     Log::Capture log;
-    provider->fail("The operation couldn’t be completed.");
+    provider->fail("No position arrived in time.");
     int logged = 0;
     for (const LogEntry &entry : log.entries()) {
-        if (entry.message ==
-            "Couldn't fetch current location: The operation couldn’t be completed.") {
+        if (entry.message == "Couldn't fetch current location: No position arrived in time.") {
             ++logged;
             EXPECT_EQ(entry.level, LogLevel::Error);
             EXPECT_EQ(entry.category, "location");
         }
     }
     EXPECT_EQ(logged, 1);
-    EXPECT_TRUE(alerts->presented.empty());
+    DispatchQueue::drainMain();
+    ASSERT_EQ(alerts->presented.size(), 1u);
+    EXPECT_EQ(alerts->presented[0].messageText, "Location Unavailable");
+    EXPECT_EQ(alerts->presented[0].informativeText, "No position arrived in time.");
     EXPECT_TRUE(engine->locations().empty());
 
     // A fix without a place is no location.

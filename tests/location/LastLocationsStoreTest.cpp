@@ -146,3 +146,79 @@ TEST(LastLocationsStore, LaterSavesRunInCallOrder)
     store.waitForSaves();
     EXPECT_EQ(store.load(), routes[3]);
 }
+
+TEST(LastLocationsStore, AHundredThousandPointsComeBackExactly)
+{
+    std::vector<Location> route;
+    route.reserve(100000);
+    for (int i = 0; i < 100000; ++i) {
+        Location point(-89.5 + i * 0.00179, -179.5 + i * 0.00359);
+        point.altitude = i % 7 == 0 ? -12.25 : i * 0.01;
+        point.horizontalAccuracy = 5;
+        point.verticalAccuracy = i % 3 == 0 ? -1 : 1e-9 * i;
+        point.speed = i % 5 == 0 ? -1 : 1.0 / (i + 1);
+        point.course = std::fmod(i * 1.7, 360);
+        point.timestamp = 1619870400.0 + i * 0.125;
+        route.push_back(point);
+    }
+    QTemporaryDir dir;
+    LastLocationsStore store(dir.filePath("LastLocations.json"));
+    ASSERT_TRUE(store.save(route));
+    EXPECT_EQ(store.load(), route);
+}
+
+// The file is read a piece at a time, yet it takes what Qt's document reader
+// took: any white space, key order and unknown keys (what other writers of
+// this format add), its leniencies and its bounds, and refuses what it
+// refused.
+TEST(LastLocationsStore, TheArrayIsReadAsAnyJsonReaderWouldReadIt)
+{
+    const auto points = threePoints();
+    QJsonArray array;
+    for (const auto &object : QJsonDocument::fromJson(*LastLocationsStore::encode(points)).array())
+        array.append(object);
+    const QByteArray members =
+        R"("timestamp":641563200,"speed":-1,"course":-1,"verticalAccuracy":-1,)"
+        R"("horizontalAccuracy":5,"altitude":0)";
+    const auto one = [&](const QByteArray &more) {
+        return "[{" + more + members + R"(,"cordinate":{"lon":2.5,"lat":1.5}}])";
+    };
+    struct Case {
+        QByteArray json;
+        std::optional<size_t> size;
+    };
+    const Case cases[] = {
+        {QJsonDocument(array).toJson(QJsonDocument::Compact), 3},
+        {QJsonDocument(array).toJson(QJsonDocument::Indented), 3},
+        {"\xEF\xBB\xBF \r\n\t" + one("") + " \n", 1},
+        {one(R"("floor":{"a":[1,{"b":null}],"c":"\u00e9\"x\u00e9"},"extra":[true,false],)"), 1},
+        {one(R"("speed":"fast","\u0073peed":-1.5E+0,)"), 1},
+        {one(R"("x":)" + QByteArray(1022, '[') + QByteArray(1022, ']') + ","), 1},
+        {one(R"("x":"a\q)" + QByteArray("\x01\\\x96", 3) + R"(","y":[1.,.5],)"), 1},
+        {"[]", 0},
+        {one(R"("speed":"fast",)").replace(R"("speed":-1,)", ""), std::nullopt},
+        {one(R"("x":)" + QByteArray(1023, '[') + QByteArray(1023, ']') + ","), std::nullopt},
+        {one(R"("x":1e400,)"), std::nullopt},
+        {one("\"x\":\"\xC0\xAF\","), std::nullopt},
+        {one(R"("x":01,)"), std::nullopt},
+        {one(R"("x":-,)"), std::nullopt},
+        {one(R"("x":tru,)"), std::nullopt},
+        {one(R"("altitude":1e400,)").replace(R"(,"altitude":0)", ""), std::nullopt},
+        {one("") + "x", std::nullopt},
+        {one("").chopped(1), std::nullopt},
+        {one("").replace(R"("speed":-1,)", R"("speed":-1 )"), std::nullopt},
+        {"[{}]", std::nullopt},
+        {"", std::nullopt}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.json.left(120).toStdString());
+        const auto decoded = LastLocationsStore::decode(c.json);
+        ASSERT_EQ(decoded.has_value(), c.size.has_value());
+        if (!decoded)
+            continue;
+        EXPECT_EQ(decoded->size(), *c.size);
+        if (*c.size == 3)
+            EXPECT_EQ(*decoded, points);
+        if (*c.size == 1)
+            EXPECT_EQ(decoded->at(0).coordinate, QGeoCoordinate(1.5, 2.5));
+    }
+}

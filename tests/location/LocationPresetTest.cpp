@@ -3,13 +3,16 @@
 #include "location/LocationPreset.h"
 #include "location/LocationPresetRepository.h"
 #include "platform/DispatchQueue.h"
+#include "platform/Log.h"
 #include "platform/SystemPaths.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -251,26 +254,43 @@ TEST_F(LocationPresetRepositoryTest, FirstRunSeedsTheMothership)
     EXPECT_EQ(LocationPresetRepository::shared(), repository);
 }
 
-TEST_F(LocationPresetRepositoryTest, ExistingFilesAreNeverReseededOrRepaired)
+// One bad element once cost every preset: the list loaded empty and the
+// next save overwrote the file. The readable ones stay now, and a file not
+// read whole is set aside before anything is written over it.
+TEST_F(LocationPresetRepositoryTest, ExistingFilesAreNeverReseededAndBadOnesAreSetAside)
 {
     QDir().mkpath(QFileInfo(filePath()).absolutePath());
     test::writeFile(filePath(), "[]");
     EXPECT_TRUE(makeRepository()->presets().empty());
     EXPECT_EQ(test::readFile(filePath()), "[]");
 
-    const QByteArray broken = R"([{"title":"A"}, 3])";
+    const QByteArray broken = R"([{"title":"A"},{"title":"B"},42,{"title":"C"},{"title":"D"}])";
     test::writeFile(filePath(), broken);
+    Log::Capture capture;
     auto repository = makeRepository();
-    EXPECT_TRUE(repository->presets().empty());
+    QStringList titles;
+    for (const auto &preset : repository->presets())
+        titles << preset->title();
+    EXPECT_EQ(titles, (QStringList{"A", "B", "C", "D"}));
+    EXPECT_TRUE(capture.contains("Unreadable presets left out of " + filePath() + ": 1"));
     test::pumpFor(20ms);
     EXPECT_EQ(test::readFile(filePath()), broken);
     EXPECT_EQ(m_writes, 0);
 
-    repository->setPresets({LocationPreset::make("New")});
+    repository->presets().front()->setTitle("Edited");
     settle();
     EXPECT_EQ(m_writes, 1);
     EXPECT_EQ(m_changes, 1);
-    EXPECT_EQ(fileArray().at(0).toObject().value("title").toString(), "New");
+    EXPECT_EQ(fileArray().size(), 4);
+    EXPECT_EQ(fileArray().at(0).toObject().value("title").toString(), "Edited");
+    const QStringList aside =
+        QFileInfo(filePath()).dir().entryList({"LocationPresets.json.unreadable-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_TRUE(QRegularExpression(R"(^LocationPresets\.json\.unreadable-\d{8}-\d{6}$)")
+                    .match(aside.first())
+                    .hasMatch());
+    EXPECT_EQ(test::readFile(QFileInfo(filePath()).dir().filePath(aside.first())), broken);
+    EXPECT_TRUE(capture.contains("Set " + filePath() + " aside as "));
 }
 
 TEST_F(LocationPresetRepositoryTest, AFailedSeedWriteLeavesTheListEmpty)

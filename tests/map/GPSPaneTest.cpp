@@ -6,6 +6,7 @@
 #include "location/GPSSplitView.h"
 #include "location/GPSViewController.h"
 #include "location/MapProjection.h"
+#include "platform/AlertPresenter.h"
 #include "platform/ContextMenuPresenter.h"
 #include "platform/MenuItem.h"
 #include "platform/SettingsOpener.h"
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 
 using namespace corvane;
@@ -325,6 +327,62 @@ TEST_F(GPSPane, ShortStrokesAndCancelLeaveTheRouteAlone)
     pane->doneDraw();
     pane->cancelDraw();
     EXPECT_EQ(revalidations, 4);
+}
+
+TEST_F(GPSPane, StrokesAcrossTheMapAreExactBoundedOrRefusedAtEveryZoom)
+{
+    // No store: the long routes need not be saved.
+    auto environment = this->environment();
+    environment.store = nullptr;
+    engine = LocationSimulator::make(environment);
+    auto alerts = std::make_shared<RecordingAlertPresenter>();
+    AlertPresenter::setShared(alerts);
+    makePane();
+    const auto before = route(3);
+    std::vector<QPointF> stroke;
+    for (double x = 0; x < 800; x += 8)
+        stroke.emplace_back(x, 300 + 20 * std::sin(x / 60));
+    // Whether walking, biking, driving and flying fit under the cap across
+    // the map at Cupertino's latitude.
+    const std::pair<double, std::array<bool, 4>> rows[] = {
+        {1, {}}, {2, {}}, {4, {}}, {6, {false, true, true, true}}, {10, {true, true, true, true}}};
+    for (const auto &[zoom, fits] : rows) {
+        for (const DrawMode mode : allDrawModes()) {
+            SCOPED_TRACE(zoom * 10 + double(mode));
+            load(before);
+            map->setCentre(GPSViewController::defaultCoordinate(), zoom, false);
+            std::vector<QGeoCoordinate> drawn;
+            pane->beginDraw(mode);
+            for (const QPointF &point : stroke) {
+                mouse(pane->captureView(), QEvent::MouseMove, point);
+                drawn.push_back(map->pointToCoordinate(point));
+            }
+            const std::size_t alerted = alerts->presented.size();
+            pane->doneDraw();
+            // Long strokes are walked off the main thread.
+            EXPECT_EQ(engine->locations(), before);
+            ASSERT_TRUE(waitForBackgroundWork());
+            settle();
+            const std::vector<Location> &locations = engine->locations();
+            EXPECT_EQ(alerts->presented.size(), alerted + (fits[std::size_t(mode)] ? 0 : 1));
+            if (!fits[std::size_t(mode)]) {
+                EXPECT_EQ(locations, before);
+                continue;
+            }
+            EXPECT_LE(locations.size(), maximumDrawnLocations);
+            for (std::size_t i = 1; i < locations.size(); ++i)
+                ASSERT_LE(distanceMetres(locations[i - 1].coordinate, locations[i].coordinate),
+                          stepMetres(mode) + 1e-6);
+            std::size_t at = 0;
+            for (const QGeoCoordinate &coordinate : drawn) {
+                while (at < locations.size() &&
+                       distanceMetres(locations[at].coordinate, coordinate) > 1)
+                    ++at;
+                ASSERT_LT(at, locations.size()) << "a drawn point is missing";
+            }
+        }
+    }
+    AlertPresenter::setShared(nullptr);
 }
 
 TEST_F(GPSPane, AHeldPressJumpsToThePressedPoint)

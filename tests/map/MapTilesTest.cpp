@@ -1,5 +1,6 @@
 #include "MapTestSupport.h"
 
+#include "fixtures/http/HostileReplies.h"
 #include "location/MapProjection.h"
 #include "tiles/TileServer.h"
 
@@ -116,7 +117,7 @@ protected:
 
     TileServer server;
 
-private:
+protected:
     QTemporaryDir m_cache;
 };
 
@@ -279,4 +280,31 @@ TEST_F(MapTiles, TheTilesCreditIsDrawnInACorner)
     EXPECT_EQ(standard.attribution, "© OpenStreetMap contributors");
     EXPECT_TRUE(MapTileSource::hybridDefault().isEmpty());
     EXPECT_TRUE(MapTileSource::standardDefault().isEmpty());
+}
+
+TEST_F(MapTiles, HostileTilesFailWithinTheirDeadline)
+{
+    const qint64 peakBefore = peakResidentBytes();
+    fixture::LocalHttpServer hostile;
+    QList<QUrl> urls;
+    for (const auto &reply : fixture::serveHostileReplies(hostile))
+        urls.append(hostile.url(reply.path));
+    TileLoader::Options options;
+    options.cacheDirectory = m_cache.filePath("hostile");
+    options.maximumConcurrentRequests = int(urls.size());
+    // 3 s for a whole tile, far less than the 60 s it may stall.
+    options.transferTimeoutMilliseconds = 60000;
+    options.transferDeadlineMilliseconds = 3000;
+    TileLoader loader(options);
+    QSet<QUrl> failed;
+    int loaded = 0;
+    QObject::connect(&loader, &TileLoader::tileFailed,
+                     [&](const QUrl &url) { failed.insert(url); });
+    QObject::connect(&loader, &TileLoader::tileLoaded, [&] { ++loaded; });
+    const QObject client;
+    loader.request(&client, urls);
+    ASSERT_TRUE(waitUntil([&] { return failed.size() == urls.size(); }));
+    EXPECT_EQ(loaded, 0);
+    if (peakResidentBytesTellUse)
+        EXPECT_LT(peakResidentBytes() - peakBefore, 100 << 20);
 }

@@ -47,7 +47,7 @@ TEST(MapViewProjection, CoordinatesSurviveTheRoundTripAtLowMiddleAndHighZoom)
     }
 }
 
-TEST(MapViewProjection, LatitudesAreClampedToTheMapsEdge)
+TEST(MapViewProjection, LatitudesAreClampedAndLongitudesWrapped)
 {
     auto map = sizedMap();
     map->setCentre(QGeoCoordinate(80, 10), 3, false);
@@ -58,6 +58,11 @@ TEST(MapViewProjection, LatitudesAreClampedToTheMapsEdge)
     // The view does not scroll past the north edge of the world.
     EXPECT_GE(map->coordinateToPoint(QGeoCoordinate(map::maximumLatitude, 10)).y(), -1e-9);
     EXPECT_LT(map->centreCoordinate().latitude(), 80);
+
+    // Longitudes past either edge come back from the other side.
+    EXPECT_DOUBLE_EQ(map::normalizedLongitude(-190), 170);
+    EXPECT_DOUBLE_EQ(map::normalizedLongitude(190), -170);
+    EXPECT_NEAR(map::coordinateAt(map::worldPoint(10, -190)).longitude(), 170, 1e-9);
 
     map->setCentre(QGeoCoordinate(0, 0), 0, false);
     // A world shorter than the view sits in its middle.

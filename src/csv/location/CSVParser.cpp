@@ -3,6 +3,9 @@
 #include "core/NumberParsing.h"
 #include "csv/FileInputStream.h"
 #include "csv/MemoryInputStream.h"
+#include "platform/RegularFile.h"
+
+#include <QFile>
 
 #include <cmath>
 #include <optional>
@@ -63,11 +66,21 @@ std::optional<Location> locationFrom(const CSVReader::Row &row)
     return location;
 }
 
+// Only a regular file, opened without blocking: a named pipe or a device
+// fails at once instead of hanging or reading without end.
+std::shared_ptr<InputStream> fileStream(const std::filesystem::path &path)
+{
+    RegularFile file(path);
+    if (!file.isOpen())
+        throw CSVError(CSVError::Code::cannotOpenFile);
+    return std::make_shared<FileInputStream>(path, file.release());
+}
+
 std::shared_ptr<InputStream> fileStream(const QUrl &url)
 {
     if (!url.isLocalFile())
         throw CSVParser::Error(CSVParser::ParserError::resourceNotFoundError);
-    return std::make_shared<FileInputStream>(url.toLocalFile().toStdString());
+    return fileStream(std::filesystem::path(QFile::encodeName(url.toLocalFile()).toStdString()));
 }
 
 } // namespace
@@ -93,8 +106,7 @@ CSVParser::CSVParser(const QUrl &url) : CSVParser(fileStream(url))
 {
 }
 
-CSVParser::CSVParser(const std::filesystem::path &path)
-    : CSVParser(std::make_shared<FileInputStream>(path))
+CSVParser::CSVParser(const std::filesystem::path &path) : CSVParser(fileStream(path))
 {
 }
 
