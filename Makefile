@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 # Looked up when a recipe runs, after `deps` may have installed it.
 DBUS = $(shell command -v dbus-run-session 2>/dev/null)
 
-.PHONY: all deps build test test-asan run demo-reset bench fuzz format format-check clean
+.PHONY: all deps build test test-whole test-asan run demo-reset bench fuzz format format-check clean
 
 # The simulated Xcode that `make run` shows on Linux.
 FIXTURE := ./build/dev/tests/fixtures/corvane-fixture
@@ -26,6 +26,13 @@ build: deps
 
 test: build
 	cd build/dev && QT_QPA_PLATFORM=offscreen $(DBUS) ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# Each test binary once as one process: ctest runs every test in a process of
+# its own, where one test's leftovers can never reach the next.
+test-whole: build
+	cd build/dev && find tests -mindepth 2 -maxdepth 2 -type f -executable -name 'test_*' | sort | \
+		QT_QPA_PLATFORM=offscreen xargs -P $(JOBS) -I{} $(DBUS) sh -c \
+		'timeout 900 {} --gtest_brief=1 > {}.whole.log 2>&1 || { tail -40 {}.whole.log; echo "{} failed"; exit 1; }'
 
 test-asan: deps
 	cmake --preset asan
@@ -53,10 +60,15 @@ demo-reset: build
 	$(FIXTURE) demo $(DEMO)
 	$(FIXTURE) stop $(DEMO)
 
+# Runs every benchmark to the end; fails when any of them failed.
 bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
-	for b in build/release/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] && QT_QPA_PLATFORM=offscreen "$$b" --benchmark_min_time=0.2; done
+	@status=0; for b in build/release/bench/bench_*; do \
+		if [ -f "$$b" ] && [ -x "$$b" ]; then \
+			QT_QPA_PLATFORM=offscreen "$$b" --benchmark_min_time=0.2 || { echo "$$b failed"; status=1; }; \
+		fi; \
+	done; exit $$status
 
 # libFuzzer targets (clang; installs clang and libclang-rt-14-dev when they are
 # missing), each run FUZZ_SECONDS (60) over corpora under build/fuzz/.

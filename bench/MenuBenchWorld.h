@@ -4,9 +4,8 @@
 // 300 devices with 20 applications each.
 
 #include "BenchApplication.h"
-#include "app/DeviceMenu.h"
-#include "app/MenuRenderer.h"
-#include "app/RootMenu.h"
+#include "app/menus/device/DeviceMenu.h"
+#include "app/menus/root/RootMenu.h"
 #include "core/CorvaneSettings.h"
 #include "core/Toolset.h"
 #include "model/ActivityMonitor.h"
@@ -15,13 +14,13 @@
 #include "platform/DispatchQueue.h"
 #include "platform/SystemPaths.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUuid>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -47,15 +46,6 @@ inline void writeText(const QString &path, const QString &text, bool executable 
         file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }
 
-// Runs main-queue work until none is left: every turn a change causes, and
-// the Qt events that carried it, as the event loop would.
-inline void drainMainQueue()
-{
-    do
-        QCoreApplication::sendPostedEvents();
-    while (DispatchQueue::drainMain() > 0);
-}
-
 // 300 devices on six runtimes with 20 installed applications each; a simctl
 // whose usage text offers every command; a ps that names 100 devices as
 // running, and a monitor whose clock stands still.
@@ -73,9 +63,7 @@ struct MenuBenchWorld {
         paths.applicationSupport = dir.filePath("support");
         paths.configDir = dir.filePath("config");
         paths.ps = dir.filePath("ps");
-        paths.configDir = dir.filePath("config");
         paths.syncDir = dir.filePath("sync");
-        paths.applicationSupport = dir.filePath("support");
         SystemPaths::setCurrent(paths);
         // Every "Open Recent" menu lists five URLs.
         CorvaneSettings::resetShared();
@@ -89,7 +77,6 @@ struct MenuBenchWorld {
         toolset = Toolset::make(QUrl::fromLocalFile(dir.filePath("Xcode.app")));
         if (!toolset)
             std::abort();
-        toolset->supportedCommands();
 
         const QStringList runtimes{"iOS 17.5",     "iOS 17.2",  "iOS 16.4",
                                    "watchOS 10.5", "tvOS 17.5", "visionOS 1.2"};
@@ -122,7 +109,11 @@ struct MenuBenchWorld {
         Device::sort(devices);
         const auto now = ActivityMonitor::TimePoint::clock::now();
         monitor = ActivityMonitor::make([now] { return now; });
-        monitor->refreshProcesses();
+        // The tools run on a worker, as the program runs them.
+        DispatchQueue::userInitiated()->sync([this] {
+            toolset->supportedCommands();
+            monitor->refreshProcesses();
+        });
     }
 
     static QList<QUrl> recentURLs()
@@ -139,18 +130,20 @@ struct MenuBenchWorld {
 };
 
 // The root menu of the world: with the program's own device menus (and so
-// application menus) on the world's monitor, or with rows that have none.
+// application menus) on the world's monitor, their submenus made by
+// `submenus` (empty kinds the program's own), or with rows that have none.
 inline RootMenu::Environment rootMenuEnvironment(const MenuBenchWorld &world,
-                                                 bool withDeviceMenus = true)
+                                                 bool withDeviceMenus = true,
+                                                 const SubmenuFactories &submenus = {})
 {
     RootMenu::Environment env;
     env.activityMonitor = world.monitor;
     env.devices = [&world](const std::shared_ptr<Toolset> &) { return world.devices; };
     if (withDeviceMenus) {
-        env.deviceMenuFactory = [&world](const DevicePtr &device,
-                                         const std::shared_ptr<Toolset> &toolset, bool apps,
-                                         bool paired) -> MenuPtr {
-            return DeviceMenu::make(device, toolset, apps, paired, {world.monitor, {}, {}});
+        env.deviceMenuFactory = [&world, submenus](const DevicePtr &device,
+                                                   const std::shared_ptr<Toolset> &toolset,
+                                                   bool apps, bool paired) -> MenuPtr {
+            return DeviceMenu::make(device, toolset, apps, paired, {world.monitor, {}, submenus});
         };
     } else {
         env.deviceMenuFactory = [](const DevicePtr &, const std::shared_ptr<Toolset> &, bool,
@@ -159,32 +152,21 @@ inline RootMenu::Environment rootMenuEnvironment(const MenuBenchWorld &world,
     return env;
 }
 
-// Times the first opening of a rendered menu, made anew for each round: the
-// popup and every main-queue turn that follows. `beforeOpening` runs right
-// before the popup and `check` on the opened menu, both untimed, as are
-// making, rendering and closing.
-template <class M>
-void timeFirstOpening(benchmark::State &state, const std::function<std::shared_ptr<M>()> &make,
-                      const std::function<void(M &)> &check,
-                      const std::function<void()> &beforeOpening = {})
+// Times the building of the world's root menu in `env`. `inspect` sees each
+// built menu; it, the dropping of the menu and the work that follows on the
+// main queue and the workers are not timed.
+inline void timeRootMenuBuild(benchmark::State &state, const MenuBenchWorld &world,
+                              const RootMenu::Environment &env,
+                              const std::function<void(const RootMenu &)> &inspect = {})
 {
     for (auto _ : state) {
+        auto menu = RootMenu::make("Corvane", world.toolset, env);
         state.PauseTiming();
-        auto renderer = std::make_unique<MenuRenderer>();
-        auto menu = make();
-        QMenu *qmenu = renderer->menuFor(menu);
-        drainMainQueue();
-        if (beforeOpening)
-            beforeOpening();
-        state.ResumeTiming();
-        qmenu->popup(QPoint(0, 0));
-        drainMainQueue();
-        state.PauseTiming();
-        check(*menu);
-        qmenu->hide();
-        renderer.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (inspect)
+            inspect(*menu);
         menu.reset();
+        drainMainQueue();
+        DispatchQueue::waitUntilIdle(std::chrono::seconds(60));
         drainMainQueue();
         state.ResumeTiming();
     }

@@ -1,7 +1,7 @@
-#include "app/ApplicationMenu.h"
-#include "app/DeviceMenu.h"
-#include "app/MenuRenderer.h"
-#include "app/RootMenu.h"
+#include "app/menus/application/ApplicationMenu.h"
+#include "app/menus/device/DeviceMenu.h"
+#include "app/qt/MenuRenderer.h"
+#include "app/menus/root/RootMenu.h"
 #include "model/Application.h"
 #include "model/Container.h"
 #include "platform/NotificationCenter.h"
@@ -39,14 +39,8 @@ void BM_RootMenuWithApplicationMenus(benchmark::State &state)
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
     size_t menus = 0;
-    for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
-        state.PauseTiming();
-        menus = applicationMenus(*menu);
-        menu.reset();
-        drainMainQueue();
-        state.ResumeTiming();
-    }
+    bench::timeRootMenuBuild(state, world, rootMenuEnvironment(world),
+                             [&menus](const RootMenu &menu) { menus = applicationMenus(menu); });
     state.counters["applicationMenus"] = double(menus);
 }
 BENCHMARK(BM_RootMenuWithApplicationMenus)->Unit(benchmark::kMillisecond);
@@ -57,22 +51,10 @@ void BM_RootMenuWithoutApplicationMenus(benchmark::State &state)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    RootMenu::Environment env = rootMenuEnvironment(world);
-    env.deviceMenuFactory = [&world](const DevicePtr &device,
-                                     const std::shared_ptr<Toolset> &toolset, bool apps,
-                                     bool paired) -> MenuPtr {
-        SubmenuFactories submenus;
-        submenus.applicationMenu = [](const std::shared_ptr<Application> &,
-                                      const std::shared_ptr<Toolset> &, bool) { return nullptr; };
-        return DeviceMenu::make(device, toolset, apps, paired, {world.monitor, {}, submenus});
-    };
-    for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, env);
-        state.PauseTiming();
-        menu.reset();
-        drainMainQueue();
-        state.ResumeTiming();
-    }
+    SubmenuFactories submenus;
+    submenus.applicationMenu = [](const std::shared_ptr<Application> &,
+                                  const std::shared_ptr<Toolset> &, bool) { return nullptr; };
+    bench::timeRootMenuBuild(state, world, rootMenuEnvironment(world, true, submenus));
 }
 BENCHMARK(BM_RootMenuWithoutApplicationMenus)->Unit(benchmark::kMillisecond);
 
@@ -107,7 +89,7 @@ std::shared_ptr<Application> knownApplication(MenuBenchWorld &world)
     static std::shared_ptr<Application> application = [&world] {
         for (const auto &device : world.devices) {
             if (device->runtime().system() != Runtime::System::iOS ||
-                !world.monitor->simulatorProcess(device->uuid()))
+                !world.monitor->snapshot()->simulatorProcess(device->uuid()))
                 continue;
             const auto applications = device->applications();
             if (applications.empty())

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -84,6 +85,10 @@ BENCHMARK(BM_PythonCsvFile)->Unit(benchmark::kMillisecond)->UseManualTime()->Ite
 // Keeps each benchmark's seconds per pass besides showing the usual table.
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
+    // Coloured only on a terminal, as the library's own reporter is: a saved
+    // run holds figures, not escape codes.
+    RecordingReporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run> &runs) override
     {
         for (const Run &run : runs) {

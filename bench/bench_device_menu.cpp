@@ -1,23 +1,9 @@
-#include "app/DeviceMenu.h"
-#include "app/MenuRenderer.h"
-#include "app/RootMenu.h"
+#include "MenuBenchWorld.h"
+#include "app/menus/device/DeviceMenu.h"
+#include "app/menus/root/RootMenu.h"
 #include "core/CorvaneSettings.h"
-#include "core/Toolset.h"
-#include "model/ActivityMonitor.h"
-#include "model/Device.h"
-#include "model/DeviceWatcher.h"
 #include "platform/DispatchQueue.h"
 #include "platform/NotificationCenter.h"
-#include "platform/SystemPaths.h"
-
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QMenu>
-#include <QTemporaryDir>
-#include <QUuid>
-#include "MenuBenchWorld.h"
 
 #include <benchmark/benchmark.h>
 
@@ -40,12 +26,6 @@ DeviceMenu::Environment deviceMenuEnvironment(const MenuBenchWorld &world)
     return {world.monitor, {}, {}};
 }
 
-void dropMenu(std::shared_ptr<RootMenu> &menu)
-{
-    menu.reset();
-    drainMainQueue();
-}
-
 // The root menu of 300 devices, each row with its device menu of 20
 // application rows, built as the first build does.
 void BM_RootMenuWithDeviceMenus(benchmark::State &state)
@@ -53,17 +33,13 @@ void BM_RootMenuWithDeviceMenus(benchmark::State &state)
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
     size_t applicationRows = 0;
-    for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
-        state.PauseTiming();
+    bench::timeRootMenuBuild(state, world, rootMenuEnvironment(world), [&](const RootMenu &menu) {
         applicationRows = 0;
-        for (const auto &row : menu->deviceItems())
+        for (const auto &row : menu.deviceItems())
             if (const auto submenu = row->submenu())
                 for (const auto &item : submenu->items())
                     applicationRows += item->representedObject().isEmpty() ? 0 : 1;
-        dropMenu(menu);
-        state.ResumeTiming();
-    }
+    });
     state.counters["applicationRows"] = double(applicationRows);
 }
 BENCHMARK(BM_RootMenuWithDeviceMenus)->Unit(benchmark::kMillisecond);
@@ -73,12 +49,7 @@ void BM_RootMenuWithoutDeviceMenus(benchmark::State &state)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world, false));
-        state.PauseTiming();
-        dropMenu(menu);
-        state.ResumeTiming();
-    }
+    bench::timeRootMenuBuild(state, world, rootMenuEnvironment(world, false));
 }
 BENCHMARK(BM_RootMenuWithoutDeviceMenus)->Unit(benchmark::kMillisecond);
 
@@ -97,7 +68,8 @@ void BM_ApplicationListChangeWith300Menus(benchmark::State &state)
         state.ResumeTiming();
         drainMainQueue();
     }
-    dropMenu(menu);
+    menu.reset();
+    drainMainQueue();
 }
 BENCHMARK(BM_ApplicationListChangeWith300Menus)->Unit(benchmark::kMillisecond);
 
@@ -110,7 +82,7 @@ void BM_RecentURLsChangeWith300Menus(benchmark::State &state)
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
     const bool onMain = state.range(0) == 1;
-    auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+    auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
     drainMainQueue();
     int recentMenus = 0;
     for (const auto &row : menu->deviceItems())
@@ -134,7 +106,8 @@ void BM_RecentURLsChangeWith300Menus(benchmark::State &state)
     settings->setRecentURLs(MenuBenchWorld::recentURLs());
     DispatchQueue::waitUntilIdle(std::chrono::seconds(30));
     drainMainQueue();
-    dropMenu(menu);
+    menu.reset();
+    drainMainQueue();
     state.counters["openRecentMenus"] = recentMenus;
 }
 BENCHMARK(BM_RecentURLsChangeWith300Menus)
@@ -147,7 +120,7 @@ std::shared_ptr<DeviceMenu> runningDeviceMenu(MenuBenchWorld &world)
 {
     for (const auto &device : world.devices)
         if (device->runtime().system() == Runtime::System::iOS &&
-            world.monitor->simulatorProcess(device->uuid()))
+            world.monitor->snapshot()->simulatorProcess(device->uuid()))
             return DeviceMenu::make(device, world.toolset, true, true,
                                     deviceMenuEnvironment(world));
     std::abort();

@@ -1,10 +1,10 @@
-#include "app/AppearanceBarMenu.h"
-#include "app/ContentSizeMenu.h"
-#include "app/DeviceMenu.h"
-#include "app/RootMenu.h"
-#include "app/StatusBarMenu.h"
-#include "app/TouchesMenu.h"
-#include "app/UnsplashMenu.h"
+#include "app/menus/values/AppearanceBarMenu.h"
+#include "app/menus/values/ContentSizeMenu.h"
+#include "app/menus/device/DeviceMenu.h"
+#include "app/menus/root/RootMenu.h"
+#include "app/menus/values/StatusBarMenu.h"
+#include "app/menus/values/TouchesMenu.h"
+#include "app/menus/values/UnsplashMenu.h"
 #include "model/StatusBarPresetRepository.h"
 #include "platform/ChildProcess.h"
 #include "platform/NotificationCenter.h"
@@ -23,12 +23,13 @@ using bench::drainMainQueue;
 using bench::ensureApplication;
 using bench::kDevices;
 using bench::MenuBenchWorld;
+using bench::rootMenuEnvironment;
 
 std::atomic<int> g_toolsOnBuildingThread{0};
 
-// Device menus whose submenus read the world's process list, as the
-// program's read the shared one; or, for comparison, with none of them.
-RootMenu::Environment rootEnvironment(MenuBenchWorld &world, bool withSubmenus = true)
+// Device submenus that read the world's process list, as the program's read
+// the shared one; or, for comparison, none of them.
+SubmenuFactories deviceSubmenus(MenuBenchWorld &world, bool withSubmenus)
 {
     SubmenuFactories submenus;
     if (withSubmenus) {
@@ -51,21 +52,14 @@ RootMenu::Environment rootEnvironment(MenuBenchWorld &world, bool withSubmenus =
         submenus.contentSizeMenu = submenus.appearanceBarMenu = submenus.statusBarMenu =
             submenus.touchesMenu = submenus.unsplashMenu = none;
     }
-    RootMenu::Environment env;
-    env.activityMonitor = world.monitor;
-    env.devices = [&world](const std::shared_ptr<Toolset> &) { return world.devices; };
-    env.deviceMenuFactory = [&world, submenus](const DevicePtr &device,
-                                               const std::shared_ptr<Toolset> &toolset, bool apps,
-                                               bool paired) -> MenuPtr {
-        return DeviceMenu::make(device, toolset, apps, paired, {world.monitor, {}, submenus});
-    };
-    return env;
+    return submenus;
 }
 
 // The root menu of 300 devices with 20 applications each, every device menu
 // with its value, status-bar, touches and Unsplash submenus, built on the
-// main thread as the benchmark's building thread. The readings of running
-// devices' values go to their queues; they are awaited between runs, untimed.
+// main thread as the benchmark's building thread, which counts any tool
+// started there. The readings of running devices' values go to their queues;
+// they are awaited between runs, untimed.
 void buildRootMenus(benchmark::State &state, bool withSubmenus)
 {
     ensureApplication();
@@ -73,22 +67,17 @@ void buildRootMenus(benchmark::State &state, bool withSubmenus)
     ChildProcess::setMainThreadLaunchHandler(
         [](const QString &, const QStringList &) { ++g_toolsOnBuildingThread; });
     int submenus = 0;
-    for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world, withSubmenus));
-        state.PauseTiming();
-        submenus = 0;
-        for (const auto &row : menu->deviceItems())
-            if (const auto device = std::dynamic_pointer_cast<DeviceMenu>(row->submenu()))
-                for (const auto &item :
-                     {device->contentSizeItem(), device->appearanceItem(), device->statusBarItem(),
-                      device->touchesItem(), device->unsplashItem()})
-                    submenus += item->hasSubmenu() ? 1 : 0;
-        menu.reset();
-        drainMainQueue();
-        DispatchQueue::waitUntilIdle(std::chrono::seconds(60));
-        drainMainQueue();
-        state.ResumeTiming();
-    }
+    bench::timeRootMenuBuild(
+        state, world, rootMenuEnvironment(world, true, deviceSubmenus(world, withSubmenus)),
+        [&submenus](const RootMenu &menu) {
+            submenus = 0;
+            for (const auto &row : menu.deviceItems())
+                if (const auto device = std::dynamic_pointer_cast<DeviceMenu>(row->submenu()))
+                    for (const auto &item :
+                         {device->contentSizeItem(), device->appearanceItem(),
+                          device->statusBarItem(), device->touchesItem(), device->unsplashItem()})
+                        submenus += item->hasSubmenu() ? 1 : 0;
+        });
     ChildProcess::setMainThreadLaunchHandler({});
     state.counters["submenus"] = submenus;
     state.counters["toolsOnBuildingThread"] = g_toolsOnBuildingThread.load();

@@ -1,8 +1,7 @@
 #include "BenchApplication.h"
-#include "app/MenuRenderer.h"
+#include "app/qt/MenuRenderer.h"
 #include "platform/Menu.h"
 
-#include <QApplication>
 #include <QMenu>
 #include <benchmark/benchmark.h>
 
@@ -49,19 +48,7 @@ Model makeModel()
 void BM_AboutToShowFirstFill(benchmark::State &state)
 {
     ensureApplication();
-    for (auto _ : state) {
-        state.PauseTiming();
-        Model model = makeModel();
-        auto renderer = std::make_unique<MenuRenderer>();
-        QMenu *qmenu = renderer->menuFor(model.menu);
-        state.ResumeTiming();
-        qmenu->popup(QPoint(0, 0));
-        state.PauseTiming();
-        qmenu->hide();
-        renderer.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        state.ResumeTiming();
-    }
+    bench::timeFirstOpening<Menu>(state, [] { return makeModel().menu; });
 }
 BENCHMARK(BM_AboutToShowFirstFill)->Unit(benchmark::kMillisecond);
 

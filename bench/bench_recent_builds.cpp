@@ -3,9 +3,9 @@
 // build enters (its application menu made, its contents not).
 
 #include "MenuBenchWorld.h"
-#include "app/ApplicationMenuItem.h"
-#include "app/RootMenu.h"
-#include "app/SubmenuFactories.h"
+#include "app/menus/ApplicationMenuItem.h"
+#include "app/menus/root/RootMenu.h"
+#include "app/menus/SubmenuFactories.h"
 #include "model/Application.h"
 
 #include <benchmark/benchmark.h>
@@ -45,10 +45,7 @@ struct RecentBuildsWorld {
         withNewest = world.devices;
         withNewest.push_back(deviceWithNewestBuild(world));
         Device::sort(withNewest);
-        RootMenu::Environment env;
-        env.activityMonitor = world.monitor;
-        env.deviceMenuFactory = [](const DevicePtr &, const std::shared_ptr<Toolset> &, bool,
-                                   bool) -> MenuPtr { return nullptr; };
+        RootMenu::Environment env = bench::rootMenuEnvironment(world, false);
         env.devices = [this, &world](const std::shared_ptr<Toolset> &) {
             return newest ? withNewest : world.devices;
         };

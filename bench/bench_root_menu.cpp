@@ -1,23 +1,10 @@
-#include "app/MenuRenderer.h"
-#include "app/RootMenu.h"
-#include "core/Toolset.h"
-#include "model/ActivityMonitor.h"
-#include "model/Device.h"
-#include "model/DeviceWatcher.h"
-#include "platform/SystemPaths.h"
-
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QMenu>
-#include <QTemporaryDir>
-#include <QUuid>
 #include "MenuBenchWorld.h"
+#include "app/qt/MenuRenderer.h"
+#include "app/menus/root/RootMenu.h"
+#include "model/ActivityMonitor.h"
 
+#include <QMenu>
 #include <benchmark/benchmark.h>
-
-#include <cstdlib>
 
 using namespace corvane;
 
@@ -25,26 +12,13 @@ namespace {
 
 using bench::ensureApplication;
 using bench::MenuBenchWorld;
-
-RootMenu::Environment rootEnvironment(const MenuBenchWorld &world)
-{
-    RootMenu::Environment env;
-    env.activityMonitor = world.monitor;
-    env.devices = [&world](const std::shared_ptr<Toolset> &) { return world.devices; };
-    return env;
-}
+using bench::rootMenuEnvironment;
 
 void BM_RootMenuConstruction(benchmark::State &state)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    for (auto _ : state) {
-        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
-        benchmark::DoNotOptimize(menu);
-        state.PauseTiming();
-        menu.reset();
-        state.ResumeTiming();
-    }
+    bench::timeRootMenuBuild(state, world, rootMenuEnvironment(world));
     state.counters["devices"] = double(world.devices.size());
 }
 BENCHMARK(BM_RootMenuConstruction)->Unit(benchmark::kMillisecond);
@@ -53,8 +27,8 @@ void BM_RootMenuUpdateWarm(benchmark::State &state)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
-    world.monitor->refreshProcesses();
+    auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
+    DispatchQueue::userInitiated()->sync([&world] { world.monitor->refreshProcesses(); });
     for (auto _ : state)
         menu->update();
     int visible = 0;
@@ -66,25 +40,17 @@ BENCHMARK(BM_RootMenuUpdateWarm)->Unit(benchmark::kMillisecond);
 
 // Opening a rendered menu: the opening hook (which marks the process list out
 // of date, so that a listing starts in the background), the update from the
-// last snapshot and the first fill of the QMenu.
+// last snapshot, the first fill of the QMenu and the main-queue turns that
+// follow.
 void BM_RootMenuOpenFirstTime(benchmark::State &state)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
-        auto renderer = std::make_unique<MenuRenderer>();
-        QMenu *qmenu = renderer->menuFor(menu);
-        state.ResumeTiming();
-        qmenu->popup(QPoint(0, 0));
-        state.PauseTiming();
-        qmenu->hide();
-        renderer.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        menu.reset();
-        state.ResumeTiming();
-    }
+    const auto env = rootMenuEnvironment(world);
+    bench::timeFirstOpening<RootMenu>(
+        state, [&world, &env] { return RootMenu::make("Corvane", world.toolset, env); });
+    DispatchQueue::waitUntilIdle(std::chrono::seconds(60));
+    bench::drainMainQueue();
 }
 BENCHMARK(BM_RootMenuOpenFirstTime)->Unit(benchmark::kMillisecond);
 
@@ -92,26 +58,21 @@ void BM_RootMenuReopen(benchmark::State &state)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    auto menu = RootMenu::make("Corvane", world.toolset, rootEnvironment(world));
+    auto menu = RootMenu::make("Corvane", world.toolset, rootMenuEnvironment(world));
     MenuRenderer renderer;
     QMenu *qmenu = renderer.menuFor(menu);
     bench::timeReopening(state, qmenu);
 }
 BENCHMARK(BM_RootMenuReopen)->Unit(benchmark::kMillisecond);
 
-} // namespace
-
-namespace {
-
-// The listing of processes alone, which opening starts in the background
-// instead of waiting for it.
+// The listing of processes alone, on a worker as opening starts it in the
+// background instead of waiting for it.
 void BM_ProcessListing(benchmark::State &state)
 {
     ensureApplication();
     MenuBenchWorld &world = MenuBenchWorld::shared();
-    for (auto _ : state)
-        world.monitor->refreshProcesses();
+    bench::timeOnWorker(state, [&world] { world.monitor->refreshProcesses(); });
 }
-BENCHMARK(BM_ProcessListing)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProcessListing)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 } // namespace

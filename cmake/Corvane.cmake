@@ -1,20 +1,31 @@
-# Each folder under src/ is one static library; its sources are globbed so that
-# adding a file needs no edit here.
+# The sources of the current folder and of the listed subfolders.
+function(corvane_glob_sources out)
+  set(_patterns)
+  foreach(_dir . ${ARGN})
+    list(APPEND _patterns ${CMAKE_CURRENT_SOURCE_DIR}/${_dir}/*.cpp
+                          ${CMAKE_CURRENT_SOURCE_DIR}/${_dir}/*.h)
+  endforeach()
+  file(GLOB _sources CONFIGURE_DEPENDS ${_patterns})
+  set(${out} ${_sources} PARENT_SCOPE)
+endfunction()
+
+# Each folder under src/ is one static library (SUBDIRS adds the sources of
+# subfolders that belong to it); its sources are globbed so that adding a
+# file needs no edit here.
 function(corvane_library name)
-  cmake_parse_arguments(ARG "" "" "PUBLIC_DEPS" ${ARGN})
-  file(GLOB _sources CONFIGURE_DEPENDS
-       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  cmake_parse_arguments(ARG "" "" "PUBLIC_DEPS;SUBDIRS" ${ARGN})
+  corvane_glob_sources(_sources ${ARG_SUBDIRS})
   add_library(${name} STATIC ${_sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS})
   target_compile_options(${name} PRIVATE -Wall -Wextra)
 endfunction()
 
-# One GoogleTest binary per folder under tests/.
+# One GoogleTest binary per folder under tests/, with the tests of the listed
+# subfolders.
 function(corvane_test area)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
-  file(GLOB _sources CONFIGURE_DEPENDS
-       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  cmake_parse_arguments(ARG "" "" "LIBS;SUBDIRS" ${ARGN})
+  corvane_glob_sources(_sources ${ARG_SUBDIRS})
   add_executable(test_${area} ${_sources})
   target_link_libraries(test_${area} PRIVATE corvane_testmain ${ARG_LIBS}
                         GTest::gtest GTest::gmock)

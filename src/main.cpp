@@ -1,11 +1,12 @@
-#include "app/AppDelegate.h"
-#include "app/QtAlertPresenter.h"
-#include "app/QtContextMenuPresenter.h"
-#include "app/QtFilePanels.h"
-#include "app/QtStatusItem.h"
+#include "app/qt/QtAlertPresenter.h"
+#include "app/qt/QtContextMenuPresenter.h"
+#include "app/qt/QtFilePanels.h"
+#include "app/qt/QtStatusItem.h"
+#include "app/shell/AppDelegate.h"
 #include "model/DeviceWatcher.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
+#include "platform/ProgramLock.h"
 #include "platform/SystemPaths.h"
 #include "tasks/TaskManager.h"
 #include "tasks/UnsplashWindowController.h"
@@ -54,6 +55,19 @@ void quitOnSignals(QApplication &app)
 
 int main(int argc, char *argv[])
 {
+    // Before anything is written or the display is opened: a second start
+    // leaves the running program, its settings and its log alone.
+    corvane::ProgramLock lock;
+    const auto locked = lock.tryLock();
+    if (locked == corvane::ProgramLock::Outcome::HeldElsewhere) {
+        if (lock.holder() > 0)
+            std::fprintf(stderr, "Corvane is already running (process %lld).\n",
+                         static_cast<long long>(lock.holder()));
+        else
+            std::fprintf(stderr, "Corvane is already running.\n");
+        return 1;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName("Corvane");
     QApplication::setOrganizationDomain("quendrith.com");
@@ -63,6 +77,11 @@ int main(int argc, char *argv[])
     const auto paths = corvane::SystemPaths::current();
     corvane::Log::setFile(paths.programSupportDir() + "/Logs/Corvane.log");
     corvane::Log::general().info("Corvane starting");
+    if (locked == corvane::ProgramLock::Outcome::Unavailable)
+        corvane::Log::general().notice(
+            "Cannot take the program lock %{public}@; a second start is not kept out",
+            lock.filePath().isEmpty() ? QStringLiteral("(no private runtime folder)")
+                                      : lock.filePath());
     corvane::DeviceWatcher::installAsToolsetWatcherFactory();
     corvane::TaskManager::installAsTaskService();
     corvane::UnsplashResultsWindows::setShared(corvane::UnsplashWindowRegistry::make());
@@ -96,6 +115,7 @@ int main(int argc, char *argv[])
     // the process then ends without tearing its statics down.
     if (!corvane::DispatchQueue::waitUntilIdle(std::chrono::milliseconds(300))) {
         corvane::Log::general().notice("Quitting with background work still running");
+        lock.release();
         std::fflush(nullptr);
         std::_Exit(code);
     }

@@ -1,8 +1,10 @@
 #include "model/Application.h"
 
+#include "core/File.h"
 #include "core/FileNames.h"
 #include "core/StringHelpers.h"
 #include "core/TaskService.h"
+#include "core/ProcessRunner.h"
 #include "core/Toolset.h"
 #include "core/Uuid.h"
 #include "model/ActivityMonitor.h"
@@ -54,9 +56,9 @@ void runForApplication(const Application &application, const QString &verb,
 // Removes an item of the data container; failures are dropped.
 void removeFromDataContainer(const Container &container, const QString &relativePath)
 {
-    const QUrl url = QUrl::fromLocalFile(container.url().toLocalFile() + '/' + relativePath);
+    const auto path = nativePath(container.url().toLocalFile() + '/' + relativePath);
     try {
-        ignoringFileNotFound([&] { FileManager::defaultManager().removeItem(url); });
+        ignoringFileNotFound([&] { FileManager::defaultManager().removeItem(path); });
     } catch (const std::exception &) {
         // A cache that stays is no reason to stop.
     }
@@ -80,7 +82,9 @@ void revealWithOpenTool(const QString &folder, const QString &name)
         process.launch();
     } catch (const std::exception &error) {
         Log::general().error("Could not run open: %{public}@", QString::fromUtf8(error.what()));
+        return;
     }
+    awaitTool(process);
 }
 
 } // namespace

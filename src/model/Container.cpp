@@ -93,6 +93,16 @@ const QStringList &Container::keptRelativePaths()
     return paths;
 }
 
+bool Container::erases(const QString &identifier, const QString &relativePath)
+{
+    const QStringList components = relativePath.split('/', Qt::SkipEmptyParts);
+    if (components.isEmpty() || skippedNames().contains(components.last()) ||
+        keptRelativePaths().contains(relativePath))
+        return false;
+    return identifier != dataContainerIdentifier ||
+           erasedTopLevelNames().contains(components.first());
+}
+
 Container::Container(QString bundle, QString identifier, QUrl url)
     : m_bundle(std::move(bundle)), m_identifier(std::move(identifier)), m_url(std::move(url))
 {
@@ -156,11 +166,11 @@ void Container::erase(FileManager &fileManager) const
         File::coordinator().coordinateReading(m_url, kEraseReading, [&](const QUrl &folder) {
             unlisted = File::enumerateContents(
                 folder, skippedNames(), included, kEraseReading,
-                [&](const QUrl &url, bool isDirectory, const QDateTime &lastModified,
-                    std::optional<qint64> size, bool &) {
-                    File::visit(url, isDirectory, lastModified, size, m_url, m_identifier,
+                [&](const std::filesystem::path &path, const QUrl &url, bool isDirectory,
+                    const QDateTime &lastModified, std::optional<qint64> size, bool &) {
+                    File::visit(path, url, isDirectory, lastModified, size, m_url, m_identifier,
                                 [&](const File &file) {
-                                    if (!keptRelativePaths().contains(file.relativePath))
+                                    if (erases(m_identifier, file.relativePath))
                                         collected.push_back(file);
                                 });
                 },
@@ -176,8 +186,8 @@ void Container::erase(FileManager &fileManager) const
     auto &coordinator = FileCoordinator::shared(FileCoordinators::container);
     for (const File &file : collected) {
         try {
-            coordinator.coordinateWriting(file.url, true, [&](const QUrl &url) {
-                ignoringFileNotFound([&] { fileManager.removeItem(url); });
+            coordinator.coordinateWriting(file.url, true, [&](const QUrl &) {
+                ignoringFileNotFound([&] { fileManager.removeItem(file.path); });
             });
         } catch (...) {
             if (!firstError)
@@ -190,7 +200,7 @@ void Container::erase(FileManager &fileManager) const
     // A folder whose contents could not be listed, and which is still there,
     // holds what this erase should have removed.
     for (const auto &error : unlisted) {
-        const QUrl url = QUrl::fromLocalFile(QFile::decodeName(error.path1().c_str()));
+        const QUrl url = QUrl::fromLocalFile(displayPath(error.path1()));
         if (std::filesystem::exists(std::filesystem::symlink_status(error.path1())) &&
             (QDir::cleanPath(url.toLocalFile()) == QDir::cleanPath(pathOf(m_url)) || included(url)))
             throw error;

@@ -32,6 +32,10 @@ public:
     static const QStringList &erasedTopLevelNames();
     // Relative paths an erase keeps (folders end in "/").
     static const QStringList &keptRelativePaths();
+    // Whether an erase of a container with this identifier removes the item
+    // at the relative path (a folder's ending in "/"): not a skipped name nor
+    // a kept path, and in the data container below an erased top-level name.
+    static bool erases(const QString &identifier, const QString &relativePath);
 
     Container(QString bundle, QString identifier, QUrl url);
 

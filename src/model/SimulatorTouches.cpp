@@ -1,5 +1,6 @@
 #include "model/SimulatorTouches.h"
 
+#include "core/ProcessRunner.h"
 #include "core/Toolset.h"
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
@@ -29,8 +30,7 @@ void writeSwitch(const char *key, bool show)
         return;
     }
     // A tool that hangs must not hold the menu's queue for good.
-    if (!process.collectOutput(ChildProcess::Clock::now() + toolProcessTimeout()).finished)
-        process.interrupt();
+    awaitTool(process);
 }
 
 } // namespace

@@ -1,12 +1,9 @@
 #include "model/StatusBarPresetRepository.h"
 
 #include "core/JsonStore.h"
-#include "platform/Log.h"
 #include "platform/SystemPaths.h"
 
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 namespace corvane {
@@ -62,23 +59,8 @@ std::shared_ptr<StatusBarPresetRepository> StatusBarPresetRepository::make(const
         writeFileAtomically(filePath, StatusBarPreset::encodeList({seedPreset()}));
 
     std::shared_ptr<StatusBarPresetRepository> repository(new StatusBarPresetRepository(filePath));
-    QFile file(filePath);
-    if (file.open(QIODevice::ReadOnly)) {
-        int skipped = 0;
-        if (auto presets = StatusBarPreset::decodeList(file.readAll(), &skipped)) {
-            repository->m_presets = std::move(*presets);
-            repository->m_fileNotReadWhole = skipped > 0;
-            if (skipped > 0)
-                Log::general().error("Unreadable presets left out of %{PUBLIC}@: %{PUBLIC}@",
-                                     filePath, QString::number(skipped));
-        } else {
-            repository->m_fileNotReadWhole = true;
-            Log::general().error("%{PUBLIC}@ holds no list of presets", filePath);
-        }
-    } else if (QFileInfo::exists(filePath)) {
-        repository->m_fileNotReadWhole = true;
-        Log::general().error("Cannot read %{PUBLIC}@", filePath);
-    }
+    repository->m_presets = loadJsonStore<StatusBarPresetPtr>(filePath, StatusBarPreset::fromJson,
+                                                              repository->m_fileNotReadWhole);
 
     std::weak_ptr<StatusBarPresetRepository> weak = repository;
     repository->m_observers.append(observeNotification<StatusBarPreset>(
@@ -139,25 +121,9 @@ void StatusBarPresetRepository::scheduleSave()
     m_saveQueue->async([self] { self->save(); });
 }
 
-// The file as it was becomes "StatusBarPresets.json.unreadable-<date>"
-// beside it, so that nothing in it is lost to the first save.
-bool StatusBarPresetRepository::setAsideUnreadFile()
-{
-    const QString aside =
-        m_filePath + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
-    if (QFileInfo::exists(m_filePath) && !QFile::rename(m_filePath, aside)) {
-        Log::general().error("Cannot set %{PUBLIC}@ aside as %{PUBLIC}@; presets not saved",
-                             m_filePath, aside);
-        return false;
-    }
-    Log::general().info("Set %{PUBLIC}@ aside as %{PUBLIC}@, as it was not read whole", m_filePath,
-                        aside);
-    return true;
-}
-
 void StatusBarPresetRepository::save()
 {
-    if (m_fileNotReadWhole && setAsideUnreadFile())
+    if (m_fileNotReadWhole && setAsideUnreadFile(m_filePath))
         m_fileNotReadWhole = false;
     if (!m_fileNotReadWhole)
         writeFileAtomically(m_filePath, StatusBarPreset::encodeList(presets()));

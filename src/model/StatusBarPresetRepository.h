@@ -48,7 +48,6 @@ private:
     void presetDidChange(const StatusBarPresetPtr &preset);
     void scheduleSave();
     void save();
-    bool setAsideUnreadFile();
 
     const QString m_filePath;
     const DispatchQueuePtr m_saveQueue;

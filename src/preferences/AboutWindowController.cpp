@@ -1,5 +1,6 @@
 #include "preferences/AboutWindowController.h"
 
+#include "platform/WindowPlacement.h"
 #include "preferences/AboutViewController.h"
 
 namespace corvane {
@@ -18,6 +19,10 @@ std::shared_ptr<WindowController> AboutWindowController::make()
 
 void AboutWindowController::showWindow()
 {
+    if (!m_placed) {
+        WindowPlacement::placeOnPointerScreen(*m_content);
+        m_placed = true;
+    }
     m_content->show();
 }
 

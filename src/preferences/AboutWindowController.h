@@ -27,6 +27,7 @@ public:
 
 private:
     std::unique_ptr<AboutViewController> m_content;
+    bool m_placed = false;
 };
 
 } // namespace corvane

@@ -245,6 +245,7 @@ void CapturePreferenceViewController::pickSaveDirectory()
     spec.canCreateDirectories = true;
     spec.showsHiddenFiles = false;
     spec.allowsMultipleSelection = false;
+    spec.parentWindow = window()->windowHandle();
     const QString current = m_settings->savePath().toLocalFile();
     if (QFileInfo(current).isDir())
         spec.directory = current;

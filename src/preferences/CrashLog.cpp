@@ -1,7 +1,9 @@
 #include "preferences/CrashLog.h"
 
+#include "platform/Log.h"
+#include "platform/RegularFile.h"
+
 #include <QCryptographicHash>
-#include <QFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -36,13 +38,13 @@ std::optional<QString> decodeText(const QByteArray &bytes)
 
 std::optional<CrashLog> CrashLog::make(const QString &url, const QDateTime &modificationDate)
 {
-    QFile file(url);
-    if (!file.open(QIODevice::ReadOnly))
+    RegularFile file(url);
+    const auto bytes = file.readAll(maxBytes);
+    if (!bytes) {
+        Log::general().error("%{PUBLIC}@", file.errorDescription(url, maxBytes));
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    auto content = decodeText(bytes);
+    }
+    auto content = decodeText(*bytes);
     if (!content)
         return std::nullopt;
     return CrashLog{url, modificationDate, *content, md5Text(*content)};

@@ -17,12 +17,16 @@ std::optional<QString> decodeText(const QByteArray &bytes);
 
 // One crash log file read as text.
 struct CrashLog {
+    // Real logs are a few hundred kilobytes; a larger file is not read.
+    static constexpr qint64 maxBytes = 8 * 1024 * 1024;
+
     QString url;
     QDateTime modificationDate;
     QString content;
     QString contentHash;
 
-    // Nothing when the file cannot be read or is not text.
+    // Nothing when the file is no regular file, is larger than maxBytes,
+    // cannot be read or is not text.
     static std::optional<CrashLog> make(const QString &url, const QDateTime &modificationDate);
 };
 

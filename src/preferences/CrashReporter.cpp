@@ -1,5 +1,7 @@
 #include "preferences/CrashReporter.h"
 
+#include "platform/Log.h"
+#include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"
 #include "platform/UserDefaults.h"
 #include "preferences/CrashLog.h"
@@ -73,7 +75,17 @@ CrashReporter::findNewestNewCrashLog(const QString &programName)
         if (!name.toLower().startsWith(prefix) || !name.endsWith(".crash"))
             continue;
         const QString path = folder.filePath(name);
-        const QDateTime date = QFileInfo(path).lastModified();
+        const QFileInfo info(path);
+        // A named pipe would hold the reading for ever, a huge file fill
+        // the memory: neither is a crash log.
+        if (!info.isFile() || info.size() > CrashLog::maxBytes) {
+            Log::general().error(
+                "%{PUBLIC}@", RegularFile::describe(info.isFile() ? RegularFile::Error::tooLarge
+                                                                  : RegularFile::Error::notRegular,
+                                                    path, CrashLog::maxBytes));
+            continue;
+        }
+        const QDateTime date = info.lastModified();
         if (!date.isValid() || secondsSince1970(date) <= lastSeen)
             continue;
         if (!newest || date >= newest->date)
@@ -172,6 +184,8 @@ UrlRequest CrashReporter::makeUpload(const QUrl &url, const std::optional<QStrin
     UrlRequest upload;
     upload.request.setUrl(url);
     upload.request.setTransferTimeout(uploadTimeoutMs);
+    upload.maximumReplySize = uploadReplyLimit;
+    upload.deadline = uploadDeadline;
     upload.request.setHeader(QNetworkRequest::ContentTypeHeader,
                              "multipart/form-data; boundary=" + boundary);
     upload.method = "POST";

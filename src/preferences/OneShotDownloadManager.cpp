@@ -1,5 +1,6 @@
 #include "preferences/OneShotDownloadManager.h"
 
+#include "platform/BoundedReply.h"
 #include "platform/DispatchQueue.h"
 
 #include <QNetworkAccessManager>
@@ -83,18 +84,22 @@ void OneShotDownloadManager::startOnMain(const UrlRequest &request, Handler hand
     QNetworkReply *reply =
         m_manager->sendCustomRequest(networkRequest, request.method, request.body);
     m_replies.insert(reply);
-    QObject::connect(
-        reply, &QNetworkReply::finished, reply, [this, reply, handler = std::move(handler)] {
-            m_replies.erase(reply);
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            std::optional<QString> error;
-            if (reply->error() != QNetworkReply::NoError)
-                error = reply->errorString();
-            const QByteArray data = reply->readAll();
-            reply->deleteLater();
-            if (handler)
-                handler(data, status, error);
-        });
+    auto *bounds = new BoundedReply(reply, request.maximumReplySize, request.deadline);
+    QObject::connect(reply, &QNetworkReply::finished, reply,
+                     [this, reply, bounds, handler = std::move(handler)] {
+                         m_replies.erase(reply);
+                         const int status =
+                             reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                         std::optional<QString> error;
+                         if (bounds->failure() != BoundedReply::Failure::none)
+                             error = bounds->failureText();
+                         else if (reply->error() != QNetworkReply::NoError)
+                             error = reply->errorString();
+                         const QByteArray data = bounds->takeBody();
+                         reply->deleteLater();
+                         if (handler)
+                             handler(data, status, error);
+                     });
 }
 
 } // namespace corvane

@@ -6,6 +6,7 @@
 #include <QNetworkRequest>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,11 +17,16 @@ class QNetworkReply;
 
 namespace corvane {
 
-// One HTTP request: where, how and what it carries.
+// One HTTP request: where, how and what it carries, and what its reply may
+// cost. A reply past either bound fails ("The reply is too large.", "The
+// server took too long.").
 struct UrlRequest {
     QNetworkRequest request;
     QByteArray method = "GET";
     QByteArray body;
+    qint64 maximumReplySize = qint64(1) << 20;
+    // For the whole transfer, besides the request's inactivity timeout.
+    std::chrono::milliseconds deadline = std::chrono::minutes(2);
 };
 
 // Fires requests and forgets them: no cookies, no cache, always from the

@@ -1,12 +1,12 @@
 #include "settings/SettingsWindowController.h"
 
 #include "platform/UserDefaults.h"
+#include "platform/WindowPlacement.h"
 #include "settings/SettingsPane.h"
 #include "settings/SettingsTabViewController.h"
 #include "settings/UserInteractionPausableWindow.h"
 
 #include <QGuiApplication>
-#include <QScreen>
 #include <QToolBar>
 
 namespace corvane {
@@ -101,7 +101,8 @@ void SettingsWindowController::showPane(const std::optional<Settings::PaneIdenti
     if (!wasVisible && before && before == m_tabViewController->activeTab())
         m_tabViewController->reappear();
 
-    if (!wasVisible)
+    // Shown again, it stays where it was closed, which is what is stored.
+    if (!m_autosaves)
         placeWindow();
     m_window->show();
     raise();
@@ -144,13 +145,13 @@ bool SettingsWindowController::eventFilter(QObject *watched, QEvent *event)
 
 void SettingsWindowController::placeWindow()
 {
-    QRect frame = m_window->geometry();
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        frame.moveCenter(screen->availableGeometry().center());
-    // Only the place is restored: the size belongs to the pane shown.
+    // Only the place is restored: the size belongs to the pane shown. The
+    // place is the frame's, as stored, so the title bar does not push the
+    // window down at each start.
     if (const std::optional<QRect> stored = storedFrame())
-        frame.moveTopLeft(stored->topLeft());
-    m_window->setGeometry(frame);
+        m_window->move(stored->topLeft());
+    else
+        WindowPlacement::placeOnPointerScreen(*m_window);
     m_autosaves = true;
     saveFrame();
 }
@@ -159,7 +160,7 @@ void SettingsWindowController::saveFrame()
 {
     if (!m_autosaves || m_tabViewController->isTransitioning())
         return;
-    const QRect frame = m_window->geometry();
+    const QRect frame = m_window->frameGeometry();
     UserDefaults::standard()->set(Settings::frameAutosaveName, QStringLiteral("%1 %2 %3 %4")
                                                                    .arg(frame.x())
                                                                    .arg(frame.y())

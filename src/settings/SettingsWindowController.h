@@ -45,7 +45,8 @@ public:
 
     // Shows the window at the first pane with that identifier (the first pane
     // when none has it); with no identifier, at the pane shown before, else
-    // the first. The window opens centred, unless it has a place stored.
+    // the first. The window opens where it was left (its frame is stored),
+    // else centred on the screen that holds the pointer.
     virtual void showPane(const std::optional<Settings::PaneIdentifier> &identifier);
 
     void showWindow() override { showPane(std::nullopt); }

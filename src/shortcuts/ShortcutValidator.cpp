@@ -2,6 +2,7 @@
 
 #include "platform/HotKeyCenter.h"
 #include "platform/KeyCodes.h"
+#include "platform/KeyEquivalents.h"
 
 #include <algorithm>
 
@@ -20,15 +21,40 @@ constexpr uint64_t kCommand = Shortcut::Command;
 constexpr unsigned kWithFunction = 0x9E0000;
 constexpr unsigned kWithFunctionNoShift = 0x9C0000;
 
-// The modifiers an item's key equivalent needs: an upper-case key implies
-// Shift.
-uint64_t effectiveModifiers(const MenuItem &item)
+// Whether a shortcut types a key equivalent; `shortcutKey` is the
+// shortcut's key as a key equivalent. An upper-case key implies Shift.
+bool typesKeyEquivalent(const Shortcut &shortcut, const QString &shortcutKey, const QString &key,
+                        KeyModifiers mask)
 {
-    const QString key = item.keyEquivalent();
-    const unsigned mask = item.keyEquivalentModifierMask().toInt();
-    if (key == key.toLower())
-        return mask & kWithFunction;
-    return (mask & kWithFunctionNoShift) | kShift;
+    // A key equivalent without a key clashes with nothing.
+    if (key.isEmpty() || key.toLower() != shortcutKey)
+        return false;
+    const unsigned bits = mask.toInt();
+    const uint64_t needed =
+        key == key.toLower() ? bits & kWithFunction : (bits & kWithFunctionNoShift) | kShift;
+    return needed == shortcut.modifierFlags();
+}
+
+// The desktop's own shortcuts, which every program's windows expect.
+bool isDesktopShortcut(const Shortcut &shortcut)
+{
+    static constexpr QKeySequence::StandardKey kStandardKeys[] = {
+        QKeySequence::Copy,  QKeySequence::Paste,     QKeySequence::Cut,  QKeySequence::Undo,
+        QKeySequence::Redo,  QKeySequence::SelectAll, QKeySequence::Save, QKeySequence::Open,
+        QKeySequence::New,   QKeySequence::Close,     QKeySequence::Quit, QKeySequence::Find,
+        QKeySequence::Print, QKeySequence::Refresh,
+    };
+    const QString key = shortcut.keyCodeStringForKeyEquivalent();
+    for (const auto standardKey : kStandardKeys)
+        for (const auto &binding : KeyEquivalents::forStandardKey(standardKey))
+            if (typesKeyEquivalent(shortcut, key, binding.key, binding.modifiers))
+                return true;
+    return false;
+}
+
+bool sameCombination(const Shortcut &a, const Shortcut &b)
+{
+    return a.carbonKeyCode() == b.carbonKeyCode() && a.carbonFlags() == b.carbonFlags();
 }
 
 } // namespace
@@ -42,6 +68,32 @@ std::shared_ptr<ShortcutValidator> ShortcutValidator::sharedValidator()
 ShortcutValidator::ShortcutValidator(std::shared_ptr<HotKeyCenter> center)
     : m_center(std::move(center))
 {
+}
+
+void ShortcutValidator::setHotKeys(std::vector<HotKeyUse> hotKeys,
+                                   std::shared_ptr<UserDefaults> defaults)
+{
+    m_hotKeys = std::move(hotKeys);
+    m_defaults = std::move(defaults);
+}
+
+bool ShortcutValidator::isShortcutTakenByHotKey(const Shortcut &shortcut, const QString &ownKey,
+                                                QString *explanation) const
+{
+    const auto defaults = m_defaults ? m_defaults : UserDefaults::standard();
+    for (const HotKeyUse &hotKey : m_hotKeys) {
+        if (hotKey.defaultsKey == ownKey)
+            continue;
+        const auto stored = Shortcut::fromStoredValue(defaults->object(hotKey.defaultsKey));
+        if (!stored || !sameCombination(*stored, shortcut))
+            continue;
+        if (explanation)
+            *explanation = shortcutText("This shortcut cannot be used because it is already "
+                                        "used by ‘%1’.")
+                               .arg(hotKey.title);
+        return true;
+    }
+    return false;
 }
 
 std::shared_ptr<HotKeyCenter> ShortcutValidator::center() const
@@ -68,7 +120,8 @@ bool ShortcutValidator::isShortcutValid(const Shortcut &shortcut) const
 bool ShortcutValidator::isShortcutAlreadyTakenBySystem(const Shortcut &shortcut,
                                                        QString *explanation) const
 {
-    if (center()->isHeldElsewhere(int(shortcut.carbonKeyCode()), shortcut.carbonFlags())) {
+    if (isDesktopShortcut(shortcut) ||
+        center()->isHeldElsewhere(int(shortcut.carbonKeyCode()), shortcut.carbonFlags())) {
         if (explanation)
             *explanation = shortcutText(
                 "This combination cannot be used because it is already used by a system-wide "
@@ -89,9 +142,8 @@ bool ShortcutValidator::isShortcutAlreadyTakenInMenu(const Shortcut &shortcut, c
         if (auto submenu = item->submenu();
             submenu && isShortcutAlreadyTakenInMenu(shortcut, *submenu, explanation))
             return true;
-        // A row without a key equivalent clashes with nothing.
-        if (item->keyEquivalent().isEmpty() || item->keyEquivalent().toLower() != key ||
-            effectiveModifiers(*item) != shortcut.modifierFlags())
+        if (!typesKeyEquivalent(shortcut, key, item->keyEquivalent(),
+                                item->keyEquivalentModifierMask()))
             continue;
         if (explanation)
             *explanation =

@@ -1,19 +1,21 @@
 #pragma once
 
 #include "platform/Menu.h"
+#include "platform/UserDefaults.h"
 #include "shortcuts/Shortcut.h"
 
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 namespace corvane {
 
 class HotKeyCenter;
 
 // Decides whether a recorded shortcut may be used: whether it has enough
-// modifiers, and whether the system or one of the program's menus already
-// uses it. Main thread.
+// modifiers, and whether the system, one of the program's menus or another
+// of its global hot keys already uses it. Main thread.
 class ShortcutValidator {
 public:
     static std::shared_ptr<ShortcutValidator> sharedValidator();
@@ -31,11 +33,27 @@ public:
     MenuPtr mainMenu() const { return m_mainMenu; }
     void setServicesMenu(MenuPtr menu) { m_servicesMenu = std::move(menu); }
 
+    // One of the program's global hot keys: the defaults key its shortcut is
+    // stored under, and the title of the action it runs.
+    struct HotKeyUse {
+        QString defaultsKey;
+        QString title;
+    };
+    // nullptr defaults: the standard ones.
+    void setHotKeys(std::vector<HotKeyUse> hotKeys,
+                    std::shared_ptr<UserDefaults> defaults = nullptr);
+
     bool isShortcutValid(const Shortcut &shortcut) const;
-    // Held by another program, else taken in the main menu. The explanation,
-    // when given, receives the sentence to show.
+    // Held by another program or one of the desktop's standard shortcuts
+    // (Copy, Paste, Save, Quit, …: a global grab would take them from every
+    // program), else taken in the main menu. The explanation, when given,
+    // receives the sentence to show.
     bool isShortcutAlreadyTakenBySystem(const Shortcut &shortcut,
                                         QString *explanation = nullptr) const;
+    // Stored for a hot key other than the one under `ownKey`: one
+    // combination would run two actions.
+    bool isShortcutTakenByHotKey(const Shortcut &shortcut, const QString &ownKey,
+                                 QString *explanation = nullptr) const;
     bool isShortcutAlreadyTakenInMenu(const Shortcut &shortcut, const Menu &menu,
                                       QString *explanation = nullptr) const;
 
@@ -45,6 +63,8 @@ private:
     std::shared_ptr<HotKeyCenter> m_center;
     MenuPtr m_mainMenu;
     MenuPtr m_servicesMenu;
+    std::vector<HotKeyUse> m_hotKeys;
+    std::shared_ptr<UserDefaults> m_defaults;
 };
 
 } // namespace corvane

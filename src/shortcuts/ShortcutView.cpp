@@ -333,6 +333,7 @@ void ShortcutView::setAssociatedUserDefaultsKey(const QString &key,
                                                 std::shared_ptr<UserDefaults> defaults)
 {
     m_binding.reset();
+    m_model.defaultsKey = key;
     if (key.isEmpty())
         return;
     m_binding = Binding{key, defaults ? std::move(defaults) : UserDefaults::standard(),
@@ -496,7 +497,9 @@ void ShortcutView::showTakenAlert(const ShortcutViewModel::KeyVerdict &verdict)
     spec.style = AlertSpec::Style::Critical;
     spec.messageText = verdict.message;
     spec.informativeText = verdict.explanation;
-    spec.buttons = {{shortcutText("OK")}};
+    // Return dismisses it, as any one-button alert.
+    spec.buttons = {{shortcutText("OK"), AlertSpec::KeyEquivalent::Return}};
+    spec.parentWindow = window()->windowHandle();
     QPointer<ShortcutView> self(this);
     AlertPresenter::shared()->run(spec);
     if (!self)

@@ -64,7 +64,8 @@ ShortcutViewModel::KeyVerdict ShortcutViewModel::verdictOnKey(const Shortcut &ty
     } else if (validator && !validator->isShortcutValid(typed)) {
         verdict.action = Action::Beep;
     } else if (validator &&
-               validator->isShortcutAlreadyTakenBySystem(typed, &verdict.explanation)) {
+               (validator->isShortcutAlreadyTakenBySystem(typed, &verdict.explanation) ||
+                validator->isShortcutTakenByHotKey(typed, defaultsKey, &verdict.explanation))) {
         verdict.action = Action::ShowTaken;
         verdict.message =
             shortcutText("The key combination %1 cannot be used").arg(typed.description());

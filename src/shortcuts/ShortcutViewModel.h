@@ -78,6 +78,9 @@ public:
     QString placeholder;
     // None: every combination with a key name is accepted.
     std::shared_ptr<ShortcutValidator> validator;
+    // The defaults key the value is stored under: the shortcuts of the
+    // program's other hot keys are taken.
+    QString defaultsKey;
 
     Click click(Region region) const;
     // The combination typed while recording; a press or release of a

@@ -1,5 +1,5 @@
+#include "common/StubTaskService.h"
 #include "common/TestSupport.h"
-#include "core/TaskService.h"
 #include "core/Toolset.h"
 #include "core/Uuid.h"
 #include "fixtures/FixtureTree.h"
@@ -27,12 +27,12 @@ namespace {
 class RefusingFileManager : public FileManager {
 public:
     explicit RefusingFileManager(QString folder) : m_folder(std::move(folder)) {}
-    void removeItem(const QUrl &url) override
+    void removeItem(const std::filesystem::path &path) override
     {
-        if (url.toLocalFile().startsWith(m_folder + "/"))
+        if (QString::fromStdString(path).startsWith(m_folder + "/"))
             throw std::filesystem::filesystem_error(
                 "Refused", std::make_error_code(std::errc::permission_denied));
-        FileManager::removeItem(url);
+        FileManager::removeItem(path);
     }
 
 private:

@@ -20,15 +20,15 @@ class FailingFileManager : public FileManager {
 public:
     explicit FailingFileManager(int failAt) : m_failAt(failAt) {}
 
-    void removeItem(const QUrl &url) override
+    void removeItem(const std::filesystem::path &path) override
     {
         if (++calls == m_failAt) {
-            refused = url.toLocalFile();
+            refused = QString::fromStdString(path);
             throw std::filesystem::filesystem_error(
                 "Refused", std::make_error_code(std::errc::permission_denied));
         }
-        FileManager::removeItem(url);
-        removed << url.toLocalFile();
+        FileManager::removeItem(path);
+        removed << QString::fromStdString(path);
     }
 
     int calls = 0;
@@ -55,13 +55,13 @@ public:
         return FileManager::contentsOfDirectory(directory);
     }
 
-    void removeItem(const QUrl &url) override
+    void removeItem(const std::filesystem::path &item) override
     {
-        const QString path = QDir::cleanPath(url.toLocalFile());
+        const QString path = QDir::cleanPath(QString::fromStdString(item));
         if (path == m_locked || m_locked.startsWith(path + "/"))
             throw std::filesystem::filesystem_error(
                 "Cannot remove", std::make_error_code(std::errc::permission_denied));
-        FileManager::removeItem(url);
+        FileManager::removeItem(item);
     }
 
 private:

@@ -1,6 +1,6 @@
+#include "common/StubTaskService.h"
 #include "common/TestSupport.h"
 #include "core/CorvaneSettings.h"
-#include "core/TaskService.h"
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
 #include "model/Device.h"

@@ -1,8 +1,12 @@
 #include "PreferencesTestSupport.h"
+#include "platform/Log.h"
 #include "preferences/CrashLog.h"
 
+#include <QFile>
 #include <QStringEncoder>
 #include <QUrl>
+
+#include <sys/stat.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -128,6 +132,28 @@ TEST_F(CrashReporterTest, NothingHappensWithoutANameAFolderOrAReadableLog)
     EXPECT_TRUE(windows.empty());
     EXPECT_FALSE(defaults->hasStoredValue("CRR_lastSeenCrashLogMD5"));
     EXPECT_FALSE(defaults->hasStoredValue("CRR_lastSeenCrashLogTimeSince1970"));
+}
+
+// A named pipe named like a log once blocked the main thread for ever, and a
+// huge file was read whole: only regular files up to 8 MiB are logs.
+TEST_F(CrashReporterTest, OnlyRegularFilesUpTo8MiBAreRead)
+{
+    writeLog("Corvane_a.crash", "a crash", kBase);
+    const QString pipe = reportsFolder() + "/Corvane_pipe.crash";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe), 0600), 0);
+    const QString huge = reportsFolder() + "/Corvane_huge.crash";
+    QFile file(huge);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(CrashLog::maxBytes + 1));
+    file.close();
+    Log::Capture capture;
+    auto reporter = makeReporter();
+    reporter->checkForNewCrashLog(false, false);
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0]->content.crashLogText, "a crash");
+    EXPECT_TRUE(capture.contains(huge + " is larger than 8 MiB and was not read."));
+    // Read through the same checks, should either turn up after the scan.
+    EXPECT_FALSE(CrashLog::make(pipe, kBase));
+    EXPECT_FALSE(CrashLog::make(huge, kBase));
 }
 
 TEST_F(CrashReporterTest, SendingAutomaticallyFollowsTheFlagsAndTheEndpoint)

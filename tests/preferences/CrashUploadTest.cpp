@@ -1,4 +1,5 @@
 #include "HttpSink.h"
+#include "fixtures/http/HostileReplies.h"
 #include "PreferencesTestSupport.h"
 #include "platform/DispatchQueue.h"
 #include "preferences/OneShotDownloadManager.h"
@@ -226,4 +227,32 @@ TEST_F(CrashUploadLoopbackTest, TheManagerKeepsNoCookiesAndNamesItselfOnlyWhenIt
     ASSERT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(30)));
     ASSERT_EQ(sink.requests.size(), 3u);
     EXPECT_FALSE(sink.requests[2].headers.value("user-agent").startsWith("Corvane"));
+}
+
+TEST_F(CrashUploadLoopbackTest, HostileRepliesToTheUploadFailWithinItsDeadline)
+{
+    const qint64 peakBefore = peakResidentBytes();
+    fixture::LocalHttpServer hostile;
+    using Kind = fixture::HostileReply::Kind;
+    std::map<std::pair<std::string, Kind>, std::optional<QString>> errors;
+    for (const auto &reply : fixture::serveHostileReplies(hostile)) {
+        if (reply.isImage())
+            continue;
+        UrlRequest upload =
+            CrashReporter::makeUpload(hostile.url(reply.path), "dev@example.com", "Thread 0");
+        EXPECT_EQ(upload.maximumReplySize, 1 << 20);
+        // 3 s in all, far less than the 60 s the upload may stall.
+        upload.deadline = std::chrono::seconds(3);
+        downloads->start(upload, [&errors, key = std::pair(std::string(reply.name), reply.kind)](
+                                     const QByteArray &, int, const std::optional<QString> &error) {
+            errors[key] = error;
+        });
+    }
+    ASSERT_TRUE(waitUntil([&] { return errors.size() == 4; }, std::chrono::seconds(30)));
+    for (const auto &[key, error] : errors)
+        EXPECT_EQ(error, key.second == Kind::tooSlow ? "The server took too long."
+                                                     : "The reply is too large.")
+            << key.first;
+    if (peakResidentBytesTellUse)
+        EXPECT_LT(peakResidentBytes() - peakBefore, 100 << 20);
 }

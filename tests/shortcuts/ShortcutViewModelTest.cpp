@@ -86,7 +86,9 @@ TEST(ShortcutViewModelTest, KeysAreJudgedInOrder)
         {Shortcut(12, kCmd | kShift), Action::Accept, true},
         {Shortcut(0, kShift), Action::Beep, true},
         {Shortcut(0, kOpt), Action::Beep, true},
-        {Shortcut(96, 0), Action::Accept, true},
+        {Shortcut(97, 0), Action::Accept, true},
+        // F5 alone is the desktop's Refresh.
+        {Shortcut(96, 0), Action::ShowTaken, true},
         {kCmdOptK, Action::Accept, true},
         {Shortcut(Shortcut::NotFound, kShift), Action::ShowModifiers, true},
         {Shortcut(Shortcut::NotFound, 0), Action::ShowModifiers, true},

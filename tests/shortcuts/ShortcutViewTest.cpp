@@ -251,6 +251,7 @@ TEST_F(ShortcutViewTest, ATakenCombinationIsExplainedAndRecordingGoesOn)
     EXPECT_TRUE(alert.informativeText.startsWith("This combination cannot be used"));
     ASSERT_EQ(alert.buttons.size(), 1u);
     EXPECT_EQ(alert.buttons[0].title, "OK");
+    EXPECT_EQ(alert.buttons[0].keyEquivalent, AlertSpec::KeyEquivalent::Return);
     EXPECT_TRUE(view->isRecording());
     EXPECT_EQ(view->shortcutPlaceholder(), QString());
     EXPECT_EQ(view->shortcutValue(), std::nullopt);

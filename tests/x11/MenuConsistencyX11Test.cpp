@@ -1,6 +1,6 @@
 #include "XTestKeyboard.h"
-#include "app/MenuRenderer.h"
-#include "app/StatusMenuItems.h"
+#include "app/menus/root/StatusMenuItems.h"
+#include "app/qt/MenuRenderer.h"
 #include "common/TestSupport.h"
 #include "platform/MenuItem.h"
 #include "platform/UserDefaults.h"
