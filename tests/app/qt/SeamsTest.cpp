@@ -145,7 +145,7 @@ TEST(QtAlertPresenterTest, ReturnAnswersTheCancelButton)
     EXPECT_FALSE(response.suppressed);
 }
 
-TEST(QtAlertPresenterTest, IndexFollowsSpecOrderAndSuppressionIsReported)
+TEST(QtAlertPresenterTest, IndexFollowsTheButtonsOrderAndSuppressionIsReported)
 {
     whenModalShows([](QWidget *dialog) {
         for (auto *box : dialog->findChildren<QAbstractButton *>()) {

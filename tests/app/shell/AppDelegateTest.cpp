@@ -26,6 +26,12 @@
 #include "settings/WidgetPane.h"
 #include "shortcuts/ShortcutValidator.h"
 #include "shortcuts/ShortcutViewModel.h"
+#include "tasks/ArchiveTask.h"
+#include "tasks/ExportTask.h"
+#include "tasks/ImportTask.h"
+#include "tasks/TaskJournal.h"
+#include "tasks/TaskManager.h"
+#include "tasks/TaskTestSupport.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -466,6 +472,79 @@ TEST_F(AppDelegateTest, QuittingCancelsRunningTasksAndWaitsForThemAtMostTheLimit
     EXPECT_NE(std::find(statusItem->icons.begin(), statusItem->icons.end(),
                         ImageRef::resource("statusIcon-2")),
               statusItem->icons.end());
+}
+
+TEST_F(AppDelegateTest, QuittingDuringAnArchiveTaskLeavesNothingBesideTheArchiveOrTheContainers)
+{
+    fixture::FixtureTree tree;
+    SystemPaths::setCurrent(tree.paths());
+    QDir().mkpath(tree.paths().temporaryDir);
+    tree.addRuntime("iOS", "17.5");
+    const QString udid =
+        tree.addDevice({.name = "iPhone 15", .runtime = "iOS 17.5", .booted = true});
+    const auto toolset = Toolset::make(QUrl::fromLocalFile(tree.addXcode()));
+    ASSERT_TRUE(toolset);
+    const auto device = Device::initFromListLine("iPhone 15 (" + udid + ") (Booted)",
+                                                 {Runtime::System::iOS, "17.5"}, toolset);
+    const fixture::AppInstall install =
+        tree.installApp(udid, {.identifier = "com.example.demo", .name = "Demo"});
+    const auto application =
+        Application::make(QUrl::fromLocalFile(install.bundlePath + "/"), device, toolset);
+    ASSERT_TRUE(application);
+    for (int file = 0; file < 40; ++file)
+        ASSERT_TRUE(writeFile(install.dataContainer + "/Documents/" + QString::number(file),
+                              QByteArray(1000, char('a' + file % 26))));
+    const QString archive = tree.root() + "/exports/Demo.xcappdata";
+    const auto exported =
+        TaskManager::shared()->startExport(application, QUrl::fromLocalFile(archive));
+    ASSERT_TRUE(waitUntil([&] { return TaskManager::shared()->runningTasks().empty(); }));
+    ASSERT_EQ(exported->localisedDetailDescription(), "Data export completed.");
+    ASSERT_TRUE(writeFile(install.dataContainer + "/Documents/0", "changed"));
+    const std::string archiveBefore = snapshot(archive);
+    const std::string dataBefore = snapshot(install.dataContainer);
+
+    taskQuitLimit = 30s;
+    auto delegate = makeDelegate();
+    for (const bool importing : {false, true}) {
+        SCOPED_TRACE(importing ? "import" : "export");
+        const QUrl url = QUrl::fromLocalFile(archive);
+        TaskPtr task;
+        std::function<void()> body;
+        if (importing) {
+            auto importTask = std::make_shared<ImportTask>(application);
+            body = [importTask, url] { importTask->run(url); };
+            task = importTask;
+        } else {
+            auto exportTask = std::make_shared<ExportTask>(application);
+            body = [exportTask, url] {
+                exportTask->run(ArchiveTask::containersOf(*exportTask->application()), url);
+            };
+            task = exportTask;
+        }
+        // The task stops halfway until the quit cancels it.
+        std::atomic<bool> halfway{false};
+        task->observeDidUpdate(nullptr, [&halfway](const TaskPtr &updated) {
+            if (updated->completedCount() != 20)
+                return;
+            halfway = true;
+            while (!updated->isCancelled())
+                std::this_thread::sleep_for(1ms);
+        });
+        TaskManager::shared()->start(task, body);
+        ASSERT_TRUE(waitUntil([&] { return halfway.load(); }));
+        delegate->applicationWillTerminate();
+
+        EXPECT_TRUE(TaskManager::shared()->runningTasks().empty());
+        EXPECT_TRUE(task->isCancelled());
+        EXPECT_EQ(snapshot(archive), archiveBefore);
+        EXPECT_EQ(snapshot(install.dataContainer), dataBefore);
+        EXPECT_EQ(hiddenEntries(tree.root() + "/exports"), QStringList());
+        EXPECT_EQ(hiddenEntries(QFileInfo(install.dataContainer).path()), QStringList());
+        EXPECT_TRUE(TaskJournal::current().entries().empty());
+        TaskManager::shared()->remove(task);
+    }
+    TaskManager::shared()->remove(exported);
+    SystemPaths::resetToEnvironment();
 }
 
 TEST_F(AppDelegateTest, TaskFramesLoopFromTheSecondAndTheLastReasonRestoresTheIcon)
