@@ -22,25 +22,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QStringList &list, std::ostream *os)
-{
-    *os << '[' << list.join(" | ").toStdString() << ']';
-}
-
 namespace corvane::test {
-
-inline QStringList itemTitles(const std::vector<MenuItemPtr> &items)
-{
-    QStringList result;
-    for (const auto &item : items)
-        result << (item->isSeparator() ? "-" : item->title());
-    return result;
-}
 
 // An iPhone and a watch of a simulated Xcode; Foo (version 1.2, build 34,
 // two app groups) on the phone, which is booted, and Bar on the watch. The

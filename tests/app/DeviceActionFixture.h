@@ -20,11 +20,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace corvane::test {
 
 // Points the ps of `dir` at a listing with a simulator for each of these

@@ -22,25 +22,7 @@
 
 #include <mutex>
 
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QStringList &list, std::ostream *os)
-{
-    *os << '[' << list.join(" | ").toStdString() << ']';
-}
-
 namespace corvane::test {
-
-inline QStringList itemTitles(const Menu &menu)
-{
-    QStringList titles;
-    for (const auto &item : menu.items())
-        titles << (item->isSeparator() ? "-" : item->title());
-    return titles;
-}
 
 // A workspace for actions that reach it from worker threads. It plays the
 // Simulator application: terminateApplication asks it to quit, which it does

@@ -24,7 +24,33 @@
 #include <optional>
 #include <vector>
 
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QStringList &list, std::ostream *os)
+{
+    *os << '[' << list.join(" | ").toStdString() << ']';
+}
+
 namespace corvane::test {
+
+// Each item's title, "-" for a separator; with `visibleOnly`, only the items
+// not hidden.
+inline QStringList itemTitles(const std::vector<MenuItemPtr> &items, bool visibleOnly = false)
+{
+    QStringList result;
+    for (const auto &item : items)
+        if (!visibleOnly || !item->isHidden())
+            result << (item->isSeparator() ? "-" : item->title());
+    return result;
+}
+
+inline QStringList itemTitles(const Menu &menu)
+{
+    return itemTitles(menu.items());
+}
 
 class FakeModifiers : public ModifierSource {
 public:

@@ -31,11 +31,6 @@
 #include <atomic>
 #include <mutex>
 
-inline void PrintTo(const QStringList &list, std::ostream *os)
-{
-    *os << '[' << list.join(" | ").toStdString() << ']';
-}
-
 using namespace corvane;
 using namespace corvane::test;
 using namespace corvane::fixture;
@@ -68,14 +63,6 @@ const QStringList kFixedItems{"Open URL / Trigger Scheme…",
                               "Delete…",
                               "Shutdown",
                               "Launch"};
-
-QStringList titles(const std::vector<MenuItemPtr> &items)
-{
-    QStringList result;
-    for (const auto &item : items)
-        result << (item->isSeparator() ? "-" : item->title());
-    return result;
-}
 
 // Records which device each factory was asked for and answers with a menu,
 // so that an attached submenu is visible.
@@ -222,7 +209,7 @@ TEST_F(DeviceMenuTest, ItemsFollowTheApplicationsInTheirOrder)
 {
     const auto menu = makeMenu(device(phone));
     EXPECT_EQ(menu->title(), "iPhone 15");
-    EXPECT_EQ(titles(menu->items()),
+    EXPECT_EQ(itemTitles(menu->items()),
               QStringList({"Bar", "Foo", "Install App…", "-"}) + kFixedItems +
                   QStringList({"-", "Paired Devices", "Apple Watch Series 9 (45mm)"}));
 
@@ -242,7 +229,7 @@ TEST_F(DeviceMenuTest, ItemsFollowTheApplicationsInTheirOrder)
     EXPECT_EQ(menu->launchItem()->action(), "launch:");
     EXPECT_EQ(menu->deviceFolder()->image(), ImageRef::symbol("folder"));
     const auto again = menu->buildItems({}, {});
-    EXPECT_EQ(titles(again).first(2), QStringList({"Install App…", "-"}));
+    EXPECT_EQ(itemTitles(again).first(2), QStringList({"Install App…", "-"}));
     EXPECT_EQ(again[2], menu->openURLItem());
     EXPECT_EQ(again[0], menu->installItem());
     for (const auto &item : menu->items())
@@ -250,13 +237,13 @@ TEST_F(DeviceMenuTest, ItemsFollowTheApplicationsInTheirOrder)
 
     // Without applications the list starts with the install item.
     const auto empty = makeMenu(device(lonelyWatch));
-    EXPECT_EQ(titles(empty->items()).first(2), QStringList({"Install App…", "-"}));
+    EXPECT_EQ(itemTitles(empty->items()).first(2), QStringList({"Install App…", "-"}));
 }
 
 TEST_F(DeviceMenuTest, MenusOfApplicationMenusAndPairsHaveNoApplicationsOrPairedSubmenus)
 {
     const auto menu = makeMenu(device(phone), false, false);
-    EXPECT_EQ(titles(menu->items()),
+    EXPECT_EQ(itemTitles(menu->items()),
               kFixedItems + QStringList({"-", "Paired Devices", "Apple Watch Series 9 (45mm)"}));
     EXPECT_FALSE(menu->items().back()->submenu());
     EXPECT_FALSE(menu->items().back()->target());
@@ -275,7 +262,7 @@ TEST_F(DeviceMenuTest, PairedDevicesAreLookedUpInTheDeviceList)
     const auto lonely = makeMenu(device(lonelyWatch));
     const auto items = lonely->items();
     ASSERT_GE(items.size(), 3u);
-    EXPECT_EQ(titles({items.end() - 3, items.end()}),
+    EXPECT_EQ(itemTitles({items.end() - 3, items.end()}),
               QStringList({"-", "Paired Devices", "Independent"}));
     EXPECT_FALSE(lonely->pairedDevicesItem()->isEnabled());
     EXPECT_FALSE(lonely->independentItem()->isEnabled());
@@ -300,11 +287,11 @@ TEST_F(DeviceMenuTest, PairedDevicesAreLookedUpInTheDeviceList)
     // A pair whose device is not listed is skipped.
     const auto phoneDevice = device(phone);
     phoneDevice->setPairedTo({QUuid::createUuid(), device(watch)->uuid()});
-    const QStringList skipped = titles(makeMenu(phoneDevice)->items());
+    const QStringList skipped = itemTitles(makeMenu(phoneDevice)->items());
     EXPECT_EQ(skipped.mid(skipped.indexOf("Paired Devices")),
               QStringList({"Paired Devices", "Apple Watch Series 9 (45mm)"}));
     phoneDevice->setPairedTo({QUuid::createUuid()});
-    EXPECT_EQ(titles(makeMenu(phoneDevice)->items()).last(), "Independent");
+    EXPECT_EQ(itemTitles(makeMenu(phoneDevice)->items()).last(), "Independent");
 }
 
 TEST_F(DeviceMenuTest, PairsOfARealListingGiveTheirRows)
@@ -317,7 +304,7 @@ TEST_F(DeviceMenuTest, PairsOfARealListingGiveTheirRows)
 
     const auto pairedRow = [&](const QString &udid) {
         const auto items = makeMenu(device(udid))->items();
-        const QStringList all = titles(items);
+        const QStringList all = itemTitles(items);
         const auto at = all.indexOf("Paired Devices");
         return at < 0 ? QStringList() : all.mid(at + 1);
     };
@@ -390,7 +377,7 @@ TEST_F(DeviceMenuTest, AnApplicationListChangeKeepsTheRowsOfSurvivingApplication
     const auto device = this->device(phone);
     auto menu = makeMenu(device);
     const auto before = menu->items();
-    ASSERT_EQ(titles(before).first(2), QStringList({"Bar", "Foo"}));
+    ASSERT_EQ(itemTitles(before).first(2), QStringList({"Bar", "Foo"}));
     const auto foo = before[1];
     const auto applicationRows = [&] {
         QStringList result;

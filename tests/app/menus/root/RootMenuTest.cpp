@@ -33,16 +33,6 @@
 #include <set>
 #include <thread>
 
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QStringList &list, std::ostream *os)
-{
-    *os << '[' << list.join(" | ").toStdString() << ']';
-}
-
 using namespace corvane;
 using namespace corvane::test;
 using namespace corvane::fixture;
@@ -58,15 +48,6 @@ const QString kWatch = "22222222-0000-4000-8000-000000000001";
 QString line(const QString &name, const QString &udid, const QString &state = "Shutdown")
 {
     return "    " + name + " (" + udid + ") (" + state + ")\n";
-}
-
-QStringList titles(const std::vector<MenuItemPtr> &items, bool visibleOnly = false)
-{
-    QStringList result;
-    for (const auto &item : items)
-        if (!visibleOnly || !item->isHidden())
-            result << (item->isSeparator() ? "-" : item->title());
-    return result;
 }
 
 const QStringList kTopItems{"Stop Recording",
@@ -269,13 +250,13 @@ TEST_F(RootMenuTest, WithoutToolsetOrDevicesOnlyTheFixedItems)
 {
     for (bool withToolset : {false, true}) {
         auto menu = makeMenu(withToolset);
-        EXPECT_EQ(titles(menu->items()), kTopItems + kBottomItems);
+        EXPECT_EQ(itemTitles(menu->items()), kTopItems + kBottomItems);
         menu->update();
         const QStringList hints{"Not Seeing Any Devices?",
                                 withToolset ? "Hold ⌥ to show all…" : "Select an Xcode…"};
         for (const QString &title : {"Not Seeing Any Devices?", "Hold ⌥ to show all…",
                                      "Help: No Simulators Found", "Select an Xcode…"})
-            EXPECT_EQ(titles(menu->items(), true).contains(title), hints.contains(title))
+            EXPECT_EQ(itemTitles(menu->items(), true).contains(title), hints.contains(title))
                 << title.toStdString() << " with toolset " << withToolset;
         EXPECT_FALSE(menu->noRecentItem()->isHidden());
         EXPECT_TRUE(menu->recentItems()[0]->isHidden());
@@ -298,7 +279,7 @@ TEST_F(RootMenuTest, DevicesStandUnderTheirRuntimeHeaders)
     setDevices(parse(kExample));
     auto menu = makeMenu();
     const QStringList rows{"-", "iOS 17.2", "iPhone 15", "-", "watchOS 10.2", "Series 9 (45mm)"};
-    EXPECT_EQ(titles(menu->items()), kTopItems + rows + kBottomItems);
+    EXPECT_EQ(itemTitles(menu->items()), kTopItems + rows + kBottomItems);
     const auto phone = row(*menu, kPhone);
     ASSERT_TRUE(phone);
     EXPECT_EQ(phone->action(), "auto:");
@@ -321,7 +302,7 @@ TEST_F(RootMenuTest, DevicesStandUnderTheirRuntimeHeaders)
 
     // Without its toolset the menu lists no device.
     toolset.reset();
-    EXPECT_EQ(titles(menu->buildItems(devices, menu->deviceItems())), kTopItems + kBottomItems);
+    EXPECT_EQ(itemTitles(menu->buildItems(devices, menu->deviceItems())), kTopItems + kBottomItems);
 }
 
 TEST_F(RootMenuTest, RealWorldListingsGetOneHeaderPerRuntime)
@@ -391,7 +372,7 @@ TEST_F(RootMenuTest, RebuildsKeepRowsAndPlaceNewDevicesBetweenNeighbours)
     EXPECT_EQ(row(*menu, kPhone), phone);
     EXPECT_EQ(phone->submenu(), submenu);
     EXPECT_EQ(phone->title(), "iPhone 15");
-    EXPECT_EQ(titles(menu->deviceItems()),
+    EXPECT_EQ(itemTitles(menu->deviceItems()),
               (QStringList{"iPhone 15", "iPhone 15 Plus", "iPhone 15 Pro"}));
     EXPECT_EQ(made, 3);
 }
@@ -411,7 +392,7 @@ TEST_F(RootMenuTest, OfTwoQueuedRebuildsTheLaterWins)
     gate.signal();
     menu->queue()->sync([] {});
     DispatchQueue::drainMain();
-    EXPECT_EQ(titles(menu->deviceItems()), QStringList{"iPhone 15 Plus"});
+    EXPECT_EQ(itemTitles(menu->deviceItems()), QStringList{"iPhone 15 Plus"});
 }
 
 TEST_F(RootMenuTest, ARebuildAfterTheMenuIsGoneDoesNothing)
@@ -445,7 +426,7 @@ TEST_F(RootMenuTest, UpdateShowsRunningDevicesAndTheHintsOfEachSituation)
     // Nothing runs, nothing installed: rows and headers hidden, hints shown.
     menu->update();
     EXPECT_EQ(
-        titles(menu->items(), true),
+        itemTitles(menu->items(), true),
         (QStringList{"Quick Repeat", "No Recent Command", "-", "Most Recent Builds", "None", "-",
                      "Not Seeing Any Devices?", "Hold ⌥ to show all…", "-", "GPS Simulator…",
                      "Import/Export Activity", "-", "Reset SwiftUI Previews", "Trash Derived Data",
@@ -496,7 +477,7 @@ TEST_F(RootMenuTest, DevicesWithApplicationsShowAndWithoutToolsetAllShow)
     auto menu = make(toolset, env);
     ASSERT_EQ(menu->deviceItems().size(), 2u);
     menu->update();
-    EXPECT_EQ(titles(menu->deviceItems(), true), QStringList{"iPhone 15"});
+    EXPECT_EQ(itemTitles(menu->deviceItems(), true), QStringList{"iPhone 15"});
 
     // A menu whose toolset is gone shows every row it has, disabled.
     toolset->setDeviceWatcher(nullptr);
@@ -740,7 +721,7 @@ TEST_F(RootMenuTest, ADeviceAddedWhileTheMenuIsBuiltAppears)
 
     releaseConstruction.signal();
     ASSERT_TRUE(waitUntil([&] { return built.load(); }));
-    EXPECT_EQ(titles(menu->deviceItems()), (QStringList{"iPhone 15", "iPhone 15 Plus"}));
+    EXPECT_EQ(itemTitles(menu->deviceItems()), (QStringList{"iPhone 15", "iPhone 15 Plus"}));
     releaseSecondRebuild.signal();
     menu->queue()->sync([] {});
     DispatchQueue::drainMain();
@@ -950,7 +931,7 @@ TEST_F(TreeRootMenuTest, TheNewestBuildsOfEveryDeviceComeFirstWithTheirMenus)
     expectEmpty(menu->recentItems()[2]);
     menu->update();
     EXPECT_TRUE(menu->noRecentItem()->isHidden());
-    EXPECT_EQ(titles({menu->recentItems().begin(), menu->recentItems().end()}, true),
+    EXPECT_EQ(itemTitles({menu->recentItems().begin(), menu->recentItems().end()}, true),
               QStringList({"Bar", "Foo"}));
 
     // The row's target is its application's menu, which gets the click.

@@ -14,14 +14,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QStringList titles(const Menu &menu)
-{
-    QStringList result;
-    for (const auto &item : menu.items())
-        result << (item->isSeparator() ? "-" : item->title());
-    return result;
-}
-
 class RootPlaceholderMenuTest : public ShellTest {
 protected:
     void SetUp() override
@@ -37,7 +29,7 @@ protected:
 TEST_F(RootPlaceholderMenuTest, ItemsInOrderWithTheirStates)
 {
     auto menu = RootPlaceholderMenu::make("Corvane", true, modifiers);
-    EXPECT_EQ(titles(*menu),
+    EXPECT_EQ(itemTitles(*menu),
               (QStringList{"Loading…", "-", "GPS Simulator…", "Import/Export Activity", "-",
                            "Reset SwiftUI Previews", "Trash Derived Data", "-", "About Corvane",
                            "Settings…", "Help", "Export Debug Logs…", "Quit"}));
@@ -51,7 +43,7 @@ TEST_F(RootPlaceholderMenuTest, ItemsInOrderWithTheirStates)
     EXPECT_EQ(menu->deleteDDItem()->image(), ImageRef::symbol("trash"));
 
     auto root = RootPlaceholderMenu::make("Corvane", false, modifiers);
-    EXPECT_EQ(titles(*root).first(), "GPS Simulator…");
+    EXPECT_EQ(itemTitles(*root).first(), "GPS Simulator…");
 }
 
 TEST_F(RootPlaceholderMenuTest, OptionShowsTheDiagnosticsItemWhileOpen)

@@ -12,14 +12,6 @@ using namespace corvane::test;
 
 namespace {
 
-QStringList titles(const Menu &menu)
-{
-    QStringList result;
-    for (const auto &item : menu.items())
-        result << (item->isSeparator() ? "-" : item->title());
-    return result;
-}
-
 QList<QUrl> urls(const QStringList &texts)
 {
     QList<QUrl> list;
@@ -55,7 +47,7 @@ protected:
 
     static bool shows(const Menu &menu, const QStringList &expected)
     {
-        return waitUntil([&] { return titles(menu) == expected; });
+        return waitUntil([&] { return itemTitles(menu) == expected; });
     }
 
     // An application of the phone declaring these schemes.
@@ -75,7 +67,7 @@ TEST_F(OpenURLsMenuTest, TheEmptyListOffersOnlyClearMenu)
 {
     const auto menu = makeMenu(phone);
     EXPECT_EQ(menu->title(), "Recent URLs");
-    EXPECT_EQ(titles(*menu), kEmpty);
+    EXPECT_EQ(itemTitles(*menu), kEmpty);
     EXPECT_FALSE(menu->noRecentItem()->isEnabled());
     EXPECT_TRUE(menu->clearMenuItem()->isEnabled());
     EXPECT_EQ(menu->clearMenuItem()->action(), "clearMenu:");
@@ -93,8 +85,9 @@ TEST_F(OpenURLsMenuTest, RowTitlesDropASingleSchemeAndAreShortened)
     setRecent({"https://example.com/a", "https://x.com/https-guide",
                "https://example.com/abcdefghij", "https://example.com/abcdefghijk"});
     const auto menu = makeMenu(phone);
-    EXPECT_EQ(titles(*menu), QStringList({"example.com/a", "x.com/-guide", "example.com/abcdefghij",
-                                          "example.com/abcdefghijk", "-", "Clear Menu"}));
+    EXPECT_EQ(itemTitles(*menu),
+              QStringList({"example.com/a", "x.com/-guide", "example.com/abcdefghij",
+                           "example.com/abcdefghijk", "-", "Clear Menu"}));
     const auto guide = menu->items()[1];
     EXPECT_EQ(guide->toolTip(), "https://x.com/https-guide");
     EXPECT_EQ(guide->representedObject().as<QUrl>(), QUrl("https://x.com/https-guide"));
@@ -185,7 +178,7 @@ TEST_F(OpenURLsMenuTest, StoredURLsOfMixedCaseSchemesKeepTheirIcons)
     const auto mine = declaring("Mine", {"MyApp"});
     setRecent({"App-prefs:root=General", "MyApp://open"});
     const auto menu = makeMenu(phone);
-    ASSERT_EQ(titles(*menu).size(), 4);
+    ASSERT_EQ(itemTitles(*menu).size(), 4);
     EXPECT_EQ(menu->items()[0]->image(), resourceIcon("App Icon - Settings"));
     const ImageRef icon = menu->items()[1]->image();
     EXPECT_EQ(icon.source(), ImageRef::Source::Provided);
@@ -213,7 +206,7 @@ TEST_F(OpenURLsMenuTest, UrlRowsNeedAnXcodeThatOpensURLs)
     // A toolset that has gone disables them too.
     const auto orphan =
         makeMenu(phone, {}, offMain([&] { return Toolset::make(QUrl::fromLocalFile(xcode)); }));
-    ASSERT_EQ(titles(*orphan).first(), "example.com");
+    ASSERT_EQ(itemTitles(*orphan).first(), "example.com");
     orphan->update();
     EXPECT_FALSE(orphan->items()[0]->isEnabled());
     EXPECT_TRUE(orphan->clearMenuItem()->isEnabled());
@@ -261,7 +254,7 @@ TEST_F(OpenURLsMenuTest, TheNewestListWinsWhateverOrderBuildsFinishIn)
     ASSERT_TRUE(shows(*menu, QStringList({"new.example.com", "-", "Clear Menu"})));
     first.release.signal();
     ASSERT_TRUE(waitForBackgroundWork());
-    EXPECT_EQ(titles(*menu), QStringList({"new.example.com", "-", "Clear Menu"}));
+    EXPECT_EQ(itemTitles(*menu), QStringList({"new.example.com", "-", "Clear Menu"}));
 
     // A menu dropped while its build runs installs nothing and ends.
     auto dropped = makeMenu(phone, second.hook());
@@ -272,7 +265,7 @@ TEST_F(OpenURLsMenuTest, TheNewestListWinsWhateverOrderBuildsFinishIn)
     second.release.signal();
     ASSERT_TRUE(waitForBackgroundWork());
     EXPECT_TRUE(weak.expired());
-    EXPECT_EQ(titles(*menu), QStringList({"later.example.com", "-", "Clear Menu"}));
+    EXPECT_EQ(itemTitles(*menu), QStringList({"later.example.com", "-", "Clear Menu"}));
 }
 
 TEST_F(OpenURLsMenuTest, ChoosingAURLOpensItAgainOnTheMenusDevice)
