@@ -192,9 +192,6 @@ void AppDelegate::applicationDidFinishLaunching()
     m_statusItem->setIcon(ImageRef::resource("statusIcon"));
     m_statusItem->setVisible(true);
     registerObservers();
-    // Made now, so that the main menu follows a route restored at launch
-    // before any GPS window opens.
-    menuUpdator();
     prepareShortcutValidator();
     bindHotKeys();
     // The current-Xcode observer comes last, after the first build started.
