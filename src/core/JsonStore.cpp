@@ -90,27 +90,30 @@ void logUnreadStore(const QString &path, int skipped)
                              QString::number(skipped));
 }
 
-bool setAsideUnreadFile(const QString &path)
+bool setAsideUnreadFile(const QString &path, bool &notReadWhole)
 {
+    if (!notReadWhole)
+        return true;
     const QString aside =
         path + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
     const std::filesystem::path from = QFile::encodeName(path).toStdString();
     std::error_code error;
     // A link is renamed, never followed, and nothing is ever copied: a pipe
     // or a device may stand where the file belongs.
-    if (!std::filesystem::exists(std::filesystem::symlink_status(from, error)))
-        return true;
-    const std::filesystem::path to = QFile::encodeName(aside).toStdString();
-    // An earlier file set aside in the same second is never replaced.
-    if (!std::filesystem::exists(std::filesystem::symlink_status(to, error)))
-        std::filesystem::rename(from, to, error);
-    if (error || std::filesystem::exists(std::filesystem::symlink_status(from))) {
-        Log::general().error("Cannot set %{PUBLIC}@ aside as %{PUBLIC}@; presets not saved", path,
-                             aside);
-        return false;
+    if (std::filesystem::exists(std::filesystem::symlink_status(from, error))) {
+        const std::filesystem::path to = QFile::encodeName(aside).toStdString();
+        // An earlier file set aside in the same second is never replaced.
+        if (!std::filesystem::exists(std::filesystem::symlink_status(to, error)))
+            std::filesystem::rename(from, to, error);
+        if (error || std::filesystem::exists(std::filesystem::symlink_status(from))) {
+            Log::general().error("Cannot set %{PUBLIC}@ aside as %{PUBLIC}@; presets not saved",
+                                 path, aside);
+            return false;
+        }
+        Log::general().info("Set %{PUBLIC}@ aside as %{PUBLIC}@, as it was not read whole", path,
+                            aside);
     }
-    Log::general().info("Set %{PUBLIC}@ aside as %{PUBLIC}@, as it was not read whole", path,
-                        aside);
+    notReadWhole = false;
     return true;
 }
 

@@ -106,9 +106,10 @@ std::vector<Pointer> loadJsonStore(const QString &path, Decode decode, bool &not
     return elements ? std::move(*elements) : std::vector<Pointer>();
 }
 
-// Renames the file "<name>.unreadable-<yyyyMMdd-HHmmss>" beside itself, so
-// that nothing in it is lost to the next save. True when no file is left in
-// the way (there was none, or it was set aside).
-bool setAsideUnreadFile(const QString &path);
+// Before a store writes over a file it did not read whole (`notReadWhole`),
+// renames it "<name>.unreadable-<yyyyMMdd-HHmmss>" beside itself, so that
+// nothing in it is lost to the save, and clears the flag. True when the
+// store may write: no such file is left in the way.
+bool setAsideUnreadFile(const QString &path, bool &notReadWhole);
 
 } // namespace corvane

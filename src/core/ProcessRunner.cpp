@@ -27,16 +27,23 @@ void setToolProcessTimeout(std::chrono::milliseconds timeout)
     g_toolTimeoutMs.store(timeout.count());
 }
 
-bool awaitTool(ChildProcess &process)
+std::optional<ChildProcess::CollectedOutput>
+collectToolOutput(ChildProcess &process, std::optional<std::chrono::milliseconds> timeLimit)
 {
-    const auto limit = toolProcessTimeout();
-    if (process.collectOutput(ChildProcess::Clock::now() + limit).finished)
-        return true;
+    const auto limit = timeLimit.value_or(toolProcessTimeout());
+    auto collected = process.collectOutput(ChildProcess::Clock::now() + limit);
+    if (collected.finished)
+        return collected;
     Log::process().error("%{PUBLIC}@ %{PUBLIC}@ took longer than %{PUBLIC}@ ms and was ended",
                          process.executablePath(), process.arguments().join(' '),
                          QString::number(limit.count()));
     process.terminate(kTerminationGrace);
-    return false;
+    return std::nullopt;
+}
+
+bool awaitTool(ChildProcess &process)
+{
+    return collectToolOutput(process).has_value();
 }
 
 std::optional<QString> trimmedUtf8(const QByteArray &bytes)
@@ -67,17 +74,13 @@ std::optional<QString> runProcess(const QString &path, const QStringList &argume
         log.error("Error running process: %{PUBLIC}@", error.description());
         throw;
     }
-    const auto limit = timeLimit.value_or(toolProcessTimeout());
-    const auto collected = process.collectOutput(ChildProcess::Clock::now() + limit);
-    if (!collected.finished) {
-        process.kill();
-        log.error("%{PUBLIC}@ took longer than %{PUBLIC}@ ms and was ended", path,
-                  QString::number(limit.count()));
+    const auto collected = collectToolOutput(process, timeLimit);
+    if (!collected) {
         if (timedOut)
             *timedOut = true;
         return std::nullopt;
     }
-    return trimmedUtf8(collected.standardOutput);
+    return trimmedUtf8(collected->standardOutput);
 }
 
 } // namespace corvane

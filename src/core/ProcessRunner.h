@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ChildProcess.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -8,8 +10,6 @@
 #include <optional>
 
 namespace corvane {
-
-class ChildProcess;
 
 // The deadline of every tool run, simctl's and the host tools' alike: 10
 // seconds unless a test changes it.
@@ -21,15 +21,20 @@ void setToolProcessTimeout(std::chrono::milliseconds timeout);
 // the exit status ignored. Throws LaunchError.
 //
 // A tool still running when its time limit (the tool deadline unless given)
-// passes is ended (SIGKILL), logged, and gives nothing, with `timedOut` set;
-// a descendant still holding the output is not waited for.
+// passes is ended as collectToolOutput ends it and gives nothing, with
+// `timedOut` set; a descendant still holding the output is not waited for.
 std::optional<QString> runProcess(const QString &path, const QStringList &arguments,
                                   std::optional<std::chrono::milliseconds> timeLimit = {},
                                   bool *timedOut = nullptr);
 
-// Waits for a launched tool until the tool deadline, reading its pipes; one
-// still running then is ended (SIGTERM, then SIGKILL) and logged. False when
-// it had to be ended.
+// Waits for a launched tool until its time limit (the tool deadline unless
+// given), reading its pipes. One still running then is ended (SIGTERM, then
+// SIGKILL), logged, and gives nothing: what it printed so far is no answer.
+std::optional<ChildProcess::CollectedOutput>
+collectToolOutput(ChildProcess &process, std::optional<std::chrono::milliseconds> timeLimit = {});
+
+// collectToolOutput, for a tool whose output is not wanted. False when it
+// had to be ended.
 bool awaitTool(ChildProcess &process);
 
 // UTF-8 text trimmed of whitespace and newlines, or nothing for bytes that

@@ -23,9 +23,6 @@ namespace {
 constexpr const char *kSimctlComponent = "Contents/Developer/usr/bin/simctl";
 constexpr const char *kSimulatorComponent = "Contents/Developer/Applications/Simulator.app";
 
-// How long a tool that missed its deadline gets to end after SIGTERM.
-constexpr std::chrono::milliseconds kTerminationGrace{500};
-
 // The path text of a file URL, without a trailing slash.
 QString pathOf(const QUrl &url)
 {
@@ -370,22 +367,17 @@ std::optional<QString> runToolProcess(const QUrl &tool, const QStringList &argum
     }
 
     // Both pipes are drained while waiting, so a chatty tool can end and a
-    // hung one cannot keep us past the deadline.
-    const auto timeout = toolProcessTimeout();
-    const auto collected = process->collectOutput(ChildProcess::Clock::now() + timeout);
-    if (!collected.finished) {
-        Log::toolset().debug("Error waiting for process to complete %{PUBLIC}@ %{PUBLIC}@", path,
-                             arguments.join(' '));
-        // What a stalled tool printed so far is no answer (half a device
-        // list would drop the other half), and the tool is not left behind.
-        process->terminate(kTerminationGrace);
+    // hung one cannot keep us past the deadline. Half a device list from a
+    // stalled tool would drop the other half: it is an error.
+    const auto collected = collectToolOutput(*process);
+    if (!collected) {
         const QString command = (QFileInfo(path).fileName() + ' ' + arguments.join(' ')).trimmed();
         failRun(tool, arguments,
                 CorvaneError(command + " did not finish in " +
-                             QString::number(timeout.count() / 1000.0) + " seconds"));
+                             QString::number(toolProcessTimeout().count() / 1000.0) + " seconds"));
     }
 
-    const auto output = trimmedUtf8(collected.standardOutput);
+    const auto output = trimmedUtf8(collected->standardOutput);
     if (output && output->contains("usage: simctl") && !arguments.isEmpty() &&
         arguments.first() != "help") {
         QString firstLine = "Unknown";
@@ -399,7 +391,7 @@ std::optional<QString> runToolProcess(const QUrl &tool, const QStringList &argum
     if (process->isRunning())
         return output;
 
-    const auto errorText = trimmedUtf8(collected.standardError);
+    const auto errorText = trimmedUtf8(collected->standardError);
     if (!errorText)
         return output;
     QStringList lines;

@@ -367,10 +367,10 @@ std::shared_ptr<Toolset> ToolsetManager::selectToolset()
             }
         }
 
-        if (const auto system = askXcodeSelect()) {
+        if (systemPath) {
             // An xcode-select choice that made no toolset falls through, so
             // that a non-empty list always yields one.
-            if (auto toolset = toolsetAt(toolsets, pathOf(*system))) {
+            if (auto toolset = toolsetAt(toolsets, *systemPath)) {
                 log.debug("Trying to user system-selected Xcode");
                 return toolset;
             }

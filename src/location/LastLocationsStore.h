@@ -19,8 +19,6 @@ namespace corvane {
 class LastLocationsStore {
 public:
     static constexpr const char *fileName = "LastLocations.json";
-    // Seconds from 1970-01-01 to 2001-01-01, UTC.
-    static constexpr double referenceDateOffset = locationArrayReferenceDate;
 
     explicit LastLocationsStore(QString path);
     ~LastLocationsStore();

@@ -127,9 +127,7 @@ void LocationPresetRepository::scheduleSave()
         const std::optional<QByteArray> bytes = LocationPreset::encodeList(snapshot);
         if (!bytes)
             return;
-        if (self->m_fileNotReadWhole && setAsideUnreadFile(self->m_filePath))
-            self->m_fileNotReadWhole = false;
-        if (!self->m_fileNotReadWhole)
+        if (setAsideUnreadFile(self->m_filePath, self->m_fileNotReadWhole))
             self->m_writer(self->m_filePath, *bytes);
         DispatchQueue::main()->async([self] { postNotification(didChange, self, QVariantMap{}); });
     });

@@ -123,9 +123,7 @@ void StatusBarPresetRepository::scheduleSave()
 
 void StatusBarPresetRepository::save()
 {
-    if (m_fileNotReadWhole && setAsideUnreadFile(m_filePath))
-        m_fileNotReadWhole = false;
-    if (!m_fileNotReadWhole)
+    if (setAsideUnreadFile(m_filePath, m_fileNotReadWhole))
         writeFileAtomically(m_filePath, StatusBarPreset::encodeList(presets()));
     auto self = sharedAs<StatusBarPresetRepository>();
     DispatchQueue::main()->async([self] { postNotification(didChange, self, QVariantMap{}); });
