@@ -3,7 +3,9 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 
+#include <new>
 #include <string>
 
 namespace corvane {
@@ -324,6 +326,21 @@ TEST_F(GPXParserTest, ANulCharacterIsNotWellFormed)
         EXPECT_EQ(error.line(), 3);
         EXPECT_EQ(error.column(), 3);
     }
+}
+
+// Out of memory inside the XML parser is told as std::bad_alloc, which the
+// opener turns into "The route is too large to open.".
+TEST_F(GPXParserTest, AParserOutOfMemoryIsABadAlloc)
+{
+    std::string points;
+    for (int i = 0; i < 100; ++i)
+        points += point("<ele>1</ele>");
+    const pugi::allocation_function allocate = pugi::get_memory_allocation_function();
+    pugi::set_memory_management_functions([](std::size_t) -> void * { return nullptr; },
+                                          pugi::get_memory_deallocation_function());
+    EXPECT_THROW(parseTrack(points), std::bad_alloc);
+    pugi::set_memory_management_functions(allocate, pugi::get_memory_deallocation_function());
+    EXPECT_EQ(parseTrack(points).locations.size(), 100u);
 }
 
 TEST_F(GPXParserTest, NoDoctypeOrEntityIsExpanded)
