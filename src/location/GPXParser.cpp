@@ -340,16 +340,6 @@ std::pair<int, int> position(std::string_view text, std::size_t offset)
     return {line, column};
 }
 
-std::string lowercase(std::string_view text)
-{
-    std::string result(text);
-    for (char &c : result) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return result;
-}
-
 // The value of "encoding" in an XML declaration at the start of `text`, or
 // nothing when there is no declaration or it names none. Sets `column` to
 // where the name begins.
