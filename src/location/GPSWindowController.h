@@ -29,6 +29,7 @@ class GPSSplitView;
 class GPSViewController;
 class GoToActions;
 class LocationSimulator;
+class MenuBarBinding;
 class RouteOpener;
 
 // The GPS window: loads, draws and plays routes into the simulators. It does
@@ -37,8 +38,6 @@ class RouteOpener;
 // its toolbar follows the engine. One shared controller at a time; closing
 // its window lets it go, and the next request builds a new one. Main thread
 // only.
-class MenuBarBinding;
-
 class GPSWindowController : public WindowController,
                             public std::enable_shared_from_this<GPSWindowController> {
 public:

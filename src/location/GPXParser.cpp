@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -339,16 +340,6 @@ std::pair<int, int> position(std::string_view text, std::size_t offset)
     return {line, column};
 }
 
-std::string lowercase(std::string_view text)
-{
-    std::string result(text);
-    for (char &c : result) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return result;
-}
-
 // The value of "encoding" in an XML declaration at the start of `text`, or
 // nothing when there is no declaration or it names none. Sets `column` to
 // where the name begins.
@@ -560,42 +551,40 @@ GPXParser::~GPXParser()
 
 GPXParser::Result GPXParser::parse()
 {
-    try {
-        std::string bytes;
-        if (descriptor_ < 0 || !readAll(descriptor_, bytes))
-            throw Error(ParserError::unknown);
-        std::string text = utf8Text(std::move(bytes));
-        // The parser would take a NUL for the end of the document and drop
-        // whatever follows without a word.
-        if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {
-            const auto [line, column] = position(text, nul);
-            throw XMLError("not well-formed (NUL character)", line, column);
-        }
-
-        // The default options expand no DOCTYPE and no entity, so a file can
-        // neither pull in others nor grow without bound. Parsing in place
-        // saves a copy of the whole file but rewrites the text as it goes;
-        // keeping an element's first text as its value saves a node for
-        // each `ele`, `time` and `hdop`.
-        pugi::xml_document document;
-        const pugi::xml_parse_result parsed = document.load_buffer_inplace(
-            text.data(), text.size(), pugi::parse_default | pugi::parse_embed_pcdata,
-            pugi::encoding_utf8);
-        if (parsed.status == pugi::status_out_of_memory ||
-            parsed.status == pugi::status_internal_error)
-            throw Error(ParserError::unknown);
-        if (!parsed) {
-            const auto [line, column] =
-                errorPosition(static_cast<std::size_t>(parsed.offset), text);
-            throw XMLError(parsed.description(), line, column);
-        }
-
-        TrackReader reader(clock_ ? clock_() : systemTime());
-        reader.read(document);
-        return std::move(reader).result();
-    } catch (const std::bad_alloc &) {
+    std::string bytes;
+    if (descriptor_ < 0 || !readAll(descriptor_, bytes))
         throw Error(ParserError::unknown);
+    std::string text = utf8Text(std::move(bytes));
+    // The parser would take a NUL for the end of the document and drop
+    // whatever follows without a word.
+    if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {
+        const auto [line, column] = position(text, nul);
+        throw XMLError("not well-formed (NUL character)", line, column);
     }
+
+    // The default options expand no DOCTYPE and no entity, so a file can
+    // neither pull in others nor grow without bound. Parsing in place
+    // saves a copy of the whole file but rewrites the text as it goes;
+    // keeping an element's first text as its value saves a node for
+    // each `ele`, `time` and `hdop`.
+    pugi::xml_document document;
+    const pugi::xml_parse_result parsed = document.load_buffer_inplace(
+        text.data(), text.size(), pugi::parse_default | pugi::parse_embed_pcdata,
+        pugi::encoding_utf8);
+    // Out of memory is told as the standard library tells it, so that the
+    // opener can say the route is too large.
+    if (parsed.status == pugi::status_out_of_memory)
+        throw std::bad_alloc();
+    if (parsed.status == pugi::status_internal_error)
+        throw Error(ParserError::unknown);
+    if (!parsed) {
+        const auto [line, column] = errorPosition(static_cast<std::size_t>(parsed.offset), text);
+        throw XMLError(parsed.description(), line, column);
+    }
+
+    TrackReader reader(clock_ ? clock_() : systemTime());
+    reader.read(document);
+    return std::move(reader).result();
 }
 
 std::pair<int, int> GPXParser::errorPosition(std::size_t offset, std::string_view parsed) const

@@ -93,8 +93,9 @@ public:
 
     // Reads the whole file. The locations come in file order, or sorted by
     // time (stable) when any point had a time. Throws `XMLError` for a file
-    // that is not well-formed and `Error(unknown)` when the file cannot be
-    // read; no partial route is ever returned.
+    // that is not well-formed, `Error(unknown)` when the file cannot be read
+    // and `std::bad_alloc` when its route is too large for memory; no
+    // partial route is ever returned.
     Result parse();
 
     // A GPX time "yyyy-MM-ddTHH:mm:ss", an optional fraction of up to nine

@@ -3,7 +3,9 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 
+#include <new>
 #include <string>
 
 namespace corvane {
@@ -31,6 +33,18 @@ protected:
                              return readingMoment;
                          })
             .parse();
+    }
+
+    // The error parsing the bytes throws; a test failure when there is none.
+    GPXParser::XMLError xmlError(const std::string &bytes)
+    {
+        try {
+            parseBytes(bytes);
+        } catch (const GPXParser::XMLError &error) {
+            return error;
+        }
+        ADD_FAILURE() << "no error";
+        return GPXParser::XMLError({}, 0, 0);
     }
 
     // A GPX document around the given track points.
@@ -221,24 +235,17 @@ TEST_F(GPXParserTest, TextIsTakenChunkByChunk)
 
 TEST_F(GPXParserTest, MalformedXmlIsAnErrorWithItsPlaceAndNoPartialRoute)
 {
-    try {
-        parseBytes("<gpx><trk><trkseg>\r\n" + point("<ele>1</ele>") +
-                   "\n  <trkpt lat=\"1\" lon=\"2\"></trkseg></trk></gpx>");
-        FAIL() << "no error";
-    } catch (const GPXParser::XMLError &error) {
-        EXPECT_EQ(error.line(), 3);
-        EXPECT_EQ(error.column(), 28);
-        EXPECT_FALSE(error.message().empty());
-        EXPECT_NE(std::string(error.what()).find("line 3, column 28"), std::string::npos);
-    }
+    const GPXParser::XMLError error =
+        xmlError("<gpx><trk><trkseg>\r\n" + point("<ele>1</ele>") +
+                 "\n  <trkpt lat=\"1\" lon=\"2\"></trkseg></trk></gpx>");
+    EXPECT_EQ(error.line(), 3);
+    EXPECT_EQ(error.column(), 28);
+    EXPECT_FALSE(error.message().empty());
+    EXPECT_NE(std::string(error.what()).find("line 3, column 28"), std::string::npos);
     // A wide character counts as one column.
-    try {
-        parseBytes("<gpx>\n<name>Ærø</nam></gpx>");
-        FAIL() << "no error";
-    } catch (const GPXParser::XMLError &error) {
-        EXPECT_EQ(error.line(), 2);
-        EXPECT_EQ(error.column(), 12);
-    }
+    const GPXParser::XMLError wide = xmlError("<gpx>\n<name>Ærø</nam></gpx>");
+    EXPECT_EQ(wide.line(), 2);
+    EXPECT_EQ(wide.column(), 12);
     EXPECT_THROW(parseBytes(""), GPXParser::XMLError);
 }
 
@@ -301,14 +308,11 @@ TEST_F(GPXParserTest, EncodingsComeFromTheMarkOrTheDeclaration)
         EXPECT_EQ(result.locations[0].altitude, 8);
     }
     EXPECT_NE(GPXParser::utf8Text(declared("windows-1252")).find("\xC2\xA0"), std::string::npos);
-    try {
-        parseBytes("<?xml version=\"1.0\" encoding=\"x-no-such-set\"?>" + body);
-        FAIL() << "no error";
-    } catch (const GPXParser::XMLError &error) {
-        EXPECT_NE(std::string(error.what()).find("\"x-no-such-set\""), std::string::npos);
-        EXPECT_EQ(error.line(), 1);
-        EXPECT_EQ(error.column(), 31);
-    }
+    const GPXParser::XMLError error =
+        xmlError("<?xml version=\"1.0\" encoding=\"x-no-such-set\"?>" + body);
+    EXPECT_NE(std::string(error.what()).find("\"x-no-such-set\""), std::string::npos);
+    EXPECT_EQ(error.line(), 1);
+    EXPECT_EQ(error.column(), 31);
 }
 
 TEST_F(GPXParserTest, ANulCharacterIsNotWellFormed)
@@ -316,14 +320,25 @@ TEST_F(GPXParserTest, ANulCharacterIsNotWellFormed)
     std::string bytes = "<gpx><trk><trkseg>\n" + point("<ele>1</ele>") + "\n  " +
                         point("<ele>2</ele>") + "</trkseg></trk></gpx>";
     bytes.insert(bytes.rfind("<trkpt"), 1, '\0');
-    try {
-        parseBytes(bytes);
-        FAIL() << "no error";
-    } catch (const GPXParser::XMLError &error) {
-        EXPECT_NE(error.message().find("not well-formed"), std::string::npos);
-        EXPECT_EQ(error.line(), 3);
-        EXPECT_EQ(error.column(), 3);
-    }
+    const GPXParser::XMLError error = xmlError(bytes);
+    EXPECT_NE(error.message().find("not well-formed"), std::string::npos);
+    EXPECT_EQ(error.line(), 3);
+    EXPECT_EQ(error.column(), 3);
+}
+
+// Out of memory inside the XML parser is told as std::bad_alloc, which the
+// opener turns into "The route is too large to open.".
+TEST_F(GPXParserTest, AParserOutOfMemoryIsABadAlloc)
+{
+    std::string points;
+    for (int i = 0; i < 100; ++i)
+        points += point("<ele>1</ele>");
+    const pugi::allocation_function allocate = pugi::get_memory_allocation_function();
+    pugi::set_memory_management_functions([](std::size_t) -> void * { return nullptr; },
+                                          pugi::get_memory_deallocation_function());
+    EXPECT_THROW(parseTrack(points), std::bad_alloc);
+    pugi::set_memory_management_functions(allocate, pugi::get_memory_deallocation_function());
+    EXPECT_EQ(parseTrack(points).locations.size(), 100u);
 }
 
 TEST_F(GPXParserTest, NoDoctypeOrEntityIsExpanded)

@@ -116,8 +116,6 @@ protected:
     }
 
     TileServer server;
-
-protected:
     QTemporaryDir m_cache;
 };
 
