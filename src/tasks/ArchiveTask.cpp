@@ -142,14 +142,14 @@ void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
     const ItemLocation sourceFolder = source.parent();
     const ItemLocation targetFolder = target.parent();
     coordinate(coordinator, sourceFolder.url(), targetFolder.url(), [&] {
-        std::optional<ItemLocation::Attributes> attributes;
+        // Mostly the folder is there already: its source is only read for one made here.
+        if (!targetFolder.makeDirectory())
+            return;
         try {
-            attributes = itemAttributes(sourceFolder);
+            m_madeFolders.emplace_back(targetFolder, itemAttributes(sourceFolder));
         } catch (const std::exception &) {
             // The folder keeps the default attributes then.
         }
-        if (targetFolder.makeDirectory() && attributes)
-            m_madeFolders.emplace_back(targetFolder, *attributes);
     });
     coordinate(coordinator, source.url(), target.url(), [&] {
         // Passed over only when really gone: an entry that is there but

@@ -1,16 +1,12 @@
 #include "tasks/ExportTask.h"
 
+#include "core/JsonStore.h"
 #include "model/Application.h"
 #include "model/Container.h"
 #include "platform/FileCoordinator.h"
 #include "platform/Loc.h"
 #include "tasks/ItemMoves.h"
 #include "tasks/TaskRecovery.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <filesystem>
@@ -117,11 +113,8 @@ void ExportTask::write(const std::vector<File> &files, const fs::path &staging)
     postDidUpdate();
     const QString infoPath = displayPath(staging / infoFileName);
     fileCoordinator().coordinateWriting(QUrl::fromLocalFile(infoPath), false, [&](const QUrl &) {
-        QSaveFile file(infoPath);
-        if (!file.open(QIODevice::WriteOnly) || file.write(encodeInfo(info())) < 0 ||
-            !file.commit())
-            throw std::runtime_error("Cannot write " + infoPath.toStdString() + ": " +
-                                     file.errorString().toStdString());
+        if (!writeFileAtomically(infoPath, encodeInfo(info())))
+            throw std::runtime_error("Cannot write " + infoPath.toStdString());
     });
 
     for (const File &file : files) {

@@ -22,6 +22,13 @@ namespace {
 // that is not there yet: what a copy to the destination creates lies in it.
 std::optional<fs::path> firstMissing(const fs::path &container, const fs::path &relative)
 {
+    // Mostly the destination's folder is there (a folder is copied before
+    // what it holds): two looks instead of one per component.
+    fs::path destination = container / relative;
+    if (!destination.has_filename())
+        destination = destination.parent_path();
+    if (destination != container && itemExists(destination.parent_path()))
+        return itemExists(destination) ? std::nullopt : std::optional(destination);
     fs::path path = container;
     if (!itemExists(path))
         return path;

@@ -1,7 +1,8 @@
 #include "tasks/TaskJournal.h"
 
-#include "core/File.h"
+#include "core/JsonStore.h"
 #include "platform/Log.h"
+#include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
@@ -9,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <signal.h>
 #include <unistd.h>
@@ -145,12 +145,9 @@ void TaskJournal::write(Entry &entry) const
     }
     if (!QDir().mkpath(m_folder))
         throw std::runtime_error("Cannot create the task journal folder " + m_folder.toStdString());
-    QSaveFile file(pathOf(entry.taskID));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(toJson(entry)).toJson(QJsonDocument::Compact)) < 0 ||
-        !file.commit())
-        throw std::runtime_error("Cannot write the task journal " + file.fileName().toStdString() +
-                                 ": " + file.errorString().toStdString());
+    const QString path = pathOf(entry.taskID);
+    if (!writeFileAtomically(path, QJsonDocument(toJson(entry)).toJson(QJsonDocument::Compact)))
+        throw std::runtime_error("Cannot write the task journal " + path.toStdString());
 }
 
 bool TaskJournal::remove(const QString &taskID) const
@@ -168,18 +165,17 @@ std::vector<TaskJournal::Entry> TaskJournal::entries() const
     std::vector<Entry> entries;
     const QDir folder(m_folder);
     for (const QString &name : folder.entryList({"*.json"}, QDir::Files, QDir::Name)) {
-        QFile file(folder.filePath(name));
-        QJsonParseError error{};
+        const QString path = folder.filePath(name);
         std::optional<Entry> entry;
-        if (file.open(QIODevice::ReadOnly) && file.size() <= kMaxEntrySize) {
-            const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+        if (const auto bytes = RegularFile::readWhole(path, kMaxEntrySize)) {
+            const QJsonDocument document = QJsonDocument::fromJson(*bytes);
             if (document.isObject())
                 entry = fromJson(document.object());
         }
         if (entry)
             entries.push_back(*entry);
         else
-            log().error("Cannot read the task journal %{public}@", file.fileName());
+            log().error("Cannot read the task journal %{public}@", path);
     }
     return entries;
 }
