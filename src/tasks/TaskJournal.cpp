@@ -2,6 +2,7 @@
 
 #include "core/File.h"
 #include "platform/Log.h"
+#include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
@@ -168,18 +169,17 @@ std::vector<TaskJournal::Entry> TaskJournal::entries() const
     std::vector<Entry> entries;
     const QDir folder(m_folder);
     for (const QString &name : folder.entryList({"*.json"}, QDir::Files, QDir::Name)) {
-        QFile file(folder.filePath(name));
-        QJsonParseError error{};
+        const QString path = folder.filePath(name);
         std::optional<Entry> entry;
-        if (file.open(QIODevice::ReadOnly) && file.size() <= kMaxEntrySize) {
-            const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+        if (const auto bytes = RegularFile::readWhole(path, kMaxEntrySize)) {
+            const QJsonDocument document = QJsonDocument::fromJson(*bytes);
             if (document.isObject())
                 entry = fromJson(document.object());
         }
         if (entry)
             entries.push_back(*entry);
         else
-            log().error("Cannot read the task journal %{public}@", file.fileName());
+            log().error("Cannot read the task journal %{public}@", path);
     }
     return entries;
 }
