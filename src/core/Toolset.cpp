@@ -10,7 +10,6 @@
 #include "platform/PropertyList.h"
 #include "platform/Workspace.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QHashFunctions>
 
@@ -324,16 +323,10 @@ std::optional<QString> xcodeBuildVersion(const QUrl &xcodePath)
     const QString path = pathOf(xcodePath);
     if (xcodePath.isEmpty() || !QFileInfo::exists(path))
         return std::nullopt;
-    QFile file(path + "/Contents/version.plist");
-    if (!file.open(QIODevice::ReadOnly))
+    const auto root = PropertyList::readDictionary(path + "/Contents/version.plist");
+    if (!root)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (bytes.isEmpty())
-        return std::nullopt;
-    const auto root = PropertyList::parse(bytes);
-    if (!root || root->typeId() != QMetaType::QVariantMap)
-        return std::nullopt;
-    const QVariant build = root->toMap().value("ProductBuildVersion");
+    const QVariant build = root->value("ProductBuildVersion");
     if (build.typeId() != QMetaType::QString)
         return std::nullopt;
     return build.toString();

@@ -3,7 +3,6 @@
 #include "platform/PropertyList.h"
 #include "platform/SystemPaths.h"
 
-#include <QFile>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -61,12 +60,9 @@ std::optional<CoreSimulatorImage> decodeImage(const QVariant &value)
 }
 
 // Every key is required: one incomplete image spoils the whole list.
-std::optional<std::vector<CoreSimulatorImage>> decode(const QByteArray &data)
+std::optional<std::vector<CoreSimulatorImage>> decode(const QVariantMap &root)
 {
-    const auto root = PropertyList::parse(data);
-    if (!root || !isMap(*root))
-        return std::nullopt;
-    const QVariant images = root->toMap().value("images");
+    const QVariant images = root.value("images");
     if (images.typeId() != QMetaType::QVariantList)
         return std::nullopt;
     std::vector<CoreSimulatorImage> result;
@@ -83,10 +79,10 @@ std::optional<std::vector<CoreSimulatorImage>> decode(const QByteArray &data)
 
 std::vector<Runtime> installedRuntimes()
 {
-    QFile file(SystemPaths::current().coreSimulatorImages);
-    if (!file.open(QIODevice::ReadOnly))
+    const auto root = PropertyList::readDictionary(SystemPaths::current().coreSimulatorImages);
+    if (!root)
         return {};
-    const auto images = decode(file.readAll());
+    const auto images = decode(*root);
     if (!images)
         return {};
 

@@ -30,6 +30,20 @@ const std::vector<std::pair<Qt::Key, char16_t>> &specialKeys()
 
 } // namespace
 
+KeyModifiers fromQtModifiers(Qt::KeyboardModifiers modifiers)
+{
+    KeyModifiers result;
+    if (modifiers & Qt::ControlModifier)
+        result |= KeyModifier::Command;
+    if (modifiers & Qt::MetaModifier)
+        result |= KeyModifier::Control;
+    if (modifiers & Qt::AltModifier)
+        result |= KeyModifier::Option;
+    if (modifiers & Qt::ShiftModifier)
+        result |= KeyModifier::Shift;
+    return result;
+}
+
 QKeySequence keySequence(const QString &key, KeyModifiers mask)
 {
     if (key.isEmpty())
@@ -64,15 +78,7 @@ std::optional<KeyEquivalent> fromKeyCombination(QKeyCombination combination)
             return std::nullopt;
         result.key = QString(QChar(char16_t(qtKey))).toLower();
     }
-    const Qt::KeyboardModifiers modifiers = combination.keyboardModifiers();
-    if (modifiers & Qt::ControlModifier)
-        result.modifiers |= KeyModifier::Command;
-    if (modifiers & Qt::MetaModifier)
-        result.modifiers |= KeyModifier::Control;
-    if (modifiers & Qt::AltModifier)
-        result.modifiers |= KeyModifier::Option;
-    if (modifiers & Qt::ShiftModifier)
-        result.modifiers |= KeyModifier::Shift;
+    result.modifiers = fromQtModifiers(combination.keyboardModifiers());
     return result;
 }
 

@@ -22,6 +22,8 @@ struct KeyEquivalent {
     bool operator==(const KeyEquivalent &) const = default;
 };
 
+// The Mac modifiers of Qt's (Ctrl is Command, Meta is Control, Alt is Option).
+KeyModifiers fromQtModifiers(Qt::KeyboardModifiers modifiers);
 // The widget shortcut of a key equivalent; empty for an empty key.
 QKeySequence keySequence(const QString &key, KeyModifiers mask);
 // Nothing for keys a key equivalent cannot name (media keys, modifiers

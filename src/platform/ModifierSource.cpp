@@ -1,5 +1,7 @@
 #include "platform/ModifierSource.h"
 
+#include "platform/KeyEquivalents.h"
+
 #include <QGuiApplication>
 
 namespace corvane {
@@ -12,17 +14,7 @@ public:
     {
         if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
             return KeyModifier::None;
-        const Qt::KeyboardModifiers qt = QGuiApplication::queryKeyboardModifiers();
-        KeyModifiers result;
-        if (qt & Qt::ShiftModifier)
-            result |= KeyModifier::Shift;
-        if (qt & Qt::ControlModifier)
-            result |= KeyModifier::Command;
-        if (qt & Qt::MetaModifier)
-            result |= KeyModifier::Control;
-        if (qt & Qt::AltModifier)
-            result |= KeyModifier::Option;
-        return result;
+        return KeyEquivalents::fromQtModifiers(QGuiApplication::queryKeyboardModifiers());
     }
 };
 

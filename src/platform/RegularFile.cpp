@@ -135,13 +135,9 @@ std::optional<QByteArray> RegularFile::readAll(qint64 maxBytes)
     return bytes;
 }
 
-std::optional<QByteArray> RegularFile::readWhole(const QString &path, qint64 maxBytes, Error *error)
+std::optional<QByteArray> RegularFile::readWhole(const QString &path, qint64 maxBytes)
 {
-    RegularFile file(path);
-    auto bytes = file.readAll(maxBytes);
-    if (error)
-        *error = file.error();
-    return bytes;
+    return RegularFile(path).readAll(maxBytes);
 }
 
 QString RegularFile::errorDescription(const QString &path, qint64 maxBytes) const

@@ -26,9 +26,6 @@ public:
 
     bool isOpen() const { return m_descriptor >= 0; }
     Error error() const { return m_error; }
-    // The size when it was opened.
-    qint64 size() const { return m_size; }
-    int descriptor() const { return m_descriptor; }
     // Hands the descriptor over to the caller, who closes it.
     int release();
 
@@ -39,10 +36,9 @@ public:
     // (tooLarge) or a read failed.
     std::optional<QByteArray> readAll(qint64 maxBytes);
 
-    // The whole file at `path`, at most `maxBytes`; nothing, with the
-    // reason in `error`, when it could not be had.
-    static std::optional<QByteArray> readWhole(const QString &path, qint64 maxBytes,
-                                               Error *error = nullptr);
+    // The whole file at `path`, at most `maxBytes`; nothing when it could
+    // not be had.
+    static std::optional<QByteArray> readWhole(const QString &path, qint64 maxBytes);
 
     // One sentence for a log line or an alert, such as
     // "/a/b.json could not be opened: it is no regular file."

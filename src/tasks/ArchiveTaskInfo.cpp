@@ -3,9 +3,8 @@
 #include "model/Application.h"
 #include "model/Container.h"
 #include "platform/PropertyList.h"
+#include "platform/RegularFile.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 #include <QSet>
 #include <QVariantMap>
@@ -125,17 +124,15 @@ ArchiveTaskInfo ArchiveTask::decodeInfo(const QByteArray &data)
 
 std::optional<ArchiveTaskInfo> ArchiveTask::readInfo(const QUrl &url)
 {
-    const QString path = url.toLocalFile();
     // Only a regular file: opening a pipe left in an archive would hang.
-    if (!QFileInfo(path).isFile())
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
+    RegularFile file(url.toLocalFile());
+    const auto bytes = file.readAll(kMaxInfoSize);
     try {
-        if (file.size() > kMaxInfoSize)
+        if (file.error() == RegularFile::Error::tooLarge)
             throw ArchiveInfoError("The file is too large to be an archive description.");
-        return decodeInfo(file.read(kMaxInfoSize));
+        if (!bytes)
+            return std::nullopt;
+        return decodeInfo(*bytes);
     } catch (const ArchiveInfoError &error) {
         log().error("Error decoding archive property list info: %{PUBLIC}@", error.what());
         return std::nullopt;

@@ -42,8 +42,9 @@ public:
         }
         if (subsystem != Log::subsystem)
             return query;
-        for (auto &entry : Log::entriesSince(since))
+        Log::readEntriesSince(since, [&](LogEntry &&entry) {
             query.entries.push_back({std::move(entry), Log::subsystem});
+        });
         return query;
     }
 
