@@ -13,9 +13,11 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace corvane::bench {
 
@@ -60,24 +62,25 @@ inline void drainMainQueue()
     while (DispatchQueue::drainMain() > 0);
 }
 
-// Runs `work` on a worker of the user-initiated queue, where the program
-// runs its tools, and returns how long it took there: the hop to the worker
-// and back is not counted.
-template <class F> std::chrono::steady_clock::duration timedOnWorker(F &&work)
-{
-    return DispatchQueue::userInitiated()->sync([&work] {
-        const auto started = std::chrono::steady_clock::now();
-        work();
-        return std::chrono::steady_clock::now() - started;
-    });
-}
-
-// Runs `work` on a worker each round and reports the worker's time; the
-// benchmark must use manual time.
+// Runs `work` each round on a worker of the user-initiated queue, where the
+// program runs its tools, and reports how long it took there: the hop to
+// the worker and back is not counted. The benchmark must use manual time.
 template <class F> void timeOnWorker(benchmark::State &state, F &&work)
 {
     for (auto _ : state)
-        state.SetIterationTime(std::chrono::duration<double>(timedOnWorker(work)).count());
+        state.SetIterationTime(DispatchQueue::userInitiated()->sync([&work] {
+            const auto started = std::chrono::steady_clock::now();
+            work();
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+                .count();
+        }));
+}
+
+// The middle of the values, for figures taken over a few rounds.
+inline double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 // Times each opening of an already rendered menu; closing is not timed.

@@ -1,3 +1,4 @@
+#include "BenchApplication.h"
 #include "BenchContainerApp.h"
 
 #include "tasks/ExportTask.h"
@@ -18,6 +19,7 @@
 #include <vector>
 
 using namespace corvane;
+using bench::median;
 
 namespace {
 
@@ -68,12 +70,6 @@ void copyTree(const QString &from, const QString &to)
 {
     if (QProcess::execute("cp", {"-a", from, to}) != 0)
         std::abort();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Export against `cp -a` of the same folders, and import into empty

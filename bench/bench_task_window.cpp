@@ -21,6 +21,7 @@
 #include <vector>
 
 using namespace corvane;
+using bench::median;
 
 namespace {
 
@@ -77,12 +78,6 @@ Run exportOnce(SmallFilesTree &tree, bool windowOpen)
     window.reset();
     QDir(archive.toLocalFile()).removeRecursively();
     return run;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // The export with the task window open against the same export with it

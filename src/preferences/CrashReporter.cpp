@@ -76,8 +76,12 @@ CrashReporter::findNewestNewCrashLog(const QString &programName)
             continue;
         const QString path = folder.filePath(name);
         const QFileInfo info(path);
+        const QDateTime date = info.lastModified();
+        if (!date.isValid() || secondsSince1970(date) <= lastSeen)
+            continue;
         // A named pipe would hold the reading for ever, a huge file fill
-        // the memory: neither is a crash log.
+        // the memory: neither is a crash log. One already seen is not
+        // reported again at each check.
         if (!info.isFile() || info.size() > CrashLog::maxBytes) {
             Log::general().error(
                 "%{PUBLIC}@", RegularFile::describe(info.isFile() ? RegularFile::Error::tooLarge
@@ -85,9 +89,6 @@ CrashReporter::findNewestNewCrashLog(const QString &programName)
                                                     path, CrashLog::maxBytes));
             continue;
         }
-        const QDateTime date = info.lastModified();
-        if (!date.isValid() || secondsSince1970(date) <= lastSeen)
-            continue;
         if (!newest || date >= newest->date)
             newest = CrashInfo{path, date};
     }
@@ -181,11 +182,10 @@ UrlRequest CrashReporter::makeUpload(const QUrl &url, const std::optional<QStrin
     const QString opening = "--" + boundary + "\r\n";
     const QString text = opening + parts.join(opening) + "\r\n" + "--" + boundary + "--" + "\r\n";
 
+    // The reply, never read, is held to a request's default bounds.
     UrlRequest upload;
     upload.request.setUrl(url);
     upload.request.setTransferTimeout(uploadTimeoutMs);
-    upload.maximumReplySize = uploadReplyLimit;
-    upload.deadline = uploadDeadline;
     upload.request.setHeader(QNetworkRequest::ContentTypeHeader,
                              "multipart/form-data; boundary=" + boundary);
     upload.method = "POST";

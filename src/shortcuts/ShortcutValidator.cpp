@@ -3,6 +3,7 @@
 #include "platform/HotKeyCenter.h"
 #include "platform/KeyCodes.h"
 #include "platform/KeyEquivalents.h"
+#include "platform/UserDefaults.h"
 
 #include <algorithm>
 
@@ -70,17 +71,10 @@ ShortcutValidator::ShortcutValidator(std::shared_ptr<HotKeyCenter> center)
 {
 }
 
-void ShortcutValidator::setHotKeys(std::vector<HotKeyUse> hotKeys,
-                                   std::shared_ptr<UserDefaults> defaults)
-{
-    m_hotKeys = std::move(hotKeys);
-    m_defaults = std::move(defaults);
-}
-
 bool ShortcutValidator::isShortcutTakenByHotKey(const Shortcut &shortcut, const QString &ownKey,
                                                 QString *explanation) const
 {
-    const auto defaults = m_defaults ? m_defaults : UserDefaults::standard();
+    const auto defaults = UserDefaults::standard();
     for (const HotKeyUse &hotKey : m_hotKeys) {
         if (hotKey.defaultsKey == ownKey)
             continue;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/Menu.h"
-#include "platform/UserDefaults.h"
 #include "shortcuts/Shortcut.h"
 
 #include <QString>
@@ -39,9 +38,8 @@ public:
         QString defaultsKey;
         QString title;
     };
-    // nullptr defaults: the standard ones.
-    void setHotKeys(std::vector<HotKeyUse> hotKeys,
-                    std::shared_ptr<UserDefaults> defaults = nullptr);
+    // Their shortcuts are read from the standard defaults.
+    void setHotKeys(std::vector<HotKeyUse> hotKeys) { m_hotKeys = std::move(hotKeys); }
 
     bool isShortcutValid(const Shortcut &shortcut) const;
     // Held by another program or one of the desktop's standard shortcuts
@@ -64,7 +62,6 @@ private:
     MenuPtr m_mainMenu;
     MenuPtr m_servicesMenu;
     std::vector<HotKeyUse> m_hotKeys;
-    std::shared_ptr<UserDefaults> m_defaults;
 };
 
 } // namespace corvane
