@@ -182,10 +182,11 @@ UrlRequest CrashReporter::makeUpload(const QUrl &url, const std::optional<QStrin
     const QString opening = "--" + boundary + "\r\n";
     const QString text = opening + parts.join(opening) + "\r\n" + "--" + boundary + "--" + "\r\n";
 
-    // The reply, never read, is held to a request's default bounds.
     UrlRequest upload;
     upload.request.setUrl(url);
     upload.request.setTransferTimeout(uploadTimeoutMs);
+    upload.maximumReplySize = uploadReplyLimit;
+    upload.deadline = uploadDeadline;
     upload.request.setHeader(QNetworkRequest::ContentTypeHeader,
                              "multipart/form-data; boundary=" + boundary);
     upload.method = "POST";

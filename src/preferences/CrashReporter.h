@@ -39,6 +39,10 @@ public:
     using WindowFactory = std::function<std::shared_ptr<CrashReportWindow>(CrashReportContent)>;
 
     static constexpr int uploadTimeoutMs = 60000;
+    // The upload's reply is never read; these only keep a server from
+    // holding it.
+    static constexpr qint64 uploadReplyLimit = qint64(1) << 20;
+    static constexpr std::chrono::minutes uploadDeadline{2};
 
     // Without a valid http(s) endpoint nothing is ever sent; without a
     // privacy page the window's link is disabled.
