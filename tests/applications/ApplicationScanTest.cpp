@@ -127,11 +127,12 @@ TEST_F(ApplicationScanTest, FolderChangesRescanOnceAndKeepObjects)
                            m_tree.makeAppBundle(staging, app("com.example.second", "Second"))})
                   .exitCode,
               0);
-    ASSERT_TRUE(waitUntil([&] { return posts.load() == 1; }));
+    // The line is logged after the post, on the rescan's thread.
+    const QString changed = "Application list changed for iPhone 15 - 17.5";
+    ASSERT_TRUE(waitUntil([&] { return posts.load() == 1 && log.count(changed) == 1; }));
     EXPECT_GE(Clock::now() - installed, 900ms);
     EXPECT_EQ(identifiers(device), QStringList({"com.example.first", "com.example.second"}));
     EXPECT_EQ(device->applications().front(), original);
-    EXPECT_EQ(log.count("Application list changed for iPhone 15 - 17.5"), 1);
 
     // A reinstall into a new folder: the same object at its new place, no post.
     std::atomic<int> moves{0};
