@@ -42,6 +42,11 @@ inline constexpr bool peakResidentBytesTellUse = false;
 inline constexpr bool peakResidentBytesTellUse = true;
 #endif
 
+// How far the peak may grow while hostile servers are refused. Taking a reply
+// whole runs to a gigabyte; bounded transfers stay far below, though thread
+// arenas and the overlap of transfers on a loaded machine vary.
+inline constexpr qint64 hostileRepliesPeakGrowth = qint64(256) << 20;
+
 QString realWorldPath(const QString &relative);
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);

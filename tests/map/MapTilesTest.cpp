@@ -304,5 +304,5 @@ TEST_F(MapTiles, HostileTilesFailWithinTheirDeadline)
     ASSERT_TRUE(waitUntil([&] { return failed.size() == urls.size(); }));
     EXPECT_EQ(loaded, 0);
     if (peakResidentBytesTellUse)
-        EXPECT_LT(peakResidentBytes() - peakBefore, 100 << 20);
+        EXPECT_LT(peakResidentBytes() - peakBefore, hostileRepliesPeakGrowth);
 }

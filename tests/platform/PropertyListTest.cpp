@@ -170,7 +170,7 @@ TEST(PropertyList, RepeatedReferencesReadInLinearTime)
     QElapsedTimer timer;
     timer.start();
     const auto value = PropertyList::parse(bytes);
-    EXPECT_LT(timer.elapsed(), 3000); // a stall detector: it took hours
+    EXPECT_LT(timer.elapsed(), 60000); // a stall detector: it took hours
     ASSERT_TRUE(value);
     const QVariantList list = value->toList();
     ASSERT_EQ(list.size(), count);

@@ -254,5 +254,5 @@ TEST_F(CrashUploadLoopbackTest, HostileRepliesToTheUploadFailWithinItsDeadline)
                                                      : "The reply is too large.")
             << key.first;
     if (peakResidentBytesTellUse)
-        EXPECT_LT(peakResidentBytes() - peakBefore, 100 << 20);
+        EXPECT_LT(peakResidentBytes() - peakBefore, hostileRepliesPeakGrowth);
 }

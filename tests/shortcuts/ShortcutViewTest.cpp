@@ -292,11 +292,11 @@ TEST_F(ShortcutViewTest, LosingTheFocusedWindowStopsRecording)
     window.show();
     window.activateWindow();
     ASSERT_TRUE(test::waitUntil(
-        [&] { return QGuiApplication::focusWindow() == window.windowHandle(); }, 5s));
+        [&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
     view->setRecording(true);
     second.show();
     second.activateWindow();
-    EXPECT_TRUE(test::waitUntil([&] { return !view->isRecording(); }, 5s));
+    EXPECT_TRUE(test::waitUntil([&] { return !view->isRecording(); }));
 
     // Started in a window without the focus, recording ends only once that
     // window had the focus and lost it.
@@ -305,14 +305,14 @@ TEST_F(ShortcutViewTest, LosingTheFocusedWindowStopsRecording)
     third.show();
     third.activateWindow();
     ASSERT_TRUE(test::waitUntil(
-        [&] { return QGuiApplication::focusWindow() == third.windowHandle(); }, 5s));
+        [&] { return QGuiApplication::focusWindow() == third.windowHandle(); }));
     EXPECT_TRUE(view->isRecording());
     window.activateWindow();
     ASSERT_TRUE(test::waitUntil(
-        [&] { return QGuiApplication::focusWindow() == window.windowHandle(); }, 5s));
+        [&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
     EXPECT_TRUE(view->isRecording());
     second.activateWindow();
-    EXPECT_TRUE(test::waitUntil([&] { return !view->isRecording(); }, 5s));
+    EXPECT_TRUE(test::waitUntil([&] { return !view->isRecording(); }));
 }
 
 TEST_F(ShortcutViewTest, FollowsTheKeyWhereverItIsWritten)
@@ -322,7 +322,7 @@ TEST_F(ShortcutViewTest, FollowsTheKeyWhereverItIsWritten)
     defaults->set("DeleteDerivedData", kCmdOptK.archived());
     EXPECT_EQ(view->shortcutValue(), kCmdOptK);
     std::thread([&] { defaults->remove("DeleteDerivedData"); }).join();
-    EXPECT_TRUE(test::waitUntil([&] { return !view->shortcutValue(); }, 5s));
+    EXPECT_TRUE(test::waitUntil([&] { return !view->shortcutValue(); }));
     defaults->set("DeleteDerivedData", QByteArray("not an archive"));
     EXPECT_EQ(view->shortcutValue(), std::nullopt);
     EXPECT_EQ(changes, 2);

@@ -73,7 +73,7 @@ protected:
     // that it stays there.
     void expectCount(const int &count, int expected)
     {
-        test::waitUntil([&] { return count >= expected; }, 5s);
+        test::waitUntil([&] { return count >= expected; });
         test::pumpFor(150ms);
         EXPECT_EQ(count, expected);
     }
@@ -129,7 +129,7 @@ TEST_F(X11HotKeyTest, AHeldKeyRunsTheActionOnceThroughAutoRepeat)
     for (xcb_keycode_t key : modifiers)
         keyboard.press(key);
     keyboard.press(c.keycode);
-    test::waitUntil([&] { return counter.presses >= 3; }, 5s);
+    test::waitUntil([&] { return counter.presses >= 3; });
     keyboard.release(c.keycode);
     for (xcb_keycode_t key : modifiers)
         keyboard.release(key);
