@@ -6,7 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -89,13 +93,42 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.write(bytes) == bytes.size();
 }
 
+namespace {
+
+// A process the program starts on another thread while the script is open for
+// writing holds that descriptor until it runs its own program, and the kernel
+// refuses to run a file open for writing ("Text file busy"). A read lease is
+// granted only when no process has the file open for writing.
+void waitUntilNoWriters(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::fcntl(fd, F_SETLEASE, F_RDLCK) != 0) {
+        // Another error: no leases here, and nothing to wait for.
+        if (errno != EAGAIN || std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    ::close(fd);
+}
+
+} // namespace
+
 bool writeScript(const QString &path, const QString &body)
 {
-    if (!writeFile(path, ("#!/bin/sh\n" + body + "\n").toUtf8()))
+    // Written beside and moved into place: the old script may be running.
+    const QString temporary = path + ".new";
+    if (!writeFile(temporary, ("#!/bin/sh\n" + body + "\n").toUtf8()) ||
+        !QFile::setPermissions(temporary, QFile::ReadOwner | QFile::WriteOwner |
+                                              QFile::ExeOwner | QFile::ReadGroup |
+                                              QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther))
         return false;
-    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                           QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                           QFile::ExeOther);
+    waitUntilNoWriters(temporary);
+    return ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) ==
+           0;
 }
 
 } // namespace corvane::test
