@@ -122,13 +122,13 @@ bool writeScript(const QString &path, const QString &body)
     // Written beside and moved into place: the old script may be running.
     const QString temporary = path + ".new";
     if (!writeFile(temporary, ("#!/bin/sh\n" + body + "\n").toUtf8()) ||
-        !QFile::setPermissions(temporary, QFile::ReadOwner | QFile::WriteOwner |
-                                              QFile::ExeOwner | QFile::ReadGroup |
-                                              QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther))
+        !QFile::setPermissions(temporary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadGroup | QFile::ExeGroup |
+                                              QFile::ReadOther | QFile::ExeOther))
         return false;
     waitUntilNoWriters(temporary);
-    return ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) ==
-           0;
+    return ::rename(QFile::encodeName(temporary).constData(),
+                    QFile::encodeName(path).constData()) == 0;
 }
 
 } // namespace corvane::test

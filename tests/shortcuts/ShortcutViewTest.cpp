@@ -291,8 +291,8 @@ TEST_F(ShortcutViewTest, LosingTheFocusedWindowStopsRecording)
     QWidget second;
     window.show();
     window.activateWindow();
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
     view->setRecording(true);
     second.show();
     second.activateWindow();
@@ -304,12 +304,12 @@ TEST_F(ShortcutViewTest, LosingTheFocusedWindowStopsRecording)
     view->setRecording(true);
     third.show();
     third.activateWindow();
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return QGuiApplication::focusWindow() == third.windowHandle(); }));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return QGuiApplication::focusWindow() == third.windowHandle(); }));
     EXPECT_TRUE(view->isRecording());
     window.activateWindow();
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
     EXPECT_TRUE(view->isRecording());
     second.activateWindow();
     EXPECT_TRUE(test::waitUntil([&] { return !view->isRecording(); }));

@@ -70,8 +70,8 @@ TEST_F(ShortcutViewX11Test, ATypedCombinationIsRecordedAndItsHotKeyComesBack)
     QObject::connect(&action, &QAction::triggered, [&] { ++triggered; });
     window.show();
     window.activateWindow();
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
 
     view->setRecording(true);
     const xcb_keycode_t shift = keyboard.keycodeFor(XKB_KEY_Shift_L);
@@ -111,8 +111,8 @@ TEST_F(ShortcutViewX11Test, CopyIsRefusedAndNothingIsGrabbed)
     view->setAssociatedUserDefaultsKey("GlobalRedo", defaults);
     window.show();
     window.activateWindow();
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
 
     const auto copy = center->combinationFor(8, KeyCodes::cmdKey);
     ASSERT_TRUE(copy);
