@@ -129,14 +129,16 @@ void Device::directoryMonitorDidObserveChange(const DirectoryMonitorPtr &)
 
 void Device::startApplicationWatching()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_applications = loadApplications({});
-    }
+    // Watching before the first scan, so that an install during it is found
+    // by a rescan; a rescan waits for the first to end.
+    std::lock_guard reload(m_reloadMutex);
     m_applicationWatcher =
         DirectoryMonitor::make(QDir::cleanPath(m_applicationDirectory.toLocalFile()));
     m_applicationWatcher->setDelegate(sharedAs<Device>());
     m_applicationWatcher->startMonitoring();
+    ApplicationTable first = loadApplications({});
+    std::lock_guard lock(m_mutex);
+    m_applications = std::move(first);
 }
 
 Device::~Device()

@@ -72,11 +72,18 @@ DeviceWatcher::DeviceWatcher(const std::shared_ptr<Toolset> &toolset)
 std::shared_ptr<DeviceWatcher> DeviceWatcher::make(const std::shared_ptr<Toolset> &toolset)
 {
     std::shared_ptr<DeviceWatcher> watcher(new DeviceWatcher(toolset));
-    const auto devices = listDevices(toolset, {});
-    watcher->m_all = std::make_shared<const DeviceMap>(devices.value_or(DeviceMap()));
+    // Watching before the first listing, so that a device made while it runs
+    // is listed again; a relisting waits for the first to end.
+    std::unique_lock relisting(watcher->m_relistingMutex);
     watcher->m_deviceChangeWatcher = DirectoryMonitor::make(Device::devicesFolder());
     watcher->m_deviceChangeWatcher->setDelegate(watcher);
     watcher->m_deviceChangeWatcher->startMonitoring();
+    const auto devices = listDevices(toolset, {});
+    {
+        std::lock_guard lock(watcher->m_mutex);
+        watcher->m_all = std::make_shared<const DeviceMap>(devices.value_or(DeviceMap()));
+    }
+    relisting.unlock();
     if (!devices && toolset)
         watcher->scheduleRetry();
     return watcher;

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <csignal>
 #include <mutex>
+#include <thread>
 
 using namespace corvane;
 using namespace corvane::fixture;
@@ -297,6 +298,25 @@ TEST_F(DeviceWatcherTest, AHungListingIsEndedAndKeepsTheList)
     setToolProcessTimeout(10s);
     m_tree.clearFaults();
     ASSERT_TRUE(test::waitUntil([&] { return watcher->all()->size() == 2; }));
+}
+
+// The folder is watched before the first listing: a device made while that
+// listing runs (it answers with the list from before) is listed next.
+TEST_F(DeviceWatcherTest, ADeviceMadeDuringTheFirstListingIsListedNext)
+{
+    const QString before = m_tree.root() + "/before.txt";
+    ASSERT_TRUE(test::writeFile(before, m_tree.simctl({"list"}).out));
+    m_tree.setFault("list", {.delaySeconds = 2, .stdoutFile = before});
+    const int runs = listRuns();
+    DeviceWatcherPtr watcher;
+    std::thread first([&] { watcher = DeviceWatcher::make(m_toolset); });
+    ASSERT_TRUE(test::waitUntil([&] { return listRuns() > runs; }));
+    const QString added = m_tree.addDevice({.name = "iPhone 15 Pro", .runtime = "iOS 17.5"});
+    m_tree.clearFaults();
+    first.join();
+    ASSERT_TRUE(watcher);
+    EXPECT_TRUE(test::waitUntil([&] { return device(watcher, added) != nullptr; }));
+    EXPECT_EQ(watcher->all()->size(), 4u);
 }
 
 // Same count, another device: the set of UDIDs changed.
