@@ -78,10 +78,15 @@ std::shared_ptr<DeviceWatcher> DeviceWatcher::make(const std::shared_ptr<Toolset
     watcher->m_deviceChangeWatcher = DirectoryMonitor::make(Device::devicesFolder());
     watcher->m_deviceChangeWatcher->setDelegate(watcher);
     watcher->m_deviceChangeWatcher->startMonitoring();
+    // A change heard during the listing lists again only when the folder's
+    // entries differ from those before it.
+    const auto contents = folderContents(Device::devicesFolder());
     const auto devices = listDevices(toolset, {});
     {
         std::lock_guard lock(watcher->m_mutex);
         watcher->m_all = std::make_shared<const DeviceMap>(devices.value_or(DeviceMap()));
+        if (devices)
+            watcher->m_lastContents = contents;
     }
     relisting.unlock();
     if (!devices && toolset)
