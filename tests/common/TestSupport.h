@@ -34,13 +34,15 @@ QString randomText(std::mt19937 &random, const QStringList &pieces, int maxPiece
 
 // The process's peak resident memory so far (getrusage), in bytes.
 qint64 peakResidentBytes();
+// Built with AddressSanitizer.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool sanitized = true;
+#else
+inline constexpr bool sanitized = false;
+#endif
 // Whether the peak says how much the program holds: AddressSanitizer keeps
 // freed memory resident for a while to catch late uses.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool peakResidentBytesTellUse = false;
-#else
-inline constexpr bool peakResidentBytesTellUse = true;
-#endif
+inline constexpr bool peakResidentBytesTellUse = !sanitized;
 
 // How far the peak may grow while hostile servers are refused. Taking a reply
 // whole runs to a gigabyte; bounded transfers stay far below, though thread

@@ -279,7 +279,8 @@ TEST_F(DeviceWatcherTest, AHungListingIsEndedAndKeepsTheList)
     ASSERT_EQ(watcher->all()->size(), 3u);
     m_tree.clearLog();
 
-    setToolProcessTimeout(500ms);
+    // Long enough for the fake to start and log itself on a loaded machine.
+    setToolProcessTimeout(3s);
     Fault hang;
     hang.hang = true;
     m_tree.setFault("list", hang);
