@@ -28,19 +28,22 @@ const std::vector<std::pair<Qt::Key, char16_t>> &specialKeys()
     return keys;
 }
 
+// Qt's names on Linux: Control stands where the Command key does.
+constexpr std::pair<Qt::KeyboardModifier, KeyModifier> modifierPairs[] = {
+    {Qt::ControlModifier, KeyModifier::Command},
+    {Qt::MetaModifier, KeyModifier::Control},
+    {Qt::AltModifier, KeyModifier::Option},
+    {Qt::ShiftModifier, KeyModifier::Shift},
+};
+
 } // namespace
 
 KeyModifiers fromQtModifiers(Qt::KeyboardModifiers modifiers)
 {
     KeyModifiers result;
-    if (modifiers & Qt::ControlModifier)
-        result |= KeyModifier::Command;
-    if (modifiers & Qt::MetaModifier)
-        result |= KeyModifier::Control;
-    if (modifiers & Qt::AltModifier)
-        result |= KeyModifier::Option;
-    if (modifiers & Qt::ShiftModifier)
-        result |= KeyModifier::Shift;
+    for (const auto &[qt, ours] : modifierPairs)
+        if (modifiers & qt)
+            result |= ours;
     return result;
 }
 
@@ -50,13 +53,10 @@ QKeySequence keySequence(const QString &key, KeyModifiers mask)
         return {};
     const QChar first = key.at(0);
     Qt::KeyboardModifiers modifiers;
-    if (mask & KeyModifier::Command)
-        modifiers |= Qt::ControlModifier;
-    if (mask & KeyModifier::Control)
-        modifiers |= Qt::MetaModifier;
-    if (mask & KeyModifier::Option)
-        modifiers |= Qt::AltModifier;
-    if ((mask & KeyModifier::Shift) || (first.isLetter() && first.isUpper()))
+    for (const auto &[qt, ours] : modifierPairs)
+        if (mask & ours)
+            modifiers |= qt;
+    if (first.isLetter() && first.isUpper())
         modifiers |= Qt::ShiftModifier;
     Qt::Key qtKey = Qt::Key(first.toUpper().unicode());
     for (const auto &[special, character] : specialKeys())
