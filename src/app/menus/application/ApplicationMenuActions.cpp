@@ -2,7 +2,7 @@
 
 #include "app/menus/ApplicationCommands.h"
 #include "app/menus/CommandManager.h"
-#include "app/menus/DeviceMenuActions.h"
+#include "app/menus/DeviceActionSupport.h"
 #include "app/menus/application/JSONPromptingAlert.h"
 #include "core/TaskService.h"
 #include "model/ActivityMonitor.h"
@@ -24,7 +24,7 @@ namespace corvane {
 
 namespace {
 
-using namespace DeviceMenuActions;
+using namespace DeviceActionSupport;
 
 const QString kArchiveExtension = QStringLiteral("xcappdata");
 
@@ -275,7 +275,7 @@ void ApplicationMenu::autoAction(const ObjectPtr &)
     inBackground([application = m_application, toolset = m_toolset,
                   monitor = m_environment.activityMonitor] {
         const auto device = application->device();
-        if (device && DeviceMenuActions::simulatorRuns(*monitor, *device)) {
+        if (device && DeviceActionSupport::simulatorRuns(*monitor, *device)) {
             if (monitor->applicationProcess(application->uuid())) {
                 device->bringToFront();
             } else {
