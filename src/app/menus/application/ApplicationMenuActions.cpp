@@ -228,6 +228,7 @@ void ApplicationMenu::exportData(const ObjectPtr &sender)
     SavePanelSpec spec;
     spec.title = loc("Export Data Containers", "EXPORT_SAVE_PANEL_TITLE");
     spec.prompt = loc("Export", "EXPORT_SAVE_PANEL_PROMPT");
+    spec.identifier = QStringLiteral("ExportData");
     spec.proposedName = m_application->exportName();
     spec.canHideExtension = true;
     const auto panel = SavePanel::shared();
@@ -251,6 +252,7 @@ void ApplicationMenu::replace(const ObjectPtr &sender)
     OpenPanelSpec spec;
     spec.title = loc("Replace Data Containers", "REPLACE_OPEN_PANEL_TITLE");
     spec.prompt = loc("Import", "REPLACE_OPEN_PANEL_PROMPT");
+    spec.identifier = QStringLiteral("ReplaceData");
     spec.allowedTypes = {kArchiveExtension};
     spec.canChooseFiles = true;
     spec.canChooseDirectories = false;
