@@ -341,14 +341,8 @@ TEST(QtFilePanelsTest, OpenPanelChoosesAppFolderAsFile)
         chosen = paths;
         done = true;
     });
-    QFileDialog *dialog = nullptr;
-    ASSERT_TRUE(test::waitUntil([&] {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (auto *found = qobject_cast<QFileDialog *>(widget); found && found->isVisible())
-                dialog = found;
-        }
-        return dialog != nullptr;
-    }));
+    QFileDialog *dialog = shownFileDialog();
+    ASSERT_TRUE(dialog);
     // As a user who clicks the bundle or types its name.
     dialog->findChild<QLineEdit *>("fileNameEdit")->setText("Demo.app");
     QMetaObject::invokeMethod(dialog, "accept");
@@ -572,12 +566,10 @@ TEST(QtStatusItemTest, ComingUpAndChangingIconWriteNoQtWarning)
         bool shownBeforeIcon = true, shownWithIcon = false;
         {
             QtStatusItem item(presentation);
-            auto *button = [] {
-                for (QWidget *widget : QApplication::topLevelWidgets())
-                    if (widget->objectName() == "CorvaneStatusButton")
-                        return qobject_cast<QToolButton *>(widget);
-                return static_cast<QToolButton *>(nullptr);
-            }();
+            QToolButton *button = nullptr;
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                if (widget->objectName() == "CorvaneStatusButton")
+                    button = qobject_cast<QToolButton *>(widget);
             EXPECT_EQ(item.usesTray(), button == nullptr);
             item.setVisible(true);
             shownBeforeIcon = button && button->isVisible();
