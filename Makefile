@@ -44,15 +44,20 @@ test-asan: deps
 
 # Lays out the demo tree (or starts again what the last run stopped), points
 # the program at it, and stops the demo's simulators when the program ends.
+# A program that another one's lock turns away exits with 75
+# (ProgramLock::refusedExitStatus): the simulators are then the running
+# program's, and are left alone.
 run: build
 	$(FIXTURE) demo $(DEMO)
 	@eval "$$($(FIXTURE) env $(DEMO))"; \
 	if [ -z "$${XDG_RUNTIME_DIR-}" ]; then \
 		export XDG_RUNTIME_DIR="$(CURDIR)/$(DEMO)/runtime"; mkdir -p -m 700 "$$XDG_RUNTIME_DIR"; \
 	fi; \
-	trap '$(FIXTURE) stop $(DEMO)' EXIT; \
+	refused=0; \
+	trap '[ "$$refused" = 1 ] || $(FIXTURE) stop $(DEMO)' EXIT; \
 	trap 'exit 130' INT TERM; \
-	CORVANE_LOG_DEBUG=$${CORVANE_LOG_DEBUG-1} $(RUN_DBUS) ./build/dev/src/corvane
+	CORVANE_LOG_DEBUG=$${CORVANE_LOG_DEBUG-1} $(RUN_DBUS) ./build/dev/src/corvane || { \
+		status=$$?; if [ $$status -eq 75 ]; then refused=1; fi; exit $$status; }
 
 demo-reset: build
 	@if [ -d $(DEMO) ]; then $(FIXTURE) stop $(DEMO); fi

@@ -65,7 +65,7 @@ int main(int argc, char *argv[])
                          static_cast<long long>(lock.holder()));
         else
             std::fprintf(stderr, "Corvane is already running.\n");
-        return 1;
+        return corvane::ProgramLock::refusedExitStatus;
     }
 
     QApplication app(argc, argv);

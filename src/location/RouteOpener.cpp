@@ -134,6 +134,7 @@ OpenPanelSpec RouteOpener::openPanelSpec()
     OpenPanelSpec spec;
     spec.title = loc("Select GPX", "GPS_OPEN_PANEL_TITLE");
     spec.prompt = loc("Select GPX", "GPS_OPEN_PANEL_PROMPT");
+    spec.identifier = QStringLiteral("SelectGPX");
     spec.allowedTypes = {QStringLiteral("gpx"), QStringLiteral("csv")};
     spec.canChooseFiles = true;
     spec.canChooseDirectories = false;

@@ -22,6 +22,10 @@ public:
     };
 
     static constexpr const char *fileName = "com.quendrith.corvane.lock";
+    // The exit status of a start that the running program's lock turns away
+    // (EX_TEMPFAIL), so that a script that started it can tell that the
+    // program it sees running is not its own.
+    static constexpr int refusedExitStatus = 75;
 
     // $XDG_RUNTIME_DIR; without one, a folder of the user's own under the
     // temporary folder, made private. Empty when neither can be had safely.

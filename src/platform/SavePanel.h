@@ -18,7 +18,12 @@ struct SavePanelSpec {
     QString proposedName;
     QStringList allowedTypes;
     bool canHideExtension = false;
+    // The folder it opens in; without one (or when it is gone), the folder
+    // it was last used in, else the home folder.
     QString directory;
+    // Names the panel, so that it opens where it was last used: each named
+    // panel keeps its own folder in the program's settings.
+    QString identifier;
     // The window it is opened from: it comes up in front of that window,
     // tied to it. Without one, in front of the program's active window.
     QPointer<QWindow> parentWindow;

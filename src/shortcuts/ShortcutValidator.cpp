@@ -50,7 +50,9 @@ bool isDesktopShortcut(const Shortcut &shortcut)
         for (const auto &binding : KeyEquivalents::forStandardKey(standardKey))
             if (typesKeyEquivalent(shortcut, key, binding.key, binding.modifiers))
                 return true;
-    return false;
+    // Every Linux desktop quits with Ctrl+Q (⌘Q), also where the platform's
+    // key scheme binds Quit to nothing (the Windows-style one).
+    return typesKeyEquivalent(shortcut, key, QStringLiteral("q"), KeyModifier::Command);
 }
 
 bool sameCombination(const Shortcut &a, const Shortcut &b)

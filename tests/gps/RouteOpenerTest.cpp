@@ -77,6 +77,15 @@ TEST_F(RouteOpening, TheExtensionPicksTheReaderAndFilesBecomeRecent)
     EXPECT_EQ(recents(), QStringList({gpx.toLocalFile(), csv.toLocalFile()}));
 }
 
+// The panel offers routes only, and opens where the last route was chosen.
+TEST_F(RouteOpening, ThePanelOffersRoutesAndKeepsAFolderOfItsOwn)
+{
+    const OpenPanelSpec spec = RouteOpener::openPanelSpec();
+    EXPECT_EQ(spec.allowedTypes, QStringList({"gpx", "csv"}));
+    EXPECT_FALSE(spec.allowsMultipleSelection);
+    EXPECT_EQ(spec.identifier, "SelectGPX");
+}
+
 TEST_F(RouteOpening, FailuresAreShownAndKeepTheRoute)
 {
     engine->useWithLocations(route(3));

@@ -1,8 +1,12 @@
 #include "FakeHotKeyCenter.h"
 #include "platform/KeyCodes.h"
+#include "platform/KeyEquivalents.h"
 #include "platform/Menu.h"
+#include "platform/UserDefaults.h"
 #include "shortcuts/ShortcutValidator.h"
 
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace corvane;
@@ -14,6 +18,19 @@ MenuItemPtr item(const QString &title, const QString &key, KeyModifiers mask)
     auto made = MenuItem::make(title, "action:", key);
     made->setKeyEquivalentModifierMask(mask);
     return made;
+}
+
+// The shortcut that types a key equivalent: the key found by its character,
+// an upper-case letter with Shift.
+std::optional<Shortcut> shortcutTyping(const KeyEquivalents::KeyEquivalent &equivalent)
+{
+    uint64_t flags = uint64_t(equivalent.modifiers.toInt()) & Shortcut::modifierMask;
+    if (equivalent.key != equivalent.key.toLower())
+        flags |= Shortcut::Shift;
+    for (int64_t code = 0; code < 128; ++code)
+        if (Shortcut(code, 0).keyCodeStringForKeyEquivalent() == equivalent.key.toLower())
+            return Shortcut(code, flags);
+    return std::nullopt;
 }
 
 class ShortcutValidatorTest : public ::testing::Test {
@@ -120,4 +137,67 @@ TEST_F(ShortcutValidatorTest, CombinationsHeldElsewhereAreTakenBeforeTheMenuIsAs
     EXPECT_FALSE(validator.isShortcutAlreadyTakenBySystem(shortcut));
     validator.setMainMenu(menu);
     EXPECT_TRUE(validator.isShortcutAlreadyTakenBySystem(shortcut));
+}
+
+// A hot key's stored shortcut takes its key only with its own modifiers, and
+// the hot key being recorded never clashes with its own combination.
+TEST_F(ShortcutValidatorTest, AHotKeyTakesOnlyItsOwnKeyWithItsOwnModifiers)
+{
+    QTemporaryDir dir;
+    const auto previous = UserDefaults::standard();
+    const auto restore = qScopeGuard([&] { UserDefaults::setStandard(previous); });
+    UserDefaults::setStandard(UserDefaults::withFile(dir.filePath("defaults.ini")));
+    constexpr uint64_t kCmdOpt = Shortcut::Command | Shortcut::Option;
+    UserDefaults::standard()->set("GlobalRedo", Shortcut(40, kCmdOpt).archived());
+    validator.setHotKeys({{"GlobalRedo", "Quick Repeat"}, {"DeleteDerivedData", "Trash"}});
+
+    const struct {
+        Shortcut typed;
+        QString ownKey;
+        bool taken;
+    } cases[] = {
+        {Shortcut(40, Shortcut::Command), "DeleteDerivedData", false},         // ⌘K
+        {Shortcut(40, kCmdOpt), "DeleteDerivedData", true},                    // ⌥⌘K
+        {Shortcut(40, kCmdOpt | Shortcut::Shift), "DeleteDerivedData", false}, // ⇧⌥⌘K
+        {Shortcut(40, Shortcut::Option | Shortcut::Control), "DeleteDerivedData", false}, // ⌃⌥K
+        {Shortcut(38, kCmdOpt), "DeleteDerivedData", false},                              // ⌥⌘J
+        {Shortcut(40, kCmdOpt), "GlobalRedo", false},
+    };
+    for (const auto &c : cases) {
+        QString explanation;
+        EXPECT_EQ(validator.isShortcutTakenByHotKey(c.typed, c.ownKey, &explanation), c.taken)
+            << c.typed.description().toStdString() << " for " << c.ownKey.toStdString();
+        EXPECT_EQ(explanation, c.taken ? QString::fromUtf8("This shortcut cannot be used because "
+                                                           "it is already used by ‘Quick Repeat’.")
+                                       : QString());
+    }
+}
+
+// A global grab of one of the desktop's standard shortcuts would take it
+// from every program: each of their one-chord bindings is refused, and Quit's
+// ⌘Q (Ctrl+Q) whatever the desktop's scheme binds.
+TEST_F(ShortcutValidatorTest, EveryStandardDesktopBindingIsTakenBySystem)
+{
+    const QKeySequence::StandardKey standardKeys[] = {
+        QKeySequence::Copy,  QKeySequence::Paste,     QKeySequence::Cut,  QKeySequence::Undo,
+        QKeySequence::Redo,  QKeySequence::SelectAll, QKeySequence::Save, QKeySequence::Open,
+        QKeySequence::New,   QKeySequence::Close,     QKeySequence::Quit, QKeySequence::Find,
+        QKeySequence::Print, QKeySequence::Refresh,
+    };
+    int checked = 0;
+    for (const auto standardKey : standardKeys) {
+        for (const auto &binding : KeyEquivalents::forStandardKey(standardKey)) {
+            const auto typed = shortcutTyping(binding);
+            if (!typed)
+                continue;
+            ++checked;
+            EXPECT_TRUE(validator.isShortcutAlreadyTakenBySystem(*typed))
+                << int(standardKey) << ": " << typed->description().toStdString();
+        }
+    }
+    EXPECT_GT(checked, 10);
+    EXPECT_TRUE(validator.isShortcutAlreadyTakenBySystem(Shortcut(12, Shortcut::Command))); // ⌘Q
+    // A combination of no standard action is free.
+    EXPECT_FALSE(validator.isShortcutAlreadyTakenBySystem(
+        Shortcut(40, Shortcut::Command | Shortcut::Option)));
 }

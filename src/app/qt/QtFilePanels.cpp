@@ -1,6 +1,7 @@
 #include "app/qt/QtFilePanels.h"
 
 #include "app/qt/DialogParent.h"
+#include "platform/PanelFolder.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -32,8 +33,9 @@ public:
         const QStringList filters = OpenPanel::nameFilters(spec.allowedTypes);
         if (!filters.isEmpty())
             setNameFilters(filters);
-        if (!spec.directory.isEmpty())
-            setDirectory(spec.directory);
+        // Without a folder of its own a dialog opens in the working
+        // directory, which is no place the user chose.
+        setDirectory(PanelFolder::startFolder(spec.directory, spec.identifier));
         connect(this, &QFileDialog::currentChanged, this,
                 [this](const QString &path) { m_current = QDir::cleanPath(path); });
         // Entering a bundle means choosing it.
@@ -46,6 +48,12 @@ public:
     }
 
     QStringList chosen() const { return result() == QDialog::Accepted ? m_chosen : QStringList(); }
+    // Keeps the folder of the choice for the next time the panel opens.
+    void rememberFolder() const
+    {
+        if (const QStringList files = chosen(); !files.isEmpty())
+            PanelFolder::remember(m_spec.identifier, files.constFirst());
+    }
 
     void accept() override
     {
@@ -94,8 +102,7 @@ QFileDialog *makeSaveDialog(const SavePanelSpec &spec)
     const QStringList filters = OpenPanel::nameFilters(spec.allowedTypes);
     if (!filters.isEmpty())
         dialog->setNameFilters(filters);
-    if (!spec.directory.isEmpty())
-        dialog->setDirectory(spec.directory);
+    dialog->setDirectory(PanelFolder::startFolder(spec.directory, spec.identifier));
     if (!spec.proposedName.isEmpty())
         dialog->selectFile(spec.proposedName);
     return dialog;
@@ -107,6 +114,7 @@ QStringList QtOpenPanel::runModal(const OpenPanelSpec &spec)
 {
     BundleAwareFileDialog dialog(spec);
     dialog.exec();
+    dialog.rememberFolder();
     return dialog.chosen();
 }
 
@@ -115,6 +123,7 @@ void QtOpenPanel::begin(const OpenPanelSpec &spec, Completion completion)
     auto *dialog = new BundleAwareFileDialog(spec);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, completion] {
+        dialog->rememberFolder();
         if (completion)
             completion(dialog->chosen());
     });
@@ -128,20 +137,25 @@ std::optional<QString> QtSavePanel::runModal(const SavePanelSpec &spec)
     std::unique_ptr<QFileDialog> dialog(makeSaveDialog(spec));
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
-    return dialog->selectedFiles().constFirst();
+    const QString path = dialog->selectedFiles().constFirst();
+    PanelFolder::remember(spec.identifier, path);
+    return path;
 }
 
 void QtSavePanel::begin(const SavePanelSpec &spec, Completion completion)
 {
     QFileDialog *dialog = makeSaveDialog(spec);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, completion](int result) {
-        std::optional<QString> path;
-        if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
-            path = dialog->selectedFiles().constFirst();
-        if (completion)
-            completion(path);
-    });
+    QObject::connect(dialog, &QDialog::finished, dialog,
+                     [dialog, completion, identifier = spec.identifier](int result) {
+                         std::optional<QString> path;
+                         if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
+                             path = dialog->selectedFiles().constFirst();
+                             PanelFolder::remember(identifier, *path);
+                         }
+                         if (completion)
+                             completion(path);
+                     });
     dialog->open();
     dialog->raise();
     dialog->activateWindow();

@@ -5,15 +5,38 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPainter>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QToolButton>
 
 namespace corvane {
 
-QtStatusItem::QtStatusItem()
+namespace {
+
+// Stands in for an icon whose art cannot be had, so that the item can still
+// be found and clicked.
+QIcon placeholderIcon()
 {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    QPixmap pixmap(22, 22);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x80, 0x80, 0x80));
+    painter.drawEllipse(QRectF(4, 4, 14, 14));
+    painter.end();
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+QtStatusItem::QtStatusItem(Presentation presentation)
+{
+    const bool tray =
+        presentation == Presentation::Tray ||
+        (presentation == Presentation::Automatic && QSystemTrayIcon::isSystemTrayAvailable());
+    if (tray) {
         m_tray = std::make_unique<QSystemTrayIcon>();
         connect(m_tray.get(), &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason) { popUpMenu(); });
@@ -33,7 +56,7 @@ QtStatusItem::QtStatusItem()
         }
         connect(m_button.get(), &QToolButton::clicked, this, [this] { popUpMenu(); });
     }
-    showState();
+    // Shown by the first setIcon.
 }
 
 QtStatusItem::~QtStatusItem()
@@ -46,11 +69,15 @@ void QtStatusItem::setIcon(const ImageRef &icon)
 {
     m_icon = icon;
     const QImage image = ImageCache::shared().resolve(icon);
-    const QIcon qicon = image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
+    const QIcon qicon = image.isNull() ? placeholderIcon() : QIcon(QPixmap::fromImage(image));
     if (m_tray)
         m_tray->setIcon(qicon);
     if (m_button)
         m_button->setIcon(qicon);
+    if (!m_hasIcon) {
+        m_hasIcon = true;
+        showState();
+    }
 }
 
 void QtStatusItem::setMenu(const MenuPtr &menu)
@@ -96,10 +123,12 @@ void QtStatusItem::popUpMenu()
 
 void QtStatusItem::showState()
 {
+    // A tray icon shown without an icon is an empty slot, and Qt warns of it.
+    const bool shown = m_visible && m_hasIcon;
     if (m_tray)
-        m_tray->setVisible(m_visible);
+        m_tray->setVisible(shown);
     if (m_button)
-        m_button->setVisible(m_visible);
+        m_button->setVisible(shown);
 }
 
 } // namespace corvane

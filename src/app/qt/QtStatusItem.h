@@ -17,9 +17,17 @@ namespace corvane {
 // The status item as a tray icon whose activation pops up our own QMenu, so
 // that live updates and the Option-key poll work on every desktop. Without a
 // tray (a bare X server, some desktops) it is a small always-on-top button.
+// Either shows once it has an icon.
 class QtStatusItem : public QObject, public StatusItem {
 public:
-    QtStatusItem();
+    enum class Presentation {
+        // The tray where the desktop has one, else the button.
+        Automatic,
+        Tray,
+        Button,
+    };
+
+    explicit QtStatusItem(Presentation presentation = Presentation::Automatic);
     ~QtStatusItem() override;
 
     void setIcon(const ImageRef &icon) override;
@@ -45,6 +53,7 @@ private:
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::unique_ptr<QToolButton> m_button;
     bool m_visible = true;
+    bool m_hasIcon = false;
     bool m_highlighted = false;
 };
 

@@ -115,6 +115,7 @@ void offerToSave(const Written &written)
     SavePanelSpec spec;
     spec.title = loc("Save Logs", "LOG_SAVE_PANEL_TITLE");
     spec.prompt = loc("Save", "LOG_SAVE_PANEL_PROMPT");
+    spec.identifier = QStringLiteral("SaveLogs");
     spec.proposedName = written.fileName;
     spec.canHideExtension = true;
     // A cancelled panel leaves the file in the temporary folder.

@@ -2,10 +2,13 @@
 #include "app/qt/ImageCache.h"
 #include "app/qt/QtAlertPresenter.h"
 #include "app/qt/QtFilePanels.h"
+#include "app/qt/QtStatusItem.h"
 #include "common/TestSupport.h"
 #include "location/CoordinatePromptingAlert.h"
 #include "model/Runtime.h"
 #include "platform/OptionKeyPoller.h"
+#include "platform/PanelFolder.h"
+#include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 
 #include <QApplication>
@@ -15,8 +18,10 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QWindow>
 #include <gtest/gtest.h>
 
@@ -50,6 +55,59 @@ void pressKey(QWidget *widget, int key)
 {
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
     QApplication::sendEvent(widget, &press);
+}
+
+// The file dialog a panel shows, once it shows.
+QFileDialog *shownFileDialog()
+{
+    QFileDialog *dialog = nullptr;
+    test::waitUntil([&] {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *found = qobject_cast<QFileDialog *>(widget); found && found->isVisible())
+                dialog = found;
+        return dialog != nullptr;
+    });
+    return dialog;
+}
+
+// Standard user defaults of the test's own until it ends.
+class ScopedDefaults {
+public:
+    ScopedDefaults() { UserDefaults::setStandard(UserDefaults::withFile(m_dir.filePath("d.ini"))); }
+    ~ScopedDefaults() { UserDefaults::setStandard(m_previous); }
+
+private:
+    QTemporaryDir m_dir;
+    std::shared_ptr<UserDefaults> m_previous = UserDefaults::standard();
+};
+
+// Opens a panel (open or save) without blocking; `answer` acts on its dialog,
+// and the panel's answer comes back once it has closed.
+std::optional<QString> runPanel(bool save, const QString &identifier, const QString &directory,
+                                const std::function<void(QFileDialog *)> &answer)
+{
+    std::optional<QString> chosen;
+    bool done = false;
+    if (save) {
+        QtSavePanel().begin({.directory = directory, .identifier = identifier},
+                            [&](const std::optional<QString> &path) {
+                                chosen = path;
+                                done = true;
+                            });
+    } else {
+        QtOpenPanel().begin({.directory = directory, .identifier = identifier},
+                            [&](const QStringList &paths) {
+                                if (!paths.isEmpty())
+                                    chosen = paths.constFirst();
+                                done = true;
+                            });
+    }
+    if (QFileDialog *dialog = shownFileDialog())
+        answer(dialog);
+    else
+        ADD_FAILURE() << "no file dialog";
+    EXPECT_TRUE(test::waitUntil([&] { return done; }));
+    return chosen;
 }
 
 AlertSpec confirmation()
@@ -283,14 +341,8 @@ TEST(QtFilePanelsTest, OpenPanelChoosesAppFolderAsFile)
         chosen = paths;
         done = true;
     });
-    QFileDialog *dialog = nullptr;
-    ASSERT_TRUE(test::waitUntil([&] {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (auto *found = qobject_cast<QFileDialog *>(widget); found && found->isVisible())
-                dialog = found;
-        }
-        return dialog != nullptr;
-    }));
+    QFileDialog *dialog = shownFileDialog();
+    ASSERT_TRUE(dialog);
     // As a user who clicks the bundle or types its name.
     dialog->findChild<QLineEdit *>("fileNameEdit")->setText("Demo.app");
     QMetaObject::invokeMethod(dialog, "accept");
@@ -299,20 +351,24 @@ TEST(QtFilePanelsTest, OpenPanelChoosesAppFolderAsFile)
 }
 
 // A dialog opened from one of the program's windows comes up in front of it,
-// as its transient; the active window stands in for an unnamed one, never the
-// status button. Without a window of ours, an alert stays on top.
+// as its transient; the active window stands in for an unnamed or a hidden
+// one, never the status button. Without a window of ours, an alert stays on
+// top.
 TEST(QtDialogParentTest, DialogsComeUpTiedToTheWindowTheyAreOpenedFrom)
 {
-    QWidget settings, gps, statusButton;
+    QWidget settings, gps, statusButton, closed;
     statusButton.setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
-    for (QWidget *window : {&settings, &gps, &statusButton})
+    for (QWidget *window : {&settings, &gps, &statusButton, &closed})
         window->show();
+    closed.hide();
+    ASSERT_TRUE(closed.windowHandle());
     const struct {
         QWidget *active;
         QWindow *named;
         QWidget *parent;
     } cases[] = {{&settings, gps.windowHandle(), &gps},
                  {&settings, nullptr, &settings},
+                 {&gps, closed.windowHandle(), &gps},
                  {&statusButton, nullptr, nullptr}};
     for (const auto &c : cases) {
         for (int kind = 0; kind < 3; ++kind) {
@@ -386,4 +442,148 @@ TEST(QtFilePanelsTest, TypeNamesBecomeFilters)
     EXPECT_EQ(OpenPanel::nameFilters({"xcappdata"}), QStringList({"(*.xcappdata)"}));
     EXPECT_TRUE(OpenPanel::allows({"public.image"}, "/tmp/picture.JPG"));
     EXPECT_FALSE(OpenPanel::allows({"app"}, "/tmp/picture.jpg"));
+}
+
+// A panel opens in the folder it is given, else in the folder the panel of
+// that name was last used in while that folder is there, else in the home
+// folder; never in the working directory.
+TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItWasLastUsedElseAtHome)
+{
+    ScopedDefaults defaults;
+    QTemporaryDir dir;
+    const QString given = dir.filePath("given"), used = dir.filePath("used"),
+                  work = dir.filePath("work"), file = dir.filePath("file.txt");
+    for (const QString &folder : {given, used, work})
+        ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(test::writeFile(file, "x"));
+    const QString previousWorkingDir = QDir::currentPath();
+    const auto restore = qScopeGuard([&] { QDir::setCurrent(previousWorkingDir); });
+    ASSERT_TRUE(QDir::setCurrent(work));
+    const QString home = QDir::homePath(), gone = dir.filePath("gone");
+
+    const struct {
+        QString directory;
+        QString identifier;
+        std::optional<QString> kept;
+        QString opensIn;
+    } cases[] = {
+        {"", "", std::nullopt, home},    {"", "TestPanel", std::nullopt, home},
+        {"", "TestPanel", used, used},   {"", "TestPanel", gone, home},
+        {"", "TestPanel", file, home},   {"", "TestPanel", "used", home},
+        {"", "OtherPanel", used, home},  {given, "TestPanel", used, given},
+        {gone, "TestPanel", used, used},
+    };
+    for (const auto &c : cases) {
+        for (const bool save : {false, true}) {
+            if (c.kept)
+                UserDefaults::standard()->set(PanelFolder::defaultsKey("TestPanel"), *c.kept);
+            else
+                UserDefaults::standard()->remove(PanelFolder::defaultsKey("TestPanel"));
+            QString opened;
+            runPanel(save, c.identifier, c.directory, [&](QFileDialog *dialog) {
+                opened = dialog->directory().absolutePath();
+                dialog->reject();
+            });
+            EXPECT_EQ(opened, c.opensIn) << save << " " << c.identifier.toStdString() << " "
+                                         << c.kept.value_or("-").toStdString();
+        }
+    }
+}
+
+// What is chosen in a named panel sets the folder that panel opens in next;
+// a cancelled panel and a panel of another name keep theirs.
+TEST(QtFilePanelsTest, EachNamedPanelOpensNextWhereItsLastChoiceWas)
+{
+    ScopedDefaults defaults;
+    QTemporaryDir dir;
+    const QString exports = dir.filePath("exports"), archives = dir.filePath("archives"),
+                  elsewhere = dir.filePath("elsewhere");
+    for (const QString &folder : {exports, archives, elsewhere})
+        ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QDir().mkpath(archives + "/Old.xcappdata"));
+    const auto chooseIn = [](const QString &folder, const QString &name) {
+        return [folder, name](QFileDialog *dialog) {
+            dialog->setDirectory(folder);
+            dialog->findChild<QLineEdit *>("fileNameEdit")->setText(name);
+            QMetaObject::invokeMethod(dialog, "accept");
+        };
+    };
+    EXPECT_EQ(runPanel(true, "Exports", "", chooseIn(exports, "New.xcappdata")),
+              QDir::cleanPath(exports + "/New.xcappdata"));
+    EXPECT_EQ(runPanel(false, "Archives", "", chooseIn(archives, "Old.xcappdata")),
+              QDir::cleanPath(archives + "/Old.xcappdata"));
+    EXPECT_EQ(runPanel(false, "Archives", "",
+                       [&](QFileDialog *dialog) {
+                           dialog->setDirectory(elsewhere);
+                           dialog->reject();
+                       }),
+              std::nullopt);
+
+    const struct {
+        bool save;
+        QString identifier;
+        QString opensIn;
+    } cases[] = {{true, "Exports", exports},
+                 {false, "Archives", archives},
+                 {false, "Exports", exports},
+                 {true, "Unused", QDir::homePath()}};
+    for (const auto &c : cases) {
+        QString opened;
+        runPanel(c.save, c.identifier, "", [&](QFileDialog *dialog) {
+            opened = dialog->directory().absolutePath();
+            dialog->reject();
+        });
+        EXPECT_EQ(opened, c.opensIn) << c.identifier.toStdString();
+    }
+}
+
+namespace {
+
+QStringList g_qtWarnings;
+
+// Qt's warnings, less what the offscreen platform says of itself: that it
+// cannot raise a window, and that it has no native tray window to announce.
+void recordQtWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg ||
+        message.startsWith("This plugin does not support") ||
+        message.contains("QPlatformNativeInterface::"))
+        return;
+    g_qtWarnings.append(message);
+}
+
+} // namespace
+
+// The status item shows only once it has an icon (an icon-less tray entry is
+// an empty slot Qt warns of at every start), and art that cannot be had gives
+// a stand-in rather than no icon.
+TEST(QtStatusItemTest, ComingUpAndChangingIconWriteNoQtWarning)
+{
+    for (const auto presentation :
+         {QtStatusItem::Presentation::Tray, QtStatusItem::Presentation::Button}) {
+        g_qtWarnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(recordQtWarnings);
+        bool shownBeforeIcon = true, shownWithIcon = false;
+        {
+            QtStatusItem item(presentation);
+            QToolButton *button = nullptr;
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                if (widget->objectName() == "CorvaneStatusButton")
+                    button = qobject_cast<QToolButton *>(widget);
+            EXPECT_EQ(item.usesTray(), button == nullptr);
+            item.setVisible(true);
+            shownBeforeIcon = button && button->isVisible();
+            item.setIcon(ImageRef::resource("statusIcon"));
+            shownWithIcon = !button || button->isVisible();
+            item.setIcon(ImageRef::resource("no-such-art"));
+            item.setVisible(false);
+            item.setVisible(true);
+            if (button)
+                EXPECT_FALSE(button->icon().isNull());
+        }
+        qInstallMessageHandler(previous);
+        EXPECT_FALSE(shownBeforeIcon) << int(presentation);
+        EXPECT_TRUE(shownWithIcon) << int(presentation);
+        EXPECT_EQ(g_qtWarnings, QStringList()) << int(presentation);
+    }
 }

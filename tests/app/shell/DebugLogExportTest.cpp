@@ -158,6 +158,7 @@ TEST_F(DebugLogExportTest, TheFileHoldsTheProgramsEntriesSinceBootOrTheAlertSays
             ASSERT_EQ(panel->presented.size(), 1u);
             EXPECT_EQ(panel->presented[0].title, "Save Logs");
             EXPECT_EQ(panel->presented[0].prompt, "Save");
+            EXPECT_EQ(panel->presented[0].identifier, "SaveLogs");
             EXPECT_EQ(panel->presented[0].proposedName, "Corvane Debug 2024-05-01 12.30.05.txt");
             EXPECT_TRUE(panel->presented[0].canHideExtension);
         } else {

@@ -2,6 +2,7 @@
 #include "common/TestSupport.h"
 #include "fixtures/FixtureTree.h"
 #include "platform/ChildProcess.h"
+#include "platform/ProgramLock.h"
 
 #include <QDir>
 #include <QMap>
@@ -118,7 +119,7 @@ TEST(ProgramQuit, ASecondStartLeavesTheFirstAloneAndAKilledOnesLockIsTakenOver)
     ASSERT_TRUE(QDir().mkpath(other));
     start(second, programEnvironment(tree, other), ChildProcess::Channel::Pipe);
     ASSERT_TRUE(second.waitUntilExit(30s));
-    EXPECT_EQ(second.termination()->status, 1);
+    EXPECT_EQ(second.termination()->status, ProgramLock::refusedExitStatus);
     EXPECT_EQ(second.readAllStandardError(), QString("Corvane is already running (process %1).\n")
                                                  .arg(first.processIdentifier())
                                                  .toUtf8());

@@ -2,7 +2,7 @@
 
 #include "app/menus/ApplicationCommands.h"
 #include "app/menus/CommandManager.h"
-#include "app/menus/DeviceMenuActions.h"
+#include "app/menus/DeviceActionSupport.h"
 #include "app/menus/application/JSONPromptingAlert.h"
 #include "core/TaskService.h"
 #include "model/ActivityMonitor.h"
@@ -24,7 +24,7 @@ namespace corvane {
 
 namespace {
 
-using namespace DeviceMenuActions;
+using namespace DeviceActionSupport;
 
 const QString kArchiveExtension = QStringLiteral("xcappdata");
 
@@ -228,6 +228,7 @@ void ApplicationMenu::exportData(const ObjectPtr &sender)
     SavePanelSpec spec;
     spec.title = loc("Export Data Containers", "EXPORT_SAVE_PANEL_TITLE");
     spec.prompt = loc("Export", "EXPORT_SAVE_PANEL_PROMPT");
+    spec.identifier = QStringLiteral("ExportData");
     spec.proposedName = m_application->exportName();
     spec.canHideExtension = true;
     const auto panel = SavePanel::shared();
@@ -251,6 +252,7 @@ void ApplicationMenu::replace(const ObjectPtr &sender)
     OpenPanelSpec spec;
     spec.title = loc("Replace Data Containers", "REPLACE_OPEN_PANEL_TITLE");
     spec.prompt = loc("Import", "REPLACE_OPEN_PANEL_PROMPT");
+    spec.identifier = QStringLiteral("ReplaceData");
     spec.allowedTypes = {kArchiveExtension};
     spec.canChooseFiles = true;
     spec.canChooseDirectories = false;
@@ -275,7 +277,7 @@ void ApplicationMenu::autoAction(const ObjectPtr &)
     inBackground([application = m_application, toolset = m_toolset,
                   monitor = m_environment.activityMonitor] {
         const auto device = application->device();
-        if (device && DeviceMenuActions::simulatorRuns(*monitor, *device)) {
+        if (device && DeviceActionSupport::simulatorRuns(*monitor, *device)) {
             if (monitor->applicationProcess(application->uuid())) {
                 device->bringToFront();
             } else {

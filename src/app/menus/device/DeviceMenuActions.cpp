@@ -1,4 +1,4 @@
-#include "app/menus/DeviceMenuActions.h"
+#include "app/menus/DeviceActionSupport.h"
 #include "app/menus/device/DeviceMenu.h"
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
@@ -7,7 +7,7 @@
 
 namespace corvane {
 
-using namespace DeviceMenuActions;
+using namespace DeviceActionSupport;
 
 void DeviceMenu::registerActions()
 {
@@ -32,7 +32,7 @@ bool DeviceMenu::simulatorRuns() const
 void DeviceMenu::autoAction(const ObjectPtr &)
 {
     inBackground([device = m_device, toolset = m_toolset, monitor = m_environment.activityMonitor] {
-        if (DeviceMenuActions::simulatorRuns(*monitor, *device))
+        if (DeviceActionSupport::simulatorRuns(*monitor, *device))
             device->bringToFront();
         else
             bootFlow(device, toolset, *monitor);

@@ -1,5 +1,5 @@
 #include "app/menus/CommandManager.h"
-#include "app/menus/DeviceMenuActions.h"
+#include "app/menus/DeviceActionSupport.h"
 #include "app/menus/device/DeviceMenu.h"
 #include "app/menus/urls/OpenURLActions.h"
 #include "app/menus/urls/URLPromptingAlert.h"
@@ -10,7 +10,7 @@
 
 namespace corvane {
 
-using namespace DeviceMenuActions;
+using namespace DeviceActionSupport;
 
 void DeviceMenu::registerCaptureActions()
 {

@@ -1,7 +1,7 @@
 #include "app/menus/urls/OpenURLsMenu.h"
 
 #include "app/menus/CommandManager.h"
-#include "app/menus/DeviceMenuActions.h"
+#include "app/menus/DeviceActionSupport.h"
 #include "app/menus/SubmenuFactories.h"
 #include "app/menus/urls/OpenURLActions.h"
 #include "core/CorvaneSettings.h"
@@ -280,7 +280,7 @@ void OpenURLsMenu::update()
 
 void OpenURLsMenu::openRecentURL(const ObjectPtr &sender)
 {
-    using namespace DeviceMenuActions;
+    using namespace DeviceActionSupport;
     if (!simulatorRunsInSnapshot(*m_environment.activityMonitor, *m_device))
         return;
     const auto item = std::dynamic_pointer_cast<MenuItem>(sender);
@@ -296,7 +296,7 @@ void OpenURLsMenu::openRecentURL(const ObjectPtr &sender)
 void OpenURLsMenu::clearMenu(const ObjectPtr &)
 {
     // The store writes its file at once: not on the main thread.
-    DeviceMenuActions::inBackground(
+    DeviceActionSupport::inBackground(
         [settings = m_environment.settings] { settings->setRecentURLs(QList<QUrl>()); });
 }
 

@@ -1,6 +1,6 @@
 #include "app/menus/values/AppearanceBarMenu.h"
 
-#include "app/menus/DeviceMenuActions.h"
+#include "app/menus/DeviceActionSupport.h"
 
 namespace corvane {
 
@@ -13,9 +13,9 @@ void AppearanceTraits::write(const std::shared_ptr<Device> &device, Value value,
                              CommandManager &commands)
 {
     device->setAppearance(value);
-    DeviceMenuActions::recordDeviceCommand(commands, device, QStringLiteral("Toggle Appearance"),
-                                           QStringLiteral("toggleAppearance"),
-                                           &Device::toggleAppearance);
+    DeviceActionSupport::recordDeviceCommand(commands, device, QStringLiteral("Toggle Appearance"),
+                                             QStringLiteral("toggleAppearance"),
+                                             &Device::toggleAppearance);
 }
 
 template class ValueMenu<AppearanceTraits>;

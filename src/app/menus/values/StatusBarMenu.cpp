@@ -1,7 +1,7 @@
 #include "app/menus/values/StatusBarMenu.h"
 
 #include "app/menus/CommandManager.h"
-#include "app/menus/DeviceMenuActions.h"
+#include "app/menus/DeviceActionSupport.h"
 #include "app/menus/MenuHost.h"
 #include "model/Device.h"
 #include "model/StatusBarPresetRepository.h"
@@ -116,13 +116,13 @@ void StatusBarMenu::preset(const ObjectPtr &sender)
     const auto chosen = item->representedObject().as<StatusBarPreset>();
     if (!chosen)
         return;
-    const QString title = kCommandPrefix + DeviceMenuActions::commandTitle(sender);
-    DeviceMenuActions::inBackground(
+    const QString title = kCommandPrefix + DeviceActionSupport::commandTitle(sender);
+    DeviceActionSupport::inBackground(
         [device = m_device, chosen, title, commands = m_environment.commandManager] {
             device->setStatusBarUsing(*chosen);
             // A repeat applies the same preset, with whatever values it holds
             // by then.
-            DeviceMenuActions::recordDeviceCommand(
+            DeviceActionSupport::recordDeviceCommand(
                 *commands, device, title, QStringLiteral("setStatusBarUsing:"), ObjectPtr(chosen),
                 [](Device &device, const CommandManager::Argument &argument) {
                     const auto *object = std::get_if<ObjectPtr>(&argument);
@@ -135,10 +135,10 @@ void StatusBarMenu::preset(const ObjectPtr &sender)
 
 void StatusBarMenu::resetStatus(const ObjectPtr &sender)
 {
-    const QString title = kCommandPrefix + DeviceMenuActions::commandTitle(sender);
-    DeviceMenuActions::inBackground([device = m_device, title,
-                                     commands = m_environment.commandManager] {
-        DeviceMenuActions::performAndRecord(
+    const QString title = kCommandPrefix + DeviceActionSupport::commandTitle(sender);
+    DeviceActionSupport::inBackground([device = m_device, title,
+                                       commands = m_environment.commandManager] {
+        DeviceActionSupport::performAndRecord(
             *commands, device, title, QStringLiteral("resetStatusBar"), &Device::resetStatusBar);
     });
 }

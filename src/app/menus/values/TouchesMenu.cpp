@@ -1,6 +1,6 @@
 #include "app/menus/values/TouchesMenu.h"
 
-#include "app/menus/DeviceMenuActions.h"
+#include "app/menus/DeviceActionSupport.h"
 #include "core/Toolset.h"
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
@@ -211,7 +211,7 @@ void TouchesMenu::toggleShowPinches(const ObjectPtr &)
 
 void TouchesMenu::toggle(size_t indicator)
 {
-    DeviceMenuActions::activateIfNeeded();
+    DeviceActionSupport::activateIfNeeded();
     if (AlertPresenter::shared()->run(relaunchAlert()).buttonIndex != 0)
         return;
     auto flow = std::make_shared<RelaunchFlow>(

@@ -1,7 +1,7 @@
 #include "app/menus/values/UnsplashMenu.h"
 
 #include "app/menus/CommandManager.h"
-#include "app/menus/DeviceMenuActions.h"
+#include "app/menus/DeviceActionSupport.h"
 #include "core/TaskService.h"
 #include "model/Device.h"
 
@@ -69,12 +69,12 @@ void UnsplashMenu::unsplash(const ObjectPtr &sender)
     if (!term)
         return;
     const QString commandTitle = QStringLiteral("Unsplash “") +
-                                 DeviceMenuActions::commandTitle(sender) + QStringLiteral("”");
-    DeviceMenuActions::inBackground([device = m_device, term = *term, commandTitle,
-                                     tasks = m_environment.tasks,
-                                     commands = m_environment.commandManager] {
+                                 DeviceActionSupport::commandTitle(sender) + QStringLiteral("”");
+    DeviceActionSupport::inBackground([device = m_device, term = *term, commandTitle,
+                                       tasks = m_environment.tasks,
+                                       commands = m_environment.commandManager] {
         (tasks ? tasks : TaskService::shared())->startUnsplashTask(term, device);
-        DeviceMenuActions::recordDeviceCommand(
+        DeviceActionSupport::recordDeviceCommand(
             *commands, device, commandTitle, QStringLiteral("unsplashFor:"), term,
             [](Device &device, const CommandManager::Argument &argument) {
                 if (const auto *searchTerm = std::get_if<QString>(&argument))

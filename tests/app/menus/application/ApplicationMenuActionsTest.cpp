@@ -193,6 +193,7 @@ TEST_F(ApplicationMenuActionsTest, ExportNamesTheArchiveXcappdataAndReachesTheTa
     const SavePanelSpec spec = savePanel->presented.at(0);
     EXPECT_EQ(spec.title, "Export Data Containers");
     EXPECT_EQ(spec.prompt, "Export");
+    EXPECT_EQ(spec.identifier, "ExportData");
     EXPECT_TRUE(spec.canHideExtension);
     EXPECT_TRUE(spec.proposedName.startsWith("Foo 20"));
     EXPECT_TRUE(spec.proposedName.endsWith(".xcappdata"));
@@ -232,6 +233,7 @@ TEST_F(ApplicationMenuActionsTest, ReplaceImportsTheChosenArchiveWithoutAsking)
     const OpenPanelSpec spec = openPanel->presented.at(0);
     EXPECT_EQ(spec.title, "Replace Data Containers");
     EXPECT_EQ(spec.prompt, "Import");
+    EXPECT_EQ(spec.identifier, "ReplaceData");
     EXPECT_EQ(spec.allowedTypes, QStringList{"xcappdata"});
     EXPECT_TRUE(spec.canChooseFiles);
     EXPECT_FALSE(spec.canChooseDirectories);

@@ -14,9 +14,11 @@ class ActivityMonitor;
 class Device;
 class Toolset;
 
-// What the device menu's actions share: the running-state guard, the move of
-// the work off the main thread and the record behind "Quick Repeat".
-namespace DeviceMenuActions {
+// What every menu's actions on a device share (the device menu's, an
+// application's, the value menus'): the running-state guard, the move of the
+// work off the main thread, the record behind "Quick Repeat", the boot and
+// erase flows and the questions before destructive actions.
+namespace DeviceActionSupport {
 
 // Whether the device's simulator process runs; lists the processes on the
 // calling thread when the monitor's last look is stale, so never on main.
@@ -81,6 +83,6 @@ Confirmation eraseKeychainConfirmation();
 Confirmation eraseConfirmation();
 Confirmation deleteConfirmation();
 
-} // namespace DeviceMenuActions
+} // namespace DeviceActionSupport
 
 } // namespace corvane

@@ -1,4 +1,4 @@
-#include "app/menus/DeviceMenuActions.h"
+#include "app/menus/DeviceActionSupport.h"
 
 #include "app/menus/CommandManager.h"
 #include "core/Toolset.h"
@@ -14,7 +14,7 @@
 
 namespace corvane {
 
-namespace DeviceMenuActions {
+namespace DeviceActionSupport {
 
 bool simulatorRuns(ActivityMonitor &monitor, const Device &device)
 {
@@ -162,6 +162,6 @@ Confirmation deleteConfirmation()
             QStringLiteral("DeleteSimPrompt")};
 }
 
-} // namespace DeviceMenuActions
+} // namespace DeviceActionSupport
 
 } // namespace corvane

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane::PanelFolder {
+
+// The folder a file panel opens in: `directory` when it names a folder, else
+// the folder the panel named `identifier` was last used in while that still
+// exists, else the user's home folder; never the working directory.
+QString startFolder(const QString &directory, const QString &identifier);
+
+// Keeps the folder that holds `chosenPath` as the one the panel named
+// `identifier` opens in next time; nothing for a panel without a name.
+void remember(const QString &identifier, const QString &chosenPath);
+
+// The key of the standard user defaults the folder is kept under.
+QString defaultsKey(const QString &identifier);
+
+} // namespace corvane::PanelFolder
