@@ -95,6 +95,14 @@ void ArchiveTask::reveal()
     Workspace::shared()->revealFile(QDir::cleanPath(archive->toLocalFile()));
 }
 
+void ArchiveTask::refuse(const QString &text)
+{
+    setLocalisedDetailDescription(text);
+    postDidUpdate();
+    setCancelled(true);
+    postDidUpdate();
+}
+
 std::vector<File> ArchiveTask::gatherFiles(const QUrl &root, const ContainerFilter &containerFilter,
                                            const QString &progressText)
 {

@@ -88,6 +88,10 @@ public:
     // one to inspect.
     void reveal() override;
 
+    // Ends the task before it has touched anything: the text says why, and
+    // the task ends cancelled.
+    void refuse(const QString &text);
+
     // Collects the entries below `root` that the filter accepts, in
     // enumeration order, leaving out ".DS_Store" and the container manager's
     // metadata file: each one adds to totalCount and shows the progress text

@@ -218,6 +218,14 @@ protected:
         ASSERT_TRUE(writeFile(data("Library/Caches/c.bin"), "kept cache"));
         ASSERT_TRUE(writeFile(group("Shared/other.db"), "other"));
     }
+    // Calls of the simulator tool that quit an application.
+    int terminations() const
+    {
+        int count = 0;
+        for (const Invocation &call : m_tree.invocations())
+            count += call.arguments.value(0) == "terminate";
+        return count;
+    }
     void expectNoBackups() const
     {
         EXPECT_EQ(hiddenEntries(QFileInfo(data()).path()), QStringList());
@@ -420,10 +428,13 @@ TEST_F(ArchiveTasksTest, ArchivesThatDoNotFitAreRefusedOrPassedOver)
     auto other = info;
     other.bundleIdentifier = "com.example.other";
     ASSERT_TRUE(writeFile(infoPath, ArchiveTask::encodeInfo(other)));
+    const int quits = terminations();
     auto task = importFrom(archive());
     EXPECT_EQ(texts().last(), "Archive is not valid.");
     EXPECT_TRUE(task->isCancelled());
     EXPECT_EQ(readFile(data("Documents/sentinel")), "keep");
+    // A refused archive leaves the application running.
+    EXPECT_EQ(terminations(), quits);
 
     // A group folder the description does not name, and the application
     // lacks, is passed over.
@@ -507,16 +518,48 @@ TEST_F(ArchiveTasksTest, AnArchiveInsideTheApplicationsDataIsRefusedBeforeAnythi
     for (const QString &path :
          {data("Documents/Demo.xcappdata"), m_tree.root() + "/documents/Demo.xcappdata"}) {
         const std::string before = containers();
+        const int quits = terminations();
         const auto task = importFrom(path);
-        EXPECT_EQ(texts().last(), "Archive is not valid.");
+        // The row says why, as the alert does.
+        EXPECT_EQ(texts().last(), "The archive lies inside the application's data.");
         EXPECT_TRUE(task->isCancelled());
         EXPECT_EQ(containers(), before);
+        EXPECT_EQ(terminations(), quits);
         expectNoBackups();
     }
     AlertPresenter::setShared(nullptr);
     ASSERT_EQ(alerts->presented.size(), 2u);
     EXPECT_EQ(alerts->presented[1].messageText, "The archive lies inside the application's data");
     EXPECT_TRUE(alerts->presented[1].informativeText.contains("“Demo.xcappdata”"));
+}
+
+TEST(ArchiveImportChecks, AnArchiveWhosePlaceCannotBeToldCountsAsInsideAContainer)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    ASSERT_TRUE(QDir().mkpath(root + "/data/Documents"));
+    ASSERT_TRUE(makeLink(root + "/data/Documents", root + "/documents"));
+    ASSERT_TRUE(makeLink(root + "/loop", root + "/loop"));
+    const struct {
+        const char *name;
+        QString archive, container;
+        bool held;
+    } cases[] = {
+        {"elsewhere", "/Demo.xcappdata", "/data", false},
+        {"a name that begins alike", "/data2/Demo.xcappdata", "/data", false},
+        {"inside through a link", "/documents/Demo.xcappdata", "/data", true},
+        {"holding the container", "/", "/data", true},
+        {"the archive behind a loop of links", "/loop/Demo.xcappdata", "/data", true},
+        {"the container behind a loop of links", "/Demo.xcappdata", "/loop/data", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto container = std::make_shared<Container>("com.example.demo", "AppData",
+                                                           QUrl::fromLocalFile(root + c.container));
+        EXPECT_EQ(
+            ImportTask::containerHolding(nativePath(root + c.archive), {container}).has_value(),
+            c.held);
+    }
 }
 
 TEST_F(ArchiveTasksTest, LinksInContainersAreNeitherFollowedNorKept)
