@@ -2,7 +2,9 @@
 
 #include "model/Application.h"
 #include "model/Container.h"
+#include "platform/DispatchQueue.h"
 #include "platform/FileCoordinator.h"
+#include "platform/Loc.h"
 #include "platform/Workspace.h"
 #include "tasks/ItemMoves.h"
 
@@ -93,6 +95,35 @@ void ArchiveTask::reveal()
     if (!canInspect() || !archive)
         return;
     Workspace::shared()->revealFile(QDir::cleanPath(archive->toLocalFile()));
+}
+
+void ArchiveTask::refuse(const QString &text)
+{
+    setLocalisedDetailDescription(text);
+    postDidUpdate();
+    setCancelled(true);
+    postDidUpdate();
+}
+
+void ArchiveTask::refuseWhileBusy(const QString &activity)
+{
+    log().notice("Not starting on %{public}@: %{public}@", localizedDescription().value_or(""),
+                 activity);
+    DispatchQueue::main()->async(
+        [spec = busyAlert(activity)] { AlertPresenter::shared()->run(spec); });
+    refuse(activity);
+}
+
+AlertSpec ArchiveTask::busyAlert(const QString &activity)
+{
+    AlertSpec spec;
+    spec.style = AlertSpec::Style::Warning;
+    spec.messageText = activity;
+    spec.informativeText =
+        loc("Only one export or replace at a time can use an application's data, or data it "
+            "shares with other applications. Try again when that task has finished.",
+            "");
+    return spec;
 }
 
 std::vector<File> ArchiveTask::gatherFiles(const QUrl &root, const ContainerFilter &containerFilter,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/File.h"
+#include "platform/AlertPresenter.h"
 #include "platform/Log.h"
 #include "tasks/ArchiveTaskInfo.h"
 #include "tasks/ItemLocation.h"
@@ -87,6 +88,15 @@ public:
     // Shows the archive folder selected in its parent folder, once there is
     // one to inspect.
     void reveal() override;
+
+    // Ends the task before it has touched anything: the text says why, and
+    // the task ends cancelled.
+    void refuse(const QString &text);
+    // Ends the task because another task holds one of its containers; the
+    // row and an alert show what that one does ("“Demo” is already being
+    // exported.").
+    void refuseWhileBusy(const QString &activity);
+    static AlertSpec busyAlert(const QString &activity);
 
     // Collects the entries below `root` that the filter accepts, in
     // enumeration order, leaving out ".DS_Store" and the container manager's

@@ -64,11 +64,24 @@ ImportTask::containerHolding(const fs::path &archive,
                              const std::vector<std::shared_ptr<Container>> &containers)
 {
     // Compared as the disk resolves them, so that a link to either counts.
-    std::error_code error;
-    const fs::path resolved = fs::weakly_canonical(archive, error);
+    // What cannot be resolved (a loop of links, a folder that cannot be
+    // searched) might lie anywhere: it is not taken as lying elsewhere.
+    const auto resolve = [](const fs::path &path) -> std::optional<fs::path> {
+        std::error_code error;
+        fs::path resolved = fs::weakly_canonical(path, error);
+        if (!error && !resolved.empty())
+            return resolved;
+        log().error("Cannot tell where %{public}@ lies: %{public}@", displayPath(path),
+                    QString::fromStdString(error.message()));
+        return std::nullopt;
+    };
+    const auto resolved = resolve(archive);
     for (const auto &container : containers) {
-        const fs::path folder = fs::weakly_canonical(nativePath(container->url()), error);
-        if (isWithin(resolved, folder) || isWithin(folder, resolved))
+        const fs::path given = nativePath(container->url());
+        const auto folder = resolve(given);
+        if (!resolved || !folder)
+            return given;
+        if (isWithin(*resolved, *folder) || isWithin(*folder, *resolved))
             return folder;
     }
     return std::nullopt;
@@ -87,38 +100,31 @@ AlertSpec ImportTask::archiveInsideAlert(const QString &archiveName)
     return spec;
 }
 
-void ImportTask::refuse()
-{
-    setLocalisedDetailDescription(loc("Archive is not valid.", ""));
-    postDidUpdate();
-    setCancelled(true);
-    postDidUpdate();
-}
-
 void ImportTask::run(const QUrl &url)
 {
     setLocalisedDetailDescription(loc("Opening archive…", ""));
     postDidUpdate();
     setUrl(url);
-    application()->terminate();
     // Folders the user chose need no grant on this system.
 
+    // A refused archive leaves the application running.
     setLocalisedDetailDescription(loc("Validating archive…", ""));
     postDidUpdate();
     const fs::path archive = nativePath(url);
     const auto description = readInfo(QUrl::fromLocalFile(displayPath(archive / infoFileName)));
     if (!description || !isValid(*description, *application()))
-        return refuse();
+        return refuse(loc("Archive is not valid.", ""));
     const auto containers = containersOf(*application());
     if (const auto holder = containerHolding(archive, containers)) {
-        log().error("Refusing to import %{public}@: it lies in %{public}@, which the import "
+        log().error("Refusing to import %{public}@: it may lie in %{public}@, which the import "
                     "empties",
                     displayPath(archive), displayPath(*holder));
         DispatchQueue::main()->async([spec = archiveInsideAlert(displayPath(archive.filename()))] {
             AlertPresenter::shared()->run(spec);
         });
-        return refuse();
+        return refuse(loc("The archive lies inside the application's data.", ""));
     }
+    application()->terminate();
 
     const auto backup = makeBackup(containers);
     TaskJournal::Entry entry;

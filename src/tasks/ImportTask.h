@@ -24,7 +24,8 @@ public:
     void run(const QUrl &url);
 
     // The container folder the archive lies in (or that lies in the
-    // archive), where the reset would empty the archive under the import.
+    // archive), where the reset would empty the archive under the import. A
+    // folder or archive whose place cannot be told counts as such a folder.
     static std::optional<std::filesystem::path>
     containerHolding(const std::filesystem::path &archive,
                      const std::vector<std::shared_ptr<Container>> &containers);
@@ -36,8 +37,6 @@ protected:
     makeBackup(const std::vector<std::shared_ptr<Container>> &containers) const;
 
 private:
-    // Ends the task before anything was touched.
-    void refuse();
     void copy(const std::vector<File> &files,
               const std::vector<std::shared_ptr<Container>> &containers, TaskJournal::Entry &entry);
     void rollBack(TaskJournal::Entry &entry);

@@ -62,13 +62,16 @@ void Task::setCanInspect(bool canInspect)
 
 bool Task::isActive() const
 {
+    // A task that stopped before its work was done never gets further.
+    if (isCancelled() || hasFailed())
+        return false;
     const std::int64_t total = totalCount();
     return total < 1 || double(completedCount()) / double(total) < 1.0;
 }
 
 bool Task::isComplete() const
 {
-    if (isCancelled())
+    if (isCancelled() || hasFailed())
         return true;
     const std::int64_t total = totalCount();
     return total >= 1 && ratioIsOne(completedCount(), total);

@@ -64,10 +64,11 @@ public:
     bool canInspect() const;
     void setCanInspect(bool canInspect);
 
-    // Some work is known and not all of it done, or none is known yet.
-    // Cancellation does not count.
+    // Still at work: neither cancelled nor failed, and some work is known
+    // and not all of it done, or none is known yet.
     bool isActive() const;
-    // Cancelled, or every known unit of work done (exactly, not more).
+    // Cancelled, failed, or every known unit of work done (exactly, not
+    // more).
     bool isComplete() const;
 
     // Posts didUpdate with the task as object, synchronously on this thread.

@@ -1,7 +1,12 @@
 #include "tasks/TaskManager.h"
 
+#include "core/File.h"
+#include "model/Application.h"
+#include "model/Container.h"
 #include "model/Device.h"
+#include "platform/Loc.h"
 #include "platform/Log.h"
+#include "tasks/ContainerClaims.h"
 #include "tasks/ExportTask.h"
 #include "tasks/ImportTask.h"
 #include "tasks/UnsplashTask.h"
@@ -21,6 +26,10 @@ std::shared_ptr<TaskManager> TaskManager::shared()
 void TaskManager::installAsTaskService()
 {
     TaskService::setShared(shared());
+}
+
+TaskManager::TaskManager() : m_claims(std::make_shared<ContainerClaims>())
+{
 }
 
 std::shared_ptr<TaskManager> TaskManager::make()
@@ -158,7 +167,9 @@ TaskManager::startExport(const std::shared_ptr<Application> &application, const 
     if (!application)
         return nullptr;
     auto task = std::make_shared<ExportTask>(application);
-    start(task, [task, url] { task->run(ArchiveTask::containersOf(*task->application()), url); });
+    startArchiveTask(task, url,
+                     loc("“%1” is already being exported.", "").arg(application->title()),
+                     [task, url](const auto &containers) { task->run(containers, url); });
     return task;
 }
 
@@ -173,8 +184,34 @@ TaskManager::startImport(const std::shared_ptr<Application> &application, const 
     if (!application)
         return nullptr;
     auto task = std::make_shared<ImportTask>(application);
-    start(task, [task, url] { task->run(url); });
+    startArchiveTask(task, url,
+                     loc("“%1” is already being replaced.", "").arg(application->title()),
+                     [task, url](const auto &) { task->run(url); });
     return task;
+}
+
+void TaskManager::startArchiveTask(const std::shared_ptr<ArchiveTask> &task, const QUrl &archive,
+                                   const QString &activity, ArchiveBody body)
+{
+    start(task, [claims = m_claims, task, archive, activity, body = std::move(body)] {
+        // Listing the containers runs the simulator tool, so it is done here.
+        const auto containers = ArchiveTask::containersOf(*task->application());
+        // The archive too: an export into a container that an import empties
+        // would lose both.
+        std::vector<std::filesystem::path> folders{nativePath(archive)};
+        for (const auto &container : containers)
+            folders.push_back(nativePath(container->url()));
+        // Held until the body has returned, whatever way it ends.
+        const auto claim = claims->claim(folders, {task, activity});
+        if (const auto *holder = std::get_if<ContainerClaims::Holder>(&claim))
+            return task->refuseWhileBusy(holder->activity);
+        body(containers);
+    });
+}
+
+TaskManager::TaskList TaskManager::containerHolders() const
+{
+    return m_claims->holders();
 }
 
 void TaskManager::startUnsplashTask(const QString &searchString,

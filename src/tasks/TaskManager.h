@@ -15,6 +15,9 @@
 
 namespace corvane {
 
+class ArchiveTask;
+class Container;
+class ContainerClaims;
 class ExportTask;
 class ImportTask;
 struct UnsplashService;
@@ -66,7 +69,11 @@ public:
 
     void exportData(const std::shared_ptr<Application> &application, const QUrl &url) override;
     void importData(const std::shared_ptr<Application> &application, const QUrl &url) override;
-    // The same, giving the started task.
+    // The same, giving the started task. An export or import starts only
+    // once it holds every container of its application and its archive's
+    // place: one that finds any of them held by another export or import, of
+    // any application, ends cancelled before it touches anything, saying
+    // which.
     std::shared_ptr<ExportTask> startExport(const std::shared_ptr<Application> &application,
                                             const QUrl &url);
     std::shared_ptr<ImportTask> startImport(const std::shared_ptr<Application> &application,
@@ -81,8 +88,18 @@ public:
     // set, where the environment says.
     void setUnsplashService(const UnsplashService &service);
 
+    // The tasks holding containers now, in the order they took them.
+    TaskList containerHolders() const;
+
 private:
-    TaskManager() = default;
+    using ArchiveBody = std::function<void(const std::vector<std::shared_ptr<Container>> &)>;
+
+    TaskManager();
+    // Starts the archive task, whose body runs with its application's
+    // containers and the archive held; `activity` tells a task turned away
+    // meanwhile what this one does.
+    void startArchiveTask(const std::shared_ptr<ArchiveTask> &task, const QUrl &archive,
+                          const QString &activity, ArchiveBody body);
     void observeTaskUpdates();
     void taskDidUpdate(const TaskPtr &task);
     void postTasksDidChange(const TaskList &snapshot);
@@ -92,6 +109,7 @@ private:
     TaskList m_tasks;
     TaskList m_running;
     std::shared_ptr<const UnsplashService> m_unsplashService;
+    const std::shared_ptr<ContainerClaims> m_claims;
     ObserverCollection m_observers;
 };
 

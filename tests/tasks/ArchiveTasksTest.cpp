@@ -105,6 +105,45 @@ bool gathering(const Task &task, std::int64_t count)
            task.localisedDetailDescription().value_or("").startsWith("Gathering");
 }
 
+// Holds the first archive task of `application` that has copied one entry,
+// until released.
+class Gate {
+public:
+    explicit Gate(ApplicationPtr application)
+        : m_token(observeNotification(
+              Task::didUpdate, nullptr,
+              [state = m_state, application](const Notification &, const ObjectPtr &object) {
+                  const auto task = std::dynamic_pointer_cast<ArchiveTask>(object);
+                  if (task && task->application() == application && task->completedCount() == 1 &&
+                      !state->closed.exchange(true)) {
+                      state->reached.signal();
+                      EXPECT_TRUE(state->released.wait(std::chrono::seconds(60)));
+                  }
+              }))
+    {
+    }
+    ~Gate()
+    {
+        release();
+        m_token->invalidate();
+    }
+    bool reached() { return m_state->reached.wait(std::chrono::seconds(60)); }
+    void release() { m_state->released.signal(); }
+
+private:
+    struct State {
+        std::atomic<bool> closed{false};
+        DispatchSemaphore reached, released;
+    };
+    const std::shared_ptr<State> m_state = std::make_shared<State>();
+    const std::shared_ptr<NotificationObserver> m_token;
+};
+
+bool listed(const TaskManager::TaskList &tasks, const TaskPtr &task)
+{
+    return std::find(tasks.begin(), tasks.end(), task) != tasks.end();
+}
+
 // An application of the simulated Xcode with a data container and one group.
 class ArchiveTasksTest : public ::testing::Test {
 protected:
@@ -217,6 +256,31 @@ protected:
         ASSERT_TRUE(QFile::remove(data("Library/Preferences/x.plist")));
         ASSERT_TRUE(writeFile(data("Library/Caches/c.bin"), "kept cache"));
         ASSERT_TRUE(writeFile(group("Shared/other.db"), "other"));
+    }
+    // Calls of the simulator tool that quit an application.
+    int terminations() const
+    {
+        int count = 0;
+        for (const Invocation &call : m_tree.invocations())
+            count += call.arguments.value(0) == "terminate";
+        return count;
+    }
+    ApplicationPtr install(const AppSpec &spec, AppInstall *installed = nullptr)
+    {
+        const AppInstall app = m_tree.installApp(m_udid, spec);
+        if (installed)
+            *installed = app;
+        return Application::make(QUrl::fromLocalFile(app.bundlePath + "/"), m_device, m_toolset);
+    }
+    TaskPtr start(bool importing, const ApplicationPtr &application, const QString &path)
+    {
+        if (importing)
+            return m_manager->startImport(application, QUrl::fromLocalFile(path));
+        return m_manager->startExport(application, QUrl::fromLocalFile(path));
+    }
+    bool ended(const TaskPtr &task)
+    {
+        return waitUntil([&] { return !listed(m_manager->runningTasks(), task); });
     }
     void expectNoBackups() const
     {
@@ -420,10 +484,13 @@ TEST_F(ArchiveTasksTest, ArchivesThatDoNotFitAreRefusedOrPassedOver)
     auto other = info;
     other.bundleIdentifier = "com.example.other";
     ASSERT_TRUE(writeFile(infoPath, ArchiveTask::encodeInfo(other)));
+    const int quits = terminations();
     auto task = importFrom(archive());
     EXPECT_EQ(texts().last(), "Archive is not valid.");
     EXPECT_TRUE(task->isCancelled());
     EXPECT_EQ(readFile(data("Documents/sentinel")), "keep");
+    // A refused archive leaves the application running.
+    EXPECT_EQ(terminations(), quits);
 
     // A group folder the description does not name, and the application
     // lacks, is passed over.
@@ -507,16 +574,151 @@ TEST_F(ArchiveTasksTest, AnArchiveInsideTheApplicationsDataIsRefusedBeforeAnythi
     for (const QString &path :
          {data("Documents/Demo.xcappdata"), m_tree.root() + "/documents/Demo.xcappdata"}) {
         const std::string before = containers();
+        const int quits = terminations();
         const auto task = importFrom(path);
-        EXPECT_EQ(texts().last(), "Archive is not valid.");
+        // The row says why, as the alert does.
+        EXPECT_EQ(texts().last(), "The archive lies inside the application's data.");
         EXPECT_TRUE(task->isCancelled());
         EXPECT_EQ(containers(), before);
+        EXPECT_EQ(terminations(), quits);
         expectNoBackups();
     }
     AlertPresenter::setShared(nullptr);
     ASSERT_EQ(alerts->presented.size(), 2u);
     EXPECT_EQ(alerts->presented[1].messageText, "The archive lies inside the application's data");
     EXPECT_TRUE(alerts->presented[1].informativeText.contains("“Demo.xcappdata”"));
+}
+
+TEST(ArchiveImportChecks, AnArchiveWhosePlaceCannotBeToldCountsAsInsideAContainer)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    ASSERT_TRUE(QDir().mkpath(root + "/data/Documents"));
+    ASSERT_TRUE(makeLink(root + "/data/Documents", root + "/documents"));
+    ASSERT_TRUE(makeLink(root + "/loop", root + "/loop"));
+    const struct {
+        const char *name;
+        QString archive, container;
+        bool held;
+    } cases[] = {
+        {"elsewhere", "/Demo.xcappdata", "/data", false},
+        {"a name that begins alike", "/data2/Demo.xcappdata", "/data", false},
+        {"inside through a link", "/documents/Demo.xcappdata", "/data", true},
+        {"holding the container", "/", "/data", true},
+        {"the archive behind a loop of links", "/loop/Demo.xcappdata", "/data", true},
+        {"the container behind a loop of links", "/Demo.xcappdata", "/loop/data", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto container = std::make_shared<Container>("com.example.demo", "AppData",
+                                                           QUrl::fromLocalFile(root + c.container));
+        EXPECT_EQ(
+            ImportTask::containerHolding(nativePath(root + c.archive), {container}).has_value(),
+            c.held);
+    }
+}
+
+TEST_F(ArchiveTasksTest, ATaskOnAContainerAnotherTaskHoldsIsTurnedAwayBeforeItTouchesAnything)
+{
+    fill();
+    exportTo(archive());
+    const std::string exported = containers();
+    AppInstall mateInstall;
+    const auto mate = install(
+        {.identifier = "com.example.mate", .name = "Mate", .groups = {kGroup}}, &mateInstall);
+    ASSERT_TRUE(mate);
+    ASSERT_EQ(mateInstall.groupContainers.value(kGroup), group());
+    ASSERT_TRUE(writeFile(mateInstall.dataContainer + "/Documents/m.txt", "mate"));
+    const std::string mateData = snapshot(mateInstall.dataContainer);
+    auto alerts = std::make_shared<RecordingAlertPresenter>();
+    AlertPresenter::setShared(alerts);
+
+    const auto solo = install({.identifier = "com.example.solo", .name = "Solo"});
+    // The same archive by another name, so that only the containers meet.
+    const QString copy = m_tree.root() + "/exports/Copy.xcappdata";
+    exportTo(copy);
+    const QString first = m_tree.root() + "/exports/First.xcappdata";
+    const QString second = m_tree.root() + "/exports/Second.xcappdata";
+
+    const QString replaced = "“Demo” is already being replaced.";
+    const QString exporting = "“Demo” is already being exported.";
+    const struct {
+        const char *name;
+        bool firstImports;
+        bool secondImports;
+        ApplicationPtr secondApplication;
+        QString secondArchive;
+        QString text;
+    } cases[] = {
+        {"two imports of one application", true, true, m_application, copy, replaced},
+        {"an import beside an export of it", false, true, m_application, copy, exporting},
+        {"an export beside an import of it", true, false, m_application, second, replaced},
+        {"two applications sharing a group", true, true, mate, copy, replaced},
+        {"an import beside an export of one sharing a group", false, true, mate, copy, exporting},
+        {"an export into a container being replaced", true, false, solo,
+         data("Documents/Solo.xcappdata"), replaced},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(writeFile(data("Documents/a.txt"), c.name));
+        ASSERT_TRUE(writeFile(group("Shared/case.txt"), c.name));
+        const std::string before = containers();
+        QDir(first).removeRecursively();
+
+        Gate gate(m_application);
+        const auto holder =
+            start(c.firstImports, m_application, c.firstImports ? archive() : first);
+        ASSERT_TRUE(gate.reached());
+        const int quits = terminations();
+        const auto refused = start(c.secondImports, c.secondApplication, c.secondArchive);
+        ASSERT_TRUE(ended(refused));
+        EXPECT_EQ(refused->localisedDetailDescription(), c.text);
+        EXPECT_TRUE(refused->isCancelled());
+        EXPECT_FALSE(refused->hasFailed());
+        EXPECT_EQ(terminations(), quits);
+        ASSERT_TRUE(waitUntil([&] { return alerts->presented.size() == 1; }));
+        EXPECT_EQ(alerts->presented[0].messageText, c.text);
+        alerts->presented.clear();
+        EXPECT_TRUE(listed(m_manager->runningTasks(), holder));
+
+        gate.release();
+        ASSERT_TRUE(ended(holder));
+        EXPECT_TRUE(holder->isComplete());
+        EXPECT_FALSE(holder->hasFailed());
+        EXPECT_EQ(containers(), c.firstImports ? exported : before);
+        EXPECT_EQ(snapshot(mateInstall.dataContainer), mateData);
+        if (!c.firstImports)
+            EXPECT_EQ(readFile(first + "/AppData/Documents/a.txt"), c.name);
+        if (!c.secondImports)
+            EXPECT_FALSE(QFileInfo::exists(c.secondArchive));
+        EXPECT_TRUE(m_manager->containerHolders().empty());
+        expectNoBackups();
+    }
+    AlertPresenter::setShared(nullptr);
+}
+
+TEST_F(ArchiveTasksTest, TasksOfApplicationsThatShareNoContainerRunTogether)
+{
+    fill();
+    exportTo(archive());
+    AppInstall soloInstall;
+    const auto solo = install({.identifier = "com.example.solo", .name = "Solo"}, &soloInstall);
+    ASSERT_TRUE(writeFile(soloInstall.dataContainer + "/Documents/s.txt", "solo"));
+
+    Gate gate(m_application);
+    const auto held = m_manager->startImport(m_application, QUrl::fromLocalFile(archive()));
+    ASSERT_TRUE(gate.reached());
+    const QString soloArchive = m_tree.root() + "/exports/Solo.xcappdata";
+    const auto beside = m_manager->startExport(solo, QUrl::fromLocalFile(soloArchive));
+    ASSERT_TRUE(ended(beside));
+    EXPECT_EQ(beside->localisedDetailDescription(), "Data export completed.");
+    EXPECT_EQ(readFile(soloArchive + "/AppData/Documents/s.txt"), "solo");
+    EXPECT_EQ(m_manager->containerHolders(), TaskManager::TaskList({held}));
+
+    gate.release();
+    ASSERT_TRUE(ended(held));
+    EXPECT_EQ(held->localisedDetailDescription(), "Data import completed.");
+    EXPECT_TRUE(m_manager->containerHolders().empty());
 }
 
 TEST_F(ArchiveTasksTest, LinksInContainersAreNeitherFollowedNorKept)

@@ -154,6 +154,8 @@ protected:
         ASSERT_TRUE(test::waitUntil([&] { return m_finished == 1; }));
         EXPECT_TRUE(task->isCancelled());
         EXPECT_TRUE(task->hasFailed());
+        // Finished: the busy status icon stops.
+        EXPECT_FALSE(task->isActive());
         EXPECT_EQ(task->localisedDetailDescription(), text);
         EXPECT_FALSE(task->canInspect());
         task->reveal();

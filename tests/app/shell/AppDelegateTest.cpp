@@ -656,16 +656,37 @@ TEST_F(AppDelegateTest, TheIconFollowsRealTaskCountsThroughCompletionAndRemoval)
     DispatchQueue::drainMain();
     EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
 
-    // A cancelled task with work left keeps the icon going until it is removed.
-    auto given = countedTask(0, 0);
-    manager->add(given);
-    given->cancel();
-    DispatchQueue::drainMain();
-    EXPECT_TRUE(delegate->statusItemAnimator());
-    manager->remove(given);
-    DispatchQueue::drainMain();
-    EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
-    EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
+    // A task that stopped with work left is finished: the icon stops at once,
+    // not when the task is removed.
+    const struct {
+        const char *name;
+        std::int64_t total, completed;
+        bool failed;
+    } stopped[] = {
+        {"a search that failed and gave up", 0, 0, true},
+        {"an export that failed halfway", 4, 2, true},
+        {"an import cancelled halfway", 4, 2, false},
+        {"an import turned away", 0, 0, false},
+    };
+    for (const auto &c : stopped) {
+        SCOPED_TRACE(c.name);
+        auto given = countedTask(c.total, c.completed);
+        manager->add(given);
+        DispatchQueue::drainMain();
+        EXPECT_TRUE(delegate->statusItemAnimator());
+        if (c.failed) {
+            given->setFailed(true);
+            given->postDidUpdate();
+        }
+        if (!c.failed || c.total == 0)
+            given->cancel();
+        DispatchQueue::drainMain();
+        EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
+        EXPECT_EQ(statusItem->icon(), ImageRef::resource("statusIcon"));
+        manager->remove(given);
+        DispatchQueue::drainMain();
+        EXPECT_EQ(delegate->statusItemAnimator(), nullptr);
+    }
 }
 
 TEST_F(AppDelegateTest, RedoHotKeyRepeatsTheNewestLiveCommandOffMain)

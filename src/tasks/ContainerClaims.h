@@ -1,0 +1,62 @@
+#pragma once
+
+#include "tasks/Task.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <variant>
+#include <vector>
+
+namespace corvane {
+
+// The folders (containers, archives) that running archive tasks hold, so
+// that no two of them touch one at once: an import that empties a container
+// while another task copies into it or out of it leaves neither's result.
+// Folders are compared as the disk resolves them, and one inside another
+// counts as the same.
+class ContainerClaims {
+public:
+    struct Holder {
+        TaskPtr task;
+        // What the holder does, for the task it turns away.
+        QString activity;
+    };
+
+    // Holds its folders until it is destroyed; the registry may go first.
+    class Claim {
+    public:
+        Claim(Claim &&other) noexcept;
+        Claim &operator=(Claim &&) = delete;
+        ~Claim();
+
+    private:
+        friend class ContainerClaims;
+        struct State;
+        Claim(std::weak_ptr<State> state, std::uint64_t id);
+        void release();
+
+        std::weak_ptr<State> m_state;
+        std::uint64_t m_id = 0;
+    };
+
+    ContainerClaims();
+    ~ContainerClaims();
+    ContainerClaims(const ContainerClaims &) = delete;
+    ContainerClaims &operator=(const ContainerClaims &) = delete;
+
+    // Every folder for the holder, or none of them: then the holder of the
+    // first one already held.
+    std::variant<Claim, Holder> claim(const std::vector<std::filesystem::path> &folders,
+                                      Holder holder);
+    // The tasks holding folders now, in claiming order.
+    std::vector<TaskPtr> holders() const;
+
+private:
+    std::shared_ptr<Claim::State> m_state;
+};
+
+} // namespace corvane

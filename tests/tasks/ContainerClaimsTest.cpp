@@ -1,0 +1,50 @@
+#include "TaskTestSupport.h"
+#include "core/File.h"
+#include "tasks/ContainerClaims.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+TEST(ContainerClaims, AFolderIsHeldByOneTaskAtATimeAndClaimedAllOrNothing)
+{
+    QTemporaryDir dir;
+    const std::filesystem::path root = nativePath(dir.path());
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("a/inner")) && QDir().mkpath(dir.filePath("b")));
+    ASSERT_TRUE(makeLink(dir.filePath("a"), dir.filePath("link")));
+    ContainerClaims claims;
+    const auto holder = std::make_shared<Task>();
+    auto held = claims.claim({root / "a"}, {holder, "held"});
+
+    const struct {
+        const char *name;
+        std::vector<std::filesystem::path> folders;
+        bool free;
+    } cases[] = {
+        {"the same folder by a link", {root / "link"}, false},
+        {"a folder inside it", {root / "link/inner"}, false},
+        {"a folder holding it", {root}, false},
+        {"one free folder and one held", {root / "b", root / "a"}, false},
+        {"a folder beside it", {root / "b"}, true},
+        {"a name that begins alike", {root / "a2"}, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto result = claims.claim(c.folders, {std::make_shared<Task>(), c.name});
+        ASSERT_EQ(std::holds_alternative<ContainerClaims::Claim>(result), c.free);
+        if (!c.free)
+            EXPECT_EQ(std::get<ContainerClaims::Holder>(result).activity, "held");
+    }
+    // A refused claim holds nothing; a granted one went with its result.
+    EXPECT_EQ(claims.holders(), std::vector<TaskPtr>({holder}));
+
+    // Released when the claim goes, after a move too, and safely after the registry.
+    {
+        const auto moved = std::move(std::get<ContainerClaims::Claim>(held));
+    }
+    EXPECT_TRUE(claims.holders().empty());
+    auto registry = std::make_unique<ContainerClaims>();
+    auto outliving = registry->claim({root / "a"}, {holder, "outliving"});
+    registry.reset();
+}
