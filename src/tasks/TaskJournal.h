@@ -64,7 +64,8 @@ public:
     void write(Entry &entry) const;
     // Removes the task's entry; false (logged) when it cannot be removed.
     bool remove(const QString &taskID) const;
-    // Every readable entry; files that cannot be read are logged and left.
+    // Every readable entry; files that cannot be read, or are not named
+    // after their task, are logged and left.
     std::vector<Entry> entries() const;
 
     // Whether the program that wrote the entry still runs (this one

@@ -278,16 +278,24 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal)
     return outcome;
 }
 
+// An entry that is not as its task would have written it is left alone:
+// nothing it names is taken for the task's own.
+bool isFlawed(const Entry &entry)
+{
+    const auto flaw = TaskJournal::flaw(entry);
+    if (flaw)
+        log().error("The journal entry of task %{public}@ names %{public}@, which the task would "
+                    "not; it is left alone",
+                    entry.taskID, *flaw);
+    return flaw.has_value();
+}
+
 } // namespace
 
 TaskRecovery::Outcome TaskRecovery::undo(Entry &entry, const TaskJournal &journal)
 {
-    if (const auto flaw = TaskJournal::flaw(entry)) {
-        log().error("The journal entry of task %{public}@ names %{public}@, which the task would "
-                    "not; it is left alone",
-                    entry.taskID, *flaw);
+    if (isFlawed(entry))
         return {{}, false};
-    }
     if (entry.kind == Entry::Kind::importArchive)
         return undoImport(entry, journal);
     return undoExport(entry);
@@ -297,13 +305,7 @@ QStringList TaskRecovery::recover(const TaskJournal &journal)
 {
     QStringList kept;
     for (Entry &entry : journal.entries()) {
-        if (const auto flaw = TaskJournal::flaw(entry)) {
-            log().error("The journal entry of task %{public}@ names %{public}@, which the task "
-                        "would not; it is left alone",
-                        entry.taskID, *flaw);
-            continue;
-        }
-        if (TaskJournal::writerIsRunning(entry))
+        if (isFlawed(entry) || TaskJournal::writerIsRunning(entry))
             continue;
         log().notice("Undoing the %{public}@ of task %{public}@, which was cut short",
                      entry.kind == Entry::Kind::importArchive ? "import" : "export", entry.taskID);
