@@ -168,7 +168,8 @@ fs::path nativePath(const QUrl &url)
 bool isWithin(const fs::path &path, const fs::path &folder)
 {
     const fs::path relative = path.lexically_normal().lexically_relative(folder.lexically_normal());
-    return !relative.empty() && !relative.native().starts_with("..");
+    // By component: "..notes" is a name like any other.
+    return !relative.empty() && *relative.begin() != "..";
 }
 
 QString displayPath(const fs::path &path)

@@ -3,6 +3,8 @@
 #include "core/File.h"
 #include "tasks/ItemMoves.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
 
@@ -16,6 +18,26 @@ ContainerBackup::ContainerBackup(const QString &name, const std::vector<QUrl> &c
         const fs::path container = nativePath(url);
         m_folders.push_back({container, container.parent_path() / ('.' + name).toStdString() /
                                             container.filename()});
+    }
+}
+
+void ContainerBackup::makeFolders() const
+{
+    for (const Folder &folder : m_folders) {
+        const fs::path hidden = folder.backup.parent_path();
+        std::error_code error;
+        fs::create_directories(hidden.parent_path(), error);
+        if (error)
+            throw fs::filesystem_error("cannot create folder", hidden.parent_path(), error);
+        for (const fs::path &path : {hidden, folder.backup}) {
+            if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+                throw fs::filesystem_error("cannot create backup folder", path,
+                                           std::error_code(errno, std::generic_category()));
+            struct stat info {};
+            if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+                throw fs::filesystem_error("cannot create backup folder", path,
+                                           std::make_error_code(std::errc::file_exists));
+        }
     }
 }
 

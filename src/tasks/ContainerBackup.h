@@ -29,6 +29,12 @@ public:
     // no_such_file_or_directory when nothing is there.
     void removeItem(const std::filesystem::path &path) override;
 
+    // Makes each backup folder, and the hidden folder that holds it, before
+    // anything is moved: recovery empties a container only while its backup
+    // is there as a real folder. Throws std::filesystem::filesystem_error,
+    // also when something else is in the way.
+    void makeFolders() const;
+
     const std::vector<Folder> &folders() const { return m_folders; }
 
 protected:

@@ -45,7 +45,7 @@ void ExportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
     entry.kind = TaskJournal::Entry::Kind::exportArchive;
     entry.taskID = taskIDString();
     entry.archive = nativePath(url);
-    entry.staging = entry.archive.parent_path() / (".export-" + taskIDString()).toStdString();
+    entry.staging = TaskJournal::stagingFolder(entry.archive, entry.taskID);
     bool journaled = false;
     try {
         const std::vector<File> files = gather(containers);
@@ -74,9 +74,10 @@ void ExportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
         });
     } catch (const std::exception &error) {
         if (journaled) {
-            TaskRecovery::undo(entry, journal());
-            // What could not be deleted is left to the next start.
-            if (!itemExists(entry.staging))
+            const auto outcome = TaskRecovery::undo(entry, journal());
+            TaskRecovery::reportKeptBackups(outcome.kept);
+            // What could not be undone is left to the next start.
+            if (outcome.finished)
                 journal().remove(entry.taskID);
         }
         finishFailed(loc("Data export cancelled.", ""), loc("Data export failed.", ""),

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 namespace corvane {
 
@@ -40,6 +41,55 @@ std::optional<fs::path> firstMissing(const fs::path &container, const fs::path &
             return path;
     }
     return std::nullopt;
+}
+
+// The container an archive entry goes to, if the application has it.
+std::shared_ptr<Container> containerFor(const File &file,
+                                        const std::vector<std::shared_ptr<Container>> &containers)
+{
+    const auto container =
+        std::find_if(containers.begin(), containers.end(), [&](const auto &candidate) {
+            return candidate->identifier() == file.containerIdentifier &&
+                   (file.containerIdentifier == Container::dataContainerIdentifier ||
+                    file.containerIdentifier.startsWith("group."));
+        });
+    return container == containers.end() ? nullptr : *container;
+}
+
+// What copying the files makes outside what the reset's erase removes: the
+// first missing item on the way to each destination. The reset changes
+// none of it, so it is known before anything is touched, and a roll-back
+// finds the rest by the erase's own rule.
+std::vector<fs::path> madeBeyondTheReset(const std::vector<File> &files,
+                                         const std::vector<std::shared_ptr<Container>> &containers)
+{
+    std::vector<fs::path> made;
+    std::set<fs::path> noted;
+    for (const File &file : files) {
+        const auto container = containerFor(file, containers);
+        if (!container)
+            continue;
+        const fs::path folder = nativePath(container->url());
+        const auto missing = firstMissing(folder, file.nativeRelativePath);
+        if (!missing)
+            continue;
+        const fs::path relative = missing->lexically_relative(folder);
+        const bool isFolder = file.isDirectory || relative != file.nativeRelativePath;
+        if (*missing != folder && Container::erases(file.containerIdentifier,
+                                                    displayPath(relative) + (isFolder ? "/" : "")))
+            continue;
+        bool inNoted = false;
+        for (fs::path path = *missing; !inNoted; path = path.parent_path()) {
+            inNoted = noted.count(path) > 0;
+            if (path == folder || !path.has_relative_path())
+                break;
+        }
+        if (!inNoted) {
+            noted.insert(*missing);
+            made.push_back(*missing);
+        }
+    }
+    return made;
 }
 
 } // namespace
@@ -140,15 +190,17 @@ void ImportTask::run(const QUrl &url)
             gatherFiles(url, archiveEntries(url), loc("Gathering files for import (%@)…", ""));
         if (isCancelled())
             throw Cancelled();
-        // Noted before anything is moved, so that a start after a kill finds it.
+        // Noted before anything is moved or made, so that a start after a
+        // kill finds it; an entry that cannot be noted fails the import here.
+        entry.created = madeBeyondTheReset(files, containers);
         journal().write(entry);
         journaled = true;
+        backup->makeFolders();
         setLocalisedDetailDescription(loc("Resetting data containers…", ""));
         postDidUpdate();
         application()->resetContainers(*backup);
-        entry.phase = TaskJournal::Entry::Phase::copying;
-        journal().write(entry);
-        copy(files, containers, entry);
+        notePhase(entry, TaskJournal::Entry::Phase::copying);
+        copy(files, containers);
         applyFolderAttributes();
         if (isCancelled())
             throw Cancelled();
@@ -160,53 +212,62 @@ void ImportTask::run(const QUrl &url)
         return;
     }
 
-    // From here on a start after a kill finishes the import instead.
-    entry.phase = TaskJournal::Entry::Phase::discarding;
-    try {
-        journal().write(entry);
-    } catch (const std::exception &error) {
-        log().error("%{public}@", QString::fromLocal8Bit(error.what()));
-        journal().remove(entry.taskID);
-    }
-    TaskRecovery::undo(entry, journal());
-    if (std::none_of(entry.containers.begin(), entry.containers.end(),
-                     [](const auto &container) { return itemExists(container.backup); }))
-        journal().remove(entry.taskID);
+    discardBackups(entry);
     finishCompleted(loc("Data import completed.", ""));
 }
 
+void ImportTask::notePhase(TaskJournal::Entry &entry, TaskJournal::Entry::Phase phase) const
+{
+    const auto earlier = entry.phase;
+    entry.phase = phase;
+    try {
+        journal().write(entry);
+    } catch (...) {
+        entry.phase = earlier;
+        throw;
+    }
+}
+
+void ImportTask::discardBackups(TaskJournal::Entry &entry)
+{
+    // From here on a start after a kill finishes the import instead. Without
+    // an entry there is nothing to finish or undo either.
+    bool noted = true;
+    try {
+        notePhase(entry, TaskJournal::Entry::Phase::discarding);
+    } catch (const std::exception &error) {
+        log().error("%{public}@", QString::fromLocal8Bit(error.what()));
+        noted = journal().remove(entry.taskID);
+        if (noted)
+            entry.phase = TaskJournal::Entry::Phase::discarding;
+    }
+    if (noted) {
+        if (TaskRecovery::undo(entry, journal()).finished)
+            journal().remove(entry.taskID);
+        return;
+    }
+    // The journal still says the import is copying, and a later start puts
+    // these backups back: deleting them now would leave it nothing to put.
+    QStringList kept;
+    for (const auto &container : entry.containers)
+        if (itemExists(container.backup))
+            kept << displayPath(container.backup);
+    log().error("Cannot note that the import of task %{public}@ is complete; the data it "
+                "replaced stays where it is",
+                entry.taskID);
+    TaskRecovery::reportKeptBackups(kept);
+}
+
 void ImportTask::copy(const std::vector<File> &files,
-                      const std::vector<std::shared_ptr<Container>> &containers,
-                      TaskJournal::Entry &entry)
+                      const std::vector<std::shared_ptr<Container>> &containers)
 {
     for (const File &file : files) {
         if (isCancelled())
             throw Cancelled();
-        const auto container =
-            std::find_if(containers.begin(), containers.end(), [&](const auto &candidate) {
-                return candidate->identifier() == file.containerIdentifier &&
-                       (file.containerIdentifier == Container::dataContainerIdentifier ||
-                        file.containerIdentifier.startsWith("group."));
-            });
-        if (container != containers.end()) {
-            const fs::path folder = nativePath((*container)->url());
+        if (const auto container = containerFor(file, containers)) {
+            const fs::path folder = nativePath(container->url());
             setLocalisedDetailDescription(withEntryName(loc("Importing %@…", ""), file));
             postDidUpdate();
-            // What the reset's erase would not remove is noted before it is
-            // made: a roll-back finds the rest by the erase's own rule.
-            if (const auto missing = firstMissing(folder, file.nativeRelativePath)) {
-                const fs::path relative = missing->lexically_relative(folder);
-                const bool isFolder = file.isDirectory || relative != file.nativeRelativePath;
-                const bool noted = std::any_of(
-                    entry.created.begin(), entry.created.end(),
-                    [&](const fs::path &created) { return isWithin(*missing, created); });
-                if (!noted && (*missing == folder ||
-                               !Container::erases(file.containerIdentifier,
-                                                  displayPath(relative) + (isFolder ? "/" : "")))) {
-                    entry.created.push_back(*missing);
-                    journal().write(entry);
-                }
-            }
             copyEntry(file, folder / file.nativeRelativePath);
         }
         // An entry of a group the application lacks is passed over, and
@@ -218,8 +279,11 @@ void ImportTask::copy(const std::vector<File> &files,
 
 void ImportTask::rollBack(TaskJournal::Entry &entry)
 {
-    TaskRecovery::reportKeptBackups(TaskRecovery::undo(entry, journal()));
-    journal().remove(entry.taskID);
+    const auto outcome = TaskRecovery::undo(entry, journal());
+    TaskRecovery::reportKeptBackups(outcome.kept);
+    // What is not finished is left to the next start.
+    if (outcome.finished)
+        journal().remove(entry.taskID);
 }
 
 } // namespace corvane

@@ -1,6 +1,8 @@
 #include "tasks/TaskJournal.h"
 
+#include "core/File.h"
 #include "core/JsonStore.h"
+#include "core/Uuid.h"
 #include "platform/Log.h"
 #include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"
@@ -14,7 +16,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 
@@ -54,9 +58,15 @@ std::optional<Enum> parseName(const QString &text, const char *const (&names)[N]
     return std::nullopt;
 }
 
-// When the process started, in clock ticks after boot: with the process ID
-// it names one run of a program, whatever reuses the ID later.
-std::optional<quint64> processStart(qint64 pid)
+struct ProcessState {
+    // When the process started, in clock ticks after boot: with the process
+    // ID it names one run of a program, whatever reuses the ID later.
+    quint64 start = 0;
+    // Ended, and only waiting for its parent to reap it.
+    bool ended = false;
+};
+
+std::optional<ProcessState> processState(qint64 pid)
 {
     QFile file(QString("/proc/%1/stat").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
@@ -64,10 +74,30 @@ std::optional<quint64> processStart(qint64 pid)
     const QByteArray stat = file.read(4096);
     // The name in parentheses may hold anything; the fields follow the last ')'.
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    // Field 22 of the line, the 20th after the name.
+    // The state is field 3 of the line, the start field 22: the 1st and the
+    // 20th after the name.
     bool ok = false;
     const quint64 start = fields.size() > 19 ? fields[19].toULongLong(&ok) : 0;
-    return ok ? std::optional(start) : std::nullopt;
+    if (!ok)
+        return std::nullopt;
+    return ProcessState{start, fields[0] == "Z" || fields[0] == "X" || fields[0] == "x"};
+}
+
+std::mutex failureMutex;
+TaskJournal::FailureHook failureHook;
+
+bool failureInjected(const TaskJournal::Entry *written)
+{
+    std::lock_guard lock(failureMutex);
+    return failureHook && failureHook(written);
+}
+
+// As the program itself spells a path: absolute, with a name, and nothing
+// that a lexical clean-up would change ("//", ".", "..", a final "/").
+bool isPlainAbsolute(const fs::path &path)
+{
+    return path.is_absolute() && path.has_filename() &&
+           path.native() == path.lexically_normal().native();
 }
 
 QJsonObject toJson(const TaskJournal::Entry &entry)
@@ -139,20 +169,33 @@ QString TaskJournal::pathOf(const QString &taskID) const
 
 void TaskJournal::write(Entry &entry) const
 {
+    if (const auto problem = flaw(entry))
+        throw std::runtime_error("Not a task journal entry: " + problem->toStdString());
     if (entry.processID == 0) {
         entry.processID = ::getpid();
-        entry.processStart = processStart(entry.processID).value_or(0);
+        const auto state = processState(entry.processID);
+        entry.processStart = state ? state->start : 0;
     }
+    const QString path = pathOf(entry.taskID);
+    const QByteArray bytes = QJsonDocument(toJson(entry)).toJson(QJsonDocument::Compact);
+    // What could not be read back would leave the next start nothing to undo.
+    if (bytes.size() > kMaxEntrySize)
+        throw std::runtime_error("The task journal " + path.toStdString() + " would be too large");
+    if (failureInjected(&entry))
+        throw std::runtime_error("Cannot write the task journal " + path.toStdString());
     if (!QDir().mkpath(m_folder))
         throw std::runtime_error("Cannot create the task journal folder " + m_folder.toStdString());
-    const QString path = pathOf(entry.taskID);
-    if (!writeFileAtomically(path, QJsonDocument(toJson(entry)).toJson(QJsonDocument::Compact)))
+    if (!writeFileAtomically(path, bytes))
         throw std::runtime_error("Cannot write the task journal " + path.toStdString());
 }
 
 bool TaskJournal::remove(const QString &taskID) const
 {
     QFile file(pathOf(taskID));
+    if (failureInjected(nullptr)) {
+        log().error("Cannot remove the task journal %{public}@", file.fileName());
+        return false;
+    }
     if (file.remove() || !file.exists())
         return true;
     log().error("Cannot remove the task journal %{public}@: %{public}@", file.fileName(),
@@ -172,7 +215,8 @@ std::vector<TaskJournal::Entry> TaskJournal::entries() const
             if (document.isObject())
                 entry = fromJson(document.object());
         }
-        if (entry)
+        // Removing it goes by its task, so the two must agree.
+        if (entry && name == entry->taskID + ".json")
             entries.push_back(*entry);
         else
             log().error("Cannot read the task journal %{public}@", path);
@@ -184,10 +228,58 @@ bool TaskJournal::writerIsRunning(const Entry &entry)
 {
     if (entry.processID <= 0)
         return false;
-    if (const auto started = processStart(entry.processID))
-        return *started == entry.processStart;
+    if (const auto state = processState(entry.processID))
+        return state->start == entry.processStart && !state->ended;
     // Without a process table to read, a live process with that ID counts.
     return ::kill(pid_t(entry.processID), 0) == 0 || errno == EPERM;
+}
+
+fs::path TaskJournal::stagingFolder(const fs::path &archive, const QString &taskID)
+{
+    return archive.parent_path() / (".export-" + taskID).toStdString();
+}
+
+fs::path TaskJournal::backupFolder(const fs::path &container, const QString &taskID)
+{
+    return container.parent_path() / (".import-" + taskID).toStdString() / container.filename();
+}
+
+std::optional<QString> TaskJournal::flaw(const Entry &entry)
+{
+    const auto uuid = parseUuid(entry.taskID);
+    if (!uuid || uuidString(*uuid) != entry.taskID)
+        return "the task " + entry.taskID;
+    const auto odd = [](const char *what, const fs::path &path) {
+        return QString("the %1 %2").arg(what, displayPath(path));
+    };
+    if (!isPlainAbsolute(entry.archive))
+        return odd("archive", entry.archive);
+    if (entry.kind == Entry::Kind::exportArchive) {
+        if (entry.staging.native() != stagingFolder(entry.archive, entry.taskID).native())
+            return odd("hidden folder", entry.staging);
+        return std::nullopt;
+    }
+    for (const auto &container : entry.containers) {
+        if (container.identifier != File::dataContainerIdentifier &&
+            (!container.identifier.startsWith("group.") || container.identifier.contains('/')))
+            return "the container " + container.identifier;
+        if (!isPlainAbsolute(container.folder))
+            return odd("container folder", container.folder);
+        if (container.backup.native() != backupFolder(container.folder, entry.taskID).native())
+            return odd("backup", container.backup);
+    }
+    for (const auto &path : entry.created)
+        if (!isPlainAbsolute(path) ||
+            std::none_of(entry.containers.begin(), entry.containers.end(),
+                         [&](const auto &container) { return isWithin(path, container.folder); }))
+            return odd("item", path);
+    return std::nullopt;
+}
+
+void TaskJournal::setFailureHook(FailureHook hook)
+{
+    std::lock_guard lock(failureMutex);
+    failureHook = std::move(hook);
 }
 
 } // namespace corvane

@@ -3,6 +3,8 @@
 #include <QString>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -57,16 +59,37 @@ public:
     const QString &folder() const { return m_folder; }
 
     // Records the entry, in place of the task's earlier one. Throws
-    // std::runtime_error when it cannot be written.
+    // std::runtime_error when it cannot be written, when it has a flaw, or
+    // when it is too large to be read back.
     void write(Entry &entry) const;
     // Removes the task's entry; false (logged) when it cannot be removed.
     bool remove(const QString &taskID) const;
-    // Every readable entry; files that cannot be read are logged and left.
+    // Every readable entry; files that cannot be read, or are not named
+    // after their task, are logged and left.
     std::vector<Entry> entries() const;
 
     // Whether the program that wrote the entry still runs (this one
-    // included): its entries are not for the taking.
+    // included): its entries are not for the taking. A killed program that
+    // is not reaped yet runs no more.
     static bool writerIsRunning(const Entry &entry);
+
+    // Why the entry is not one a task of this program writes, or nothing:
+    // the task identifier is an upper-case UUID, every path is absolute and
+    // lexically normal, an export's hidden folder is the one stagingFolder()
+    // names, an import's container is "AppData" or a group, its backup the
+    // one backupFolder() names, and what it made lies in its containers.
+    static std::optional<QString> flaw(const Entry &entry);
+    // ".export-<task>" beside the archive.
+    static std::filesystem::path stagingFolder(const std::filesystem::path &archive,
+                                               const QString &taskID);
+    // "<container's parent>/.import-<task>/<container's name>".
+    static std::filesystem::path backupFolder(const std::filesystem::path &container,
+                                              const QString &taskID);
+
+    // For tests: asked before every write (with the entry) and removal (with
+    // none); true makes that one fail as on a full disk.
+    using FailureHook = std::function<bool(const Entry *written)>;
+    static void setFailureHook(FailureHook hook);
 
 private:
     QString pathOf(const QString &taskID) const;

@@ -26,13 +26,6 @@ Log log()
     return Log("archive");
 }
 
-// Only the task's own hidden folders are touched: a journal edited by hand
-// cannot make a recovery delete anything else.
-bool isTasksOwn(const fs::path &path, const char *kind, const QString &taskID)
-{
-    return path.filename() == fs::path(QString(".%1-%2").arg(kind, taskID).toStdString());
-}
-
 bool isRealDirectory(const fs::path &path)
 {
     struct stat info {};
@@ -117,95 +110,209 @@ bool putBack(const fs::path &from, const fs::path &to)
     return whole && ::rmdir(from.c_str()) == 0;
 }
 
-void undoExport(const Entry &entry)
+QString describe(const std::exception &error)
 {
-    if (!isTasksOwn(entry.staging, "export", entry.taskID)) {
-        log().error("The journal of task %{public}@ names %{public}@, which is left alone",
-                    entry.taskID, displayPath(entry.staging));
-        return;
-    }
-    const fs::path aside = asidePath(entry.staging);
-    if (!entry.archive.empty() && !itemExists(entry.archive) && itemExists(aside)) {
-        moveItem(aside, entry.archive);
-        log().info("Put the archive %{public}@ back", displayPath(entry.archive));
-    }
-    removeLogged(entry.staging, "Deleted the unfinished archive");
-    removeLogged(aside, "Deleted the replaced archive");
+    return QString::fromLocal8Bit(error.what());
 }
 
-QStringList undoImport(Entry &entry, const TaskJournal &journal)
+// Puts an old archive that an export stepped aside back in its place, and
+// deletes the unfinished one.
+TaskRecovery::Outcome undoExport(const Entry &entry)
 {
-    std::vector<Entry::Container> containers;
-    for (const auto &container : entry.containers) {
-        if (isTasksOwn(container.backup.parent_path(), "import", entry.taskID))
-            containers.push_back(container);
-        else
-            log().error("The journal of task %{public}@ names %{public}@, which is left alone",
-                        entry.taskID, displayPath(container.backup));
+    TaskRecovery::Outcome outcome;
+    const fs::path aside = asidePath(entry.staging);
+    if (itemExists(aside)) {
+        try {
+            if (!itemExists(entry.archive)) {
+                moveItem(aside, entry.archive);
+                log().info("Put the archive %{public}@ back", displayPath(entry.archive));
+            } else if (itemExists(entry.staging)) {
+                // The new archive never took the old one's place: what is
+                // there now is not the export's.
+                log().error("Cannot put the archive %{public}@ back: something else is there",
+                            displayPath(entry.archive));
+            } else {
+                removeLogged(aside, "Deleted the replaced archive");
+            }
+        } catch (const std::exception &error) {
+            log().error("Cannot put the archive %{public}@ back: %{public}@",
+                        displayPath(entry.archive), describe(error));
+        }
     }
-    QStringList kept;
+    if (itemExists(aside)) {
+        // It may go back at a later start; until then it is named, and the
+        // unfinished archive stays to show that it never took its place.
+        outcome.kept << displayPath(aside);
+        outcome.finished = false;
+        return outcome;
+    }
     try {
-        if (entry.phase == Entry::Phase::copying) {
-            for (const auto &container : containers)
-                removeImported(container.folder, container.identifier, {});
-            for (auto path = entry.created.rbegin(); path != entry.created.rend(); ++path)
-                if (std::any_of(containers.begin(), containers.end(), [&](const auto &container) {
-                        return liesPlainlyIn(*path, container.folder);
-                    }))
-                    removeLogged(*path, "Removed what the import had made:");
-            entry.phase = Entry::Phase::restoring;
+        removeLogged(entry.staging, "Deleted the unfinished archive");
+    } catch (const std::exception &error) {
+        log().error("Cannot delete the unfinished archive %{public}@: %{public}@",
+                    displayPath(entry.staging), describe(error));
+        outcome.finished = false;
+    }
+    return outcome;
+}
+
+// Where one container of an import and its backup stand. Recovery fills
+// or empties a container only while it is a real folder (or not there), and
+// its backup a real folder in the task's real hidden folder, as the import
+// left them: a link put in the place of either leads elsewhere.
+struct Place {
+    const Entry::Container &container;
+    bool hiddenIsOurs;
+    bool backupIsOurs;
+    bool folderIsOurs;
+
+    explicit Place(const Entry::Container &container)
+        : container(container), hiddenIsOurs(isRealDirectory(container.backup.parent_path())),
+          backupIsOurs(hiddenIsOurs && isRealDirectory(container.backup)),
+          folderIsOurs(!itemExists(container.folder) || isRealDirectory(container.folder))
+    {
+    }
+
+    // Names what is left alone, and why.
+    void logLeftAlone(const QString &taskID) const
+    {
+        const fs::path &odd = !hiddenIsOurs   ? container.backup.parent_path()
+                              : !backupIsOurs ? container.backup
+                                              : container.folder;
+        log().error("The import of task %{public}@ left no folder of its own at %{public}@; "
+                    "%{public}@ is left alone",
+                    taskID, displayPath(odd), displayPath(container.folder));
+    }
+};
+
+// Removes what the import copied into the container: by the erase's own
+// rule, then each noted item the import made there.
+void removeImported(const Place &place, const Entry &entry)
+{
+    const auto &container = place.container;
+    removeImported(container.folder, container.identifier, {});
+    for (auto path = entry.created.rbegin(); path != entry.created.rend(); ++path)
+        if (liesPlainlyIn(*path, container.folder))
+            removeLogged(*path, "Removed what the import had made:");
+}
+
+TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal)
+{
+    TaskRecovery::Outcome outcome;
+    std::vector<Place> places;
+    for (const auto &container : entry.containers)
+        places.emplace_back(container);
+
+    if (entry.phase == Entry::Phase::discarding) {
+        for (const Place &place : places) {
+            if (!place.hiddenIsOurs) {
+                if (itemExists(place.container.backup.parent_path()))
+                    place.logLeftAlone(entry.taskID);
+                continue;
+            }
             try {
-                journal.write(entry);
+                removeLogged(place.container.backup, "Deleted the data the import replaced:");
             } catch (const std::exception &error) {
-                log().error("%{public}@", QString::fromLocal8Bit(error.what()));
+                log().error("Cannot delete %{public}@: %{public}@",
+                            displayPath(place.container.backup), describe(error));
+                outcome.finished = false;
+            }
+            ::rmdir(place.container.backup.parent_path().c_str());
+        }
+        return outcome;
+    }
+
+    // Each container on its own: one that cannot be undone costs itself,
+    // not the others.
+    std::vector<const Place *> usable;
+    for (const Place &place : places) {
+        const bool ours = place.folderIsOurs && place.backupIsOurs;
+        if (!ours && (entry.phase == Entry::Phase::copying || itemExists(place.container.backup)))
+            place.logLeftAlone(entry.taskID);
+        if (ours)
+            usable.push_back(&place);
+        else if (place.backupIsOurs)
+            outcome.kept << displayPath(place.container.backup);
+    }
+
+    if (entry.phase == Entry::Phase::copying) {
+        for (const Place *place : usable) {
+            try {
+                removeImported(*place, entry);
+            } catch (const std::exception &error) {
+                log().error("Cannot remove all the import copied into %{public}@: %{public}@",
+                            displayPath(place->container.folder), describe(error));
             }
         }
-        for (const auto &container : containers) {
-            if (entry.phase == Entry::Phase::discarding)
-                removeLogged(container.backup, "Deleted the data the import replaced:");
-            else if (!putBack(container.backup, container.folder))
-                kept << displayPath(container.backup);
+        // Once anything is back, a replay must not remove it again: without
+        // that noted, the backups stay where they are.
+        entry.phase = Entry::Phase::restoring;
+        try {
+            journal.write(entry);
+        } catch (const std::exception &error) {
+            entry.phase = Entry::Phase::copying;
+            log().error("Cannot note that the import of task %{public}@ is being undone, so "
+                        "its backups stay where they are: %{public}@",
+                        entry.taskID, describe(error));
+            for (const Place *place : usable)
+                outcome.kept << displayPath(place->container.backup);
+            outcome.finished = false;
+            return outcome;
         }
-    } catch (const std::exception &error) {
-        log().error("Cannot undo the import of task %{public}@: %{public}@", entry.taskID,
-                    QString::fromLocal8Bit(error.what()));
-        // Backups of a finished import are only in the way; the others hold
-        // the user's data.
-        for (const auto &container : containers)
-            if (entry.phase != Entry::Phase::discarding && itemExists(container.backup) &&
-                !kept.contains(displayPath(container.backup)))
-                kept << displayPath(container.backup);
     }
-    for (const auto &container : containers)
-        ::rmdir(container.backup.parent_path().c_str());
-    return kept;
+
+    for (const Place *place : usable) {
+        bool whole = false;
+        try {
+            whole = putBack(place->container.backup, place->container.folder);
+        } catch (const std::exception &error) {
+            log().error("Cannot put back %{public}@: %{public}@",
+                        displayPath(place->container.folder), describe(error));
+        }
+        if (!whole && itemExists(place->container.backup))
+            outcome.kept << displayPath(place->container.backup);
+    }
+    for (const Place &place : places)
+        if (place.hiddenIsOurs)
+            ::rmdir(place.container.backup.parent_path().c_str());
+    return outcome;
+}
+
+// An entry that is not as its task would have written it is left alone:
+// nothing it names is taken for the task's own.
+bool isFlawed(const Entry &entry)
+{
+    const auto flaw = TaskJournal::flaw(entry);
+    if (flaw)
+        log().error("The journal entry of task %{public}@ names %{public}@, which the task would "
+                    "not; it is left alone",
+                    entry.taskID, *flaw);
+    return flaw.has_value();
 }
 
 } // namespace
 
-QStringList TaskRecovery::undo(Entry &entry, const TaskJournal &journal)
+TaskRecovery::Outcome TaskRecovery::undo(Entry &entry, const TaskJournal &journal)
 {
+    if (isFlawed(entry))
+        return {{}, false};
     if (entry.kind == Entry::Kind::importArchive)
         return undoImport(entry, journal);
-    try {
-        undoExport(entry);
-    } catch (const std::exception &error) {
-        log().error("Cannot undo the export of task %{public}@: %{public}@", entry.taskID,
-                    QString::fromLocal8Bit(error.what()));
-    }
-    return {};
+    return undoExport(entry);
 }
 
 QStringList TaskRecovery::recover(const TaskJournal &journal)
 {
     QStringList kept;
     for (Entry &entry : journal.entries()) {
-        if (TaskJournal::writerIsRunning(entry))
+        if (isFlawed(entry) || TaskJournal::writerIsRunning(entry))
             continue;
         log().notice("Undoing the %{public}@ of task %{public}@, which was cut short",
                      entry.kind == Entry::Kind::importArchive ? "import" : "export", entry.taskID);
-        kept << undo(entry, journal);
-        journal.remove(entry.taskID);
+        const Outcome outcome = undo(entry, journal);
+        kept << outcome.kept;
+        if (outcome.finished)
+            journal.remove(entry.taskID);
     }
     return kept;
 }
@@ -228,8 +335,8 @@ AlertSpec TaskRecovery::keptBackupsAlert(const QStringList &folders)
     spec.style = AlertSpec::Style::Warning;
     spec.messageText = loc("Some application data could not be put back", "");
     spec.informativeText =
-        loc("An import that was cut short replaced data that could not all be put back. "
-            "Nothing was deleted: what is missing is kept in:",
+        loc("An export or import that stopped before its end replaced data that could not all "
+            "be put back. Nothing was deleted: what is missing is kept in:",
             "") +
         "\n\n" + folders.join('\n');
     return spec;

@@ -193,6 +193,23 @@ TEST(RelativePath, ComparesWholeComponents)
     EXPECT_FALSE(relativePath(QUrl("https://x/a/b"), url("/a")));
 }
 
+TEST(IsWithin, ComparesWholeComponentsNotText)
+{
+    const struct {
+        const char *path;
+        const char *folder;
+        bool within;
+    } cases[] = {
+        {"/c/..notes", "/c", true},   {"/c/...", "/c", true}, {"/c/..notes/x", "/c", true},
+        {"/c", "/c", true},           {"/c/", "/c", true},    {"/c/a/../b", "/c/b", true},
+        {"/c/a/../b", "/c/a", false}, {"/c/..", "/c", false}, {"/c/../d", "/c", false},
+        {"/cd", "/c", false},         {"/c", "/c/d", false},  {"c/x", "/c", false},
+    };
+    for (const auto &test : cases)
+        EXPECT_EQ(isWithin(test.path, test.folder), test.within)
+            << test.path << " in " << test.folder;
+}
+
 TEST(UrlWithQuery, AppendsEncodedPairsInKeyOrder)
 {
     const auto url = urlWithQuery("https://api.example.com/search/photos",

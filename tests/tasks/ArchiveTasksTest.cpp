@@ -11,6 +11,7 @@
 #include "tasks/ExportTask.h"
 #include "tasks/ImportTask.h"
 #include "tasks/TaskManager.h"
+#include "tasks/TaskRecovery.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -448,6 +449,7 @@ TEST_F(ArchiveTasksTest, ARoundTripRestoresTheExportedState)
 {
     fill();
     ASSERT_TRUE(makeLink("../outside", group("Shared/link")));
+    ASSERT_TRUE(writeFile(group("..notes"), "names that begin with two dots"));
     const std::string exported = containers();
     exportTo(archive());
     change();
@@ -530,6 +532,7 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
 {
     fill();
     exportTo(archive());
+    ASSERT_TRUE(writeFile(archive() + "/AppData/..extra", "goes with the roll-back"));
     change();
     const std::string before = containers();
 
@@ -548,6 +551,9 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
          "Data import cancelled.", 0},
         {"cancel at entry 6", 0, 0, [](const Task &task) { return task.completedCount() == 6; },
          "Data import cancelled.", 6},
+        {"cancel after the last entry", 0, 0,
+         [](const Task &task) { return task.completedCount() == 17; }, "Data import cancelled.",
+         17},
     };
     for (const Case &test : cases) {
         SCOPED_TRACE(test.name);
@@ -789,4 +795,98 @@ TEST(ArchiveExportKill, KilledExportLeavesTheOldArchive)
     EXPECT_TRUE(hidden.first().startsWith(".export-"));
     EXPECT_EQ(
         QDir(root + "/" + hidden.first() + "/AppData/Documents").entryList(QDir::Files).size(), 49);
+}
+
+TEST_F(ArchiveTasksTest, ATaskWhoseEntryCannotBeWrittenFailsBeforeTouchingAnything)
+{
+    fill();
+    exportTo(archive());
+    change();
+    for (const QString kind : {"export", "import", "import of too much to note"}) {
+        SCOPED_TRACE(kind.toStdString());
+        // Each of these would be noted as made: together they outgrow what
+        // the journal reads back.
+        const bool tooMuch = kind.endsWith("note");
+        for (int i = 0; tooMuch && i < 1400; ++i)
+            ASSERT_TRUE(writeFile(
+                archive() + "/AppData/tmp/" + QString(120, QChar(0xE9)) + QString::number(i), "x"));
+        const std::string before = containers() + snapshot(archive());
+        {
+            const JournalFailure failure([=](const auto &) { return !tooMuch; });
+            if (kind == "export")
+                exportTo(archive());
+            else
+                importFrom(archive());
+        }
+        EXPECT_EQ(texts().last(), kind == "export" ? "Data export failed." : "Data import failed.");
+        EXPECT_EQ(containers() + snapshot(archive()), before);
+        EXPECT_EQ(hiddenEntries(m_tree.root() + "/exports"), QStringList());
+        expectNoBackups();
+    }
+}
+
+TEST_F(ArchiveTasksTest, AStepThatCannotBeNotedIsNotTaken)
+{
+    fill();
+    exportTo(archive());
+    const std::string imported = containers();
+    change();
+    const std::string before = containers();
+    auto alerts = std::make_shared<RecordingAlertPresenter>();
+    AlertPresenter::setShared(alerts);
+    const TaskJournal journal = TaskJournal::current();
+    using Phase = TaskJournal::Entry::Phase;
+    const struct {
+        const char *name;
+        int failCopyAt;
+        Phase unnoted;
+        // Whether the entry cannot be removed either.
+        bool stays;
+        const char *text;
+        // What the containers hold once the starts after the task are done.
+        const std::string &recovered;
+    } cases[] = {
+        {"the reset cannot be noted as done", 0, Phase::copying, false, "Data import failed.",
+         before},
+        {"the roll-back cannot be noted", 6, Phase::restoring, true, "Data import failed.", before},
+        {"the end can be noted neither way", 0, Phase::discarding, true, "Data import completed.",
+         before},
+        {"the end cannot be noted, but the entry can go", 0, Phase::discarding, false,
+         "Data import completed.", imported},
+    };
+    for (const auto &test : cases) {
+        SCOPED_TRACE(test.name);
+        alerts->presented.clear();
+        auto task = std::make_shared<FaultyImport>(m_application);
+        task->failAt = test.failCopyAt;
+        {
+            const Phase unnoted = test.unnoted;
+            const JournalFailure failure([=](const auto &entry) { return entry.phase == unnoted; },
+                                         test.stays);
+            importFrom(archive(), task);
+        }
+        EXPECT_EQ(texts().last(), test.text);
+        if (test.stays) {
+            // The backups stay, named, and so does the entry as it was.
+            ASSERT_TRUE(waitUntil([&] { return !alerts->presented.empty(); }));
+            EXPECT_TRUE(
+                alerts->presented[0].informativeText.contains("/.import-" + task->taskIDString()));
+            ASSERT_EQ(journal.entries().size(), 1u);
+            EXPECT_EQ(journal.entries()[0].phase, Phase::copying);
+            // A start with the state folder still unwritable, then one that
+            // can write: the second removes nothing the first left.
+            asIfFromAnEarlierRun(journal);
+            std::string first;
+            {
+                const JournalFailure unwritable([](const auto &) { return true; }, true);
+                EXPECT_FALSE(TaskRecovery::recover(journal).isEmpty());
+                first = containers();
+            }
+            EXPECT_TRUE(TaskRecovery::recover(journal).isEmpty());
+            EXPECT_TRUE(holdsAll(containers(), first));
+        }
+        EXPECT_EQ(containers(), test.recovered);
+        expectNoBackups();
+    }
+    AlertPresenter::setShared(nullptr);
 }

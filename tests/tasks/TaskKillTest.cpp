@@ -19,7 +19,7 @@ using std::chrono::microseconds;
 
 namespace {
 
-// "<import|export> <root>": the process is the child to be killed.
+// "<import|export|recover> <root>": the process is the child to be killed.
 const char *const kChild = "CORVANE_TEST_KILL_CHILD";
 // Kills per kind; scripts/kill-loop asks for more.
 const char *const kRounds = "CORVANE_KILL_ROUNDS";
@@ -109,6 +109,10 @@ TEST(ArchiveTaskKill, AKilledTaskIsUndoneWholeByTheNextStart)
         const auto application = tree.application();
         const QUrl archive = QUrl::fromLocalFile(tree.at("Big.xcappdata"));
         ASSERT_EQ(::write(3, "r", 1), 1);
+        if (spec[0] == "recover") {
+            TaskRecovery::recover(TaskJournal(tree.at("state")));
+            return;
+        }
         if (spec[0] == "import")
             return std::make_shared<ImportTask>(application)->run(archive);
         return std::make_shared<ExportTask>(application)
@@ -138,6 +142,8 @@ TEST(ArchiveTaskKill, AKilledTaskIsUndoneWholeByTheNextStart)
     ASSERT_FALSE(runChild("import", tree, std::nullopt).first);
     const std::string after = tree.containers();
 
+    // Kills of a replay fall within a window as long as the longest replay.
+    microseconds replay(2000);
     for (const QString kind : {"import", "export"}) {
         // Kills fall anywhere in a run of median length.
         std::vector<microseconds> runs;
@@ -154,6 +160,17 @@ TEST(ArchiveTaskKill, AKilledTaskIsUndoneWholeByTheNextStart)
             const microseconds delay(
                 std::uniform_int_distribution<qint64>(0, runs[1].count())(random));
             std::string outcome = runChild(kind, tree, delay).first ? "killed, " : "finished, ";
+            // The start after the kill may be killed in turn, anywhere in its
+            // replay; the start after that takes over.
+            if (!journal.entries().empty()) {
+                const microseconds replayDelay(
+                    std::uniform_int_distribution<qint64>(0, replay.count())(random));
+                const auto [killed, took] = runChild("recover", tree, replayDelay);
+                // The window widens until it holds whole replays.
+                if (killed)
+                    outcome += "replay killed, ";
+                replay = killed ? std::min(replay * 5 / 4, runs[1]) : std::max(replay, took);
+            }
             TaskRecovery::recover(journal);
 
             const std::string now = kind == "import" ? tree.containers() : tree.archived();

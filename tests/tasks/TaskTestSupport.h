@@ -6,6 +6,7 @@
 #include "model/Device.h"
 #include "platform/PropertyList.h"
 #include "platform/SystemPaths.h"
+#include "tasks/TaskJournal.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -115,6 +117,37 @@ inline void setTime(const QString &path, time_t seconds)
 {
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// Marks every entry of the journal as written by a program that ran before
+// this one, so that a recovery takes it as a start after a kill would.
+inline void asIfFromAnEarlierRun(const TaskJournal &journal)
+{
+    for (TaskJournal::Entry entry : journal.entries()) {
+        entry.processStart = 1;
+        journal.write(entry);
+    }
+}
+
+// While it lives, the journal's writes that `writes` picks fail, and so do
+// its removals when asked, as in a full or read-only state folder.
+struct JournalFailure {
+    JournalFailure(std::function<bool(const TaskJournal::Entry &)> writes, bool removals = false)
+    {
+        TaskJournal::setFailureHook(
+            [=](const auto *entry) { return entry ? writes(*entry) : removals; });
+    }
+    ~JournalFailure() { TaskJournal::setFailureHook(nullptr); }
+};
+
+// Whether every line of the snapshot `part` is in the snapshot `whole`.
+inline bool holdsAll(const std::string &whole, const std::string &part)
+{
+    const QStringList lines = QString::fromStdString(whole).split('\n');
+    for (const QString &line : QString::fromStdString(part).split('\n', Qt::SkipEmptyParts))
+        if (!lines.contains(line))
+            return false;
+    return true;
 }
 
 // An installed application read from a bundle in a temporary tree, with the
