@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <stdexcept>
 
 namespace corvane {
 
@@ -212,7 +213,14 @@ void ImportTask::run(const QUrl &url)
         return;
     }
 
-    discardBackups(entry);
+    if (!discardBackups(entry)) {
+        // The journal still says copying, so the next start puts the old data
+        // back: the import must not be reported as done.
+        finishFailed(loc("Data import cancelled.", ""), loc("Data import failed.", ""),
+                     "Error importing archive: %{PUBLIC}@",
+                     std::runtime_error("its completion cannot be noted"));
+        return;
+    }
     finishCompleted(loc("Data import completed.", ""));
 }
 
@@ -228,7 +236,7 @@ void ImportTask::notePhase(TaskJournal::Entry &entry, TaskJournal::Entry::Phase 
     }
 }
 
-void ImportTask::discardBackups(TaskJournal::Entry &entry)
+bool ImportTask::discardBackups(TaskJournal::Entry &entry)
 {
     // From here on a start after a kill finishes the import instead. Without
     // an entry there is nothing to finish or undo either.
@@ -244,7 +252,7 @@ void ImportTask::discardBackups(TaskJournal::Entry &entry)
     if (noted) {
         if (TaskRecovery::undo(entry, journal()).finished)
             journal().remove(entry.taskID);
-        return;
+        return true;
     }
     // The journal still says the import is copying, and a later start puts
     // these backups back: deleting them now would leave it nothing to put.
@@ -256,6 +264,7 @@ void ImportTask::discardBackups(TaskJournal::Entry &entry)
                 "replaced stays where it is",
                 entry.taskID);
     TaskRecovery::reportKeptBackups(kept);
+    return false;
 }
 
 void ImportTask::copy(const std::vector<File> &files,

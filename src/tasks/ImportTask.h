@@ -42,8 +42,9 @@ private:
     // Notes the phase; the entry keeps its earlier one when that fails.
     void notePhase(TaskJournal::Entry &entry, TaskJournal::Entry::Phase phase) const;
     void rollBack(TaskJournal::Entry &entry);
-    // Deletes the backups of a finished import, once that is noted.
-    void discardBackups(TaskJournal::Entry &entry);
+    // Deletes the backups of a finished import, once that is noted. False
+    // when it cannot be noted: the backups then stay for the next start.
+    bool discardBackups(TaskJournal::Entry &entry);
 };
 
 } // namespace corvane

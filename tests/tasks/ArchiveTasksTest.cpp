@@ -849,7 +849,7 @@ TEST_F(ArchiveTasksTest, AStepThatCannotBeNotedIsNotTaken)
         {"the reset cannot be noted as done", 0, Phase::copying, false, "Data import failed.",
          before},
         {"the roll-back cannot be noted", 6, Phase::restoring, true, "Data import failed.", before},
-        {"the end can be noted neither way", 0, Phase::discarding, true, "Data import completed.",
+        {"the end can be noted neither way", 0, Phase::discarding, true, "Data import failed.",
          before},
         {"the end cannot be noted, but the entry can go", 0, Phase::discarding, false,
          "Data import completed.", imported},
