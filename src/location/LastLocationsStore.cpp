@@ -1,6 +1,7 @@
 #include "location/LastLocationsStore.h"
 
 #include "core/LocationArrayJson.h"
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstring>
@@ -26,14 +26,13 @@ bool writeRoute(const QString &path, const std::vector<Location> &locations)
     const QString folder = QFileInfo(path).absolutePath();
     if (!QFileInfo::exists(folder))
         QDir().mkpath(folder);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    AtomicFile file(path);
+    if (!file.open())
         return false;
     // A value that has no JSON form leaves the old file as it was.
-    if (!writeLocationArray(locations, [&](const QByteArray &piece) {
-            return file.write(piece) == piece.size();
-        })) {
-        file.cancelWriting();
+    if (!writeLocationArray(locations,
+                            [&](const QByteArray &piece) { return file.write(piece); })) {
+        file.discard();
         return false;
     }
     return file.commit();
@@ -92,7 +91,11 @@ std::optional<std::vector<Location>> LastLocationsStore::load() const
             Log::location().error("%{PUBLIC}@", file.errorDescription(m_path));
             return std::nullopt;
         }
-        return locations ? std::move(locations) : std::vector<Location>();
+        if (!locations) {
+            Log::location().error("%{PUBLIC}@ holds no route that can be read", m_path);
+            return std::vector<Location>();
+        }
+        return locations;
     } catch (const std::bad_alloc &) {
         Log::location().error("%{PUBLIC}@ holds a route too large to load", m_path);
         return std::nullopt;
