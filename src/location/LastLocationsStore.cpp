@@ -3,6 +3,7 @@
 #include "core/LocationArrayJson.h"
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
+#include "platform/PendingSaves.h"
 #include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"
 
@@ -109,16 +110,18 @@ bool LastLocationsStore::save(const std::vector<Location> &locations) const
 
 void LastLocationsStore::saveLater(std::shared_ptr<const std::vector<Location>> locations)
 {
-    // The work needs nothing of the store, which may go first.
-    m_queue->async([path = m_path, locations = std::move(locations)] {
-        bool saved = false;
-        try {
-            saved = writeRoute(path, *locations);
-        } catch (const std::bad_alloc &) {
-        }
-        if (!saved && !locations->empty())
-            Log::location().error("The route was not saved to %{PUBLIC}@", path);
-    });
+    // The work needs nothing of the store, which may go first; quitting
+    // waits for it.
+    m_queue->async(
+        [path = m_path, locations = std::move(locations), pending = PendingSaves::begin()] {
+            bool saved = false;
+            try {
+                saved = writeRoute(path, *locations);
+            } catch (const std::bad_alloc &) {
+            }
+            if (!saved && !locations->empty())
+                Log::location().error("The route was not saved to %{PUBLIC}@", path);
+        });
 }
 
 void LastLocationsStore::waitForSaves()

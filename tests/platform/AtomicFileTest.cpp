@@ -11,10 +11,8 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
 
 using namespace corvane;
-using namespace std::chrono_literals;
 
 namespace {
 
