@@ -109,10 +109,11 @@ int main(int argc, char *argv[])
 
     const int code = app.exec();
     corvane::Log::general().info("Corvane quitting");
-    // Background work still running (a listing, a rescan) finishes before
-    // the statics it uses go away. Work stuck on a tool that does not answer
-    // (an xcode-select that hangs during start-up) does not hold the quit:
-    // the process then ends without tearing its statics down.
+    // The stores' saves have been waited for when the delegate learnt of the
+    // quit. Background work still running (a listing, a rescan) finishes
+    // before the statics it uses go away. Work stuck on a tool that does not
+    // answer (an xcode-select that hangs during start-up) does not hold the
+    // quit: the process then ends without tearing its statics down.
     if (!corvane::DispatchQueue::waitUntilIdle(std::chrono::milliseconds(300))) {
         corvane::Log::general().notice("Quitting with background work still running");
         lock.release();

@@ -1,13 +1,9 @@
 #include "core/JsonStore.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/RegularFile.h"
-
-#include <QDateTime>
-#include <QFile>
-#include <QSaveFile>
-
-#include <filesystem>
+#include "platform/SetAside.h"
 
 namespace corvane {
 
@@ -58,14 +54,7 @@ QByteArray jsonObjectText(const QList<QByteArray> &members)
 
 bool writeFileAtomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return AtomicFile::save(path, bytes);
 }
 
 std::optional<QByteArray> readStoreFile(const QString &path, bool &unreadable)
@@ -94,25 +83,14 @@ bool setAsideUnreadFile(const QString &path, bool &notReadWhole)
 {
     if (!notReadWhole)
         return true;
-    const QString aside =
-        path + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
-    const std::filesystem::path from = QFile::encodeName(path).toStdString();
-    std::error_code error;
-    // A link is renamed, never followed, and nothing is ever copied: a pipe
-    // or a device may stand where the file belongs.
-    if (std::filesystem::exists(std::filesystem::symlink_status(from, error))) {
-        const std::filesystem::path to = QFile::encodeName(aside).toStdString();
-        // An earlier file set aside in the same second is never replaced.
-        if (!std::filesystem::exists(std::filesystem::symlink_status(to, error)))
-            std::filesystem::rename(from, to, error);
-        if (error || std::filesystem::exists(std::filesystem::symlink_status(from))) {
-            Log::general().error("Cannot set %{PUBLIC}@ aside as %{PUBLIC}@; presets not saved",
-                                 path, aside);
-            return false;
-        }
-        Log::general().info("Set %{PUBLIC}@ aside as %{PUBLIC}@, as it was not read whole", path,
-                            aside);
+    const SetAsideResult result = setAside(path);
+    if (!result.cleared()) {
+        Log::general().error("Cannot set %{PUBLIC}@ aside; presets not saved", path);
+        return false;
     }
+    if (result.outcome == SetAsideResult::Outcome::setAside)
+        Log::general().info("Set %{PUBLIC}@ aside as %{PUBLIC}@, as it was not read whole", path,
+                            result.asidePath);
     notReadWhole = false;
     return true;
 }

@@ -71,8 +71,9 @@ QByteArray encodeJsonArray(const std::vector<Element> &elements, Encode encode)
     return json + ']';
 }
 
-// Replaces the file in one step (QSaveFile), so that a reader or a crash
-// never sees it half-written. False when it was left as it was.
+// Replaces the file whole or not at all (AtomicFile), so that a reader, a
+// crash or a full disk never leaves it half-written. False, logged, when it
+// was left as it was.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes);
 
 // A store file larger than this is refused: no list of presets comes near.

@@ -1,14 +1,15 @@
 #include "location/LastLocationsStore.h"
 
 #include "core/LocationArrayJson.h"
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
+#include "platform/PendingSaves.h"
 #include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstring>
@@ -26,14 +27,13 @@ bool writeRoute(const QString &path, const std::vector<Location> &locations)
     const QString folder = QFileInfo(path).absolutePath();
     if (!QFileInfo::exists(folder))
         QDir().mkpath(folder);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    AtomicFile file(path);
+    if (!file.open())
         return false;
     // A value that has no JSON form leaves the old file as it was.
-    if (!writeLocationArray(locations, [&](const QByteArray &piece) {
-            return file.write(piece) == piece.size();
-        })) {
-        file.cancelWriting();
+    if (!writeLocationArray(locations,
+                            [&](const QByteArray &piece) { return file.write(piece); })) {
+        file.discard();
         return false;
     }
     return file.commit();
@@ -92,7 +92,11 @@ std::optional<std::vector<Location>> LastLocationsStore::load() const
             Log::location().error("%{PUBLIC}@", file.errorDescription(m_path));
             return std::nullopt;
         }
-        return locations ? std::move(locations) : std::vector<Location>();
+        if (!locations) {
+            Log::location().error("%{PUBLIC}@ holds no route that can be read", m_path);
+            return std::vector<Location>();
+        }
+        return locations;
     } catch (const std::bad_alloc &) {
         Log::location().error("%{PUBLIC}@ holds a route too large to load", m_path);
         return std::nullopt;
@@ -106,16 +110,18 @@ bool LastLocationsStore::save(const std::vector<Location> &locations) const
 
 void LastLocationsStore::saveLater(std::shared_ptr<const std::vector<Location>> locations)
 {
-    // The work needs nothing of the store, which may go first.
-    m_queue->async([path = m_path, locations = std::move(locations)] {
-        bool saved = false;
-        try {
-            saved = writeRoute(path, *locations);
-        } catch (const std::bad_alloc &) {
-        }
-        if (!saved && !locations->empty())
-            Log::location().error("The route was not saved to %{PUBLIC}@", path);
-    });
+    // The work needs nothing of the store, which may go first; quitting
+    // waits for it.
+    m_queue->async(
+        [path = m_path, locations = std::move(locations), pending = PendingSaves::begin()] {
+            bool saved = false;
+            try {
+                saved = writeRoute(path, *locations);
+            } catch (const std::bad_alloc &) {
+            }
+            if (!saved && !locations->empty())
+                Log::location().error("The route was not saved to %{PUBLIC}@", path);
+        });
 }
 
 void LastLocationsStore::waitForSaves()

@@ -1,6 +1,7 @@
 #include "location/LocationPresetRepository.h"
 
 #include "core/JsonStore.h"
+#include "platform/PendingSaves.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
@@ -116,14 +117,15 @@ void LocationPresetRepository::presetDidChange(const LocationPresetPtr &preset)
 
 // The copy is taken now, on the main thread, and the saves run in the order
 // they were scheduled, so the file always ends with the newest list. The work
-// keeps the repository alive so that no change goes unsaved.
+// keeps the repository alive so that no change goes unsaved, and quitting
+// waits for it.
 void LocationPresetRepository::scheduleSave()
 {
     std::vector<LocationPreset::Values> snapshot;
     for (const auto &preset : presets())
         snapshot.push_back(preset->values());
     auto self = sharedAs<LocationPresetRepository>();
-    m_saveQueue->async([self, snapshot = std::move(snapshot)] {
+    m_saveQueue->async([self, snapshot = std::move(snapshot), pending = PendingSaves::begin()] {
         const std::optional<QByteArray> bytes = LocationPreset::encodeList(snapshot);
         if (!bytes)
             return;

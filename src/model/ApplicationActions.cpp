@@ -11,6 +11,7 @@
 #include "model/Container.h"
 #include "model/Device.h"
 #include "model/ScreenshotDateFormatter.h"
+#include "platform/AtomicFile.h"
 #include "platform/ChildProcess.h"
 #include "platform/FileManager.h"
 #include "platform/Log.h"
@@ -19,7 +20,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <array>
 #include <exception>
@@ -172,8 +172,7 @@ void Application::sendPushWithPayload(const QString &payload)
         return;
     const QString path =
         QDir(SystemPaths::current().temporaryDir).filePath(newUuidString() + ".apns");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(payload.toUtf8()) < 0 || !file.commit())
+    if (!AtomicFile::save(path, payload.toUtf8()))
         return;
     const auto toolset = this->toolset();
     const auto identifier = this->identifier();

@@ -4,6 +4,7 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "platform/AssetCatalogReader.h"
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
 
@@ -15,7 +16,6 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSaveFile>
 #include <QSvgRenderer>
 
 #include <algorithm>
@@ -138,8 +138,7 @@ std::optional<AppIcon> catalogIcon(const QString &bundle, const QVariantMap &pri
 
     const QString path = SystemPaths::current().temporaryDir + "/" + Application::iconCachePrefix +
                          newUuidString() + ".png";
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size() || !file.commit())
+    if (!AtomicFile::save(path, png))
         return std::nullopt;
 
     QImage loaded = QImageReader(path).read();

@@ -1,6 +1,7 @@
 #include "model/StatusBarPresetRepository.h"
 
 #include "core/JsonStore.h"
+#include "platform/PendingSaves.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
@@ -114,11 +115,12 @@ void StatusBarPresetRepository::presetDidChange(const StatusBarPresetPtr &preset
 }
 
 // Saves run one after another, each writing the list as it is when it runs;
-// the work keeps the repository alive so that no change goes unsaved.
+// the work keeps the repository alive so that no change goes unsaved, and
+// quitting waits for it.
 void StatusBarPresetRepository::scheduleSave()
 {
     auto self = sharedAs<StatusBarPresetRepository>();
-    m_saveQueue->async([self] { self->save(); });
+    m_saveQueue->async([self, pending = PendingSaves::begin()] { self->save(); });
 }
 
 void StatusBarPresetRepository::save()

@@ -69,6 +69,9 @@ class AlertPresenter {
 public:
     virtual ~AlertPresenter() = default;
     virtual AlertResponse run(const AlertSpec &spec) = 0;
+    // Answers every alert now open as closed without a button, so that
+    // nothing waits on the user any longer (quitting). Main thread.
+    virtual void closeOpenAlerts() {}
 
     // The presenter in use; until one is installed, alerts answer as closed.
     static std::shared_ptr<AlertPresenter> shared();

@@ -1,5 +1,6 @@
 #include "platform/CloudKeyValueStore.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"
 #include "platform/UserDefaults.h"
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace corvane {
 
@@ -167,13 +167,7 @@ bool CloudKeyValueStore::synchronizeLocked() const
         return true;
 
     QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QSaveFile out(m_path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        syncLog().error("Cannot write %{public}@", m_path);
-        return false;
-    }
-    out.write(QJsonDocument(QJsonObject::fromVariantMap(m_values)).toJson());
-    if (!out.commit()) {
+    if (!AtomicFile::save(m_path, QJsonDocument(QJsonObject::fromVariantMap(m_values)).toJson())) {
         syncLog().error("Cannot write %{public}@", m_path);
         return false;
     }

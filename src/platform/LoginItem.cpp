@@ -1,10 +1,11 @@
 #include "platform/LoginItem.h"
 
+#include "platform/AtomicFile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace corvane {
 
@@ -82,11 +83,7 @@ bool LoginItem::setEnabled(bool enabled, const QString &programPath, const QStri
     }
     if (programPath.isEmpty() || !QDir().mkpath(paths.autostartDir))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(entryContents(programPath, name));
-    return file.commit();
+    return AtomicFile::save(path, entryContents(programPath, name));
 }
 
 QByteArray LoginItem::entryContents(const QString &programPath, const QString &name)

@@ -1,9 +1,8 @@
 #include "platform/PropertyList.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/BinaryPropertyList.h"
 #include "platform/RegularFile.h"
-
-#include <QSaveFile>
 
 #include <cstdlib>
 #include <cstring>
@@ -400,11 +399,7 @@ bool writeFile(const QString &path, const QVariant &value, bool binary)
     const QByteArray bytes = binary ? toBinary(value) : toXml(value);
     if (bytes.isEmpty())
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
+    return AtomicFile::save(path, bytes);
 }
 
 } // namespace corvane::PropertyList

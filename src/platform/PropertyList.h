@@ -34,7 +34,8 @@ std::optional<QVariantMap> readDictionary(const QString &path);
 QByteArray toXml(const QVariant &value);
 QByteArray toBinary(const QVariant &value);
 
-// Written atomically.
+// Written whole or not at all (AtomicFile); false when the file was left as
+// it was.
 bool writeFile(const QString &path, const QVariant &value, bool binary = false);
 
 } // namespace corvane::PropertyList

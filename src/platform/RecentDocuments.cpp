@@ -1,8 +1,9 @@
 #include "platform/RecentDocuments.h"
 
+#include "platform/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QXmlStreamReader>
@@ -161,10 +162,7 @@ bool RecentDocuments::add(const QString &path, const QString &mimeType,
     if (text.isEmpty())
         return false;
     QDir().mkpath(QFileInfo(file).absolutePath());
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size())
-        return false;
-    return out.commit();
+    return AtomicFile::save(file, text);
 }
 
 QStringList RecentDocuments::paths()

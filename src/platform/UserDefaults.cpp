@@ -1,13 +1,20 @@
 #include "platform/UserDefaults.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
+#include "platform/RegularFile.h"
+#include "platform/SetAside.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
+#include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <vector>
 
 namespace corvane {
@@ -20,6 +27,151 @@ std::shared_ptr<UserDefaults> g_standard;
 Log defaultsLog()
 {
     return Log("defaults");
+}
+
+// Saves of INI files one at a time in the whole program, as two objects may
+// name the same file.
+std::mutex g_iniSaveMutex;
+
+bool setAsideSettings(const QString &path, const QString &reason)
+{
+    const SetAsideResult result = setAside(path);
+    if (!result.cleared()) {
+        defaultsLog().error("%{public}@ %{public}@ and cannot be set aside; settings are neither "
+                            "read from it nor saved",
+                            path, reason);
+        return false;
+    }
+    if (result.outcome == SetAsideResult::Outcome::setAside)
+        defaultsLog().error("%{public}@ %{public}@; set aside as %{public}@, the settings start "
+                            "afresh",
+                            path, reason, result.asidePath);
+    return true;
+}
+
+// Only a regular file within the limit reaches QSettings, which would wait
+// forever on a pipe and read a huge file whole. Looked at without opening it;
+// false when something unfit stays in the way.
+bool settingsFileFit(const QString &path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return true;
+    if (!S_ISREG(status.st_mode))
+        return setAsideSettings(path, "is no regular file");
+    if (status.st_size > UserDefaults::settingsFileMaxBytes)
+        return setAsideSettings(
+            path,
+            "is larger than " + QString::number(UserDefaults::settingsFileMaxBytes >> 20) + " MiB");
+    return true;
+}
+
+// A value as QSettings reads it back from its INI text (numbers and
+// booleans as text, a one-element list as its element, an empty list as
+// nothing) against the value it was given.
+bool readsBackAs(const QVariant &readBack, const QVariant &given)
+{
+    if (readBack == given)
+        return true;
+    if (!readBack.isValid())
+        return (given.typeId() == QMetaType::QStringList ||
+                given.typeId() == QMetaType::QVariantList) &&
+               given.toList().isEmpty();
+    QVariant converted = readBack;
+    return converted.convert(given.metaType()) && converted == given;
+}
+
+// Sets or removes one key in the INI file: QSettings edits a copy in a
+// scratch folder, the copy is read back by a fresh QSettings and checked to
+// hold every key with its value, and only then replaces the file.
+bool saveIniValue(const QString &path, const QString &key, const std::optional<QVariant> &value)
+{
+    std::lock_guard lock(g_iniSaveMutex);
+    auto failed = [&](const QString &reason) {
+        defaultsLog().error("Cannot save %{public}@ in %{public}@: %{public}@", key, path, reason);
+        return false;
+    };
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return failed("its folder cannot be made");
+    if (!settingsFileFit(path))
+        return failed("the file is unfit");
+    QByteArray old;
+    RegularFile current(path);
+    if (current.error() != RegularFile::Error::missing) {
+        if (auto bytes = current.readAll(UserDefaults::settingsFileMaxBytes))
+            old = std::move(*bytes);
+        // Never replaced by one that lacks what it held.
+        else if (!setAsideSettings(
+                     path, "could not be read (" +
+                               current.errorDescription(path, UserDefaults::settingsFileMaxBytes) +
+                               ")"))
+            return failed("the file could not be read");
+    }
+
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return failed("no scratch folder: " + scratch.errorString());
+    QString editedPath = scratch.filePath("edited.conf");
+    constexpr auto scratchFile = AtomicFile::Durability::unsynced;
+    if (!old.isEmpty() && !AtomicFile::save(editedPath, old, scratchFile))
+        return failed("the scratch copy could not be written");
+    // The keys and values QSettings holds once it has written the change.
+    enum class Edit { written, notWritten, notInFormat };
+    QVariantMap expected;
+    // What could be read of a file not in the format, for a fresh one.
+    QVariantMap readable;
+    const auto edit = [&] {
+        QSettings settings(editedPath, QSettings::IniFormat);
+        // It would write over what it could not read.
+        if (settings.status() == QSettings::FormatError) {
+            for (const QString &each : settings.allKeys())
+                readable.insert(each, settings.value(each));
+            return Edit::notInFormat;
+        }
+        for (auto it = readable.cbegin(); it != readable.cend(); ++it)
+            settings.setValue(it.key(), it.value());
+        if (value)
+            settings.setValue(key, *value);
+        else
+            settings.remove(key);
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            return Edit::notWritten;
+        for (const QString &each : settings.allKeys())
+            expected.insert(each, settings.value(each));
+        return Edit::written;
+    };
+    Edit edited = edit();
+    if (edited == Edit::notInFormat) {
+        if (!setAsideSettings(path, "is not in the settings format"))
+            return failed("the file could not be read");
+        // Under a name QSettings has not seen, as it keeps what it read; the
+        // keys it could read are carried over.
+        editedPath = scratch.filePath("afresh.conf");
+        edited = edit();
+    }
+    if (edited != Edit::written)
+        return failed("QSettings could not write its copy");
+    const auto bytes = RegularFile::readWhole(editedPath, UserDefaults::settingsFileMaxBytes);
+    if (!bytes)
+        return failed("the edited copy could not be read back");
+    // A name QSettings has not seen, so that it parses the text afresh
+    // rather than answer from its cache.
+    const QString check = scratch.filePath("check.conf");
+    if (!AtomicFile::save(check, *bytes, scratchFile))
+        return failed("the check copy could not be written");
+    {
+        QSettings settings(check, QSettings::IniFormat);
+        const QStringList keys = settings.allKeys();
+        bool whole = settings.status() == QSettings::NoError &&
+                     QSet<QString>(keys.begin(), keys.end()) ==
+                         QSet<QString>(expected.keyBegin(), expected.keyEnd());
+        for (auto it = expected.cbegin(); whole && it != expected.cend(); ++it)
+            whole = readsBackAs(settings.value(it.key()), it.value());
+        if (!whole)
+            return failed("the edited copy does not read back whole");
+    }
+    return AtomicFile::save(path, *bytes) || failed("the file could not be replaced");
 }
 
 bool isNumber(const QVariant &value)
@@ -101,6 +253,8 @@ std::optional<QVariant> UserDefaults::storedValue(const QString &key) const
             return std::nullopt;
         return dictionary->value(key);
     }
+    if (!settingsFileFit(m_path))
+        return std::nullopt;
     // A fresh QSettings per access: the object is not thread-safe and posts
     // its own flushes to the thread that made it.
     QSettings settings(m_path, QSettings::IniFormat);
@@ -112,34 +266,28 @@ std::optional<QVariant> UserDefaults::storedValue(const QString &key) const
     return value;
 }
 
-void UserDefaults::storeValue(const QString &key, const std::optional<QVariant> &value)
+bool UserDefaults::storeValue(const QString &key, const std::optional<QVariant> &value)
 {
+    if (!m_isSuite)
+        return saveIniValue(m_path, key, value);
     QDir().mkpath(QFileInfo(m_path).absolutePath());
-    if (m_isSuite) {
-        const bool exists = QFileInfo::exists(m_path);
-        auto dictionary = PropertyList::readDictionary(m_path);
-        if (exists && !dictionary) {
-            // Never replace a file we cannot read with one that drops its keys.
-            defaultsLog().error("Cannot read %{public}@; %{public}@ not written", m_path, key);
-            return;
-        }
-        QVariantMap map = dictionary.value_or(QVariantMap());
-        if (value)
-            map.insert(key, *value);
-        else
-            map.remove(key);
-        if (!PropertyList::writeFile(m_path, map, true))
-            defaultsLog().error("Cannot write %{public}@", m_path);
-        return;
+    const bool exists = QFileInfo::exists(m_path);
+    auto dictionary = PropertyList::readDictionary(m_path);
+    if (exists && !dictionary) {
+        // Never replace a file we cannot read with one that drops its keys.
+        defaultsLog().error("Cannot read %{public}@; %{public}@ not written", m_path, key);
+        return false;
     }
-    QSettings settings(m_path, QSettings::IniFormat);
+    QVariantMap map = dictionary.value_or(QVariantMap());
     if (value)
-        settings.setValue(key, *value);
+        map.insert(key, *value);
     else
-        settings.remove(key);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
+        map.remove(key);
+    if (!PropertyList::writeFile(m_path, map, true)) {
         defaultsLog().error("Cannot write %{public}@", m_path);
+        return false;
+    }
+    return true;
 }
 
 std::optional<QVariant> UserDefaults::object(const QString &key) const
@@ -186,26 +334,30 @@ bool UserDefaults::hasStoredValue(const QString &key) const
     return storedValue(key).has_value();
 }
 
-void UserDefaults::set(const QString &key, const QVariant &value)
+bool UserDefaults::set(const QString &key, const QVariant &value)
 {
+    bool saved;
     {
         std::lock_guard lock(m_mutex);
-        storeValue(key, value.isValid() ? std::optional<QVariant>(value) : std::nullopt);
+        saved = storeValue(key, value.isValid() ? std::optional<QVariant>(value) : std::nullopt);
         if (auto seen = m_seen.find(key); seen != m_seen.end())
             seen->second = storedValue(key);
     }
     notify(key);
+    return saved;
 }
 
-void UserDefaults::remove(const QString &key)
+bool UserDefaults::remove(const QString &key)
 {
+    bool saved;
     {
         std::lock_guard lock(m_mutex);
-        storeValue(key, std::nullopt);
+        saved = storeValue(key, std::nullopt);
         if (auto seen = m_seen.find(key); seen != m_seen.end())
-            seen->second = std::nullopt;
+            seen->second = storedValue(key);
     }
     notify(key);
+    return saved;
 }
 
 void UserDefaults::noticeOutsideChanges()

@@ -17,8 +17,18 @@ namespace corvane {
 // A defaults domain: the program's own settings in one INI file (through
 // QSettings), or another program's preferences read from its property list.
 // Values set here are found first, then the in-memory registration domain.
+//
+// The INI file is read as the program's other stores are: only a regular
+// file within settingsFileMaxBytes is handed to QSettings; anything else at
+// its path is set aside and the settings read as unset. A save replaces the
+// file whole or not at all (AtomicFile): QSettings edits a copy, which is
+// read back and checked against what it was told before it takes the file's
+// place.
 class UserDefaults : public std::enable_shared_from_this<UserDefaults> {
 public:
+    // No settings file comes near; a larger one is set aside unread.
+    static constexpr qint64 settingsFileMaxBytes = 8 * 1024 * 1024;
+
     using Handler = std::function<void(const std::optional<QVariant> &newValue)>;
 
     // Ends its observation when invalidated or released.
@@ -50,8 +60,10 @@ public:
     std::optional<double> doubleValue(const QString &key) const;
     bool hasStoredValue(const QString &key) const;
 
-    void set(const QString &key, const QVariant &value);
-    void remove(const QString &key);
+    // False, logged, when the value could not be saved: the file keeps what
+    // it held. Observers are told either way, with the stored value.
+    bool set(const QString &key, const QVariant &value);
+    bool remove(const QString &key);
 
     void registerDefaults(const QVariantMap &defaults);
     QVariantMap registeredDefaults() const;
@@ -71,7 +83,7 @@ private:
     UserDefaults(QString path, bool isSuite);
 
     std::optional<QVariant> storedValue(const QString &key) const;
-    void storeValue(const QString &key, const std::optional<QVariant> &value);
+    bool storeValue(const QString &key, const std::optional<QVariant> &value);
     void notify(const QString &key);
     friend class ScopedObservation<UserDefaults>;
     void removeObservation(quint64 id);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/AtomicFile.h"
+
 #include <QCoreApplication>
 #include <QString>
 #include <QTemporaryDir>
@@ -54,5 +56,18 @@ QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);
 // Writes an executable shell script.
 bool writeScript(const QString &path, const QString &body);
+
+// Every save through AtomicFile fails at the fault's step while it lives, as
+// on a full disk.
+class SaveFault {
+public:
+    explicit SaveFault(AtomicFile::Fault fault = {}) { AtomicFile::setFaultForTesting(fault); }
+    ~SaveFault() { AtomicFile::setFaultForTesting(std::nullopt); }
+    SaveFault(const SaveFault &) = delete;
+    SaveFault &operator=(const SaveFault &) = delete;
+};
+
+// The names in a folder, hidden ones too, sorted.
+QStringList folderEntries(const QString &folder);
 
 } // namespace corvane::test

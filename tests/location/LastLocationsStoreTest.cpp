@@ -1,5 +1,6 @@
 #include "common/TestSupport.h"
 #include "location/LastLocationsStore.h"
+#include "platform/Log.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -108,6 +109,20 @@ TEST(LastLocationsStore, OneBadElementSpoilsTheWholeFile)
     EXPECT_FALSE(store.load());
     ASSERT_TRUE(writeFile(store.path(), element("altitude")));
     EXPECT_EQ(store.load(), std::vector<Location>());
+}
+
+// A file cut short (by a full disk, before saves were checked) loads as no
+// route, and says so in the log.
+TEST(LastLocationsStore, ACutShortFileLoadsAsNoRouteWithALogLine)
+{
+    QTemporaryDir dir;
+    LastLocationsStore store(dir.filePath("LastLocations.json"));
+    const auto whole = LastLocationsStore::encode(std::vector<Location>(200, threePoints()[0]));
+    ASSERT_TRUE(whole);
+    ASSERT_TRUE(writeFile(store.path(), whole->left(4096)));
+    Log::Capture log;
+    EXPECT_EQ(store.load(), std::vector<Location>());
+    EXPECT_TRUE(log.contains(store.path() + " holds no route that can be read"));
 }
 
 TEST(LastLocationsStore, ANonFiniteValueKeepsTheOldFileAndAnEmptyRouteRemovesIt)

@@ -1,15 +1,25 @@
 #include "common/TestSupport.h"
+#include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/SystemPaths.h"
 #include "platform/UserDefaults.h"
 
+#include <QSettings>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace corvane;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -188,4 +198,142 @@ TEST_F(UserDefaultsTest, SuiteWritesKeepOtherKeysAndNeverClobberAnUnreadableFile
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->value("keep").toLongLong(), 7);
     EXPECT_EQ(stored->value("key").toString(), "value");
+}
+
+// Saves go through a checked copy: every kind of value still lands in the
+// file exactly as QSettings has always written it, and reads back as before.
+TEST_F(UserDefaultsTest, EveryKindOfValueIsWrittenAsQSettingsWritesIt)
+{
+    const std::vector<std::pair<QString, QVariant>> values{
+        {"bool", true},
+        {"int", 42},
+        {"double", 0.1 + 0.2},
+        {"text", "a, \"quoted\" ; text with = signs"},
+        {"empty", ""},
+        {"at", "@odd"},
+        {"unicode", "Grüße, 東京"},
+        {"group/nested", "in a group"},
+        {"list", QStringList{"a", "b,c"}},
+        {"single", QStringList{"one"}},
+        {"none", QStringList{}},
+        {"bytes", QByteArray("\x00\x01raw", 5)},
+        {"url", QUrl("file:///home/someone/Desktop/")},
+        {"map", QVariantMap{{"keyCode", 12}, {"modifiers", 1048576}}},
+        {"bool", false},
+    };
+    const QString reference = m_dir.path() + "/reference.conf";
+    auto defaults = UserDefaults::withFile(iniPath());
+    for (const auto &[key, value] : values) {
+        SCOPED_TRACE(key.toStdString());
+        EXPECT_TRUE(defaults->set(key, value));
+        {
+            QSettings settings(reference, QSettings::IniFormat);
+            settings.setValue(key, value);
+        }
+        EXPECT_EQ(test::readFile(iniPath()), test::readFile(reference));
+    }
+    EXPECT_TRUE(defaults->remove("int"));
+    QSettings(reference, QSettings::IniFormat).remove("int");
+    EXPECT_EQ(test::readFile(iniPath()), test::readFile(reference));
+    EXPECT_EQ(defaults->string("group/nested"), "in a group");
+    EXPECT_EQ(defaults->object("map"), values[13].second);
+    EXPECT_FALSE(defaults->hasStoredValue("int"));
+    EXPECT_EQ(test::folderEntries(m_dir.path() + "/config"),
+              QStringList{"com.quendrith.corvane.conf"});
+}
+
+// What QSettings cannot write whole (here the system cuts the file short at
+// 4 KiB, as a full disk would) is found before it replaces the file.
+TEST_F(UserDefaultsTest, ASettingsFileThatCannotBeWrittenWholeIsLeftAsItWas)
+{
+    auto defaults = UserDefaults::withFile(iniPath());
+    ASSERT_TRUE(defaults->set("kept", "value"));
+    const QByteArray before = test::readFile(iniPath());
+
+    Log::Capture log;
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const bool stored = defaults->set("large", QString(8000, 'x'));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_FALSE(stored);
+    EXPECT_EQ(test::readFile(iniPath()), before);
+    EXPECT_FALSE(defaults->hasStoredValue("large"));
+    EXPECT_EQ(defaults->string("kept"), "value");
+    EXPECT_TRUE(log.contains("Cannot save large in " + iniPath()));
+}
+
+// A pipe would hold the program at its first read for ever; a huge file
+// would be read whole. Either is set aside at once, and the settings start
+// afresh from their registered values.
+TEST_F(UserDefaultsTest, AnUnfitSettingsFileIsSetAsideAndTheDefaultsApply)
+{
+    const struct {
+        const char *name;
+        std::function<bool(const QString &path)> make;
+    } cases[] = {
+        {"named pipe",
+         [](const QString &path) { return ::mkfifo(QFile::encodeName(path), 0600) == 0; }},
+        {"folder", [](const QString &path) { return QDir().mkpath(path + "/inside"); }},
+        {"4 GiB file",
+         [](const QString &path) {
+             QFile file(path);
+             return file.open(QIODevice::WriteOnly) && file.resize(qint64(4) << 30);
+         }},
+        {"link to a pipe",
+         [this](const QString &path) {
+             const QString pipe = m_dir.path() + "/pipe";
+             return ::mkfifo(QFile::encodeName(pipe), 0600) == 0 && QFile::link(pipe, path);
+         }},
+    };
+    for (const auto &each : cases) {
+        SCOPED_TRACE(each.name);
+        QDir(m_dir.path() + "/config").removeRecursively();
+        QFile::remove(m_dir.path() + "/pipe");
+        ASSERT_TRUE(QDir().mkpath(m_dir.path() + "/config"));
+        ASSERT_TRUE(each.make(iniPath()));
+
+        Log::Capture log;
+        auto defaults = UserDefaults::withFile(iniPath());
+        defaults->registerDefaults({{"pace", "realtime"}});
+        auto read = std::async(std::launch::async, [&] { return defaults->string("pace"); });
+        if (read.wait_for(30s) != std::future_status::ready) {
+            // Lets a reader stuck on the pipe go, so that the test ends.
+            const int writer = ::open(QFile::encodeName(iniPath()), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+            FAIL() << "the first read did not end";
+        }
+        EXPECT_EQ(read.get(), "realtime");
+        const QStringList entries = test::folderEntries(m_dir.path() + "/config");
+        ASSERT_EQ(entries.size(), 1);
+        EXPECT_TRUE(entries[0].startsWith("com.quendrith.corvane.conf.unreadable-"));
+        EXPECT_TRUE(log.contains("set aside as"));
+
+        EXPECT_TRUE(defaults->set("pace", "fixed"));
+        EXPECT_EQ(UserDefaults::withFile(iniPath())->string("pace"), "fixed");
+        EXPECT_TRUE(QFileInfo(iniPath()).isFile());
+    }
+}
+
+// QSettings would write over what it could not read; the file is kept aside
+// instead, and a fresh one holds what could be read and the new value.
+TEST_F(UserDefaultsTest, ASettingsFileNotInItsFormatIsSetAsideBeforeTheFirstSave)
+{
+    const QByteArray broken = "screenshotFormat=png\n[General\nlost=1\n";
+    ASSERT_TRUE(test::writeFile(iniPath(), broken));
+    auto defaults = UserDefaults::withFile(iniPath());
+    EXPECT_TRUE(defaults->set("pace", "fixed"));
+    EXPECT_EQ(defaults->string("pace"), "fixed");
+    EXPECT_EQ(defaults->string("screenshotFormat"), "png");
+    const QString config = m_dir.path() + "/config";
+    const QStringList entries = test::folderEntries(config);
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0], "com.quendrith.corvane.conf");
+    EXPECT_EQ(test::readFile(config + "/" + entries[1]), broken);
 }

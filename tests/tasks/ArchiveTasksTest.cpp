@@ -570,6 +570,30 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
     }
 }
 
+// On a full disk the journal entry cannot be written: the task fails before
+// it changes anything, as nothing could undo it after a kill.
+TEST_F(ArchiveTasksTest, ATaskWhoseJournalCannotBeWrittenFailsBeforeAnythingChanges)
+{
+    fill();
+    exportTo(archive());
+    change();
+    const std::string containersBefore = containers();
+    const std::string archiveBefore = snapshot(archive());
+    const test::SaveFault full;
+    for (const bool importing : {true, false}) {
+        SCOPED_TRACE(importing ? "import" : "export");
+        if (importing)
+            importFrom(archive());
+        else
+            exportTo(archive());
+        EXPECT_EQ(texts().last(), importing ? "Data import failed." : "Data export failed.");
+        EXPECT_EQ(containers(), containersBefore);
+        EXPECT_EQ(snapshot(archive()), archiveBefore);
+        EXPECT_EQ(hiddenEntries(m_tree.root() + "/exports"), QStringList());
+        expectNoBackups();
+    }
+}
+
 TEST_F(ArchiveTasksTest, AnArchiveInsideTheApplicationsDataIsRefusedBeforeAnythingChanges)
 {
     fill();

@@ -161,11 +161,21 @@ AlertResponse QtAlertPresenter::run(const AlertSpec &spec)
     else if (editor)
         editor->setFocus();
 
+    m_open.push_back(&dialog);
     dialog.exec();
+    std::erase(m_open, QPointer<QDialog>(&dialog));
     response.suppressed = suppression && suppression->isChecked();
     if (accessoryText)
         response.text = accessoryText();
     return response;
+}
+
+void QtAlertPresenter::closeOpenAlerts()
+{
+    const auto open = m_open;
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        if (*it)
+            (*it)->reject();
 }
 
 } // namespace corvane

@@ -2,6 +2,12 @@
 
 #include "platform/AlertPresenter.h"
 
+#include <QPointer>
+
+#include <vector>
+
+class QDialog;
+
 namespace corvane {
 
 // Alerts as modal Qt dialogs. Buttons stand in spec order from the right,
@@ -10,6 +16,11 @@ namespace corvane {
 class QtAlertPresenter : public AlertPresenter {
 public:
     AlertResponse run(const AlertSpec &spec) override;
+    void closeOpenAlerts() override;
+
+private:
+    // Innermost last.
+    std::vector<QPointer<QDialog>> m_open;
 };
 
 } // namespace corvane

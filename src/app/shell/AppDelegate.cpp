@@ -16,13 +16,14 @@
 #include "core/Toolset.h"
 #include "core/ToolsetManager.h"
 #include "location/GPSWindowController.h"
-#include "location/LocationPresetRepository.h"
 #include "location/LocationSimulator.h"
 #include "model/Device.h"
+#include "platform/AlertPresenter.h"
 #include "platform/DispatchQueue.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
+#include "platform/PendingSaves.h"
 #include "platform/SettingsOpener.h"
 #include "platform/Updater.h"
 #include "platform/UserDefaults.h"
@@ -230,8 +231,7 @@ void AppDelegate::applicationWillTerminate()
 {
     stopActivities();
     finishRunningTasks();
-    // An edit made just before quitting still reaches the file.
-    LocationPresetRepository::waitForSharedSaves();
+    finishPendingSaves();
 }
 
 void AppDelegate::postShouldKillLauncher()
@@ -519,12 +519,18 @@ void AppDelegate::finishRunningTasks()
     updateStatusIcon();
 
     // The loop runs so that the icon moves; nothing the user does reaches it.
+    // An alert a task puts up meanwhile runs its own loop, in which the timer
+    // still fires: at the limit it is closed, so that it cannot hold the quit.
     const auto deadline = std::chrono::steady_clock::now() + m_environment.taskQuitLimit;
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (manager->runningTasks().empty() || std::chrono::steady_clock::now() >= deadline)
+        if (std::chrono::steady_clock::now() >= deadline) {
+            AlertPresenter::shared()->closeOpenAlerts();
             loop.quit();
+        } else if (manager->runningTasks().empty()) {
+            loop.quit();
+        }
     });
     poll.start(20);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
@@ -532,6 +538,17 @@ void AppDelegate::finishRunningTasks()
     if (!manager->runningTasks().empty())
         Log::general().notice("Quitting with tasks still running; the next start undoes what "
                               "they leave");
+}
+
+void AppDelegate::finishPendingSaves()
+{
+    // Blocking, with no event loop, so that nothing new (an alert) can start
+    // meanwhile and the limit is the clock's.
+    if (PendingSaves::waitUntilDone(std::chrono::steady_clock::now() + m_environment.saveQuitLimit))
+        return;
+    Log::general().notice("Quitting with %{public}@ save(s) still being written; their files "
+                          "keep what they held before",
+                          PendingSaves::count());
 }
 
 void AppDelegate::stopActivities()

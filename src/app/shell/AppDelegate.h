@@ -60,6 +60,8 @@ public:
         std::function<void()> recoverTasks;
         // How long quitting waits for cancelled tasks to clean up.
         std::chrono::milliseconds taskQuitLimit = std::chrono::seconds(10);
+        // How long quitting then waits for the stores' pending saves.
+        std::chrono::milliseconds saveQuitLimit = std::chrono::seconds(5);
     };
 
     // Registers the common settings; the newest delegate made becomes current()
@@ -120,8 +122,13 @@ public:
     void stopActivities();
     // Cancels the running tasks and lets the event loop run (the status icon
     // busy) until they have cleaned up or the limit has passed; what is
-    // still running then is left to the next start's recovery.
+    // still running then is left to the next start's recovery. An alert
+    // still open at the limit is closed.
     void finishRunningTasks();
+    // Waits, up to the limit, for the saves the stores were asked for (the
+    // last route, the presets), so that none asked for before quitting is
+    // lost.
+    void finishPendingSaves();
 
 private:
     // What a root menu was built for.

@@ -3,6 +3,7 @@
 #include "core/ToolsetManager.h"
 #include "model/ScreenshotDateFormatter.h"
 #include "platform/AlertPresenter.h"
+#include "platform/AtomicFile.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "platform/SavePanel.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryFile>
 #include <QVersionNumber>
 
@@ -142,19 +142,17 @@ std::optional<QString> copyOver(const QString &from, const QString &to)
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly))
         return source.errorString();
-    QSaveFile target(to);
-    if (!target.open(QIODevice::WriteOnly))
+    AtomicFile target(to);
+    if (!target.open())
         return target.errorString();
     while (!source.atEnd()) {
         const QByteArray chunk = source.read(kCopyChunk);
         if (chunk.isEmpty() && source.error() != QFileDevice::NoError) {
-            target.cancelWriting();
+            target.discard();
             return source.errorString();
         }
-        if (target.write(chunk) != chunk.size()) {
-            target.cancelWriting();
+        if (!target.write(chunk))
             return target.errorString();
-        }
     }
     if (!target.commit())
         return target.errorString();

@@ -203,6 +203,22 @@ TEST(QtAlertPresenterTest, ReturnAnswersTheCancelButton)
     EXPECT_FALSE(response.suppressed);
 }
 
+// Quitting closes what is open, a second alert opened from the first too.
+TEST(QtAlertPresenterTest, OpenAlertsAreClosedWithoutAButtonOnRequest)
+{
+    QtAlertPresenter presenter;
+    AlertResponse inner;
+    whenModalShows([&](QWidget *) {
+        whenModalShows([&](QWidget *) { presenter.closeOpenAlerts(); });
+        inner = presenter.run(confirmation());
+    });
+    const AlertResponse outer = presenter.run(confirmation());
+    EXPECT_EQ(outer.buttonIndex, -1);
+    EXPECT_EQ(inner.buttonIndex, -1);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    presenter.closeOpenAlerts();
+}
+
 TEST(QtAlertPresenterTest, IndexFollowsTheButtonsOrderAndSuppressionIsReported)
 {
     whenModalShows([](QWidget *dialog) {

@@ -14,10 +14,12 @@
 #include "location/LastLocationsStore.h"
 #include "model/DeviceWatcher.h"
 #include "platform/ActionTarget.h"
+#include "platform/AlertPresenter.h"
 #include "platform/ChildProcess.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PendingSaves.h"
 #include "platform/SettingsOpener.h"
 #include "platform/WindowController.h"
 #include "preferences/BuildConfig.h"
@@ -34,6 +36,8 @@
 #include "tasks/TaskTestSupport.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QWidget>
 
 #include <QTemporaryDir>
@@ -171,6 +175,7 @@ protected:
         environment.taskWindow = [this] { return taskWindow; };
         environment.recoverTasks = recoverTasks;
         environment.taskQuitLimit = taskQuitLimit;
+        environment.saveQuitLimit = saveQuitLimit;
         return AppDelegate::make(environment);
     }
 
@@ -191,6 +196,35 @@ protected:
     std::shared_ptr<TaskWindow> taskWindow = std::make_shared<TaskWindow>();
     std::function<void()> recoverTasks = [] {};
     std::chrono::milliseconds taskQuitLimit = 10s;
+    std::chrono::milliseconds saveQuitLimit = 10s;
+};
+
+// An alert that stays open, in its own event loop as a modal dialog does,
+// until it is closed (or, should nothing close it, for a minute).
+class ModalAlertPresenter : public AlertPresenter {
+public:
+    AlertResponse run(const AlertSpec &) override
+    {
+        QEventLoop loop;
+        m_loop = &loop;
+        ++opened;
+        QTimer::singleShot(60s, &loop, &QEventLoop::quit);
+        loop.exec();
+        m_loop = nullptr;
+        return {};
+    }
+    void closeOpenAlerts() override
+    {
+        if (m_loop) {
+            ++closed;
+            m_loop->quit();
+        }
+    }
+    int opened = 0;
+    int closed = 0;
+
+private:
+    QEventLoop *m_loop = nullptr;
 };
 
 } // namespace
@@ -474,6 +508,68 @@ TEST_F(AppDelegateTest, QuittingCancelsRunningTasksAndWaitsForThemAtMostTheLimit
     EXPECT_NE(std::find(statusItem->icons.begin(), statusItem->icons.end(),
                         ImageRef::resource("statusIcon-2")),
               statusItem->icons.end());
+}
+
+// A cancelled task's alert (a refused archive, kept backups) comes up while
+// quitting waits: it may stay until the limit, which it cannot stretch.
+TEST_F(AppDelegateTest, AnAlertOpenWhileQuittingWaitsIsClosedAtTheLimit)
+{
+    taskQuitLimit = 1000ms;
+    auto alerts = std::make_shared<ModalAlertPresenter>();
+    AlertPresenter::setShared(alerts);
+    auto delegate = makeDelegate();
+    const auto task = std::make_shared<Task>();
+    TaskManager::shared()->start(task, [task] {
+        while (!task->isCancelled())
+            std::this_thread::sleep_for(1ms);
+        DispatchQueue::main()->async([] { AlertPresenter::shared()->run({}); });
+    });
+    const auto started = std::chrono::steady_clock::now();
+    delegate->applicationWillTerminate();
+    const auto waited = std::chrono::steady_clock::now() - started;
+    AlertPresenter::setShared(nullptr);
+
+    EXPECT_EQ(alerts->opened, 1);
+    EXPECT_EQ(alerts->closed, 1);
+    EXPECT_GE(waited, taskQuitLimit);
+    EXPECT_LT(waited, 30s);
+    ASSERT_TRUE(waitUntil([] { return TaskManager::shared()->runningTasks().empty(); }));
+    TaskManager::shared()->remove(task);
+}
+
+// The route is saved off the main thread; quitting at once still leaves it
+// in the file, not the one before.
+TEST_F(AppDelegateTest, QuittingRightAfterLoadingALargeRouteLeavesItInTheFile)
+{
+    saveQuitLimit = 120s;
+    const auto store = std::make_shared<LastLocationsStore>(path("support/LastLocations.json"));
+    ASSERT_TRUE(store->save({Location(1, 1), Location(2, 2)}));
+    LocationSimulator::Environment environment;
+    environment.store = store;
+    LocationSimulator::setShared(LocationSimulator::make(environment));
+    auto delegate = makeDelegate();
+    std::vector<Location> large;
+    for (int i = 0; i < 400000; ++i)
+        large.push_back(Location::coordinateOnly(i * 1e-6, -i * 1e-6, 1600000000 + i));
+    LocationSimulator::shared()->useWithLocations(large);
+
+    delegate->applicationWillTerminate();
+    EXPECT_EQ(PendingSaves::count(), 0);
+    EXPECT_EQ(store->load(), large);
+}
+
+TEST_F(AppDelegateTest, QuittingWaitsForPendingSavesAtMostTheLimit)
+{
+    saveQuitLimit = 300ms;
+    auto delegate = makeDelegate();
+    auto pending = PendingSaves::begin();
+    Log::Capture log;
+    const auto started = std::chrono::steady_clock::now();
+    delegate->applicationWillTerminate();
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, saveQuitLimit);
+    EXPECT_LT(waited, 30s);
+    EXPECT_TRUE(log.contains("Quitting with 1 save(s) still being written"));
 }
 
 TEST_F(AppDelegateTest, QuittingDuringAnArchiveTaskLeavesNothingBesideTheArchiveOrTheContainers)
