@@ -27,6 +27,7 @@
 
 #include <filesystem>
 #include <mutex>
+#include <optional>
 
 using namespace corvane;
 using namespace corvane::fixture;
@@ -572,28 +573,6 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
 
 // On a full disk the journal entry cannot be written: the task fails before
 // it changes anything, as nothing could undo it after a kill.
-TEST_F(ArchiveTasksTest, ATaskWhoseJournalCannotBeWrittenFailsBeforeAnythingChanges)
-{
-    fill();
-    exportTo(archive());
-    change();
-    const std::string containersBefore = containers();
-    const std::string archiveBefore = snapshot(archive());
-    const test::SaveFault full;
-    for (const bool importing : {true, false}) {
-        SCOPED_TRACE(importing ? "import" : "export");
-        if (importing)
-            importFrom(archive());
-        else
-            exportTo(archive());
-        EXPECT_EQ(texts().last(), importing ? "Data import failed." : "Data export failed.");
-        EXPECT_EQ(containers(), containersBefore);
-        EXPECT_EQ(snapshot(archive()), archiveBefore);
-        EXPECT_EQ(hiddenEntries(m_tree.root() + "/exports"), QStringList());
-        expectNoBackups();
-    }
-}
-
 TEST_F(ArchiveTasksTest, AnArchiveInsideTheApplicationsDataIsRefusedBeforeAnythingChanges)
 {
     fill();
@@ -836,7 +815,10 @@ TEST_F(ArchiveTasksTest, ATaskWhoseEntryCannotBeWrittenFailsBeforeTouchingAnythi
                 archive() + "/AppData/tmp/" + QString(120, QChar(0xE9)) + QString::number(i), "x"));
         const std::string before = containers() + snapshot(archive());
         {
-            const JournalFailure failure([=](const auto &) { return !tooMuch; });
+            // A full disk: the journal's writer fails, not a stand-in for it.
+            std::optional<test::SaveFault> full;
+            if (!tooMuch)
+                full.emplace();
             if (kind == "export")
                 exportTo(archive());
             else
