@@ -28,8 +28,9 @@ std::optional<QString> runProcess(const QString &path, const QStringList &argume
                                   bool *timedOut = nullptr);
 
 // Waits for a launched tool until its time limit (the tool deadline unless
-// given), reading its pipes. One still running then is ended (SIGTERM, then
-// SIGKILL), logged, and gives nothing: what it printed so far is no answer.
+// given), reading its pipes. One still running then is ended with every
+// process it started that is still in its group (SIGTERM, then SIGKILL),
+// logged, and gives nothing: what it printed so far is no answer.
 std::optional<ChildProcess::CollectedOutput>
 collectToolOutput(ChildProcess &process, std::optional<std::chrono::milliseconds> timeLimit = {});
 

@@ -41,6 +41,9 @@ struct ChildProcess::State {
     bool launchFailed = false;
     pid_t pid = -1;
     bool reaped = false;
+    // Set once the child has been ended from here: whatever is left of its
+    // group when it exits is killed before it is reaped.
+    bool endGroupAtExit = false;
     std::optional<Termination> termination;
 
     // Parent's read ends of the pipes, and an eventfd that becomes readable
@@ -60,6 +63,19 @@ struct ChildProcess::State {
 namespace {
 
 using State = ChildProcess::State;
+
+// A child leads a process group of its own, whose id is its pid, so that
+// its children are signalled with it. The group is signalled only while the
+// leader has not been reaped: until then its pid, and so the group's id, is
+// still taken, and cannot name a group of someone else. After the reap the
+// id may be free (once the group is empty) and be given out again, so what a
+// child that ended by itself left running is not signalled from here.
+// Requires the state's lock, under which the waiter reaps.
+void signalGroup(State &state, int signal)
+{
+    if (state.pid > 0 && !state.reaped)
+        ::kill(-state.pid, signal);
+}
 
 void closeFd(int &fd)
 {
@@ -119,6 +135,11 @@ void reap(const std::shared_ptr<State> &state)
     ChildProcess::TerminationHandler handler;
     {
         std::lock_guard lock(state->mutex);
+        // The last moment the group can be named safely: a child ended from
+        // here takes the rest of its group along, also members that outlived
+        // or ignored the signal that ended it.
+        if (state->endGroupAtExit)
+            ::kill(-pid, SIGKILL);
         int status = 0;
         pid_t result;
         while ((result = ::waitpid(pid, &status, 0)) == -1 && errno == EINTR) {
@@ -318,7 +339,10 @@ void ChildProcess::launch()
     sigdelset(&signalSet, SIGKILL);
     sigdelset(&signalSet, SIGSTOP);
     posix_spawnattr_setsigdefault(&spawn.attributes, &signalSet);
-    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A process group of its own (see signalGroup).
+    posix_spawnattr_setpgroup(&spawn.attributes, 0);
+    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                                    POSIX_SPAWN_SETPGROUP);
 
     std::vector<QByteArray> argumentBytes{QFile::encodeName(path)};
     for (const QString &argument : state.arguments)
@@ -398,15 +422,14 @@ std::optional<ChildProcess::Termination> ChildProcess::termination() const
 void ChildProcess::interrupt()
 {
     std::lock_guard lock(m_state->mutex);
-    if (m_state->pid > 0 && !m_state->reaped)
-        ::kill(m_state->pid, SIGINT);
+    signalGroup(*m_state, SIGINT);
 }
 
 void ChildProcess::kill()
 {
     std::lock_guard lock(m_state->mutex);
-    if (m_state->pid > 0 && !m_state->reaped)
-        ::kill(m_state->pid, SIGKILL);
+    signalGroup(*m_state, SIGKILL);
+    m_state->endGroupAtExit = true;
 }
 
 void ChildProcess::terminate(std::chrono::milliseconds grace)
@@ -416,7 +439,11 @@ void ChildProcess::terminate(std::chrono::milliseconds grace)
             std::lock_guard lock(m_state->mutex);
             if (m_state->pid <= 0 || m_state->reaped)
                 return;
-            ::kill(m_state->pid, signal);
+            signalGroup(*m_state, signal);
+            // A stopped member acts on SIGTERM only once it runs again.
+            if (signal == SIGTERM)
+                signalGroup(*m_state, SIGCONT);
+            m_state->endGroupAtExit = true;
         }
         if (waitUntilExit(grace))
             return;

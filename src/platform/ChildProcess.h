@@ -34,6 +34,11 @@ private:
 // One child process on posix_spawn, usable from any thread. Each child is
 // reaped by its own pid on a waiter thread, which also runs the termination
 // handler; destroying the object neither stops nor orphans the child.
+//
+// The child leads a process group of its own, and the signals below go to
+// that group, its children included, as long as the child has not been
+// reaped. A child ended by kill() or terminate() takes the rest of its group
+// along when it exits; a child that ends by itself leaves its children be.
 class ChildProcess {
 public:
     enum class Channel { Inherit, Pipe };
@@ -87,13 +92,14 @@ public:
     pid_t processIdentifier() const;
     std::optional<Termination> termination() const;
 
-    // Sends SIGINT while the child has not been reaped.
+    // Sends SIGINT to the group while the child has not been reaped.
     void interrupt();
-    // Sends SIGKILL while the child has not been reaped: for a tool that is
-    // late and no longer waited for.
+    // Sends SIGKILL to the group while the child has not been reaped: for a
+    // tool that is late and no longer waited for.
     void kill();
-    // Sends SIGTERM, then SIGKILL when the child has not ended within the
-    // grace; returns once it has been reaped (or after a second grace).
+    // Sends SIGTERM to the group, then SIGKILL when the child has not ended
+    // within the grace; returns once it has been reaped (or after a second
+    // grace).
     void terminate(std::chrono::milliseconds grace);
 
     // False when the timeout passed first.

@@ -7,6 +7,9 @@
 #include <QLockFile>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,8 +18,19 @@ namespace corvane {
 namespace {
 
 // A lock file that names no process was cut short while it was written; one
-// this old belongs to no program that is starting.
+// this old (or this far ahead of the clock) belongs to no program that is
+// starting.
 constexpr qint64 unreadableLockAgeMs = 10'000;
+
+// The system may let the file lock of a program that was killed go only a
+// moment after the program has been reaped; a start in that moment waits up
+// to this long for it.
+constexpr int endedHolderReleaseMs = 3'000;
+
+bool isRunning(qint64 pid)
+{
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+}
 
 bool isPrivateFolder(const QByteArray &path)
 {
@@ -66,12 +80,27 @@ ProgramLock::Outcome ProgramLock::tryLock()
         if (m_file->error() != QLockFile::LockFailedError)
             return Outcome::Unavailable;
         QString host, application;
-        if (m_file->getLockInfo(&m_holder, &host, &application))
+        m_holder = 0;
+        if (m_file->getLockInfo(&m_holder, &host, &application)) {
+            if (isRunning(m_holder))
+                return Outcome::HeldElsewhere;
+            if (m_file->tryLock(endedHolderReleaseMs)) {
+                m_holder = 0;
+                return Outcome::Taken;
+            }
+            if (m_file->error() != QLockFile::LockFailedError)
+                return Outcome::Unavailable;
+            // Taken meanwhile by another start, or held by something else.
+            if (!m_file->getLockInfo(&m_holder, &host, &application) || !isRunning(m_holder))
+                m_holder = 0;
             return Outcome::HeldElsewhere;
+        }
         const QDateTime modified = QFileInfo(m_path).lastModified();
         if (modified.isValid() &&
-            modified.msecsTo(QDateTime::currentDateTime()) < unreadableLockAgeMs)
+            std::abs(modified.msecsTo(QDateTime::currentDateTime())) < unreadableLockAgeMs)
             return Outcome::HeldElsewhere;
+        // Also one that cannot be read or written: the folder is the user's own.
+        ::fchmodat(AT_FDCWD, QFile::encodeName(m_path).constData(), 0600, AT_SYMLINK_NOFOLLOW);
         m_file->removeStaleLockFile();
     }
     return Outcome::HeldElsewhere;

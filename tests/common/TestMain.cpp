@@ -1,4 +1,5 @@
 #include "common/TestSupport.h"
+#include "fixtures/sim/ProcessWatch.h"
 #include "platform/DispatchQueue.h"
 
 #include <QCoreApplication>
@@ -55,6 +56,9 @@ bool confineTo(const QString &root)
 
 int main(int argc, char **argv)
 {
+    // Simulators and apps of the fake started by a test, also through the
+    // program or a tool, end with this process, even when it is killed.
+    corvane::fixture::endFakeProcessesWithThisProcess();
     ::testing::InitGoogleTest(&argc, argv);
     // Tests never need a display, also when the build lists them.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))

@@ -5,10 +5,12 @@
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -56,6 +58,24 @@ protected:
 
     QTemporaryDir m_dir;
 };
+
+// The names of the processes of a group that have not ended (zombies left out).
+QStringList liveGroupMembers(pid_t group)
+{
+    QStringList names;
+    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray stat = test::readFile("/proc/" + entry + "/stat");
+        const qsizetype open = stat.indexOf('(');
+        const qsizetype close = stat.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        // After the name: the state, the parent, the group.
+        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+        if (fields.size() > 2 && fields[2].toInt() == group && fields[0] != "Z" && fields[0] != "X")
+            names << QString::fromUtf8(stat.mid(open + 1, close - open - 1));
+    }
+    return names;
+}
 
 const QString kUsage = "printf 'usage: simctl [--set <path>] <subcommand> ...\\n"
                        "       simctl help [subcommand]\\nSubcommands:\\n\\tboot   Boot.\\n'";
@@ -186,6 +206,41 @@ TEST_F(ToolRunner, AHostToolThatNeverAnswersIsEndedAtTheDeadline)
         const pid_t pid = test::readFile(m_dir.path() + "/pid").trimmed().toInt();
         ASSERT_GT(pid, 0);
         EXPECT_TRUE(test::waitUntil([&] { return ::kill(pid, 0) == -1; }));
+    }
+}
+
+// A tool ended at its deadline takes the processes it started along, also
+// ones that ignore SIGTERM or outlive it.
+TEST_F(ToolRunner, AToolEndedAtItsDeadlineTakesItsChildrenAlong)
+{
+    const struct {
+        const char *name;
+        QString body;
+    } cases[] = {
+        {"all end at SIGTERM", "sleep 60 & sleep 60 & wait"},
+        {"all ignore SIGTERM", "trap '' TERM; sleep 60 & sleep 60 & wait"},
+        {"the children ignore SIGTERM",
+         "(trap '' TERM; exec sleep 60) & (trap '' TERM; exec sleep 60) & wait"},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        ChildProcess process;
+        process.setExecutablePath(tool(row.body, "xcode-select").toLocalFile());
+        process.setStandardOutput(ChildProcess::Channel::Pipe);
+        process.launch();
+        const pid_t group = process.processIdentifier();
+        ASSERT_TRUE(test::waitUntil([&] { return liveGroupMembers(group).count("sleep") == 2; }));
+
+        Log::Capture capture;
+        EXPECT_FALSE(collectToolOutput(process, 10ms));
+        EXPECT_TRUE(capture.contains("took longer than 10 ms and was ended"));
+        ASSERT_TRUE(process.waitUntilExit(30s));
+        EXPECT_TRUE(test::waitUntil([&] { return liveGroupMembers(group).isEmpty(); }))
+            << liveGroupMembers(group).join(' ').toStdString();
+        // Orphans that came back to this process (a reaper for the fake's
+        // processes in some tests) are reaped here.
+        while (::waitpid(-group, nullptr, WNOHANG) > 0) {
+        }
     }
 }
 

@@ -129,6 +129,8 @@ TEST(ProgramQuit, ASecondStartLeavesTheFirstAloneAndAKilledOnesLockIsTakenOver)
 
     first.kill();
     ASSERT_TRUE(first.waitUntilExit(30s));
+    // At once: the system may let the killed program's file lock go only a
+    // moment after the reap, which a start then waits for.
     start(third, environment);
     ASSERT_TRUE(started(2));
     EXPECT_EQ(lockHolder(tree), third.processIdentifier());
