@@ -3,6 +3,7 @@
 #include "platform/HttpClient.h"
 
 #include <QTemporaryDir>
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -144,4 +145,77 @@ TEST_F(HttpClientTest, CancelledRequestsCompleteOnceAndLeaveTheServer)
     test::pumpFor(100ms);
     for (std::size_t index : {held, early, late, pending})
         EXPECT_EQ(m_completions.count(index), 1u) << index;
+}
+
+TEST_F(HttpClientTest, ABodyOfExactlyTheCapIsTakenAndOneByteMoreRefused)
+{
+    constexpr qint64 cap = 4096;
+    const QTemporaryDir scratch;
+    const struct {
+        qint64 size;
+        bool toFile;
+        bool taken;
+    } cases[] = {
+        {cap, false, true}, {cap + 1, false, false}, {cap, true, true}, {cap + 1, true, false}};
+    int index = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.size * 10 + c.toFile);
+        const QString path = QString("/cap/%1").arg(index++);
+        const QByteArray body(c.size, 'b');
+        m_server.setReply(path, {200, body});
+        const QString file = c.toFile ? scratch.filePath(path.mid(5)) : QString();
+        const std::size_t request = m_requests.size();
+        m_requests.push_back(
+            m_client->get({m_server.url(path), {}, {30s, 60s, cap}, file}, m_completions.slot()));
+        const HttpResponse response = m_completions.wait(request);
+        EXPECT_EQ(response.errorText, c.taken ? "" : "The reply is too large.");
+        EXPECT_EQ(response.body.has_value(), c.taken);
+        if (c.toFile)
+            EXPECT_EQ(QFile::exists(file) ? test::readFile(file) : QByteArray(),
+                      c.taken ? body : QByteArray());
+        else if (c.taken)
+            EXPECT_EQ(response.body, body);
+    }
+}
+
+TEST_F(HttpClientTest, OnlyASuccessfulReplyFillsTheBodyFile)
+{
+    const QTemporaryDir scratch;
+    const struct {
+        int status;
+        bool kept;
+    } cases[] = {{200, true}, {404, false}, {429, false}, {500, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.status);
+        const QString path = QString("/photo/%1").arg(c.status);
+        m_server.setReply(path, {c.status, "page " + QByteArray::number(c.status)});
+        const QString file = scratch.filePath(QString("%1.jpg").arg(c.status));
+        const std::size_t request = m_requests.size();
+        m_requests.push_back(m_client->get({m_server.url(path), {}, {30s, 60s, 1 << 20}, file},
+                                           m_completions.slot()));
+        const HttpResponse response = m_completions.wait(request);
+        EXPECT_EQ(response.status, c.status);
+        EXPECT_EQ(response.errorText, "");
+        EXPECT_EQ(response.body, QByteArray());
+        EXPECT_EQ(QFile::exists(file), c.kept);
+        if (c.kept)
+            EXPECT_EQ(test::readFile(file), "page 200");
+        // Nothing else is left beside it either.
+        EXPECT_EQ(QDir(scratch.path()).entryList(QDir::Files).size(), c.kept ? 1 : 0);
+        if (c.kept)
+            QFile::remove(file);
+    }
+
+    // The recording client keeps the same rule.
+    RecordingHttpClient recording;
+    const QString file = scratch.filePath("recorded.jpg");
+    for (const int status : {404, 200}) {
+        std::optional<HttpResponse> delivered;
+        recording.get({m_server.url("/photo"), {}, {}, file},
+                      [&](const HttpResponse &response) { delivered = response; });
+        ASSERT_TRUE(recording.complete(recording.requests().size() - 1, {status, "bytes", {}}));
+        ASSERT_TRUE(delivered);
+        EXPECT_EQ(delivered->body, QByteArray()) << status;
+        EXPECT_EQ(QFile::exists(file), status == 200) << status;
+    }
 }
