@@ -1,6 +1,7 @@
 #include "common/TestSupport.h"
 #include "location/GPXParser.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -272,6 +273,28 @@ TEST_F(GPXParserTest, OnlyRegularLocalFilesOpen)
     const auto empty = parseBytes("<gpx/>");
     EXPECT_TRUE(empty.locations.empty());
     EXPECT_EQ(empty.missing.size(), 6u);
+}
+
+TEST_F(GPXParserTest, FilesPastTheSizeLimitAreRefusedBeforeReading)
+{
+    // Sparse files: their size costs neither disk nor time.
+    const std::pair<qint64, bool> rows[] = {{GPXParser::maximumFileSize, true},
+                                            {GPXParser::maximumFileSize + 1, false},
+                                            {qint64(4) << 30, false}};
+    for (const auto &[size, opens] : rows) {
+        SCOPED_TRACE(size);
+        QFile file(QString::fromStdString(write("<gpx>", "large.gpx").string()));
+        ASSERT_TRUE(file.resize(size));
+        try {
+            GPXParser parser(std::filesystem::path(file.fileName().toStdString()));
+            EXPECT_TRUE(opens);
+        } catch (const GPXParser::Error &error) {
+            EXPECT_FALSE(opens);
+            EXPECT_EQ(error.code(), GPXParser::ParserError::fileTooLarge);
+            EXPECT_STREQ(error.what(), "The file is too large to be a route: a route file may "
+                                       "hold at most 256 MB.");
+        }
+    }
 }
 
 TEST_F(GPXParserTest, EncodingsComeFromTheMarkOrTheDeclaration)
