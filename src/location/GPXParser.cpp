@@ -1,6 +1,7 @@
 #include "location/GPXParser.h"
 
 #include "core/Geodesy.h"
+#include "location/WellFormedXML.h"
 #include "core/NumberParsing.h"
 #include "platform/RegularFile.h"
 
@@ -578,6 +579,13 @@ GPXParser::Result GPXParser::parse()
     if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {
         const auto [line, column] = position(text, nul);
         throw XMLError("not well-formed (NUL character)", line, column);
+    }
+    // The parser below lets much through that is not XML (text after the
+    // root element, a second root, a repeated attribute and the like), and
+    // a file that is not well-formed is no route.
+    if (const std::optional<XMLFault> fault = firstWellFormednessFault(text)) {
+        const auto [line, column] = position(text, fault->offset);
+        throw XMLError(fault->message, line, column);
     }
 
     // The default options expand no DOCTYPE and no entity, so a file can
