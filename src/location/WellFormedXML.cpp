@@ -62,7 +62,7 @@ bool isXMLCharacter(char32_t c)
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-bool isNameStart(char32_t c)
+constexpr bool isNameStart(char32_t c)
 {
     if (c < 0x80)
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
@@ -74,7 +74,7 @@ bool isNameStart(char32_t c)
            (c >= 0x10000 && c <= 0xEFFFF);
 }
 
-bool isNameCharacter(char32_t c)
+constexpr bool isNameCharacter(char32_t c)
 {
     return isNameStart(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
            (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
@@ -92,6 +92,13 @@ constexpr std::array<TextByte, 256> textBytes = [] {
     table[']'] = TextByte::bracket;
     for (int b = 0x80; b < 0x100; ++b)
         table[b] = TextByte::multibyte;
+    return table;
+}();
+
+constexpr std::array<bool, 128> asciiNameCharacters = [] {
+    std::array<bool, 128> table{};
+    for (char32_t c = 0; c < 128; ++c)
+        table[c] = isNameCharacter(c);
     return table;
 }();
 
@@ -177,10 +184,20 @@ private:
     std::string_view name()
     {
         const std::size_t start = m_at;
-        if (atEnd() || !isNameStart(peek().code))
+        if (atEnd())
             fail(m_at, "a name expected");
-        m_at += peek().length;
+        const Character first = peek();
+        if (!isNameStart(first.code))
+            fail(m_at, "a name expected");
+        m_at += first.length;
         while (!atEnd()) {
+            const auto byte = static_cast<unsigned char>(here());
+            if (byte < 0x80) {
+                if (!asciiNameCharacters[byte])
+                    break;
+                ++m_at;
+                continue;
+            }
             const Character c = peek();
             if (!isNameCharacter(c.code))
                 break;
@@ -402,11 +419,21 @@ private:
         until("]]>", "a CDATA section left open");
     }
 
+    // Plain bytes, the bulk of any document, are passed over in a tight loop.
+    void skipPlain()
+    {
+        const char *at = m_text.data() + m_at;
+        const char *const end = m_text.data() + m_text.size();
+        while (at < end && textBytes[static_cast<unsigned char>(*at)] == TextByte::plain)
+            ++at;
+        m_at = std::size_t(at - m_text.data());
+    }
+
     void text()
     {
         while (!atEnd()) {
             switch (textBytes[static_cast<unsigned char>(here())]) {
-            case TextByte::plain: ++m_at; break;
+            case TextByte::plain: skipPlain(); break;
             case TextByte::stop: return;
             case TextByte::bracket:
                 if (at("]]>"))
@@ -419,12 +446,25 @@ private:
         }
     }
 
+    void skipQuotedPlain(char quote)
+    {
+        const char *at = m_text.data() + m_at;
+        const char *const end = m_text.data() + m_text.size();
+        while (at < end && *at != quote &&
+               textBytes[static_cast<unsigned char>(*at)] == TextByte::plain)
+            ++at;
+        m_at = std::size_t(at - m_text.data());
+    }
+
     void startTag()
     {
         ++m_at;
         const std::string_view element = name();
         m_attributes.clear();
-        m_manyAttributes.clear();
+        // Emptied by letting go: clearing keeps every bucket, and would cost
+        // each later tag as much as the largest one before.
+        if (!m_manyAttributes.empty())
+            m_manyAttributes = {};
         for (;;) {
             const bool spaced = skipSpace();
             if (atEnd())
@@ -462,12 +502,20 @@ private:
                 ++m_at;
                 return;
             }
-            if (c == '<')
-                fail(m_at, "'<' in an attribute value");
-            if (c == '&')
+            switch (textBytes[static_cast<unsigned char>(c)]) {
+            case TextByte::plain:
+            case TextByte::bracket:
+                ++m_at;
+                skipQuotedPlain(quote);
+                break;
+            case TextByte::stop:
+                if (c == '<')
+                    fail(m_at, "'<' in an attribute value");
                 reference();
-            else
-                character();
+                break;
+            case TextByte::control:
+            case TextByte::multibyte: character(); break;
+            }
         }
     }
 
