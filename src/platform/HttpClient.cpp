@@ -1,5 +1,6 @@
 #include "platform/HttpClient.h"
 
+#include "platform/BoundedNetworkAccessManager.h"
 #include "platform/BoundedReply.h"
 
 #include <QHash>
@@ -138,7 +139,7 @@ private:
             }
         }
         if (!m_manager)
-            m_manager = new QNetworkAccessManager(m_context);
+            m_manager = new BoundedNetworkAccessManager(m_context);
         QNetworkRequest networkRequest(get.url);
         networkRequest.setTransferTimeout(int(get.limits.stallTimeout.count()));
         for (const auto &[name, value] : get.headers)
