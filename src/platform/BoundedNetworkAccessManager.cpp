@@ -90,6 +90,9 @@ public:
             this, [this] { start(); }, Qt::QueuedConnection);
     }
 
+    // The socket goes first, and tells this reply nothing more.
+    ~HttpReply() override { dropSocket(); }
+
     void abort() override
     {
         if (isFinished())
