@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QSvgRenderer>
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -338,23 +339,34 @@ void GPSViewController::doneDraw()
         });
 }
 
-void GPSViewController::refuseLongStroke(std::size_t count, DrawMode mode)
+AlertSpec GPSViewController::longStrokeAlert(std::size_t count, DrawMode mode)
 {
     AlertSpec spec;
     spec.style = AlertSpec::Style::Warning;
     spec.messageText = loc("The Route Is Too Long", "GPS_DRAW_TOO_LONG_ITEM_TITLE");
     const QLocale locale;
-    QString advice = mode == DrawMode::fly
-                         ? loc("Zoom in to draw a shorter route.", "GPS_DRAW_ZOOM_IN_ITEM_LABEL")
-                         : loc("Zoom in to draw a shorter route, or choose a faster mode.",
-                               "GPS_DRAW_ZOOM_IN_OR_FASTER_ITEM_LABEL");
+    // Another mode helps only when it steps farther, and so needs fewer
+    // locations for the same stroke.
+    const auto modes = allDrawModes();
+    const bool fewerElsewhere = std::any_of(modes.begin(), modes.end(), [mode](DrawMode other) {
+        return stepMetres(other) > stepMetres(mode);
+    });
+    const QString advice =
+        fewerElsewhere ? loc("Zoom in to draw a shorter route, or choose a faster mode.",
+                             "GPS_DRAW_ZOOM_IN_OR_FASTER_ITEM_LABEL")
+                       : loc("Zoom in to draw a shorter route.", "GPS_DRAW_ZOOM_IN_ITEM_LABEL");
     spec.informativeText =
         loc("This drawing would need %1 locations; a drawn route holds at most %2.",
             "GPS_DRAW_TOO_LONG_ITEM_LABEL")
             .arg(locale.toString(qulonglong(count)),
                  locale.toString(qulonglong(maximumDrawnLocations))) +
         QLatin1Char(' ') + advice;
-    AlertPresenter::shared()->run(spec);
+    return spec;
+}
+
+void GPSViewController::refuseLongStroke(std::size_t count, DrawMode mode)
+{
+    AlertPresenter::shared()->run(longStrokeAlert(count, mode));
 }
 
 void GPSViewController::cancelDraw()

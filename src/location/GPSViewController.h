@@ -5,6 +5,7 @@
 #include "location/DrawMode.h"
 #include "location/MapView.h"
 #include "location/ScribbleView.h"
+#include "platform/AlertPresenter.h"
 #include "platform/Menu.h"
 
 #include <QGeoCoordinate>
@@ -82,6 +83,8 @@ public:
     void doneDraw();
     // Ends drawing; the route stays.
     void cancelDraw();
+    // The alert that refuses a stroke needing `count` locations in `mode`.
+    static AlertSpec longStrokeAlert(std::size_t count, DrawMode mode);
 
     // Long press, at points in this pane's coordinates.
     void mouseDownAt(const QPointF &point);

@@ -1,6 +1,7 @@
 #include "location/GPXParser.h"
 
 #include "core/Geodesy.h"
+#include "location/WellFormedXML.h"
 #include "core/NumberParsing.h"
 #include "platform/RegularFile.h"
 
@@ -295,30 +296,39 @@ private:
     bool inTrackPoint_ = false;
 };
 
-// Reads the whole file from its start, however its size changes meanwhile.
-bool readAll(int descriptor, std::string &bytes)
+enum class ReadResult { read, failed, tooLarge };
+
+// Reads the whole file from its start, however its size changes meanwhile,
+// but never more than the limit allows.
+ReadResult readAll(int descriptor, std::string &bytes)
 {
+    constexpr auto limit = static_cast<std::size_t>(GPXParser::maximumFileSize);
     struct stat status {};
     if (::fstat(descriptor, &status) != 0)
-        return false;
+        return ReadResult::failed;
+    if (status.st_size > GPXParser::maximumFileSize)
+        return ReadResult::tooLarge;
     bytes.clear();
     bytes.resize(static_cast<std::size_t>(std::max<off_t>(status.st_size, 0)) + 1);
     std::size_t filled = 0;
     for (;;) {
+        // One byte past the limit tells a file that grew too large.
+        if (filled > limit)
+            return ReadResult::tooLarge;
         if (filled == bytes.size())
-            bytes.resize(bytes.size() * 2);
+            bytes.resize(std::min(bytes.size() * 2, limit + 1));
         const ssize_t count = ::pread(descriptor, bytes.data() + filled, bytes.size() - filled,
                                       static_cast<off_t>(filled));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            return false;
+            return ReadResult::failed;
         if (count == 0)
             break;
         filled += static_cast<std::size_t>(count);
     }
     bytes.resize(filled);
-    return true;
+    return ReadResult::read;
 }
 
 // Line and character column of a byte offset into UTF-8 text; CR LF, LF
@@ -493,6 +503,9 @@ std::string GPXParser::description(ParserError code)
     switch (code) {
     case ParserError::resourceNotFoundError: return "The file could not be found or opened.";
     case ParserError::noLocationsError: return "The file holds fewer than two track points.";
+    case ParserError::fileTooLarge:
+        return "The file is too large to be a route: a route file may hold at most " +
+               std::to_string(maximumFileSize >> 20) + " MB.";
     case ParserError::unknown: break;
     }
     return "An unknown error occurred while reading the file.";
@@ -509,6 +522,9 @@ GPXParser::GPXParser(const std::filesystem::path &path, Clock clock) : clock_(st
     RegularFile file(path);
     if (!file.isOpen())
         throw Error(ParserError::resourceNotFoundError);
+    // Refused before a byte of it is read.
+    if (file.size() > maximumFileSize)
+        throw Error(ParserError::fileTooLarge);
     descriptor_ = file.release();
 }
 
@@ -552,7 +568,10 @@ GPXParser::~GPXParser()
 GPXParser::Result GPXParser::parse()
 {
     std::string bytes;
-    if (descriptor_ < 0 || !readAll(descriptor_, bytes))
+    const ReadResult read = descriptor_ < 0 ? ReadResult::failed : readAll(descriptor_, bytes);
+    if (read == ReadResult::tooLarge)
+        throw Error(ParserError::fileTooLarge);
+    if (read != ReadResult::read)
         throw Error(ParserError::unknown);
     std::string text = utf8Text(std::move(bytes));
     // The parser would take a NUL for the end of the document and drop
@@ -560,6 +579,13 @@ GPXParser::Result GPXParser::parse()
     if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {
         const auto [line, column] = position(text, nul);
         throw XMLError("not well-formed (NUL character)", line, column);
+    }
+    // The parser below lets much through that is not XML (text after the
+    // root element, a second root, a repeated attribute and the like), and
+    // a file that is not well-formed is no route.
+    if (const std::optional<XMLFault> fault = firstWellFormednessFault(text)) {
+        const auto [line, column] = position(text, fault->offset);
+        throw XMLError(fault->message, line, column);
     }
 
     // The default options expand no DOCTYPE and no entity, so a file can
@@ -591,7 +617,7 @@ std::pair<int, int> GPXParser::errorPosition(std::size_t offset, std::string_vie
 {
     std::string bytes;
     try {
-        if (readAll(descriptor_, bytes))
+        if (readAll(descriptor_, bytes) == ReadResult::read)
             return position(utf8Text(std::move(bytes)), offset);
     } catch (const Failure &) {
     }

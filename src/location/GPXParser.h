@@ -4,6 +4,7 @@
 
 #include <QUrl>
 
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -29,8 +30,13 @@ public:
     enum class ParseResults { location, elevation, timestamp, speed, course, accuracy };
 
     // `noLocationsError` is for callers that need a route of at least two
-    // points; the parser itself never gives it.
-    enum class ParserError { resourceNotFoundError, noLocationsError, unknown };
+    // points; the parser itself never gives it. `fileTooLarge`: the file
+    // holds more than `maximumFileSize` bytes.
+    enum class ParserError { resourceNotFoundError, noLocationsError, unknown, fileTooLarge };
+
+    // The largest file read: real tracks run to tens of megabytes, and
+    // reading one takes a few times its size in memory.
+    static constexpr std::int64_t maximumFileSize = std::int64_t(256) << 20;
 
     // What `GPXParser` throws; `what()` is one English sentence fit for an
     // alert.
@@ -83,7 +89,8 @@ public:
     static double systemTime();
 
     // Opens a regular file; throws `Error(resourceNotFoundError)` when it
-    // cannot (missing, unreadable, a folder, not a local file).
+    // cannot (missing, unreadable, a folder, not a local file), and
+    // `Error(fileTooLarge)` for one past `maximumFileSize`, before reading.
     explicit GPXParser(const std::filesystem::path &path, Clock clock = systemTime);
     explicit GPXParser(const QUrl &url, Clock clock = systemTime);
 
@@ -93,7 +100,8 @@ public:
 
     // Reads the whole file. The locations come in file order, or sorted by
     // time (stable) when any point had a time. Throws `XMLError` for a file
-    // that is not well-formed, `Error(unknown)` when the file cannot be read
+    // that is not well-formed, `Error(unknown)` when the file cannot be read,
+    // `Error(fileTooLarge)` when it grew past the limit since it was opened,
     // and `std::bad_alloc` when its route is too large for memory; no
     // partial route is ever returned.
     Result parse();

@@ -11,18 +11,36 @@ namespace corvane {
 // Images from outside (photos, thumbnails, map tiles) are sized from their
 // header before anything is decoded, and refused past these bounds: a small
 // file can claim a picture that would take gigabytes to hold.
+//
+// The work of decoding is bounded too, by a linear walk over the data
+// before it is decoded. Every scan of a JPEG costs a pass over the whole
+// picture, so a small file repeating a scan thousands of times would keep a
+// thread busy for minutes; a JPEG of more scans than real encoders write is
+// refused. A PNG's compressed data is inflated to the end, whatever the
+// picture needs, so one that inflates far past its picture is refused, and
+// so is one of more compressed text or profile chunks than real files hold.
+// Only JPEG and PNG are read: no caller fetches another format, and the
+// others are not bounded here.
 class BoundedImage {
 public:
     static constexpr qint64 maximumPixels = 40'000'000;
     static constexpr int maximumSide = 16'384;
+    // Progressive encoders write about ten scans; a scan of the largest
+    // picture allowed costs a few milliseconds.
+    static constexpr int maximumJpegScans = 48;
+    // Inflated image data past what the picture's rows take.
+    static constexpr qint64 maximumPngExtraBytes = 1 << 20;
+    static constexpr int maximumPngCompressedChunks = 16;
 
     static const QString unreadableText; // "The image could not be read."
     static const QString tooLargeText;   // "The image is too large."
+    static const QString tooCostlyText;  // "The image would take too long to decode."
 
     // The image in `device`, or, when `fitWithin` is valid, the image scaled
     // down to fit it (decoded at that size where the format allows). Null
-    // when the header gives no size or one past the bounds, or when the data
-    // does not decode; `error` then says why.
+    // when the header gives no size or one past the bounds, when decoding
+    // would cost more than the bounds allow, or when the data does not
+    // decode; `error` then says why. `device` must allow seeking.
     static QImage read(QIODevice &device, QString *error = nullptr, QSize fitWithin = {});
 
     // A `side` × `side` square: the image scaled to cover it (sizes floored)

@@ -1,5 +1,6 @@
 #include "platform/HttpClient.h"
 
+#include "platform/BoundedNetworkAccessManager.h"
 #include "platform/BoundedReply.h"
 
 #include <QHash>
@@ -138,7 +139,7 @@ private:
             }
         }
         if (!m_manager)
-            m_manager = new QNetworkAccessManager(m_context);
+            m_manager = new BoundedNetworkAccessManager(m_context);
         QNetworkRequest networkRequest(get.url);
         networkRequest.setTransferTimeout(int(get.limits.stallTimeout.count()));
         for (const auto &[name, value] : get.headers)
@@ -172,7 +173,9 @@ private:
             response.fileFailed = live.bounds->failure() == BoundedReply::Failure::notWritten;
         } else if (error == QNetworkReply::NoError || (response.status && isStatusError(error))) {
             response.body = live.bounds->takeBody();
-            if (live.file && !live.file->commit()) {
+            // An error status's body is a page about the error, not what the
+            // file was to hold: the file is left uncommitted.
+            if (live.file && error == QNetworkReply::NoError && !live.file->commit()) {
                 response.body.reset();
                 response.errorText = live.file->errorString();
                 response.fileFailed = true;
@@ -288,7 +291,9 @@ bool RecordingHttpClient::complete(std::size_t index, const HttpResponse &respon
         bodyFile = m_requests[index].bodyFile;
     }
     HttpResponse delivered = response;
-    if (!bodyFile.isEmpty() && delivered.body) {
+    if (!bodyFile.isEmpty() && delivered.body && delivered.status.value_or(200) >= 400) {
+        delivered.body = QByteArray();
+    } else if (!bodyFile.isEmpty() && delivered.body) {
         QSaveFile file(bodyFile);
         if (file.open(QIODevice::WriteOnly) &&
             file.write(*delivered.body) == delivered.body->size() && file.commit()) {

@@ -33,7 +33,9 @@ struct HttpGet {
     QList<std::pair<QByteArray, QByteArray>> headers;
     TransferLimits limits;
     // When set, the body is written to this file as it arrives, and the
-    // response's body is empty; a transfer that fails leaves no file.
+    // response's body is empty. A transfer that fails leaves no file, and
+    // so does an error status (400 and above): its body is dropped, and the
+    // status still comes back.
     QString bodyFile;
 };
 
@@ -94,8 +96,8 @@ public:
     std::vector<Request> requests() const;
     // Runs the completion of request `index` (in order of get()), once;
     // false when there is no such request or it completed already. A body
-    // for a request with a body file goes to that file, as the network
-    // client's would.
+    // for a request with a body file goes to that file, or is dropped with
+    // an error status, as the network client's would.
     bool complete(std::size_t index, const HttpResponse &response);
 
 private:

@@ -26,6 +26,8 @@ public:
 
     bool isOpen() const { return m_descriptor >= 0; }
     Error error() const { return m_error; }
+    // The file's size when it was opened.
+    qint64 size() const { return m_size; }
     // Hands the descriptor over to the caller, who closes it.
     int release();
 

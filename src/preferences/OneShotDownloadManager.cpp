@@ -1,5 +1,6 @@
 #include "preferences/OneShotDownloadManager.h"
 
+#include "platform/BoundedNetworkAccessManager.h"
 #include "platform/BoundedReply.h"
 #include "platform/DispatchQueue.h"
 
@@ -70,7 +71,8 @@ void OneShotDownloadManager::start(const UrlRequest &request, Handler handler)
 void OneShotDownloadManager::startOnMain(const UrlRequest &request, Handler handler)
 {
     if (!m_manager) {
-        m_manager = std::make_unique<QNetworkAccessManager>();
+        // Qt's own transport would hold a 401 reply's whole body.
+        m_manager = std::make_unique<BoundedNetworkAccessManager>();
         m_manager->setCookieJar(new NoCookieJar(m_manager.get()));
         m_manager->setTransferTimeout(requestTimeoutMs);
     }

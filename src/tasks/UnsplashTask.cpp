@@ -120,15 +120,17 @@ void UnsplashTask::handleSearchResponse(const HttpResponse &response)
         return;
     }
     const std::vector<UnsplashSearchResultsImage> &images = reply->results;
-    addToTotalCount(2 * std::int64_t(images.size()));
+    // Only a page of photos is fetched, however many the reply names.
+    const std::size_t fetched =
+        std::min(images.size(), std::size_t(UnsplashSearchResults::pageSize));
+    addToTotalCount(2 * std::int64_t(fetched));
     postDidUpdate();
     {
         std::lock_guard lock(m_mutex);
         m_imagesUsed = images;
     }
     setDetail("Downloading images\u2026");
-    for (std::size_t i = 0;
-         i < std::min(images.size(), std::size_t(UnsplashSearchResults::pageSize)); ++i) {
+    for (std::size_t i = 0; i < fetched; ++i) {
         enterGroup();
         downloadImage(images[i]);
     }

@@ -42,7 +42,7 @@ struct UnsplashService {
 // device, and its file is removed once the device has it or the task ends.
 //
 // Progress: the search counts nothing; its reply adds two units per photo
-// found to the total, and each downloaded photo completes one when its reply
+// fetched (at most a page) to the total, and each downloaded photo completes one when its reply
 // arrives and one when it was added. So the counts become equal only once
 // every downloaded photo was handled, or at the finishing step.
 class UnsplashTask : public Task {

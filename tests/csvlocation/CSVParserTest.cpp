@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <gtest/gtest.h>
@@ -183,6 +184,30 @@ TEST(CSVParserTest, OpensLocalFilesOnly)
     }
     EXPECT_STREQ(CSVParser::Error(CSVParser::ParserError::noLocationsError).what(),
                  "The file holds no usable locations.");
+}
+
+TEST(CSVParserTest, FilesPastTheSizeLimitAreRefusedBeforeReading)
+{
+    QTemporaryDir directory;
+    const QString path = directory.filePath("large.csv");
+    // Sparse files: their size costs neither disk nor time.
+    const std::pair<qint64, bool> rows[] = {{CSVParser::maximumFileSize, true},
+                                            {CSVParser::maximumFileSize + 1, false},
+                                            {qint64(4) << 30, false}};
+    for (const auto &[size, opens] : rows) {
+        SCOPED_TRACE(size);
+        QFile file(path);
+        ASSERT_TRUE(file.resize(size) || (test::writeFile(path, "") && file.resize(size)));
+        try {
+            CSVParser parser(QUrl::fromLocalFile(path));
+            EXPECT_TRUE(opens);
+        } catch (const CSVParser::Error &error) {
+            EXPECT_FALSE(opens);
+            EXPECT_EQ(error.code(), CSVParser::ParserError::fileTooLarge);
+            EXPECT_EQ(error.description(), "The file is too large to be a route: a route file "
+                                           "may hold at most 256 MB.");
+        }
+    }
 }
 
 // An eight-column route made from a real track: time from its date and time,

@@ -6,6 +6,7 @@
 #include "location/URLDragView.h"
 
 #include <QDragEnterEvent>
+#include <QFile>
 #include <QMimeData>
 #include <gtest/gtest.h>
 
@@ -109,6 +110,27 @@ TEST_F(RouteOpening, FailuresAreShownAndKeepTheRoute)
                                                         GPXParser::ParserError::noLocationsError)));
     EXPECT_TRUE(alerts->presented[1].informativeText.contains("line 2"))
         << alerts->presented[1].informativeText.toStdString();
+    EXPECT_EQ(engine->locations(), route(3));
+    EXPECT_TRUE(recents().isEmpty());
+}
+
+TEST_F(RouteOpening, AnOversizeRouteFileIsRefusedUnreadWithAnAlertSayingSo)
+{
+    engine->useWithLocations(route(3));
+    // 4 GiB of zeros, sparse: reading it would take as much memory.
+    for (const QString name : {"zeros.gpx", "zeros.csv"}) {
+        const QUrl url = file(name, "");
+        QFile sparse(url.toLocalFile());
+        ASSERT_TRUE(sparse.resize(qint64(4) << 30));
+        open(url);
+    }
+    ASSERT_EQ(alerts->presented.size(), 2u);
+    for (const auto &[alert, name] : {std::pair(alerts->presented[0], "zeros.gpx"),
+                                      std::pair(alerts->presented[1], "zeros.csv")}) {
+        EXPECT_EQ(alert.messageText, QString("Unable to open the file ") + name);
+        EXPECT_EQ(alert.informativeText,
+                  "The file is too large to be a route: a route file may hold at most 256 MB.");
+    }
     EXPECT_EQ(engine->locations(), route(3));
     EXPECT_TRUE(recents().isEmpty());
 }

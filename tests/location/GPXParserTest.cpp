@@ -1,6 +1,7 @@
 #include "common/TestSupport.h"
 #include "location/GPXParser.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
@@ -249,6 +250,79 @@ TEST_F(GPXParserTest, MalformedXmlIsAnErrorWithItsPlaceAndNoPartialRoute)
     EXPECT_THROW(parseBytes(""), GPXParser::XMLError);
 }
 
+TEST_F(GPXParserTest, DocumentsThatAreNotWellFormedFailWhereTheyBreak)
+{
+    // Two good points on the first line; each fault on the second.
+    const std::string head =
+        "<gpx><trk><trkseg>" + point("<ele>1</ele>") + point("<ele>2</ele>", "37.1") + "\n";
+    const std::string tail = "</trkseg></trk></gpx>";
+    const struct {
+        std::string bytes;
+        int column;
+        const char *why;
+    } cases[] = {
+        {head + "<name>a</nme>" + tail, 10, "a closing tag that does not match the open element"},
+        {head + tail + "trailing words", 22, "text after the root element"},
+        {head + tail + "<gpx/>", 22, "a second root element"},
+        {head + tail + "</gpx>", 22, "a closing tag without its element"},
+        {head + "<name a=\"1\" a=\"2\"/>" + tail, 13, "an attribute repeated"},
+        {head + "<name a=\"x<y\"/>" + tail, 11, "'<' in an attribute value"},
+        {head + "<name>fish & chips</name>" + tail, 12, "a '&' that starts no reference"},
+        {head + "<name>&nbsp;</name>" + tail, 7, "a reference to an undefined entity"},
+        {head + "<name>&#0;</name>" + tail, 7, "a reference to a character XML does not allow"},
+        {head + "<name>&#x110000;</name>" + tail, 7,
+         "a reference to a character XML does not allow"},
+        {head + "<!-- a -- b -->" + tail, 8, "'--' in a comment"},
+        {head + "<name>a]]>b</name>" + tail, 8, "']]>' in text"},
+        {head + "<name>\x01</name>" + tail, 7, "a character XML does not allow"},
+        {head + "<name>\xC3\x28</name>" + tail, 7, "invalid UTF-8"},
+        {head + "<name>\xEF\xBF\xBE</name>" + tail, 7, "a character XML does not allow"},
+        {head + "<?xml version=\"1.0\"?>" + tail, 1, "an XML declaration out of place"},
+        {head + tail + "<!DOCTYPE gpx>", 22, "a document type out of place"},
+        {head + "<name b=\"1\"c=\"2\"/>", 12, "white space expected before an attribute"},
+        {head + "<name>", 7, "an element left open"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.bytes);
+        const GPXParser::XMLError error = xmlError(c.bytes);
+        EXPECT_EQ(error.message(), std::string("not well-formed (") + c.why + ")");
+        EXPECT_EQ(error.line(), 2);
+        EXPECT_EQ(error.column(), c.column);
+    }
+    EXPECT_EQ(xmlError("  <?xml version=\"1.0\"?><gpx/>").message(),
+              "not well-formed (an XML declaration out of place)");
+    EXPECT_EQ(xmlError("text<gpx/>").message(), "not well-formed (text before the root element)");
+    EXPECT_EQ(xmlError("<!-- only a comment -->").message(), "not well-formed (no root element)");
+}
+
+TEST_F(GPXParserTest, WellFormedDocumentsOfEveryShapeRead)
+{
+    const std::string points = point("<ele>1</ele>") + point("<ele>2</ele>", "37.1");
+    std::string manyAttributes;
+    for (int i = 0; i < 40; ++i)
+        manyAttributes += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    const std::string cases[] = {
+        "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n<!-- before -->\n"
+        "<?style sheet?><gpx><trk><trkseg>" +
+            points + "</trkseg></trk></gpx>\n<!-- after --><?end?>\n",
+        "<!DOCTYPE gpx SYSTEM \"gpx.dtd\" [\n<!ENTITY nbsp \"&#160;\">\n<!-- ] -->\n"
+        "<!ATTLIST gpx v CDATA '>'>\n%extra;\n]>\n<gpx><name>a&nbsp;b</name><trk><trkseg>" +
+            points + "</trkseg></trk></gpx>",
+        "<gpx xmlns:x=\"urn:x\"><x:name x:a='&lt;&#x41;&gt;' b=\"it's &quot;ok&quot;\">"
+        "a > b ]] c <![CDATA[<&]]]></x:name><trk><trkseg>" +
+            points + "</trkseg ></trk></gpx >",
+        "<gpx><n\xC3\xA6me\xE2\x80\xBF" + manyAttributes + "/><trk><trkseg>" + points +
+            "</trkseg></trk></gpx>",
+    };
+    for (const std::string &bytes : cases) {
+        SCOPED_TRACE(bytes);
+        EXPECT_EQ(parseBytes(bytes).locations.size(), 2u);
+    }
+    // The attribute repeated past the first sixteen is found as well.
+    EXPECT_EQ(xmlError("<gpx" + manyAttributes + " a39=\"again\"/>").message(),
+              "not well-formed (an attribute repeated)");
+}
+
 TEST_F(GPXParserTest, OnlyRegularLocalFilesOpen)
 {
     const auto code = [](const std::function<void()> &open) {
@@ -272,6 +346,28 @@ TEST_F(GPXParserTest, OnlyRegularLocalFilesOpen)
     const auto empty = parseBytes("<gpx/>");
     EXPECT_TRUE(empty.locations.empty());
     EXPECT_EQ(empty.missing.size(), 6u);
+}
+
+TEST_F(GPXParserTest, FilesPastTheSizeLimitAreRefusedBeforeReading)
+{
+    // Sparse files: their size costs neither disk nor time.
+    const std::pair<qint64, bool> rows[] = {{GPXParser::maximumFileSize, true},
+                                            {GPXParser::maximumFileSize + 1, false},
+                                            {qint64(4) << 30, false}};
+    for (const auto &[size, opens] : rows) {
+        SCOPED_TRACE(size);
+        QFile file(QString::fromStdString(write("<gpx>", "large.gpx").string()));
+        ASSERT_TRUE(file.resize(size));
+        try {
+            GPXParser parser(std::filesystem::path(file.fileName().toStdString()));
+            EXPECT_TRUE(opens);
+        } catch (const GPXParser::Error &error) {
+            EXPECT_FALSE(opens);
+            EXPECT_EQ(error.code(), GPXParser::ParserError::fileTooLarge);
+            EXPECT_STREQ(error.what(), "The file is too large to be a route: a route file may "
+                                       "hold at most 256 MB.");
+        }
+    }
 }
 
 TEST_F(GPXParserTest, EncodingsComeFromTheMarkOrTheDeclaration)

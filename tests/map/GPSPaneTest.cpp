@@ -385,6 +385,25 @@ TEST_F(GPSPane, StrokesAcrossTheMapAreExactBoundedOrRefusedAtEveryZoom)
     AlertPresenter::setShared(nullptr);
 }
 
+TEST(GPSPaneAlert, TheTooLongAlertAdvisesAFasterModeOnlyWhereOneStepsFarther)
+{
+    // Walking steps 4 m and every other mode 8 m: only on foot does another
+    // mode make the same stroke out of fewer locations.
+    const std::pair<DrawMode, bool> rows[] = {{DrawMode::walk, true},
+                                              {DrawMode::bike, false},
+                                              {DrawMode::drive, false},
+                                              {DrawMode::fly, false}};
+    for (const auto &[mode, advisesFaster] : rows) {
+        const AlertSpec alert = GPSViewController::longStrokeAlert(250000, mode);
+        SCOPED_TRACE(alert.informativeText.toStdString());
+        EXPECT_EQ(alert.messageText, "The Route Is Too Long");
+        EXPECT_TRUE(alert.informativeText.startsWith("This drawing would need "));
+        EXPECT_TRUE(alert.informativeText.endsWith(
+            advisesFaster ? "Zoom in to draw a shorter route, or choose a faster mode."
+                          : "Zoom in to draw a shorter route."));
+    }
+}
+
 TEST_F(GPSPane, AHeldPressJumpsToThePressedPoint)
 {
     makePane();

@@ -256,3 +256,60 @@ TEST_F(CrashUploadLoopbackTest, HostileRepliesToTheUploadFailWithinItsDeadline)
     if (peakResidentBytesTellUse)
         EXPECT_LT(peakResidentBytes() - peakBefore, hostileRepliesPeakGrowth);
 }
+
+TEST_F(CrashUploadLoopbackTest, RepliesAskingForAuthenticationAreBoundedLikeAnyOther)
+{
+    // Qt's own transport holds such a body whole until the deadline: past a
+    // gigabyte in three seconds on the loopback.
+    const qint64 peakBefore = peakResidentBytes();
+    fixture::LocalHttpServer hostile;
+    using Delivery = fixture::LocalHttpServer::Delivery;
+    const struct {
+        QString path;
+        fixture::LocalHttpServer::Reply reply;
+        std::optional<QString> error;
+        QByteArray data;
+    } cases[] = {
+        {"/401/endless",
+         {.status = 401, .body = "endless ", .delivery = Delivery::endless},
+         "The reply is too large.",
+         {}},
+        {"/407/endless",
+         {.status = 407, .body = "endless ", .delivery = Delivery::endless},
+         "The reply is too large.",
+         {}},
+        {"/401/declared",
+         {.status = 401,
+          .body = "gigabyte ",
+          .delivery = Delivery::declared,
+          .declaredLength = qint64(1) << 30},
+         "The reply is too large.",
+         {}},
+        // A small one comes back whole, with its status.
+        {"/401/small",
+         {.status = 401, .body = "{\"error\":\"unauthorized\"}"},
+         QString("Error transferring %1 - server replied: Unauthorized")
+             .arg(hostile.url("/401/small").toString()),
+         "{\"error\":\"unauthorized\"}"},
+    };
+    std::map<QString, std::pair<std::optional<QString>, QByteArray>> results;
+    for (const auto &c : cases) {
+        hostile.setReply(c.path, c.reply);
+        UrlRequest upload =
+            CrashReporter::makeUpload(hostile.url(c.path), "dev@example.com", "Thread 0");
+        upload.deadline = std::chrono::seconds(20);
+        downloads->start(upload, [&results, path = c.path](const QByteArray &data, int status,
+                                                           const std::optional<QString> &error) {
+            EXPECT_TRUE(status == 401 || status == 407) << status;
+            results[path] = {error, data};
+        });
+    }
+    ASSERT_TRUE(
+        waitUntil([&] { return results.size() == std::size(cases); }, std::chrono::seconds(30)));
+    for (const auto &c : cases) {
+        EXPECT_EQ(results[c.path].first, c.error) << c.path.toStdString();
+        EXPECT_EQ(results[c.path].second, c.data) << c.path.toStdString();
+    }
+    if (peakResidentBytesTellUse)
+        EXPECT_LT(peakResidentBytes() - peakBefore, hostileRepliesPeakGrowth);
+}

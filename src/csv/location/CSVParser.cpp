@@ -66,6 +66,56 @@ std::optional<Location> locationFrom(const CSVReader::Row &row)
     return location;
 }
 
+// What the bounded stream says when its file grew past the limit.
+const std::string grewTooLargeText = "the file grew past the largest size read";
+
+// A file's stream that fails once it has given more than the limit, in case
+// the file grows while it is read.
+class BoundedInputStream final : public InputStream {
+public:
+    explicit BoundedInputStream(std::shared_ptr<InputStream> inner) : inner_(std::move(inner)) {}
+
+    void open() override
+    {
+        inner_->open();
+        mirror();
+    }
+    bool hasBytesAvailable() override
+    {
+        return status() == StreamStatus::error || inner_->hasBytesAvailable();
+    }
+    void close() override
+    {
+        inner_->close();
+        setStatus(StreamStatus::closed);
+    }
+
+private:
+    std::ptrdiff_t readOpen(std::uint8_t *buffer, std::size_t maxLength) override
+    {
+        const std::ptrdiff_t count = inner_->read(buffer, maxLength);
+        if (count > 0)
+            given_ += count;
+        if (given_ > CSVParser::maximumFileSize) {
+            fail(grewTooLargeText);
+            return -1;
+        }
+        mirror();
+        return count;
+    }
+
+    void mirror()
+    {
+        if (inner_->status() == StreamStatus::error)
+            fail(inner_->streamError().value_or(std::string()));
+        else
+            setStatus(inner_->status());
+    }
+
+    std::shared_ptr<InputStream> inner_;
+    std::int64_t given_ = 0;
+};
+
 // Only a regular file, opened without blocking: a named pipe or a device
 // fails at once instead of hanging or reading without end.
 std::shared_ptr<InputStream> fileStream(const std::filesystem::path &path)
@@ -73,7 +123,11 @@ std::shared_ptr<InputStream> fileStream(const std::filesystem::path &path)
     RegularFile file(path);
     if (!file.isOpen())
         throw CSVError(CSVError::Code::cannotOpenFile);
-    return std::make_shared<FileInputStream>(path, file.release());
+    // Refused before a byte of it is read.
+    if (file.size() > CSVParser::maximumFileSize)
+        throw CSVParser::Error(CSVParser::ParserError::fileTooLarge);
+    auto stream = std::make_shared<FileInputStream>(path, file.release());
+    return std::make_shared<BoundedInputStream>(std::move(stream));
 }
 
 std::shared_ptr<InputStream> fileStream(const QUrl &url)
@@ -97,6 +151,9 @@ std::string CSVParser::description(ParserError code)
     case ParserError::noLocationsError: return "The file holds no usable locations.";
     case ParserError::badData: return "The file holds data that cannot be read as locations.";
     case ParserError::incompleteData: return "A location in the file is incomplete.";
+    case ParserError::fileTooLarge:
+        return "The file is too large to be a route: a route file may hold at most " +
+               std::to_string(maximumFileSize >> 20) + " MB.";
     case ParserError::unknown: break;
     }
     return "An unknown error occurred while reading the file.";
@@ -137,8 +194,12 @@ const std::vector<Location> &CSVParser::parse()
         if (std::optional<Location> location = locationFrom(*row))
             locations_.push_back(std::move(*location));
     }
-    if (parser_->error())
-        throw *parser_->error();
+    if (const auto &error = parser_->error()) {
+        if (error->code() == CSVError::Code::streamErrorHasOccurred &&
+            error->streamError() == grewTooLargeText)
+            throw Error(ParserError::fileTooLarge);
+        throw *error;
+    }
     return locations_;
 }
 

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QUrl>
 
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -28,8 +29,13 @@ public:
         noLocationsError,
         badData,
         incompleteData,
-        unknown
+        unknown,
+        // The file holds more than `maximumFileSize` bytes.
+        fileTooLarge
     };
+
+    // The largest file read: real routes run to tens of megabytes.
+    static constexpr std::int64_t maximumFileSize = std::int64_t(256) << 20;
 
     class Error : public std::exception {
     public:
@@ -48,7 +54,8 @@ public:
 
     // A local file. Another kind of URL throws `Error(resourceNotFoundError)`;
     // failing to open the file throws the reader's `CSVError`
-    // (`cannotOpenFile` for a missing file).
+    // (`cannotOpenFile` for a missing file), and a file past
+    // `maximumFileSize` throws `Error(fileTooLarge)` before it is read.
     explicit CSVParser(const QUrl &url);
     explicit CSVParser(const std::filesystem::path &path);
     // Text held in memory.
@@ -63,7 +70,8 @@ public:
     // Reads every row and returns the locations in row order; a second call
     // returns the same list. A file that cannot be read to its end (a read
     // failure, an invalid byte sequence) throws that `CSVError` rather than
-    // give a shortened route, and so does every later call.
+    // give a shortened route, and so does every later call; one that grew
+    // past the limit since it was opened throws `Error(fileTooLarge)`.
     const std::vector<Location> &parse();
 
     // The locations read so far.
