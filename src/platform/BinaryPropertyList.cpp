@@ -9,6 +9,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <vector>
 
@@ -20,11 +21,7 @@ constexpr char kMagic[] = "bplist00";
 constexpr quint64 kHeaderSize = 8;
 constexpr quint64 kTrailerSize = 32;
 
-// Seconds between 1970 and the property-list epoch, 2001-01-01.
-constexpr qint64 kReferenceOffset = 978307200;
-// About three million years either side: far past any real date, and the
-// milliseconds still fit in 64 bits.
-constexpr double kMaxDateSeconds = 1e14;
+constexpr qint64 kMaxDateMilliseconds = qint64(maxDateSeconds) * 1000;
 
 enum Marker : uchar {
     kFalse = 0x08,
@@ -76,7 +73,6 @@ public:
         if (!readTrailer())
             return std::nullopt;
         m_nodeBudget = maxNodesPerByte * m_size;
-        m_objects.resize(m_count);
         const Object *root = object(m_top, 1);
         if (!root)
             return std::nullopt;
@@ -84,11 +80,13 @@ public:
     }
 
 private:
+    // State is kept only for the objects read, never for the trailer's
+    // count: a table of a few bytes names millions of objects.
     struct Object {
         QVariant value;
         quint64 nodes = 0; // in the tree it stands for
         int height = 0;    // levels of containers in it
-        enum : quint8 { unread, reading, read } state = unread;
+        bool reading = true;
     };
 
     bool readTrailer()
@@ -112,16 +110,19 @@ private:
     {
         if (index >= m_count)
             return nullptr;
-        Object &entry = m_objects[index];
-        if (entry.state == Object::read)
+        if (const auto found = m_objectOf.constFind(index); found != m_objectOf.constEnd()) {
+            const Object &entry = *found.value();
+            if (entry.reading) // it holds itself
+                return nullptr;
+            // Read first nearer the root, it may not fit down here.
             return level - 1 + entry.height <= maxNesting ? &entry : nullptr;
-        if (entry.state == Object::reading) // it holds itself
-            return nullptr;
-        entry.state = Object::reading;
+        }
+        Object &entry = m_objects.emplace_back();
+        m_objectOf.insert(index, &entry);
         const quint64 offset = readBigEndian(m_data + m_table + index * m_offsetSize, m_offsetSize);
         if (offset < kHeaderSize || offset >= m_table || !read(entry, offset, level))
             return nullptr;
-        entry.state = Object::read;
+        entry.reading = false;
         return &entry;
     }
 
@@ -163,12 +164,17 @@ private:
             entry.value = QVariant(marker == kTrue);
             return true;
         case kInteger: {
-            // 16-byte integers hold unsigned 64-bit values in their low half.
+            // 1, 2 and 4 bytes hold unsigned values, 8 a signed one; 16 hold
+            // an unsigned 64-bit value in their low half, the high half zero.
             const int size = 1 << info;
             if (size > 16 || !fits(position, quint64(size)))
                 return false;
-            entry.value =
-                QVariant(qint64(readBigEndian(at + (size == 16 ? 8 : 0), std::min(size, 8))));
+            if (size <= 8)
+                entry.value = QVariant(qint64(readBigEndian(at, size)));
+            else if (readBigEndian(at, 8) == 0)
+                entry.value = *integerVariant(readBigEndian(at + 8, 8), false);
+            else
+                return false;
             return true;
         }
         case kReal:
@@ -183,9 +189,9 @@ private:
             if (marker != kDate || !fits(position, 8))
                 return false;
             const double seconds = std::bit_cast<double>(qFromBigEndian<quint64>(at));
-            if (!(std::abs(seconds) <= kMaxDateSeconds))
+            if (!(std::abs(seconds) <= maxDateSeconds))
                 return false;
-            const qint64 ms = kReferenceOffset * 1000 + std::llround(seconds * 1000);
+            const qint64 ms = referenceEpochSeconds * 1000 + std::llround(seconds * 1000);
             entry.value = QVariant(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()));
             return true;
         }
@@ -259,7 +265,7 @@ private:
             const Object *value = child(*length + i);
             if (!value)
                 return false;
-            map.insert(key->value.toString(), value->value);
+            insertInOrder(map, key->value.toString(), value->value);
         }
         entry.value = QVariant(map);
         return true;
@@ -273,13 +279,12 @@ private:
     quint64 m_top = 0;
     quint64 m_table = 0;
     quint64 m_nodeBudget = 0;
-    std::vector<Object> m_objects;
+    std::deque<Object> m_objects; // in the order read; never moved
+    QHash<quint64, Object *> m_objectOf;
 };
 
 class Encoder {
 public:
-    explicit Encoder(bool wholeSecondDates) : m_wholeSecondDates(wholeSecondDates) {}
-
     QByteArray encode(const QVariant &root)
     {
         if (!add(root, 1))
@@ -371,17 +376,18 @@ private:
         return out;
     }
 
-    QByteArray date(const QDateTime &value) const
+    static std::optional<QByteArray> date(const QDateTime &value)
     {
-        double seconds = double(value.toMSecsSinceEpoch() - kReferenceOffset * 1000) / 1000;
-        if (m_wholeSecondDates)
-            seconds = std::floor(seconds);
+        const auto ms = dateMilliseconds(value);
+        if (!ms)
+            return std::nullopt;
+        const double seconds = double(*ms - referenceEpochSeconds * 1000) / 1000;
         QByteArray out(1, char(kDate));
         appendBigEndian(out, std::bit_cast<quint64>(seconds), 8);
         return out;
     }
 
-    std::optional<QByteArray> leaf(const QVariant &value) const
+    static std::optional<QByteArray> leaf(const QVariant &value)
     {
         if (value.metaType() == QMetaType::fromType<Uid>()) {
             const quint64 uid = value.value<Uid>().value;
@@ -390,15 +396,11 @@ private:
             appendBigEndian(out, uid, size);
             return out;
         }
+        if (const auto number = integerOf(value))
+            return number->isUnsigned ? unsignedInteger(number->bits)
+                                      : signedInteger(qint64(number->bits));
         switch (value.typeId()) {
         case QMetaType::Bool: return QByteArray(1, char(value.toBool() ? kTrue : kFalse));
-        case QMetaType::Int:
-        case QMetaType::LongLong:
-        case QMetaType::Long:
-        case QMetaType::Short: return signedInteger(value.toLongLong());
-        case QMetaType::UInt:
-        case QMetaType::ULongLong:
-        case QMetaType::ULong: return unsignedInteger(value.toULongLong());
         case QMetaType::Double:
         case QMetaType::Float: return real(value.toDouble());
         case QMetaType::QByteArray: {
@@ -463,7 +465,6 @@ private:
         return m_objects.size() - 1;
     }
 
-    bool m_wholeSecondDates;
     std::vector<Object> m_objects;
     QHash<QString, quint64> m_strings;
 };
@@ -475,9 +476,56 @@ std::optional<QVariant> parseBinary(const QByteArray &bytes)
     return Decoder(bytes).decode();
 }
 
-QByteArray encodeBinary(const QVariant &value, bool wholeSecondDates)
+QByteArray encodeBinary(const QVariant &value)
 {
-    return Encoder(wholeSecondDates).encode(value);
+    return Encoder().encode(value);
+}
+
+std::optional<Integer> integerOf(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::Short:
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong: return Integer{quint64(value.toLongLong()), false};
+    case QMetaType::UChar:
+    case QMetaType::UShort:
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong: return Integer{value.toULongLong(), true};
+    default: return std::nullopt;
+    }
+}
+
+std::optional<QVariant> integerVariant(quint64 magnitude, bool negative)
+{
+    constexpr quint64 maxSigned = quint64(std::numeric_limits<qint64>::max());
+    if (!negative)
+        return magnitude <= maxSigned ? QVariant(qint64(magnitude)) : QVariant(magnitude);
+    if (magnitude > maxSigned + 1)
+        return std::nullopt;
+    return QVariant(qint64(0 - magnitude)); // two's complement: -2^63 included
+}
+
+std::optional<qint64> dateMilliseconds(const QDateTime &date)
+{
+    if (!date.isValid())
+        return std::nullopt;
+    const qint64 ms = date.toMSecsSinceEpoch();
+    const qint64 epoch = referenceEpochSeconds * 1000;
+    if (ms < epoch - kMaxDateMilliseconds || ms > epoch + kMaxDateMilliseconds)
+        return std::nullopt;
+    return ms;
+}
+
+void insertInOrder(QVariantMap &map, const QString &key, const QVariant &value)
+{
+    if (map.isEmpty() || map.lastKey() < key)
+        map.insert(map.cend(), key, value);
+    else
+        map.insert(key, value);
 }
 
 } // namespace corvane::PropertyList

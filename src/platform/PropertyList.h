@@ -20,8 +20,9 @@ struct Uid {
 constexpr int maxNesting = 512;
 
 // Parses XML or binary property-list bytes. Dictionaries become QVariantMap,
-// arrays QVariantList, integers qint64, reals double, dates QDateTime (UTC),
-// data QByteArray. Bytes that are no property list give nothing.
+// arrays QVariantList, integers qint64 (quint64 above its range), reals
+// double, dates QDateTime (UTC), data QByteArray. Bytes that are no property
+// list give nothing.
 std::optional<QVariant> parse(const QByteArray &bytes);
 // Bundle, device and settings files are small; a larger file, or anything
 // but a regular file, is not read.
@@ -30,7 +31,9 @@ std::optional<QVariant> readFile(const QString &path);
 // The dictionary at the root, or nothing.
 std::optional<QVariantMap> readDictionary(const QString &path);
 
-// Empty on a value that has no property-list form.
+// Written: the types parse gives, any C++ integer type, float, QStringList
+// and Uid. Empty for any other value, an invalid date, or a date more than
+// about three million years from 2001: what is written always reads back.
 QByteArray toXml(const QVariant &value);
 QByteArray toBinary(const QVariant &value);
 
