@@ -7,9 +7,11 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <random>
+#include <sys/resource.h>
 
 namespace corvane::test {
 
@@ -65,6 +67,27 @@ public:
     ~SaveFault() { AtomicFile::setFaultForTesting(std::nullopt); }
     SaveFault(const SaveFault &) = delete;
     SaveFault &operator=(const SaveFault &) = delete;
+};
+
+// While it lives the system cuts every write into a file short at `bytes`,
+// as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        const rlimit limited{bytes, m_saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+
+private:
+    void (*m_handler)(int);
+    rlimit m_saved{};
 };
 
 // The names in a folder, hidden ones too, sorted.

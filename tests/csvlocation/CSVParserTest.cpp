@@ -190,22 +190,15 @@ TEST(CSVParserTest, FilesPastTheSizeLimitAreRefusedBeforeReading)
 {
     QTemporaryDir directory;
     const QString path = directory.filePath("large.csv");
-    // Sparse files: their size costs neither disk nor time.
-    const std::pair<qint64, bool> rows[] = {{CSVParser::maximumFileSize, true},
-                                            {CSVParser::maximumFileSize + 1, false},
-                                            {qint64(4) << 30, false}};
-    for (const auto &[size, opens] : rows) {
-        SCOPED_TRACE(size);
-        QFile file(path);
-        ASSERT_TRUE(file.resize(size) || (test::writeFile(path, "") && file.resize(size)));
+    for (const qint64 size : {CSVParser::maximumFileSize, CSVParser::maximumFileSize + 1}) {
+        // Sparse: its size costs neither disk nor time.
+        ASSERT_TRUE(test::writeFile(path, "") && QFile::resize(path, size));
         try {
             CSVParser parser(QUrl::fromLocalFile(path));
-            EXPECT_TRUE(opens);
+            EXPECT_EQ(size, CSVParser::maximumFileSize);
         } catch (const CSVParser::Error &error) {
-            EXPECT_FALSE(opens);
             EXPECT_EQ(error.code(), CSVParser::ParserError::fileTooLarge);
-            EXPECT_EQ(error.description(), "The file is too large to be a route: a route file "
-                                           "may hold at most 256 MB.");
+            EXPECT_GT(size, CSVParser::maximumFileSize);
         }
     }
 }

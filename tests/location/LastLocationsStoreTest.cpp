@@ -118,8 +118,7 @@ TEST(LastLocationsStore, ACutShortFileLoadsAsNoRouteWithALogLine)
     QTemporaryDir dir;
     LastLocationsStore store(dir.filePath("LastLocations.json"));
     const auto whole = LastLocationsStore::encode(std::vector<Location>(200, threePoints()[0]));
-    ASSERT_TRUE(whole);
-    ASSERT_TRUE(writeFile(store.path(), whole->left(4096)));
+    ASSERT_TRUE(writeFile(store.path(), whole.value().left(4096)));
     Log::Capture log;
     EXPECT_EQ(store.load(), std::vector<Location>());
     EXPECT_TRUE(log.contains(store.path() + " holds no route that can be read"));

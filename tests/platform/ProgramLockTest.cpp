@@ -17,113 +17,72 @@
 using namespace corvane;
 using namespace std::chrono_literals;
 
-namespace {
-
-using Outcome = ProgramLock::Outcome;
-
-// Dates a file `seconds` back (ahead of the clock when negative).
-bool setAge(const QString &path, int seconds)
+// A lock file that names no process was cut short while it was written: it
+// is taken over once it is old, never while it may still be being written.
+// One named by a running program is held. One whose program has ended is
+// taken over, also when the system lets the ended program's file lock go
+// only a moment after its end, as it does for a program that was killed.
+TEST(ProgramLock, AStaleLockIsTakenOverAndALiveOneIsLeftAlone)
 {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    now.tv_sec -= seconds;
-    const timespec times[2] = {now, now};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
-}
-
-qint64 namedProcess(const QString &lockPath)
-{
-    return test::readFile(lockPath).split('\n').value(0).toLongLong();
-}
-
-// The pid of a process that has ended and been reaped.
-pid_t endedProcess()
-{
+    const auto naming = [](pid_t pid, const QByteArray &application) {
+        return QByteArray::number(pid) + '\n' + application + "\n\n";
+    };
+    const QByteArray self =
+        naming(::getpid(), QFileInfo("/proc/self/exe").symLinkTarget().toUtf8());
+    // A process that has ended and been reaped.
     ChildProcess process;
     process.setExecutablePath("/bin/true");
     std::thread([&] { process.launch(); }).join();
-    EXPECT_TRUE(process.waitUntilExit(30s));
-    return process.processIdentifier();
-}
-
-} // namespace
-
-// A lock file that names no process was cut short while it was written: it
-// is taken over once it is old, never while it may still be being written.
-TEST(ProgramLock, AFileThatNamesNoProcessIsTakenOverOnlyWhenOld)
-{
+    ASSERT_TRUE(process.waitUntilExit(30s));
+    const QByteArray ended = naming(process.processIdentifier(), "corvane");
+    using Outcome = ProgramLock::Outcome;
     const struct {
         const char *name;
         QByteArray content;
         mode_t mode;
         int secondsAgo;
+        // How long the system holds the file lock of the program named.
+        std::optional<std::chrono::milliseconds> lockedFor;
         Outcome outcome;
     } cases[] = {
-        {"empty, a minute old", "", 0644, 60, Outcome::Taken},
-        {"empty, just written", "", 0644, 0, Outcome::HeldElsewhere},
-        {"no pid, a minute old", "corvane\n\n", 0644, 60, Outcome::Taken},
-        {"no pid, just written", "x\n", 0644, 1, Outcome::HeldElsewhere},
-        {"unreadable, a minute old", "", 0, 60, Outcome::Taken},
-        {"unreadable, just written", "", 0, 0, Outcome::HeldElsewhere},
-        {"a minute ahead of the clock", "", 0644, -60, Outcome::Taken},
-        {"a moment ahead of the clock", "", 0644, -2, Outcome::HeldElsewhere},
+        {"empty, a minute old", "", 0644, 60, {}, Outcome::Taken},
+        {"empty, just written", "", 0644, 0, {}, Outcome::HeldElsewhere},
+        {"no pid, a minute old", "corvane\n\n", 0644, 60, {}, Outcome::Taken},
+        {"no pid, just written", "x\n", 0644, 1, {}, Outcome::HeldElsewhere},
+        {"unreadable, a minute old", "", 0, 60, {}, Outcome::Taken},
+        {"unreadable, just written", "", 0, 0, {}, Outcome::HeldElsewhere},
+        {"a minute ahead of the clock", "", 0644, -60, {}, Outcome::Taken},
+        {"a moment ahead of the clock", "", 0644, -2, {}, Outcome::HeldElsewhere},
+        {"running", self, 0644, 0, 0ms, Outcome::HeldElsewhere},
+        {"ended", ended, 0644, 0, 0ms, Outcome::Taken},
+        {"ended, let go a moment later", ended, 0644, 0, 300ms, Outcome::Taken},
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.name);
         QTemporaryDir dir;
         const QString path = dir.filePath(ProgramLock::fileName);
+        const QByteArray name = QFile::encodeName(path);
         ASSERT_TRUE(test::writeFile(path, row.content));
-        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), row.mode), 0);
-        ASSERT_TRUE(setAge(path, row.secondsAgo));
-
-        ProgramLock lock(dir.path());
-        EXPECT_EQ(lock.tryLock(), row.outcome);
-        EXPECT_EQ(lock.holder(), 0);
-        if (row.outcome == Outcome::Taken) {
-            EXPECT_EQ(namedProcess(path), ::getpid());
-        } else {
-            ::chmod(QFile::encodeName(path).constData(), 0600);
-            EXPECT_EQ(test::readFile(path), row.content);
+        ASSERT_EQ(::chmod(name.constData(), row.mode), 0);
+        timespec at{}; // `secondsAgo` back, or ahead of the clock
+        ::clock_gettime(CLOCK_REALTIME, &at);
+        at.tv_sec -= row.secondsAgo;
+        const timespec times[2] = {at, at};
+        ASSERT_EQ(::utimensat(AT_FDCWD, name.constData(), times, 0), 0);
+        std::thread letGo;
+        if (row.lockedFor) {
+            const int held = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+            ASSERT_GE(held, 0);
+            ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+            letGo = std::thread([held, after = *row.lockedFor] {
+                // The system's delay, not a wait for the lock: the start below
+                // waits on its own.
+                std::this_thread::sleep_for(after);
+                ::close(held);
+            });
+            if (*row.lockedFor == 0ms)
+                letGo.join();
         }
-    }
-}
-
-// A lock named by a running program is held. One whose program has ended is
-// taken over, also when the system lets the ended program's file lock go
-// only a moment after its end, as it does for a program that was killed.
-TEST(ProgramLock, AnEndedProgramsLockIsTakenOverOnceTheSystemLetsItGo)
-{
-    const pid_t self = ::getpid();
-    const pid_t ended = endedProcess();
-    const QByteArray selfName = QFileInfo("/proc/self/exe").symLinkTarget().toUtf8();
-    const struct {
-        const char *name;
-        pid_t holder;
-        QByteArray application;
-        std::chrono::milliseconds heldAfterEnd;
-        Outcome outcome;
-    } cases[] = {
-        {"running", self, selfName, 0ms, Outcome::HeldElsewhere},
-        {"ended", ended, "corvane", 0ms, Outcome::Taken},
-        {"ended, let go a moment later", ended, "corvane", 300ms, Outcome::Taken},
-    };
-    for (const auto &row : cases) {
-        SCOPED_TRACE(row.name);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(ProgramLock::fileName);
-        ASSERT_TRUE(test::writeFile(path, QByteArray::number(row.holder) + '\n' + row.application +
-                                              "\n\n"));
-        const int held = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(held, 0);
-        ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
-        std::thread letGo([&] {
-            // The system's delay, not a wait for the lock: the start below
-            // waits on its own.
-            std::this_thread::sleep_for(row.heldAfterEnd);
-            ::close(held);
-        });
-        if (row.heldAfterEnd == 0ms)
-            letGo.join();
 
         ProgramLock lock(dir.path());
         const auto started = std::chrono::steady_clock::now();
@@ -131,7 +90,12 @@ TEST(ProgramLock, AnEndedProgramsLockIsTakenOverOnceTheSystemLetsItGo)
         EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
         if (letGo.joinable())
             letGo.join();
-        EXPECT_EQ(lock.holder(), row.outcome == Outcome::Taken ? 0 : row.holder);
-        EXPECT_EQ(namedProcess(path), row.outcome == Outcome::Taken ? self : row.holder);
+        const bool taken = row.outcome == Outcome::Taken;
+        EXPECT_EQ(lock.holder(), taken ? 0 : row.content.split('\n')[0].toLongLong());
+        ::chmod(name.constData(), 0600);
+        if (taken)
+            EXPECT_EQ(test::readFile(path).split('\n')[0].toLongLong(), ::getpid());
+        else
+            EXPECT_EQ(test::readFile(path), row.content);
     }
 }

@@ -1,3 +1,4 @@
+#include "common/SameValue.h"
 #include "common/TestSupport.h"
 #include "platform/PropertyList.h"
 
@@ -10,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <ctime>
 #include <limits>
 #include <sys/stat.h>
@@ -280,33 +280,10 @@ TEST(PropertyList, OnlyRegularFilesWithinTheLimitAreRead)
 
 namespace {
 
-// Same type and value; reals bit for bit, so that NaN and -0 count.
-bool sameValue(const QVariant &a, const QVariant &b)
+std::string shown(const QVariant &value)
 {
-    if (a.typeId() != b.typeId())
-        return false;
-    switch (a.typeId()) {
-    case QMetaType::Double:
-        return std::bit_cast<quint64>(a.toDouble()) == std::bit_cast<quint64>(b.toDouble());
-    case QMetaType::QVariantList: {
-        const QVariantList x = a.toList(), y = b.toList();
-        return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), sameValue);
-    }
-    case QMetaType::QVariantMap: {
-        const QVariantMap x = a.toMap(), y = b.toMap();
-        return x.keys() == y.keys() &&
-               std::equal(x.begin(), x.end(), y.begin(), y.end(), sameValue);
-    }
-    default: return a == b;
-    }
-}
-
-std::string shown(const std::optional<QVariant> &value)
-{
-    if (!value)
-        return "nothing";
     QString text;
-    QDebug(&text) << *value;
+    QDebug(&text) << value;
     return text.toStdString();
 }
 
@@ -317,13 +294,7 @@ void expectReads(const QByteArray &bytes, const std::optional<QVariant> &expecte
     const auto value = PropertyList::parse(bytes);
     EXPECT_EQ(value.has_value(), expected.has_value()) << what;
     if (value && expected)
-        EXPECT_TRUE(sameValue(*value, *expected)) << what << " gave " << shown(value);
-}
-
-// A literal with the NULs in it.
-template <size_t size> QByteArray bytesOf(const char (&text)[size])
-{
-    return QByteArray(text, size - 1);
+        EXPECT_TRUE(test::sameValue(*expected, *value)) << what << " gave " << shown(*value);
 }
 
 QByteArray plist(const QByteArray &inner)
@@ -331,15 +302,9 @@ QByteArray plist(const QByteArray &inner)
     return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + inner + "</plist>";
 }
 
-QDateTime utcMs(qint64 ms)
+QDateTime utc(int year, int month, int day, QTime time = QTime(0, 0))
 {
-    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
-}
-
-// Seconds from 2001 as milliseconds from 1970.
-constexpr qint64 since2001(qint64 seconds)
-{
-    return (978307200 + seconds) * 1000;
+    return QDateTime(QDate(year, month, day), time, QTimeZone::utc());
 }
 
 } // namespace
@@ -349,56 +314,39 @@ constexpr qint64 since2001(qint64 seconds)
 // eight. Each scalar now reads exactly as written or refuses the list.
 TEST(PropertyList, XmlScalarsReadExactlyOrNotAtAll)
 {
-    const QString nul = QString::fromUtf8("a\0b", 3);
-    const struct {
-        QByteArray xml;
-        std::optional<QVariant> value;
-    } cases[] = {
+    const std::pair<QByteArray, QVariant> cases[] = {
         {"<integer> -42\n</integer>", qint64(-42)},
         {"<integer>+0x1F</integer>", qint64(31)},
         {"<integer>010</integer>", qint64(10)},
         {"<integer>-9223372036854775808</integer>", std::numeric_limits<qint64>::min()},
         {"<integer>9223372036854775808</integer>", quint64(1) << 63},
         {"<integer>18446744073709551615</integer>", std::numeric_limits<quint64>::max()},
-        {"<integer>18446744073709551616</integer>", std::nullopt},
-        {"<integer>-9223372036854775809</integer>", std::nullopt},
-        {"<integer>12abc</integer>", std::nullopt},
-        {"<integer/>", std::nullopt},
-        {"<real>2.5</real>", 2.5},
         {"<real>-0</real>", -0.0},
         {"<real>+infinity</real>", std::numeric_limits<double>::infinity()},
         {"<real>nan</real>", std::numeric_limits<double>::quiet_NaN()},
         {"<real>0x1p3</real>", 8.0},
-        {"<real>2,5</real>", std::nullopt},
-        {"<true/>", true},
         {"<false> </false>", false},
-        {"<true>x</true>", std::nullopt},
         {"<string>a&amp;&lt;&gt;&quot;&apos;&#65;&#x1F600;</string>", "a&<>\"'A😀"},
         {"<string>a<!-- c -->b<![CDATA[<&>]]> c</string>", "ab<&> c"},
         {"<string> \r\n\t</string>", " \r\n\t"},
         {"<string/>", ""},
-        {bytesOf("<string>a\0b</string>"), nul},
-        {"<string>a & b</string>", std::nullopt},
-        {"<string>&nbsp;</string>", std::nullopt},
-        {"<string>&#0;</string>", std::nullopt},
-        {"<string>a<b/></string>", std::nullopt},
-        {"<date>2024-03-05T14:07:09Z</date>", utcMs(1709647629000)},
-        {"<date> 2024-03-05T14:07:09.25 </date>", utcMs(1709647629250)},
-        {"<date>-0099-01-01T00:00:00Z</date>",
-         QDateTime(QDate(-100, 1, 1), QTime(0, 0), QTimeZone::utc())},
-        {"<date>2024-02-30T00:00:00Z</date>", std::nullopt},
-        {"<date>2024-03-05T14:07:09+01:00</date>", std::nullopt},
-        {"<date>garbage</date>", std::nullopt},
-        {"<date>3200000-01-01T00:00:00Z</date>", std::nullopt},
+        {"<date> 2024-03-05T14:07:09.25 </date>", utc(2024, 3, 5, QTime(14, 7, 9, 250))},
+        {"<date>-0099-01-01T00:00:00Z</date>", utc(-100, 1, 1)},
         {"<data>\n\tAAEC\n\tAw==\n</data>", QByteArray("\0\1\2\3", 4)},
         {"<data>AAE</data>", QByteArray("\0\1", 2)},
         {"<data/>", QByteArray()},
-        {"<data>A!EC</data>", std::nullopt},
-        {"<data>AA==AA==</data>", std::nullopt},
-        {"<uid>1</uid>", std::nullopt},
     };
-    for (const auto &c : cases)
-        expectReads(plist(c.xml), c.value, c.xml.toStdString());
+    for (const auto &[xml, value] : cases)
+        expectReads(plist(xml), value, xml.toStdString());
+    for (const QByteArray xml :
+         {"<integer>18446744073709551616</integer>", "<integer>-9223372036854775809</integer>",
+          "<integer>12abc</integer>", "<integer/>", "<real>2,5</real>", "<true>x</true>",
+          "<string>a & b</string>", "<string>&nbsp;</string>", "<string>&#0;</string>",
+          "<string>a<b/></string>", "<date>2024-02-30T00:00:00Z</date>",
+          "<date>2024-03-05T14:07:09+01:00</date>", "<date>garbage</date>",
+          "<date>3200000-01-01T00:00:00Z</date>", "<data>A!EC</data>", "<data>AA==AA==</data>",
+          "<uid>1</uid>"})
+        expectReads(plist(xml), std::nullopt, xml.toStdString());
 }
 
 // Keys that differed only after a NUL were taken as one, dropping a value;
@@ -406,15 +354,12 @@ TEST(PropertyList, XmlScalarsReadExactlyOrNotAtAll)
 // after the first, went unseen. A DOCTYPE's entities are never expanded.
 TEST(PropertyList, XmlStructureReadsWholeOrNotAtAll)
 {
-    const QString a0x = QString::fromUtf8("a\0x", 3), a0y = QString::fromUtf8("a\0y", 3);
-    const struct {
-        QByteArray xml;
-        std::optional<QVariant> value;
-    } cases[] = {
+    const std::pair<QByteArray, QVariant> cases[] = {
         {plist("<dict><key>a</key><string>1</string><key>a</key><string>2</string></dict>"),
          QVariantMap{{"a", "2"}}},
-        {plist(bytesOf("<dict><key>a\0x</key><true/><key>a\0y</key><false/></dict>")),
-         QVariantMap{{a0x, true}, {a0y, false}}},
+        {plist(QByteArray("<dict><key>a#x</key><true/><key>a#y</key><false/></dict>")
+                   .replace('#', '\0')),
+         QVariantMap{{QString::fromUtf8("a\0x", 3), true}, {QString::fromUtf8("a\0y", 3), false}}},
         {plist("<dict>\n\t<key> k </key><!-- c -->\n\t<array/><key/><dict/></dict>"),
          QVariantMap{{" k ", QVariantList{}}, {"", QVariantMap{}}}},
         {plist("<dict><key>b</key><integer>2</integer><key>a</key><integer>1</integer></dict>"),
@@ -423,50 +368,33 @@ TEST(PropertyList, XmlStructureReadsWholeOrNotAtAll)
          QVariantList{"k", QVariantList{true}}},
         {"<string>alone</string>", "alone"},
         {"\xEF\xBB\xBF<!DOCTYPE plist><plist><true/></plist>\n", true},
-        {plist("<dict><key>a</key></dict>"), std::nullopt},
-        {plist("<dict><string>a</string><true/></dict>"), std::nullopt},
-        {plist("<dict><key>a<b/></key><true/></dict>"), std::nullopt},
-        {plist("<array>x<true/></array>"), std::nullopt},
-        {plist("<true/>x"), std::nullopt},
-        {plist("<true/><false/>"), std::nullopt},
-        {plist(""), std::nullopt},
-        {plist("<plist><true/></plist>"), std::nullopt},
-        {plist("<true/>") + plist("<false/>"), std::nullopt},
-        {plist("<array><true/>"), std::nullopt},
-        {"<!DOCTYPE plist [<!ENTITY e \"boom\">]><plist><string>&e;</string></plist>",
-         std::nullopt},
     };
-    for (const auto &c : cases)
-        expectReads(c.xml, c.value, c.xml.toStdString());
-}
-
-namespace {
-
-double threadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+    for (const auto &[xml, value] : cases)
+        expectReads(xml, value, xml.toStdString());
+    for (const QByteArray xml :
+         {plist("<dict><key>a</key></dict>"), plist("<dict><string>a</string><true/></dict>"),
+          plist("<dict><key>a<b/></key><true/></dict>"), plist("<array>x<true/></array>"),
+          plist("<true/>x"), plist("<true/><false/>"), plist(""), plist("<plist><true/></plist>"),
+          plist("<true/>") + plist("<false/>"), plist("<array><true/>"),
+          QByteArray("<!DOCTYPE plist [<!ENTITY e \"boom\">]><plist><string>&e;</string></plist>")})
+        expectReads(xml, std::nullopt, xml.toStdString());
 }
 
 // The least processor time of a few reads, which a busy machine only adds to.
-double readSeconds(const QByteArray &bytes, qsizetype expectedSize, int reads)
+static double readSeconds(const QByteArray &bytes, qsizetype size, int reads)
 {
     double least = std::numeric_limits<double>::max();
     for (int i = 0; i < reads; ++i) {
-        const double start = threadSeconds();
+        timespec start{}, end{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
         const auto value = PropertyList::parse(bytes);
-        least = std::min(least, threadSeconds() - start);
-        EXPECT_TRUE(value);
-        if (value)
-            EXPECT_EQ(value->typeId() == QMetaType::QString ? value->toString().size()
-                                                            : value->toMap().size(),
-                      expectedSize);
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+        least = std::min(least, double(end.tv_sec - start.tv_sec) +
+                                    double(end.tv_nsec - start.tv_nsec) / 1e9);
+        EXPECT_TRUE(value && std::max(value->toString().size(), value->toMap().size()) == size);
     }
     return least;
 }
-
-} // namespace
 
 // One string of 8 MiB of "&amp;" took two minutes and a dictionary of
 // 600,000 keys fourteen seconds: each cost grew with the square of the size.
@@ -483,15 +411,12 @@ TEST(PropertyList, XmlReadsInLinearTime)
         return plist(inner + "</dict>");
     };
     // 1 MiB, then 8 MiB; the short reads more often, where a stray delay
-    // weighs more.
-    constexpr qsizetype entityCount = (1 << 20) / 5, keyCount = (1 << 20) / 27;
-    const double entitiesSmall = readSeconds(entities(entityCount), entityCount, 4);
-    const double entitiesLarge = readSeconds(entities(8 * entityCount), 8 * entityCount, 2);
-    const double keysSmall = readSeconds(keys(keyCount), keyCount, 4);
-    const double keysLarge = readSeconds(keys(8 * keyCount), 8 * keyCount, 2);
-    // Linear is about 8; the square, 64.
-    EXPECT_LT(entitiesLarge, 20 * entitiesSmall) << entitiesSmall << " s, then " << entitiesLarge;
-    EXPECT_LT(keysLarge, 20 * keysSmall) << keysSmall << " s, then " << keysLarge;
+    // weighs more. Linear is about 8 times as long; the square, 64.
+    const auto growth = [](const auto &make, qsizetype count) {
+        return readSeconds(make(8 * count), 8 * count, 2) / readSeconds(make(count), count, 4);
+    };
+    EXPECT_LT(growth(entities, (1 << 20) / 5), 20);
+    EXPECT_LT(growth(keys, (1 << 20) / 27), 20);
 }
 
 // 2^63 and above came back negative from both forms; char, short and their
@@ -499,67 +424,47 @@ TEST(PropertyList, XmlReadsInLinearTime)
 // as 1970; a date far out was written, then refused when read.
 TEST(PropertyList, EveryValueRoundTripsInBothFormsOrIsNotWritten)
 {
+    // Each value, and what it reads back as; nothing when it is not written.
+    std::vector<std::pair<QVariant, std::optional<QVariant>>> cases;
     using L = std::numeric_limits<qint64>;
-    const auto integer = [](auto value) {
-        using T = decltype(value);
-        return std::pair{QVariant::fromValue<T>(value),
-                         std::optional<QVariant>(std::is_signed_v<T> || value <= L::max()
-                                                     ? QVariant(qint64(value))
-                                                     : QVariant(quint64(value)))};
+    const auto integer = [&](auto value) {
+        const bool fits = std::is_signed_v<decltype(value)> || quint64(value) <= L::max();
+        cases.emplace_back(QVariant::fromValue(value),
+                           fits ? QVariant(qint64(value)) : QVariant(quint64(value)));
     };
-    const auto same = [](const QVariant &value) {
-        return std::pair{value, std::optional<QVariant>(value)};
+    const auto bounds = [&](auto... types) {
+        (integer(std::numeric_limits<decltype(types)>::min()), ...);
+        (integer(std::numeric_limits<decltype(types)>::max()), ...);
     };
-    const auto unwritable = [](const QVariant &value) {
-        return std::pair{value, std::optional<QVariant>()};
-    };
+    bounds(char(), qint8(), uchar(), short(), ushort(), int(), uint(), long(), ulong(), qint64(),
+           quint64());
+    integer(quint64(L::max()));
+    integer(quint64(1) << 63);
     const QString nul = QString::fromUtf8("n\0l", 3);
-    const std::pair<QVariant, std::optional<QVariant>> cases[] = {
-        integer(std::numeric_limits<char>::min()),
-        integer(std::numeric_limits<char>::max()),
-        integer(std::numeric_limits<signed char>::min()),
-        integer(std::numeric_limits<uchar>::max()),
-        integer(std::numeric_limits<short>::min()),
-        integer(std::numeric_limits<ushort>::max()),
-        integer(std::numeric_limits<int>::min()),
-        integer(std::numeric_limits<uint>::max()),
-        integer(std::numeric_limits<long>::min()),
-        integer(std::numeric_limits<ulong>::max()),
-        integer(L::min()),
-        integer(L::max()),
-        integer(quint64(L::max())),
-        integer(quint64(1) << 63),
-        integer(std::numeric_limits<quint64>::max()),
-        same(std::numeric_limits<double>::quiet_NaN()),
-        same(-std::numeric_limits<double>::infinity()),
-        same(-0.0),
-        same(5e-324),
-        same(0.1),
-        same(std::numeric_limits<double>::max()),
-        {QVariant::fromValue(0.1f), QVariant(double(0.1f))},
-        same(nul),
-        same(QString("<&>]]>\"'\r\n\t😀")),
-        same(QString()),
-        same(QVariantMap{{nul, nul}, {"", true}}),
-        same(QByteArray("\0\xFF", 2)),
-        same(utcMs(since2001(100'000'000'000'000))),
-        same(utcMs(since2001(-100'000'000'000'000))),
-        same(QDateTime(QDate(-1, 1, 1), QTime(0, 0), QTimeZone::utc())),
-        same(QDateTime(QDate(12024, 2, 29), QTime(23, 59, 59), QTimeZone::utc())),
-        unwritable(QDateTime()),
-        unwritable(utcMs(since2001(100'000'000'000'001))),
-        unwritable(utcMs(since2001(-100'000'000'000'001))),
-        unwritable(QDateTime(QDate(200'000'000, 1, 1), QTime(0, 0), QTimeZone::utc())),
-    };
+    const QDateTime from2001 = utc(2001, 1, 1);
+    for (const QVariant &value :
+         QVariantList{std::numeric_limits<double>::quiet_NaN(),
+                      -std::numeric_limits<double>::infinity(), -0.0, 5e-324, 0.1,
+                      std::numeric_limits<double>::max(), nul, QString("<&>]]>\"'\r\n\t😀"),
+                      QString(), QVariantMap{{nul, nul}, {"", true}}, QByteArray("\0\xFF", 2),
+                      from2001.addSecs(100'000'000'000'000), from2001.addSecs(-100'000'000'000'000),
+                      utc(-1, 1, 1), utc(12024, 2, 29, QTime(23, 59, 59))})
+        cases.emplace_back(value, value);
+    cases.emplace_back(QVariant::fromValue(0.1f), double(0.1f));
+    for (const QVariant &value :
+         {QVariant(QDateTime()), QVariant(from2001.addSecs(100'000'000'000'001)),
+          QVariant(from2001.addSecs(-100'000'000'000'001)), QVariant(utc(200'000'000, 1, 1))})
+        cases.emplace_back(value, std::nullopt);
+
     for (const auto &[value, back] : cases) {
         for (const bool binary : {true, false}) {
+            const std::string what = shown(value) + (binary ? " binary" : " XML");
             const QVariantList list{value};
             const QByteArray bytes =
                 binary ? PropertyList::toBinary(list) : PropertyList::toXml(list);
-            EXPECT_EQ(bytes.isEmpty(), !back) << shown(value) << (binary ? " binary" : " XML");
-            if (bytes.isEmpty() || !back)
-                continue;
-            expectReads(bytes, QVariantList{*back}, shown(value) + (binary ? " binary" : " XML"));
+            EXPECT_EQ(bytes.isEmpty(), !back) << what;
+            if (!bytes.isEmpty() && back)
+                expectReads(bytes, QVariantList{*back}, what);
         }
     }
 }
@@ -568,22 +473,17 @@ TEST(PropertyList, EveryValueRoundTripsInBothFormsOrIsNotWritten)
 // unsigned one; a high half that is not zero is refused.
 TEST(PropertyList, BinaryIntegersReadByTheirWidth)
 {
-    const struct {
-        QByteArray object;
-        std::optional<QVariant> value;
-    } cases[] = {
-        {QByteArray::fromHex("10ff"), qint64(255)},
-        {QByteArray::fromHex("12ffffffff"), qint64(0xFFFFFFFF)},
-        {QByteArray::fromHex("13ffffffffffffffff"), qint64(-1)},
-        {QByteArray::fromHex("1400000000000000007fffffffffffffff"),
-         std::numeric_limits<qint64>::max()},
-        {QByteArray::fromHex("140000000000000000ffffffffffffffff"),
-         std::numeric_limits<quint64>::max()},
-        {QByteArray::fromHex("1400000000000000010000000000000000"), std::nullopt},
-        {QByteArray::fromHex("14ffffffffffffffffffffffffffffffff"), std::nullopt},
+    const std::pair<const char *, std::optional<QVariant>> cases[] = {
+        {"10ff", qint64(255)},
+        {"12ffffffff", qint64(0xFFFFFFFF)},
+        {"13ffffffffffffffff", qint64(-1)},
+        {"1400000000000000007fffffffffffffff", std::numeric_limits<qint64>::max()},
+        {"140000000000000000ffffffffffffffff", std::numeric_limits<quint64>::max()},
+        {"1400000000000000010000000000000000", std::nullopt},
+        {"14ffffffffffffffffffffffffffffffff", std::nullopt},
     };
-    for (const auto &c : cases)
-        expectReads(binaryList({c.object}), c.value, c.object.toHex().toStdString());
+    for (const auto &[hex, value] : cases)
+        expectReads(binaryList({QByteArray::fromHex(hex)}), value, hex);
 }
 
 // The object table was sized from the trailer's count before anything was
@@ -596,9 +496,12 @@ TEST(PropertyList, HugeObjectCountsTakeNoMemoryUntilRead)
     const qint64 count = PropertyList::maxFileBytes - table - 32;
     bytes += QByteArray(count, '\x08') + QByteArray(6, '\0') + char(1) + char(1) +
              bigEndian(quint64(count), 8) + bigEndian(0, 8) + bigEndian(quint64(table), 8);
-    if (!test::peakResidentBytesTellUse) {
+    const auto readsEmpty = [&] {
         const auto value = PropertyList::parse(bytes);
-        EXPECT_TRUE(value && sameValue(*value, QVariantList{}));
+        return value && test::sameValue(QVariantList{}, *value);
+    };
+    if (!test::peakResidentBytesTellUse) {
+        EXPECT_TRUE(readsEmpty());
         return;
     }
     // Read in a child, whose peak starts from what it holds at the fork;
@@ -607,10 +510,9 @@ TEST(PropertyList, HugeObjectCountsTakeNoMemoryUntilRead)
     ASSERT_NE(child, -1);
     if (child == 0) {
         const qint64 before = test::peakResidentBytes();
-        const auto value = PropertyList::parse(bytes);
-        const qint64 grown = (test::peakResidentBytes() - before) >> 20;
-        ::_exit(value && sameValue(*value, QVariantList{}) ? int(std::min<qint64>(grown, 200))
-                                                           : 255);
+        const bool read = readsEmpty();
+        ::_exit(read ? int(std::min<qint64>((test::peakResidentBytes() - before) >> 20, 200))
+                     : 255);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);

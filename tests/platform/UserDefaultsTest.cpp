@@ -9,11 +9,9 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <future>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -204,40 +202,37 @@ TEST_F(UserDefaultsTest, SuiteWritesKeepOtherKeysAndNeverClobberAnUnreadableFile
 // file exactly as QSettings has always written it, and reads back as before.
 TEST_F(UserDefaultsTest, EveryKindOfValueIsWrittenAsQSettingsWritesIt)
 {
-    const std::vector<std::pair<QString, QVariant>> values{
-        {"bool", true},
-        {"int", 42},
-        {"double", 0.1 + 0.2},
-        {"text", "a, \"quoted\" ; text with = signs"},
-        {"empty", ""},
-        {"at", "@odd"},
-        {"unicode", "Grüße, 東京"},
-        {"group/nested", "in a group"},
-        {"list", QStringList{"a", "b,c"}},
-        {"single", QStringList{"one"}},
-        {"none", QStringList{}},
-        {"bytes", QByteArray("\x00\x01raw", 5)},
-        {"url", QUrl("file:///home/someone/Desktop/")},
-        {"map", QVariantMap{{"keyCode", 12}, {"modifiers", 1048576}}},
-        {"bool", false},
-    };
+    const QVariantMap map{{"keyCode", 12}, {"modifiers", 1048576}};
     const QString reference = m_dir.path() + "/reference.conf";
     auto defaults = UserDefaults::withFile(iniPath());
-    for (const auto &[key, value] : values) {
+    const auto expectAsQSettings = [&](const QString &key, const std::optional<QVariant> &value) {
         SCOPED_TRACE(key.toStdString());
-        EXPECT_TRUE(defaults->set(key, value));
-        {
-            QSettings settings(reference, QSettings::IniFormat);
-            settings.setValue(key, value);
-        }
+        EXPECT_TRUE(value ? defaults->set(key, *value) : defaults->remove(key));
+        QSettings settings(reference, QSettings::IniFormat);
+        value ? settings.setValue(key, *value) : settings.remove(key);
+        settings.sync();
         EXPECT_EQ(test::readFile(iniPath()), test::readFile(reference));
-    }
-    EXPECT_TRUE(defaults->remove("int"));
-    QSettings(reference, QSettings::IniFormat).remove("int");
-    EXPECT_EQ(test::readFile(iniPath()), test::readFile(reference));
+    };
+    for (const auto &[key, value] : std::initializer_list<std::pair<QString, QVariant>>{
+             {"bool", true},
+             {"int", 42},
+             {"double", 0.1 + 0.2},
+             {"text", "a, \"quoted\" ; text with = signs"},
+             {"empty", ""},
+             {"at", "@odd"},
+             {"unicode", "Grüße, 東京"},
+             {"group/nested", "in a group"},
+             {"list", QStringList{"a", "b,c"}},
+             {"single", QStringList{"one"}},
+             {"none", QStringList{}},
+             {"bytes", QByteArray("\x00\x01raw", 5)},
+             {"url", QUrl("file:///home/someone/Desktop/")},
+             {"map", map},
+             {"bool", false}})
+        expectAsQSettings(key, value);
+    expectAsQSettings("int", std::nullopt);
     EXPECT_EQ(defaults->string("group/nested"), "in a group");
-    EXPECT_EQ(defaults->object("map"), values[13].second);
-    EXPECT_FALSE(defaults->hasStoredValue("int"));
+    EXPECT_EQ(defaults->object("map"), map);
     EXPECT_EQ(test::folderEntries(m_dir.path() + "/config"),
               QStringList{"com.quendrith.corvane.conf"});
 }
@@ -249,19 +244,11 @@ TEST_F(UserDefaultsTest, ASettingsFileThatCannotBeWrittenWholeIsLeftAsItWas)
     auto defaults = UserDefaults::withFile(iniPath());
     ASSERT_TRUE(defaults->set("kept", "value"));
     const QByteArray before = test::readFile(iniPath());
-
     Log::Capture log;
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool stored = defaults->set("large", QString(8000, 'x'));
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-
-    EXPECT_FALSE(stored);
+    {
+        const test::FileSizeLimit limit(4096);
+        EXPECT_FALSE(defaults->set("large", QString(8000, 'x')));
+    }
     EXPECT_EQ(test::readFile(iniPath()), before);
     EXPECT_FALSE(defaults->hasStoredValue("large"));
     EXPECT_EQ(defaults->string("kept"), "value");
@@ -273,30 +260,26 @@ TEST_F(UserDefaultsTest, ASettingsFileThatCannotBeWrittenWholeIsLeftAsItWas)
 // afresh from their registered values.
 TEST_F(UserDefaultsTest, AnUnfitSettingsFileIsSetAsideAndTheDefaultsApply)
 {
-    const struct {
-        const char *name;
-        std::function<bool(const QString &path)> make;
-    } cases[] = {
-        {"named pipe",
-         [](const QString &path) { return ::mkfifo(QFile::encodeName(path), 0600) == 0; }},
+    const QString pipe = m_dir.path() + "/pipe";
+    const auto makePipe = [](const QString &path) {
+        return ::mkfifo(QFile::encodeName(path), 0600) == 0;
+    };
+    const std::pair<const char *, std::function<bool(const QString &path)>> cases[] = {
+        {"named pipe", makePipe},
         {"folder", [](const QString &path) { return QDir().mkpath(path + "/inside"); }},
         {"4 GiB file",
          [](const QString &path) {
-             QFile file(path);
-             return file.open(QIODevice::WriteOnly) && file.resize(qint64(4) << 30);
+             return test::writeFile(path, "") && QFile::resize(path, qint64(4) << 30);
          }},
         {"link to a pipe",
-         [this](const QString &path) {
-             const QString pipe = m_dir.path() + "/pipe";
-             return ::mkfifo(QFile::encodeName(pipe), 0600) == 0 && QFile::link(pipe, path);
-         }},
+         [&](const QString &path) { return makePipe(pipe) && QFile::link(pipe, path); }},
     };
-    for (const auto &each : cases) {
-        SCOPED_TRACE(each.name);
+    for (const auto &[name, make] : cases) {
+        SCOPED_TRACE(name);
         QDir(m_dir.path() + "/config").removeRecursively();
-        QFile::remove(m_dir.path() + "/pipe");
+        QFile::remove(pipe);
         ASSERT_TRUE(QDir().mkpath(m_dir.path() + "/config"));
-        ASSERT_TRUE(each.make(iniPath()));
+        ASSERT_TRUE(make(iniPath()));
 
         Log::Capture log;
         auto defaults = UserDefaults::withFile(iniPath());

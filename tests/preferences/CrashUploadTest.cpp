@@ -264,33 +264,25 @@ TEST_F(CrashUploadLoopbackTest, RepliesAskingForAuthenticationAreBoundedLikeAnyO
     const qint64 peakBefore = peakResidentBytes();
     fixture::LocalHttpServer hostile;
     using Delivery = fixture::LocalHttpServer::Delivery;
+    const QByteArray small = "{\"error\":\"unauthorized\"}";
+    const QString tooLarge = "The reply is too large.";
     const struct {
         QString path;
         fixture::LocalHttpServer::Reply reply;
         std::optional<QString> error;
         QByteArray data;
     } cases[] = {
-        {"/401/endless",
-         {.status = 401, .body = "endless ", .delivery = Delivery::endless},
-         "The reply is too large.",
-         {}},
-        {"/407/endless",
-         {.status = 407, .body = "endless ", .delivery = Delivery::endless},
-         "The reply is too large.",
-         {}},
+        {"/401/endless", {.status = 401, .body = "x", .delivery = Delivery::endless}, tooLarge},
+        {"/407/endless", {.status = 407, .body = "x", .delivery = Delivery::endless}, tooLarge},
         {"/401/declared",
-         {.status = 401,
-          .body = "gigabyte ",
-          .delivery = Delivery::declared,
-          .declaredLength = qint64(1) << 30},
-         "The reply is too large.",
-         {}},
+         {.status = 401, .body = "x", .delivery = Delivery::declared, .declaredLength = 1 << 30},
+         tooLarge},
         // A small one comes back whole, with its status.
         {"/401/small",
-         {.status = 401, .body = "{\"error\":\"unauthorized\"}"},
-         QString("Error transferring %1 - server replied: Unauthorized")
-             .arg(hostile.url("/401/small").toString()),
-         "{\"error\":\"unauthorized\"}"},
+         {.status = 401, .body = small},
+         "Error transferring " + hostile.url("/401/small").toString() +
+             " - server replied: Unauthorized",
+         small},
     };
     std::map<QString, std::pair<std::optional<QString>, QByteArray>> results;
     for (const auto &c : cases) {
@@ -306,10 +298,8 @@ TEST_F(CrashUploadLoopbackTest, RepliesAskingForAuthenticationAreBoundedLikeAnyO
     }
     ASSERT_TRUE(
         waitUntil([&] { return results.size() == std::size(cases); }, std::chrono::seconds(30)));
-    for (const auto &c : cases) {
-        EXPECT_EQ(results[c.path].first, c.error) << c.path.toStdString();
-        EXPECT_EQ(results[c.path].second, c.data) << c.path.toStdString();
-    }
+    for (const auto &c : cases)
+        EXPECT_EQ(results[c.path], std::pair(c.error, c.data)) << c.path.toStdString();
     if (peakResidentBytesTellUse)
         EXPECT_LT(peakResidentBytes() - peakBefore, hostileRepliesPeakGrowth);
 }

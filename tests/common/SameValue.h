@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDateTime>
+#include <QVariant>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+
+namespace corvane::test {
+
+// Whether `back`, read from a property list that `original` was written to,
+// holds the same types and values. Reals count bit for bit, so that NaN and
+// -0 do. A binary date holds seconds in a double: past about 35,000 years
+// from 2001 a millisecond may be lost. Written in XML (`xml`), any NaN stays a
+// NaN, dates keep whole seconds, rounded down, and text what UTF-8 holds of it
+// (a lone surrogate cannot be); keys that become one keep the last value.
+inline bool sameValue(const QVariant &original, const QVariant &back, bool xml = false)
+{
+    const auto kept = [xml](const QString &text) {
+        return xml ? QString::fromUtf8(text.toUtf8()) : text;
+    };
+    const auto same = [xml](const QVariant &a, const QVariant &b) { return sameValue(a, b, xml); };
+    if (original.typeId() != back.typeId())
+        return false;
+    switch (original.typeId()) {
+    case QMetaType::Double: {
+        const double x = original.toDouble(), y = back.toDouble();
+        return xml && std::isnan(x) ? std::isnan(y)
+                                    : std::bit_cast<quint64>(x) == std::bit_cast<quint64>(y);
+    }
+    case QMetaType::QString: return kept(original.toString()) == back.toString();
+    case QMetaType::QDateTime: {
+        qint64 x = original.toDateTime().toMSecsSinceEpoch();
+        const qint64 y = back.toDateTime().toMSecsSinceEpoch();
+        x -= xml ? (x % 1000 + 1000) % 1000 : 0;
+        return x == y || (std::llabs(x) > (qint64(1) << 50) && std::llabs(x - y) <= 1);
+    }
+    case QMetaType::QVariantList: {
+        const QVariantList x = original.toList(), y = back.toList();
+        return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), same);
+    }
+    case QMetaType::QVariantMap: {
+        QVariantMap x;
+        const QVariantMap from = original.toMap(), y = back.toMap();
+        for (auto it = from.begin(); it != from.end(); ++it)
+            x.insert(kept(it.key()), it.value());
+        return x.keys() == y.keys() && std::equal(x.begin(), x.end(), y.begin(), y.end(), same);
+    }
+    default: return original == back;
+    }
+}
+
+} // namespace corvane::test
