@@ -40,9 +40,7 @@ TEST(ContainerClaims, AFolderIsHeldByOneTaskAtATimeAndClaimedAllOrNothing)
     EXPECT_EQ(claims.holders(), std::vector<TaskPtr>({holder}));
 
     // Released when the claim goes, after a move too, and safely after the registry.
-    {
-        const auto moved = std::move(std::get<ContainerClaims::Claim>(held));
-    }
+    (void)ContainerClaims::Claim(std::move(std::get<ContainerClaims::Claim>(held)));
     EXPECT_TRUE(claims.holders().empty());
     auto registry = std::make_unique<ContainerClaims>();
     auto outliving = registry->claim({root / "a"}, {holder, "outliving"});

@@ -70,17 +70,6 @@ QFileDialog *shownFileDialog()
     return dialog;
 }
 
-// Standard user defaults of the test's own until it ends.
-class ScopedDefaults {
-public:
-    ScopedDefaults() { UserDefaults::setStandard(UserDefaults::withFile(m_dir.filePath("d.ini"))); }
-    ~ScopedDefaults() { UserDefaults::setStandard(m_previous); }
-
-private:
-    QTemporaryDir m_dir;
-    std::shared_ptr<UserDefaults> m_previous = UserDefaults::standard();
-};
-
 // Opens a panel (open or save) without blocking; `answer` acts on its dialog,
 // and the panel's answer comes back once it has closed.
 std::optional<QString> runPanel(bool save, const QString &identifier, const QString &directory,
@@ -108,6 +97,17 @@ std::optional<QString> runPanel(bool save, const QString &identifier, const QStr
         ADD_FAILURE() << "no file dialog";
     EXPECT_TRUE(test::waitUntil([&] { return done; }));
     return chosen;
+}
+
+// The folder a panel opens in; it is then cancelled.
+QString openedIn(bool save, const QString &identifier, const QString &directory = {})
+{
+    QString opened;
+    runPanel(save, identifier, directory, [&](QFileDialog *dialog) {
+        opened = dialog->directory().absolutePath();
+        dialog->reject();
+    });
+    return opened;
 }
 
 AlertSpec confirmation()
@@ -465,7 +465,7 @@ TEST(QtFilePanelsTest, TypeNamesBecomeFilters)
 // folder; never in the working directory.
 TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItWasLastUsedElseAtHome)
 {
-    ScopedDefaults defaults;
+    const test::ScopedDefaults defaults;
     QTemporaryDir dir;
     const QString given = dir.filePath("given"), used = dir.filePath("used"),
                   work = dir.filePath("work"), file = dir.filePath("file.txt");
@@ -495,13 +495,9 @@ TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItWasLastUsedElseAtHome)
                 UserDefaults::standard()->set(PanelFolder::defaultsKey("TestPanel"), *c.kept);
             else
                 UserDefaults::standard()->remove(PanelFolder::defaultsKey("TestPanel"));
-            QString opened;
-            runPanel(save, c.identifier, c.directory, [&](QFileDialog *dialog) {
-                opened = dialog->directory().absolutePath();
-                dialog->reject();
-            });
-            EXPECT_EQ(opened, c.opensIn) << save << " " << c.identifier.toStdString() << " "
-                                         << c.kept.value_or("-").toStdString();
+            EXPECT_EQ(openedIn(save, c.identifier, c.directory), c.opensIn)
+                << save << " " << c.identifier.toStdString() << " "
+                << c.kept.value_or("-").toStdString();
         }
     }
 }
@@ -510,7 +506,7 @@ TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItWasLastUsedElseAtHome)
 // a cancelled panel and a panel of another name keep theirs.
 TEST(QtFilePanelsTest, EachNamedPanelOpensNextWhereItsLastChoiceWas)
 {
-    ScopedDefaults defaults;
+    const test::ScopedDefaults defaults;
     QTemporaryDir dir;
     const QString exports = dir.filePath("exports"), archives = dir.filePath("archives"),
                   elsewhere = dir.filePath("elsewhere");
@@ -534,52 +530,31 @@ TEST(QtFilePanelsTest, EachNamedPanelOpensNextWhereItsLastChoiceWas)
                            dialog->reject();
                        }),
               std::nullopt);
-
-    const struct {
-        bool save;
-        QString identifier;
-        QString opensIn;
-    } cases[] = {{true, "Exports", exports},
-                 {false, "Archives", archives},
-                 {false, "Exports", exports},
-                 {true, "Unused", QDir::homePath()}};
-    for (const auto &c : cases) {
-        QString opened;
-        runPanel(c.save, c.identifier, "", [&](QFileDialog *dialog) {
-            opened = dialog->directory().absolutePath();
-            dialog->reject();
-        });
-        EXPECT_EQ(opened, c.opensIn) << c.identifier.toStdString();
-    }
+    // Open and save panels of one name share it.
+    EXPECT_EQ(openedIn(true, "Exports"), exports);
+    EXPECT_EQ(openedIn(false, "Exports"), exports);
+    EXPECT_EQ(openedIn(false, "Archives"), archives);
 }
-
-namespace {
-
-QStringList g_qtWarnings;
-
-// Qt's warnings, less what the offscreen platform says of itself: that it
-// cannot raise a window, and that it has no native tray window to announce.
-void recordQtWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtDebugMsg || type == QtInfoMsg ||
-        message.startsWith("This plugin does not support") ||
-        message.contains("QPlatformNativeInterface::"))
-        return;
-    g_qtWarnings.append(message);
-}
-
-} // namespace
 
 // The status item shows only once it has an icon (an icon-less tray entry is
 // an empty slot Qt warns of at every start), and art that cannot be had gives
 // a stand-in rather than no icon.
 TEST(QtStatusItemTest, ComingUpAndChangingIconWriteNoQtWarning)
 {
+    // Qt's warnings, less what the offscreen platform says of itself: that it
+    // cannot raise a window, and that it has no native tray window to announce.
+    static QStringList warnings;
+    const auto record = [](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (type != QtDebugMsg && type != QtInfoMsg &&
+            !message.startsWith("This plugin does not support") &&
+            !message.contains("QPlatformNativeInterface::"))
+            warnings.append(message);
+    };
     for (const auto presentation :
          {QtStatusItem::Presentation::Tray, QtStatusItem::Presentation::Button}) {
-        g_qtWarnings.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(recordQtWarnings);
-        bool shownBeforeIcon = true, shownWithIcon = false;
+        SCOPED_TRACE(int(presentation));
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(record);
         {
             QtStatusItem item(presentation);
             QToolButton *button = nullptr;
@@ -588,9 +563,9 @@ TEST(QtStatusItemTest, ComingUpAndChangingIconWriteNoQtWarning)
                     button = qobject_cast<QToolButton *>(widget);
             EXPECT_EQ(item.usesTray(), button == nullptr);
             item.setVisible(true);
-            shownBeforeIcon = button && button->isVisible();
+            EXPECT_FALSE(button && button->isVisible());
             item.setIcon(ImageRef::resource("statusIcon"));
-            shownWithIcon = !button || button->isVisible();
+            EXPECT_TRUE(!button || button->isVisible());
             item.setIcon(ImageRef::resource("no-such-art"));
             item.setVisible(false);
             item.setVisible(true);
@@ -598,8 +573,6 @@ TEST(QtStatusItemTest, ComingUpAndChangingIconWriteNoQtWarning)
                 EXPECT_FALSE(button->icon().isNull());
         }
         qInstallMessageHandler(previous);
-        EXPECT_FALSE(shownBeforeIcon) << int(presentation);
-        EXPECT_TRUE(shownWithIcon) << int(presentation);
-        EXPECT_EQ(g_qtWarnings, QStringList()) << int(presentation);
+        EXPECT_EQ(warnings, QStringList());
     }
 }
