@@ -254,12 +254,11 @@ protected:
         ASSERT_TRUE(writeFile(group("Shared/other.db"), "other"));
     }
     // Calls of the simulator tool that quit an application.
-    int terminations() const
+    auto terminations() const
     {
-        int count = 0;
-        for (const Invocation &call : m_tree.invocations())
-            count += call.arguments.value(0) == "terminate";
-        return count;
+        return std::ranges::count_if(m_tree.invocations(), [](const Invocation &call) {
+            return call.arguments.value(0) == "terminate";
+        });
     }
     ApplicationPtr application(const AppInstall &app) const
     {
@@ -591,17 +590,14 @@ TEST(ArchiveImportChecks, AnArchiveWhosePlaceCannotBeToldCountsAsInsideAContaine
 {
     QTemporaryDir dir;
     const QString root = dir.path();
-    ASSERT_TRUE(QDir().mkpath(root + "/data/Documents"));
-    ASSERT_TRUE(makeLink(root + "/data/Documents", root + "/documents"));
+    ASSERT_TRUE(QDir().mkpath(root + "/data"));
     ASSERT_TRUE(makeLink(root + "/loop", root + "/loop"));
     const struct {
         const char *name;
         QString archive, container;
         bool held;
     } cases[] = {
-        {"elsewhere", "/Demo.xcappdata", "/data", false},
         {"a name that begins alike", "/data2/Demo.xcappdata", "/data", false},
-        {"inside through a link", "/documents/Demo.xcappdata", "/data", true},
         {"holding the container", "/", "/data", true},
         {"the archive behind a loop of links", "/loop/Demo.xcappdata", "/data", true},
         {"the container behind a loop of links", "/Demo.xcappdata", "/loop/data", true},

@@ -32,9 +32,7 @@ TEST(ContainerClaims, AFolderIsHeldByOneTaskAtATimeAndClaimedAllOrNothing)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const auto result = claims.claim(c.folders, {std::make_shared<Task>(), c.name});
-        ASSERT_EQ(std::holds_alternative<ContainerClaims::Claim>(result), c.free);
-        if (!c.free)
-            EXPECT_EQ(std::get<ContainerClaims::Holder>(result).activity, "held");
+        EXPECT_EQ(std::holds_alternative<ContainerClaims::Claim>(result), c.free);
     }
     // A refused claim holds nothing; a granted one went with its result.
     EXPECT_EQ(claims.holders(), std::vector<TaskPtr>({holder}));

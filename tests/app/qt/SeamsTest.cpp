@@ -70,44 +70,45 @@ QFileDialog *shownFileDialog()
     return dialog;
 }
 
-// Opens a panel (open or save) without blocking; `answer` acts on its dialog,
-// and the panel's answer comes back once it has closed.
-std::optional<QString> runPanel(bool save, const QString &identifier, const QString &directory,
-                                const std::function<void(QFileDialog *)> &answer)
-{
+struct PanelRun {
+    QString openedIn;
     std::optional<QString> chosen;
-    bool done = false;
-    if (save) {
-        QtSavePanel().begin({.directory = directory, .identifier = identifier},
-                            [&](const std::optional<QString> &path) {
-                                chosen = path;
-                                done = true;
-                            });
-    } else {
-        QtOpenPanel().begin({.directory = directory, .identifier = identifier},
-                            [&](const QStringList &paths) {
-                                if (!paths.isEmpty())
-                                    chosen = paths.constFirst();
-                                done = true;
-                            });
-    }
-    if (QFileDialog *dialog = shownFileDialog())
-        answer(dialog);
-    else
-        ADD_FAILURE() << "no file dialog";
-    EXPECT_TRUE(test::waitUntil([&] { return done; }));
-    return chosen;
-}
+};
 
-// The folder a panel opens in; it is then cancelled.
-QString openedIn(bool save, const QString &identifier, const QString &directory = {})
+// Opens a panel (open or save) of that name, notes the folder it opens in,
+// goes to `folder` if given, and there chooses `name`, or cancels without one.
+PanelRun runPanel(bool save, const QString &identifier, const QString &directory = {},
+                  const QString &folder = {}, const QString &name = {})
 {
-    QString opened;
-    runPanel(save, identifier, directory, [&](QFileDialog *dialog) {
-        opened = dialog->directory().absolutePath();
+    PanelRun run;
+    bool done = false;
+    const auto finish = [&](const std::optional<QString> &path) {
+        run.chosen = path;
+        done = true;
+    };
+    if (save)
+        QtSavePanel().begin({.directory = directory, .identifier = identifier}, finish);
+    else
+        QtOpenPanel().begin(
+            {.directory = directory, .identifier = identifier}, [&](const QStringList &paths) {
+                finish(paths.isEmpty() ? std::nullopt : std::optional(paths.constFirst()));
+            });
+    QFileDialog *dialog = shownFileDialog();
+    if (!dialog) {
+        ADD_FAILURE() << "no file dialog";
+        return run;
+    }
+    run.openedIn = dialog->directory().absolutePath();
+    if (!folder.isEmpty())
+        dialog->setDirectory(folder);
+    if (name.isEmpty()) {
         dialog->reject();
-    });
-    return opened;
+    } else {
+        dialog->findChild<QLineEdit *>("fileNameEdit")->setText(name);
+        QMetaObject::invokeMethod(dialog, "accept");
+    }
+    EXPECT_TRUE(test::waitUntil([&] { return done; }));
+    return run;
 }
 
 AlertSpec confirmation()
@@ -460,10 +461,10 @@ TEST(QtFilePanelsTest, TypeNamesBecomeFilters)
     EXPECT_FALSE(OpenPanel::allows({"app"}, "/tmp/picture.jpg"));
 }
 
-// A panel opens in the folder it is given, else in the folder the panel of
-// that name was last used in while that folder is there, else in the home
-// folder; never in the working directory.
-TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItWasLastUsedElseAtHome)
+// A panel opens in the folder it is given, else where a panel of that name,
+// open or save, last chose something while that folder is there, else in the
+// home folder; never in the working directory.
+TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItsLastChoiceWasElseAtHome)
 {
     const test::ScopedDefaults defaults;
     QTemporaryDir dir;
@@ -495,45 +496,22 @@ TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItWasLastUsedElseAtHome)
                 UserDefaults::standard()->set(PanelFolder::defaultsKey("TestPanel"), *c.kept);
             else
                 UserDefaults::standard()->remove(PanelFolder::defaultsKey("TestPanel"));
-            EXPECT_EQ(openedIn(save, c.identifier, c.directory), c.opensIn)
+            EXPECT_EQ(runPanel(save, c.identifier, c.directory).openedIn, c.opensIn)
                 << save << " " << c.identifier.toStdString() << " "
                 << c.kept.value_or("-").toStdString();
         }
     }
-}
 
-// What is chosen in a named panel sets the folder that panel opens in next;
-// a cancelled panel and a panel of another name keep theirs.
-TEST(QtFilePanelsTest, EachNamedPanelOpensNextWhereItsLastChoiceWas)
-{
-    const test::ScopedDefaults defaults;
-    QTemporaryDir dir;
-    const QString exports = dir.filePath("exports"), archives = dir.filePath("archives"),
-                  elsewhere = dir.filePath("elsewhere");
-    for (const QString &folder : {exports, archives, elsewhere})
-        ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(QDir().mkpath(archives + "/Old.xcappdata"));
-    const auto chooseIn = [](const QString &folder, const QString &name) {
-        return [folder, name](QFileDialog *dialog) {
-            dialog->setDirectory(folder);
-            dialog->findChild<QLineEdit *>("fileNameEdit")->setText(name);
-            QMetaObject::invokeMethod(dialog, "accept");
-        };
-    };
-    EXPECT_EQ(runPanel(true, "Exports", "", chooseIn(exports, "New.xcappdata")),
-              QDir::cleanPath(exports + "/New.xcappdata"));
-    EXPECT_EQ(runPanel(false, "Archives", "", chooseIn(archives, "Old.xcappdata")),
-              QDir::cleanPath(archives + "/Old.xcappdata"));
-    EXPECT_EQ(runPanel(false, "Archives", "",
-                       [&](QFileDialog *dialog) {
-                           dialog->setDirectory(elsewhere);
-                           dialog->reject();
-                       }),
-              std::nullopt);
-    // Open and save panels of one name share it.
-    EXPECT_EQ(openedIn(true, "Exports"), exports);
-    EXPECT_EQ(openedIn(false, "Exports"), exports);
-    EXPECT_EQ(openedIn(false, "Archives"), archives);
+    // A cancelled panel keeps the folder.
+    ASSERT_TRUE(QDir().mkpath(used + "/Old.xcappdata"));
+    EXPECT_EQ(runPanel(true, "Exports", {}, given, "New.xcappdata").chosen,
+              given + "/New.xcappdata");
+    EXPECT_EQ(runPanel(false, "Archives", {}, used, "Old.xcappdata").chosen,
+              used + "/Old.xcappdata");
+    EXPECT_EQ(runPanel(false, "Archives", {}, work).chosen, std::nullopt);
+    EXPECT_EQ(runPanel(true, "Exports").openedIn, given);
+    EXPECT_EQ(runPanel(false, "Exports").openedIn, given);
+    EXPECT_EQ(runPanel(false, "Archives").openedIn, used);
 }
 
 // The status item shows only once it has an icon (an icon-less tray entry is
