@@ -597,7 +597,7 @@ TEST(ArchiveImportChecks, AnArchiveWhosePlaceCannotBeToldCountsAsInsideAContaine
         QString archive, container;
         bool held;
     } cases[] = {
-        {"a name that begins alike", "/data2/Demo.xcappdata", "/data", false},
+        {"elsewhere", "/Demo.xcappdata", "/data", false},
         {"holding the container", "/", "/data", true},
         {"the archive behind a loop of links", "/loop/Demo.xcappdata", "/data", true},
         {"the container behind a loop of links", "/Demo.xcappdata", "/loop/data", true},
