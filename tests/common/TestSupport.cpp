@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
@@ -97,6 +99,18 @@ QStringList folderEntries(const QString &folder)
 {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+pid_t spawnZombie()
+{
+    char program[] = "/bin/true";
+    char *argv[] = {program, nullptr};
+    pid_t pid = -1;
+    siginfo_t info{};
+    if (::posix_spawn(&pid, program, nullptr, nullptr, argv, environ) != 0 ||
+        ::waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0)
+        return -1;
+    return pid;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AtomicFile.h"
+#include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <sys/resource.h>
+#include <sys/types.h>
 
 namespace corvane::test {
 
@@ -92,5 +94,20 @@ private:
 
 // The names in a folder, hidden ones too, sorted.
 QStringList folderEntries(const QString &folder);
+
+// A child that has ended and is not reaped yet, for the caller to reap; -1
+// when it cannot be had.
+pid_t spawnZombie();
+
+// The standard user defaults are the test's own while it lives.
+class ScopedDefaults {
+public:
+    ScopedDefaults() { UserDefaults::setStandard(UserDefaults::withFile(m_dir.filePath("d.ini"))); }
+    ~ScopedDefaults() { UserDefaults::setStandard(m_previous); }
+
+private:
+    QTemporaryDir m_dir;
+    std::shared_ptr<UserDefaults> m_previous = UserDefaults::standard();
+};
 
 } // namespace corvane::test

@@ -8,9 +8,6 @@
 #include <QScopeGuard>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -19,24 +16,13 @@ using namespace corvane::fixture;
 using namespace corvane::fixture::checks;
 using namespace std::chrono_literals;
 
-extern char **environ;
-
 namespace {
 
 // Set for the test process that the test of that name starts and kills.
 constexpr char kKilledTestTree[] = "CORVANE_KILLED_TEST_TREE";
 
-pid_t spawnTrue()
-{
-    pid_t pid = -1;
-    char path[] = "/bin/true";
-    char *argv[] = {path, nullptr};
-    EXPECT_EQ(::posix_spawn(&pid, path, nullptr, nullptr, argv, environ), 0);
-    return pid;
-}
-
-// The killed test process: it lays out devices in the tree, has their
-// processes started in each way the fake starts them, says so, and waits.
+// The killed test process: starts the fake's processes each way the fake
+// does, says so, and waits.
 [[noreturn]] void startTheFakesProcessesAndWait(const QString &root)
 {
     FixtureTree tree(root);
@@ -50,9 +36,7 @@ pid_t spawnTrue()
                          tree.launchApp(first, sampleApp().identifier) > 0 &&
                          tree.startSimulatorApp(xcode) > 0;
     // And a tool that never answers, started from here.
-    Fault hang;
-    hang.hang = true;
-    tree.setFault("list", hang);
+    tree.setFault("list", {.hang = true});
     ChildProcess hung;
     hung.setExecutablePath(tree.simctlPath());
     hung.setArguments({"list"});
@@ -66,18 +50,11 @@ pid_t spawnTrue()
 
 TEST(FakeProcessWatch, AProcessHasEndedWhenGoneAZombieOrItsPidIsReused)
 {
-    const pid_t zombie = spawnTrue();
-    ASSERT_GT(zombie, 0);
-    const QByteArray zombieToken = processWatchToken(zombie);
-    ASSERT_TRUE(test::waitUntil([&] {
-        const auto stat = watch::processStat(zombie);
-        return stat && stat->state == 'Z';
-    }));
-    const pid_t reaped = spawnTrue();
-    ASSERT_GT(reaped, 0);
-    const QByteArray reapedToken = processWatchToken(reaped);
-    ASSERT_EQ(::waitpid(reaped, nullptr, 0), reaped);
+    const pid_t zombie = test::spawnZombie(), reaped = test::spawnZombie();
+    const QByteArray zombieToken = processWatchToken(zombie),
+                     reapedToken = processWatchToken(reaped);
     ASSERT_FALSE(zombieToken.isEmpty() || reapedToken.isEmpty());
+    ASSERT_EQ(::waitpid(reaped, nullptr, 0), reaped);
     const QByteArray self = QByteArray::number(::getpid());
 
     const struct {
@@ -103,10 +80,8 @@ TEST(FakeProcessWatch, AProcessHasEndedWhenGoneAZombieOrItsPidIsReused)
     EXPECT_EQ(::waitpid(zombie, nullptr, 0), zombie);
 }
 
-// A test process that is killed (as a CI timeout does) takes the fake's
-// long-lived processes along, whoever started them: the test itself or the
-// fake simctl, which has ended since. A tool of the test's that never
-// answers goes too.
+// A killed test process (as at a CI timeout) takes along the fake's
+// long-lived processes, whoever started them, and its own hung tool.
 TEST(FakeProcessWatch, TheFakesProcessesEndWithAKilledTestProcess)
 {
     const QString childRoot = qEnvironmentVariable(kKilledTestTree);
@@ -131,12 +106,9 @@ TEST(FakeProcessWatch, TheFakesProcessesEndWithAKilledTestProcess)
         [&] { return !test::readFile(said).isEmpty() || !killed.isRunning(); }, 60s));
     ASSERT_EQ(test::readFile(said), "yes");
 
-    const QList<TreeProcess> started = tree.processes();
-    int stubs = 0;
-    for (const TreeProcess &process : started)
-        stubs += process.startedByFixture;
     // Two launchd_sim, the app and Simulator, and the hung simctl.
-    EXPECT_EQ(stubs, 4);
+    const QList<TreeProcess> started = tree.processes();
+    EXPECT_EQ(std::ranges::count_if(started, &TreeProcess::startedByFixture), 4);
     EXPECT_EQ(started.size(), 5);
 
     killed.kill();

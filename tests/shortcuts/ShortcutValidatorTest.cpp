@@ -1,12 +1,10 @@
 #include "FakeHotKeyCenter.h"
+#include "common/TestSupport.h"
 #include "platform/KeyCodes.h"
 #include "platform/KeyEquivalents.h"
 #include "platform/Menu.h"
-#include "platform/UserDefaults.h"
 #include "shortcuts/ShortcutValidator.h"
 
-#include <QScopeGuard>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace corvane;
@@ -143,10 +141,7 @@ TEST_F(ShortcutValidatorTest, CombinationsHeldElsewhereAreTakenBeforeTheMenuIsAs
 // the hot key being recorded never clashes with its own combination.
 TEST_F(ShortcutValidatorTest, AHotKeyTakesOnlyItsOwnKeyWithItsOwnModifiers)
 {
-    QTemporaryDir dir;
-    const auto previous = UserDefaults::standard();
-    const auto restore = qScopeGuard([&] { UserDefaults::setStandard(previous); });
-    UserDefaults::setStandard(UserDefaults::withFile(dir.filePath("defaults.ini")));
+    const test::ScopedDefaults defaults;
     constexpr uint64_t kCmdOpt = Shortcut::Command | Shortcut::Option;
     UserDefaults::standard()->set("GlobalRedo", Shortcut(40, kCmdOpt).archived());
     validator.setHotKeys({{"GlobalRedo", "Quick Repeat"}, {"DeleteDerivedData", "Trash"}});

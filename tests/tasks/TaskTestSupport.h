@@ -119,16 +119,6 @@ inline void setTime(const QString &path, time_t seconds)
     ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-// Marks every entry of the journal as written by a program that ran before
-// this one, so that a recovery takes it as a start after a kill would.
-inline void asIfFromAnEarlierRun(const TaskJournal &journal)
-{
-    for (TaskJournal::Entry entry : journal.entries()) {
-        entry.processStart = 1;
-        journal.write(entry);
-    }
-}
-
 // While it lives, the journal's writes that `writes` picks fail, and so do
 // its removals when asked, as in a full or read-only state folder.
 struct JournalFailure {

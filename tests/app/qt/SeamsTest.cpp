@@ -70,44 +70,45 @@ QFileDialog *shownFileDialog()
     return dialog;
 }
 
-// Standard user defaults of the test's own until it ends.
-class ScopedDefaults {
-public:
-    ScopedDefaults() { UserDefaults::setStandard(UserDefaults::withFile(m_dir.filePath("d.ini"))); }
-    ~ScopedDefaults() { UserDefaults::setStandard(m_previous); }
-
-private:
-    QTemporaryDir m_dir;
-    std::shared_ptr<UserDefaults> m_previous = UserDefaults::standard();
+struct PanelRun {
+    QString openedIn;
+    std::optional<QString> chosen;
 };
 
-// Opens a panel (open or save) without blocking; `answer` acts on its dialog,
-// and the panel's answer comes back once it has closed.
-std::optional<QString> runPanel(bool save, const QString &identifier, const QString &directory,
-                                const std::function<void(QFileDialog *)> &answer)
+// Opens a panel (open or save) of that name, notes the folder it opens in,
+// goes to `folder` if given, and there chooses `name`, or cancels without one.
+PanelRun runPanel(bool save, const QString &identifier, const QString &directory = {},
+                  const QString &folder = {}, const QString &name = {})
 {
-    std::optional<QString> chosen;
+    PanelRun run;
     bool done = false;
-    if (save) {
-        QtSavePanel().begin({.directory = directory, .identifier = identifier},
-                            [&](const std::optional<QString> &path) {
-                                chosen = path;
-                                done = true;
-                            });
-    } else {
-        QtOpenPanel().begin({.directory = directory, .identifier = identifier},
-                            [&](const QStringList &paths) {
-                                if (!paths.isEmpty())
-                                    chosen = paths.constFirst();
-                                done = true;
-                            });
-    }
-    if (QFileDialog *dialog = shownFileDialog())
-        answer(dialog);
+    const auto finish = [&](const std::optional<QString> &path) {
+        run.chosen = path;
+        done = true;
+    };
+    if (save)
+        QtSavePanel().begin({.directory = directory, .identifier = identifier}, finish);
     else
+        QtOpenPanel().begin(
+            {.directory = directory, .identifier = identifier}, [&](const QStringList &paths) {
+                finish(paths.isEmpty() ? std::nullopt : std::optional(paths.constFirst()));
+            });
+    QFileDialog *dialog = shownFileDialog();
+    if (!dialog) {
         ADD_FAILURE() << "no file dialog";
+        return run;
+    }
+    run.openedIn = dialog->directory().absolutePath();
+    if (!folder.isEmpty())
+        dialog->setDirectory(folder);
+    if (name.isEmpty()) {
+        dialog->reject();
+    } else {
+        dialog->findChild<QLineEdit *>("fileNameEdit")->setText(name);
+        QMetaObject::invokeMethod(dialog, "accept");
+    }
     EXPECT_TRUE(test::waitUntil([&] { return done; }));
-    return chosen;
+    return run;
 }
 
 AlertSpec confirmation()
@@ -460,12 +461,12 @@ TEST(QtFilePanelsTest, TypeNamesBecomeFilters)
     EXPECT_FALSE(OpenPanel::allows({"app"}, "/tmp/picture.jpg"));
 }
 
-// A panel opens in the folder it is given, else in the folder the panel of
-// that name was last used in while that folder is there, else in the home
-// folder; never in the working directory.
-TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItWasLastUsedElseAtHome)
+// A panel opens in the folder it is given, else where a panel of that name,
+// open or save, last chose something while that folder is there, else in the
+// home folder; never in the working directory.
+TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItsLastChoiceWasElseAtHome)
 {
-    ScopedDefaults defaults;
+    const test::ScopedDefaults defaults;
     QTemporaryDir dir;
     const QString given = dir.filePath("given"), used = dir.filePath("used"),
                   work = dir.filePath("work"), file = dir.filePath("file.txt");
@@ -495,91 +496,43 @@ TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItWasLastUsedElseAtHome)
                 UserDefaults::standard()->set(PanelFolder::defaultsKey("TestPanel"), *c.kept);
             else
                 UserDefaults::standard()->remove(PanelFolder::defaultsKey("TestPanel"));
-            QString opened;
-            runPanel(save, c.identifier, c.directory, [&](QFileDialog *dialog) {
-                opened = dialog->directory().absolutePath();
-                dialog->reject();
-            });
-            EXPECT_EQ(opened, c.opensIn) << save << " " << c.identifier.toStdString() << " "
-                                         << c.kept.value_or("-").toStdString();
+            EXPECT_EQ(runPanel(save, c.identifier, c.directory).openedIn, c.opensIn)
+                << save << " " << c.identifier.toStdString() << " "
+                << c.kept.value_or("-").toStdString();
         }
     }
+
+    // A cancelled panel keeps the folder.
+    ASSERT_TRUE(QDir().mkpath(used + "/Old.xcappdata"));
+    EXPECT_EQ(runPanel(true, "Exports", {}, given, "New.xcappdata").chosen,
+              given + "/New.xcappdata");
+    EXPECT_EQ(runPanel(false, "Archives", {}, used, "Old.xcappdata").chosen,
+              used + "/Old.xcappdata");
+    EXPECT_EQ(runPanel(false, "Archives", {}, work).chosen, std::nullopt);
+    EXPECT_EQ(runPanel(true, "Exports").openedIn, given);
+    EXPECT_EQ(runPanel(false, "Exports").openedIn, given);
+    EXPECT_EQ(runPanel(false, "Archives").openedIn, used);
 }
-
-// What is chosen in a named panel sets the folder that panel opens in next;
-// a cancelled panel and a panel of another name keep theirs.
-TEST(QtFilePanelsTest, EachNamedPanelOpensNextWhereItsLastChoiceWas)
-{
-    ScopedDefaults defaults;
-    QTemporaryDir dir;
-    const QString exports = dir.filePath("exports"), archives = dir.filePath("archives"),
-                  elsewhere = dir.filePath("elsewhere");
-    for (const QString &folder : {exports, archives, elsewhere})
-        ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(QDir().mkpath(archives + "/Old.xcappdata"));
-    const auto chooseIn = [](const QString &folder, const QString &name) {
-        return [folder, name](QFileDialog *dialog) {
-            dialog->setDirectory(folder);
-            dialog->findChild<QLineEdit *>("fileNameEdit")->setText(name);
-            QMetaObject::invokeMethod(dialog, "accept");
-        };
-    };
-    EXPECT_EQ(runPanel(true, "Exports", "", chooseIn(exports, "New.xcappdata")),
-              QDir::cleanPath(exports + "/New.xcappdata"));
-    EXPECT_EQ(runPanel(false, "Archives", "", chooseIn(archives, "Old.xcappdata")),
-              QDir::cleanPath(archives + "/Old.xcappdata"));
-    EXPECT_EQ(runPanel(false, "Archives", "",
-                       [&](QFileDialog *dialog) {
-                           dialog->setDirectory(elsewhere);
-                           dialog->reject();
-                       }),
-              std::nullopt);
-
-    const struct {
-        bool save;
-        QString identifier;
-        QString opensIn;
-    } cases[] = {{true, "Exports", exports},
-                 {false, "Archives", archives},
-                 {false, "Exports", exports},
-                 {true, "Unused", QDir::homePath()}};
-    for (const auto &c : cases) {
-        QString opened;
-        runPanel(c.save, c.identifier, "", [&](QFileDialog *dialog) {
-            opened = dialog->directory().absolutePath();
-            dialog->reject();
-        });
-        EXPECT_EQ(opened, c.opensIn) << c.identifier.toStdString();
-    }
-}
-
-namespace {
-
-QStringList g_qtWarnings;
-
-// Qt's warnings, less what the offscreen platform says of itself: that it
-// cannot raise a window, and that it has no native tray window to announce.
-void recordQtWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtDebugMsg || type == QtInfoMsg ||
-        message.startsWith("This plugin does not support") ||
-        message.contains("QPlatformNativeInterface::"))
-        return;
-    g_qtWarnings.append(message);
-}
-
-} // namespace
 
 // The status item shows only once it has an icon (an icon-less tray entry is
 // an empty slot Qt warns of at every start), and art that cannot be had gives
 // a stand-in rather than no icon.
 TEST(QtStatusItemTest, ComingUpAndChangingIconWriteNoQtWarning)
 {
+    // Qt's warnings, less what the offscreen platform says of itself: that it
+    // cannot raise a window, and that it has no native tray window to announce.
+    static QStringList warnings;
+    const auto record = [](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (type != QtDebugMsg && type != QtInfoMsg &&
+            !message.startsWith("This plugin does not support") &&
+            !message.contains("QPlatformNativeInterface::"))
+            warnings.append(message);
+    };
     for (const auto presentation :
          {QtStatusItem::Presentation::Tray, QtStatusItem::Presentation::Button}) {
-        g_qtWarnings.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(recordQtWarnings);
-        bool shownBeforeIcon = true, shownWithIcon = false;
+        SCOPED_TRACE(int(presentation));
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(record);
         {
             QtStatusItem item(presentation);
             QToolButton *button = nullptr;
@@ -588,9 +541,9 @@ TEST(QtStatusItemTest, ComingUpAndChangingIconWriteNoQtWarning)
                     button = qobject_cast<QToolButton *>(widget);
             EXPECT_EQ(item.usesTray(), button == nullptr);
             item.setVisible(true);
-            shownBeforeIcon = button && button->isVisible();
+            EXPECT_FALSE(button && button->isVisible());
             item.setIcon(ImageRef::resource("statusIcon"));
-            shownWithIcon = !button || button->isVisible();
+            EXPECT_TRUE(!button || button->isVisible());
             item.setIcon(ImageRef::resource("no-such-art"));
             item.setVisible(false);
             item.setVisible(true);
@@ -598,8 +551,6 @@ TEST(QtStatusItemTest, ComingUpAndChangingIconWriteNoQtWarning)
                 EXPECT_FALSE(button->icon().isNull());
         }
         qInstallMessageHandler(previous);
-        EXPECT_FALSE(shownBeforeIcon) << int(presentation);
-        EXPECT_TRUE(shownWithIcon) << int(presentation);
-        EXPECT_EQ(g_qtWarnings, QStringList()) << int(presentation);
+        EXPECT_EQ(warnings, QStringList());
     }
 }
