@@ -4,6 +4,8 @@
 #include "location/MapProjection.h"
 #include "tiles/TileServer.h"
 
+#include <QBuffer>
+#include <QLocale>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -113,6 +115,21 @@ protected:
         if (shown)
             return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << missing.toStdString();
+    }
+
+    // One tile through a new loader on the test's cache: its image, or a
+    // null one when it failed.
+    QImage loadTile(const QUrl &url)
+    {
+        auto loader = makeLoader();
+        std::optional<QImage> image;
+        QObject::connect(loader.get(), &TileLoader::tileLoaded,
+                         [&](const QUrl &, const QImage &loaded) { image = loaded; });
+        QObject::connect(loader.get(), &TileLoader::tileFailed, [&] { image = QImage(); });
+        const QObject client;
+        loader->request(&client, {url});
+        EXPECT_TRUE(waitUntil([&] { return image.has_value(); }));
+        return image.value_or(QImage());
     }
 
     TileServer server;
@@ -305,4 +322,116 @@ TEST_F(MapTiles, HostileTilesFailWithinTheirDeadline)
     EXPECT_EQ(loaded, 0);
     if (peakResidentBytesTellUse)
         EXPECT_LT(peakResidentBytes() - peakBefore, hostileRepliesPeakGrowth);
+}
+
+TEST_F(MapTiles, TilesAskingForAuthenticationAreBoundedLikeAnyOther)
+{
+    // Qt's own transport would hold such a body whole, gigabytes of it,
+    // until the deadline.
+    const qint64 peakBefore = peakResidentBytes();
+    using Delivery = fixture::LocalHttpServer::Delivery;
+    fixture::LocalHttpServer hostile;
+    const struct {
+        const char *path;
+        fixture::LocalHttpServer::Reply reply;
+    } cases[] = {
+        {"/401/endless", {.status = 401, .body = "endless ", .delivery = Delivery::endless}},
+        {"/407/endless", {.status = 407, .body = "endless ", .delivery = Delivery::endless}},
+        {"/401/declared",
+         {.status = 401,
+          .body = "gigabyte ",
+          .delivery = Delivery::declared,
+          .declaredLength = qint64(1) << 30}},
+    };
+    QList<QUrl> urls;
+    for (const auto &c : cases) {
+        hostile.setReply(c.path, c.reply);
+        urls.append(hostile.url(c.path));
+    }
+    TileLoader::Options options;
+    options.cacheDirectory = m_cache.filePath("authentication");
+    options.maximumConcurrentRequests = int(urls.size());
+    options.transferDeadlineMilliseconds = 20000;
+    TileLoader loader(options);
+    QSet<QUrl> failed;
+    int loaded = 0;
+    QObject::connect(&loader, &TileLoader::tileFailed,
+                     [&](const QUrl &url) { failed.insert(url); });
+    QObject::connect(&loader, &TileLoader::tileLoaded, [&] { ++loaded; });
+    const QObject client;
+    loader.request(&client, urls);
+    ASSERT_TRUE(waitUntil([&] { return failed.size() == urls.size(); }));
+    EXPECT_EQ(loaded, 0);
+    if (peakResidentBytesTellUse)
+        EXPECT_LT(peakResidentBytes() - peakBefore, hostileRepliesPeakGrowth);
+}
+
+TEST_F(MapTiles, AStaleTileIsAskedForOnlyIfItChangedAndKeptWhileTheServerIsAway)
+{
+    QImage picture(256, 256, QImage::Format_RGB32);
+    picture.fill(QColor(10, 200, 30));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&buffer, "PNG"));
+    using Reply = fixture::LocalHttpServer::Reply;
+    const auto raw = [](const QByteArray &reply) {
+        return Reply{.body = reply, .delivery = fixture::LocalHttpServer::Delivery::raw};
+    };
+    const auto tile = [&](const QByteArray &fields) {
+        return raw("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
+                   QByteArray::number(png.size()) + "\r\n" + fields + "\r\n\r\n" + png);
+    };
+    const QByteArray expired = "Expires: Thu, 01 Jan 1970 00:00:00 GMT";
+    const Reply unchanged = raw("HTTP/1.1 304 Not Modified\r\n" + expired + "\r\n\r\n");
+    const auto httpDate = [](const QDateTime &date) {
+        return QLocale::c().toString(date, u"ddd, dd MMM yyyy HH:mm:ss 'GMT'").toLatin1();
+    };
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const struct {
+        QByteArray fields;
+        // The field of the second request; none when the cache answers.
+        const char *askedWith;
+        QByteArray value;
+    } cases[] = {
+        {"Cache-Control: public, max-age=86400", nullptr, {}},
+        // Unchanged for ten days: fresh for one.
+        {"Last-Modified: " + httpDate(now.addDays(-10)) + "\r\nDate: " + httpDate(now),
+         nullptr,
+         {}},
+        {expired + "\r\nETag: \"v1\"", "if-none-match", "\"v1\""},
+        {"Cache-Control: no-cache\r\nETag: \"v2\"", "if-none-match", "\"v2\""},
+        {expired + "\r\nLast-Modified: Tue, 01 Jan 2019 00:00:00 GMT", "if-modified-since",
+         "Tue, 01 Jan 2019 00:00:00 GMT"},
+        // Not kept: asked for whole again.
+        {"Cache-Control: no-store\r\nETag: \"v3\"", "if-none-match", {}},
+    };
+    fixture::LocalHttpServer origin;
+    int index = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.fields.toStdString());
+        const QString path = QString("/tile/%1.png").arg(index++);
+        origin.setReply(path, tile(c.fields));
+        EXPECT_EQ(loadTile(origin.url(path)).pixelColor(0, 0), QColor(10, 200, 30));
+        const qsizetype asked = origin.requests().size();
+        origin.setReply(path, c.askedWith && !c.value.isEmpty() ? unchanged : tile(c.fields));
+        EXPECT_EQ(loadTile(origin.url(path)).pixelColor(0, 0), QColor(10, 200, 30));
+        EXPECT_EQ(origin.requests().size(), asked + (c.askedWith ? 1 : 0));
+        if (c.askedWith)
+            EXPECT_EQ(origin.requests().last().headers.value(c.askedWith), c.value);
+    }
+
+    // A stale tile stays while no answer comes, and goes once it is refused.
+    const QUrl stale = origin.url("/tile/2.png");
+    const struct {
+        Reply reply;
+        bool shown;
+    } steps[] = {{raw(""), false},
+                 {unchanged, true},
+                 {Reply{.status = 404, .body = "gone"}, false},
+                 {unchanged, false}};
+    for (const auto &step : steps) {
+        origin.setReply("/tile/2.png", step.reply);
+        EXPECT_EQ(!loadTile(stale).isNull(), step.shown) << step.reply.body.toStdString();
+    }
 }
