@@ -4,7 +4,6 @@
 #include "location/MapProjection.h"
 #include "tiles/TileServer.h"
 
-#include <QBuffer>
 #include <QLocale>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -304,6 +303,15 @@ TEST_F(MapTiles, HostileTilesFailWithinTheirDeadline)
     QList<QUrl> urls;
     for (const auto &reply : fixture::serveHostileReplies(hostile))
         urls.append(hostile.url(reply.path));
+    // Error replies are held to the tile's size too: Qt's own transport
+    // reads such a body whole before anyone sees it.
+    for (const int status : {401, 407}) {
+        const QString path = QString("/%1/endless").arg(status);
+        hostile.setReply(path, {.status = status,
+                                .body = "endless ",
+                                .delivery = fixture::LocalHttpServer::Delivery::endless});
+        urls.append(hostile.url(path));
+    }
     TileLoader::Options options;
     options.cacheDirectory = m_cache.filePath("hostile");
     options.maximumConcurrentRequests = int(urls.size());
@@ -324,63 +332,16 @@ TEST_F(MapTiles, HostileTilesFailWithinTheirDeadline)
         EXPECT_LT(peakResidentBytes() - peakBefore, hostileRepliesPeakGrowth);
 }
 
-TEST_F(MapTiles, TilesAskingForAuthenticationAreBoundedLikeAnyOther)
-{
-    // Qt's own transport would hold such a body whole, gigabytes of it,
-    // until the deadline.
-    const qint64 peakBefore = peakResidentBytes();
-    using Delivery = fixture::LocalHttpServer::Delivery;
-    fixture::LocalHttpServer hostile;
-    const struct {
-        const char *path;
-        fixture::LocalHttpServer::Reply reply;
-    } cases[] = {
-        {"/401/endless", {.status = 401, .body = "endless ", .delivery = Delivery::endless}},
-        {"/407/endless", {.status = 407, .body = "endless ", .delivery = Delivery::endless}},
-        {"/401/declared",
-         {.status = 401,
-          .body = "gigabyte ",
-          .delivery = Delivery::declared,
-          .declaredLength = qint64(1) << 30}},
-    };
-    QList<QUrl> urls;
-    for (const auto &c : cases) {
-        hostile.setReply(c.path, c.reply);
-        urls.append(hostile.url(c.path));
-    }
-    TileLoader::Options options;
-    options.cacheDirectory = m_cache.filePath("authentication");
-    options.maximumConcurrentRequests = int(urls.size());
-    options.transferDeadlineMilliseconds = 20000;
-    TileLoader loader(options);
-    QSet<QUrl> failed;
-    int loaded = 0;
-    QObject::connect(&loader, &TileLoader::tileFailed,
-                     [&](const QUrl &url) { failed.insert(url); });
-    QObject::connect(&loader, &TileLoader::tileLoaded, [&] { ++loaded; });
-    const QObject client;
-    loader.request(&client, urls);
-    ASSERT_TRUE(waitUntil([&] { return failed.size() == urls.size(); }));
-    EXPECT_EQ(loaded, 0);
-    if (peakResidentBytesTellUse)
-        EXPECT_LT(peakResidentBytes() - peakBefore, hostileRepliesPeakGrowth);
-}
-
 TEST_F(MapTiles, AStaleTileIsAskedForOnlyIfItChangedAndKeptWhileTheServerIsAway)
 {
-    QImage picture(256, 256, QImage::Format_RGB32);
-    picture.fill(QColor(10, 200, 30));
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(picture.save(&buffer, "PNG"));
     using Reply = fixture::LocalHttpServer::Reply;
     const auto raw = [](const QByteArray &reply) {
         return Reply{.body = reply, .delivery = fixture::LocalHttpServer::Delivery::raw};
     };
+    const QByteArray png = fixture::pngOf(4, 4, false);
     const auto tile = [&](const QByteArray &fields) {
-        return raw("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
-                   QByteArray::number(png.size()) + "\r\n" + fields + "\r\n\r\n" + png);
+        return raw("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(png.size()) + "\r\n" +
+                   fields + "\r\n\r\n" + png);
     };
     const QByteArray expired = "Expires: Thu, 01 Jan 1970 00:00:00 GMT";
     const Reply unchanged = raw("HTTP/1.1 304 Not Modified\r\n" + expired + "\r\n\r\n");
@@ -407,31 +368,26 @@ TEST_F(MapTiles, AStaleTileIsAskedForOnlyIfItChangedAndKeptWhileTheServerIsAway)
         {"Cache-Control: no-store\r\nETag: \"v3\"", "if-none-match", {}},
     };
     fixture::LocalHttpServer origin;
-    int index = 0;
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.fields.toStdString());
-        const QString path = QString("/tile/%1.png").arg(index++);
-        origin.setReply(path, tile(c.fields));
-        EXPECT_EQ(loadTile(origin.url(path)).pixelColor(0, 0), QColor(10, 200, 30));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].fields.toStdString());
+        const QUrl url = origin.url(QString("/tile/%1.png").arg(i));
+        origin.setReply(url.path(), tile(cases[i].fields));
+        EXPECT_FALSE(loadTile(url).isNull());
         const qsizetype asked = origin.requests().size();
-        origin.setReply(path, c.askedWith && !c.value.isEmpty() ? unchanged : tile(c.fields));
-        EXPECT_EQ(loadTile(origin.url(path)).pixelColor(0, 0), QColor(10, 200, 30));
-        EXPECT_EQ(origin.requests().size(), asked + (c.askedWith ? 1 : 0));
-        if (c.askedWith)
-            EXPECT_EQ(origin.requests().last().headers.value(c.askedWith), c.value);
+        origin.setReply(url.path(), cases[i].value.isEmpty() ? tile(cases[i].fields) : unchanged);
+        EXPECT_FALSE(loadTile(url).isNull());
+        EXPECT_EQ(origin.requests().size(), asked + (cases[i].askedWith ? 1 : 0));
+        if (cases[i].askedWith)
+            EXPECT_EQ(origin.requests().last().headers.value(cases[i].askedWith), cases[i].value);
     }
 
     // A stale tile stays while no answer comes, and goes once it is refused.
-    const QUrl stale = origin.url("/tile/2.png");
     const struct {
         Reply reply;
         bool shown;
-    } steps[] = {{raw(""), false},
-                 {unchanged, true},
-                 {Reply{.status = 404, .body = "gone"}, false},
-                 {unchanged, false}};
+    } steps[] = {{raw(""), false}, {unchanged, true}, {{.status = 404}, false}, {unchanged, false}};
     for (const auto &step : steps) {
         origin.setReply("/tile/2.png", step.reply);
-        EXPECT_EQ(!loadTile(stale).isNull(), step.shown) << step.reply.body.toStdString();
+        EXPECT_EQ(!loadTile(origin.url("/tile/2.png")).isNull(), step.shown) << step.reply.status;
     }
 }
