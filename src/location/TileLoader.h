@@ -32,10 +32,13 @@ struct MapTileSource {
 };
 
 // Fetches map tiles on a thread of its own: at most a few requests at a time,
-// through a disk cache that honours the replies' cache headers, and decodes
-// them there. Results arrive on the thread that made the loader. A reply that
-// is not a 200 with a readable image of bounded size, or that is too large or
-// too slow, fails and is taken out of the cache.
+// through a disk cache that honours the replies' cache headers (a fresh tile
+// is taken from it, a stale one asked for again only if it changed), and
+// decodes them there. Results arrive on the thread that made the loader. A
+// reply that is not a 200 with a readable image of bounded size, or that is
+// too large or too slow, fails and is taken out of the cache; whatever its
+// status, no more of it is held than the tile's size allows. A tile whose
+// server could not be reached stays in the cache.
 class TileLoader : public QObject {
     Q_OBJECT
 public:

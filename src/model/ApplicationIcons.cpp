@@ -5,14 +5,15 @@
 #include "model/Device.h"
 #include "platform/AssetCatalogReader.h"
 #include "platform/AtomicFile.h"
+#include "platform/BoundedImage.h"
 #include "platform/Log.h"
+#include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
@@ -61,16 +62,29 @@ QImage premultiplied(const QImage &image)
                : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-// Reads the size from the file's header, so that oversized files are never
-// decoded.
-QImage readUsableIcon(const QString &path)
+// Far more than any icon takes: a 1024-pixel square of noise is a few
+// megabytes.
+constexpr qint64 maximumIconFileBytes = qint64(8) << 20;
+
+// The picture in an icon file, or null. Icons come from app bundles anyone
+// may have built, so only a regular file of bounded size is read, and only
+// as a PNG or a JPEG whose decoding stays within BoundedImage's bounds.
+// `wanted`, when given, is asked of the size the header gives, so that art
+// left out is never decoded.
+QImage readIconFile(const QString &path, bool (*wanted)(qreal width) = nullptr)
 {
-    QImageReader reader(path);
-    const QSize size = reader.size();
-    if (size.isValid() && !usableWidth(size.width()))
+    std::optional<QByteArray> bytes = RegularFile::readWhole(path, maximumIconFileBytes);
+    if (!bytes)
         return {};
-    const QImage image = reader.read();
-    if (image.isNull() || !usableWidth(image.width()))
+    QBuffer buffer(&*bytes);
+    buffer.open(QIODevice::ReadOnly);
+    if (wanted) {
+        const QSize size = BoundedImage::size(buffer);
+        if (size.isValid() && !wanted(size.width()))
+            return {};
+    }
+    const QImage image = BoundedImage::read(buffer);
+    if (image.isNull() || (wanted && !wanted(image.width())))
         return {};
     return premultiplied(image);
 }
@@ -91,7 +105,7 @@ std::optional<AppIcon> looseIcon(const QString &bundle, const QStringList &names
         return std::nullopt;
     IconImage image;
     for (const QUrl &url : urls)
-        image.addRepresentation(readUsableIcon(url.toLocalFile()));
+        image.addRepresentation(readIconFile(url.toLocalFile(), usableWidth));
     if (image.isEmpty())
         return std::nullopt;
     return AppIcon{image, urls.front()};
@@ -141,10 +155,10 @@ std::optional<AppIcon> catalogIcon(const QString &bundle, const QVariantMap &pri
     if (!AtomicFile::save(path, png))
         return std::nullopt;
 
-    QImage loaded = QImageReader(path).read();
+    const QImage loaded = readIconFile(path);
     if (loaded.isNull())
         return std::nullopt;
-    return AppIcon{IconImage(premultiplied(loaded)), QUrl::fromLocalFile(path)};
+    return AppIcon{IconImage(loaded), QUrl::fromLocalFile(path)};
 }
 
 std::optional<AppIcon> lookUpIcon(const QVariantMap &info, const QUrl &url)

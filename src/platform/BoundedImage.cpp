@@ -441,4 +441,15 @@ QImage BoundedImage::thumbnail(QIODevice &device, int side, QString *error)
     return decode(*reader, error);
 }
 
+QSize BoundedImage::size(QIODevice &device)
+{
+    const qint64 start = device.pos();
+    const auto format = formatAt(device, nullptr);
+    if (!format)
+        return {};
+    const QSize size = readerAt(device, start, *format)->size();
+    device.seek(start);
+    return size;
+}
+
 } // namespace corvane

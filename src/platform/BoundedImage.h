@@ -47,6 +47,11 @@ public:
     // and its middle cut out. Only the part shown is decoded, straight at the
     // square's size, so a long thin image costs no more than a square one.
     static QImage thumbnail(QIODevice &device, int side, QString *error = nullptr);
+
+    // The size the header of the JPEG or PNG in `device` gives, whatever the
+    // bounds, without decoding anything; invalid for other data. The device
+    // is left where it was.
+    static QSize size(QIODevice &device);
 };
 
 } // namespace corvane

@@ -4,6 +4,7 @@
 #include "location/MapProjection.h"
 #include "tiles/TileServer.h"
 
+#include <QLocale>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -113,6 +114,21 @@ protected:
         if (shown)
             return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << missing.toStdString();
+    }
+
+    // One tile through a new loader on the test's cache: its image, or a
+    // null one when it failed.
+    QImage loadTile(const QUrl &url)
+    {
+        auto loader = makeLoader();
+        std::optional<QImage> image;
+        QObject::connect(loader.get(), &TileLoader::tileLoaded,
+                         [&](const QUrl &, const QImage &loaded) { image = loaded; });
+        QObject::connect(loader.get(), &TileLoader::tileFailed, [&] { image = QImage(); });
+        const QObject client;
+        loader->request(&client, {url});
+        EXPECT_TRUE(waitUntil([&] { return image.has_value(); }));
+        return image.value_or(QImage());
     }
 
     TileServer server;
@@ -287,6 +303,15 @@ TEST_F(MapTiles, HostileTilesFailWithinTheirDeadline)
     QList<QUrl> urls;
     for (const auto &reply : fixture::serveHostileReplies(hostile))
         urls.append(hostile.url(reply.path));
+    // Error replies are held to the tile's size too: Qt's own transport
+    // reads such a body whole before anyone sees it.
+    for (const int status : {401, 407}) {
+        const QString path = QString("/%1/endless").arg(status);
+        hostile.setReply(path, {.status = status,
+                                .body = "endless ",
+                                .delivery = fixture::LocalHttpServer::Delivery::endless});
+        urls.append(hostile.url(path));
+    }
     TileLoader::Options options;
     options.cacheDirectory = m_cache.filePath("hostile");
     options.maximumConcurrentRequests = int(urls.size());
@@ -305,4 +330,64 @@ TEST_F(MapTiles, HostileTilesFailWithinTheirDeadline)
     EXPECT_EQ(loaded, 0);
     if (peakResidentBytesTellUse)
         EXPECT_LT(peakResidentBytes() - peakBefore, hostileRepliesPeakGrowth);
+}
+
+TEST_F(MapTiles, AStaleTileIsAskedForOnlyIfItChangedAndKeptWhileTheServerIsAway)
+{
+    using Reply = fixture::LocalHttpServer::Reply;
+    const auto raw = [](const QByteArray &reply) {
+        return Reply{.body = reply, .delivery = fixture::LocalHttpServer::Delivery::raw};
+    };
+    const QByteArray png = fixture::pngOf(4, 4, false);
+    const auto tile = [&](const QByteArray &fields) {
+        return raw("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(png.size()) + "\r\n" +
+                   fields + "\r\n\r\n" + png);
+    };
+    const QByteArray expired = "Expires: Thu, 01 Jan 1970 00:00:00 GMT";
+    const Reply unchanged = raw("HTTP/1.1 304 Not Modified\r\n" + expired + "\r\n\r\n");
+    const auto httpDate = [](const QDateTime &date) {
+        return QLocale::c().toString(date, u"ddd, dd MMM yyyy HH:mm:ss 'GMT'").toLatin1();
+    };
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const struct {
+        QByteArray fields;
+        // The field of the second request; none when the cache answers.
+        const char *askedWith;
+        QByteArray value;
+    } cases[] = {
+        {"Cache-Control: public, max-age=86400", nullptr, {}},
+        // Unchanged for ten days: fresh for one.
+        {"Last-Modified: " + httpDate(now.addDays(-10)) + "\r\nDate: " + httpDate(now),
+         nullptr,
+         {}},
+        {expired + "\r\nETag: \"v1\"", "if-none-match", "\"v1\""},
+        {"Cache-Control: no-cache\r\nETag: \"v2\"", "if-none-match", "\"v2\""},
+        {expired + "\r\nLast-Modified: Tue, 01 Jan 2019 00:00:00 GMT", "if-modified-since",
+         "Tue, 01 Jan 2019 00:00:00 GMT"},
+        // Not kept: asked for whole again.
+        {"Cache-Control: no-store\r\nETag: \"v3\"", "if-none-match", {}},
+    };
+    fixture::LocalHttpServer origin;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].fields.toStdString());
+        const QUrl url = origin.url(QString("/tile/%1.png").arg(i));
+        origin.setReply(url.path(), tile(cases[i].fields));
+        EXPECT_FALSE(loadTile(url).isNull());
+        const qsizetype asked = origin.requests().size();
+        origin.setReply(url.path(), cases[i].value.isEmpty() ? tile(cases[i].fields) : unchanged);
+        EXPECT_FALSE(loadTile(url).isNull());
+        EXPECT_EQ(origin.requests().size(), asked + (cases[i].askedWith ? 1 : 0));
+        if (cases[i].askedWith)
+            EXPECT_EQ(origin.requests().last().headers.value(cases[i].askedWith), cases[i].value);
+    }
+
+    // A stale tile stays while no answer comes, and goes once it is refused.
+    const struct {
+        Reply reply;
+        bool shown;
+    } steps[] = {{raw(""), false}, {unchanged, true}, {{.status = 404}, false}, {unchanged, false}};
+    for (const auto &step : steps) {
+        origin.setReply("/tile/2.png", step.reply);
+        EXPECT_EQ(!loadTile(origin.url("/tile/2.png")).isNull(), step.shown) << step.reply.status;
+    }
 }

@@ -1,6 +1,7 @@
 #include "common/TestSupport.h"
 #include "core/ImageHelpers.h"
 #include "fixtures/FixtureTree.h"
+#include "fixtures/http/HostileReplies.h"
 #include "model/Application.h"
 #include "model/Device.h"
 #include "platform/AssetCatalogReader.h"
@@ -8,7 +9,9 @@
 #include "platform/PropertyList.h"
 #include "platform/SystemPaths.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QPainterPath>
@@ -19,6 +22,8 @@
 
 #include <atomic>
 #include <thread>
+
+#include <sys/stat.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -516,4 +521,50 @@ TEST_F(ApplicationIconTest, ConcurrentReloadsNeverTear)
     done = true;
     reader.join();
     EXPECT_TRUE(app->appIcon());
+}
+
+// Icons come from bundles anyone may build: only a PNG or a JPEG is read, only
+// from a regular file, and only when decoding it stays within bounds; any
+// other file leaves the stand-by icon, at once.
+TEST_F(ApplicationIconTest, LooseIconFilesAreReadOnlyWithinBounds)
+{
+    const auto encoded = [](const char *format) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        EXPECT_TRUE(picture(60, Qt::blue).save(&buffer, format));
+        return bytes;
+    };
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        bool shown;
+    } cases[] = {
+        {"PNG", encoded("png"), true},
+        {"JPEG", encoded("jpeg"), true},
+        // Four megabytes that inflate to four gigabytes, seconds of work.
+        {"PNG inflating past its rows", fixture::pngOf(60, 60, false, qint64(4) << 30), false},
+        {"BMP", encoded("bmp"), false},
+        {"named pipe", {}, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = writeBundle(icons({{"CFBundleIconFiles", QStringList{"Icon"}}}),
+                                         QUuid::createUuid().toString(QUuid::WithoutBraces));
+        const QString file = path + "/Icon@2x.png";
+        if (c.bytes.isEmpty())
+            ASSERT_EQ(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        else
+            ASSERT_TRUE(writeFile(file, c.bytes));
+        QElapsedTimer clock;
+        clock.start();
+        const auto app = make(path, device());
+        ASSERT_TRUE(app);
+        EXPECT_LT(clock.elapsed(), 3000);
+        EXPECT_EQ(app->appIcon().has_value(), c.shown);
+        if (c.shown)
+            EXPECT_GT(qBlue(app->icon().pixel(30, 30)), 240);
+        else
+            EXPECT_TRUE(samePixels(app->icon(), app->osIconImage().largest()));
+    }
 }

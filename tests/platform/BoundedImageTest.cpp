@@ -13,15 +13,19 @@ TEST(BoundedImageTest, ImagesPastTheBoundsAreRefusedFromTheirHeader)
     const struct {
         QByteArray bytes;
         QString why;
-    } cases[] = {{fixture::pngClaiming(16385, 1), BoundedImage::tooLargeText},
-                 {fixture::pngClaiming(8000, 5001), BoundedImage::tooLargeText},
+        // What the header claims, bounds or not.
+        QSize size;
+    } cases[] = {{fixture::pngClaiming(16385, 1), BoundedImage::tooLargeText, {16385, 1}},
+                 {fixture::pngClaiming(8000, 5001), BoundedImage::tooLargeText, {8000, 5001}},
                  // Within both bounds: decoded, and its data is missing.
-                 {fixture::pngClaiming(16384, 2441), BoundedImage::unreadableText},
-                 {"<html>not found</html>", BoundedImage::unreadableText}};
+                 {fixture::pngClaiming(16384, 2441), BoundedImage::unreadableText, {16384, 2441}},
+                 {"<html>not found</html>", BoundedImage::unreadableText, {}}};
     for (const auto &c : cases) {
         QByteArray bytes = c.bytes;
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
+        EXPECT_EQ(BoundedImage::size(buffer), c.size);
+        EXPECT_EQ(buffer.pos(), 0);
         QString why;
         EXPECT_TRUE(BoundedImage::thumbnail(buffer, 120, &why).isNull());
         EXPECT_EQ(why, c.why) << c.bytes.size();
