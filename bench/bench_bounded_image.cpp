@@ -4,16 +4,14 @@
 // PNG whose image data inflates to 256 MiB. The ordinary progressive JPEG
 // of the same size is the yardstick. Each case reports the error, if any.
 
+#include "fixtures/http/HostileReplies.h"
 #include "platform/BoundedImage.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QImage>
-#include <QImageWriter>
 #include <QLoggingCategory>
-#include <QtEndian>
 #include <benchmark/benchmark.h>
-#include <zlib.h>
 
 #include <functional>
 
@@ -21,69 +19,24 @@ using namespace corvane;
 
 namespace {
 
-constexpr int repeatedScans = 10000;
-
-QByteArray progressiveJpeg(QSize size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(qRgb(200, 120, 40));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setProgressiveScanWrite(true);
-    writer.write(image);
-    return bytes;
-}
-
-// The first scan's header and two bytes of entropy-coded data, repeated
-// before the end of the image.
-QByteArray scanBomb(const QByteArray &jpeg, int scans)
-{
-    qsizetype at = 2;
-    while (at + 4 <= jpeg.size() && quint8(jpeg[at + 1]) != 0xDA)
-        at += 2 + (quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]));
-    const qsizetype headerLength = 2 + (quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]));
-    const QByteArray scan = jpeg.mid(at, headerLength) + QByteArray(2, '\0');
-    return jpeg.left(jpeg.size() - 2) + scan.repeated(scans) + "\xFF\xD9";
-}
-
-QByteArray chunk(const QByteArray &type, const QByteArray &data)
-{
-    QByteArray length(4, '\0'), crc(4, '\0');
-    qToBigEndian(quint32(data.size()), length.data());
-    const QByteArray checked = type + data;
-    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>(checked.constData()),
-                               uInt(checked.size()))),
-                 crc.data());
-    return length + type + data + crc;
-}
-
-// The pixel's row and 256 MiB of zeros after it, in one image data stream.
-QByteArray inflationBomb()
-{
-    const QByteArray header("\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 13);
-    QByteArray rows(qsizetype(256) << 20, '\0');
-    const QByteArray data = qCompress(rows, 9).mid(4);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", data) +
-           chunk("IEND", {});
-}
+constexpr QSize photoSize(6000, 6666);
 
 const QByteArray &ordinary()
 {
-    static const QByteArray bytes = progressiveJpeg({6000, 6666});
+    static const QByteArray bytes = fixture::jpegWithScans(photoSize, 0);
     return bytes;
 }
 
 const QByteArray &bomb()
 {
-    static const QByteArray bytes = scanBomb(ordinary(), repeatedScans);
+    static const QByteArray bytes = fixture::jpegWithScans(photoSize, 10000);
     return bytes;
 }
 
+// The pixel's row and 256 MiB of zeros after it, in one image data stream.
 const QByteArray &pngBomb()
 {
-    static const QByteArray bytes = inflationBomb();
+    static const QByteArray bytes = fixture::pngOf(1, 1, false, qint64(256) << 20);
     return bytes;
 }
 

@@ -68,23 +68,21 @@ constexpr qint64 maximumIconFileBytes = qint64(8) << 20;
 
 // The picture in an icon file, or null. Icons come from app bundles anyone
 // may have built, so only a regular file of bounded size is read, and only
-// as a PNG or a JPEG whose decoding stays within BoundedImage's bounds.
-// `wanted`, when given, is asked of the size the header gives, so that art
-// left out is never decoded.
-QImage readIconFile(const QString &path, bool (*wanted)(qreal width) = nullptr)
+// as a PNG or a JPEG whose decoding stays within BoundedImage's bounds. The
+// width is taken from the header first, so that art left out is never
+// decoded.
+QImage readIconFile(const QString &path)
 {
     std::optional<QByteArray> bytes = RegularFile::readWhole(path, maximumIconFileBytes);
     if (!bytes)
         return {};
     QBuffer buffer(&*bytes);
     buffer.open(QIODevice::ReadOnly);
-    if (wanted) {
-        const QSize size = BoundedImage::size(buffer);
-        if (size.isValid() && !wanted(size.width()))
-            return {};
-    }
+    const QSize size = BoundedImage::size(buffer);
+    if (size.isValid() && !usableWidth(size.width()))
+        return {};
     const QImage image = BoundedImage::read(buffer);
-    if (image.isNull() || (wanted && !wanted(image.width())))
+    if (image.isNull() || !usableWidth(image.width()))
         return {};
     return premultiplied(image);
 }
@@ -105,7 +103,7 @@ std::optional<AppIcon> looseIcon(const QString &bundle, const QStringList &names
         return std::nullopt;
     IconImage image;
     for (const QUrl &url : urls)
-        image.addRepresentation(readIconFile(url.toLocalFile(), usableWidth));
+        image.addRepresentation(readIconFile(url.toLocalFile()));
     if (image.isEmpty())
         return std::nullopt;
     return AppIcon{image, urls.front()};
@@ -155,10 +153,11 @@ std::optional<AppIcon> catalogIcon(const QString &bundle, const QVariantMap &pri
     if (!AtomicFile::save(path, png))
         return std::nullopt;
 
-    const QImage loaded = readIconFile(path);
+    // Shown as the cache file holds it, decoded from the bytes just written.
+    const QImage loaded = QImage::fromData(png, "png");
     if (loaded.isNull())
         return std::nullopt;
-    return AppIcon{IconImage(loaded), QUrl::fromLocalFile(path)};
+    return AppIcon{IconImage(premultiplied(loaded)), QUrl::fromLocalFile(path)};
 }
 
 std::optional<AppIcon> lookUpIcon(const QVariantMap &info, const QUrl &url)

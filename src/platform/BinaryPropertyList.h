@@ -8,10 +8,7 @@
 
 #include <optional>
 
-// The binary form of property lists, read and written here rather than by
-// libplist: its 2.2 reader recurses once per level, copies an object for
-// every reference to it and ends ASCII strings at a NUL, and its nodes hold
-// neither dates past 32-bit seconds nor strings holding a NUL.
+// The binary form of property lists, and what it shares with the XML form.
 namespace corvane::PropertyList {
 
 // Each object is read once, however often it is referred to; a list whose

@@ -365,26 +365,39 @@ std::unique_ptr<QImageReader> readerAt(QIODevice &device, qint64 start, Format f
     return reader;
 }
 
-// The size the header gives, when it gives one within the bounds and
-// decoding the data costs no more than they allow.
-std::optional<QSize> boundedSize(QIODevice &device, qint64 start, Format format, QString *error)
+// The size the header of the data at `start` gives; the device is put back
+// there.
+QSize headerSize(QIODevice &device, qint64 start, Format format)
 {
     const QSize size = readerAt(device, start, format)->size();
     device.seek(start);
+    return size;
+}
+
+// A reader of the data at the device's position, when its header gives a
+// size within the bounds (`size`) and decoding it costs no more than they
+// allow; else null, and `error` says why.
+std::unique_ptr<QImageReader> boundedReader(QIODevice &device, QSize &size, QString *error)
+{
+    const qint64 start = device.pos();
+    const auto format = formatAt(device, error);
+    if (!format)
+        return nullptr;
+    size = headerSize(device, start, *format);
     if (!size.isValid() || size.isEmpty()) {
         refuse(error, BoundedImage::unreadableText);
-        return std::nullopt;
+        return nullptr;
     }
     if (size.width() > BoundedImage::maximumSide || size.height() > BoundedImage::maximumSide ||
         qint64(size.width()) * size.height() > BoundedImage::maximumPixels) {
         refuse(error, BoundedImage::tooLargeText);
-        return std::nullopt;
+        return nullptr;
     }
-    if (!decodingBounded(device, start, format)) {
+    if (!decodingBounded(device, start, *format)) {
         refuse(error, BoundedImage::tooCostlyText);
-        return std::nullopt;
+        return nullptr;
     }
-    return size;
+    return readerAt(device, start, *format);
 }
 
 QImage decode(QImageReader &reader, QString *error)
@@ -399,31 +412,23 @@ QImage decode(QImageReader &reader, QString *error)
 
 QImage BoundedImage::read(QIODevice &device, QString *error, QSize fitWithin)
 {
-    const qint64 start = device.pos();
-    const auto format = formatAt(device, error);
-    if (!format)
+    QSize size;
+    const auto reader = boundedReader(device, size, error);
+    if (!reader)
         return {};
-    const auto size = boundedSize(device, start, *format, error);
-    if (!size)
-        return {};
-    const auto reader = readerAt(device, start, *format);
     if (fitWithin.isValid() &&
-        (size->width() > fitWithin.width() || size->height() > fitWithin.height()))
-        reader->setScaledSize(size->scaled(fitWithin, Qt::KeepAspectRatio).expandedTo({1, 1}));
+        (size.width() > fitWithin.width() || size.height() > fitWithin.height()))
+        reader->setScaledSize(size.scaled(fitWithin, Qt::KeepAspectRatio).expandedTo({1, 1}));
     return decode(*reader, error);
 }
 
 QImage BoundedImage::thumbnail(QIODevice &device, int side, QString *error)
 {
-    const qint64 start = device.pos();
-    const auto format = formatAt(device, error);
-    if (!format)
+    QSize size;
+    const auto reader = boundedReader(device, size, error);
+    if (!reader)
         return {};
-    const auto size = boundedSize(device, start, *format, error);
-    if (!size)
-        return {};
-    const auto reader = readerAt(device, start, *format);
-    const double width = size->width(), height = size->height();
+    const double width = size.width(), height = size.height();
     const double factor = std::max(side / width, side / height);
     // The covering side could floor to one pixel short of the square.
     const double scaledWidth = std::max<double>(side, std::floor(width * factor));
@@ -434,8 +439,8 @@ QImage BoundedImage::thumbnail(QIODevice &device, int side, QString *error)
     const double toSourceX = width / scaledWidth, toSourceY = height / scaledHeight;
     const int left = int(std::floor(x * toSourceX));
     const int top = int(std::floor(y * toSourceY));
-    const int right = std::clamp(int(std::ceil((x + side) * toSourceX)), left + 1, size->width());
-    const int bottom = std::clamp(int(std::ceil((y + side) * toSourceY)), top + 1, size->height());
+    const int right = std::clamp(int(std::ceil((x + side) * toSourceX)), left + 1, size.width());
+    const int bottom = std::clamp(int(std::ceil((y + side) * toSourceY)), top + 1, size.height());
     reader->setClipRect(QRect(left, top, right - left, bottom - top));
     reader->setScaledSize(QSize(side, side));
     return decode(*reader, error);
@@ -445,11 +450,7 @@ QSize BoundedImage::size(QIODevice &device)
 {
     const qint64 start = device.pos();
     const auto format = formatAt(device, nullptr);
-    if (!format)
-        return {};
-    const QSize size = readerAt(device, start, *format)->size();
-    device.seek(start);
-    return size;
+    return format ? headerSize(device, start, *format) : QSize();
 }
 
 } // namespace corvane
