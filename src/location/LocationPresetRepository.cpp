@@ -37,17 +37,6 @@ void LocationPresetRepository::resetShared()
         old->waitForSaves();
 }
 
-void LocationPresetRepository::waitForSharedSaves()
-{
-    std::shared_ptr<LocationPresetRepository> repository;
-    {
-        std::lock_guard lock(g_sharedMutex);
-        repository = g_shared;
-    }
-    if (repository)
-        repository->waitForSaves();
-}
-
 QString LocationPresetRepository::defaultFilePath()
 {
     return SystemPaths::current().programSupportDir() + '/' + fileName;

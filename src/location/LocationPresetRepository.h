@@ -36,8 +36,6 @@ public:
     static std::shared_ptr<LocationPresetRepository> shared();
     // Tests: the next shared() reads the file afresh.
     static void resetShared();
-    // Waits for the shared repository's pending saves, if it was ever made.
-    static void waitForSharedSaves();
 
     // Creates the folder and seeds the file when no file exists, then loads
     // it. Used on the main thread.

@@ -172,7 +172,8 @@ void Application::sendPushWithPayload(const QString &payload)
         return;
     const QString path =
         QDir(SystemPaths::current().temporaryDir).filePath(newUuidString() + ".apns");
-    if (!AtomicFile::save(path, payload.toUtf8()))
+    // Only for the tool, which reads it at once: no crash needs to find it.
+    if (!AtomicFile::save(path, payload.toUtf8(), AtomicFile::Durability::unsynced))
         return;
     const auto toolset = this->toolset();
     const auto identifier = this->identifier();

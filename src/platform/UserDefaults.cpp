@@ -83,7 +83,8 @@ bool readsBackAs(const QVariant &readBack, const QVariant &given)
 
 // Sets or removes one key in the INI file: QSettings edits a copy in a
 // scratch folder, the copy is read back by a fresh QSettings and checked to
-// hold every key with its value, and only then replaces the file.
+// hold every key with its value, and only then replaces the file. (QSettings
+// does not notice a write the system cut short, as on a full disk.)
 bool saveIniValue(const QString &path, const QString &key, const std::optional<QVariant> &value)
 {
     std::lock_guard lock(g_iniSaveMutex);
@@ -93,14 +94,13 @@ bool saveIniValue(const QString &path, const QString &key, const std::optional<Q
     };
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return failed("its folder cannot be made");
-    if (!settingsFileFit(path))
-        return failed("the file is unfit");
     QByteArray old;
     RegularFile current(path);
     if (current.error() != RegularFile::Error::missing) {
         if (auto bytes = current.readAll(UserDefaults::settingsFileMaxBytes))
             old = std::move(*bytes);
-        // Never replaced by one that lacks what it held.
+        // Anything unfit (a pipe, a huge file) is never replaced by one that
+        // lacks what it held.
         else if (!setAsideSettings(
                      path, "could not be read (" +
                                current.errorDescription(path, UserDefaults::settingsFileMaxBytes) +
@@ -112,8 +112,7 @@ bool saveIniValue(const QString &path, const QString &key, const std::optional<Q
     if (!scratch.isValid())
         return failed("no scratch folder: " + scratch.errorString());
     QString editedPath = scratch.filePath("edited.conf");
-    constexpr auto scratchFile = AtomicFile::Durability::unsynced;
-    if (!old.isEmpty() && !AtomicFile::save(editedPath, old, scratchFile))
+    if (!old.isEmpty() && !AtomicFile::save(editedPath, old, AtomicFile::Durability::unsynced))
         return failed("the scratch copy could not be written");
     // The keys and values QSettings holds once it has written the change.
     enum class Edit { written, notWritten, notInFormat };
@@ -152,14 +151,11 @@ bool saveIniValue(const QString &path, const QString &key, const std::optional<Q
     }
     if (edited != Edit::written)
         return failed("QSettings could not write its copy");
-    const auto bytes = RegularFile::readWhole(editedPath, UserDefaults::settingsFileMaxBytes);
-    if (!bytes)
-        return failed("the edited copy could not be read back");
-    // A name QSettings has not seen, so that it parses the text afresh
-    // rather than answer from its cache.
+    // Moved to a name QSettings has not seen, so that it parses the text
+    // afresh rather than answer from its cache.
     const QString check = scratch.filePath("check.conf");
-    if (!AtomicFile::save(check, *bytes, scratchFile))
-        return failed("the check copy could not be written");
+    if (!QFile::rename(editedPath, check))
+        return failed("the edited copy could not be moved for its check");
     {
         QSettings settings(check, QSettings::IniFormat);
         const QStringList keys = settings.allKeys();
@@ -171,6 +167,9 @@ bool saveIniValue(const QString &path, const QString &key, const std::optional<Q
         if (!whole)
             return failed("the edited copy does not read back whole");
     }
+    const auto bytes = RegularFile::readWhole(check, UserDefaults::settingsFileMaxBytes);
+    if (!bytes)
+        return failed("the edited copy could not be read back");
     return AtomicFile::save(path, *bytes) || failed("the file could not be replaced");
 }
 

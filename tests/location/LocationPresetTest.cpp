@@ -4,6 +4,7 @@
 #include "location/LocationPresetRepository.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Log.h"
+#include "platform/PendingSaves.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>
@@ -390,7 +391,7 @@ TEST_F(LocationPresetRepositoryTest, PendingSavesCanBeAwaitedAtQuit)
     // The change reaches the store on the main queue; the save is then
     // pending on the store's own queue.
     QCoreApplication::processEvents();
-    LocationPresetRepository::waitForSharedSaves();
+    EXPECT_TRUE(PendingSaves::waitUntilDone(std::chrono::steady_clock::now() + 30s));
     EXPECT_EQ(fileArray().at(0).toObject().value("title").toString(), "Last word");
 }
 

@@ -43,7 +43,6 @@ struct Locations {
 // The repository's saves written and announced.
 void settle()
 {
-    LocationPresetRepository::waitForSharedSaves();
     EXPECT_TRUE(waitForBackgroundWork());
 }
 

@@ -9,6 +9,7 @@
 #include "location/LocationGoMenu.h"
 #include "location/LocationPreset.h"
 #include "location/LocationPresetRepository.h"
+#include "platform/PendingSaves.h"
 #include "platform/SystemPaths.h"
 
 #include <QApplication>
@@ -87,6 +88,6 @@ int main(int argc, char **argv)
         typist->start(20);
     }
     const int code = app.exec();
-    LocationPresetRepository::waitForSharedSaves();
+    PendingSaves::waitUntilDone(std::chrono::steady_clock::now() + std::chrono::seconds(5));
     return code;
 }
