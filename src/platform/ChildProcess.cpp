@@ -324,6 +324,9 @@ void ChildProcess::launch()
         // dup2 clears close-on-exec on the copy only; the originals close at exec.
         posix_spawn_file_actions_adddup2(&spawn.actions, spawn.pipes[i][1], i + 1);
     }
+    // Nothing it runs reads its input; in a process group of its own, a read
+    // of the terminal would stop it until its deadline.
+    posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     QByteArray workingDirectory;
     if (state.workingDirectory) {
         workingDirectory = QFile::encodeName(*state.workingDirectory);

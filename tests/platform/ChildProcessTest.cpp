@@ -49,7 +49,7 @@ TEST(ChildProcess, RunsWithArgumentsDirectoryEnvironmentAndPipes)
     process.setExecutablePath("/bin/sh");
     process.setArguments({"-c",
                           "pwd; echo \"$CORVANE_CHILD_TEST\"; tr '\\0' ' ' < /proc/$$/cmdline; "
-                          "echo oops >&2; exit 3"});
+                          "echo; readlink /proc/$$/fd/0; echo oops >&2; exit 3"});
     process.setWorkingDirectory(dir.path());
     process.setEnvironmentAdditions({{"CORVANE_CHILD_TEST", "ünï"}});
     process.setStandardOutput(ChildProcess::Channel::Pipe);
@@ -70,6 +70,9 @@ TEST(ChildProcess, RunsWithArgumentsDirectoryEnvironmentAndPipes)
     EXPECT_EQ(QFileInfo(lines[0]).canonicalFilePath(), QFileInfo(dir.path()).canonicalFilePath());
     EXPECT_EQ(lines[1], "ünï");
     EXPECT_TRUE(lines[2].startsWith("/bin/sh -c ")) << lines[2].toStdString();
+    // A tool in a process group of its own must never read the terminal.
+    ASSERT_GE(lines.size(), 4);
+    EXPECT_EQ(lines[3], "/dev/null");
     EXPECT_EQ(collected.standardError, "oops\n");
 
     EXPECT_TRUE(process.waitUntilExit(5000ms));
