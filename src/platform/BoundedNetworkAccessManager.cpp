@@ -277,12 +277,14 @@ private:
             case Phase::status:
             case Phase::headers:
             case Phase::trailers: {
+                // Line breaks and blank lines count too.
+                const qsizetype before = m_in.size();
                 const std::optional<QByteArray> line =
                     takeLine(BoundedNetworkAccessManager::maximumHeadBytes - m_headBytes,
                              QStringLiteral("The reply's head is too large."));
                 if (!line)
                     return;
-                m_headBytes += line->size();
+                m_headBytes += before - m_in.size();
                 headLine(*line);
                 break;
             }
