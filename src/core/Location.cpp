@@ -116,4 +116,10 @@ std::size_t Location::hash() const
     return seed;
 }
 
+std::string routeFileTooLargeText()
+{
+    return "The file is too large to be a route: a route file may hold at most " +
+           std::to_string(maximumRouteFileSize >> 20) + " MB.";
+}
+
 } // namespace corvane

@@ -5,7 +5,9 @@
 #include <QGeoPositionInfo>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <string>
 
 namespace corvane {
 
@@ -44,6 +46,12 @@ struct Location {
     bool operator==(const Location &other) const;
     std::size_t hash() const;
 };
+
+// The largest route file read, GPX or CSV: real routes run to tens of
+// megabytes, and reading one takes a few times its size in memory.
+inline constexpr std::int64_t maximumRouteFileSize = std::int64_t(256) << 20;
+// Why a route file past that size is refused, one sentence fit for an alert.
+std::string routeFileTooLargeText();
 
 inline std::size_t qHash(const Location &location, std::size_t seed = 0)
 {

@@ -503,9 +503,7 @@ std::string GPXParser::description(ParserError code)
     switch (code) {
     case ParserError::resourceNotFoundError: return "The file could not be found or opened.";
     case ParserError::noLocationsError: return "The file holds fewer than two track points.";
-    case ParserError::fileTooLarge:
-        return "The file is too large to be a route: a route file may hold at most " +
-               std::to_string(maximumFileSize >> 20) + " MB.";
+    case ParserError::fileTooLarge: return routeFileTooLargeText();
     case ParserError::unknown: break;
     }
     return "An unknown error occurred while reading the file.";

@@ -4,7 +4,6 @@
 
 #include <QUrl>
 
-#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -34,9 +33,8 @@ public:
     // holds more than `maximumFileSize` bytes.
     enum class ParserError { resourceNotFoundError, noLocationsError, unknown, fileTooLarge };
 
-    // The largest file read: real tracks run to tens of megabytes, and
-    // reading one takes a few times its size in memory.
-    static constexpr std::int64_t maximumFileSize = std::int64_t(256) << 20;
+    // The largest file read, as for every route file.
+    static constexpr std::int64_t maximumFileSize = maximumRouteFileSize;
 
     // What `GPXParser` throws; `what()` is one English sentence fit for an
     // alert.

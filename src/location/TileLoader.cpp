@@ -8,7 +8,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
-#include <QLocale>
 #include <QNetworkDiskCache>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -71,11 +70,6 @@ QDateTime httpDate(const QByteArray &value)
         time = QTime::fromString(QString::fromLatin1(words[3]), u"HH:mm:ss");
     }
     return date.isValid() && time.isValid() ? QDateTime(date, time, Qt::UTC) : QDateTime();
-}
-
-QByteArray toHttpDate(const QDateTime &date)
-{
-    return QLocale::c().toString(date.toUTC(), u"ddd, dd MMM yyyy HH:mm:ss 'GMT'").toLatin1();
 }
 
 // The disk cache is driven here as Qt's own HTTP transport drives it, so that
@@ -339,7 +333,7 @@ private:
         if (const QByteArray tag = headerOf(stored.entry.rawHeaders(), "etag"); !tag.isEmpty())
             request.setRawHeader("If-None-Match", tag);
         if (stored.entry.lastModified().isValid())
-            request.setRawHeader("If-Modified-Since", toHttpDate(stored.entry.lastModified()));
+            request.setHeader(QNetworkRequest::IfModifiedSinceHeader, stored.entry.lastModified());
         m_inFlight.insert(url);
         QNetworkReply *reply = manager().get(request);
         auto *bounds =

@@ -242,11 +242,9 @@ private:
             skipSpace();
             if (atEnd())
                 break;
-            if (at("<?")) {
-                processingInstruction();
-            } else if (at("<!--")) {
-                comment();
-            } else if (at("<!DOCTYPE")) {
+            if (comment() || processingInstruction())
+                continue;
+            if (at("<!DOCTYPE")) {
                 if (sawRoot || m_sawDocumentType)
                     fail(m_at, "a document type out of place");
                 documentType();
@@ -330,11 +328,9 @@ private:
                 ++m_at;
                 return;
             }
-            if (at("<!--")) {
-                comment();
-            } else if (at("<?")) {
-                processingInstruction();
-            } else if (at("<!")) {
+            if (comment() || processingInstruction())
+                continue;
+            if (at("<!")) {
                 m_at += 2;
                 while (!atEnd() && here() != '>') {
                     if (here() == '"' || here() == '\'')
@@ -353,8 +349,12 @@ private:
         }
     }
 
-    void processingInstruction()
+    // Comments and processing instructions may stand wherever markup may:
+    // each takes one, or is false when none starts here.
+    bool processingInstruction()
     {
+        if (!at("<?"))
+            return false;
         const std::size_t start = m_at;
         m_at += 2;
         const std::string_view target = name();
@@ -363,14 +363,17 @@ private:
             fail(start, "an XML declaration out of place");
         if (at("?>")) {
             m_at += 2;
-            return;
+            return true;
         }
         requireSpace();
         until("?>", "a processing instruction left open");
+        return true;
     }
 
-    void comment()
+    bool comment()
     {
+        if (!at("<!--"))
+            return false;
         m_at += 4;
         for (;;) {
             if (atEnd())
@@ -379,7 +382,7 @@ private:
                 if (!at("-->"))
                     fail(m_at, "'--' in a comment");
                 m_at += 3;
-                return;
+                return true;
             }
             character();
         }
@@ -395,12 +398,10 @@ private:
             if (here() == '<') {
                 if (at("</"))
                     endTag();
-                else if (at("<!--"))
-                    comment();
                 else if (at("<![CDATA["))
                     cdata();
-                else if (at("<?"))
-                    processingInstruction();
+                else if (comment() || processingInstruction())
+                    continue;
                 else if (at("<!"))
                     fail(m_at, "markup not allowed in an element");
                 else

@@ -198,16 +198,14 @@ private:
     {
         if (!m_socket || isFinished())
             return;
-        QByteArray target = m_location.path(QUrl::FullyEncoded).toLatin1();
-        if (target.isEmpty())
-            target = "/";
-        if (m_location.hasQuery())
-            target += '?' + m_location.query(QUrl::FullyEncoded).toLatin1();
-        QByteArray host = m_location.host(QUrl::FullyEncoded).toLatin1();
-        if (host.contains(':'))
-            host = '[' + host + ']';
-        if (m_location.port() != -1)
-            host += ':' + QByteArray::number(m_location.port());
+        // The path and query ("/" for an empty path); the host as the URL
+        // names it, an IPv6 address in brackets, and its port if it has one.
+        QByteArray target =
+            m_location.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+        if (!target.startsWith('/'))
+            target.prepend('/');
+        const QByteArray host =
+            m_location.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toLatin1();
         QByteArray head = m_verb + ' ' + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
         const QNetworkRequest &sent = request();
         for (const QByteArray &name : sent.rawHeaderList()) {
@@ -279,12 +277,14 @@ private:
             case Phase::status:
             case Phase::headers:
             case Phase::trailers: {
+                // Line breaks and blank lines count too.
+                const qsizetype before = m_in.size();
                 const std::optional<QByteArray> line =
                     takeLine(BoundedNetworkAccessManager::maximumHeadBytes - m_headBytes,
                              QStringLiteral("The reply's head is too large."));
                 if (!line)
                     return;
-                m_headBytes += line->size();
+                m_headBytes += before - m_in.size();
                 headLine(*line);
                 break;
             }

@@ -4,25 +4,9 @@
 #include "platform/BoundedReply.h"
 #include "platform/DispatchQueue.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkCookie>
-#include <QNetworkCookieJar>
 #include <QNetworkReply>
 
 namespace corvane {
-
-namespace {
-
-// Neither keeps nor sends cookies.
-class NoCookieJar : public QNetworkCookieJar {
-public:
-    using QNetworkCookieJar::QNetworkCookieJar;
-
-    QList<QNetworkCookie> cookiesForUrl(const QUrl &) const override { return {}; }
-    bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
-};
-
-} // namespace
 
 OneShotDownloadManager::OneShotDownloadManager(const BundleInfo &bundle)
     : m_userAgent(userAgent(bundle))
@@ -71,15 +55,12 @@ void OneShotDownloadManager::start(const UrlRequest &request, Handler handler)
 void OneShotDownloadManager::startOnMain(const UrlRequest &request, Handler handler)
 {
     if (!m_manager) {
-        // Qt's own transport would hold a 401 reply's whole body.
+        // Qt's own transport would hold a 401 reply's whole body. This one
+        // keeps and sends no cookies and has no cache.
         m_manager = std::make_unique<BoundedNetworkAccessManager>();
-        m_manager->setCookieJar(new NoCookieJar(m_manager.get()));
         m_manager->setTransferTimeout(requestTimeoutMs);
     }
     QNetworkRequest networkRequest = request.request;
-    networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                                QNetworkRequest::AlwaysNetwork);
-    networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     if (m_userAgent)
         networkRequest.setRawHeader("User-Agent", *m_userAgent);
 

@@ -290,6 +290,8 @@ TEST_F(HttpClientTest, EveryFramingIsReadAndEveryPartOfTheHeadIsBounded)
          std::nullopt, std::nullopt, "The reply's head is too large."},
         {"too many fields", manyFields + "\r\n", std::nullopt, std::nullopt,
          "The reply's head is too large."},
+        {"blank lines without end", QByteArray(70000, '\n'), std::nullopt, std::nullopt,
+         "The reply's head is too large."},
         {"a chunk size that is no number", chunked + "zz\r\n", 200, std::nullopt,
          "A chunk's size is malformed."},
         {"a chunk size line without end", chunked + QByteArray(2000, '1'), 200, std::nullopt,

@@ -272,11 +272,8 @@ TEST_F(CrashUploadLoopbackTest, RepliesAskingForAuthenticationAreBoundedLikeAnyO
         std::optional<QString> error;
         QByteArray data;
     } cases[] = {
+        // The transport's own test has the other shapes of such a reply.
         {"/401/endless", {.status = 401, .body = "x", .delivery = Delivery::endless}, tooLarge},
-        {"/407/endless", {.status = 407, .body = "x", .delivery = Delivery::endless}, tooLarge},
-        {"/401/declared",
-         {.status = 401, .body = "x", .delivery = Delivery::declared, .declaredLength = 1 << 30},
-         tooLarge},
         // A small one comes back whole, with its status.
         {"/401/small",
          {.status = 401, .body = small},
@@ -292,7 +289,7 @@ TEST_F(CrashUploadLoopbackTest, RepliesAskingForAuthenticationAreBoundedLikeAnyO
         upload.deadline = std::chrono::seconds(20);
         downloads->start(upload, [&results, path = c.path](const QByteArray &data, int status,
                                                            const std::optional<QString> &error) {
-            EXPECT_TRUE(status == 401 || status == 407) << status;
+            EXPECT_EQ(status, 401);
             results[path] = {error, data};
         });
     }

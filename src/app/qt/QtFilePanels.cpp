@@ -45,15 +45,14 @@ public:
                 QDialog::accept();
             }
         });
+        // The folder of a choice is where the panel opens next time.
+        connect(this, &QDialog::finished, this, [this] {
+            if (const QStringList files = chosen(); !files.isEmpty())
+                PanelFolder::remember(m_spec.identifier, files.constFirst());
+        });
     }
 
     QStringList chosen() const { return result() == QDialog::Accepted ? m_chosen : QStringList(); }
-    // Keeps the folder of the choice for the next time the panel opens.
-    void rememberFolder() const
-    {
-        if (const QStringList files = chosen(); !files.isEmpty())
-            PanelFolder::remember(m_spec.identifier, files.constFirst());
-    }
 
     void accept() override
     {
@@ -105,6 +104,11 @@ QFileDialog *makeSaveDialog(const SavePanelSpec &spec)
     dialog->setDirectory(PanelFolder::startFolder(spec.directory, spec.identifier));
     if (!spec.proposedName.isEmpty())
         dialog->selectFile(spec.proposedName);
+    QObject::connect(
+        dialog, &QDialog::finished, dialog, [dialog, identifier = spec.identifier](int result) {
+            if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+                PanelFolder::remember(identifier, dialog->selectedFiles().constFirst());
+        });
     return dialog;
 }
 
@@ -114,7 +118,6 @@ QStringList QtOpenPanel::runModal(const OpenPanelSpec &spec)
 {
     BundleAwareFileDialog dialog(spec);
     dialog.exec();
-    dialog.rememberFolder();
     return dialog.chosen();
 }
 
@@ -123,7 +126,6 @@ void QtOpenPanel::begin(const OpenPanelSpec &spec, Completion completion)
     auto *dialog = new BundleAwareFileDialog(spec);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, completion] {
-        dialog->rememberFolder();
         if (completion)
             completion(dialog->chosen());
     });
@@ -137,25 +139,20 @@ std::optional<QString> QtSavePanel::runModal(const SavePanelSpec &spec)
     std::unique_ptr<QFileDialog> dialog(makeSaveDialog(spec));
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
-    const QString path = dialog->selectedFiles().constFirst();
-    PanelFolder::remember(spec.identifier, path);
-    return path;
+    return dialog->selectedFiles().constFirst();
 }
 
 void QtSavePanel::begin(const SavePanelSpec &spec, Completion completion)
 {
     QFileDialog *dialog = makeSaveDialog(spec);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &QDialog::finished, dialog,
-                     [dialog, completion, identifier = spec.identifier](int result) {
-                         std::optional<QString> path;
-                         if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
-                             path = dialog->selectedFiles().constFirst();
-                             PanelFolder::remember(identifier, *path);
-                         }
-                         if (completion)
-                             completion(path);
-                     });
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, completion](int result) {
+        std::optional<QString> path;
+        if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+            path = dialog->selectedFiles().constFirst();
+        if (completion)
+            completion(path);
+    });
     dialog->open();
     dialog->raise();
     dialog->activateWindow();

@@ -151,9 +151,7 @@ std::string CSVParser::description(ParserError code)
     case ParserError::noLocationsError: return "The file holds no usable locations.";
     case ParserError::badData: return "The file holds data that cannot be read as locations.";
     case ParserError::incompleteData: return "A location in the file is incomplete.";
-    case ParserError::fileTooLarge:
-        return "The file is too large to be a route: a route file may hold at most " +
-               std::to_string(maximumFileSize >> 20) + " MB.";
+    case ParserError::fileTooLarge: return routeFileTooLargeText();
     case ParserError::unknown: break;
     }
     return "An unknown error occurred while reading the file.";

@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QUrl>
 
-#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -34,8 +33,8 @@ public:
         fileTooLarge
     };
 
-    // The largest file read: real routes run to tens of megabytes.
-    static constexpr std::int64_t maximumFileSize = std::int64_t(256) << 20;
+    // The largest file read, as for every route file.
+    static constexpr std::int64_t maximumFileSize = maximumRouteFileSize;
 
     class Error : public std::exception {
     public:
