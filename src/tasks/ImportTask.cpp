@@ -151,7 +151,7 @@ AlertSpec ImportTask::archiveInsideAlert(const QString &archiveName)
     return spec;
 }
 
-void ImportTask::run(const QUrl &url)
+void ImportTask::run(const std::vector<std::shared_ptr<Container>> &containers, const QUrl &url)
 {
     setLocalisedDetailDescription(loc("Opening archive…", ""));
     postDidUpdate();
@@ -165,7 +165,6 @@ void ImportTask::run(const QUrl &url)
     const auto description = readInfo(QUrl::fromLocalFile(displayPath(archive / infoFileName)));
     if (!description || !isValid(*description, *application()))
         return refuse(loc("Archive is not valid.", ""));
-    const auto containers = containersOf(*application());
     if (const auto holder = containerHolding(archive, containers)) {
         log().error("Refusing to import %{public}@: it may lie in %{public}@, which the import "
                     "empties",

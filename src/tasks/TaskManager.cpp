@@ -186,7 +186,7 @@ TaskManager::startImport(const std::shared_ptr<Application> &application, const 
     auto task = std::make_shared<ImportTask>(application);
     startArchiveTask(task, url,
                      loc("“%1” is already being replaced.", "").arg(application->title()),
-                     [task, url](const auto &) { task->run(url); });
+                     [task, url](const auto &containers) { task->run(containers, url); });
     return task;
 }
 

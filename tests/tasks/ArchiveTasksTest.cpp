@@ -238,7 +238,9 @@ protected:
     {
         const QUrl url = QUrl::fromLocalFile(path);
         if (task)
-            m_manager->start(task, [task, url] { task->run(url); });
+            m_manager->start(task, [task, url] {
+                task->run(ArchiveTask::containersOf(*task->application()), url);
+            });
         else
             task = m_manager->startImport(m_application, url);
         EXPECT_TRUE(waitForBackgroundWork());
