@@ -2,6 +2,7 @@
 
 #include "core/File.h"
 #include "tasks/ItemMoves.h"
+#include "tasks/TaskJournal.h"
 
 #include <sys/stat.h>
 
@@ -12,12 +13,11 @@ namespace corvane {
 
 namespace fs = std::filesystem;
 
-ContainerBackup::ContainerBackup(const QString &name, const std::vector<QUrl> &containers)
+ContainerBackup::ContainerBackup(const QString &taskID, const std::vector<QUrl> &containers)
 {
     for (const QUrl &url : containers) {
         const fs::path container = nativePath(url);
-        m_folders.push_back({container, container.parent_path() / ('.' + name).toStdString() /
-                                            container.filename()});
+        m_folders.push_back({container, TaskJournal::backupFolder(container, taskID)});
     }
 }
 

@@ -107,7 +107,7 @@ ImportTask::makeBackup(const std::vector<std::shared_ptr<Container>> &containers
     std::vector<QUrl> urls;
     for (const auto &container : containers)
         urls.push_back(container->url());
-    return std::make_unique<ContainerBackup>("import-" + taskIDString(), urls);
+    return std::make_unique<ContainerBackup>(taskIDString(), urls);
 }
 
 std::optional<fs::path>

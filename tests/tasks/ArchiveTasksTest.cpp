@@ -57,8 +57,8 @@ public:
 // Refuses to move item `failAt` of the reset into the backup.
 class FailingBackup : public ContainerBackup {
 public:
-    FailingBackup(const QString &name, const std::vector<QUrl> &containers, int failAt)
-        : ContainerBackup(name, containers), m_failAt(failAt)
+    FailingBackup(const QString &taskID, const std::vector<QUrl> &containers, int failAt)
+        : ContainerBackup(taskID, containers), m_failAt(failAt)
     {
     }
 
@@ -87,7 +87,7 @@ protected:
         std::vector<QUrl> urls;
         for (const auto &container : containers)
             urls.push_back(container->url());
-        return std::make_unique<FailingBackup>("import-" + taskIDString(), urls, failMoveAt);
+        return std::make_unique<FailingBackup>(taskIDString(), urls, failMoveAt);
     }
 };
 
