@@ -33,8 +33,7 @@ void ContainerBackup::makeFolders() const
             if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
                 throw fs::filesystem_error("cannot create backup folder", path,
                                            std::error_code(errno, std::generic_category()));
-            struct stat info {};
-            if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            if (!isRealDirectory(path))
                 throw fs::filesystem_error("cannot create backup folder", path,
                                            std::make_error_code(std::errc::file_exists));
         }

@@ -7,7 +7,6 @@
 #include "platform/Log.h"
 #include "tasks/ItemMoves.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,12 +23,6 @@ using Entry = TaskJournal::Entry;
 Log log()
 {
     return Log("archive");
-}
-
-bool isRealDirectory(const fs::path &path)
-{
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // Whether the path lies in the folder without passing through a link: what
