@@ -199,7 +199,7 @@ void ImportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
         setLocalisedDetailDescription(loc("Resetting data containers…", ""));
         postDidUpdate();
         application()->resetContainers(*backup);
-        notePhase(entry, TaskJournal::Entry::Phase::copying);
+        journal().writePhase(entry, TaskJournal::Entry::Phase::copying);
         copy(files, containers);
         applyFolderAttributes();
         if (isCancelled())
@@ -223,25 +223,13 @@ void ImportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
     finishCompleted(loc("Data import completed.", ""));
 }
 
-void ImportTask::notePhase(TaskJournal::Entry &entry, TaskJournal::Entry::Phase phase) const
-{
-    const auto earlier = entry.phase;
-    entry.phase = phase;
-    try {
-        journal().write(entry);
-    } catch (...) {
-        entry.phase = earlier;
-        throw;
-    }
-}
-
 bool ImportTask::discardBackups(TaskJournal::Entry &entry)
 {
     // From here on a start after a kill finishes the import instead. Without
     // an entry there is nothing to finish or undo either.
     bool noted = true;
     try {
-        notePhase(entry, TaskJournal::Entry::Phase::discarding);
+        journal().writePhase(entry, TaskJournal::Entry::Phase::discarding);
     } catch (const std::exception &error) {
         log().error("%{public}@", QString::fromLocal8Bit(error.what()));
         noted = journal().remove(entry.taskID);

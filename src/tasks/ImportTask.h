@@ -40,8 +40,6 @@ protected:
 private:
     void copy(const std::vector<File> &files,
               const std::vector<std::shared_ptr<Container>> &containers);
-    // Notes the phase; the entry keeps its earlier one when that fails.
-    void notePhase(TaskJournal::Entry &entry, TaskJournal::Entry::Phase phase) const;
     void rollBack(TaskJournal::Entry &entry);
     // Deletes the backups of a finished import, once that is noted. False
     // when it cannot be noted: the backups then stay for the next start.

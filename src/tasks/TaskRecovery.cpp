@@ -239,11 +239,9 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal)
         }
         // Once anything is back, a replay must not remove it again: without
         // that noted, the backups stay where they are.
-        entry.phase = Entry::Phase::restoring;
         try {
-            journal.write(entry);
+            journal.writePhase(entry, Entry::Phase::restoring);
         } catch (const std::exception &error) {
-            entry.phase = Entry::Phase::copying;
             log().error("Cannot note that the import of task %{public}@ is being undone, so "
                         "its backups stay where they are: %{public}@",
                         entry.taskID, describe(error));
