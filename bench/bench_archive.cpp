@@ -96,7 +96,7 @@ void BM_ArchiveAgainstCopy(benchmark::State &state)
             }));
             QDir(tree.path("data/Documents")).removeRecursively();
             auto importer = std::make_shared<ImportTask>(tree.application);
-            imports.push_back(seconds([&] { importer->run(archive); }));
+            imports.push_back(seconds([&] { importer->run({tree.container}, archive); }));
             if (importer->completedCount() != kFiles + kFolders + 1)
                 state.SkipWithError("the import did not copy everything");
 

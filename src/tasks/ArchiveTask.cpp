@@ -2,6 +2,7 @@
 
 #include "model/Application.h"
 #include "model/Container.h"
+#include "platform/AlertPresenter.h"
 #include "platform/DispatchQueue.h"
 #include "platform/FileCoordinator.h"
 #include "platform/Loc.h"
@@ -109,13 +110,6 @@ void ArchiveTask::refuseWhileBusy(const QString &activity)
 {
     log().notice("Not starting on %{public}@: %{public}@", localizedDescription().value_or(""),
                  activity);
-    DispatchQueue::main()->async(
-        [spec = busyAlert(activity)] { AlertPresenter::shared()->run(spec); });
-    refuse(activity);
-}
-
-AlertSpec ArchiveTask::busyAlert(const QString &activity)
-{
     AlertSpec spec;
     spec.style = AlertSpec::Style::Warning;
     spec.messageText = activity;
@@ -123,7 +117,8 @@ AlertSpec ArchiveTask::busyAlert(const QString &activity)
         loc("Only one export or replace at a time can use an application's data, or data it "
             "shares with other applications. Try again when that task has finished.",
             "");
-    return spec;
+    DispatchQueue::main()->async([spec] { AlertPresenter::shared()->run(spec); });
+    refuse(activity);
 }
 
 std::vector<File> ArchiveTask::gatherFiles(const QUrl &root, const ContainerFilter &containerFilter,

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/File.h"
-#include "platform/AlertPresenter.h"
 #include "platform/Log.h"
 #include "tasks/ArchiveTaskInfo.h"
 #include "tasks/ItemLocation.h"
@@ -96,7 +95,6 @@ public:
     // row and an alert show what that one does ("“Demo” is already being
     // exported.").
     void refuseWhileBusy(const QString &activity);
-    static AlertSpec busyAlert(const QString &activity);
 
     // Collects the entries below `root` that the filter accepts, in
     // enumeration order, leaving out ".DS_Store" and the container manager's

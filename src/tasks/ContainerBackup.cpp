@@ -2,6 +2,7 @@
 
 #include "core/File.h"
 #include "tasks/ItemMoves.h"
+#include "tasks/TaskJournal.h"
 
 #include <sys/stat.h>
 
@@ -12,12 +13,11 @@ namespace corvane {
 
 namespace fs = std::filesystem;
 
-ContainerBackup::ContainerBackup(const QString &name, const std::vector<QUrl> &containers)
+ContainerBackup::ContainerBackup(const QString &taskID, const std::vector<QUrl> &containers)
 {
     for (const QUrl &url : containers) {
         const fs::path container = nativePath(url);
-        m_folders.push_back({container, container.parent_path() / ('.' + name).toStdString() /
-                                            container.filename()});
+        m_folders.push_back({container, TaskJournal::backupFolder(container, taskID)});
     }
 }
 
@@ -33,8 +33,7 @@ void ContainerBackup::makeFolders() const
             if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
                 throw fs::filesystem_error("cannot create backup folder", path,
                                            std::error_code(errno, std::generic_category()));
-            struct stat info {};
-            if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            if (!isRealDirectory(path))
                 throw fs::filesystem_error("cannot create backup folder", path,
                                            std::make_error_code(std::errc::file_exists));
         }

@@ -20,9 +20,9 @@ public:
         std::filesystem::path backup;
     };
 
-    // The backup of each container goes to ".<name>/<container folder>" in the
-    // folder that holds the container.
-    ContainerBackup(const QString &name, const std::vector<QUrl> &containers);
+    // The backup of each container goes where the import task's journal
+    // entry says (TaskJournal::backupFolder), beside the container.
+    ContainerBackup(const QString &taskID, const std::vector<QUrl> &containers);
 
     // Moves the item into the backup; an item outside the containers is
     // refused. Throws std::filesystem::filesystem_error, with

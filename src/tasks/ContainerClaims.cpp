@@ -3,6 +3,7 @@
 #include "core/File.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 namespace corvane {
@@ -13,7 +14,7 @@ struct ContainerClaims::Claim::State {
     struct Entry {
         std::uint64_t id;
         std::vector<fs::path> folders;
-        Holder holder;
+        QString activity;
     };
 
     mutable std::mutex mutex;
@@ -60,18 +61,9 @@ void ContainerClaims::Claim::release()
     const auto state = m_state.lock();
     if (!state || m_id == 0)
         return;
-    Holder released;
-    {
-        std::lock_guard lock(state->mutex);
-        const auto it = std::find_if(state->entries.begin(), state->entries.end(),
-                                     [&](const State::Entry &entry) { return entry.id == m_id; });
-        if (it != state->entries.end()) {
-            released = std::move(it->holder);
-            state->entries.erase(it);
-        }
-    }
+    std::lock_guard lock(state->mutex);
+    std::erase_if(state->entries, [&](const State::Entry &entry) { return entry.id == m_id; });
     m_id = 0;
-    // The task goes, when this was its last reference, outside the lock.
 }
 
 ContainerClaims::ContainerClaims() : m_state(std::make_shared<Claim::State>())
@@ -80,8 +72,8 @@ ContainerClaims::ContainerClaims() : m_state(std::make_shared<Claim::State>())
 
 ContainerClaims::~ContainerClaims() = default;
 
-std::variant<ContainerClaims::Claim, ContainerClaims::Holder>
-ContainerClaims::claim(const std::vector<fs::path> &folders, Holder holder)
+std::variant<ContainerClaims::Claim, QString>
+ContainerClaims::claim(const std::vector<fs::path> &folders, const QString &activity)
 {
     // Resolving looks at the disk: done before the lock is taken.
     std::vector<fs::path> wanted;
@@ -94,19 +86,10 @@ ContainerClaims::claim(const std::vector<fs::path> &folders, Holder holder)
         for (const fs::path &held : entry.folders)
             if (std::any_of(wanted.begin(), wanted.end(),
                             [&](const fs::path &folder) { return overlap(folder, held); }))
-                return entry.holder;
+                return entry.activity;
     const std::uint64_t id = m_state->nextID++;
-    m_state->entries.push_back({id, std::move(wanted), std::move(holder)});
+    m_state->entries.push_back({id, std::move(wanted), activity});
     return Claim(m_state, id);
-}
-
-std::vector<TaskPtr> ContainerClaims::holders() const
-{
-    std::lock_guard lock(m_state->mutex);
-    std::vector<TaskPtr> tasks;
-    for (const auto &entry : m_state->entries)
-        tasks.push_back(entry.holder.task);
-    return tasks;
 }
 
 } // namespace corvane

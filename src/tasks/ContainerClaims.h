@@ -1,13 +1,10 @@
 #pragma once
 
-#include "tasks/Task.h"
-
 #include <QString>
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <variant>
 #include <vector>
 
@@ -20,12 +17,6 @@ namespace corvane {
 // counts as the same.
 class ContainerClaims {
 public:
-    struct Holder {
-        TaskPtr task;
-        // What the holder does, for the task it turns away.
-        QString activity;
-    };
-
     // Holds its folders until it is destroyed; the registry may go first.
     class Claim {
     public:
@@ -48,12 +39,11 @@ public:
     ContainerClaims(const ContainerClaims &) = delete;
     ContainerClaims &operator=(const ContainerClaims &) = delete;
 
-    // Every folder for the holder, or none of them: then the holder of the
-    // first one already held.
-    std::variant<Claim, Holder> claim(const std::vector<std::filesystem::path> &folders,
-                                      Holder holder);
-    // The tasks holding folders now, in claiming order.
-    std::vector<TaskPtr> holders() const;
+    // Every folder for the task that does `activity`, or none of them: then
+    // the activity of the holder of the first one already held, for the task
+    // it turns away.
+    std::variant<Claim, QString> claim(const std::vector<std::filesystem::path> &folders,
+                                       const QString &activity);
 
 private:
     std::shared_ptr<Claim::State> m_state;

@@ -107,7 +107,7 @@ ImportTask::makeBackup(const std::vector<std::shared_ptr<Container>> &containers
     std::vector<QUrl> urls;
     for (const auto &container : containers)
         urls.push_back(container->url());
-    return std::make_unique<ContainerBackup>("import-" + taskIDString(), urls);
+    return std::make_unique<ContainerBackup>(taskIDString(), urls);
 }
 
 std::optional<fs::path>
@@ -151,7 +151,7 @@ AlertSpec ImportTask::archiveInsideAlert(const QString &archiveName)
     return spec;
 }
 
-void ImportTask::run(const QUrl &url)
+void ImportTask::run(const std::vector<std::shared_ptr<Container>> &containers, const QUrl &url)
 {
     setLocalisedDetailDescription(loc("Opening archive…", ""));
     postDidUpdate();
@@ -165,7 +165,6 @@ void ImportTask::run(const QUrl &url)
     const auto description = readInfo(QUrl::fromLocalFile(displayPath(archive / infoFileName)));
     if (!description || !isValid(*description, *application()))
         return refuse(loc("Archive is not valid.", ""));
-    const auto containers = containersOf(*application());
     if (const auto holder = containerHolding(archive, containers)) {
         log().error("Refusing to import %{public}@: it may lie in %{public}@, which the import "
                     "empties",
@@ -200,7 +199,7 @@ void ImportTask::run(const QUrl &url)
         setLocalisedDetailDescription(loc("Resetting data containers…", ""));
         postDidUpdate();
         application()->resetContainers(*backup);
-        notePhase(entry, TaskJournal::Entry::Phase::copying);
+        journal().writePhase(entry, TaskJournal::Entry::Phase::copying);
         copy(files, containers);
         applyFolderAttributes();
         if (isCancelled())
@@ -224,25 +223,13 @@ void ImportTask::run(const QUrl &url)
     finishCompleted(loc("Data import completed.", ""));
 }
 
-void ImportTask::notePhase(TaskJournal::Entry &entry, TaskJournal::Entry::Phase phase) const
-{
-    const auto earlier = entry.phase;
-    entry.phase = phase;
-    try {
-        journal().write(entry);
-    } catch (...) {
-        entry.phase = earlier;
-        throw;
-    }
-}
-
 bool ImportTask::discardBackups(TaskJournal::Entry &entry)
 {
     // From here on a start after a kill finishes the import instead. Without
     // an entry there is nothing to finish or undo either.
     bool noted = true;
     try {
-        notePhase(entry, TaskJournal::Entry::Phase::discarding);
+        journal().writePhase(entry, TaskJournal::Entry::Phase::discarding);
     } catch (const std::exception &error) {
         log().error("%{public}@", QString::fromLocal8Bit(error.what()));
         noted = journal().remove(entry.taskID);

@@ -20,8 +20,9 @@ class ImportTask : public ArchiveTask {
 public:
     explicit ImportTask(std::shared_ptr<Application> application);
 
-    // The task's body, on the task queue.
-    void run(const QUrl &url);
+    // The task's body, on the task queue, with the application's containers
+    // as its caller listed (and holds) them.
+    void run(const std::vector<std::shared_ptr<Container>> &containers, const QUrl &url);
 
     // The container folder the archive lies in (or that lies in the
     // archive), where the reset would empty the archive under the import. A
@@ -39,8 +40,6 @@ protected:
 private:
     void copy(const std::vector<File> &files,
               const std::vector<std::shared_ptr<Container>> &containers);
-    // Notes the phase; the entry keeps its earlier one when that fails.
-    void notePhase(TaskJournal::Entry &entry, TaskJournal::Entry::Phase phase) const;
     void rollBack(TaskJournal::Entry &entry);
     // Deletes the backups of a finished import, once that is noted. False
     // when it cannot be noted: the backups then stay for the next start.

@@ -18,6 +18,12 @@ bool itemExists(const fs::path &path)
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+bool isRealDirectory(const fs::path &path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 namespace {
 
 [[noreturn]] void fail(const char *what, const fs::path &from, const fs::path &to, int error)

@@ -9,6 +9,8 @@ namespace corvane {
 
 // Whether there is an item at the path (a link counts, wherever it leads).
 bool itemExists(const std::filesystem::path &path);
+// Whether there is a folder at the path itself, not a link to one.
+bool isRealDirectory(const std::filesystem::path &path);
 
 // Moves the item (a link as a link, a folder with its contents) to `to`,
 // where nothing may be. Across file systems it is copied and then removed.

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace corvane {
 
@@ -187,6 +188,17 @@ void TaskJournal::write(Entry &entry) const
         throw std::runtime_error("Cannot create the task journal folder " + m_folder.toStdString());
     if (!writeFileAtomically(path, bytes))
         throw std::runtime_error("Cannot write the task journal " + path.toStdString());
+}
+
+void TaskJournal::writePhase(Entry &entry, Entry::Phase phase) const
+{
+    const auto earlier = std::exchange(entry.phase, phase);
+    try {
+        write(entry);
+    } catch (...) {
+        entry.phase = earlier;
+        throw;
+    }
 }
 
 bool TaskJournal::remove(const QString &taskID) const

@@ -62,6 +62,9 @@ public:
     // std::runtime_error when it cannot be written, when it has a flaw, or
     // when it is too large to be read back.
     void write(Entry &entry) const;
+    // Records the entry at the phase; when that fails, the entry keeps its
+    // earlier phase and the error is thrown as by write().
+    void writePhase(Entry &entry, Entry::Phase phase) const;
     // Removes the task's entry; false (logged) when it cannot be removed.
     bool remove(const QString &taskID) const;
     // Every readable entry; files that cannot be read, or are not named

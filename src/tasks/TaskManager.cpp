@@ -186,7 +186,7 @@ TaskManager::startImport(const std::shared_ptr<Application> &application, const 
     auto task = std::make_shared<ImportTask>(application);
     startArchiveTask(task, url,
                      loc("“%1” is already being replaced.", "").arg(application->title()),
-                     [task, url](const auto &) { task->run(url); });
+                     [task, url](const auto &containers) { task->run(containers, url); });
     return task;
 }
 
@@ -202,16 +202,11 @@ void TaskManager::startArchiveTask(const std::shared_ptr<ArchiveTask> &task, con
         for (const auto &container : containers)
             folders.push_back(nativePath(container->url()));
         // Held until the body has returned, whatever way it ends.
-        const auto claim = claims->claim(folders, {task, activity});
-        if (const auto *holder = std::get_if<ContainerClaims::Holder>(&claim))
-            return task->refuseWhileBusy(holder->activity);
+        const auto claim = claims->claim(folders, activity);
+        if (const auto *holding = std::get_if<QString>(&claim))
+            return task->refuseWhileBusy(*holding);
         body(containers);
     });
-}
-
-TaskManager::TaskList TaskManager::containerHolders() const
-{
-    return m_claims->holders();
 }
 
 void TaskManager::startUnsplashTask(const QString &searchString,

@@ -88,9 +88,6 @@ public:
     // set, where the environment says.
     void setUnsplashService(const UnsplashService &service);
 
-    // The tasks holding containers now, in the order they took them.
-    TaskList containerHolders() const;
-
 private:
     using ArchiveBody = std::function<void(const std::vector<std::shared_ptr<Container>> &)>;
 

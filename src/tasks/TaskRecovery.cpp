@@ -7,7 +7,6 @@
 #include "platform/Log.h"
 #include "tasks/ItemMoves.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,12 +23,6 @@ using Entry = TaskJournal::Entry;
 Log log()
 {
     return Log("archive");
-}
-
-bool isRealDirectory(const fs::path &path)
-{
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // Whether the path lies in the folder without passing through a link: what
@@ -246,11 +239,9 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal)
         }
         // Once anything is back, a replay must not remove it again: without
         // that noted, the backups stay where they are.
-        entry.phase = Entry::Phase::restoring;
         try {
-            journal.write(entry);
+            journal.writePhase(entry, Entry::Phase::restoring);
         } catch (const std::exception &error) {
-            entry.phase = Entry::Phase::copying;
             log().error("Cannot note that the import of task %{public}@ is being undone, so "
                         "its backups stay where they are: %{public}@",
                         entry.taskID, describe(error));

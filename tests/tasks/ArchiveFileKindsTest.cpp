@@ -82,7 +82,9 @@ protected:
     }
     QString importArchive()
     {
-        return run<ImportTask>([&](ImportTask &task) { task.run(QUrl::fromLocalFile(archive())); });
+        return run<ImportTask>([&](ImportTask &task) {
+            task.run(ArchiveTask::containersOf(*application), QUrl::fromLocalFile(archive()));
+        });
     }
 
     ApplicationPtr application;

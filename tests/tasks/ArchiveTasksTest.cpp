@@ -57,8 +57,8 @@ public:
 // Refuses to move item `failAt` of the reset into the backup.
 class FailingBackup : public ContainerBackup {
 public:
-    FailingBackup(const QString &name, const std::vector<QUrl> &containers, int failAt)
-        : ContainerBackup(name, containers), m_failAt(failAt)
+    FailingBackup(const QString &taskID, const std::vector<QUrl> &containers, int failAt)
+        : ContainerBackup(taskID, containers), m_failAt(failAt)
     {
     }
 
@@ -87,7 +87,7 @@ protected:
         std::vector<QUrl> urls;
         for (const auto &container : containers)
             urls.push_back(container->url());
-        return std::make_unique<FailingBackup>("import-" + taskIDString(), urls, failMoveAt);
+        return std::make_unique<FailingBackup>(taskIDString(), urls, failMoveAt);
     }
 };
 
@@ -238,7 +238,9 @@ protected:
     {
         const QUrl url = QUrl::fromLocalFile(path);
         if (task)
-            m_manager->start(task, [task, url] { task->run(url); });
+            m_manager->start(task, [task, url] {
+                task->run(ArchiveTask::containersOf(*task->application()), url);
+            });
         else
             task = m_manager->startImport(m_application, url);
         EXPECT_TRUE(waitForBackgroundWork());
@@ -677,7 +679,6 @@ TEST_F(ArchiveTasksTest, ATaskOnAContainerAnotherTaskHoldsIsTurnedAwayBeforeItTo
         if (refused)
             EXPECT_EQ(alerts->presented[0].messageText, c.text);
         alerts->presented.clear();
-        EXPECT_EQ(m_manager->containerHolders(), TaskManager::TaskList({holder}));
 
         // The holder's own work went through whole.
         gate.release();
@@ -688,7 +689,6 @@ TEST_F(ArchiveTasksTest, ATaskOnAContainerAnotherTaskHoldsIsTurnedAwayBeforeItTo
             EXPECT_EQ(readFile(first + "/AppData/Documents/a.txt"), c.name);
         if (!c.secondImports)
             EXPECT_EQ(QFileInfo::exists(c.secondArchive), !refused);
-        EXPECT_TRUE(m_manager->containerHolders().empty());
         expectNoBackups();
     }
     AlertPresenter::setShared(nullptr);

@@ -113,10 +113,10 @@ TEST(ArchiveTaskKill, AKilledTaskIsUndoneWholeByTheNextStart)
             TaskRecovery::recover(TaskJournal(tree.at("state")));
             return;
         }
+        const auto containers = ArchiveTask::containersOf(*application);
         if (spec[0] == "import")
-            return std::make_shared<ImportTask>(application)->run(archive);
-        return std::make_shared<ExportTask>(application)
-            ->run(ArchiveTask::containersOf(*application), archive);
+            return std::make_shared<ImportTask>(application)->run(containers, archive);
+        return std::make_shared<ExportTask>(application)->run(containers, archive);
     }
     // The sanitized pass looks for memory faults and runs several times slower:
     // fewer kill points there keep the test far from its time limit.

@@ -605,7 +605,9 @@ TEST_F(AppDelegateTest, QuittingDuringAnArchiveTaskLeavesNothingBesideTheArchive
         std::function<void()> body;
         if (importing) {
             auto importTask = std::make_shared<ImportTask>(application);
-            body = [importTask, url] { importTask->run(url); };
+            body = [importTask, url] {
+                importTask->run(ArchiveTask::containersOf(*importTask->application()), url);
+            };
             task = importTask;
         } else {
             auto exportTask = std::make_shared<ExportTask>(application);
