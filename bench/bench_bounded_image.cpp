@@ -5,7 +5,7 @@
 // of the same size is the yardstick. Each case reports the error, if any.
 
 #include "fixtures/http/HostileReplies.h"
-#include "platform/BoundedImage.h"
+#include "platform/formats/BoundedImage.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
 #include "model/DeviceWatcher.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "model/Application.h"
 #include "model/Device.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>

@@ -4,7 +4,7 @@
 // list near the 16 MiB file limit). Each at 1 and 8 MiB; the figures should
 // grow eightfold between them.
 
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,7 +7,7 @@
 #include "core/StringCompare.h"
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/Workspace.h"
 
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "location/TileLoader.h"
 
-#include "platform/BoundedImage.h"
-#include "platform/BoundedNetworkAccessManager.h"
-#include "platform/BoundedReply.h"
+#include "platform/formats/BoundedImage.h"
+#include "platform/net/BoundedNetworkAccessManager.h"
+#include "platform/net/BoundedReply.h"
 
 #include <QBuffer>
 #include <QDateTime>

@@ -8,7 +8,7 @@
 #include "platform/FileCoordinator.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,7 +5,7 @@
 #include "model/Device.h"
 #include "platform/AssetCatalogReader.h"
 #include "platform/AtomicFile.h"
-#include "platform/BoundedImage.h"
+#include "platform/formats/BoundedImage.h"
 #include "platform/Log.h"
 #include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"

@@ -3,7 +3,7 @@
 #include "core/StringCompare.h"
 #include "core/Toolset.h"
 #include "core/Uuid.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/SystemPaths.h"
 
 #include <QFile>

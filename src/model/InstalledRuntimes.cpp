@@ -1,6 +1,6 @@
 #include "model/InstalledRuntimes.h"
 
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/SystemPaths.h"
 
 #include <QVariantList>

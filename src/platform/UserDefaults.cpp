@@ -2,7 +2,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/RegularFile.h"
 #include "platform/SetAside.h"
 #include "platform/SystemPaths.h"

@@ -4,7 +4,7 @@
 #include "platform/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/RecentDocuments.h"
 
 #include <QDBusConnection>

@@ -1,7 +1,7 @@
 #include "preferences/OneShotDownloadManager.h"
 
-#include "platform/BoundedNetworkAccessManager.h"
-#include "platform/BoundedReply.h"
+#include "platform/net/BoundedNetworkAccessManager.h"
+#include "platform/net/BoundedReply.h"
 #include "platform/DispatchQueue.h"
 
 #include <QNetworkReply>

@@ -2,7 +2,7 @@
 
 #include "platform/KeyCodes.h"
 #include "platform/KeyboardLayout.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

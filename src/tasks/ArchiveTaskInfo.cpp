@@ -2,7 +2,7 @@
 
 #include "model/Application.h"
 #include "model/Container.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/RegularFile.h"
 
 #include <QLocale>

@@ -3,7 +3,7 @@
 #include "core/UrlHelpers.h"
 #include "core/Uuid.h"
 #include "model/Device.h"
-#include "platform/BoundedImage.h"
+#include "platform/formats/BoundedImage.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
 #include "platform/SystemPaths.h"

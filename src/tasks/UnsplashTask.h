@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/HttpClient.h"
+#include "platform/net/HttpClient.h"
 #include "tasks/Task.h"
 #include "tasks/UnsplashSearchResults.h"
 

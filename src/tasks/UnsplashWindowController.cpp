@@ -1,8 +1,8 @@
 #include "tasks/UnsplashWindowController.h"
 
-#include "platform/BoundedImage.h"
+#include "platform/formats/BoundedImage.h"
 #include "platform/DispatchQueue.h"
-#include "platform/HttpClient.h"
+#include "platform/net/HttpClient.h"
 #include "platform/Workspace.h"
 
 #include <QBuffer>

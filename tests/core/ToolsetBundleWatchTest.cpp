@@ -2,7 +2,7 @@
 #include "core/Toolset.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <QDir>
 #include <QFile>

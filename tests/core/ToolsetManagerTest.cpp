@@ -5,7 +5,7 @@
 #include "core/Toolset.h"
 #include "core/ToolsetManager.h"
 #include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>

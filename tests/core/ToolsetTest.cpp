@@ -3,7 +3,7 @@
 #include "core/Observer.h"
 #include "core/Toolset.h"
 #include "platform/ChildProcess.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <QDir>
 #include <QFile>

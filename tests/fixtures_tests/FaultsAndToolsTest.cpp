@@ -1,7 +1,7 @@
 #include "FixtureTestSupport.h"
 
 #include "common/TestSupport.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 #include "core/Uuid.h"
 #include "fixtures/DemoTree.h"
 #include "fixtures/sim/SimApps.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <QDir>
 #include <QFileInfo>

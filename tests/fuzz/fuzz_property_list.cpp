@@ -1,6 +1,6 @@
 #include "FuzzSupport.h"
 #include "common/SameValue.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <QByteArray>
 

@@ -6,7 +6,7 @@
 #include "model/Device.h"
 #include "platform/AssetCatalogReader.h"
 #include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/SystemPaths.h"
 
 #include <QBuffer>

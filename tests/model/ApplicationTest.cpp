@@ -3,7 +3,7 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/SystemPaths.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "fixtures/http/HostileReplies.h"
-#include "platform/BoundedImage.h"
+#include "platform/formats/BoundedImage.h"
 
 #include <QBuffer>
 #include <QImageWriter>

@@ -1,6 +1,6 @@
 #include "common/TestSupport.h"
 #include "fixtures/http/LocalHttpServer.h"
-#include "platform/HttpClient.h"
+#include "platform/net/HttpClient.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>

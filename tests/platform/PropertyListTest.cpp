@@ -1,6 +1,6 @@
 #include "common/SameValue.h"
 #include "common/TestSupport.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <QDateTime>
 #include <QDebug>

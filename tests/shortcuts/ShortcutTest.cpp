@@ -1,5 +1,5 @@
 #include "platform/KeyCodes.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "shortcuts/Shortcut.h"
 #include "shortcuts/ShortcutDictionaryTransformer.h"
 

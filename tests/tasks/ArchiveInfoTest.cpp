@@ -1,6 +1,6 @@
 #include "TaskTestSupport.h"
 #include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "tasks/ArchiveTask.h"
 
 #include <QTimeZone>

@@ -5,7 +5,7 @@
 #include "model/Application.h"
 #include "model/Container.h"
 #include "model/Device.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/SystemPaths.h"
 #include "tasks/ContainerBackup.h"
 #include "tasks/ExportTask.h"

@@ -1,9 +1,9 @@
 #include "common/TestSupport.h"
 #include "fixtures/http/LocalHttpServer.h"
 #include "fixtures/http/UnsplashReplies.h"
-#include "platform/BoundedImage.h"
+#include "platform/formats/BoundedImage.h"
 #include "platform/DispatchQueue.h"
-#include "platform/HttpClient.h"
+#include "platform/net/HttpClient.h"
 #include "platform/Workspace.h"
 #include "tasks/UnsplashWindowController.h"
 

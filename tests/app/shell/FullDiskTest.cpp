@@ -4,7 +4,7 @@
 #include "model/StatusBarPresetRepository.h"
 #include "platform/Log.h"
 #include "platform/PendingSaves.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 #include "platform/UserDefaults.h"
 #include "tasks/TaskJournal.h"
 

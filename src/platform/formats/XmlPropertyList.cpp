@@ -1,7 +1,7 @@
-#include "platform/XmlPropertyList.h"
+#include "platform/formats/XmlPropertyList.h"
 
-#include "platform/BinaryPropertyList.h"
-#include "platform/PropertyList.h"
+#include "platform/formats/BinaryPropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <QDateTime>
 #include <QTimeZone>

@@ -1,4 +1,4 @@
-#include "platform/BoundedReply.h"
+#include "platform/net/BoundedReply.h"
 
 #include <QIODevice>
 #include <QNetworkReply>

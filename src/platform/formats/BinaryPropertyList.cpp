@@ -1,4 +1,4 @@
-#include "platform/BinaryPropertyList.h"
+#include "platform/formats/BinaryPropertyList.h"
 
 #include <QDateTime>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "platform/BoundedImage.h"
+#include "platform/formats/BoundedImage.h"
 
 #include <QIODevice>
 #include <QImageReader>

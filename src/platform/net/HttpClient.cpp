@@ -1,7 +1,7 @@
-#include "platform/HttpClient.h"
+#include "platform/net/HttpClient.h"
 
-#include "platform/BoundedNetworkAccessManager.h"
-#include "platform/BoundedReply.h"
+#include "platform/net/BoundedNetworkAccessManager.h"
+#include "platform/net/BoundedReply.h"
 
 #include <QHash>
 #include <QNetworkAccessManager>

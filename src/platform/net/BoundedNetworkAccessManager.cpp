@@ -1,4 +1,4 @@
-#include "platform/BoundedNetworkAccessManager.h"
+#include "platform/net/BoundedNetworkAccessManager.h"
 
 #include <QNetworkReply>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,9 +1,9 @@
-#include "platform/PropertyList.h"
+#include "platform/formats/PropertyList.h"
 
 #include "platform/AtomicFile.h"
-#include "platform/BinaryPropertyList.h"
+#include "platform/formats/BinaryPropertyList.h"
 #include "platform/RegularFile.h"
-#include "platform/XmlPropertyList.h"
+#include "platform/formats/XmlPropertyList.h"
 
 #include <new>
 
