@@ -1,8 +1,11 @@
 // Reads hostile images the way the program reads photos (fitted to 256
 // pixels) and Unsplash thumbnails (a 120-pixel square): a 40-megapixel
-// progressive JPEG whose first scan is repeated 10,000 times, and a 1 × 1
-// PNG whose image data inflates to 256 MiB. The ordinary progressive JPEG
-// of the same size is the yardstick. Each case reports the error, if any.
+// progressive JPEG whose first scan is repeated 10,000 times, a 1 × 1 PNG
+// whose image data inflates to 256 MiB, a 1 × 1 PNG of 400 compressed texts
+// of 8 MiB each (also only sized, as application icons are), and a JPEG of
+// a few hundred bytes whose frame claims 6324 × 6324, progressive and
+// baseline. The ordinary progressive JPEG of 40 megapixels is the
+// yardstick. Each case reports the error, if any.
 
 #include "fixtures/http/HostileReplies.h"
 #include "platform/formats/BoundedImage.h"
@@ -40,6 +43,26 @@ const QByteArray &pngBomb()
     return bytes;
 }
 
+const QByteArray &textsPng()
+{
+    static const QByteArray bytes = fixture::pngWithTexts(400, 8 << 20);
+    return bytes;
+}
+
+constexpr QSize claimedSize(6324, 6324);
+
+const QByteArray &progressiveClaim()
+{
+    static const QByteArray bytes = fixture::jpegClaiming(claimedSize, true);
+    return bytes;
+}
+
+const QByteArray &baselineClaim()
+{
+    static const QByteArray bytes = fixture::jpegClaiming(claimedSize, false);
+    return bytes;
+}
+
 void run(benchmark::State &state, const QByteArray &data,
          const std::function<QImage(QIODevice &, QString *)> &read)
 {
@@ -53,10 +76,10 @@ void run(benchmark::State &state, const QByteArray &data,
         decoded = !read(buffer, &why).isNull();
         benchmark::DoNotOptimize(decoded);
     }
-    state.SetLabel(QString("%1 KB, %2")
-                       .arg(data.size() / 1024)
-                       .arg(decoded ? QStringLiteral("decoded") : why)
-                       .toStdString());
+    const QString size = data.size() < 10'000 ? QString("%1 bytes").arg(data.size())
+                                              : QString("%1 KB").arg(data.size() / 1024);
+    state.SetLabel(
+        QString("%1, %2").arg(size, decoded ? QStringLiteral("decoded") : why).toStdString());
 }
 
 QImage fitted(QIODevice &device, QString *why)
@@ -90,11 +113,39 @@ void BM_InflationBombFitted(benchmark::State &state)
     run(state, pngBomb(), fitted);
 }
 
+void BM_TextsPngSized(benchmark::State &state)
+{
+    run(state, textsPng(), [](QIODevice &device, QString *) {
+        return BoundedImage::size(device).isValid() ? QImage(1, 1, QImage::Format_RGB32) : QImage();
+    });
+}
+void BM_TextsPngFitted(benchmark::State &state)
+{
+    run(state, textsPng(), fitted);
+}
+void BM_ProgressiveClaimFitted(benchmark::State &state)
+{
+    run(state, progressiveClaim(), fitted);
+}
+void BM_ProgressiveClaimThumbnail(benchmark::State &state)
+{
+    run(state, progressiveClaim(), square);
+}
+void BM_BaselineClaimFitted(benchmark::State &state)
+{
+    run(state, baselineClaim(), fitted);
+}
+
 BENCHMARK(BM_OrdinaryJpegFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OrdinaryJpegThumbnail)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScanBombFitted)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ScanBombThumbnail)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_InflationBombFitted)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_TextsPngSized)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_TextsPngFitted)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ProgressiveClaimFitted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProgressiveClaimThumbnail)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BaselineClaimFitted)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

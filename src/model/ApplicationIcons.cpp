@@ -69,8 +69,7 @@ constexpr qint64 maximumIconFileBytes = qint64(8) << 20;
 // The picture in an icon file, or null. Icons come from app bundles anyone
 // may have built, so only a regular file of bounded size is read, and only
 // as a PNG or a JPEG whose decoding stays within BoundedImage's bounds. The
-// width is taken from the header first, so that art left out is never
-// decoded.
+// width is taken from the header, so that art left out is never decoded.
 QImage readIconFile(const QString &path)
 {
     std::optional<QByteArray> bytes = RegularFile::readWhole(path, maximumIconFileBytes);
@@ -78,13 +77,9 @@ QImage readIconFile(const QString &path)
         return {};
     QBuffer buffer(&*bytes);
     buffer.open(QIODevice::ReadOnly);
-    const QSize size = BoundedImage::size(buffer);
-    if (size.isValid() && !usableWidth(size.width()))
-        return {};
-    const QImage image = BoundedImage::read(buffer);
-    if (image.isNull() || !usableWidth(image.width()))
-        return {};
-    return premultiplied(image);
+    const QImage image = BoundedImage::read(buffer, nullptr, {},
+                                            [](QSize size) { return usableWidth(size.width()); });
+    return image.isNull() ? QImage() : premultiplied(image);
 }
 
 std::optional<AppIcon> looseIcon(const QString &bundle, const QStringList &names, bool &matched)

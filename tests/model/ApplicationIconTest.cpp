@@ -15,12 +15,15 @@
 #include <QFile>
 #include <QImageReader>
 #include <QPainterPath>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <mutex>
 
 #include <atomic>
+#include <ctime>
+#include <map>
 #include <thread>
 
 #include <sys/stat.h>
@@ -525,16 +528,23 @@ TEST_F(ApplicationIconTest, ConcurrentReloadsNeverTear)
 
 // Icons come from bundles anyone may build: only a PNG or a JPEG is read, only
 // from a regular file, and only when decoding it stays within bounds; any
-// other file leaves the stand-by icon, at once.
+// other file leaves the stand-by icon, at once. Its 400 texts were inflated
+// twice, to size a PNG and to read it: seconds, where the icons of an
+// ordinary bundle take milliseconds.
 TEST_F(ApplicationIconTest, LooseIconFilesAreReadOnlyWithinBounds)
 {
-    const auto encoded = [](const char *format) {
+    const auto encoded = [](const char *format, const QImage &image = picture(60, Qt::blue)) {
         QByteArray bytes;
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
-        EXPECT_TRUE(picture(60, Qt::blue).save(&buffer, format));
+        EXPECT_TRUE(image.save(&buffer, format));
         return bytes;
     };
+    // Blue, and noise in red and green.
+    QImage large(512, 512, QImage::Format_RGB32);
+    QRandomGenerator noise(1);
+    for (int i = 0; i < 512 * 512; ++i)
+        large.setPixel(i % 512, i / 512, noise.generate() | 0xFF);
     const struct {
         const char *name;
         QByteArray bytes;
@@ -542,11 +552,14 @@ TEST_F(ApplicationIconTest, LooseIconFilesAreReadOnlyWithinBounds)
     } cases[] = {
         {"PNG", encoded("png"), true},
         {"JPEG", encoded("jpeg"), true},
+        {"PNG of 512 × 512", encoded("png", large), true},
+        {"PNG of 400 texts", fixture::pngWithTexts(400, 8 << 20), false},
         // Four megabytes that inflate to four gigabytes, seconds of work.
         {"PNG inflating past its rows", fixture::pngOf(60, 60, false, qint64(4) << 30), false},
         {"BMP", encoded("bmp"), false},
         {"named pipe", {}, false},
     };
+    std::map<std::string, double> seconds;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = writeBundle(icons({{"CFBundleIconFiles", QStringList{"Icon"}}}),
@@ -566,5 +579,13 @@ TEST_F(ApplicationIconTest, LooseIconFilesAreReadOnlyWithinBounds)
             EXPECT_GT(qBlue(app->icon().pixel(30, 30)), 240);
         else
             EXPECT_TRUE(samePixels(app->icon(), app->osIconImage().largest()));
+        // Processor time, which a busy machine only adds to.
+        timespec start{}, end{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+        app->loadIcons();
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+        seconds[c.name] =
+            double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) / 1e9;
     }
+    EXPECT_LT(seconds["PNG of 400 texts"], seconds["PNG of 512 × 512"]);
 }

@@ -5,35 +5,12 @@
 #include <QImageWriter>
 #include <QLoggingCategory>
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <ctime>
+#include <functional>
 
 using namespace corvane;
-
-TEST(BoundedImageTest, ImagesPastTheBoundsAreRefusedFromTheirHeader)
-{
-    const struct {
-        QByteArray bytes;
-        QString why;
-        // What the header claims, bounds or not.
-        QSize size;
-    } cases[] = {{fixture::pngClaiming(16385, 1), BoundedImage::tooLargeText, {16385, 1}},
-                 {fixture::pngClaiming(8000, 5001), BoundedImage::tooLargeText, {8000, 5001}},
-                 // Within both bounds: decoded, and its data is missing.
-                 {fixture::pngClaiming(16384, 2441), BoundedImage::unreadableText, {16384, 2441}},
-                 {"<html>not found</html>", BoundedImage::unreadableText, {}}};
-    for (const auto &c : cases) {
-        QByteArray bytes = c.bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::ReadOnly);
-        EXPECT_EQ(BoundedImage::size(buffer), c.size);
-        EXPECT_EQ(buffer.pos(), 0);
-        QString why;
-        EXPECT_TRUE(BoundedImage::thumbnail(buffer, 120, &why).isNull());
-        EXPECT_EQ(why, c.why) << c.bytes.size();
-        buffer.seek(0);
-        EXPECT_TRUE(BoundedImage::read(buffer, &why).isNull());
-        EXPECT_EQ(why, c.why) << c.bytes.size();
-    }
-}
 
 namespace {
 
@@ -65,7 +42,82 @@ QByteArray withComment(const QByteArray &jpeg, const QByteArray &comment)
            jpeg.mid(2);
 }
 
+// Where the first marker segment of a JPEG of `code` (a frame: 0xC0) starts,
+// walked by their lengths.
+qsizetype segmentAt(const QByteArray &jpeg, quint8 code)
+{
+    const quint8 mask = code == 0xC0 ? 0xFC : 0xFF;
+    qsizetype at = 2;
+    while (at + 4 <= jpeg.size() && (quint8(jpeg[at + 1]) & mask) != code)
+        at += 2 + (quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]));
+    return at;
+}
+
+// The JPEG with its frame's bytes from `offset` (1: the marker's kind) replaced.
+QByteArray withFrame(QByteArray jpeg, int offset, const QByteArray &bytes)
+{
+    return jpeg.replace(segmentAt(jpeg, 0xC0) + offset, bytes.size(), bytes);
+}
+
 } // namespace
+
+// The size comes from the PNG's header chunk or the JPEG's frame, of any
+// kind, before the decoder sees a byte; a header the decoder would refuse
+// gives none. Past the bounds, nothing more is read.
+TEST(BoundedImageTest, ImagesAreSizedFromTheirHeaderAndRefusedPastTheBounds)
+{
+    const QString decodes, unreadable = BoundedImage::unreadableText;
+    const QString tooLarge = BoundedImage::tooLargeText;
+    const QByteArray png = fixture::pngOf(7, 3, false);
+    const QByteArray jpeg = encoded(photo(), "jpeg");
+    const qsizetype scanAt = segmentAt(jpeg, 0xDA);
+    // The header's 13 bytes in a chunk of another kind, its checksum right.
+    QByteArray text = png.mid(8, 21).replace(4, 4, "tEXt");
+    const quint32 sum = crc32(0, reinterpret_cast<const Bytef *>(text.data()) + 4, 17);
+    text += QByteArray(1, char(sum >> 24)) + char(sum >> 16) + char(sum >> 8) + char(sum);
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        QSize size;
+        QString why;
+    } cases[] = {
+        {"PNG", png, {7, 3}, decodes},
+        {"too wide", fixture::pngClaiming(16385, 1), {16385, 1}, tooLarge},
+        {"too many pixels", fixture::pngClaiming(8000, 5001), {8000, 5001}, tooLarge},
+        // Within both bounds: decoded, and its data is missing.
+        {"no data", fixture::pngClaiming(16384, 2441), {16384, 2441}, unreadable},
+        {"wrong checksum", QByteArray(png).replace(29, 1, QByteArray(1, ~png[29])), {}, unreadable},
+        {"PNG cut in its header", png.left(24), {}, unreadable},
+        {"PNG of no width", fixture::pngClaiming(0, 1), {}, unreadable},
+        {"PNG of 2^31 rows", fixture::pngClaiming(1, 0x80000000u), {}, unreadable},
+        {"text like a header first", png.left(8) + text + png.mid(8), {}, unreadable},
+        {"baseline JPEG (SOF0)", jpeg, {64, 48}, decodes},
+        {"extended JPEG (SOF1)", withFrame(jpeg, 1, "\xC1"), {64, 48}, decodes},
+        {"progressive JPEG (SOF2)", encoded(photo(), "jpeg", true), {64, 48}, decodes},
+        // Sized as any frame, though the decoder reads no lossless JPEG.
+        {"lossless JPEG (SOF3)", withFrame(jpeg, 1, "\xC3"), {64, 48}, unreadable},
+        {"JPEG of no rows", withFrame(jpeg, 5, QByteArray(2, '\0')), {}, unreadable},
+        {"frame too short", withFrame(jpeg, 2, QByteArray("\0\x0E", 2)), {}, unreadable},
+        {"JPEG cut in its frame", jpeg.left(segmentAt(jpeg, 0xC0) + 6), {}, unreadable},
+        {"scan before frame", jpeg.left(2) + jpeg.mid(scanAt, 14) + jpeg.mid(2), {}, unreadable},
+        {"web page", "<html>not found</html>", {}, unreadable},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray bytes = c.bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        EXPECT_EQ(BoundedImage::size(buffer), c.size);
+        EXPECT_EQ(buffer.pos(), 0);
+        QString why;
+        EXPECT_EQ(BoundedImage::thumbnail(buffer, 120, &why).isNull(), !c.why.isEmpty());
+        EXPECT_EQ(why, c.why);
+        buffer.seek(0);
+        const QImage image = BoundedImage::read(buffer, &why);
+        EXPECT_EQ(image.isNull() ? QSize() : image.size(), c.why.isEmpty() ? c.size : QSize());
+        EXPECT_EQ(why, c.why);
+    }
+}
 
 TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
 {
@@ -76,6 +128,14 @@ TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
     const QString decodes;
     const int allowed = BoundedImage::maximumJpegScans;
     const qint64 slack = BoundedImage::maximumPngExtraBytes;
+    QImage grey(1024, 1024, QImage::Format_Grayscale8);
+    grey.fill(128);
+    // A baseline JPEG's one scan, its data after a restart marker.
+    QByteArray restarted = encoded(grey, "jpeg");
+    const qsizetype scanAt = segmentAt(restarted, 0xDA);
+    restarted.insert(scanAt + 2 + restarted[scanAt + 3], "\xFF\xD0");
+    // A frame of 6324 × 6324 over the scans of 16 × 16 pixels.
+    const QByteArray claim = fixture::jpegClaiming({6324, 6324}, true);
     const struct {
         const char *name;
         QByteArray bytes;
@@ -91,6 +151,15 @@ TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
          BoundedImage::tooCostlyText},
         // Of 40 megapixels, such a file decodes for half a minute.
         {"10,000 scans", fixture::jpegWithScans({64, 48}, 10000), BoundedImage::tooCostlyText},
+        // The least data a picture holds: 256 pixels a byte.
+        {"flat grey progressive JPEG", encoded(grey, "jpeg", true), decodes},
+        {"restart marker in a scan", restarted, decodes},
+        {"progressive frame of 6324 × 6324", claim, BoundedImage::tooCostlyText},
+        {"baseline frame of 6324 × 6324", fixture::jpegClaiming({6324, 6324}, false),
+         BoundedImage::tooCostlyText},
+        // Only the scans' data holds the picture.
+        {"6324 × 6324 after a long comment", withComment(claim, QByteArray(60000, 'x')),
+         BoundedImage::tooCostlyText},
         {"PNG", fixture::pngOf(7, 3, false), decodes},
         {"interlaced PNG", fixture::pngOf(11, 9, true), decodes},
         {"PNG data as far past its rows as allowed", fixture::pngOf(1, 1, false, slack), decodes},
@@ -143,4 +212,34 @@ TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
     EXPECT_EQ(image.pixel(10, 8), qRgb(160, 128, 128));
     EXPECT_EQ(image.pixel(3, 5), qRgb(48, 80, 128));
     QLoggingCategory::setFilterRules({});
+}
+
+// Sizing the PNG of 400 texts inflated them all, seconds of work, and so did
+// reading it; the frame of 6324 × 6324 decoded for a tenth of a second from
+// no data. Refusing each costs less than decoding an ordinary photo.
+TEST(BoundedImageTest, HostileImagesCostLessThanAnOrdinaryPhoto)
+{
+    // Processor time, which a busy machine only adds to.
+    const auto seconds = [](QByteArray bytes, const std::function<bool(QIODevice &)> &read) {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        timespec start{}, end{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+        EXPECT_TRUE(read(buffer));
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+        return double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) / 1e9;
+    };
+    const auto fitted = [](QIODevice &device) {
+        return !BoundedImage::read(device, nullptr, {256, 256}).isNull();
+    };
+    const auto refused = [&](QIODevice &device) { return !fitted(device); };
+    const double photo = seconds(fixture::jpegWithScans({2048, 2048}, 0), fitted);
+    const QByteArray texts = fixture::pngWithTexts(400, 8 << 20);
+    EXPECT_LT(seconds(texts, [](QIODevice &d) { return BoundedImage::size(d) == QSize(1, 1); }),
+              photo);
+    EXPECT_LT(seconds(texts, refused), photo);
+    const QByteArray claim = fixture::jpegClaiming({6324, 6324}, true);
+    EXPECT_LT(seconds(claim, refused), photo);
+    EXPECT_LT(seconds(claim, [](QIODevice &d) { return BoundedImage::thumbnail(d, 120).isNull(); }),
+              photo);
 }

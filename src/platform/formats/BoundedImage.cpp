@@ -46,14 +46,24 @@ const char *formatName(Format format)
     return format == Format::jpeg ? "jpeg" : "png";
 }
 
-// Counts the scans of a JPEG as the decoder meets them: each marker segment
-// is skipped by its length, and after it the next marker is looked for as
-// the decoder looks for it, a 0xFF byte followed by one that is neither 0x00
-// (a stuffed byte of entropy-coded data) nor 0xFF (fill). So entropy-coded
-// data, restart markers and the bytes of other segments are never taken for
-// a scan. Each byte is looked at once.
-class JpegScanCount {
+// The markers that start a frame: every SOFn, not DHT, JPG or DAC among them.
+bool isFrameMarker(uchar code)
+{
+    return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
+}
+
+// Walks a JPEG as the decoder meets it: each marker segment is skipped by
+// its length, and after it the next marker is looked for as the decoder
+// looks for it, a 0xFF byte followed by one that is neither 0x00 (a stuffed
+// byte of entropy-coded data) nor 0xFF (fill). So entropy-coded data,
+// restart markers and the bytes of other segments are never taken for a
+// scan. The size is the first frame's; the scans and the bytes of their
+// entropy-coded data are counted. Each byte is looked at once.
+class JpegWalk {
 public:
+    // Stops at the first frame when only its size is wanted.
+    explicit JpegWalk(bool toFrame) : m_toFrame(toFrame) {}
+
     // The bytes after the start-of-image marker, block by block; false once
     // there are more scans than allowed.
     bool feed(const uchar *data, qint64 size)
@@ -63,22 +73,31 @@ public:
             switch (m_state) {
             case State::seekMarker: {
                 const void *ff = std::memchr(data + at, 0xFF, size_t(size - at));
-                if (!ff) {
-                    at = size;
-                    break;
+                const qint64 next = ff ? static_cast<const uchar *>(ff) - data : size;
+                if (m_inScan)
+                    m_entropyBytes += next - at;
+                at = next;
+                if (ff) {
+                    ++at;
+                    m_state = State::marker;
                 }
-                at = static_cast<const uchar *>(ff) - data + 1;
-                m_state = State::marker;
                 break;
             }
             case State::marker: {
                 const uchar code = data[at++];
                 if (code == 0xFF)
                     break;
+                if (code == 0x00) {
+                    m_entropyBytes += m_inScan;
+                    m_state = State::seekMarker;
+                    break;
+                }
+                // Restart markers go on with the scan; any other ends it.
+                m_inScan = m_inScan && code >= 0xD0 && code <= 0xD7;
                 if (code == 0xD9)
                     m_state = State::end;
-                else if (code == 0x00 || code == 0x01 || (code >= 0xD0 && code <= 0xD8))
-                    m_state = State::seekMarker; // stuffing, or a marker without a length
+                else if (code == 0x01 || (code >= 0xD0 && code <= 0xD8))
+                    m_state = State::seekMarker; // a marker without a length
                 else {
                     m_code = code;
                     m_state = State::lengthHigh;
@@ -91,22 +110,35 @@ public:
                 break;
             case State::lengthLow:
                 m_remaining |= data[at++];
-                // The decoder stops at a length that cannot hold itself.
-                if (m_remaining < 2) {
+                // The decoder stops at a length that cannot hold itself, and
+                // at a scan before any frame.
+                if (m_remaining < 2 || (m_code == 0xDA && !m_frameSeen)) {
                     m_state = State::end;
                     break;
                 }
                 if (m_code == 0xDA && ++m_scans > BoundedImage::maximumJpegScans)
                     return false;
                 m_remaining -= 2;
-                m_state = m_remaining > 0 ? State::segment : State::seekMarker;
+                m_inFrame = !m_frameSeen && isFrameMarker(m_code);
+                if (m_inFrame) {
+                    m_frameSeen = true;
+                    m_frameLength = m_remaining;
+                }
+                if (m_remaining == 0)
+                    endSegment();
+                else
+                    m_state = State::segment;
                 break;
             case State::segment: {
                 const qint64 skipped = std::min(m_remaining, size - at);
+                const qint64 offset = m_frameLength - m_remaining;
+                if (m_inFrame && offset < qint64(m_frame.size()))
+                    std::memcpy(m_frame.data() + offset, data + at,
+                                size_t(std::min(qint64(m_frame.size()) - offset, skipped)));
                 at += skipped;
                 m_remaining -= skipped;
                 if (m_remaining == 0)
-                    m_state = State::seekMarker;
+                    endSegment();
                 break;
             }
             case State::end: break;
@@ -117,13 +149,47 @@ public:
 
     bool ended() const { return m_state == State::end; }
 
+    // The size the frame gives: invalid without one, or for one the
+    // decoder refuses (too short for its components, or empty).
+    QSize size() const { return m_size; }
+
+    // Whether the scans hold enough data for the picture the frame claims.
+    bool holdsItsPicture() const
+    {
+        return m_scans == 0 || qint64(m_size.width()) * m_size.height() <=
+                                   BoundedImage::maximumJpegPixelsPerByte * m_entropyBytes;
+    }
+
 private:
     enum class State { seekMarker, marker, lengthHigh, lengthLow, segment, end };
 
+    void endSegment()
+    {
+        m_state = State::seekMarker;
+        m_inScan = m_code == 0xDA;
+        if (!m_inFrame)
+            return;
+        // Precision, height, width, and three bytes for each component.
+        const auto word = [this](int at) { return int(m_frame[at]) << 8 | m_frame[at + 1]; };
+        const int components = m_frame[5];
+        if (components > 0 && m_frameLength == 6 + 3 * components && word(1) > 0 && word(3) > 0)
+            m_size = QSize(word(3), word(1));
+        if (m_toFrame || !m_size.isValid())
+            m_state = State::end;
+    }
+
+    const bool m_toFrame;
     State m_state = State::seekMarker;
     uchar m_code = 0;
     qint64 m_remaining = 0;
     int m_scans = 0;
+    bool m_inScan = false;
+    qint64 m_entropyBytes = 0;
+    bool m_frameSeen = false;
+    bool m_inFrame = false;
+    qint64 m_frameLength = 0;
+    std::array<uchar, 6> m_frame{};
+    QSize m_size;
 };
 
 // The bytes of a PNG's image data once inflated: one filter byte and the
@@ -160,13 +226,29 @@ qint64 pngImageDataBytes(quint32 width, quint32 height, int bitDepth, int colour
     return total;
 }
 
-// Walks a PNG's chunks by their lengths and inflates its image data,
-// counting what comes out, as the decoder will inflate all of it: refused
-// once that passes what the picture's rows take by more than the slack, or
-// once there are more compressed text and profile chunks than allowed.
+// Whether a PNG header's bit depth goes with its colour type.
+bool validPngDepth(int colourType, int bitDepth)
+{
+    switch (colourType) {
+    case 0:
+        return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 || bitDepth == 16;
+    case 3: return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8;
+    case 2:
+    case 4:
+    case 6: return bitDepth == 8 || bitDepth == 16;
+    default: return false;
+    }
+}
+
+// Walks a PNG's chunks by their lengths, taking its size from the header
+// chunk, which comes first, and inflating its image data, counting what
+// comes out, as the decoder will inflate all of it: refused once that passes
+// what the picture's rows take by more than the slack, or once there are
+// more compressed text and profile chunks than allowed.
 class PngWork {
 public:
-    PngWork() = default;
+    // Stops after the header when only its size is wanted.
+    explicit PngWork(bool toHeader) : m_toHeader(toHeader) {}
     PngWork(const PngWork &) = delete;
     PngWork &operator=(const PngWork &) = delete;
     ~PngWork()
@@ -200,16 +282,20 @@ public:
                     return false;
                 at += taken;
                 m_remaining -= taken;
-                if (m_remaining == 0)
-                    endChunk();
+                if (m_remaining == 0) {
+                    m_state = State::crc;
+                    m_remaining = 4;
+                }
                 break;
             }
             case State::crc: {
                 const qint64 taken = std::min(m_remaining, available);
+                if (m_inHeader)
+                    std::memcpy(m_headerCrc.data() + 4 - m_remaining, data + at, size_t(taken));
                 at += taken;
                 m_remaining -= taken;
                 if (m_remaining == 0)
-                    m_state = State::head;
+                    endChunk();
                 break;
             }
             case State::end: break;
@@ -220,6 +306,12 @@ public:
 
     bool ended() const { return m_state == State::end; }
 
+    // The size the header gives: invalid without one, or for one the
+    // decoder refuses.
+    QSize size() const { return m_size; }
+
+    bool holdsItsPicture() const { return true; }
+
 private:
     enum class State { head, body, crc, end };
 
@@ -229,6 +321,12 @@ private:
     {
         m_remaining = qint64(m_head[0]) << 24 | qint64(m_head[1]) << 16 | qint64(m_head[2]) << 8 |
                       qint64(m_head[3]);
+        // The decoder reads nothing before a whole header.
+        m_inHeader = !m_size.isValid();
+        if (m_inHeader && (!isType("IHDR") || m_remaining != qint64(m_header.size()))) {
+            m_state = State::end;
+            return true;
+        }
         if (isType("IEND")) {
             m_state = State::end;
             return true;
@@ -236,19 +334,16 @@ private:
         if ((isType("zTXt") || isType("iTXt") || isType("iCCP")) &&
             ++m_compressedChunks > BoundedImage::maximumPngCompressedChunks)
             return false;
-        m_headerBytes = 0;
         m_state = m_remaining > 0 ? State::body : State::crc;
         if (m_remaining == 0)
-            endChunk();
+            m_remaining = 4;
         return true;
     }
 
     bool chunkData(const uchar *data, qint64 size)
     {
-        if (isType("IHDR")) {
-            const qint64 taken = std::min<qint64>(13 - m_headerBytes, size);
-            std::memcpy(m_header.data() + m_headerBytes, data, size_t(taken));
-            m_headerBytes += int(taken);
+        if (m_inHeader) {
+            std::memcpy(m_header.data() + m_header.size() - m_remaining, data, size_t(size));
             return true;
         }
         return !isType("IDAT") || inflateData(data, size);
@@ -256,17 +351,29 @@ private:
 
     void endChunk()
     {
-        if (isType("IHDR") && m_headerBytes == 13) {
-            const auto word = [this](int at) {
-                return quint32(m_header[at]) << 24 | quint32(m_header[at + 1]) << 16 |
-                       quint32(m_header[at + 2]) << 8 | quint32(m_header[at + 3]);
-            };
-            m_budget =
-                pngImageDataBytes(word(0), word(4), m_header[8], m_header[9], m_header[12] != 0) +
-                BoundedImage::maximumPngExtraBytes;
-        }
-        m_state = State::crc;
-        m_remaining = 4;
+        m_state = State::head;
+        if (!m_inHeader)
+            return;
+        m_state = State::end;
+        const auto word = [](const uchar *bytes) {
+            return quint32(bytes[0]) << 24 | quint32(bytes[1]) << 16 | quint32(bytes[2]) << 8 |
+                   quint32(bytes[3]);
+        };
+        uLong crc = crc32(0, m_head.data() + 4, 4);
+        crc = crc32(crc, m_header.data(), uInt(m_header.size()));
+        const quint32 width = word(&m_header[0]), height = word(&m_header[4]);
+        const int bitDepth = m_header[8], colourType = m_header[9];
+        if (crc != word(m_headerCrc.data()) || width == 0 || height == 0 || width > 0x7FFFFFFFu ||
+            height > 0x7FFFFFFFu || !validPngDepth(colourType, bitDepth) || m_header[10] != 0 ||
+            m_header[11] != 0 || m_header[12] > 1)
+            return;
+        m_size = QSize(int(width), int(height));
+        if (m_toHeader)
+            return;
+        if (width <= quint32(BoundedImage::maximumSide) &&
+            height <= quint32(BoundedImage::maximumSide))
+            m_budget += pngImageDataBytes(width, height, bitDepth, colourType, m_header[12] != 0);
+        m_state = State::head;
     }
 
     // Past the end of the stream, or past damage, the decoder inflates no
@@ -302,12 +409,15 @@ private:
         }
     }
 
+    const bool m_toHeader;
     State m_state = State::head;
     std::array<uchar, 8> m_head{};
     int m_headBytes = 0;
     qint64 m_remaining = 0;
+    bool m_inHeader = false;
     std::array<uchar, 13> m_header{};
-    int m_headerBytes = 0;
+    std::array<uchar, 4> m_headerCrc{};
+    QSize m_size;
     int m_compressedChunks = 0;
     // The most the image data may inflate to: until a header says, only the slack.
     qint64 m_budget = BoundedImage::maximumPngExtraBytes;
@@ -318,8 +428,9 @@ private:
     std::array<Bytef, 1 << 16> m_scratch{};
 };
 
-// Whether decoding the data at `start` costs no more than the bounds allow.
-// The device is read from `start` in blocks and put back there.
+// Walks the data at `start`, read from the device in blocks, and puts the
+// device back there; false once decoding would cost more than the bounds
+// allow.
 template <typename Walk> bool walkBounded(QIODevice &device, qint64 start, qint64 skip, Walk &walk)
 {
     if (!device.seek(start + skip))
@@ -333,17 +444,27 @@ template <typename Walk> bool walkBounded(QIODevice &device, qint64 start, qint6
         bounded = walk.feed(reinterpret_cast<const uchar *>(block.constData()), count);
     }
     device.seek(start);
-    return bounded;
+    return bounded && walk.holdsItsPicture();
 }
 
-bool decodingBounded(QIODevice &device, qint64 start, Format format)
+// What a walk over the data at `start` found: the size its header gives,
+// and whether decoding it costs no more than the bounds allow. Only the
+// header is read when `toHeader`.
+struct Walked {
+    QSize size;
+    bool bounded = true;
+};
+
+Walked walked(QIODevice &device, qint64 start, Format format, bool toHeader)
 {
     if (format == Format::jpeg) {
-        JpegScanCount scans;
-        return walkBounded(device, start, 2, scans);
+        JpegWalk walk(toHeader);
+        const bool bounded = walkBounded(device, start, 2, walk);
+        return {walk.size(), bounded};
     }
-    auto work = std::make_unique<PngWork>();
-    return walkBounded(device, start, 8, *work);
+    auto walk = std::make_unique<PngWork>(toHeader);
+    const bool bounded = walkBounded(device, start, 8, *walk);
+    return {walk->size(), bounded};
 }
 
 // The format of the data at the device's position; none for data of
@@ -356,35 +477,19 @@ std::optional<Format> formatAt(QIODevice &device, QString *error)
     return format;
 }
 
-// A reader of the data at `start` in `format` only.
-std::unique_ptr<QImageReader> readerAt(QIODevice &device, qint64 start, Format format)
-{
-    device.seek(start);
-    auto reader = std::make_unique<QImageReader>(&device, formatName(format));
-    reader->setAutoDetectImageFormat(false);
-    return reader;
-}
-
-// The size the header of the data at `start` gives; the device is put back
-// there.
-QSize headerSize(QIODevice &device, qint64 start, Format format)
-{
-    const QSize size = readerAt(device, start, format)->size();
-    device.seek(start);
-    return size;
-}
-
 // A reader of the data at the device's position, when its header gives a
-// size within the bounds (`size`) and decoding it costs no more than they
-// allow; else null, and `error` says why.
-std::unique_ptr<QImageReader> boundedReader(QIODevice &device, QSize &size, QString *error)
+// size within the bounds (`size`) that `wanted` accepts, and decoding it
+// costs no more than they allow; else null, and `error` says why. The
+// decoder sees none of the data before.
+std::unique_ptr<QImageReader> boundedReader(QIODevice &device, QSize &size, QString *error,
+                                            const std::function<bool(QSize)> &wanted = {})
 {
     const qint64 start = device.pos();
     const auto format = formatAt(device, error);
     if (!format)
         return nullptr;
-    size = headerSize(device, start, *format);
-    if (!size.isValid() || size.isEmpty()) {
+    size = walked(device, start, *format, true).size;
+    if (!size.isValid()) {
         refuse(error, BoundedImage::unreadableText);
         return nullptr;
     }
@@ -393,11 +498,16 @@ std::unique_ptr<QImageReader> boundedReader(QIODevice &device, QSize &size, QStr
         refuse(error, BoundedImage::tooLargeText);
         return nullptr;
     }
-    if (!decodingBounded(device, start, *format)) {
+    if (wanted && !wanted(size))
+        return nullptr;
+    if (!walked(device, start, *format, false).bounded) {
         refuse(error, BoundedImage::tooCostlyText);
         return nullptr;
     }
-    return readerAt(device, start, *format);
+    device.seek(start);
+    auto reader = std::make_unique<QImageReader>(&device, formatName(*format));
+    reader->setAutoDetectImageFormat(false);
+    return reader;
 }
 
 QImage decode(QImageReader &reader, QString *error)
@@ -410,10 +520,11 @@ QImage decode(QImageReader &reader, QString *error)
 
 } // namespace
 
-QImage BoundedImage::read(QIODevice &device, QString *error, QSize fitWithin)
+QImage BoundedImage::read(QIODevice &device, QString *error, QSize fitWithin,
+                          const std::function<bool(QSize)> &wanted)
 {
     QSize size;
-    const auto reader = boundedReader(device, size, error);
+    const auto reader = boundedReader(device, size, error, wanted);
     if (!reader)
         return {};
     if (fitWithin.isValid() &&
@@ -450,7 +561,7 @@ QSize BoundedImage::size(QIODevice &device)
 {
     const qint64 start = device.pos();
     const auto format = formatAt(device, nullptr);
-    return format ? headerSize(device, start, *format) : QSize();
+    return format ? walked(device, start, *format, true).size : QSize();
 }
 
 } // namespace corvane

@@ -4,19 +4,22 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 class QIODevice;
 
 namespace corvane {
 
 // Images from outside (photos, thumbnails, map tiles) are sized from their
-// header before anything is decoded, and refused past these bounds: a small
-// file can claim a picture that would take gigabytes to hold.
+// header, read here, before the decoder sees a byte, and refused past these
+// bounds: a small file can claim a picture that would take gigabytes to hold.
 //
 // The work of decoding is bounded too, by a linear walk over the data
 // before it is decoded. Every scan of a JPEG costs a pass over the whole
 // picture, so a small file repeating a scan thousands of times would keep a
 // thread busy for minutes; a JPEG of more scans than real encoders write is
-// refused. A PNG's compressed data is inflated to the end, whatever the
+// refused, and so is one whose scans hold too few bytes for the picture its
+// frame claims. A PNG's compressed data is inflated to the end, whatever the
 // picture needs, so one that inflates far past its picture is refused, and
 // so is one of more compressed text or profile chunks than real files hold.
 // Only JPEG and PNG are read: no caller fetches another format, and the
@@ -28,6 +31,11 @@ public:
     // Progressive encoders write about ten scans; a scan of the largest
     // picture allowed costs a few milliseconds.
     static constexpr int maximumJpegScans = 48;
+    // Scans code each 8 × 8 block of the picture in a bit at least, 512
+    // pixels a byte; real photos at the lowest quality hold 75-220, a flat
+    // colour 170-256. A frame claiming more than this is missing its data,
+    // and the decoder still works through every block of every scan.
+    static constexpr qint64 maximumJpegPixelsPerByte = 1024;
     // Inflated image data past what the picture's rows take.
     static constexpr qint64 maximumPngExtraBytes = 1 << 20;
     static constexpr int maximumPngCompressedChunks = 16;
@@ -40,8 +48,10 @@ public:
     // down to fit it (decoded at that size where the format allows). Null
     // when the header gives no size or one past the bounds, when decoding
     // would cost more than the bounds allow, or when the data does not
-    // decode; `error` then says why. `device` must allow seeking.
-    static QImage read(QIODevice &device, QString *error = nullptr, QSize fitWithin = {});
+    // decode; `error` then says why. Null too, with no error, when `wanted`
+    // refuses the header's size. `device` must allow seeking.
+    static QImage read(QIODevice &device, QString *error = nullptr, QSize fitWithin = {},
+                       const std::function<bool(QSize)> &wanted = {});
 
     // A `side` × `side` square: the image scaled to cover it (sizes floored)
     // and its middle cut out. Only the part shown is decoded, straight at the
