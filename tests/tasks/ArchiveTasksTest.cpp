@@ -225,9 +225,7 @@ protected:
     {
         const QUrl url = QUrl::fromLocalFile(path);
         if (task)
-            m_manager->start(task, [task, url] {
-                task->run(ArchiveTask::containersOf(*task->application()), url);
-            });
+            m_manager->startExport(task, url);
         else
             task = m_manager->startExport(m_application, url);
         EXPECT_TRUE(waitForBackgroundWork());
@@ -238,9 +236,7 @@ protected:
     {
         const QUrl url = QUrl::fromLocalFile(path);
         if (task)
-            m_manager->start(task, [task, url] {
-                task->run(ArchiveTask::containersOf(*task->application()), url);
-            });
+            m_manager->startImport(task, url);
         else
             task = m_manager->startImport(m_application, url);
         EXPECT_TRUE(waitForBackgroundWork());
@@ -793,65 +789,149 @@ TEST_F(ArchiveTasksTest, ATaskWhoseEntryCannotBeWrittenFailsBeforeTouchingAnythi
     }
 }
 
+// The user goes on using the application after each task and each start.
 TEST_F(ArchiveTasksTest, AStepThatCannotBeNotedIsNotTaken)
 {
     fill();
     exportTo(archive());
     const std::string imported = containers();
-    change();
-    const std::string before = containers();
     auto alerts = std::make_shared<RecordingAlertPresenter>();
     AlertPresenter::setShared(alerts);
     const TaskJournal journal = TaskJournal::current();
     using Phase = TaskJournal::Entry::Phase;
+    const QString undone = " The next start of Corvane removes what it copied in and puts back "
+                           "the data it replaced.";
     const struct {
         const char *name;
         int failCopyAt;
-        Phase unnoted;
-        // Whether the entry cannot be removed either; whether the import completes.
-        bool stays, completes;
+        std::vector<Phase> unnoted;
+        // Whether the entry cannot be removed either, nor a note made beside
+        // the backups that the task ended; the task's last text; whether the
+        // containers then hold the archive's data, and whether the next
+        // start puts back what was there before the task.
+        bool stays, unmarked;
+        QString text;
+        bool completes, undoneLater = false;
     } cases[] = {
-        {"the reset cannot be noted as done", 0, Phase::copying, false, false},
-        {"the roll-back cannot be noted", 6, Phase::restoring, true, false},
-        {"the end can be noted neither way", 0, Phase::discarding, true, false},
-        {"the end cannot be noted, but the entry can go", 0, Phase::discarding, false, true},
+        {"the reset cannot be noted as done",
+         0,
+         {Phase::copying},
+         false,
+         false,
+         "Data import failed.",
+         false},
+        {"the roll-back can be noted neither way",
+         6,
+         {Phase::removing, Phase::restoring},
+         true,
+         false,
+         "Data import failed.",
+         false},
+        {"the roll-back is cut off once the imported data is gone",
+         6,
+         {Phase::restoring},
+         true,
+         false,
+         "Data import failed.",
+         false},
+        {"the roll-back can be noted nowhere",
+         6,
+         {Phase::removing},
+         true,
+         true,
+         "Data import failed." + undone,
+         true,
+         true},
+        {"the end can be noted neither way",
+         0,
+         {Phase::discarding},
+         true,
+         false,
+         "Data import completed.",
+         true},
+        {"the end can be noted nowhere",
+         0,
+         {Phase::discarding},
+         true,
+         true,
+         "Data import failed." + undone,
+         true,
+         true},
+        {"the end cannot be noted, but the entry can go",
+         0,
+         {Phase::discarding},
+         false,
+         false,
+         "Data import completed.",
+         true},
+    };
+    int written = 0;
+    // The user's work since, which no start may take.
+    const auto work = [&] {
+        const QString name = QString("later%1").arg(++written);
+        EXPECT_TRUE(writeFile(data("Documents/" + name), name.toUtf8()));
+        EXPECT_TRUE(writeFile(group("Shared/" + name), name.toUtf8()));
+        return containers();
+    };
+    // A start of the program after this one, with the journal folder
+    // writable or not.
+    const auto start = [&](bool writable) {
+        for (TaskJournal::Entry entry : journal.entries()) {
+            entry.processStart = 1;
+            journal.write(entry);
+        }
+        m_manager = TaskManager::make();
+        const JournalFailure unwritable([=](const auto &) { return !writable; }, !writable);
+        return TaskRecovery::recover(journal, m_manager->claims());
     };
     for (const auto &test : cases) {
         SCOPED_TRACE(test.name);
         alerts->presented.clear();
+        written = 0;
+        if (containers() == imported)
+            change();
+        const std::string before = containers();
         auto task = std::make_shared<FaultyImport>(m_application);
         task->failAt = test.failCopyAt;
         {
             const JournalFailure failure(
-                [&](const auto &entry) { return entry.phase == test.unnoted; }, test.stays);
+                [&](const auto &entry) {
+                    return std::ranges::count(test.unnoted, entry.phase) > 0;
+                },
+                test.stays, test.unmarked);
             importFrom(archive(), task);
         }
-        EXPECT_EQ(texts().last(),
-                  test.completes ? "Data import completed." : "Data import failed.");
+        EXPECT_EQ(texts().last(), test.text);
+        if (!test.undoneLater)
+            EXPECT_EQ(containers(), test.completes ? imported : before);
+        ASSERT_EQ(journal.entries().size(), size_t(test.stays));
         if (test.stays) {
-            // The backups stay, named, and so does the entry as it was.
-            ASSERT_TRUE(waitUntil([&] { return !alerts->presented.empty(); }));
-            EXPECT_TRUE(
-                alerts->presented[0].informativeText.contains("/.import-" + task->taskIDString()));
-            ASSERT_EQ(journal.entries().size(), 1u);
-            EXPECT_EQ(journal.entries()[0].phase, Phase::copying);
-            // Starts after this one, with the state folder still unwritable,
-            // then writable: the second removes nothing the first left.
-            for (TaskJournal::Entry entry : journal.entries()) {
-                entry.processStart = 1;
-                journal.write(entry);
-            }
-            std::string first;
-            {
-                const JournalFailure unwritable([](const auto &) { return true; }, true);
-                EXPECT_FALSE(TaskRecovery::recover(journal).isEmpty());
-                first = containers();
-            }
-            EXPECT_TRUE(TaskRecovery::recover(journal).isEmpty());
-            EXPECT_TRUE(holdsAll(containers(), first));
+            // The alert names what the next start puts back, when anything.
+            ASSERT_TRUE(waitUntil([&] { return alerts->presented.size() == test.undoneLater; }));
+            if (test.undoneLater)
+                EXPECT_TRUE(alerts->presented[0].informativeText.contains("/.import-" +
+                                                                          task->taskIDString()));
+            // Nothing else touches the containers until the next start.
+            const std::string left = containers();
+            importFrom(archive());
+            EXPECT_EQ(texts().last(), "“Demo” waits for the next start of Corvane.");
+            EXPECT_EQ(containers(), left);
+            // What the next start puts back it puts back only once it can
+            // note its steps; what it does not put back stays as it is.
+            std::string expected = test.undoneLater ? left : work();
+            EXPECT_FALSE(start(false).finished);
+            EXPECT_EQ(containers(), expected);
+            importFrom(archive());
+            EXPECT_EQ(texts().last(), "“Demo” waits for the next start of Corvane.");
+            expected = test.undoneLater ? before : work();
+            EXPECT_TRUE(start(true).finished);
+            EXPECT_EQ(containers(), expected);
+            m_manager = TaskManager::make();
+            for (int i = 1; i <= written; ++i)
+                for (const QString &file : {data("Documents/later%1"), group("Shared/later%1")})
+                    ASSERT_TRUE(QFile::remove(file.arg(i)));
+            EXPECT_EQ(containers(), test.completes && !test.undoneLater ? imported : before);
         }
-        // What the containers hold once the starts after the task are done.
-        EXPECT_EQ(containers(), test.completes ? imported : before);
         expectNoBackups();
     }
     AlertPresenter::setShared(nullptr);
