@@ -38,6 +38,9 @@ namespace fs = std::filesystem;
 
 const QString kGroup = "group.com.example.shared";
 const char *const kChildRoot = "CORVANE_TEST_KILLED_EXPORT_ROOT";
+// "<bundle>\n<data container>\n<group container>\n<archive>\n<result file>":
+// the process is another copy of the program importing that archive.
+const char *const kRival = "CORVANE_TEST_RIVAL_IMPORT";
 
 // Fails the copy of entry `failAt` (counted from 1).
 template <class Base> class FaultyTask : public Base {
@@ -291,6 +294,29 @@ protected:
     QStringList m_texts;
     QStringList m_callsBeforeCopy;
 };
+
+// Another copy of the program, with the state folder and the home folder the
+// environment names: imports the archive and writes the task's last text.
+void importAsRival(const QStringList &spec)
+{
+    SystemPaths::setCurrent(SystemPaths::fromEnvironment());
+    AlertPresenter::setShared(std::make_shared<RecordingAlertPresenter>());
+    const auto application = Application::make(
+        QUrl::fromLocalFile(spec[0] + "/"),
+        Device::initFromListLine("iPhone 15 (0C6F1E2A-1111-4222-8333-444455556666) (Shutdown)",
+                                 {Runtime::System::iOS, "17.5"}, nullptr),
+        nullptr, Application::SimulatorCheck::byCaller);
+    ASSERT_TRUE(application);
+    application->setCachedDataContainer(
+        std::make_shared<Container>("com.example.demo", "AppData", QUrl::fromLocalFile(spec[1])));
+    application->setCachedGroupContainers(std::vector<std::shared_ptr<Container>>{
+        std::make_shared<Container>(kGroup, kGroup, QUrl::fromLocalFile(spec[2]))});
+    const auto manager = TaskManager::make();
+    const auto task = manager->startImport(application, QUrl::fromLocalFile(spec[3]));
+    ASSERT_TRUE(waitUntil([&] { return manager->runningTasks().empty(); }));
+    ASSERT_TRUE(writeFile(spec[4], task->localisedDetailDescription().value_or("").toUtf8()));
+    AlertPresenter::setShared(nullptr);
+}
 
 // The killed test's own process: exports the tree at `root` and stops for
 // good in the middle.
@@ -613,6 +639,8 @@ TEST(ArchiveImportChecks, AnArchiveWhosePlaceCannotBeToldCountsAsInsideAContaine
 // A task that shares no container with the one running runs beside it.
 TEST_F(ArchiveTasksTest, ATaskOnAContainerAnotherTaskHoldsIsTurnedAwayBeforeItTouchesAnything)
 {
+    if (qEnvironmentVariableIsSet(kRival))
+        return importAsRival(qEnvironmentVariable(kRival).split('\n'));
     fill();
     exportTo(archive());
     const std::string exported = containers();
@@ -642,8 +670,12 @@ TEST_F(ArchiveTasksTest, ATaskOnAContainerAnotherTaskHoldsIsTurnedAwayBeforeItTo
         ApplicationPtr secondApplication;
         QString secondArchive;
         QString text;
+        // Started by another copy of the program.
+        bool elsewhere = false;
     } cases[] = {
         {"two imports of one application", true, true, m_application, copy, replaced},
+        {"two imports of one application by two programs", true, true, m_application, copy,
+         "“Demo” is in use by another running Corvane.", true},
         {"an import beside an export of it", false, true, m_application, copy, exporting},
         {"an export beside an import of it", true, false, m_application, second, replaced},
         {"two applications sharing a group", true, true, mate, copy, replaced},
@@ -664,17 +696,31 @@ TEST_F(ArchiveTasksTest, ATaskOnAContainerAnotherTaskHoldsIsTurnedAwayBeforeItTo
             start(c.firstImports, m_application, c.firstImports ? archive() : first);
         ASSERT_TRUE(gate.reached());
         const int quits = terminations();
-        const auto other = start(c.secondImports, c.secondApplication, c.secondArchive);
-        ASSERT_TRUE(ended(other));
         const bool refused = c.text != done;
-        EXPECT_EQ(other->localisedDetailDescription(), c.text);
-        EXPECT_EQ(other->isCancelled(), refused);
-        EXPECT_FALSE(other->hasFailed());
-        EXPECT_EQ(terminations(), quits + !refused);
-        ASSERT_TRUE(waitUntil([&] { return alerts->presented.size() == size_t(refused); }));
-        if (refused)
-            EXPECT_EQ(alerts->presented[0].messageText, c.text);
-        alerts->presented.clear();
+        if (c.elsewhere) {
+            const QString result = m_tree.root() + "/rival.txt";
+            const QStringList spec{m_install.bundlePath, data(), group(), c.secondArchive, result};
+            const pid_t rival =
+                spawnThisTest({std::string(kRival) + '=' + nativeOf(spec.join('\n')),
+                               "CORVANE_STATE_DIR=" + nativeOf(m_tree.paths().stateDir),
+                               "CORVANE_HOME=" + nativeOf(m_tree.paths().home)});
+            int status = 0;
+            ASSERT_EQ(::waitpid(rival, &status, 0), rival);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            EXPECT_EQ(readFile(result), c.text.toUtf8());
+            EXPECT_EQ(terminations(), quits);
+        } else {
+            const auto other = start(c.secondImports, c.secondApplication, c.secondArchive);
+            ASSERT_TRUE(ended(other));
+            EXPECT_EQ(other->localisedDetailDescription(), c.text);
+            EXPECT_EQ(other->isCancelled(), refused);
+            EXPECT_FALSE(other->hasFailed());
+            EXPECT_EQ(terminations(), quits + !refused);
+            ASSERT_TRUE(waitUntil([&] { return alerts->presented.size() == size_t(refused); }));
+            if (refused)
+                EXPECT_EQ(alerts->presented[0].messageText, c.text);
+            alerts->presented.clear();
+        }
 
         // The holder's own work went through whole.
         gate.release();

@@ -1,11 +1,15 @@
 #include "TaskTestSupport.h"
+#include "fixtures/FixtureTree.h"
 #include "fixtures/sim/ProcessWatch.h"
+#include "platform/ChildProcess.h"
+#include "platform/DispatchQueue.h"
 #include "tasks/ItemMoves.h"
 #include "tasks/TaskRecovery.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -395,4 +399,54 @@ TEST(TaskRecovery, EntriesOfOneContainerAreUndoneNewestFirst)
         EXPECT_EQ(hiddenEntries(QFileInfo(data).path()), QStringList());
         EXPECT_TRUE(journal.entries().empty());
     }
+}
+
+// The program's own start, with a well-formed entry that names a folder of
+// the home folder as a group container, a backup beside it and all: the
+// folder and the entry stay as they are.
+TEST(TaskRecovery, AStartOfTheProgramLeavesAFolderOutsideTheSimulatorsAlone)
+{
+    fixture::FixtureTree tree;
+    tree.selectXcode(tree.addXcode());
+    const QString notes = tree.home() + "/Notes", backup = backupOf(notes);
+    for (const QString &file : {notes + "/Documents/n", notes + "/Library/Preferences/p",
+                                backup + "/Library/Preferences/p"})
+        ASSERT_TRUE(writeFile(file, file.toUtf8()));
+    const QString entry = tree.paths().stateDir + "/tasks/" + kTask + ".json";
+    const QJsonObject container{{"identifier", "group.x"}, {"folder", notes}, {"backup", backup}};
+    const QByteArray bytes = QJsonDocument(QJsonObject{{"task", kTask},
+                                                       {"kind", "import"},
+                                                       {"pid", 1},
+                                                       {"started", "1"},
+                                                       {"phase", "copying"},
+                                                       {"archive", tree.home() + "/A.xcappdata"},
+                                                       {"containers", QJsonArray{container}},
+                                                       {"created", QJsonArray{}}})
+                                 .toJson(QJsonDocument::Compact);
+    ASSERT_TRUE(writeFile(entry, bytes));
+    const auto folders = [&] { return snapshot(notes) + snapshot(hiddenOf(notes)); };
+    const std::string before = folders();
+
+    QMap<QString, QString> environment;
+    for (const QString &line : tree.environment())
+        environment.insert(line.section('=', 0, 0), line.section('=', 1));
+    for (const char *folder : {"config", "sync"})
+        environment.insert(QString("CORVANE_%1_DIR").arg(folder).toUpper(),
+                           tree.root() + "/" + folder);
+    environment.insert("XDG_RUNTIME_DIR", tree.root() + "/runtime");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    ChildProcess program;
+    program.setExecutablePath(CORVANE_PROGRAM);
+    program.setEnvironmentAdditions(environment);
+    DispatchQueue::userInitiated()->sync([&] { program.launch(); });
+    const QString log = tree.paths().programSupportDir() + "/Logs/Corvane.log";
+    const bool recovered = waitUntil(
+        [&] { return readFile(log).contains("The journal entry of task " + kTask.toUtf8()); },
+        std::chrono::seconds(30));
+    program.interrupt();
+    if (!program.waitUntilExit(std::chrono::seconds(30)))
+        program.kill();
+    ASSERT_TRUE(recovered);
+    EXPECT_EQ(folders(), before);
+    EXPECT_EQ(readFile(entry), bytes);
 }
