@@ -26,6 +26,7 @@ const QString kTask = "0F1E2D3C-4B5A-4968-8776-655443322110";
 const QString kExport = "1F1E2D3C-4B5A-4968-8776-655443322110";
 const QString kRunning = "2F1E2D3C-4B5A-4968-8776-655443322110";
 const QString kKilled = "3F1E2D3C-4B5A-4968-8776-655443322110";
+const QString kEnded = "4F1E2D3C-4B5A-4968-8776-655443322110";
 
 QString hiddenOf(const QString &container, const QString &task = kTask)
 {
@@ -85,9 +86,28 @@ TEST(TaskRecovery, WhatCannotGoBackWholeStaysAndIsNamedAndLiveProgramsAreLeftAlo
     killed.archive = nativeOf(root + "/C.xcappdata");
     killed.staging = nativeOf(root + "/.export-" + kKilled);
     journal.write(killed);
+    // An import whose task ended without finishing its entry, after which
+    // the user went on using the application.
+    const QString group = simulatorContainer(root + "/devices", true);
+    for (const QString &file : {backupOf(group, kEnded) + "/Shared/old", group + "/Shared/later"})
+        ASSERT_TRUE(writeFile(file, file.toUtf8()));
+    TaskJournal::Entry ended{TaskJournal::Entry::Kind::importArchive, kEnded, ::getpid(), 1};
+    ended.phase = TaskJournal::Entry::Phase::copying;
+    ended.archive = import.archive;
+    ended.containers = {{"group.x", nativeOf(group), nativeOf(backupOf(group, kEnded))}};
+    journal.write(ended);
+    ASSERT_TRUE(journal.markEnded(ended));
+    const std::string used = snapshot(group);
 
     const auto outcome = TaskRecovery::recover(journal);
-    EXPECT_EQ(outcome.kept, QStringList{backup});
+    QStringList kept = outcome.kept;
+    kept.sort();
+    EXPECT_EQ(kept, QStringList({backup, backupOf(group, kEnded)}));
+    EXPECT_EQ(snapshot(group), used);
+    EXPECT_EQ(readFile(backupOf(group, kEnded) + "/Shared/old"),
+              (backupOf(group, kEnded) + "/Shared/old").toUtf8());
+    EXPECT_EQ(QDir(hiddenOf(group, kEnded)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{QFileInfo(group).fileName()});
     EXPECT_EQ(readFile(data + "/Library/Preferences/p"),
               backup.toUtf8() + "/Library/Preferences/p");
     EXPECT_EQ(readFile(data + "/Documents/a.txt"), (data + "/Documents/a.txt").toUtf8());
@@ -103,7 +123,7 @@ TEST(TaskRecovery, WhatCannotGoBackWholeStaysAndIsNamedAndLiveProgramsAreLeftAlo
     ASSERT_TRUE(waitUntil([&] { return !alerts->presented.empty(); }));
     AlertPresenter::setShared(nullptr);
     EXPECT_EQ(alerts->presented[0].messageText, "Some application data could not be put back");
-    EXPECT_TRUE(alerts->presented[0].informativeText.endsWith("\n\n" + backup));
+    EXPECT_TRUE(alerts->presented[0].informativeText.endsWith("\n\n" + outcome.kept.join('\n')));
 }
 
 namespace {
