@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QScopeGuard>
 
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -239,33 +240,18 @@ TEST(TaskRecovery, EntriesNoTaskWouldWriteAreLeftAloneAndNothingOutsideChanges)
     }
 }
 
-// Makes the file one that no one, root included, can remove, while it lives.
-class Undeletable {
-public:
-    explicit Undeletable(const QString &path) : m_path(nativeOf(path)) { m_set = setFlag(true); }
-    ~Undeletable()
-    {
-        if (m_set)
-            setFlag(false);
-    }
-    explicit operator bool() const { return m_set; }
-
-private:
-    bool setFlag(bool on) const
-    {
-        const int descriptor = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-        int flags = 0;
-        const bool done = descriptor >= 0 && ::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0 &&
-                          (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL,
-                           ::ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0);
-        if (descriptor >= 0)
-            ::close(descriptor);
-        return done;
-    }
-
-    std::string m_path;
-    bool m_set = false;
-};
+// Makes the file one that no one, root included, can remove, or removable
+// again; false when the file system cannot.
+bool setUndeletable(const QString &path, bool on)
+{
+    const int descriptor = ::open(nativeOf(path).c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    const bool done = descriptor >= 0 && ::ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0 &&
+                      (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL,
+                       ::ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0);
+    ::close(descriptor);
+    return done;
+}
 
 // The first of two containers is not as the import left it: the roll-back
 // and the recovery leave it alone, follow no link and still undo the second.
@@ -320,11 +306,14 @@ TEST(TaskRecovery, AContainerThatCannotGoBackWholeCostsOnlyItself)
                 ASSERT_TRUE(test.link ? makeLink(root + "/canary", obstacle)
                                       : writeFile(obstacle, "in the way"));
             }
-            const Undeletable fixed(undeletable ? obstacle : QString());
-            if (undeletable && !fixed) {
+            if (undeletable && !setUndeletable(obstacle, true)) {
                 std::printf("[ SKIPPED  ] %s: no file can be made undeletable here\n", test.name);
                 continue;
             }
+            const auto removable = qScopeGuard([&] {
+                if (undeletable)
+                    setUndeletable(obstacle, false);
+            });
             const std::string firstBackup = snapshot(hiddenOf(data));
             journal.write(entry);
 
