@@ -106,19 +106,16 @@ void ArchiveTask::refuse(const QString &text)
     postDidUpdate();
 }
 
-void ArchiveTask::refuseWhileBusy(const QString &activity)
+void ArchiveTask::refuseWhileBusy(const QString &title, const QString &advice)
 {
     log().notice("Not starting on %{public}@: %{public}@", localizedDescription().value_or(""),
-                 activity);
+                 title);
     AlertSpec spec;
     spec.style = AlertSpec::Style::Warning;
-    spec.messageText = activity;
-    spec.informativeText =
-        loc("Only one export or replace at a time can use an application's data, or data it "
-            "shares with other applications. Try again when that task has finished.",
-            "");
+    spec.messageText = title;
+    spec.informativeText = advice;
     DispatchQueue::main()->async([spec] { AlertPresenter::shared()->run(spec); });
-    refuse(activity);
+    refuse(title);
 }
 
 std::vector<File> ArchiveTask::gatherFiles(const QUrl &root, const ContainerFilter &containerFilter,

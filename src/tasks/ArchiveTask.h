@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -92,9 +93,13 @@ public:
     // the task ends cancelled.
     void refuse(const QString &text);
     // Ends the task because another task holds one of its containers; the
-    // row and an alert show what that one does ("“Demo” is already being
-    // exported.").
-    void refuseWhileBusy(const QString &activity);
+    // row and an alert show `title` ("“Demo” is already being exported."),
+    // the alert also `advice`.
+    void refuseWhileBusy(const QString &title, const QString &advice);
+
+    // Whether the body left its journal entry for the next start to finish:
+    // its folders must stay as they are until then.
+    bool leftEntryUnfinished() const { return m_leftEntry; }
 
     // Collects the entries below `root` that the filter accepts, in
     // enumeration order, leaving out ".DS_Store" and the container manager's
@@ -140,6 +145,8 @@ protected:
     // one unit done, so that it shows as finished. Shows the text, then
     // whether the archive is there to inspect.
     void finishCompleted(const QString &text);
+    void setLeftEntryUnfinished() { m_leftEntry = true; }
+
     // Ends a task that stopped: the cancelled text when the user cancelled,
     // else the failed text with a log line. The counts stay as they are.
     void finishFailed(const QString &cancelledText, const QString &failedText,
@@ -149,6 +156,7 @@ private:
     const std::shared_ptr<Application> m_application;
     const QDateTime m_created;
     const TaskJournal m_journal;
+    std::atomic<bool> m_leftEntry{false};
     // Folders the copies made, with the attributes they get at the end.
     std::vector<std::pair<ItemLocation, ItemLocation::Attributes>> m_madeFolders;
     mutable std::once_flag m_infoOnce;

@@ -1,8 +1,21 @@
 #include "tasks/ContainerClaims.h"
 
 #include "core/File.h"
+#include "platform/Log.h"
+#include "platform/SystemPaths.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -15,7 +28,17 @@ struct ContainerClaims::Claim::State {
         std::uint64_t id;
         std::vector<fs::path> folders;
         QString activity;
+        // Retained: held for the rest of the run, with its locks.
+        bool waiting = false;
+        std::vector<int> locks;
     };
+
+    ~State()
+    {
+        for (const Entry &entry : entries)
+            for (int lock : entry.locks)
+                ::close(lock);
+    }
 
     mutable std::mutex mutex;
     std::uint64_t nextID = 1;
@@ -39,15 +62,54 @@ bool overlap(const fs::path &a, const fs::path &b)
     return isWithin(a, b) || isWithin(b, a);
 }
 
+void closeAll(const std::vector<int> &locks)
+{
+    for (int lock : locks)
+        ::close(lock);
+}
+
+// Locks the folder for this claim: a descriptor holding the lock, -1 when
+// another program holds it, -2 (logged) when there is no lock file to take.
+int lockOne(const QString &lockFolder, const fs::path &folder)
+{
+    const QByteArray name = QCryptographicHash::hash(QByteArray::fromStdString(folder.native()),
+                                                     QCryptographicHash::Sha256)
+                                .toHex()
+                                .left(40);
+    const QByteArray path = QFile::encodeName(lockFolder) + '/' + name + ".lock";
+    // Never through a link, and never a pipe, which would block the open.
+    int descriptor = -1;
+    if (QDir().mkpath(lockFolder))
+        descriptor = ::open(path.constData(),
+                            O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (descriptor >= 0 && (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(descriptor);
+        descriptor = -1;
+        errno = EINVAL;
+    }
+    if (descriptor < 0) {
+        Log("archive").error("Cannot open the lock file %{public}@ of %{public}@: %{public}@",
+                             QFile::decodeName(path), displayPath(folder),
+                             QString::fromLocal8Bit(std::strerror(errno)));
+        return -2;
+    }
+    if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0)
+        return descriptor;
+    ::close(descriptor);
+    return -1;
+}
+
 } // namespace
 
-ContainerClaims::Claim::Claim(std::weak_ptr<State> state, std::uint64_t id)
-    : m_state(std::move(state)), m_id(id)
+ContainerClaims::Claim::Claim(std::weak_ptr<State> state, std::uint64_t id, std::vector<int> locks)
+    : m_state(std::move(state)), m_id(id), m_locks(std::move(locks))
 {
 }
 
 ContainerClaims::Claim::Claim(Claim &&other) noexcept
-    : m_state(std::move(other.m_state)), m_id(std::exchange(other.m_id, 0))
+    : m_state(std::move(other.m_state)), m_id(std::exchange(other.m_id, 0)),
+      m_locks(std::exchange(other.m_locks, {}))
 {
 }
 
@@ -58,6 +120,8 @@ ContainerClaims::Claim::~Claim()
 
 void ContainerClaims::Claim::release()
 {
+    // Unlocked first: once the registry lets the folder go, it is free for all.
+    closeAll(std::exchange(m_locks, {}));
     const auto state = m_state.lock();
     if (!state || m_id == 0)
         return;
@@ -66,13 +130,23 @@ void ContainerClaims::Claim::release()
     m_id = 0;
 }
 
-ContainerClaims::ContainerClaims() : m_state(std::make_shared<Claim::State>())
+ContainerClaims::ContainerClaims(QString lockFolder)
+    : m_lockFolder(std::move(lockFolder)), m_state(std::make_shared<Claim::State>())
+{
+}
+
+ContainerClaims::ContainerClaims() : ContainerClaims(QString())
 {
 }
 
 ContainerClaims::~ContainerClaims() = default;
 
-std::variant<ContainerClaims::Claim, QString>
+QString ContainerClaims::lockFolder() const
+{
+    return m_lockFolder.isEmpty() ? SystemPaths::current().stateDir + "/locks" : m_lockFolder;
+}
+
+std::variant<ContainerClaims::Claim, ContainerClaims::Refusal>
 ContainerClaims::claim(const std::vector<fs::path> &folders, const QString &activity)
 {
     // Resolving looks at the disk: done before the lock is taken.
@@ -80,16 +154,46 @@ ContainerClaims::claim(const std::vector<fs::path> &folders, const QString &acti
     wanted.reserve(folders.size());
     for (const fs::path &folder : folders)
         wanted.push_back(resolved(folder));
+    const QString locks = lockFolder();
 
     std::lock_guard lock(m_state->mutex);
     for (const auto &entry : m_state->entries)
         for (const fs::path &held : entry.folders)
             if (std::any_of(wanted.begin(), wanted.end(),
                             [&](const fs::path &folder) { return overlap(folder, held); }))
-                return entry.activity;
+                return Refusal{entry.waiting ? Refusal::Reason::waiting : Refusal::Reason::running,
+                               entry.activity};
+    // Taken while the registry is locked, so that two tasks of this program
+    // never see each other's lock as another program's.
+    std::vector<int> taken;
+    for (const fs::path &folder : wanted) {
+        const int descriptor = lockOne(locks, folder);
+        if (descriptor < 0) {
+            closeAll(taken);
+            return Refusal{
+                descriptor == -1 ? Refusal::Reason::elsewhere : Refusal::Reason::unlockable, {}};
+        }
+        taken.push_back(descriptor);
+    }
     const std::uint64_t id = m_state->nextID++;
-    m_state->entries.push_back({id, std::move(wanted), activity});
-    return Claim(m_state, id);
+    m_state->entries.push_back({id, std::move(wanted), activity, false, {}});
+    return Claim(m_state, id, std::move(taken));
+}
+
+void ContainerClaims::retain(Claim &&claim)
+{
+    const auto state = claim.m_state.lock();
+    if (!state || state != m_state || claim.m_id == 0)
+        return;
+    std::lock_guard lock(state->mutex);
+    for (auto &entry : state->entries) {
+        if (entry.id != claim.m_id)
+            continue;
+        entry.waiting = true;
+        entry.locks = std::exchange(claim.m_locks, {});
+        claim.m_id = 0;
+        return;
+    }
 }
 
 } // namespace corvane

@@ -61,6 +61,8 @@ void ExportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
                                            std::error_code(errno, std::generic_category()));
         });
         write(files, entry.staging);
+        // The new archive is whole on disk before it takes the old one's place.
+        syncFileSystemOf(entry.staging.parent_path());
         fileCoordinator().coordinateWriting(url, false, [&](const QUrl &) {
             if (isCancelled())
                 throw Cancelled();
@@ -75,10 +77,10 @@ void ExportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
     } catch (const std::exception &error) {
         if (journaled) {
             const auto outcome = TaskRecovery::undo(entry, journal());
-            TaskRecovery::reportKeptBackups(outcome.kept);
+            TaskRecovery::report(outcome);
             // What could not be undone is left to the next start.
-            if (outcome.finished)
-                journal().remove(entry.taskID);
+            if (!outcome.finished || !TaskRecovery::forget(entry, journal()))
+                setLeftEntryUnfinished();
         }
         finishFailed(loc("Data export cancelled.", ""), loc("Data export failed.", ""),
                      "Error exporting archive: %{PUBLIC}@", error);

@@ -199,15 +199,17 @@ void ImportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
         setLocalisedDetailDescription(loc("Resetting data containers…", ""));
         postDidUpdate();
         application()->resetContainers(*backup);
+        syncContainers(containers);
         journal().writePhase(entry, TaskJournal::Entry::Phase::copying);
         copy(files, containers);
         applyFolderAttributes();
         if (isCancelled())
             throw Cancelled();
+        syncContainers(containers);
     } catch (const std::exception &error) {
-        if (journaled)
-            rollBack(entry);
-        finishFailed(loc("Data import cancelled.", ""), loc("Data import failed.", ""),
+        const QString later = journaled ? rollBack(entry) : QString();
+        finishFailed(withNextStart(loc("Data import cancelled.", ""), later),
+                     withNextStart(loc("Data import failed.", ""), later),
                      "Error importing archive: %{PUBLIC}@", error);
         return;
     }
@@ -215,7 +217,8 @@ void ImportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
     if (!discardBackups(entry)) {
         // The journal still says copying, so the next start puts the old data
         // back: the import must not be reported as done.
-        finishFailed(loc("Data import cancelled.", ""), loc("Data import failed.", ""),
+        finishFailed(loc("Data import cancelled.", ""),
+                     withNextStart(loc("Data import failed.", ""), undoneAtNextStart()),
                      "Error importing archive: %{PUBLIC}@",
                      std::runtime_error("its completion cannot be noted"));
         return;
@@ -223,35 +226,82 @@ void ImportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
     finishCompleted(loc("Data import completed.", ""));
 }
 
+QString ImportTask::undoneAtNextStart()
+{
+    return loc("The next start of Corvane removes what it copied in and puts back the data it "
+               "replaced.",
+               "");
+}
+
+QString ImportTask::withNextStart(const QString &text, const QString &later)
+{
+    return later.isEmpty() ? text : text + ' ' + later;
+}
+
+void ImportTask::syncContainers(const std::vector<std::shared_ptr<Container>> &containers)
+{
+    for (const auto &container : containers)
+        syncFileSystemOf(nativePath(container->url()).parent_path());
+}
+
 bool ImportTask::discardBackups(TaskJournal::Entry &entry)
 {
+    using Phase = TaskJournal::Entry::Phase;
     // From here on a start after a kill finishes the import instead. Without
-    // an entry there is nothing to finish or undo either.
-    bool noted = true;
+    // an entry there is nothing to finish or undo either; with a note beside
+    // the backups that the task ended, no start undoes it.
+    bool noted = true, removed = false, marked = false;
     try {
-        journal().writePhase(entry, TaskJournal::Entry::Phase::discarding);
+        journal().writePhase(entry, Phase::discarding);
     } catch (const std::exception &error) {
         log().error("%{public}@", QString::fromLocal8Bit(error.what()));
-        noted = journal().remove(entry.taskID);
-        if (noted)
-            entry.phase = TaskJournal::Entry::Phase::discarding;
+        noted = false;
+        removed = journal().remove(entry.taskID);
+        marked = !removed && journal().markEnded(entry);
     }
+    if (!noted && !removed && !marked) {
+        // The journal still says the import is copying, and a later start puts
+        // these backups back: deleting them now would leave it nothing to put.
+        log().error("Cannot note that the import of task %{public}@ is complete; the data it "
+                    "replaced stays where it is",
+                    entry.taskID);
+        leaveEntry(TaskRecovery::Outcome{{}, backupsOf(entry), {}, false});
+        return false;
+    }
+    TaskJournal::Entry finished = entry;
+    finished.phase = Phase::discarding;
+    auto outcome = TaskRecovery::undo(finished, journal());
     if (noted) {
-        if (TaskRecovery::undo(entry, journal()).finished)
-            journal().remove(entry.taskID);
+        if (outcome.finished && TaskRecovery::forget(finished, journal()))
+            TaskRecovery::report(outcome);
+        else
+            leaveEntry(outcome, Phase::discarding);
         return true;
     }
-    // The journal still says the import is copying, and a later start puts
-    // these backups back: deleting them now would leave it nothing to put.
-    QStringList kept;
+    // No entry says to delete what could not be deleted now: it stays for good.
+    outcome.kept << std::exchange(outcome.undeleted, {});
+    if (marked)
+        leaveEntry(outcome);
+    else
+        TaskRecovery::report(outcome);
+    return true;
+}
+
+QStringList ImportTask::backupsOf(const TaskJournal::Entry &entry)
+{
+    QStringList backups;
     for (const auto &container : entry.containers)
         if (itemExists(container.backup))
-            kept << displayPath(container.backup);
-    log().error("Cannot note that the import of task %{public}@ is complete; the data it "
-                "replaced stays where it is",
-                entry.taskID);
-    TaskRecovery::reportKeptBackups(kept);
-    return false;
+            backups << displayPath(container.backup);
+    return backups;
+}
+
+void ImportTask::leaveEntry(const TaskRecovery::Outcome &outcome, TaskJournal::Entry::Phase phase)
+{
+    // A later step of a finished import touches nothing but its backups.
+    if (phase != TaskJournal::Entry::Phase::discarding)
+        setLeftEntryUnfinished();
+    TaskRecovery::report(outcome);
 }
 
 void ImportTask::copy(const std::vector<File> &files,
@@ -273,13 +323,16 @@ void ImportTask::copy(const std::vector<File> &files,
     }
 }
 
-void ImportTask::rollBack(TaskJournal::Entry &entry)
+QString ImportTask::rollBack(TaskJournal::Entry &entry)
 {
     const auto outcome = TaskRecovery::undo(entry, journal());
-    TaskRecovery::reportKeptBackups(outcome.kept);
+    if (outcome.finished && TaskRecovery::forget(entry, journal())) {
+        TaskRecovery::report(outcome);
+        return {};
+    }
     // What is not finished is left to the next start.
-    if (outcome.finished)
-        journal().remove(entry.taskID);
+    leaveEntry(outcome, entry.phase);
+    return outcome.waiting.isEmpty() ? QString() : undoneAtNextStart();
 }
 
 } // namespace corvane

@@ -2,6 +2,7 @@
 
 #include "platform/AlertPresenter.h"
 #include "tasks/ArchiveTask.h"
+#include "tasks/TaskRecovery.h"
 
 #include <memory>
 #include <optional>
@@ -40,10 +41,20 @@ protected:
 private:
     void copy(const std::vector<File> &files,
               const std::vector<std::shared_ptr<Container>> &containers);
-    void rollBack(TaskJournal::Entry &entry);
+    // Undoes the import; what the next start will do about what is left,
+    // when it is more than forgetting the entry.
+    QString rollBack(TaskJournal::Entry &entry);
     // Deletes the backups of a finished import, once that is noted. False
     // when it cannot be noted: the backups then stay for the next start.
     bool discardBackups(TaskJournal::Entry &entry);
+    // Reports what is left, and keeps the containers from other tasks until
+    // the next start unless only the backups of a finished import are left.
+    void leaveEntry(const TaskRecovery::Outcome &outcome,
+                    TaskJournal::Entry::Phase phase = TaskJournal::Entry::Phase::copying);
+    static QStringList backupsOf(const TaskJournal::Entry &entry);
+    static void syncContainers(const std::vector<std::shared_ptr<Container>> &containers);
+    static QString undoneAtNextStart();
+    static QString withNextStart(const QString &text, const QString &later);
 };
 
 } // namespace corvane

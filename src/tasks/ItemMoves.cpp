@@ -113,6 +113,18 @@ void removeTree(const fs::path &path)
         fail("cannot remove", path, errno);
 }
 
+void syncFileSystemOf(const fs::path &folder)
+{
+    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        fail("cannot open folder", folder, errno);
+    const int result = ::syncfs(descriptor);
+    const int error = errno;
+    ::close(descriptor);
+    if (result != 0)
+        fail("cannot write out the file system of", folder, error);
+}
+
 fs::path asidePath(const fs::path &replacement)
 {
     return fs::path(replacement.native() + ".replaced");
@@ -126,8 +138,10 @@ std::error_code replaceItem(const fs::path &replacement, const fs::path &target)
     if (error != EEXIST)
         fail("cannot move item into place", replacement, target, error);
 
-    const auto removed = [](const fs::path &path) {
+    // The replaced item goes only once the exchange is on disk.
+    const auto removed = [&target](const fs::path &path) {
         try {
+            syncFileSystemOf(target.parent_path());
             removeTree(path);
             return std::error_code();
         } catch (const fs::filesystem_error &failure) {

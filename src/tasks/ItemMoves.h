@@ -24,7 +24,8 @@ void moveItem(const std::filesystem::path &from, const std::filesystem::path &to
 void removeTree(const std::filesystem::path &path);
 
 // Puts `replacement` at `target` in one step, so that the target never lacks
-// an item nor holds a mix of both: whatever was there is removed afterwards.
+// an item nor holds a mix of both: whatever was there is removed afterwards,
+// once the new item is in its place on disk.
 // Without an atomic exchange the old item waits at `asidePath(replacement)`
 // while the new one is moved in. Throws std::filesystem::filesystem_error,
 // leaving both as they were. The result is the error of removing the
@@ -32,5 +33,10 @@ void removeTree(const std::filesystem::path &path);
 std::error_code replaceItem(const std::filesystem::path &replacement,
                             const std::filesystem::path &target);
 std::filesystem::path asidePath(const std::filesystem::path &replacement);
+
+// Writes out everything pending on the file system that holds the folder,
+// so that a record written afterwards never describes what a power loss
+// could undo. Throws std::filesystem::filesystem_error.
+void syncFileSystemOf(const std::filesystem::path &folder);
 
 } // namespace corvane

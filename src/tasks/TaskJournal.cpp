@@ -13,7 +13,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,7 +51,9 @@ fs::path decodePath(const QJsonValue &value)
 }
 
 const char *const kKinds[] = {"export", "import"};
-const char *const kPhases[] = {"resetting", "copying", "restoring", "discarding"};
+const char *const kPhases[] = {"resetting", "copying", "removing", "restoring", "discarding"};
+// Beside the backups in an import's hidden folder: a container's name is a UUID.
+const char *const kEndedName = "ended";
 
 template <class Enum, size_t N>
 std::optional<Enum> parseName(const QString &text, const char *const (&names)[N])
@@ -87,10 +92,10 @@ std::optional<ProcessState> processState(qint64 pid)
 std::mutex failureMutex;
 TaskJournal::FailureHook failureHook;
 
-bool failureInjected(const TaskJournal::Entry *written)
+bool failureInjected(TaskJournal::Step step, const TaskJournal::Entry *entry)
 {
     std::lock_guard lock(failureMutex);
-    return failureHook && failureHook(written);
+    return failureHook && failureHook(step, entry);
 }
 
 // As the program itself spells a path: absolute, with a name, and nothing
@@ -107,6 +112,7 @@ QJsonObject toJson(const TaskJournal::Entry &entry)
                        {"kind", kKinds[int(entry.kind)]},
                        {"pid", entry.processID},
                        {"started", QString::number(entry.processStart)},
+                       {"first", QString::number(entry.firstWritten)},
                        {"archive", encodePath(entry.archive)}};
     if (entry.kind == TaskJournal::Entry::Kind::exportArchive) {
         object["staging"] = encodePath(entry.staging);
@@ -139,6 +145,7 @@ std::optional<TaskJournal::Entry> fromJson(const QJsonObject &object)
     entry.taskID = object["task"].toString();
     entry.processID = object["pid"].toInteger();
     entry.processStart = object["started"].toString().toULongLong();
+    entry.firstWritten = object["first"].toString().toLongLong();
     entry.staging = decodePath(object["staging"]);
     entry.archive = decodePath(object["archive"]);
     for (const QJsonValue &value : object["containers"].toArray()) {
@@ -154,13 +161,20 @@ std::optional<TaskJournal::Entry> fromJson(const QJsonObject &object)
 
 } // namespace
 
-TaskJournal::TaskJournal(const QString &stateFolder) : m_folder(stateFolder + "/tasks")
+TaskJournal::TaskJournal(const QString &stateFolder, const QString &devicesRoot)
+    : m_folder(stateFolder + "/tasks"), m_devicesRoot(nativePath(devicesRoot))
+{
+}
+
+TaskJournal::TaskJournal(const QString &stateFolder)
+    : TaskJournal(stateFolder, SystemPaths::current().coreSimulatorDevices())
 {
 }
 
 TaskJournal TaskJournal::current()
 {
-    return TaskJournal(SystemPaths::current().stateDir);
+    const SystemPaths paths = SystemPaths::current();
+    return TaskJournal(paths.stateDir, paths.coreSimulatorDevices());
 }
 
 QString TaskJournal::pathOf(const QString &taskID) const
@@ -177,12 +191,17 @@ void TaskJournal::write(Entry &entry) const
         const auto state = processState(entry.processID);
         entry.processStart = state ? state->start : 0;
     }
+    if (entry.firstWritten == 0) {
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        entry.firstWritten = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    }
     const QString path = pathOf(entry.taskID);
     const QByteArray bytes = QJsonDocument(toJson(entry)).toJson(QJsonDocument::Compact);
     // What could not be read back would leave the next start nothing to undo.
     if (bytes.size() > kMaxEntrySize)
         throw std::runtime_error("The task journal " + path.toStdString() + " would be too large");
-    if (failureInjected(&entry))
+    if (failureInjected(Step::write, &entry))
         throw std::runtime_error("Cannot write the task journal " + path.toStdString());
     if (!QDir().mkpath(m_folder))
         throw std::runtime_error("Cannot create the task journal folder " + m_folder.toStdString());
@@ -204,7 +223,7 @@ void TaskJournal::writePhase(Entry &entry, Entry::Phase phase) const
 bool TaskJournal::remove(const QString &taskID) const
 {
     QFile file(pathOf(taskID));
-    if (failureInjected(nullptr)) {
+    if (failureInjected(Step::remove, nullptr)) {
         log().error("Cannot remove the task journal %{public}@", file.fileName());
         return false;
     }
@@ -233,7 +252,61 @@ std::vector<TaskJournal::Entry> TaskJournal::entries() const
         else
             log().error("Cannot read the task journal %{public}@", path);
     }
+    // Undone in the reverse order of their making: an older entry for a
+    // container undoes what was there before the newer one's task began.
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        return a.firstWritten > b.firstWritten;
+    });
     return entries;
+}
+
+namespace {
+
+std::vector<fs::path> hiddenFolders(const TaskJournal::Entry &entry)
+{
+    std::vector<fs::path> folders;
+    for (const auto &container : entry.containers)
+        if (std::find(folders.begin(), folders.end(), container.backup.parent_path()) ==
+            folders.end())
+            folders.push_back(container.backup.parent_path());
+    return folders;
+}
+
+} // namespace
+
+bool TaskJournal::markEnded(const Entry &entry) const
+{
+    bool marked = !failureInjected(Step::markEnded, &entry);
+    for (const fs::path &hidden : hiddenFolders(entry)) {
+        if (!marked)
+            break;
+        const int folder = ::open(hidden.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int note = folder < 0 ? -1
+                                    : ::openat(folder, kEndedName,
+                                               O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        marked = note >= 0 && ::close(note) == 0 && ::fsync(folder) == 0;
+        if (folder >= 0)
+            ::close(folder);
+    }
+    if (!marked)
+        log().error("Cannot note beside the backups of task %{public}@ that it has ended",
+                    entry.taskID);
+    return marked;
+}
+
+bool TaskJournal::hasEnded(const fs::path &hiddenFolder)
+{
+    struct stat info {};
+    return ::lstat((hiddenFolder / kEndedName).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+void TaskJournal::clearEnded(const Entry &entry)
+{
+    for (const fs::path &hidden : hiddenFolders(entry)) {
+        if (hasEnded(hidden))
+            ::unlink((hidden / kEndedName).c_str());
+        ::rmdir(hidden.c_str());
+    }
 }
 
 bool TaskJournal::writerIsRunning(const Entry &entry)
@@ -256,7 +329,28 @@ fs::path TaskJournal::backupFolder(const fs::path &container, const QString &tas
     return container.parent_path() / (".import-" + taskID).toStdString() / container.filename();
 }
 
-std::optional<QString> TaskJournal::flaw(const Entry &entry)
+namespace {
+
+// "<root>/<UDID>/data/Containers/Data/Application/<UUID>" for the data
+// container, ".../Shared/AppGroup/<UUID>" for a group's, as the simulators
+// lay them out.
+bool isSimulatorContainer(const fs::path &folder, const QString &identifier, const fs::path &root)
+{
+    if (!root.is_absolute() || !isWithin(folder, root))
+        return false;
+    std::vector<QString> names;
+    for (const fs::path &name :
+         folder.lexically_normal().lexically_relative(root.lexically_normal()))
+        names.push_back(displayPath(name));
+    const bool data = identifier == File::dataContainerIdentifier;
+    return names.size() == 6 && parseUuid(names[0]) && names[1] == "data" &&
+           names[2] == "Containers" && names[3] == (data ? "Data" : "Shared") &&
+           names[4] == (data ? "Application" : "AppGroup") && parseUuid(names[5]);
+}
+
+} // namespace
+
+std::optional<QString> TaskJournal::flaw(const Entry &entry) const
 {
     const auto uuid = parseUuid(entry.taskID);
     if (!uuid || uuidString(*uuid) != entry.taskID)
@@ -277,6 +371,8 @@ std::optional<QString> TaskJournal::flaw(const Entry &entry)
             return "the container " + container.identifier;
         if (!isPlainAbsolute(container.folder))
             return odd("container folder", container.folder);
+        if (!isSimulatorContainer(container.folder, container.identifier, m_devicesRoot))
+            return odd("folder, no simulator's container,", container.folder);
         if (container.backup.native() != backupFolder(container.folder, entry.taskID).native())
             return odd("backup", container.backup);
     }

@@ -24,6 +24,9 @@ public:
             // The reset is done: whatever its erase would remove that is in a
             // container now came from the archive.
             copying,
+            // Being undone: what the import copied in is being removed, and
+            // nothing has gone back yet.
+            removing,
             // What the import copied in is gone; the backups go back.
             restoring,
             // The import is complete; the backups only wait to be deleted.
@@ -41,6 +44,10 @@ public:
         // The program that wrote the entry; write() sets this one when unset.
         qint64 processID = 0;
         quint64 processStart = 0;
+        // When the task first wrote the entry (nanoseconds since the epoch),
+        // which orders the entries of one container; write() sets it when
+        // unset.
+        qint64 firstWritten = 0;
         // An export's hidden folder, where the new archive is written before
         // it takes the archive's place; an import's archive.
         std::filesystem::path staging;
@@ -51,12 +58,17 @@ public:
         std::vector<std::filesystem::path> created;
     };
 
-    // Entries are kept in `folder`/tasks.
+    // Entries are kept in `folder`/tasks, and name containers only below
+    // `devicesRoot`, the simulators' devices folder.
+    TaskJournal(const QString &stateFolder, const QString &devicesRoot);
+    // For the devices folder of the paths in force.
     explicit TaskJournal(const QString &stateFolder);
-    // The journal in the state folder of the paths in force.
+    // The journal in the state folder, for the devices folder, of the paths
+    // in force.
     static TaskJournal current();
 
     const QString &folder() const { return m_folder; }
+    const std::filesystem::path &devicesRoot() const { return m_devicesRoot; }
 
     // Records the entry, in place of the task's earlier one. Throws
     // std::runtime_error when it cannot be written, when it has a flaw, or
@@ -67,9 +79,19 @@ public:
     void writePhase(Entry &entry, Entry::Phase phase) const;
     // Removes the task's entry; false (logged) when it cannot be removed.
     bool remove(const QString &taskID) const;
-    // Every readable entry; files that cannot be read, or are not named
-    // after their task, are logged and left.
+    // Every readable entry, the newest first; files that cannot be read, or
+    // are not named after their task, are logged and left.
     std::vector<Entry> entries() const;
+
+    // Notes beside each of an import's backups that its task has ended
+    // without finishing its entry: from then on the containers are the
+    // user's again, and what lies in them is never taken for the import's.
+    // False (logged) when any note cannot be made and synced.
+    bool markEnded(const Entry &entry) const;
+    static bool hasEnded(const std::filesystem::path &hiddenFolder);
+    // Removes those notes and the hidden folders they leave empty, once the
+    // entry is gone.
+    static void clearEnded(const Entry &entry);
 
     // Whether the program that wrote the entry still runs (this one
     // included): its entries are not for the taking. A killed program that
@@ -79,9 +101,11 @@ public:
     // Why the entry is not one a task of this program writes, or nothing:
     // the task identifier is an upper-case UUID, every path is absolute and
     // lexically normal, an export's hidden folder is the one stagingFolder()
-    // names, an import's container is "AppData" or a group, its backup the
-    // one backupFolder() names, and what it made lies in its containers.
-    static std::optional<QString> flaw(const Entry &entry);
+    // names, an import's container is "AppData" in a simulator's
+    // Data/Application folder or a group in its Shared/AppGroup folder below
+    // the devices folder, its backup the one backupFolder() names, and what
+    // it made lies in its containers.
+    std::optional<QString> flaw(const Entry &entry) const;
     // ".export-<task>" beside the archive.
     static std::filesystem::path stagingFolder(const std::filesystem::path &archive,
                                                const QString &taskID);
@@ -89,15 +113,17 @@ public:
     static std::filesystem::path backupFolder(const std::filesystem::path &container,
                                               const QString &taskID);
 
-    // For tests: asked before every write (with the entry) and removal (with
-    // none); true makes that one fail as on a full disk.
-    using FailureHook = std::function<bool(const Entry *written)>;
+    // For tests: asked before every write, removal and note that a task
+    // ended, with the entry; true makes that one fail as on a full disk.
+    enum class Step { write, remove, markEnded };
+    using FailureHook = std::function<bool(Step step, const Entry *entry)>;
     static void setFailureHook(FailureHook hook);
 
 private:
     QString pathOf(const QString &taskID) const;
 
     QString m_folder;
+    std::filesystem::path m_devicesRoot;
 };
 
 } // namespace corvane

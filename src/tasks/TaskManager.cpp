@@ -167,10 +167,15 @@ TaskManager::startExport(const std::shared_ptr<Application> &application, const 
     if (!application)
         return nullptr;
     auto task = std::make_shared<ExportTask>(application);
-    startArchiveTask(task, url,
-                     loc("“%1” is already being exported.", "").arg(application->title()),
-                     [task, url](const auto &containers) { task->run(containers, url); });
+    startExport(task, url);
     return task;
+}
+
+void TaskManager::startExport(const std::shared_ptr<ExportTask> &task, const QUrl &url)
+{
+    startArchiveTask(task, url,
+                     loc("“%1” is already being exported.", "").arg(task->application()->title()),
+                     [task, url](const auto &containers) { task->run(containers, url); });
 }
 
 void TaskManager::importData(const std::shared_ptr<Application> &application, const QUrl &url)
@@ -184,11 +189,52 @@ TaskManager::startImport(const std::shared_ptr<Application> &application, const 
     if (!application)
         return nullptr;
     auto task = std::make_shared<ImportTask>(application);
-    startArchiveTask(task, url,
-                     loc("“%1” is already being replaced.", "").arg(application->title()),
-                     [task, url](const auto &containers) { task->run(containers, url); });
+    startImport(task, url);
     return task;
 }
+
+void TaskManager::startImport(const std::shared_ptr<ImportTask> &task, const QUrl &url)
+{
+    startArchiveTask(task, url,
+                     loc("“%1” is already being replaced.", "").arg(task->application()->title()),
+                     [task, url](const auto &containers) { task->run(containers, url); });
+}
+
+namespace {
+
+// The title and the explanation of a refusal, for the task turned away.
+std::pair<QString, QString> refusalTexts(const ContainerClaims::Refusal &refusal,
+                                         const QString &title)
+{
+    using Reason = ContainerClaims::Refusal::Reason;
+    switch (refusal.reason) {
+    case Reason::running:
+        return {refusal.activity,
+                loc("Only one export or replace at a time can use an application's data, or "
+                    "data it shares with other applications. Try again when that task has "
+                    "finished.",
+                    "")};
+    case Reason::waiting:
+        return {loc("“%1” waits for the next start of Corvane.", "").arg(title),
+                loc("An earlier export or replace of this data could not note how far it got. "
+                    "The next start of Corvane finishes it; until then its data is left as it "
+                    "is. Quit Corvane and open it again, then try again.",
+                    "")};
+    case Reason::elsewhere:
+        return {loc("“%1” is in use by another running Corvane.", "").arg(title),
+                loc("Another copy of Corvane is exporting or replacing this data, or keeps it "
+                    "for its next start. Try again when it has finished, or quit it.",
+                    "")};
+    case Reason::unlockable: break;
+    }
+    return {loc("“%1” cannot be reserved for this task.", "").arg(title),
+            loc("Corvane keeps a lock file for each application's data in its state folder, so "
+                "that no two copies of it change the data at once, and cannot make one there. "
+                "Nothing was changed.",
+                "")};
+}
+
+} // namespace
 
 void TaskManager::startArchiveTask(const std::shared_ptr<ArchiveTask> &task, const QUrl &archive,
                                    const QString &activity, ArchiveBody body)
@@ -202,10 +248,15 @@ void TaskManager::startArchiveTask(const std::shared_ptr<ArchiveTask> &task, con
         for (const auto &container : containers)
             folders.push_back(nativePath(container->url()));
         // Held until the body has returned, whatever way it ends.
-        const auto claim = claims->claim(folders, activity);
-        if (const auto *holding = std::get_if<QString>(&claim))
-            return task->refuseWhileBusy(*holding);
+        auto claim = claims->claim(folders, activity);
+        if (const auto *refusal = std::get_if<ContainerClaims::Refusal>(&claim)) {
+            const auto [title, advice] = refusalTexts(*refusal, task->application()->title());
+            return task->refuseWhileBusy(title, advice);
+        }
         body(containers);
+        // What the entry left describes stays as it is until the next start.
+        if (task->leftEntryUnfinished())
+            claims->retain(std::move(std::get<ContainerClaims::Claim>(claim)));
     });
 }
 

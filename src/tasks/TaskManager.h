@@ -72,12 +72,17 @@ public:
     // The same, giving the started task. An export or import starts only
     // once it holds every container of its application and its archive's
     // place: one that finds any of them held by another export or import, of
-    // any application, ends cancelled before it touches anything, saying
-    // which.
+    // any application and in this program or another copy of it, or kept for
+    // the next start by a task that could not finish its journal entry, ends
+    // cancelled before it touches anything, saying why. A task that leaves
+    // its entry unfinished keeps what it holds until the program ends.
     std::shared_ptr<ExportTask> startExport(const std::shared_ptr<Application> &application,
                                             const QUrl &url);
     std::shared_ptr<ImportTask> startImport(const std::shared_ptr<Application> &application,
                                             const QUrl &url);
+    // The same for a task already made (of a kind derived from the task's).
+    void startExport(const std::shared_ptr<ExportTask> &task, const QUrl &url);
+    void startImport(const std::shared_ptr<ImportTask> &task, const QUrl &url);
     // Adds the task on this thread and runs the body on the task queue, then
     // posts tasksDidChange.
     void start(const TaskPtr &task, std::function<void()> body);
@@ -87,6 +92,9 @@ public:
     // Where Unsplash tasks started from now on send their requests; until
     // set, where the environment says.
     void setUnsplashService(const UnsplashService &service);
+
+    // What the archive tasks hold; the start's recovery holds there too.
+    ContainerClaims &claims() const { return *m_claims; }
 
 private:
     using ArchiveBody = std::function<void(const std::vector<std::shared_ptr<Container>> &)>;

@@ -1,6 +1,7 @@
 #include "tasks/TaskRecovery.h"
 
 #include "core/File.h"
+#include "tasks/ContainerClaims.h"
 #include "model/Container.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Loc.h"
@@ -32,7 +33,8 @@ bool liesPlainlyIn(const fs::path &path, const fs::path &folder)
     if (!isWithin(path, folder))
         return false;
     fs::path walked = folder;
-    for (const fs::path &component : path.lexically_relative(folder).parent_path()) {
+    for (const fs::path &component :
+         path.lexically_normal().lexically_relative(folder.lexically_normal()).parent_path()) {
         walked /= component;
         if (!isRealDirectory(walked))
             return false;
@@ -135,7 +137,7 @@ TaskRecovery::Outcome undoExport(const Entry &entry)
     if (itemExists(aside)) {
         // It may go back at a later start; until then it is named, and the
         // unfinished archive stays to show that it never took its place.
-        outcome.kept << displayPath(aside);
+        outcome.waiting << displayPath(aside);
         outcome.finished = false;
         return outcome;
     }
@@ -150,19 +152,24 @@ TaskRecovery::Outcome undoExport(const Entry &entry)
 }
 
 // Where one container of an import and its backup stand. Recovery fills
-// or empties a container only while it is a real folder (or not there), and
-// its backup a real folder in the task's real hidden folder, as the import
-// left them: a link put in the place of either leads elsewhere.
+// or empties a container only while it is a real folder (or not there)
+// reached from the devices folder through real folders only, and its backup
+// a real folder in the task's real hidden folder, as the import left them: a
+// link put in the place of either leads elsewhere. Once the task has noted
+// beside the backup that it ended, the container is the user's again.
 struct Place {
     const Entry::Container &container;
     bool hiddenIsOurs;
     bool backupIsOurs;
     bool folderIsOurs;
+    bool ended;
 
-    explicit Place(const Entry::Container &container)
+    Place(const Entry::Container &container, const fs::path &devicesRoot)
         : container(container), hiddenIsOurs(isRealDirectory(container.backup.parent_path())),
           backupIsOurs(hiddenIsOurs && isRealDirectory(container.backup)),
-          folderIsOurs(!itemExists(container.folder) || isRealDirectory(container.folder))
+          folderIsOurs(liesPlainlyIn(container.folder, devicesRoot) &&
+                       (!itemExists(container.folder) || isRealDirectory(container.folder))),
+          ended(hiddenIsOurs && TaskJournal::hasEnded(container.backup.parent_path()))
     {
     }
 
@@ -189,14 +196,28 @@ void removeImported(const Place &place, const Entry &entry)
             removeLogged(*path, "Removed what the import had made:");
 }
 
-TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal)
+// What a record describes must be on disk before the record is.
+void syncContainers(const std::vector<const Place *> &places)
 {
+    for (const Place *place : places)
+        syncFileSystemOf(place->container.folder.parent_path());
+}
+
+bool isEmptyFolder(const fs::path &folder)
+{
+    std::error_code error;
+    return fs::is_empty(folder, error) && !error;
+}
+
+TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal, TaskRecovery::By by)
+{
+    using Phase = Entry::Phase;
     TaskRecovery::Outcome outcome;
     std::vector<Place> places;
     for (const auto &container : entry.containers)
-        places.emplace_back(container);
+        places.emplace_back(container, journal.devicesRoot());
 
-    if (entry.phase == Entry::Phase::discarding) {
+    if (entry.phase == Phase::discarding) {
         for (const Place &place : places) {
             if (!place.hiddenIsOurs) {
                 if (itemExists(place.container.backup.parent_path()))
@@ -206,8 +227,10 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal)
             try {
                 removeLogged(place.container.backup, "Deleted the data the import replaced:");
             } catch (const std::exception &error) {
+                // The entry stays, so that the data stays named.
                 log().error("Cannot delete %{public}@: %{public}@",
                             displayPath(place.container.backup), describe(error));
+                outcome.undeleted << displayPath(place.container.backup);
                 outcome.finished = false;
             }
             ::rmdir(place.container.backup.parent_path().c_str());
@@ -219,16 +242,50 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal)
     // not the others.
     std::vector<const Place *> usable;
     for (const Place &place : places) {
+        if (place.ended) {
+            // What is in the container now may be what the user made since.
+            if (place.backupIsOurs && !isEmptyFolder(place.container.backup)) {
+                log().notice("The import of task %{public}@ had ended: %{public}@ is left as it "
+                             "is and the data it replaced stays in %{public}@",
+                             entry.taskID, displayPath(place.container.folder),
+                             displayPath(place.container.backup));
+                outcome.kept << displayPath(place.container.backup);
+            } else if (place.backupIsOurs) {
+                ::rmdir(place.container.backup.c_str());
+            }
+            continue;
+        }
         const bool ours = place.folderIsOurs && place.backupIsOurs;
-        if (!ours && (entry.phase == Entry::Phase::copying || itemExists(place.container.backup)))
+        const bool filled = entry.phase == Phase::copying || entry.phase == Phase::removing;
+        if (!ours && (filled || itemExists(place.container.backup)))
             place.logLeftAlone(entry.taskID);
         if (ours)
             usable.push_back(&place);
         else if (place.backupIsOurs)
             outcome.kept << displayPath(place.container.backup);
     }
+    const auto leaveForLater = [&](const char *step, const std::exception &error) {
+        log().error("Cannot note that the import of task %{public}@ is %{public}@, so its "
+                    "backups stay where they are: %{public}@",
+                    entry.taskID, step, describe(error));
+        for (const Place *place : usable)
+            outcome.waiting << displayPath(place->container.backup);
+        outcome.finished = false;
+        return outcome;
+    };
+    // In place of a step the journal cannot note, the task notes beside the
+    // backups that it has ended: then no start removes anything again.
+    const auto markEnded = [&] { return by == TaskRecovery::By::task && journal.markEnded(entry); };
 
-    if (entry.phase == Entry::Phase::copying) {
+    if (!usable.empty() && (entry.phase == Phase::copying || entry.phase == Phase::removing)) {
+        bool marked = false;
+        try {
+            if (entry.phase == Phase::copying)
+                journal.writePhase(entry, Phase::removing);
+        } catch (const std::exception &error) {
+            if (!(marked = markEnded()))
+                return leaveForLater("being undone", error);
+        }
         for (const Place *place : usable) {
             try {
                 removeImported(*place, entry);
@@ -237,18 +294,14 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal)
                             displayPath(place->container.folder), describe(error));
             }
         }
-        // Once anything is back, a replay must not remove it again: without
-        // that noted, the backups stay where they are.
+        // Once anything is back, a replay must not remove it again.
         try {
-            journal.writePhase(entry, Entry::Phase::restoring);
+            syncContainers(usable);
+            if (!marked)
+                journal.writePhase(entry, Phase::restoring);
         } catch (const std::exception &error) {
-            log().error("Cannot note that the import of task %{public}@ is being undone, so "
-                        "its backups stay where they are: %{public}@",
-                        entry.taskID, describe(error));
-            for (const Place *place : usable)
-                outcome.kept << displayPath(place->container.backup);
-            outcome.finished = false;
-            return outcome;
+            if (!markEnded())
+                return leaveForLater("putting its backups back", error);
         }
     }
 
@@ -263,6 +316,12 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal)
         if (!whole && itemExists(place->container.backup))
             outcome.kept << displayPath(place->container.backup);
     }
+    try {
+        syncContainers(usable);
+    } catch (const std::exception &error) {
+        log().error("%{public}@", describe(error));
+        outcome.finished = false;
+    }
     for (const Place &place : places)
         if (place.hiddenIsOurs)
             ::rmdir(place.container.backup.parent_path().c_str());
@@ -271,9 +330,9 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal)
 
 // An entry that is not as its task would have written it is left alone:
 // nothing it names is taken for the task's own.
-bool isFlawed(const Entry &entry)
+bool isFlawed(const Entry &entry, const TaskJournal &journal)
 {
-    const auto flaw = TaskJournal::flaw(entry);
+    const auto flaw = journal.flaw(entry);
     if (flaw)
         log().error("The journal entry of task %{public}@ names %{public}@, which the task would "
                     "not; it is left alone",
@@ -281,55 +340,158 @@ bool isFlawed(const Entry &entry)
     return flaw.has_value();
 }
 
+// What an entry's task held: the folders its undo may change.
+std::vector<fs::path> foldersOf(const Entry &entry)
+{
+    if (entry.kind == Entry::Kind::exportArchive)
+        return {entry.archive};
+    std::vector<fs::path> folders;
+    for (const auto &container : entry.containers)
+        folders.push_back(container.folder);
+    return folders;
+}
+
+bool overlaps(const std::vector<fs::path> &folders, const std::vector<fs::path> &others)
+{
+    return std::any_of(folders.begin(), folders.end(), [&](const fs::path &folder) {
+        return std::any_of(others.begin(), others.end(), [&](const fs::path &other) {
+            return isWithin(folder, other) || isWithin(other, folder);
+        });
+    });
+}
+
+QString sectioned(const QString &text, const QStringList &folders)
+{
+    return folders.isEmpty() ? QString() : text + "\n\n" + folders.join('\n');
+}
+
 } // namespace
 
-TaskRecovery::Outcome TaskRecovery::undo(Entry &entry, const TaskJournal &journal)
+void TaskRecovery::Outcome::add(const Outcome &other)
 {
-    if (isFlawed(entry))
-        return {{}, false};
+    kept << other.kept;
+    waiting << other.waiting;
+    undeleted << other.undeleted;
+    finished = finished && other.finished;
+}
+
+bool TaskRecovery::Outcome::isEmpty() const
+{
+    return kept.isEmpty() && waiting.isEmpty() && undeleted.isEmpty();
+}
+
+TaskRecovery::Outcome TaskRecovery::undo(Entry &entry, const TaskJournal &journal, By by)
+{
+    if (isFlawed(entry, journal)) {
+        Outcome outcome;
+        outcome.finished = false;
+        return outcome;
+    }
     if (entry.kind == Entry::Kind::importArchive)
-        return undoImport(entry, journal);
+        return undoImport(entry, journal, by);
     return undoExport(entry);
 }
 
-QStringList TaskRecovery::recover(const TaskJournal &journal)
+bool TaskRecovery::forget(const Entry &entry, const TaskJournal &journal)
 {
-    QStringList kept;
+    if (!journal.remove(entry.taskID))
+        return false;
+    // Only now: a note that the task ended must outlive its entry.
+    TaskJournal::clearEnded(entry);
+    return true;
+}
+
+TaskRecovery::Outcome TaskRecovery::recover(const TaskJournal &journal)
+{
+    ContainerClaims claims;
+    return recover(journal, claims);
+}
+
+TaskRecovery::Outcome TaskRecovery::recover(const TaskJournal &journal, ContainerClaims &claims)
+{
+    Outcome report;
+    // Folders of newer entries that are not finished: an older entry of one
+    // of them would undo what lies beneath the newer one's work.
+    std::vector<fs::path> pending;
     for (Entry &entry : journal.entries()) {
-        if (isFlawed(entry) || TaskJournal::writerIsRunning(entry))
+        if (isFlawed(entry, journal))
             continue;
+        const auto folders = foldersOf(entry);
+        const auto claim = [&] {
+            return claims.claim(folders, loc("Data an earlier task left is being put back.", ""));
+        };
+        if (overlaps(folders, pending)) {
+            log().notice("Setting the entry of task %{public}@ aside until the newer one of its "
+                         "folders is finished",
+                         entry.taskID);
+            if (auto held = claim(); std::holds_alternative<ContainerClaims::Claim>(held))
+                claims.retain(std::move(std::get<ContainerClaims::Claim>(held)));
+            continue;
+        }
+        pending.insert(pending.end(), folders.begin(), folders.end());
+        if (TaskJournal::writerIsRunning(entry))
+            continue;
+        auto held = claim();
+        if (!std::holds_alternative<ContainerClaims::Claim>(held)) {
+            log().notice("Leaving the entry of task %{public}@ for later: another program holds "
+                         "its folders",
+                         entry.taskID);
+            continue;
+        }
         log().notice("Undoing the %{public}@ of task %{public}@, which was cut short",
                      entry.kind == Entry::Kind::importArchive ? "import" : "export", entry.taskID);
-        const Outcome outcome = undo(entry, journal);
-        kept << outcome.kept;
-        if (outcome.finished)
-            journal.remove(entry.taskID);
+        const Outcome outcome = undo(entry, journal, By::start);
+        report.add(outcome);
+        if (outcome.finished && forget(entry, journal)) {
+            pending.resize(pending.size() - folders.size());
+            continue;
+        }
+        report.finished = false;
+        // A later step touches nothing but the backups of a finished import.
+        if (entry.phase != Entry::Phase::discarding)
+            claims.retain(std::move(std::get<ContainerClaims::Claim>(held)));
     }
-    return kept;
+    return report;
 }
 
-void TaskRecovery::reportKeptBackups(const QStringList &folders)
+void TaskRecovery::report(const Outcome &outcome)
 {
-    if (folders.isEmpty())
+    if (outcome.isEmpty())
         return;
-    for (const QString &folder : folders)
-        log().error("The application data in %{public}@ could not be put back whole; it is "
-                    "left there",
+    for (const QString &folder : outcome.kept)
+        log().error("The application data in %{public}@ could not be put back; it is left there",
                     folder);
-    DispatchQueue::main()->async(
-        [spec = keptBackupsAlert(folders)] { AlertPresenter::shared()->run(spec); });
+    for (const QString &folder : outcome.waiting + outcome.undeleted)
+        log().error("The application data in %{public}@ waits for a later start", folder);
+    DispatchQueue::main()->async([spec = alert(outcome)] { AlertPresenter::shared()->run(spec); });
 }
 
-AlertSpec TaskRecovery::keptBackupsAlert(const QStringList &folders)
+AlertSpec TaskRecovery::alert(const Outcome &outcome)
 {
     AlertSpec spec;
     spec.style = AlertSpec::Style::Warning;
-    spec.messageText = loc("Some application data could not be put back", "");
-    spec.informativeText =
-        loc("An export or import that stopped before its end replaced data that could not all "
-            "be put back. Nothing was deleted: what is missing is kept in:",
-            "") +
-        "\n\n" + folders.join('\n');
+    spec.messageText = outcome.kept.isEmpty()
+                           ? loc("Some application data waits for the next start", "")
+                           : loc("Some application data could not be put back", "");
+    const QStringList sections{
+        sectioned(loc("An export or import that stopped before its end left data that could "
+                      "not all be put back. It stays, and no start changes it, in:",
+                      ""),
+                  outcome.kept),
+        sectioned(loc("An export or import stopped before its end, and how far it got could not "
+                      "be noted. Until the next start of Corvane puts it back, its application "
+                      "data is left as it is and the data it replaced is kept in:",
+                      ""),
+                  outcome.waiting),
+        sectioned(loc("An import replaced data that could not be deleted yet. The next start of "
+                      "Corvane deletes it from:",
+                      ""),
+                  outcome.undeleted)};
+    QStringList shown;
+    for (const QString &section : sections)
+        if (!section.isEmpty())
+            shown << section;
+    spec.informativeText = shown.join("\n\n");
     return spec;
 }
 

@@ -60,7 +60,7 @@ protected:
     }
     QString group(const QString &relative = {}) const
     {
-        return QDir::cleanPath(path("groups/group.a/" + relative));
+        return QDir::cleanPath(groupFolder("group.a") + "/" + relative);
     }
     QString archive(const QString &relative = {}) const
     {

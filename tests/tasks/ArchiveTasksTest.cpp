@@ -38,6 +38,9 @@ namespace fs = std::filesystem;
 
 const QString kGroup = "group.com.example.shared";
 const char *const kChildRoot = "CORVANE_TEST_KILLED_EXPORT_ROOT";
+// "<bundle>\n<data container>\n<group container>\n<archive>\n<result file>":
+// the process is another copy of the program importing that archive.
+const char *const kRival = "CORVANE_TEST_RIVAL_IMPORT";
 
 // Fails the copy of entry `failAt` (counted from 1).
 template <class Base> class FaultyTask : public Base {
@@ -225,9 +228,7 @@ protected:
     {
         const QUrl url = QUrl::fromLocalFile(path);
         if (task)
-            m_manager->start(task, [task, url] {
-                task->run(ArchiveTask::containersOf(*task->application()), url);
-            });
+            m_manager->startExport(task, url);
         else
             task = m_manager->startExport(m_application, url);
         EXPECT_TRUE(waitForBackgroundWork());
@@ -238,9 +239,7 @@ protected:
     {
         const QUrl url = QUrl::fromLocalFile(path);
         if (task)
-            m_manager->start(task, [task, url] {
-                task->run(ArchiveTask::containersOf(*task->application()), url);
-            });
+            m_manager->startImport(task, url);
         else
             task = m_manager->startImport(m_application, url);
         EXPECT_TRUE(waitForBackgroundWork());
@@ -295,6 +294,29 @@ protected:
     QStringList m_texts;
     QStringList m_callsBeforeCopy;
 };
+
+// Another copy of the program, with the state folder and the home folder the
+// environment names: imports the archive and writes the task's last text.
+void importAsRival(const QStringList &spec)
+{
+    SystemPaths::setCurrent(SystemPaths::fromEnvironment());
+    AlertPresenter::setShared(std::make_shared<RecordingAlertPresenter>());
+    const auto application = Application::make(
+        QUrl::fromLocalFile(spec[0] + "/"),
+        Device::initFromListLine("iPhone 15 (0C6F1E2A-1111-4222-8333-444455556666) (Shutdown)",
+                                 {Runtime::System::iOS, "17.5"}, nullptr),
+        nullptr, Application::SimulatorCheck::byCaller);
+    ASSERT_TRUE(application);
+    application->setCachedDataContainer(
+        std::make_shared<Container>("com.example.demo", "AppData", QUrl::fromLocalFile(spec[1])));
+    application->setCachedGroupContainers(std::vector<std::shared_ptr<Container>>{
+        std::make_shared<Container>(kGroup, kGroup, QUrl::fromLocalFile(spec[2]))});
+    const auto manager = TaskManager::make();
+    const auto task = manager->startImport(application, QUrl::fromLocalFile(spec[3]));
+    ASSERT_TRUE(waitUntil([&] { return manager->runningTasks().empty(); }));
+    ASSERT_TRUE(writeFile(spec[4], task->localisedDetailDescription().value_or("").toUtf8()));
+    AlertPresenter::setShared(nullptr);
+}
 
 // The killed test's own process: exports the tree at `root` and stops for
 // good in the middle.
@@ -617,6 +639,8 @@ TEST(ArchiveImportChecks, AnArchiveWhosePlaceCannotBeToldCountsAsInsideAContaine
 // A task that shares no container with the one running runs beside it.
 TEST_F(ArchiveTasksTest, ATaskOnAContainerAnotherTaskHoldsIsTurnedAwayBeforeItTouchesAnything)
 {
+    if (qEnvironmentVariableIsSet(kRival))
+        return importAsRival(qEnvironmentVariable(kRival).split('\n'));
     fill();
     exportTo(archive());
     const std::string exported = containers();
@@ -646,8 +670,12 @@ TEST_F(ArchiveTasksTest, ATaskOnAContainerAnotherTaskHoldsIsTurnedAwayBeforeItTo
         ApplicationPtr secondApplication;
         QString secondArchive;
         QString text;
+        // Started by another copy of the program.
+        bool elsewhere = false;
     } cases[] = {
         {"two imports of one application", true, true, m_application, copy, replaced},
+        {"two imports of one application by two programs", true, true, m_application, copy,
+         "“Demo” is in use by another running Corvane.", true},
         {"an import beside an export of it", false, true, m_application, copy, exporting},
         {"an export beside an import of it", true, false, m_application, second, replaced},
         {"two applications sharing a group", true, true, mate, copy, replaced},
@@ -668,17 +696,31 @@ TEST_F(ArchiveTasksTest, ATaskOnAContainerAnotherTaskHoldsIsTurnedAwayBeforeItTo
             start(c.firstImports, m_application, c.firstImports ? archive() : first);
         ASSERT_TRUE(gate.reached());
         const int quits = terminations();
-        const auto other = start(c.secondImports, c.secondApplication, c.secondArchive);
-        ASSERT_TRUE(ended(other));
         const bool refused = c.text != done;
-        EXPECT_EQ(other->localisedDetailDescription(), c.text);
-        EXPECT_EQ(other->isCancelled(), refused);
-        EXPECT_FALSE(other->hasFailed());
-        EXPECT_EQ(terminations(), quits + !refused);
-        ASSERT_TRUE(waitUntil([&] { return alerts->presented.size() == size_t(refused); }));
-        if (refused)
-            EXPECT_EQ(alerts->presented[0].messageText, c.text);
-        alerts->presented.clear();
+        if (c.elsewhere) {
+            const QString result = m_tree.root() + "/rival.txt";
+            const QStringList spec{m_install.bundlePath, data(), group(), c.secondArchive, result};
+            const pid_t rival =
+                spawnThisTest({std::string(kRival) + '=' + nativeOf(spec.join('\n')),
+                               "CORVANE_STATE_DIR=" + nativeOf(m_tree.paths().stateDir),
+                               "CORVANE_HOME=" + nativeOf(m_tree.paths().home)});
+            int status = 0;
+            ASSERT_EQ(::waitpid(rival, &status, 0), rival);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            EXPECT_EQ(readFile(result), c.text.toUtf8());
+            EXPECT_EQ(terminations(), quits);
+        } else {
+            const auto other = start(c.secondImports, c.secondApplication, c.secondArchive);
+            ASSERT_TRUE(ended(other));
+            EXPECT_EQ(other->localisedDetailDescription(), c.text);
+            EXPECT_EQ(other->isCancelled(), refused);
+            EXPECT_FALSE(other->hasFailed());
+            EXPECT_EQ(terminations(), quits + !refused);
+            ASSERT_TRUE(waitUntil([&] { return alerts->presented.size() == size_t(refused); }));
+            if (refused)
+                EXPECT_EQ(alerts->presented[0].messageText, c.text);
+            alerts->presented.clear();
+        }
 
         // The holder's own work went through whole.
         gate.release();
@@ -793,65 +835,149 @@ TEST_F(ArchiveTasksTest, ATaskWhoseEntryCannotBeWrittenFailsBeforeTouchingAnythi
     }
 }
 
+// The user goes on using the application after each task and each start.
 TEST_F(ArchiveTasksTest, AStepThatCannotBeNotedIsNotTaken)
 {
     fill();
     exportTo(archive());
     const std::string imported = containers();
-    change();
-    const std::string before = containers();
     auto alerts = std::make_shared<RecordingAlertPresenter>();
     AlertPresenter::setShared(alerts);
     const TaskJournal journal = TaskJournal::current();
     using Phase = TaskJournal::Entry::Phase;
+    const QString undone = " The next start of Corvane removes what it copied in and puts back "
+                           "the data it replaced.";
     const struct {
         const char *name;
         int failCopyAt;
-        Phase unnoted;
-        // Whether the entry cannot be removed either; whether the import completes.
-        bool stays, completes;
+        std::vector<Phase> unnoted;
+        // Whether the entry cannot be removed either, nor a note made beside
+        // the backups that the task ended; the task's last text; whether the
+        // containers then hold the archive's data, and whether the next
+        // start puts back what was there before the task.
+        bool stays, unmarked;
+        QString text;
+        bool completes, undoneLater = false;
     } cases[] = {
-        {"the reset cannot be noted as done", 0, Phase::copying, false, false},
-        {"the roll-back cannot be noted", 6, Phase::restoring, true, false},
-        {"the end can be noted neither way", 0, Phase::discarding, true, false},
-        {"the end cannot be noted, but the entry can go", 0, Phase::discarding, false, true},
+        {"the reset cannot be noted as done",
+         0,
+         {Phase::copying},
+         false,
+         false,
+         "Data import failed.",
+         false},
+        {"the roll-back can be noted neither way",
+         6,
+         {Phase::removing, Phase::restoring},
+         true,
+         false,
+         "Data import failed.",
+         false},
+        {"the roll-back is cut off once the imported data is gone",
+         6,
+         {Phase::restoring},
+         true,
+         false,
+         "Data import failed.",
+         false},
+        {"the roll-back can be noted nowhere",
+         6,
+         {Phase::removing},
+         true,
+         true,
+         "Data import failed." + undone,
+         true,
+         true},
+        {"the end can be noted neither way",
+         0,
+         {Phase::discarding},
+         true,
+         false,
+         "Data import completed.",
+         true},
+        {"the end can be noted nowhere",
+         0,
+         {Phase::discarding},
+         true,
+         true,
+         "Data import failed." + undone,
+         true,
+         true},
+        {"the end cannot be noted, but the entry can go",
+         0,
+         {Phase::discarding},
+         false,
+         false,
+         "Data import completed.",
+         true},
+    };
+    int written = 0;
+    // The user's work since, which no start may take.
+    const auto work = [&] {
+        const QString name = QString("later%1").arg(++written);
+        EXPECT_TRUE(writeFile(data("Documents/" + name), name.toUtf8()));
+        EXPECT_TRUE(writeFile(group("Shared/" + name), name.toUtf8()));
+        return containers();
+    };
+    // A start of the program after this one, with the journal folder
+    // writable or not.
+    const auto start = [&](bool writable) {
+        for (TaskJournal::Entry entry : journal.entries()) {
+            entry.processStart = 1;
+            journal.write(entry);
+        }
+        m_manager = TaskManager::make();
+        const JournalFailure unwritable([=](const auto &) { return !writable; }, !writable);
+        return TaskRecovery::recover(journal, m_manager->claims());
     };
     for (const auto &test : cases) {
         SCOPED_TRACE(test.name);
         alerts->presented.clear();
+        written = 0;
+        if (containers() == imported)
+            change();
+        const std::string before = containers();
         auto task = std::make_shared<FaultyImport>(m_application);
         task->failAt = test.failCopyAt;
         {
             const JournalFailure failure(
-                [&](const auto &entry) { return entry.phase == test.unnoted; }, test.stays);
+                [&](const auto &entry) {
+                    return std::ranges::count(test.unnoted, entry.phase) > 0;
+                },
+                test.stays, test.unmarked);
             importFrom(archive(), task);
         }
-        EXPECT_EQ(texts().last(),
-                  test.completes ? "Data import completed." : "Data import failed.");
+        EXPECT_EQ(texts().last(), test.text);
+        if (!test.undoneLater)
+            EXPECT_EQ(containers(), test.completes ? imported : before);
+        ASSERT_EQ(journal.entries().size(), size_t(test.stays));
         if (test.stays) {
-            // The backups stay, named, and so does the entry as it was.
-            ASSERT_TRUE(waitUntil([&] { return !alerts->presented.empty(); }));
-            EXPECT_TRUE(
-                alerts->presented[0].informativeText.contains("/.import-" + task->taskIDString()));
-            ASSERT_EQ(journal.entries().size(), 1u);
-            EXPECT_EQ(journal.entries()[0].phase, Phase::copying);
-            // Starts after this one, with the state folder still unwritable,
-            // then writable: the second removes nothing the first left.
-            for (TaskJournal::Entry entry : journal.entries()) {
-                entry.processStart = 1;
-                journal.write(entry);
-            }
-            std::string first;
-            {
-                const JournalFailure unwritable([](const auto &) { return true; }, true);
-                EXPECT_FALSE(TaskRecovery::recover(journal).isEmpty());
-                first = containers();
-            }
-            EXPECT_TRUE(TaskRecovery::recover(journal).isEmpty());
-            EXPECT_TRUE(holdsAll(containers(), first));
+            // The alert names what the next start puts back, when anything.
+            ASSERT_TRUE(waitUntil([&] { return alerts->presented.size() == test.undoneLater; }));
+            if (test.undoneLater)
+                EXPECT_TRUE(alerts->presented[0].informativeText.contains("/.import-" +
+                                                                          task->taskIDString()));
+            // Nothing else touches the containers until the next start.
+            const std::string left = containers();
+            importFrom(archive());
+            EXPECT_EQ(texts().last(), "“Demo” waits for the next start of Corvane.");
+            EXPECT_EQ(containers(), left);
+            // What the next start puts back it puts back only once it can
+            // note its steps; what it does not put back stays as it is.
+            std::string expected = test.undoneLater ? left : work();
+            EXPECT_FALSE(start(false).finished);
+            EXPECT_EQ(containers(), expected);
+            importFrom(archive());
+            EXPECT_EQ(texts().last(), "“Demo” waits for the next start of Corvane.");
+            expected = test.undoneLater ? before : work();
+            EXPECT_TRUE(start(true).finished);
+            EXPECT_EQ(containers(), expected);
+            m_manager = TaskManager::make();
+            for (int i = 1; i <= written; ++i)
+                for (const QString &file : {data("Documents/later%1"), group("Shared/later%1")})
+                    ASSERT_TRUE(QFile::remove(file.arg(i)));
+            EXPECT_EQ(containers(), test.completes && !test.undoneLater ? imported : before);
         }
-        // What the containers hold once the starts after the task are done.
-        EXPECT_EQ(containers(), test.completes ? imported : before);
         expectNoBackups();
     }
     AlertPresenter::setShared(nullptr);

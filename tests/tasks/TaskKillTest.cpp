@@ -30,6 +30,16 @@ struct Tree {
     QString root;
 
     QString at(const QString &relative) const { return root + '/' + relative; }
+    QString devices() const { return at("home/Library/Developer/CoreSimulator/Devices"); }
+    QString data() const { return simulatorContainer(devices(), false); }
+    QString group() const { return simulatorContainer(devices(), true); }
+    TaskJournal journal() const { return TaskJournal(at("state"), devices()); }
+    // The hidden folders left beside the archive and the containers.
+    QStringList hidden() const
+    {
+        return hiddenEntries(root) + hiddenEntries(QFileInfo(data()).path()) +
+               hiddenEntries(QFileInfo(group()).path());
+    }
     ApplicationPtr application() const
     {
         const QString bundle = at("apps/9D8C7B6A-5F4E-4D3C-8B2A-1F0E9D8C7B6A/Big.app");
@@ -41,29 +51,29 @@ struct Tree {
             Device::initFromListLine("iPhone 15 (0C6F1E2A-1111-4222-8333-444455556666) (Shutdown)",
                                      {Runtime::System::iOS, "17.2"}, nullptr),
             nullptr, Application::SimulatorCheck::byCaller);
-        application->setCachedDataContainer(std::make_shared<Container>(
-            "com.example.big", "AppData", QUrl::fromLocalFile(at("data"))));
+        application->setCachedDataContainer(
+            std::make_shared<Container>("com.example.big", "AppData", QUrl::fromLocalFile(data())));
         application->setCachedGroupContainers(std::vector<std::shared_ptr<Container>>{
-            std::make_shared<Container>("group.x", "group.x", QUrl::fromLocalFile(at("group.x")))});
+            std::make_shared<Container>("group.x", "group.x", QUrl::fromLocalFile(group()))});
         return application;
     }
     // The two layouts differ in every file, and each is always the same.
     void layOut(int variant) const
     {
-        QDir(at("data")).removeRecursively();
-        QDir(at("group.x")).removeRecursively();
-        const auto put = [&](const QString &path, int size) {
-            writeFile(at(path), QByteArray(size, char('a' + variant)) + path.toUtf8());
-            setTime(at(path), 1600000000 + variant);
+        QDir(data()).removeRecursively();
+        QDir(group()).removeRecursively();
+        const auto put = [&](const QString &folder, const QString &path, int size) {
+            writeFile(folder + path, QByteArray(size, char('a' + variant)) + path.toUtf8());
+            setTime(folder + path, 1600000000 + variant);
         };
         for (int i = 0; i < 150; ++i)
-            put(QString("data/Documents/d%1/f%2").arg(i % 10).arg(i + variant), 8192);
-        put("data/Library/Preferences/p.plist", 100);
-        put("data/tmp/kept", 10);
+            put(data(), QString("/Documents/d%1/f%2").arg(i % 10).arg(i + variant), 8192);
+        put(data(), "/Library/Preferences/p.plist", 100);
+        put(data(), "/tmp/kept", 10);
         for (int i = 0; i < 40; ++i)
-            put(QString("group.x/Shared/s%1").arg(i * (variant + 1)), 4096);
+            put(group(), QString("/Shared/s%1").arg(i * (variant + 1)), 4096);
     }
-    std::string containers() const { return snapshot(at("data")) + '\n' + snapshot(at("group.x")); }
+    std::string containers() const { return snapshot(data()) + '\n' + snapshot(group()); }
     // Without the description, which is dated when it is written.
     std::string archived() const
     {
@@ -80,7 +90,8 @@ std::pair<bool, microseconds> runChild(const QString &kind, const Tree &tree,
     EXPECT_EQ(::pipe(ready), 0);
     const pid_t pid =
         spawnThisTest({std::string(kChild) + '=' + (kind + ' ' + tree.root).toStdString(),
-                       "CORVANE_STATE_DIR=" + nativeOf(tree.at("state"))},
+                       "CORVANE_STATE_DIR=" + nativeOf(tree.at("state")),
+                       "CORVANE_HOME=" + nativeOf(tree.at("home"))},
                       ready[1]);
     ::close(ready[1]);
     pollfd started{ready[0], POLLIN, 0};
@@ -110,7 +121,7 @@ TEST(ArchiveTaskKill, AKilledTaskIsUndoneWholeByTheNextStart)
         const QUrl archive = QUrl::fromLocalFile(tree.at("Big.xcappdata"));
         ASSERT_EQ(::write(3, "r", 1), 1);
         if (spec[0] == "recover") {
-            TaskRecovery::recover(TaskJournal(tree.at("state")));
+            TaskRecovery::recover(tree.journal());
             return;
         }
         const auto containers = ArchiveTask::containersOf(*application);
@@ -126,7 +137,7 @@ TEST(ArchiveTaskKill, AKilledTaskIsUndoneWholeByTheNextStart)
     std::mt19937 random(seed);
     QTemporaryDir dir;
     const Tree tree{dir.path()};
-    const TaskJournal journal(tree.at("state"));
+    const TaskJournal journal = tree.journal();
 
     // The archive of each layout; the containers before and after an import
     // of layout 0, with something the reset does not erase, into layout 1.
@@ -183,7 +194,7 @@ TEST(ArchiveTaskKill, AKilledTaskIsUndoneWholeByTheNextStart)
             EXPECT_EQ(outcome.find("MIXED"), std::string::npos);
             EXPECT_TRUE(kind == "import" || ArchiveTask::readInfo(QUrl::fromLocalFile(
                                                 tree.at("Big.xcappdata/AppDataInfo.plist"))));
-            EXPECT_EQ(hiddenEntries(tree.root), QStringList());
+            EXPECT_EQ(tree.hidden(), QStringList());
             EXPECT_TRUE(journal.entries().empty());
             ++outcomes[outcome];
         }

@@ -120,15 +120,34 @@ inline void setTime(const QString &path, time_t seconds)
 }
 
 // While it lives, the journal's writes that `writes` picks fail, and so do
-// its removals when asked, as in a full or read-only state folder.
+// its removals when asked, as in a full or read-only state folder; and the
+// notes beside the backups that a task ended, as in a read-only container
+// folder.
 struct JournalFailure {
-    JournalFailure(std::function<bool(const TaskJournal::Entry &)> writes, bool removals = false)
+    JournalFailure(std::function<bool(const TaskJournal::Entry &)> writes, bool removals = false,
+                   bool endNotes = false)
     {
-        TaskJournal::setFailureHook(
-            [=](const auto *entry) { return entry ? writes(*entry) : removals; });
+        TaskJournal::setFailureHook([=](TaskJournal::Step step, const TaskJournal::Entry *entry) {
+            switch (step) {
+            case TaskJournal::Step::write: return writes(*entry);
+            case TaskJournal::Step::remove: return removals;
+            case TaskJournal::Step::markEnded: break;
+            }
+            return endNotes;
+        });
     }
     ~JournalFailure() { TaskJournal::setFailureHook(nullptr); }
 };
+
+// A container folder of a simulator below `devices`, laid out as the
+// simulators lay them out: the data container of a device's application
+// `index`, or a group container.
+inline QString simulatorContainer(const QString &devices, bool group, int index = 0)
+{
+    return devices + "/0C6F1E2A-1111-4222-8333-444455556666/data/Containers/" +
+           (group ? "Shared/AppGroup/" : "Data/Application/") +
+           QString("5A4B3C2D-1E0F-4A9B-8C7D-%1").arg(index, 12, 10, QChar('0'));
+}
 
 // Whether every line of the snapshot `part` is in the snapshot `whole`.
 inline bool holdsAll(const std::string &whole, const std::string &part)
@@ -174,13 +193,19 @@ protected:
                                              Application::SimulatorCheck::byCaller);
         std::vector<std::shared_ptr<Container>> containers;
         for (const QString &group : groups)
-            containers.push_back(std::make_shared<Container>(
-                group, group, QUrl::fromLocalFile(m_dir.filePath("groups/" + group))));
+            containers.push_back(
+                std::make_shared<Container>(group, group, QUrl::fromLocalFile(groupFolder(group))));
         application->setCachedGroupContainers(containers);
         return application;
     }
 
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
+    // Where makeApplication() puts the group's container.
+    QString groupFolder(const QString &group) const
+    {
+        return simulatorContainer(SystemPaths::current().coreSimulatorDevices(), true,
+                                  int(qHash(group) % 1000));
+    }
 
     QTemporaryDir m_dir;
     DevicePtr m_device;

@@ -130,7 +130,9 @@ AppDelegate::AppDelegate(Environment environment)
         env.taskWindow = [] { return TaskWindowController::shared(); };
     if (!env.recoverTasks)
         env.recoverTasks = [] {
-            TaskRecovery::reportKeptBackups(TaskRecovery::recover(TaskJournal::current()));
+            // What it leaves unfinished stays held from the tasks of this run.
+            TaskRecovery::report(
+                TaskRecovery::recover(TaskJournal::current(), TaskManager::shared()->claims()));
         };
 
     addAction("showPreferencesWithSender:",
