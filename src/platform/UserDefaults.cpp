@@ -35,7 +35,8 @@ Log defaultsLog()
 // name the same file.
 std::mutex g_iniSaveMutex;
 
-bool setAsideSettings(const QString &path, const QString &reason)
+bool setAsideSettings(const QString &path, const QString &reason,
+                      const QString &then = "the settings start afresh")
 {
     const SetAsideResult result = setAside(path);
     if (!result.cleared()) {
@@ -45,9 +46,8 @@ bool setAsideSettings(const QString &path, const QString &reason)
         return false;
     }
     if (result.outcome == SetAsideResult::Outcome::setAside)
-        defaultsLog().error("%{public}@ %{public}@; set aside as %{public}@, the settings start "
-                            "afresh",
-                            path, reason, result.asidePath);
+        defaultsLog().error("%{public}@ %{public}@; set aside as %{public}@, %{public}@", path,
+                            reason, result.asidePath, then);
     return true;
 }
 
@@ -238,7 +238,8 @@ bool saveIniValue(const QString &path, const QString &key, const std::optional<Q
                           ? "the settings would be larger than " +
                                 QString::number(UserDefaults::settingsFileMaxBytes >> 20) + " MiB"
                           : "the edited copy could not be read back");
-    if (setAsideFirst && !setAsideSettings(path, "is not in the settings format"))
+    if (setAsideFirst && !setAsideSettings(path, "is not in the settings format",
+                                           "the settings that could be read are kept"))
         return failed("the file could not be read");
     return AtomicFile::save(path, *bytes) || failed("the file could not be replaced");
 }

@@ -1,15 +1,19 @@
+#include "common/SameValue.h"
 #include "common/TestSupport.h"
 #include "platform/Log.h"
 #include "platform/formats/PropertyList.h"
 #include "platform/SystemPaths.h"
 #include "platform/UserDefaults.h"
 
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
@@ -271,6 +275,11 @@ TEST_F(UserDefaultsTest, AnUnfitSettingsFileIsSetAsideAndTheDefaultsApply)
          [](const QString &path) {
              return test::writeFile(path, "") && QFile::resize(path, qint64(4) << 30);
          }},
+        {"one byte over the limit",
+         [](const QString &path) {
+             return test::writeFile(path, "") &&
+                    QFile::resize(path, UserDefaults::settingsFileMaxBytes + 1);
+         }},
         {"link to a pipe",
          [&](const QString &path) { return makePipe(pipe) && QFile::link(pipe, path); }},
     };
@@ -302,21 +311,98 @@ TEST_F(UserDefaultsTest, AnUnfitSettingsFileIsSetAsideAndTheDefaultsApply)
         EXPECT_EQ(UserDefaults::withFile(iniPath())->string("pace"), "fixed");
         EXPECT_TRUE(QFileInfo(iniPath()).isFile());
     }
+
+    // A file at the limit is read, and a save that would take it past the
+    // limit is refused: the next start would set it aside.
+    QDir(m_dir.path() + "/config").removeRecursively();
+    const QByteArray head = "[General]\npace=fixed\npad=";
+    const QByteArray atLimit =
+        head + QByteArray(UserDefaults::settingsFileMaxBytes - head.size() - 1, 'x') + '\n';
+    ASSERT_TRUE(test::writeFile(iniPath(), atLimit));
+    Log::Capture log;
+    auto defaults = UserDefaults::withFile(iniPath());
+    EXPECT_EQ(defaults->string("pace"), "fixed");
+    EXPECT_FALSE(defaults->set("more", "text"));
+    EXPECT_EQ(test::folderEntries(m_dir.path() + "/config"),
+              QStringList{"com.quendrith.corvane.conf"});
+    EXPECT_EQ(test::readFile(iniPath()), atLimit);
+    EXPECT_TRUE(log.contains("larger than 8 MiB"));
 }
 
-// QSettings would write over what it could not read; the file is kept aside
-// instead, and a fresh one holds what could be read and the new value.
-TEST_F(UserDefaultsTest, ASettingsFileNotInItsFormatIsSetAsideBeforeTheFirstSave)
+// Whatever a file a user or an editor left holds, every set and remove
+// succeeds: a file QSettings cannot read whole (it would write over what it
+// could not read) is set aside and a fresh one holds what could be read and
+// the change; an editor's byte-order mark is dropped; a NaN compares equal to
+// itself; removing a key that is not there writes nothing. No scratch file
+// stays, and nothing is made in the temporary folder.
+TEST_F(UserDefaultsTest, EachSaveSucceedsAndKeepsWhatCouldBeRead)
 {
-    const QByteArray broken = "screenshotFormat=png\n[General\nlost=1\n";
-    ASSERT_TRUE(test::writeFile(iniPath(), broken));
-    auto defaults = UserDefaults::withFile(iniPath());
-    EXPECT_TRUE(defaults->set("pace", "fixed"));
-    EXPECT_EQ(defaults->string("pace"), "fixed");
-    EXPECT_EQ(defaults->string("screenshotFormat"), "png");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        const char *name;
+        std::optional<QByteArray> content;
+        QVariantMap kept;
+        bool setAside;
+    } cases[] = {
+        {"no file", std::nullopt, {}, false},
+        {"a stray line",
+         "[General]\nformat=png\nkept=yes\nthis line is no setting\n",
+         {{"kept", "yes"}},
+         true},
+        {"a hash comment", "# by hand\n[General]\nformat=png\nkept=yes\n", {{"kept", "yes"}}, true},
+        {"a group cut short", "format=png\n[General\nkept=yes\n", {{"kept", "yes"}}, true},
+        {"a byte-order mark",
+         "\xEF\xBB\xBF[General]\nformat=png\nkept=yes\n",
+         {{"kept", "yes"}},
+         false},
+        {"a byte-order mark, no group",
+         "\xEF\xBB\xBF"
+         "format=png\nkept=yes\n",
+         {{"kept", "yes"}},
+         false},
+        {"a NaN in a stored map",
+         "[General]\nformat=png\nkept=@Variant("
+         "\\0\\0\\0\\b\\0\\0\\0\\x1\\0\\0\\0\\x2\\0x\\0\\0\\0\\x6"
+         "\\x7f\\xf8\\0\\0\\0\\0\\0\\0)\n",
+         {{"kept", QVariantMap{{"x", nan}}}},
+         false},
+    };
     const QString config = m_dir.path() + "/config";
-    const QStringList entries = test::folderEntries(config);
-    ASSERT_EQ(entries.size(), 2);
-    EXPECT_EQ(entries[0], "com.quendrith.corvane.conf");
-    EXPECT_EQ(test::readFile(config + "/" + entries[1]), broken);
+    const QString temporary = m_dir.path() + "/tmp";
+    ASSERT_TRUE(QDir().mkpath(temporary));
+    const QByteArray savedTemporary = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temporary));
+    const auto restore = qScopeGuard([&] { qputenv("TMPDIR", savedTemporary); });
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        QDir(config).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(config));
+        if (row.content)
+            ASSERT_TRUE(test::writeFile(iniPath(), *row.content));
+        Log::Capture log;
+        auto defaults = UserDefaults::withFile(iniPath());
+        const QStringList before = test::folderEntries(config);
+        EXPECT_TRUE(defaults->remove("absent"));
+        EXPECT_EQ(test::folderEntries(config), before);
+        EXPECT_TRUE(defaults->set("pace", "jogging"));
+        EXPECT_TRUE(defaults->remove("format"));
+        EXPECT_TRUE(defaults->set("ratio", nan));
+        EXPECT_FALSE(log.contains("Cannot save"));
+
+        const auto reopened = UserDefaults::withFile(iniPath());
+        EXPECT_EQ(reopened->string("pace"), "jogging");
+        EXPECT_FALSE(reopened->hasStoredValue("format"));
+        EXPECT_TRUE(std::isnan(reopened->doubleValue("ratio").value_or(0)));
+        for (auto it = row.kept.cbegin(); it != row.kept.cend(); ++it)
+            EXPECT_TRUE(
+                test::sameValue(it.value(), reopened->object(it.key()).value_or(QVariant())))
+                << it.key().toStdString();
+        EXPECT_FALSE(test::readFile(iniPath()).startsWith("\xEF\xBB\xBF"));
+        const QStringList entries = test::folderEntries(config);
+        ASSERT_EQ(entries.size(), row.setAside ? 2 : 1);
+        EXPECT_EQ(entries[0], "com.quendrith.corvane.conf");
+        if (row.setAside)
+            EXPECT_EQ(test::readFile(config + "/" + entries[1]), *row.content);
+        EXPECT_TRUE(test::folderEntries(temporary).isEmpty());
+    }
 }
