@@ -17,12 +17,11 @@ namespace ScratchFiles {
 std::string nameBeside(const std::string &target);
 QString nameBeside(const QString &target);
 
-// Removes from `folder` the scratch files of programs that have ended: only
-// regular files of this user's own, under a scratch name (with a ".lock" or
-// six-letter suffix, as QSettings adds), never following a link. Nothing
-// when the running programs cannot be told. Returns how many went.
-int sweep(const std::string &folder);
-// The same, once per folder in a process, as the first save into it begins.
+// Removes from `folder`, once in a process as the first save into it
+// begins, the scratch files of programs that have ended: only regular files
+// of this user's own under a scratch name (with a ".lock" or six-letter
+// suffix, as QSettings adds), never following a link. Nothing when the
+// running programs cannot be told.
 void sweepOnce(const std::string &folder);
 
 } // namespace ScratchFiles

@@ -13,12 +13,13 @@
 #include <csignal>
 #include <functional>
 #include <optional>
-#include <poll.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace corvane;
+using namespace std::chrono_literals;
 
 static const QByteArray payload(300 << 10, 'x');
 
@@ -105,137 +106,75 @@ TEST(AtomicFile, AReplacementKeepsLinksAndPermissionsAndLooksNewer)
     EXPECT_TRUE(QFileInfo(folder + "/inside").isDir());
 }
 
-// A save killed part way leaves its scratch files beside its file (never in
-// the temporary folder) and the file as it was; the next writer into that
-// folder removes them.
+// A save killed part way leaves the file as it was and its scratch files
+// beside it, never in the temporary folder. The next save into the folder
+// removes them and only them: a running program's scratch file, anything but
+// a regular file under a scratch name, another user's and names not quite of
+// the pattern stay.
 TEST(AtomicFile, WhatAKilledSaveLeftIsGoneOnceTheNextSaveBegins)
 {
-    const struct {
-        const char *name;
-        const char *file;
-        std::function<bool(const QString &path, const QByteArray &text)> save;
-    } writers[] = {
-        {"a file", "presets.json",
-         [](const QString &path, const QByteArray &text) {
-             return AtomicFile::save(path, text.repeated(100'000));
-         }},
-        {"settings", "com.quendrith.corvane.conf",
-         [](const QString &path, const QByteArray &text) {
-             return UserDefaults::withFile(path)->set("pace", text);
-         }},
-    };
-    for (const auto &writer : writers) {
-        SCOPED_TRACE(writer.name);
+    const std::pair<const char *, std::function<bool(const QString &path, const char *text)>>
+        writers[] = {
+            {"presets.json",
+             [](const QString &path, const char *text) {
+                 return AtomicFile::save(path, QByteArray(text).repeated(100'000));
+             }},
+            {"com.quendrith.corvane.conf",
+             [](const QString &path, const char *text) {
+                 return UserDefaults::withFile(path)->set("pace", text);
+             }},
+        };
+    for (const auto &[file, save] : writers) {
+        SCOPED_TRACE(file);
         QTemporaryDir dir;
-        const QString folder = dir.filePath("store");
-        const QString temporary = dir.filePath("tmp");
-        ASSERT_TRUE(QDir().mkpath(folder) && QDir().mkpath(temporary));
-        const QString path = folder + "/" + writer.file;
-        ASSERT_TRUE(test::writeFile(path, "[General]\npace=old\n"));
-        const QByteArray before = test::readFile(path);
-
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
+        const QString folder = dir.filePath("store"), temporary = dir.filePath("tmp");
+        const QString path = folder + "/" + file;
+        ASSERT_TRUE(QDir().mkpath(temporary) && test::writeFile(path, "[General]\npace=old\n"));
+        const QByteArray held = QFile::encodeName(dir.filePath("held"));
         const pid_t child = ::fork();
-        ASSERT_NE(child, -1);
         if (child == 0) {
             ::setenv("TMPDIR", QFile::encodeName(temporary).constData(), 1);
-            // Held where the new file is written whole and not yet synced.
+            // Held once the new file is written whole, before it is synced.
             const auto holdHere = [&] {
-                ::write(ready[1], "x", 1);
+                ::close(::open(held.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
                 for (;;)
                     ::pause();
             };
             AtomicFile::setFaultForTesting(
                 AtomicFile::Fault{AtomicFile::Step::sync, 0, 0, holdHere});
-            writer.save(path, "new");
+            save(path, "new");
             ::_exit(1);
         }
-        ::close(ready[1]);
-        pollfd wait{ready[0], POLLIN, 0};
-        char said = 0;
-        const bool held = ::poll(&wait, 1, 60'000) == 1 && ::read(ready[0], &said, 1) == 1;
-        ::close(ready[0]);
+        const bool reached = test::waitUntil([&] { return QFileInfo::exists(held); }, 60s);
         ::kill(child, SIGKILL);
         ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-        ASSERT_TRUE(held);
-        EXPECT_GE(test::folderEntries(folder).size(), 2);
-        EXPECT_EQ(test::readFile(path), before);
+        ASSERT_TRUE(reached);
+        EXPECT_EQ(test::readFile(path), "[General]\npace=old\n");
+        const QStringList left = test::folderEntries(folder);
+        ASSERT_GE(left.size(), 2);
 
-        EXPECT_TRUE(writer.save(path, "later"));
-        EXPECT_EQ(test::folderEntries(folder), QStringList{writer.file});
+        // Under the names of the killed run and of this one.
+        const QString ended = folder + "/" + left[0], ours = ScratchFiles::nameBeside(path);
+        QStringList reused = ours.split('-');
+        reused[reused.size() - 2] = QString::number(reused[reused.size() - 2].toULongLong() + 1);
+        const auto as = [&](const char *random) { return ended.chopped(6) + random; };
+        const QStringList gone{ended + ".lock", ended + ".Zq7W0e", reused.join('-')};
+        QStringList stay{ours, as("AbC12"), ended + ".other", path + ".AbC123", as("User00")};
+        for (const QString &name : gone + stay)
+            ASSERT_TRUE(test::writeFile(name, "scratch"));
+        // Another user's, when this can make one.
+        if (::chown(QFile::encodeName(as("User00")), 65534, 65534) != 0)
+            stay.removeLast();
+        stay << as("Link00") << as("Fold00") << as("Pipe00");
+        ASSERT_TRUE(QFile::link(path, as("Link00")) && QDir().mkdir(as("Fold00")) &&
+                    ::mkfifo(QFile::encodeName(as("Pipe00")), 0600) == 0);
+        QStringList kept{file};
+        for (const QString &name : stay)
+            kept << QFileInfo(name).fileName();
+        kept.sort();
+
+        EXPECT_TRUE(save(path, "later"));
+        EXPECT_EQ(test::folderEntries(folder), kept);
         EXPECT_TRUE(test::folderEntries(temporary).isEmpty());
     }
-}
-
-// Only a regular file of the user's own under a scratch name whose run has
-// ended is removed: a running program's, anything else under the name, and
-// names not quite of the pattern stay.
-TEST(AtomicFile, ASweepRemovesOnlyWhatEndedRunsLeft)
-{
-    QTemporaryDir dir;
-    const std::string folder = QFile::encodeName(dir.path()).toStdString();
-    // This run's own name, as a save makes it: ".presets.json.scratch-<pid>-<start>-<random>".
-    const std::string own =
-        QFileInfo(QString::fromStdString(ScratchFiles::nameBeside(folder + "/presets.json")))
-            .fileName()
-            .toStdString();
-    const std::string prefix = own.substr(0, own.rfind(".scratch-") + 9);
-    const std::string start =
-        QString::fromStdString(own.substr(prefix.size())).split('-')[1].toStdString();
-    const pid_t reaped = test::spawnZombie();
-    ASSERT_GT(reaped, 0);
-    ASSERT_EQ(::waitpid(reaped, nullptr, 0), reaped);
-    const auto endedAs = [&](const char *random) {
-        return prefix + std::to_string(reaped) + "-" + start + "-" + random;
-    };
-    const std::string ended = endedAs("AbC123");
-    const std::string reused = prefix + std::to_string(::getpid()) + "-" +
-                               std::to_string(std::stoull(start) + 1) + "-x1Y2z3";
-    const auto file = [](const std::string &path) {
-        return test::writeFile(QFile::decodeName(path.c_str()), "scratch");
-    };
-    const std::string canary = folder + "/canary";
-    const struct {
-        std::string name;
-        std::function<bool(const std::string &path)> make;
-        bool removed;
-    } cases[] = {
-        {ended, file, true},
-        {ended + ".lock", file, true},
-        {ended + ".Zq7W0e", file, true},
-        {reused, file, true},
-        {own, file, false},
-        {endedAs("AbC12"), file, false},
-        // Another user's.
-        {endedAs("User00"),
-         [&](const std::string &path) {
-             return file(path) && (::geteuid() != 0 || ::chown(path.c_str(), 65534, 65534) == 0);
-         },
-         ::geteuid() != 0},
-        {ended + ".other", file, false},
-        {"presets.json.AbC123", file, false},
-        {ended.substr(1), file, false},
-        {endedAs("Link00"),
-         [&](const std::string &path) { return ::symlink(canary.c_str(), path.c_str()) == 0; },
-         false},
-        {endedAs("Fold00"),
-         [](const std::string &path) { return ::mkdir(path.c_str(), 0700) == 0; }, false},
-        {endedAs("Pipe00"),
-         [](const std::string &path) { return ::mkfifo(path.c_str(), 0600) == 0; }, false},
-    };
-    ASSERT_TRUE(test::writeFile(QFile::decodeName(canary.c_str()), "canary"));
-    QStringList kept{"canary"};
-    int removed = 0;
-    for (const auto &row : cases) {
-        ASSERT_TRUE(row.make(folder + "/" + row.name)) << row.name;
-        if (row.removed)
-            ++removed;
-        else
-            kept << QFile::decodeName(row.name.c_str());
-    }
-    EXPECT_EQ(ScratchFiles::sweep(folder), removed);
-    kept.sort();
-    EXPECT_EQ(test::folderEntries(dir.path()), kept);
-    EXPECT_EQ(test::readFile(QFile::decodeName(canary.c_str())), "canary");
 }

@@ -19,10 +19,8 @@
 using namespace corvane;
 using namespace std::chrono_literals;
 
-namespace {
-
-// Runs `work` on a thread that lacks root's leave to pass by file
-// permissions, as a user's program does: the tests run as root.
+// Runs `work` on a thread without root's way past file permissions, as a
+// user's program runs: the tests run as root.
 template <class Work> auto asAUserWould(Work work)
 {
     decltype(work()) result{};
@@ -30,16 +28,13 @@ template <class Work> auto asAUserWould(Work work)
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
         __user_cap_data_struct caps[2]{};
         ASSERT_EQ(::syscall(SYS_capget, &header, caps), 0);
-        for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
-            caps[cap / 32].effective &= ~(1u << (cap % 32));
-        // For this thread alone.
-        ASSERT_EQ(::syscall(SYS_capset, &header, caps), 0);
+        caps[0].effective &=
+            ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH | 1u << CAP_FOWNER);
+        ASSERT_EQ(::syscall(SYS_capset, &header, caps), 0); // this thread's alone
         result = work();
     }).join();
     return result;
 }
-
-} // namespace
 
 // A lock file that names no process was cut short while it was written: it
 // is taken over once it is old, never while it may still be being written.
