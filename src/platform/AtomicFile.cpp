@@ -1,9 +1,9 @@
 #include "platform/AtomicFile.h"
 
 #include "platform/Log.h"
+#include "platform/ScratchFiles.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstring>
@@ -24,12 +24,31 @@ constexpr int kMaxLinks = 40;
 std::mutex g_faultMutex;
 std::optional<AtomicFile::Fault> g_fault;
 
+// The fault a test set for the step; one that only holds the save there is
+// waited on here and then gone on from.
 std::optional<AtomicFile::Fault> faultAt(AtomicFile::Step step)
 {
-    std::lock_guard lock(g_faultMutex);
-    if (g_fault && g_fault->step == step)
-        return g_fault;
-    return std::nullopt;
+    std::optional<AtomicFile::Fault> fault;
+    {
+        std::lock_guard lock(g_faultMutex);
+        if (g_fault && g_fault->step == step)
+            fault = g_fault;
+    }
+    if (fault && fault->hold) {
+        fault->hold();
+        return std::nullopt;
+    }
+    return fault;
+}
+
+// fsync(2), where a test's fault at the sync stands in for it.
+int syncDescriptor(int descriptor)
+{
+    if (const auto fault = faultAt(AtomicFile::Step::sync)) {
+        errno = fault->error;
+        return -1;
+    }
+    return ::fsync(descriptor);
 }
 
 const char *stepName(AtomicFile::Step step)
@@ -117,12 +136,11 @@ bool AtomicFile::open()
             mode = 0600;
     }
 
-    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const std::string folder = folderOf(m_target);
+    ScratchFiles::sweepOnce(folder);
     int error = EEXIST;
     for (int attempt = 0; attempt < 100 && m_descriptor < 0 && error == EEXIST; ++attempt) {
-        std::string candidate = m_target + '.';
-        for (int i = 0; i < 6; ++i)
-            candidate += kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))];
+        const std::string candidate = ScratchFiles::nameBeside(m_target);
         do {
             m_descriptor = ::open(candidate.c_str(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -204,9 +222,7 @@ bool AtomicFile::commit()
                                           {time_t(later / 1000000000), long(later % 1000000000)}};
         ::futimens(m_descriptor, times);
     }
-    if (const auto fault = faultAt(Step::sync))
-        return fail(Step::sync, fault->error);
-    if (m_durability == Durability::synced && ::fsync(m_descriptor) != 0)
+    if (m_durability == Durability::synced && syncDescriptor(m_descriptor) != 0)
         return fail(Step::sync, errno);
     if (const auto fault = faultAt(Step::close))
         return fail(Step::close, fault->error);
@@ -226,7 +242,7 @@ bool AtomicFile::commit()
     // place either way, so a folder that cannot be synced is only noted.
     const std::string folder = folderOf(m_target);
     const int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderDescriptor < 0 || (::fsync(folderDescriptor) != 0 && errno != EINVAL)) {
+    if (folderDescriptor < 0 || (syncDescriptor(folderDescriptor) != 0 && errno != EINVAL)) {
         Log::general().notice("Saved %{public}@, but its folder could not be synced: %{public}@",
                               m_path, QString::fromLocal8Bit(std::strerror(errno)));
     }

@@ -4,18 +4,20 @@
 #include <QString>
 
 #include <cerrno>
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace corvane {
 
 // A file the program saves, replaced whole or not at all. The bytes go to a
-// new file beside it, which is synced, closed and renamed over it; then the
-// folder is synced. Every write, sync, close and the rename is checked: on
-// any failure (a full disk) the file stays as it was, the new one is
-// removed, the failure is logged and the caller is told. A link at the path
-// is followed, so that the file it names is the one replaced; an existing
-// file's permissions are kept.
+// new file beside it (a scratch name, ScratchFiles), which is synced, closed
+// and renamed over it; then the folder is synced. The first save into a
+// folder sweeps what killed programs' saves left there. Every write, sync,
+// close and the rename is checked: on any failure (a full disk) the file
+// stays as it was, the new one is removed, the failure is logged and the
+// caller is told. A link at the path is followed, so that the file it names
+// is the one replaced; an existing file's permissions are kept.
 class AtomicFile {
 public:
     // Where a test makes saves fail, as a full disk or a failing device would.
@@ -26,6 +28,9 @@ public:
         // writes fail.
         qint64 afterBytes = 0;
         int error = ENOSPC;
+        // When set, the step fails not: this is called there and the step
+        // goes on (a test holds a save at that point).
+        std::function<void()> hold;
     };
 
     // Scratch files that no crash needs to find whole may skip the syncs.

@@ -2,11 +2,12 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
+#include "platform/RegularFile.h"
+#include "platform/SetAside.h"
 #include "platform/SystemPaths.h"
 #include "platform/UserDefaults.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -142,20 +143,24 @@ bool CloudKeyValueStore::synchronize()
 bool CloudKeyValueStore::synchronizeLocked() const
 {
     QVariantMap onDisk;
-    QFile file(m_path);
-    if (file.exists()) {
-        if (!file.open(QIODevice::ReadOnly)) {
-            syncLog().error("Cannot read %{public}@", m_path);
-            return false;
-        }
+    // A file a sync tool left cut short, or anything but a file, is kept
+    // aside for the user once a write would replace it.
+    bool unreadable = false;
+    RegularFile file(m_path);
+    if (file.error() != RegularFile::Error::missing) {
+        const auto bytes = file.readAll(maxFileBytes);
         QJsonParseError error{};
-        const auto document = QJsonDocument::fromJson(file.readAll(), &error);
-        if (error.error != QJsonParseError::NoError || !document.isObject()) {
-            // Keep what we know rather than lose every key to a damaged file.
-            syncLog().error("%{public}@ is no JSON object; rewriting it from memory", m_path);
-            onDisk = m_values;
-        } else {
+        const QJsonDocument document =
+            bytes ? QJsonDocument::fromJson(*bytes, &error) : QJsonDocument();
+        if (bytes && error.error == QJsonParseError::NoError && document.isObject()) {
             onDisk = document.object().toVariantMap();
+        } else {
+            unreadable = true;
+            // Keep what we know rather than lose every key to a damaged file.
+            onDisk = m_values;
+            syncLog().error("%{public}@ is no JSON object of at most %{public}@ MiB; keeping the "
+                            "values known",
+                            m_path, QString::number(maxFileBytes >> 20));
         }
     }
     m_loaded = true;
@@ -167,6 +172,15 @@ bool CloudKeyValueStore::synchronizeLocked() const
         return true;
 
     QDir().mkpath(QFileInfo(m_path).absolutePath());
+    if (unreadable) {
+        const SetAsideResult aside = setAside(m_path);
+        if (!aside.cleared()) {
+            syncLog().error("Cannot write %{public}@: what is there cannot be set aside", m_path);
+            return false;
+        }
+        if (aside.outcome == SetAsideResult::Outcome::setAside)
+            syncLog().error("%{public}@ set aside as %{public}@", m_path, aside.asidePath);
+    }
     if (!AtomicFile::save(m_path, QJsonDocument(QJsonObject::fromVariantMap(m_values)).toJson())) {
         syncLog().error("Cannot write %{public}@", m_path);
         return false;

@@ -16,6 +16,10 @@ namespace corvane {
 // merged over whatever the file holds by then.
 class CloudKeyValueStore {
 public:
+    // A larger file, one that is no JSON object, or anything but a file is
+    // not read: the values known stay, and it is set aside before a write.
+    static constexpr qint64 maxFileBytes = 8 * 1024 * 1024;
+
     // "KeyValueStore.json" in SystemPaths' syncDir.
     static std::shared_ptr<CloudKeyValueStore> defaultStore();
     static void setDefaultStore(std::shared_ptr<CloudKeyValueStore> store);

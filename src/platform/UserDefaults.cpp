@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "platform/formats/PropertyList.h"
 #include "platform/RegularFile.h"
+#include "platform/ScratchFiles.h"
 #include "platform/SetAside.h"
 #include "platform/SystemPaths.h"
 
@@ -12,8 +13,9 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QSettings>
-#include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
 #include <sys/stat.h>
 #include <vector>
 
@@ -33,7 +35,8 @@ Log defaultsLog()
 // name the same file.
 std::mutex g_iniSaveMutex;
 
-bool setAsideSettings(const QString &path, const QString &reason)
+bool setAsideSettings(const QString &path, const QString &reason,
+                      const QString &then = "the settings start afresh")
 {
     const SetAsideResult result = setAside(path);
     if (!result.cleared()) {
@@ -43,9 +46,8 @@ bool setAsideSettings(const QString &path, const QString &reason)
         return false;
     }
     if (result.outcome == SetAsideResult::Outcome::setAside)
-        defaultsLog().error("%{public}@ %{public}@; set aside as %{public}@, the settings start "
-                            "afresh",
-                            path, reason, result.asidePath);
+        defaultsLog().error("%{public}@ %{public}@; set aside as %{public}@, %{public}@", path,
+                            reason, result.asidePath, then);
     return true;
 }
 
@@ -66,25 +68,71 @@ bool settingsFileFit(const QString &path)
     return true;
 }
 
+// Equal values, where a NaN equals a NaN (it is stored as "nan").
+bool sameValue(const QVariant &a, const QVariant &b)
+{
+    if (a.typeId() == QMetaType::QVariantList && b.typeId() == QMetaType::QVariantList) {
+        const QVariantList first = a.toList(), second = b.toList();
+        return first.size() == second.size() &&
+               std::equal(first.cbegin(), first.cend(), second.cbegin(), sameValue);
+    }
+    if (a.typeId() == QMetaType::QVariantMap && b.typeId() == QMetaType::QVariantMap) {
+        const QVariantMap first = a.toMap(), second = b.toMap();
+        if (first.size() != second.size())
+            return false;
+        for (auto it = first.cbegin(); it != first.cend(); ++it)
+            if (!second.contains(it.key()) || !sameValue(it.value(), second.value(it.key())))
+                return false;
+        return true;
+    }
+    const auto isNaN = [](const QVariant &value) {
+        return (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float) &&
+               std::isnan(value.toDouble());
+    };
+    return a == b || (isNaN(a) && isNaN(b));
+}
+
 // A value as QSettings reads it back from its INI text (numbers and
 // booleans as text, a one-element list as its element, an empty list as
 // nothing) against the value it was given.
 bool readsBackAs(const QVariant &readBack, const QVariant &given)
 {
-    if (readBack == given)
+    if (sameValue(readBack, given))
         return true;
     if (!readBack.isValid())
         return (given.typeId() == QMetaType::QStringList ||
                 given.typeId() == QMetaType::QVariantList) &&
                given.toList().isEmpty();
     QVariant converted = readBack;
-    return converted.convert(given.metaType()) && converted == given;
+    return converted.convert(given.metaType()) && sameValue(converted, given);
 }
 
-// Sets or removes one key in the INI file: QSettings edits a copy in a
-// scratch folder, the copy is read back by a fresh QSettings and checked to
-// hold every key with its value, and only then replaces the file. (QSettings
-// does not notice a write the system cut short, as on a full disk.)
+// Scratch copies beside the settings file, removed however the save ends,
+// with the lock QSettings makes beside each.
+class ScratchCopies {
+public:
+    explicit ScratchCopies(QString beside) : m_beside(std::move(beside)) {}
+    ~ScratchCopies()
+    {
+        for (const QString &path : std::as_const(m_paths)) {
+            QFile::remove(path);
+            QFile::remove(path + ".lock");
+        }
+    }
+    ScratchCopies(const ScratchCopies &) = delete;
+    ScratchCopies &operator=(const ScratchCopies &) = delete;
+
+    QString make() { return m_paths.emplace_back(ScratchFiles::nameBeside(m_beside)); }
+
+private:
+    const QString m_beside;
+    QStringList m_paths;
+};
+
+// Sets or removes one key in the INI file: QSettings edits a copy beside it,
+// the copy is read back by a fresh QSettings and checked to hold every key
+// with its value, and only then replaces the file. (QSettings does not
+// notice a write the system cut short, as on a full disk.)
 bool saveIniValue(const QString &path, const QString &key, const std::optional<QVariant> &value)
 {
     std::lock_guard lock(g_iniSaveMutex);
@@ -92,8 +140,10 @@ bool saveIniValue(const QString &path, const QString &key, const std::optional<Q
         defaultsLog().error("Cannot save %{public}@ in %{public}@: %{public}@", key, path, reason);
         return false;
     };
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
         return failed("its folder cannot be made");
+    ScratchFiles::sweepOnce(QFile::encodeName(folder).toStdString());
     QByteArray old;
     RegularFile current(path);
     if (current.error() != RegularFile::Error::missing) {
@@ -107,32 +157,47 @@ bool saveIniValue(const QString &path, const QString &key, const std::optional<Q
                                ")"))
             return failed("the file could not be read");
     }
+    // An editor's byte-order mark, which QSettings takes for a format error.
+    if (old.startsWith("\xEF\xBB\xBF"))
+        old.remove(0, 3);
 
-    QTemporaryDir scratch;
-    if (!scratch.isValid())
-        return failed("no scratch folder: " + scratch.errorString());
-    QString editedPath = scratch.filePath("edited.conf");
-    if (!old.isEmpty() && !AtomicFile::save(editedPath, old, AtomicFile::Durability::unsynced))
-        return failed("the scratch copy could not be written");
+    ScratchCopies scratch(path);
+    QString editedPath;
+    enum class Edit { written, unchanged, noCopy, notWritten, notInFormat };
     // The keys and values QSettings holds once it has written the change.
-    enum class Edit { written, notWritten, notInFormat };
     QVariantMap expected;
     // What could be read of a file not in the format, for a fresh one.
     QVariantMap readable;
-    const auto edit = [&] {
+    // On a copy of the file, or (`afresh`) on an empty one given what could
+    // be read. A new name each time, as QSettings keeps what it read of a path.
+    const auto edit = [&](bool afresh) {
+        editedPath = scratch.make();
+        if (!AtomicFile::save(editedPath, afresh ? QByteArray() : old,
+                              AtomicFile::Durability::unsynced))
+            return Edit::noCopy;
         QSettings settings(editedPath, QSettings::IniFormat);
-        // It would write over what it could not read.
-        if (settings.status() == QSettings::FormatError) {
-            for (const QString &each : settings.allKeys())
+        // QSettings reads a part of the file only when asked for a key in it,
+        // and only then tells of a line it could not read.
+        const QStringList keys = settings.allKeys();
+        const QSettings::Status status = settings.status();
+        if (status == QSettings::AccessError)
+            return Edit::notWritten;
+        const bool inFormat = status == QSettings::NoError;
+        if (!inFormat)
+            for (const QString &each : keys)
                 readable.insert(each, settings.value(each));
-            return Edit::notInFormat;
-        }
-        for (auto it = readable.cbegin(); it != readable.cend(); ++it)
+        for (auto it = readable.cbegin(); afresh && it != readable.cend(); ++it)
             settings.setValue(it.key(), it.value());
         if (value)
             settings.setValue(key, *value);
         else
             settings.remove(key);
+        // Removing what is not there.
+        if (!afresh && !value && settings.allKeys() == keys)
+            return Edit::unchanged;
+        // It would write over what it could not read.
+        if (!inFormat)
+            return Edit::notInFormat;
         settings.sync();
         if (settings.status() != QSettings::NoError)
             return Edit::notWritten;
@@ -140,20 +205,19 @@ bool saveIniValue(const QString &path, const QString &key, const std::optional<Q
             expected.insert(each, settings.value(each));
         return Edit::written;
     };
-    Edit edited = edit();
-    if (edited == Edit::notInFormat) {
-        if (!setAsideSettings(path, "is not in the settings format"))
-            return failed("the file could not be read");
-        // Under a name QSettings has not seen, as it keeps what it read; the
-        // keys it could read are carried over.
-        editedPath = scratch.filePath("afresh.conf");
-        edited = edit();
-    }
+    Edit edited = edit(false);
+    const bool setAsideFirst = edited == Edit::notInFormat;
+    if (setAsideFirst)
+        edited = edit(true);
+    if (edited == Edit::unchanged)
+        return true;
+    if (edited == Edit::noCopy)
+        return failed("the scratch copy could not be written");
     if (edited != Edit::written)
         return failed("QSettings could not write its copy");
     // Moved to a name QSettings has not seen, so that it parses the text
     // afresh rather than answer from its cache.
-    const QString check = scratch.filePath("check.conf");
+    const QString check = scratch.make();
     if (!QFile::rename(editedPath, check))
         return failed("the edited copy could not be moved for its check");
     {
@@ -167,9 +231,16 @@ bool saveIniValue(const QString &path, const QString &key, const std::optional<Q
         if (!whole)
             return failed("the edited copy does not read back whole");
     }
-    const auto bytes = RegularFile::readWhole(check, UserDefaults::settingsFileMaxBytes);
+    RegularFile edition(check);
+    const auto bytes = edition.readAll(UserDefaults::settingsFileMaxBytes);
     if (!bytes)
-        return failed("the edited copy could not be read back");
+        return failed(edition.error() == RegularFile::Error::tooLarge
+                          ? "the settings would be larger than " +
+                                QString::number(UserDefaults::settingsFileMaxBytes >> 20) + " MiB"
+                          : "the edited copy could not be read back");
+    if (setAsideFirst && !setAsideSettings(path, "is not in the settings format",
+                                           "the settings that could be read are kept"))
+        return failed("the file could not be read");
     return AtomicFile::save(path, *bytes) || failed("the file could not be replaced");
 }
 

@@ -21,9 +21,10 @@ namespace corvane {
 // The INI file is read as the program's other stores are: only a regular
 // file within settingsFileMaxBytes is handed to QSettings; anything else at
 // its path is set aside and the settings read as unset. A save replaces the
-// file whole or not at all (AtomicFile): QSettings edits a copy, which is
-// read back and checked against what it was told before it takes the file's
-// place.
+// file whole or not at all (AtomicFile): QSettings edits a copy beside it,
+// which is read back and checked against what it was told before it takes
+// the file's place. A file QSettings cannot read whole is set aside at the
+// first save, and the keys it could read go on in a fresh one.
 class UserDefaults : public std::enable_shared_from_this<UserDefaults> {
 public:
     // No settings file comes near; a larger one is set aside unread.
@@ -61,7 +62,8 @@ public:
     bool hasStoredValue(const QString &key) const;
 
     // False, logged, when the value could not be saved: the file keeps what
-    // it held. Observers are told either way, with the stored value.
+    // it held. Removing a key that is not stored writes nothing. Observers
+    // are told either way, with the stored value.
     bool set(const QString &key, const QVariant &value);
     bool remove(const QString &key);
 

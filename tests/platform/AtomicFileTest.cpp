@@ -1,6 +1,8 @@
 #include "common/TestSupport.h"
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
+#include "platform/ScratchFiles.h"
+#include "platform/UserDefaults.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,10 +10,16 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <functional>
 #include <optional>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace corvane;
+using namespace std::chrono_literals;
 
 static const QByteArray payload(300 << 10, 'x');
 
@@ -96,4 +104,77 @@ TEST(AtomicFile, AReplacementKeepsLinksAndPermissionsAndLooksNewer)
     ASSERT_TRUE(QDir().mkpath(folder + "/inside"));
     EXPECT_FALSE(AtomicFile::save(folder, "text"));
     EXPECT_TRUE(QFileInfo(folder + "/inside").isDir());
+}
+
+// A save killed part way leaves the file as it was and its scratch files
+// beside it, never in the temporary folder. The next save into the folder
+// removes them and only them: a running program's scratch file, anything but
+// a regular file under a scratch name, another user's and names not quite of
+// the pattern stay.
+TEST(AtomicFile, WhatAKilledSaveLeftIsGoneOnceTheNextSaveBegins)
+{
+    const std::pair<const char *, std::function<bool(const QString &path, const char *text)>>
+        writers[] = {
+            {"presets.json",
+             [](const QString &path, const char *text) {
+                 return AtomicFile::save(path, QByteArray(text).repeated(100'000));
+             }},
+            {"com.quendrith.corvane.conf",
+             [](const QString &path, const char *text) {
+                 return UserDefaults::withFile(path)->set("pace", text);
+             }},
+        };
+    for (const auto &[file, save] : writers) {
+        SCOPED_TRACE(file);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("store"), temporary = dir.filePath("tmp");
+        const QString path = folder + "/" + file;
+        ASSERT_TRUE(QDir().mkpath(temporary) && test::writeFile(path, "[General]\npace=old\n"));
+        const QByteArray held = QFile::encodeName(dir.filePath("held"));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::setenv("TMPDIR", QFile::encodeName(temporary).constData(), 1);
+            // Held once the new file is written whole, before it is synced.
+            const auto holdHere = [&] {
+                ::close(::open(held.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+                for (;;)
+                    ::pause();
+            };
+            AtomicFile::setFaultForTesting(
+                AtomicFile::Fault{AtomicFile::Step::sync, 0, 0, holdHere});
+            save(path, "new");
+            ::_exit(1);
+        }
+        const bool reached = test::waitUntil([&] { return QFileInfo::exists(held); }, 60s);
+        ::kill(child, SIGKILL);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        ASSERT_TRUE(reached);
+        EXPECT_EQ(test::readFile(path), "[General]\npace=old\n");
+        const QStringList left = test::folderEntries(folder);
+        ASSERT_GE(left.size(), 2);
+
+        // Under the names of the killed run and of this one.
+        const QString ended = folder + "/" + left[0], ours = ScratchFiles::nameBeside(path);
+        QStringList reused = ours.split('-');
+        reused[reused.size() - 2] = QString::number(reused[reused.size() - 2].toULongLong() + 1);
+        const auto as = [&](const char *random) { return ended.chopped(6) + random; };
+        const QStringList gone{ended + ".lock", ended + ".Zq7W0e", reused.join('-')};
+        QStringList stay{ours, as("AbC12"), ended + ".other", path + ".AbC123", as("User00")};
+        for (const QString &name : gone + stay)
+            ASSERT_TRUE(test::writeFile(name, "scratch"));
+        // Another user's, when this can make one.
+        if (::chown(QFile::encodeName(as("User00")), 65534, 65534) != 0)
+            stay.removeLast();
+        stay << as("Link00") << as("Fold00") << as("Pipe00");
+        ASSERT_TRUE(QFile::link(path, as("Link00")) && QDir().mkdir(as("Fold00")) &&
+                    ::mkfifo(QFile::encodeName(as("Pipe00")), 0600) == 0);
+        QStringList kept{file};
+        for (const QString &name : stay)
+            kept << QFileInfo(name).fileName();
+        kept.sort();
+
+        EXPECT_TRUE(save(path, "later"));
+        EXPECT_EQ(test::folderEntries(folder), kept);
+        EXPECT_TRUE(test::folderEntries(temporary).isEmpty());
+    }
 }

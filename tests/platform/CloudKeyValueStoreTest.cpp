@@ -2,11 +2,15 @@
 #include "platform/CloudKeyValueStore.h"
 #include "platform/Log.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <sys/stat.h>
 
 using namespace corvane;
 
@@ -53,17 +57,36 @@ TEST(CloudKeyValueStore, SynchronizePicksUpOutsideChangesAndWritesMergeOverThem)
     EXPECT_EQ(json.value("later").toInt(), 1);
 }
 
+// A file that is no JSON object, too large, or no file at all (a sync tool
+// may leave any) is never read or waited on, and is kept aside when a write
+// replaces it.
 TEST(CloudKeyValueStore, BadFilesAndValuesWithoutJsonFormAreRefused)
 {
-    QTemporaryDir dir;
-    const QString path = dir.path() + "/KeyValueStore.json";
-    ASSERT_TRUE(test::writeFile(path, "[1, 2"));
-    Log::Capture capture;
-    CloudKeyValueStore store(path);
-    EXPECT_FALSE(store.object("x"));
-    store.set("url", QUrl("file:///tmp"));
-    EXPECT_FALSE(store.object("url"));
-    EXPECT_TRUE(capture.contains("url"));
-    store.set("x", "y");
-    EXPECT_EQ(CloudKeyValueStore(path).string("x"), "y");
+    const std::pair<const char *, std::function<bool(const QString &path)>> cases[] = {
+        {"cut short", [](const QString &path) { return test::writeFile(path, "[1, 2"); }},
+        {"named pipe",
+         [](const QString &path) { return ::mkfifo(QFile::encodeName(path), 0600) == 0; }},
+        {"over the limit",
+         [](const QString &path) {
+             return test::writeFile(path, "{}") &&
+                    QFile::resize(path, CloudKeyValueStore::maxFileBytes + 1);
+         }},
+    };
+    for (const auto &[name, make] : cases) {
+        SCOPED_TRACE(name);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/KeyValueStore.json";
+        ASSERT_TRUE(make(path));
+        Log::Capture capture;
+        CloudKeyValueStore store(path);
+        EXPECT_FALSE(store.object("x"));
+        store.set("url", QUrl("file:///tmp"));
+        EXPECT_FALSE(store.object("url"));
+        EXPECT_TRUE(capture.contains("url"));
+        store.set("x", "y");
+        EXPECT_EQ(CloudKeyValueStore(path).string("x"), "y");
+        const QStringList entries = test::folderEntries(dir.path());
+        ASSERT_EQ(entries.size(), 2);
+        EXPECT_TRUE(entries[1].startsWith("KeyValueStore.json.unreadable-"));
+    }
 }

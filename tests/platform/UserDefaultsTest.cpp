@@ -1,3 +1,4 @@
+#include "common/SameValue.h"
 #include "common/TestSupport.h"
 #include "platform/Log.h"
 #include "platform/formats/PropertyList.h"
@@ -9,7 +10,9 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
@@ -260,6 +263,8 @@ TEST_F(UserDefaultsTest, ASettingsFileThatCannotBeWrittenWholeIsLeftAsItWas)
 // afresh from their registered values.
 TEST_F(UserDefaultsTest, AnUnfitSettingsFileIsSetAsideAndTheDefaultsApply)
 {
+    // Far above any settings file, far below what would hurt to read.
+    constexpr qint64 kSettingsLimit = 8 << 20;
     const QString pipe = m_dir.path() + "/pipe";
     const auto makePipe = [](const QString &path) {
         return ::mkfifo(QFile::encodeName(path), 0600) == 0;
@@ -270,6 +275,10 @@ TEST_F(UserDefaultsTest, AnUnfitSettingsFileIsSetAsideAndTheDefaultsApply)
         {"4 GiB file",
          [](const QString &path) {
              return test::writeFile(path, "") && QFile::resize(path, qint64(4) << 30);
+         }},
+        {"one byte over the limit",
+         [](const QString &path) {
+             return test::writeFile(path, "") && QFile::resize(path, kSettingsLimit + 1);
          }},
         {"link to a pipe",
          [&](const QString &path) { return makePipe(pipe) && QFile::link(pipe, path); }},
@@ -302,21 +311,69 @@ TEST_F(UserDefaultsTest, AnUnfitSettingsFileIsSetAsideAndTheDefaultsApply)
         EXPECT_EQ(UserDefaults::withFile(iniPath())->string("pace"), "fixed");
         EXPECT_TRUE(QFileInfo(iniPath()).isFile());
     }
+
+    // A file at the limit is read; a save that would take it past the limit
+    // (and have it set aside at the next start) is refused.
+    const QByteArray head = "[General]\npace=fixed\npad=";
+    const QByteArray atLimit = head + QByteArray(kSettingsLimit - head.size() - 1, 'x') + '\n';
+    ASSERT_TRUE(test::writeFile(iniPath(), atLimit));
+    auto defaults = UserDefaults::withFile(iniPath());
+    EXPECT_EQ(defaults->string("pace"), "fixed");
+    EXPECT_FALSE(defaults->set("more", "text"));
+    EXPECT_EQ(test::readFile(iniPath()), atLimit);
 }
 
-// QSettings would write over what it could not read; the file is kept aside
-// instead, and a fresh one holds what could be read and the new value.
-TEST_F(UserDefaultsTest, ASettingsFileNotInItsFormatIsSetAsideBeforeTheFirstSave)
+// Whatever a file a user or an editor left holds, every set and remove
+// succeeds: a file QSettings cannot read whole (it would write over what it
+// could not read) is set aside and a fresh one holds what could be read and
+// the change; an editor's byte-order mark is dropped; a NaN equals itself;
+// removing a key that is not there writes nothing.
+TEST_F(UserDefaultsTest, EachSaveSucceedsAndKeepsWhatCouldBeRead)
 {
-    const QByteArray broken = "screenshotFormat=png\n[General\nlost=1\n";
-    ASSERT_TRUE(test::writeFile(iniPath(), broken));
-    auto defaults = UserDefaults::withFile(iniPath());
-    EXPECT_TRUE(defaults->set("pace", "fixed"));
-    EXPECT_EQ(defaults->string("pace"), "fixed");
-    EXPECT_EQ(defaults->string("screenshotFormat"), "png");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        const char *name;
+        std::optional<QByteArray> content;
+        QVariant kept;
+        bool setAside;
+    } cases[] = {
+        {"no file", std::nullopt, {}, false},
+        {"a stray line", "[General]\nformat=png\nkept=yes\nno setting\n", "yes", true},
+        {"a group cut short", "format=png\n[General\nkept=yes\n", "yes", true},
+        {"a byte-order mark", "\xEF\xBB\xBF[General]\nformat=png\nkept=yes\n", "yes", false},
+        {"a NaN in a map",
+         "[General]\nformat=png\nkept=@Variant("
+         "\\0\\0\\0\\b\\0\\0\\0\\x1\\0\\0\\0\\x2\\0x\\0\\0\\0\\x6"
+         "\\x7f\\xf8\\0\\0\\0\\0\\0\\0)\n",
+         QVariantMap{{"x", nan}}, false},
+    };
     const QString config = m_dir.path() + "/config";
-    const QStringList entries = test::folderEntries(config);
-    ASSERT_EQ(entries.size(), 2);
-    EXPECT_EQ(entries[0], "com.quendrith.corvane.conf");
-    EXPECT_EQ(test::readFile(config + "/" + entries[1]), broken);
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        QDir(config).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(config));
+        if (row.content)
+            ASSERT_TRUE(test::writeFile(iniPath(), *row.content));
+        Log::Capture log;
+        auto defaults = UserDefaults::withFile(iniPath());
+        const QStringList before = test::folderEntries(config);
+        EXPECT_TRUE(defaults->remove("absent"));
+        EXPECT_EQ(test::folderEntries(config), before);
+        EXPECT_TRUE(defaults->set("pace", "jogging"));
+        EXPECT_TRUE(defaults->remove("format"));
+        EXPECT_TRUE(defaults->set("ratio", nan));
+        EXPECT_FALSE(log.contains("Cannot save"));
+
+        const auto reopened = UserDefaults::withFile(iniPath());
+        EXPECT_EQ(reopened->string("pace"), "jogging");
+        EXPECT_FALSE(reopened->hasStoredValue("format"));
+        EXPECT_TRUE(std::isnan(reopened->doubleValue("ratio").value_or(0)));
+        if (row.kept.isValid())
+            EXPECT_TRUE(test::sameValue(row.kept, reopened->object("kept").value_or(QVariant())));
+        EXPECT_FALSE(test::readFile(iniPath()).startsWith("\xEF\xBB\xBF"));
+        const QStringList entries = test::folderEntries(config);
+        ASSERT_EQ(entries.size(), row.setAside ? 2 : 1);
+        if (row.setAside)
+            EXPECT_EQ(test::readFile(config + "/" + entries[1]), *row.content);
+    }
 }
