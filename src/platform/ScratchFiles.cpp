@@ -1,6 +1,7 @@
 #include "platform/ScratchFiles.h"
 
 #include "platform/Log.h"
+#include "platform/ProcessRun.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -22,22 +23,14 @@ namespace {
 // Of the file's own name, so that the scratch name stays within NAME_MAX.
 constexpr int kMaxTargetName = 100;
 
-// When the process started, in clock ticks after boot; nothing when it has
-// ended (a zombie counts) or cannot be told.
+// When the process started; nothing when it has ended (a zombie counts) or
+// cannot be told.
 std::optional<qulonglong> startOfRunning(pid_t pid)
 {
-    QFile file(QString("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
+    const auto run = ProcessRun::of(pid);
+    if (!run || run->ended)
         return std::nullopt;
-    const QByteArray stat = file.read(4096);
-    // The name in parentheses may hold anything; the state (field 3) and the
-    // start (field 22) are the 1st and 20th after it.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    bool ok = false;
-    const qulonglong start = fields.size() > 19 ? fields[19].toULongLong(&ok) : 0;
-    if (!ok || fields[0] == "Z" || fields[0] == "X" || fields[0] == "x")
-        return std::nullopt;
-    return start;
+    return run->start;
 }
 
 // This process's start; 0 when it cannot be read, and nothing is swept.

@@ -4,6 +4,7 @@
 #include "core/JsonStore.h"
 #include "core/Uuid.h"
 #include "platform/Log.h"
+#include "platform/ProcessRun.h"
 #include "platform/RegularFile.h"
 #include "platform/SystemPaths.h"
 
@@ -62,31 +63,6 @@ std::optional<Enum> parseName(const QString &text, const char *const (&names)[N]
         if (text == QLatin1String(names[i]))
             return Enum(i);
     return std::nullopt;
-}
-
-struct ProcessState {
-    // When the process started, in clock ticks after boot: with the process
-    // ID it names one run of a program, whatever reuses the ID later.
-    quint64 start = 0;
-    // Ended, and only waiting for its parent to reap it.
-    bool ended = false;
-};
-
-std::optional<ProcessState> processState(qint64 pid)
-{
-    QFile file(QString("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray stat = file.read(4096);
-    // The name in parentheses may hold anything; the fields follow the last ')'.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    // The state is field 3 of the line, the start field 22: the 1st and the
-    // 20th after the name.
-    bool ok = false;
-    const quint64 start = fields.size() > 19 ? fields[19].toULongLong(&ok) : 0;
-    if (!ok)
-        return std::nullopt;
-    return ProcessState{start, fields[0] == "Z" || fields[0] == "X" || fields[0] == "x"};
 }
 
 std::mutex failureMutex;
@@ -188,7 +164,7 @@ void TaskJournal::write(Entry &entry) const
         throw std::runtime_error("Not a task journal entry: " + problem->toStdString());
     if (entry.processID == 0) {
         entry.processID = ::getpid();
-        const auto state = processState(entry.processID);
+        const auto state = ProcessRun::of(entry.processID);
         entry.processStart = state ? state->start : 0;
     }
     if (entry.firstWritten == 0) {
@@ -313,7 +289,7 @@ bool TaskJournal::writerIsRunning(const Entry &entry)
 {
     if (entry.processID <= 0)
         return false;
-    if (const auto state = processState(entry.processID))
+    if (const auto state = ProcessRun::of(entry.processID))
         return state->start == entry.processStart && !state->ended;
     // Without a process table to read, a live process with that ID counts.
     return ::kill(pid_t(entry.processID), 0) == 0 || errno == EPERM;
