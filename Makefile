@@ -43,21 +43,23 @@ test-asan: deps
 		$(DBUS) ctest --output-on-failure -j $(JOBS) --timeout 600
 
 # Lays out the demo tree (or starts again what the last run stopped), points
-# the program at it, and stops the demo's simulators when the program ends.
-# A program that another one's lock turns away exits with 75
-# (ProgramLock::refusedExitStatus): the simulators are then the running
-# program's, and are left alone.
-run: build
-	$(FIXTURE) demo $(DEMO)
-	@eval "$$($(FIXTURE) env $(DEMO))"; \
+# the program at it and runs it. The shell that does so becomes the program,
+# and the demo's simulators, and those the program starts, are told to end
+# with that process (FAKE_XCODE_WATCH): when it ends, however it ends, even
+# with the recipe's shell or the bus session killed first. A program that
+# another one's lock turns away (exit 75, ProgramLock::refusedExitStatus)
+# finds the running one's simulators up and starts none, so it leaves them
+# alone.
+DEMO_PROGRAM := ./build/dev/src/corvane
+DEMO_RUN = FAKE_XCODE_WATCH=$$($(FIXTURE) watch $$$$) && export FAKE_XCODE_WATCH && \
+	$(FIXTURE) demo $(DEMO) && eval "$$($(FIXTURE) env $(DEMO))" && \
 	if [ -z "$${XDG_RUNTIME_DIR-}" ]; then \
-		export XDG_RUNTIME_DIR="$(CURDIR)/$(DEMO)/runtime"; mkdir -p -m 700 "$$XDG_RUNTIME_DIR"; \
-	fi; \
-	refused=0; \
-	trap '[ "$$refused" = 1 ] || $(FIXTURE) stop $(DEMO)' EXIT; \
-	trap 'exit 130' INT TERM; \
-	CORVANE_LOG_DEBUG=$${CORVANE_LOG_DEBUG-1} $(RUN_DBUS) ./build/dev/src/corvane || { \
-		status=$$?; if [ $$status -eq 75 ]; then refused=1; fi; exit $$status; }
+		export XDG_RUNTIME_DIR="$(abspath $(DEMO))/runtime"; mkdir -p -m 700 "$$XDG_RUNTIME_DIR"; \
+	fi && \
+	CORVANE_LOG_DEBUG=$${CORVANE_LOG_DEBUG-1} exec $(DEMO_PROGRAM)
+
+run: build
+	@exec $(RUN_DBUS) sh -c '$(DEMO_RUN)'
 
 demo-reset: build
 	@if [ -d $(DEMO) ]; then $(FIXTURE) stop $(DEMO); fi

@@ -53,10 +53,22 @@ QStringView trimSpacesAndTabs(QStringView line)
     return line;
 }
 
+// Quitting an application that is not running is how an export or an import
+// makes sure it is not: the tool's complaint then is expected, no fault.
+bool isExpectedComplaint(const QStringList &arguments, const QString &description)
+{
+    return arguments.value(0) == Toolset::subcommand(Toolset::Command::quit) &&
+           description.contains(QLatin1String("found nothing to terminate"));
+}
+
 [[noreturn]] void failRun(const QUrl &tool, const QStringList &arguments, const CorvaneError &error)
 {
-    Log::toolset().error("Error running process %{PUBLIC}@ %{PUBLIC}@: %{PUBLIC}@",
-                         tool.toLocalFile(), arguments.join(' '), error.description());
+    const QString format =
+        QStringLiteral("Error running process %{PUBLIC}@ %{PUBLIC}@: %{PUBLIC}@");
+    const QStringList values{tool.toLocalFile(), arguments.join(' '), error.description()};
+    Log::toolset().write(isExpectedComplaint(arguments, error.description()) ? LogLevel::Debug
+                                                                             : LogLevel::Error,
+                         format, values);
     throw error;
 }
 

@@ -37,8 +37,8 @@ void writeSwitch(const char *key, bool show)
 
 std::shared_ptr<UserDefaults> simulatorDefaults()
 {
-    static const std::shared_ptr<UserDefaults> defaults = UserDefaults::suite(simulatorDomain);
-    return defaults;
+    // Of the home folder in use now; the suite reads its file afresh anyway.
+    return UserDefaults::suite(simulatorDomain);
 }
 
 void setShowSingleTouches(bool show)

@@ -6,8 +6,8 @@ namespace corvane {
 
 class UserDefaults;
 
-// The Simulator application's preferences, where its touch switches live; read
-// afresh on each read. Made on first use; nothing when the domain is refused.
+// The Simulator application's preferences in the current home folder, where
+// its touch switches live; read afresh on each read.
 std::shared_ptr<UserDefaults> simulatorDefaults();
 
 inline constexpr const char *simulatorDomain = "com.apple.iphonesimulator";

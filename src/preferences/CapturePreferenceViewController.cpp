@@ -240,6 +240,7 @@ void CapturePreferenceViewController::pickSaveDirectory()
     OpenPanelSpec spec;
     spec.title = loc("Save Destination", "CAPTURE_SAVE_DESTINATION_PANEL_TITLE");
     spec.prompt = loc("Select", "CAPTURE_SAVE_DESTINATION_PANEL_PROMPT");
+    spec.identifier = QStringLiteral("SaveDestination");
     spec.canChooseFiles = false;
     spec.canChooseDirectories = true;
     spec.canCreateDirectories = true;

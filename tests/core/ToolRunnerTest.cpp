@@ -104,6 +104,37 @@ TEST_F(ToolRunner, ErrorOutputDecides)
     EXPECT_EQ(errorOf(tool("echo nope >&2; exit 0"), {"boot"}), "nope");
 }
 
+// Quitting an application that is not running, as every export and import
+// does, is expected and logged for debugging only; any other complaint, of
+// that command or another, is an error.
+TEST_F(ToolRunner, OnlyQuittingWhatDoesNotRunIsNoErrorInTheLog)
+{
+    const QString nothing =
+        "An error was encountered processing the command (domain=NSPOSIXErrorDomain, "
+        "code=3):\nThe request to terminate \"com.example.demo\" failed. found "
+        "nothing to terminate\nfound nothing to terminate";
+    const struct {
+        QString command;
+        QString complaint;
+        LogLevel level;
+    } cases[] = {
+        {"terminate", nothing, LogLevel::Debug},
+        {"terminate", "Unable to lookup in current state: Shutdown", LogLevel::Error},
+        {"launch", nothing, LogLevel::Error},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.command.toStdString() + " " + c.complaint.toStdString());
+        const QUrl simctl = tool("printf '" + c.complaint + "\\n' >&2; exit 3");
+        Log::Capture capture;
+        EXPECT_FALSE(errorOf(simctl, {c.command, "UDID", "com.example.demo"}).isEmpty());
+        std::vector<LogLevel> levels;
+        for (const LogEntry &entry : capture.entries())
+            if (entry.message.startsWith("Error running process"))
+                levels.push_back(entry.level);
+        EXPECT_EQ(levels, std::vector{c.level});
+    }
+}
+
 TEST_F(ToolRunner, OutputThatIsNoUtf8GivesNothing)
 {
     EXPECT_EQ(runToolProcess(tool("printf 'ok\\377\\376'"), {"list"}), std::nullopt);

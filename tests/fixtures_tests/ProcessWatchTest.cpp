@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -117,4 +119,55 @@ TEST(FakeProcessWatch, TheFakesProcessesEndWithAKilledTestProcess)
     // They came back to this process, which reaps them.
     for (const TreeProcess &process : started)
         ::waitpid(process.pid, nullptr, WNOHANG);
+}
+
+// `make run` as the Makefile has it, with a stand-in for the program: the
+// demo's processes end with the program and the recipe's shell killed at
+// once, and a second run that the lock turns away leaves the first one's.
+TEST(FakeProcessWatch, TheDemosProcessesEndWithTheProgramThatMakeRunShows)
+{
+    const QString make = QStandardPaths::findExecutable("make");
+    ASSERT_FALSE(make.isEmpty());
+    QTemporaryDir dir;
+    const QString demo = dir.filePath("demo"), refused = dir.filePath("refused");
+    ASSERT_TRUE(test::writeScript(refused, "exit 75"));
+    const auto fakes = [&] {
+        QList<pid_t> pids;
+        for (const TreeProcess &process : treeProcesses(demo))
+            if (process.startedByFixture)
+                pids.append(process.pid);
+        std::ranges::sort(pids);
+        return pids;
+    };
+    const auto stop = qScopeGuard([&] { FixtureTree::stopProcesses(demo); });
+    const auto makeRun = [&](ChildProcess &run, const QString &program) {
+        run.setExecutablePath(make);
+        run.setArguments({"-s", "-C", CORVANE_SOURCE_DIR, "-o", "build", "run", "DEMO=" + demo,
+                          "FIXTURE=" CORVANE_FIXTURE_CLI, "DEMO_PROGRAM=" + program});
+        run.setEnvironmentAdditions({{"MAKEFLAGS", ""}, {"MAKELEVEL", ""}});
+        run.setStandardOutput(ChildProcess::Channel::Pipe);
+        run.setStandardError(ChildProcess::Channel::Pipe);
+        std::thread([&] { run.launch(); }).join();
+    };
+
+    ChildProcess first;
+    makeRun(first, "sleep 600");
+    // Two launchd_sim, an app and Simulator.
+    ASSERT_TRUE(test::waitUntil([&] { return fakes().size() == 4 || !first.isRunning(); }, 120s));
+    ASSERT_TRUE(first.isRunning());
+    const QList<pid_t> started = fakes();
+
+    ChildProcess second;
+    makeRun(second, refused);
+    ASSERT_TRUE(second.waitUntilExit(120s));
+    EXPECT_NE(second.termination()->status, 0);
+    // Had they watched the second run, they would end within a few polls.
+    test::pumpFor(1s);
+    EXPECT_EQ(fakes(), started);
+
+    first.kill();
+    ASSERT_TRUE(first.waitUntilExit(30s));
+    EXPECT_TRUE(test::waitUntil([&] { return fakes().isEmpty(); }));
+    for (const pid_t pid : started)
+        ::waitpid(pid, nullptr, WNOHANG);
 }

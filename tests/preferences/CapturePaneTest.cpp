@@ -172,6 +172,7 @@ TEST_F(CapturePaneTest, TheSaveFolderShowsHomeAsTildeAndRedWhenMissing)
     const OpenPanelSpec &spec = openPanel->presented[0];
     EXPECT_EQ(spec.title, "Save Destination");
     EXPECT_EQ(spec.prompt, "Select");
+    EXPECT_EQ(spec.identifier, "SaveDestination");
     EXPECT_FALSE(spec.canChooseFiles);
     EXPECT_TRUE(spec.canChooseDirectories);
     EXPECT_TRUE(spec.canCreateDirectories);

@@ -34,6 +34,7 @@ const QString downloading = "Downloading images\u2026";
 
 // What a task showed at one of its updates.
 struct Snapshot {
+    const Task *task = nullptr;
     QString detail;
     std::int64_t completed = 0;
     std::int64_t total = 0;
@@ -80,7 +81,8 @@ protected:
         m_observers.append(observeNotification<Task>(
             Task::didUpdate, nullptr, nullptr, [this](const Notification &, const TaskPtr &task) {
                 std::lock_guard lock(m_mutex);
-                m_updates.push_back({task->localisedDetailDescription().value_or(QString()),
+                m_updates.push_back({task.get(),
+                                     task->localisedDetailDescription().value_or(QString()),
                                      task->completedCount(), task->totalCount(), task->canInspect(),
                                      std::chrono::steady_clock::now()});
             }));
@@ -124,12 +126,28 @@ protected:
         return std::dynamic_pointer_cast<UnsplashTask>(m_manager->tasks().back());
     }
 
-    // Waits until the task is cancelled, or finished and counted.
-    static bool waitUntilOver(const std::shared_ptr<UnsplashTask> &task)
+    // Waits until the task is cancelled, or finished and counted: until the
+    // update that shows "Import completed." was posted, the finishing step's
+    // last, so that no completion of this task comes after.
+    bool waitUntilOver(const std::shared_ptr<UnsplashTask> &task)
     {
         return test::waitUntil([&] {
-            return task->isCancelled() ||
-                   task->localisedDetailDescription() == QString("Import completed.");
+            if (task->isCancelled())
+                return true;
+            std::lock_guard lock(m_mutex);
+            return std::ranges::any_of(m_updates, [&](const Snapshot &update) {
+                return update.task == task.get() && update.detail == "Import completed.";
+            });
+        });
+    }
+
+    // The pings that tell the service a photo is used: nothing waits for
+    // them, so they may reach the server after the task has finished.
+    bool waitForPings(int count) const
+    {
+        return test::waitUntil([&] {
+            return m_server.requestedPaths().filter(QRegularExpression("/download$")).size() >=
+                   count;
         });
     }
 
@@ -216,6 +234,7 @@ TEST_F(UnsplashTaskTest, ThreePhotosGoToTheDeviceAndTheResultCanBeShown)
 
     // Requests: the search with its query, three pings, three photos, each
     // with both headers.
+    ASSERT_TRUE(waitForPings(3));
     const auto requests = m_server.requests();
     ASSERT_EQ(requests.size(), 7);
     EXPECT_EQ(requests[0].path, searchPath);
@@ -439,6 +458,7 @@ TEST_F(UnsplashTaskTest, CountsStayExactWhenPhotosArriveTogether)
     EXPECT_EQ(task->totalCount(), 20);
     EXPECT_EQ(task->completedCount(), 20);
     EXPECT_EQ(photoRequests().size(), 10);
+    EXPECT_TRUE(waitForPings(10));
     EXPECT_EQ(m_server.requestedPaths().filter(QRegularExpression("/download$")).size(), 10);
     EXPECT_EQ(addedFiles().size(), 20);
     std::lock_guard lock(m_mutex);

@@ -38,6 +38,10 @@ public:
         setDirectory(PanelFolder::startFolder(spec.directory, spec.identifier));
         connect(this, &QFileDialog::currentChanged, this,
                 [this](const QString &path) { m_current = QDir::cleanPath(path); });
+        // A plain choice is told here, before the dialog finishes: the
+        // handlers of `finished` read it.
+        connect(this, &QFileDialog::filesSelected, this,
+                [this](const QStringList &files) { m_chosen = files; });
         // Entering a bundle means choosing it.
         connect(this, &QFileDialog::directoryEntered, this, [this](const QString &path) {
             if (isChoosableBundle(path)) {
@@ -74,8 +78,6 @@ public:
             return;
         }
         QFileDialog::accept();
-        if (result() == QDialog::Accepted || !isVisible())
-            m_chosen = selectedFiles();
     }
 
 private:

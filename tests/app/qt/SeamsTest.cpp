@@ -75,38 +75,51 @@ struct PanelRun {
     std::optional<QString> chosen;
 };
 
-// Opens a panel (open or save) of that name, notes the folder it opens in,
-// goes to `folder` if given, and there chooses `name`, or cancels without one.
-PanelRun runPanel(bool save, const QString &identifier, const QString &directory = {},
-                  const QString &folder = {}, const QString &name = {})
+enum class PanelKind { save, open, modalOpen };
+
+// Opens a panel of that kind and name, notes the folder it opens in, goes to
+// `folder` if given, and there chooses `name`, or cancels without one.
+PanelRun runPanel(PanelKind kind, const QString &identifier, const QString &directory = {},
+                  const QString &folder = {}, const QString &name = {},
+                  const QStringList &types = {})
 {
     PanelRun run;
+    const auto answer = [&](QFileDialog *dialog) {
+        run.openedIn = dialog->directory().absolutePath();
+        if (!folder.isEmpty())
+            dialog->setDirectory(folder);
+        if (name.isEmpty()) {
+            dialog->reject();
+        } else {
+            dialog->findChild<QLineEdit *>("fileNameEdit")->setText(name);
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    };
+    const auto first = [](const QStringList &paths) {
+        return paths.isEmpty() ? std::nullopt : std::optional(paths.constFirst());
+    };
+    const OpenPanelSpec open{
+        .allowedTypes = types, .directory = directory, .identifier = identifier};
+    if (kind == PanelKind::modalOpen) {
+        whenModalShows([&](QWidget *modal) { answer(qobject_cast<QFileDialog *>(modal)); });
+        run.chosen = first(QtOpenPanel().runModal(open));
+        return run;
+    }
     bool done = false;
     const auto finish = [&](const std::optional<QString> &path) {
         run.chosen = path;
         done = true;
     };
-    if (save)
+    if (kind == PanelKind::save)
         QtSavePanel().begin({.directory = directory, .identifier = identifier}, finish);
     else
-        QtOpenPanel().begin(
-            {.directory = directory, .identifier = identifier}, [&](const QStringList &paths) {
-                finish(paths.isEmpty() ? std::nullopt : std::optional(paths.constFirst()));
-            });
+        QtOpenPanel().begin(open, [&](const QStringList &paths) { finish(first(paths)); });
     QFileDialog *dialog = shownFileDialog();
     if (!dialog) {
         ADD_FAILURE() << "no file dialog";
         return run;
     }
-    run.openedIn = dialog->directory().absolutePath();
-    if (!folder.isEmpty())
-        dialog->setDirectory(folder);
-    if (name.isEmpty()) {
-        dialog->reject();
-    } else {
-        dialog->findChild<QLineEdit *>("fileNameEdit")->setText(name);
-        QMetaObject::invokeMethod(dialog, "accept");
-    }
+    answer(dialog);
     EXPECT_TRUE(test::waitUntil([&] { return done; }));
     return run;
 }
@@ -491,27 +504,44 @@ TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItsLastChoiceWasElseAtHome
         {gone, "TestPanel", used, used},
     };
     for (const auto &c : cases) {
-        for (const bool save : {false, true}) {
+        for (const PanelKind kind : {PanelKind::open, PanelKind::save}) {
             if (c.kept)
                 UserDefaults::standard()->set(PanelFolder::defaultsKey("TestPanel"), *c.kept);
             else
                 UserDefaults::standard()->remove(PanelFolder::defaultsKey("TestPanel"));
-            EXPECT_EQ(runPanel(save, c.identifier, c.directory).openedIn, c.opensIn)
-                << save << " " << c.identifier.toStdString() << " "
+            EXPECT_EQ(runPanel(kind, c.identifier, c.directory).openedIn, c.opensIn)
+                << int(kind) << " " << c.identifier.toStdString() << " "
                 << c.kept.value_or("-").toStdString();
         }
     }
 
-    // A cancelled panel keeps the folder.
-    ASSERT_TRUE(QDir().mkpath(used + "/Old.xcappdata"));
-    EXPECT_EQ(runPanel(true, "Exports", {}, given, "New.xcappdata").chosen,
-              given + "/New.xcappdata");
-    EXPECT_EQ(runPanel(false, "Archives", {}, used, "Old.xcappdata").chosen,
-              used + "/Old.xcappdata");
-    EXPECT_EQ(runPanel(false, "Archives", {}, work).chosen, std::nullopt);
-    EXPECT_EQ(runPanel(true, "Exports").openedIn, given);
-    EXPECT_EQ(runPanel(false, "Exports").openedIn, given);
-    EXPECT_EQ(runPanel(false, "Archives").openedIn, used);
+    // A choice, of a bundle or a plain file, through a panel run modally or
+    // opened, is where that panel opens next; a cancelled panel keeps the
+    // folder.
+    const QString routes = dir.filePath("routes"), media = dir.filePath("media");
+    ASSERT_TRUE(QDir().mkpath(used + "/Old.xcappdata") && QDir().mkpath(routes));
+    ASSERT_TRUE(test::writeFile(routes + "/Walk.gpx", "<gpx/>") &&
+                test::writeFile(media + "/photo.jpg", "jpeg"));
+    const struct {
+        PanelKind kind;
+        QString identifier, folder, name;
+        QStringList types;
+        QString opensIn;
+    } choices[] = {
+        {PanelKind::save, "Exports", given, "New.xcappdata", {}, given},
+        {PanelKind::open, "Archives", used, "Old.xcappdata", {"xcappdata"}, used},
+        {PanelKind::open, "Archives", work, "", {}, used},
+        {PanelKind::modalOpen, "SelectGPX", routes, "Walk.gpx", {"gpx", "csv"}, routes},
+        {PanelKind::open, "Routes", routes, "Walk.gpx", {"gpx"}, routes},
+        {PanelKind::modalOpen, "SelectMedia", media, "photo.jpg", {"public.image"}, media},
+    };
+    for (const auto &c : choices)
+        EXPECT_EQ(runPanel(c.kind, c.identifier, {}, c.folder, c.name, c.types).chosen,
+                  c.name.isEmpty() ? std::nullopt : std::optional(c.folder + "/" + c.name))
+            << c.identifier.toStdString();
+    for (const auto &c : choices)
+        EXPECT_EQ(runPanel(c.kind, c.identifier).openedIn, c.opensIn) << c.identifier.toStdString();
+    EXPECT_EQ(runPanel(PanelKind::open, "Exports").openedIn, given);
 }
 
 // The status item shows only once it has an icon (an icon-less tray entry is

@@ -65,6 +65,8 @@ void DeviceMenu::sendFile(bool application)
     OpenPanelSpec spec;
     spec.title = spec.prompt = application ? loc("Select Application", "SELECT_APPLICATION")
                                            : loc("Select Media", "SELECT_MEDIA");
+    spec.identifier =
+        application ? QStringLiteral("SelectApplication") : QStringLiteral("SelectMedia");
     spec.allowedTypes =
         application ? QStringList{"app"} : QStringList{"public.movie", "public.image"};
     spec.canChooseFiles = true;

@@ -226,7 +226,7 @@ AlertSpec TouchesMenu::relaunchAlert()
     spec.cautionIcon = true;
     spec.messageText = QStringLiteral("Re-launch Required");
     spec.informativeText = QStringLiteral(
-        "The simulator will need to be quit and relaunched for the setting to take affect.");
+        "The simulator will need to be quit and relaunched for the setting to take effect.");
     // Return cancels: the confirming button has no key equivalent.
     spec.buttons = {{QStringLiteral("Apply & Relaunch"), AlertSpec::KeyEquivalent::None},
                     {QStringLiteral("Cancel"), AlertSpec::KeyEquivalent::Return}};

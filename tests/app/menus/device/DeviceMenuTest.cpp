@@ -766,7 +766,9 @@ TEST_F(DeviceMenuTest, LifecycleActionsRecordNothing)
     EXPECT_EQ(panel->presented[0].allowedTypes, QStringList{"app"});
     EXPECT_FALSE(panel->presented[0].canChooseDirectories);
     EXPECT_FALSE(panel->presented[0].allowsMultipleSelection);
+    EXPECT_EQ(panel->presented[0].identifier, "SelectApplication");
     EXPECT_EQ(panel->presented[1].title, "Select Media");
+    EXPECT_EQ(panel->presented[1].identifier, "SelectMedia");
     EXPECT_EQ(panel->presented[1].allowedTypes, QStringList({"public.movie", "public.image"}));
     ASSERT_TRUE(waitUntil([&] { return simctlCalls().size() == 2; }));
     QStringList calls = simctlCalls();

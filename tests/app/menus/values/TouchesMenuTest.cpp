@@ -172,6 +172,9 @@ TEST_F(TouchesMenuTest, CancelOrReturnChangesNothing)
     // Return answers "Cancel".
     ASSERT_EQ(alerts->presented.size(), 2u);
     const AlertSpec &alert = alerts->presented[0];
+    EXPECT_EQ(alert.messageText, "Re-launch Required");
+    EXPECT_EQ(alert.informativeText, "The simulator will need to be quit and relaunched for the "
+                                     "setting to take effect.");
     ASSERT_EQ(alert.buttons.size(), 2u);
     EXPECT_EQ(alert.buttons[0].keyEquivalent, AlertSpec::KeyEquivalent::None);
     EXPECT_EQ(alert.buttons[1].keyEquivalent, AlertSpec::KeyEquivalent::Return);

@@ -3,6 +3,7 @@
 #include "app/menus/values/ContentSizeMenu.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 #include <atomic>
 #include <condition_variable>
@@ -25,6 +26,22 @@ struct LatchedTraits : AppearanceTraits {
     static inline bool open = false;
     static inline std::atomic<int> started{0};
     static inline Appearance answer = Appearance::light;
+
+    // Shut, with no reading started.
+    static void reset()
+    {
+        std::lock_guard lock(mutex);
+        open = false;
+        started = 0;
+    }
+    static void release()
+    {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        opened.notify_all();
+    }
 
     static Value read(const Device &)
     {
@@ -219,16 +236,15 @@ TEST_F(ValueMenuTest, ASenderWithoutAValueOfTheMenusKindDoesNothing)
 TEST_F(ValueMenuTest, AReadingInFlightWhenTheUserChoosesNeverUndoesTheChoice)
 {
     setRunning({phone});
+    LatchedTraits::reset();
+    // A failed check leaves no reading waiting on the latch.
+    const auto release = qScopeGuard([] { LatchedTraits::release(); });
     LatchedTraits::answer = Appearance::light;
     const auto menu = offMain(
         [&] { return ValueMenu<LatchedTraits>::make(device(phone), toolset, environment()); });
     ASSERT_TRUE(waitUntil([] { return LatchedTraits::started == 1; }));
     choose(*menu, "Dark");
-    {
-        std::lock_guard lock(LatchedTraits::mutex);
-        LatchedTraits::open = true;
-    }
-    LatchedTraits::opened.notify_all();
+    LatchedTraits::release();
     ASSERT_TRUE(waitForBackgroundWork());
     EXPECT_EQ(menu->currentSelection(), Appearance::dark);
     EXPECT_EQ(checked(*menu), QStringList{"Dark"});
