@@ -587,14 +587,16 @@ TEST(BoundedNetworkAccessManager, ATransferWaitsWhileItsReaderIsFull)
     const QByteArray unit = "endless ";
     server.setReply("/endless", {.body = unit, .delivery = LocalHttpServer::Delivery::endless});
     BoundedNetworkAccessManager manager;
-    const std::unique_ptr<QNetworkReply> reply(
-        manager.get(QNetworkRequest(server.url("/endless"))));
+    QNetworkRequest request(server.url("/endless"));
+    // A reader that holds the transfer is no server that stalls.
+    request.setTransferTimeout(1000);
+    const std::unique_ptr<QNetworkReply> reply(manager.get(request));
     constexpr qint64 room = 64 * 1024;
     reply->setReadBufferSize(room);
     QByteArray body;
-    for (int round = 0; round < 3; ++round) {
+    for (const auto held : {1500ms, 100ms, 100ms}) {
         ASSERT_TRUE(test::waitUntil([&] { return reply->bytesAvailable() >= room; }));
-        test::pumpFor(100ms);
+        test::pumpFor(held);
         // At most one piece of libcurl's (16 KiB) past the room.
         EXPECT_LE(reply->bytesAvailable(), room + 16 * 1024);
         EXPECT_FALSE(reply->isFinished());
@@ -603,6 +605,40 @@ TEST(BoundedNetworkAccessManager, ATransferWaitsWhileItsReaderIsFull)
     }
     EXPECT_EQ(body,
               unit.repeated(body.size() / unit.size()) + unit.left(body.size() % unit.size()));
+}
+
+TEST(BoundedNetworkAccessManager, APostRedirectedBy301To303GoesOnAsAGet)
+{
+    const ProxyVariables direct;
+    LocalHttpServer server;
+    server.setReply("/landed", {200, "landed"});
+    BoundedNetworkAccessManager manager;
+    const struct {
+        int status;
+        QByteArray method;
+        // Of the body sent on; none without one.
+        QByteArray length;
+    } cases[] = {{301, "GET", ""},
+                 {302, "GET", ""},
+                 {303, "GET", ""},
+                 {307, "POST", "4"},
+                 {308, "POST", "4"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.status);
+        const QString path = QString("/post/%1").arg(c.status);
+        server.setReply(path, {.body = "HTTP/1.1 " + QByteArray::number(c.status) +
+                                       " Moved\r\nLocation: /landed\r\nContent-Length: 0\r\n\r\n",
+                               .delivery = LocalHttpServer::Delivery::raw});
+        QNetworkRequest request(server.url(path));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "text/plain");
+        const std::unique_ptr<QNetworkReply> reply(manager.post(request, QByteArray("body")));
+        ASSERT_TRUE(test::waitUntil([&] { return reply->isFinished(); }));
+        EXPECT_EQ(reply->readAll(), "landed");
+        const auto landed = server.requests().last();
+        EXPECT_EQ(landed.method, c.method);
+        EXPECT_EQ(landed.headers.value("content-length"), c.length);
+        EXPECT_EQ(landed.headers.contains("content-type"), c.method == "POST");
+    }
 }
 
 TEST_F(HttpClientTest, HttpsRepliesAreReadOnlyFromATrustedServer)
