@@ -599,7 +599,7 @@ TEST(BoundedNetworkAccessManager, ATransferWaitsWhileItsReaderIsFull)
         test::pumpFor(held);
         // At most one piece of libcurl's (16 KiB) past the room.
         EXPECT_LE(reply->bytesAvailable(), room + 16 * 1024);
-        EXPECT_FALSE(reply->isFinished());
+        EXPECT_FALSE(reply->isFinished()) << reply->errorString().toStdString();
         // Room again: the body goes on where it stopped.
         body += reply->readAll();
     }
