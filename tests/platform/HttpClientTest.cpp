@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QNetworkReply>
+#include <QRandomGenerator>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -297,6 +298,9 @@ TEST_F(HttpClientTest, RepliesAskingForAuthenticationAreBoundedLikeAnyOther)
           .body = "gigabyte ",
           .delivery = Delivery::declared,
           .declaredLength = qint64(1) << 30}},
+        // Refused for what it announces, before any of it comes.
+        {"/401/announced",
+         {.status = 401, .delivery = Delivery::silent, .declaredLength = qint64(1) << 30}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
@@ -408,6 +412,10 @@ TEST_F(HttpClientTest, RedirectsAreFollowedWithinTheirRules)
     m_server.setReply("/elsewhere", redirect("ftp://example.com/file"));
     m_server.setReply("/away",
                       redirect(QString("http://localhost:%1/landed").arg(other.baseUrl().port())));
+    m_server.setReply("/away/port", redirect(other.url("/landed").toString()));
+    m_server.setReply(
+        "/away/name",
+        redirect(QString("http://localhost:%1/landed").arg(m_server.baseUrl().port())));
     m_server.setReply(
         "/moved/endless",
         {.status = 302, .fields = "Location: /landed\r\n", .delivery = Delivery::endless});
@@ -427,6 +435,10 @@ TEST_F(HttpClientTest, RedirectsAreFollowedWithinTheirRules)
     } cases[] = {
         {"within the origin", m_server.url("/moved"), "landed", "", &m_server, true},
         {"to another origin", m_server.url("/away"), "landed elsewhere", "", &other, false},
+        {"to another port of the host", m_server.url("/away/port"), "landed elsewhere", "", &other,
+         false},
+        {"to another name for the host", m_server.url("/away/name"), "landed", "", &m_server,
+         false},
         // Its own body is given up on, not read to its end.
         {"past a body without end", m_server.url("/moved/endless"), "landed", "", &m_server, true},
         {"in a loop", m_server.url("/loop"), std::nullopt, "Too many redirects", nullptr, false},
@@ -471,6 +483,27 @@ TEST_F(HttpClientTest, ManyRequestsToOneHostShareAFewConnections)
         for (std::size_t i = first; i < first + 200; ++i)
             EXPECT_EQ(m_completions.wait(i).body.value_or("").size(), tile.size());
         EXPECT_LE(server.connectionCount(), 6);
+    }
+}
+
+TEST_F(HttpClientTest, HttpsTakesHttp2WhereTheServerOffersIt)
+{
+    const TrustedLocalServers trusted;
+    const struct {
+        LocalHttpServer::Transport transport;
+        QByteArray agreed;
+        // The server speaks HTTP/1.1 alone, whatever it offered.
+        bool answered;
+    } cases[] = {{LocalHttpServer::Transport::tlsOfferingHttp2, "h2", false},
+                 {LocalHttpServer::Transport::tls, "", true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(int(c.transport));
+        LocalHttpServer server(0, c.transport);
+        server.setReply("/p", {200, "p"});
+        const HttpResponse response = m_completions.wait(get(server.url("/p")));
+        EXPECT_EQ(response.body.has_value(), c.answered) << response.errorText.toStdString();
+        ASSERT_FALSE(server.negotiatedProtocols().isEmpty());
+        EXPECT_EQ(server.negotiatedProtocols().first(), c.agreed);
     }
 }
 
@@ -546,6 +579,11 @@ TEST_F(HttpClientTest, CompressedBodiesAreAskedForAndInflatedWithinTheirLimit)
 {
     const qint64 peakBefore = test::peakResidentBytes();
     const QByteArray text = QByteArray("a body worth compressing ").repeated(400);
+    // Noise grows when compressed.
+    QByteArray noise(4096, '\0');
+    QRandomGenerator random(7);
+    for (char &byte : noise)
+        byte = char(random.bounded(256));
     const auto coded = [](const QByteArray &coding, const QByteArray &body) {
         return LocalHttpServer::Reply{
             .body = "HTTP/1.1 200 OK\r\nContent-Encoding: " + coding +
@@ -564,6 +602,7 @@ TEST_F(HttpClientTest, CompressedBodiesAreAskedForAndInflatedWithinTheirLimit)
         // The limit is of what it inflates to.
         {"/gzip/over", coded("gzip", gzipped(text)), text.size() - 1, std::nullopt,
          "The reply is too large."},
+        {"/gzip/noise", coded("gzip", gzipped(noise)), noise.size(), noise, ""},
         // A mebibyte that inflates to a gibibyte.
         {"/bomb", coded("deflate", zlibStream({}, qint64(1) << 30)), 1 << 20, std::nullopt,
          "The reply is too large."},
@@ -638,6 +677,34 @@ TEST(BoundedNetworkAccessManager, APostRedirectedBy301To303GoesOnAsAGet)
         EXPECT_EQ(landed.method, c.method);
         EXPECT_EQ(landed.headers.value("content-length"), c.length);
         EXPECT_EQ(landed.headers.contains("content-type"), c.method == "POST");
+    }
+}
+
+TEST(BoundedNetworkAccessManager, ARequestBodyArrivesWholeWithoutWaitingToBeAsked)
+{
+    const ProxyVariables direct;
+    LocalHttpServer server;
+    server.setReply("/in", {200, "taken"});
+    BoundedNetworkAccessManager manager;
+    // Past the size for which a transport may first ask the server whether
+    // it wants the body, and wait a while for no answer.
+    const QByteArray large = QByteArray("0123456789abcdef").repeated(128 * 1024);
+    const struct {
+        QByteArray verb;
+        QByteArray body;
+    } cases[] = {{"POST", "small"}, {"POST", large}, {"PUT", large}, {"POST", ""}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.verb.toStdString() + ' ' + std::to_string(c.body.size()));
+        QNetworkRequest request(server.url("/in"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/octet-stream");
+        const std::unique_ptr<QNetworkReply> reply(c.verb == "PUT" ? manager.put(request, c.body)
+                                                                   : manager.post(request, c.body));
+        ASSERT_TRUE(test::waitUntil([&] { return reply->isFinished(); }));
+        EXPECT_EQ(reply->readAll(), "taken");
+        const auto sent = server.requests().last();
+        EXPECT_EQ(sent.method, c.verb);
+        EXPECT_TRUE(sent.body == c.body) << sent.body.size();
+        EXPECT_FALSE(sent.headers.contains("expect"));
     }
 }
 
