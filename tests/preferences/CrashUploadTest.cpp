@@ -134,7 +134,10 @@ TEST_F(CrashUploadLoopbackTest, SendPressedTwiceUploadsOnePost)
 {
     defaults->set("CRR_emailAddress", "dev@example.com");
     auto reporter = makeReporter(sink.url("/crash"));
-    auto window = offerLog(*reporter);
+    // Large enough to be sent in many pieces.
+    const QString log = "Thread 0 Crashed" +
+                        QString::fromUtf8("\n0x0001 r\xc3\xa9sum\xc3\xa9 + 12").repeated(12000);
+    auto window = offerLog(*reporter, log);
     ASSERT_TRUE(window);
     window->sendCrashReport();
     window->sendCrashReport();
@@ -150,8 +153,8 @@ TEST_F(CrashUploadLoopbackTest, SendPressedTwiceUploadsOnePost)
     ASSERT_TRUE(type.startsWith("multipart/form-data; boundary=")) << type.toStdString();
     const QByteArray b = type.mid(type.indexOf('=') + 1);
     EXPECT_EQ(request.body, "--" + b + "\r\n" + field("userEmail", "dev@example.com") + "--" + b +
-                                "\r\n" + field("crashlog", "Thread 0 Crashed ") + "\r\n--" + b +
-                                "--\r\n");
+                                "\r\n" + field("crashlog", log + " ") + "\r\n--" + b + "--\r\n");
+    EXPECT_FALSE(request.headers.contains("expect"));
     // The window is gone once closed.
     EXPECT_EQ(reporter->crashReportWindowController(), nullptr);
     flushDeferredDeletes();

@@ -1,13 +1,17 @@
 #include "platform/net/BoundedNetworkAccessManager.h"
 
+#include "platform/net/CurlMulti.h"
+
 #include <QNetworkReply>
 #include <QPointer>
+#include <QSslCertificate>
 #include <QSslConfiguration>
-#include <QSslSocket>
-#include <QTcpSocket>
 #include <QTimer>
 
+#include <curl/curl.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -15,12 +19,12 @@ namespace corvane {
 
 namespace {
 
-// What the socket holds before it stops reading and lets the server wait.
-constexpr qint64 socketBufferBytes = 64 * 1024;
-// The most taken from the socket at once.
-constexpr qint64 readPieceBytes = 64 * 1024;
-// A chunk's size line, extensions included.
-constexpr qsizetype maximumChunkLineBytes = 1024;
+// What a followed redirect's own body may cost before its connection is
+// dropped instead of read to its end.
+constexpr qint64 maximumRedirectBodyBytes = 64 * 1024;
+// A Content-Length past this fails, where libcurl would otherwise read an
+// overflowing one up to the close.
+constexpr curl_off_t maximumDeclaredLength = curl_off_t(1) << 62;
 
 // As Qt's own transport reports error statuses.
 QNetworkReply::NetworkError errorForStatus(int status)
@@ -44,16 +48,52 @@ QNetworkReply::NetworkError errorForStatus(int status)
     }
 }
 
-QNetworkReply::NetworkError errorForSocket(QAbstractSocket::SocketError error)
+struct Failure {
+    QNetworkReply::NetworkError code = QNetworkReply::NoError;
+    QString text;
+};
+
+// A transfer libcurl ended, told as Qt's own replies tell it.
+Failure failureOf(CURLcode result, long osError, const char *detail, const QUrl &url)
 {
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return QNetworkReply::ConnectionRefusedError;
-    case QAbstractSocket::RemoteHostClosedError: return QNetworkReply::RemoteHostClosedError;
-    case QAbstractSocket::HostNotFoundError: return QNetworkReply::HostNotFoundError;
-    case QAbstractSocket::SocketTimeoutError: return QNetworkReply::TimeoutError;
-    case QAbstractSocket::SslHandshakeFailedError: return QNetworkReply::SslHandshakeFailedError;
-    case QAbstractSocket::NetworkError: return QNetworkReply::TemporaryNetworkFailureError;
-    default: return QNetworkReply::UnknownNetworkError;
+    const QString said = detail[0] ? QString::fromUtf8(detail).trimmed()
+                                   : QString::fromUtf8(curl_easy_strerror(result));
+    switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return {QNetworkReply::HostNotFoundError,
+                QStringLiteral("Host %1 not found").arg(url.host())};
+    case CURLE_COULDNT_RESOLVE_PROXY: return {QNetworkReply::ProxyNotFoundError, said};
+    case CURLE_COULDNT_CONNECT:
+        if (osError == ECONNREFUSED)
+            return {QNetworkReply::ConnectionRefusedError, QStringLiteral("Connection refused")};
+        return {QNetworkReply::UnknownNetworkError, said};
+    case CURLE_OPERATION_TIMEDOUT: return {QNetworkReply::TimeoutError, said};
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return {QNetworkReply::SslHandshakeFailedError,
+                QStringLiteral("SSL handshake failed: ") + said};
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_SEND_ERROR:
+        return {QNetworkReply::RemoteHostClosedError, QStringLiteral("Connection closed")};
+    case CURLE_RECV_ERROR:
+        if (osError == ECONNRESET || osError == EPIPE)
+            return {QNetworkReply::RemoteHostClosedError, QStringLiteral("Connection closed")};
+        return {QNetworkReply::ProtocolFailure, said};
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_FILESIZE_EXCEEDED:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_BAD_FUNCTION_ARGUMENT: return {QNetworkReply::ProtocolFailure, said};
+    default: return {QNetworkReply::UnknownNetworkError, said};
     }
 }
 
@@ -62,24 +102,42 @@ bool isRedirect(int status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// Headers the transport writes itself.
-bool isFramingHeader(const QByteArray &name)
+// Fields the transport writes itself.
+bool isFramingField(const QByteArray &lowerName)
 {
-    const QByteArray lower = name.toLower();
-    return lower == "host" || lower == "connection" || lower == "content-length" ||
-           lower == "transfer-encoding";
+    return lowerName == "host" || lowerName == "connection" || lowerName == "content-length" ||
+           lowerName == "transfer-encoding" || lowerName == "expect";
 }
 
-class HttpReply final : public QNetworkReply {
+// Fields that name who asks: not for another origin.
+bool isCredentialField(const QByteArray &lowerName)
+{
+    return lowerName == "authorization" || lowerName == "cookie";
+}
+
+bool sameOrigin(const QUrl &a, const QUrl &b)
+{
+    const auto defaultPort = [](const QUrl &url) {
+        return url.port(url.scheme().compare("https", Qt::CaseInsensitive) == 0 ? 443 : 80);
+    };
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && defaultPort(a) == defaultPort(b);
+}
+
+class CurlReply final : public QNetworkReply {
 public:
-    HttpReply(QNetworkAccessManager *manager, QNetworkAccessManager::Operation operation,
-              const QNetworkRequest &request, QByteArray verb, QByteArray body)
-        : QNetworkReply(manager), m_manager(manager), m_verb(std::move(verb)),
-          m_body(std::move(body)), m_location(request.url())
+    CurlReply(QNetworkAccessManager *manager, std::shared_ptr<CurlMulti> multi,
+              QNetworkAccessManager::Operation operation, const QNetworkRequest &request,
+              QByteArray verb, QByteArray body)
+        : QNetworkReply(manager), m_manager(manager), m_multi(std::move(multi)),
+          m_verb(std::move(verb)), m_body(std::move(body)), m_location(request.url())
     {
         setRequest(request);
         setUrl(request.url());
         setOperation(operation);
+        for (const QByteArray &name : request.rawHeaderList())
+            if (!isFramingField(name.toLower()))
+                m_fields.append({name, request.rawHeader(name)});
         QIODevice::open(QIODevice::ReadOnly);
         m_stall.setSingleShot(true);
         connect(&m_stall, &QTimer::timeout, this,
@@ -87,15 +145,14 @@ public:
         // Started from the event loop, as Qt's replies are, so that the
         // caller can connect to it and set its read buffer first.
         QMetaObject::invokeMethod(
-            this, [this] { start(); }, Qt::QueuedConnection);
+            this, [this] { startHop(); }, Qt::QueuedConnection);
     }
 
-    // The socket goes first, and tells this reply nothing more.
-    ~HttpReply() override { dropSocket(); }
+    ~CurlReply() override { endHop(); }
 
     void abort() override
     {
-        if (isFinished())
+        if (m_ended)
             return;
         fail(OperationCanceledError, QStringLiteral("Operation canceled"));
     }
@@ -113,7 +170,7 @@ public:
     void setReadBufferSize(qint64 size) override
     {
         QNetworkReply::setReadBufferSize(size);
-        scheduleRead();
+        resumeIfRoom();
     }
 
 protected:
@@ -127,280 +184,206 @@ protected:
                 m_delivered.clear();
                 m_deliveredStart = 0;
             }
-            // Room again: what waits in the socket may come.
-            scheduleRead();
+            resumeIfRoom();
             return count;
         }
         return isFinished() ? -1 : 0;
     }
 
 private:
-    enum class Phase {
-        idle,
-        status,
-        headers,
-        fixed,
-        chunkSize,
-        chunkData,
-        chunkEnd,
-        trailers,
-        untilClose,
-        done
-    };
+    // Where the current request's reply is: in its head (interim replies
+    // included), in a body handed on, in the body of a redirect to follow.
+    enum class Stage { head, body, redirect };
 
     qint64 pending() const { return m_delivered.size() - m_deliveredStart; }
 
-    bool inBody() const
+    bool hasRoom() const { return readBufferSize() <= 0 || pending() < readBufferSize(); }
+
+    int stallTimeout() const
     {
-        return m_phase == Phase::fixed || m_phase == Phase::chunkSize ||
-               m_phase == Phase::chunkData || m_phase == Phase::chunkEnd ||
-               m_phase == Phase::untilClose;
+        return request().transferTimeout() > 0 ? request().transferTimeout()
+                                               : (m_manager ? m_manager->transferTimeout() : 0);
     }
 
-    void start()
-    {
-        if (isFinished())
-            return;
-        const bool secure = m_location.scheme().compare("https", Qt::CaseInsensitive) == 0;
-        if (secure && !QSslSocket::supportsSsl()) {
-            fail(ProtocolUnknownError, QStringLiteral("TLS is not available"));
-            return;
-        }
-        QAbstractSocket *socket = secure ? new QSslSocket(this) : new QTcpSocket(this);
-        m_socket = socket;
-        socket->setReadBufferSize(socketBufferBytes);
-        connect(socket, &QAbstractSocket::readyRead, this, [this] {
-            touch();
-            readSocket();
-        });
-        connect(socket, &QAbstractSocket::bytesWritten, this, [this] { touch(); });
-        connect(socket, &QAbstractSocket::disconnected, this, [this] { socketClosed(); });
-        connect(socket, &QAbstractSocket::errorOccurred, this,
-                [this](QAbstractSocket::SocketError error) { socketFailed(error); });
-        const QString host = m_location.host();
-        const quint16 port = quint16(m_location.port(secure ? 443 : 80));
-        m_phase = Phase::status;
-        touch();
-        if (secure) {
-            auto *tls = static_cast<QSslSocket *>(socket);
-            QSslConfiguration configuration = request().sslConfiguration();
-            configuration.setAllowedNextProtocols({QByteArrayLiteral("http/1.1")});
-            tls->setSslConfiguration(configuration);
-            connect(tls, &QSslSocket::encrypted, this, [this] { sendRequest(); });
-            tls->connectToHostEncrypted(host, port);
-        } else {
-            connect(socket, &QAbstractSocket::connected, this, [this] { sendRequest(); });
-            socket->connectToHost(host, port);
-        }
-    }
-
-    void sendRequest()
-    {
-        if (!m_socket || isFinished())
-            return;
-        // The path and query ("/" for an empty path); the host as the URL
-        // names it, an IPv6 address in brackets, and its port if it has one.
-        QByteArray target =
-            m_location.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
-        if (!target.startsWith('/'))
-            target.prepend('/');
-        const QByteArray host =
-            m_location.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toLatin1();
-        QByteArray head = m_verb + ' ' + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
-        const QNetworkRequest &sent = request();
-        for (const QByteArray &name : sent.rawHeaderList()) {
-            if (!isFramingHeader(name))
-                head += name + ": " + sent.rawHeader(name) + "\r\n";
-        }
-        if (!m_body.isEmpty() || m_verb == "POST" || m_verb == "PUT" || m_verb == "PATCH")
-            head += "Content-Length: " + QByteArray::number(m_body.size()) + "\r\n";
-        head += "Connection: close\r\n\r\n";
-        m_socket->write(head + m_body);
-    }
-
+    // Progress: the stall timer starts again, unless the reader holds the
+    // transfer.
     void touch()
     {
-        const int timeout = request().transferTimeout() > 0
-                                ? request().transferTimeout()
-                                : (m_manager ? m_manager->transferTimeout() : 0);
-        if (timeout > 0 && !isFinished())
+        const int timeout = stallTimeout();
+        if (timeout > 0 && !m_ended && !m_paused)
             m_stall.start(timeout);
     }
 
-    void scheduleRead()
+    // One request of the reply: the first, or one a redirect asks for.
+    void startHop()
     {
-        if (m_readScheduled || isFinished())
+        if (m_ended)
             return;
-        m_readScheduled = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_readScheduled = false;
-                readSocket();
-            },
-            Qt::QueuedConnection);
-    }
-
-    // Takes what the socket holds while the reader has room for it.
-    void readSocket()
-    {
-        if (m_reading)
+        m_easy = curl_easy_init();
+        if (!m_easy) {
+            fail(UnknownNetworkError, QStringLiteral("The transfer could not be set up."));
             return;
-        m_reading = true;
-        for (;;) {
-            process();
-            if (isFinished() || m_phase == Phase::idle)
-                break;
-            qint64 room = readPieceBytes;
-            if (inBody() && readBufferSize() > 0) {
-                room = std::min(room, readBufferSize() - pending());
-                if (room <= 0)
-                    break;
-            }
-            if (!m_socket || m_socket->bytesAvailable() == 0) {
-                if (m_socketGone)
-                    endOfStream();
-                break;
-            }
-            m_in += m_socket->read(room);
         }
-        m_reading = false;
+        configure();
+        touch();
+        if (!m_multi->add(m_easy, [this](int result) { hopDone(CURLcode(result)); }))
+            fail(UnknownNetworkError, QStringLiteral("The transfer could not be set up."));
     }
 
-    // Parses what has come, as far as it goes.
-    void process()
+    void configure()
     {
-        while (!isFinished()) {
-            switch (m_phase) {
-            case Phase::idle:
-            case Phase::done: return;
-            case Phase::status:
-            case Phase::headers:
-            case Phase::trailers: {
-                // Line breaks and blank lines count too.
-                const qsizetype before = m_in.size();
-                const std::optional<QByteArray> line =
-                    takeLine(BoundedNetworkAccessManager::maximumHeadBytes - m_headBytes,
-                             QStringLiteral("The reply's head is too large."));
-                if (!line)
-                    return;
-                m_headBytes += before - m_in.size();
-                headLine(*line);
-                break;
-            }
-            case Phase::fixed:
-            case Phase::chunkData: {
-                const qint64 count = std::min<qint64>(m_remaining, m_in.size());
-                if (count == 0)
-                    return;
-                deliver(m_in.left(count));
-                m_in.remove(0, count);
-                m_remaining -= count;
-                if (m_remaining == 0) {
-                    if (m_phase == Phase::fixed)
-                        complete();
-                    else
-                        m_phase = Phase::chunkEnd;
-                }
-                break;
-            }
-            case Phase::untilClose:
-                if (m_in.isEmpty())
-                    return;
-                deliver(std::exchange(m_in, {}));
-                break;
-            case Phase::chunkSize: {
-                const std::optional<QByteArray> line =
-                    takeLine(maximumChunkLineBytes, QStringLiteral("A chunk's size is malformed."));
-                if (!line)
-                    return;
-                chunkSizeLine(*line);
-                break;
-            }
-            case Phase::chunkEnd: {
-                const std::optional<QByteArray> line =
-                    takeLine(2, QStringLiteral("A chunk is malformed."));
-                if (!line)
-                    return;
-                if (!line->isEmpty())
-                    failProtocol(QStringLiteral("A chunk is malformed."));
-                else
-                    m_phase = Phase::chunkSize;
-                break;
-            }
-            }
+        CURL *easy = m_easy;
+        m_detail[0] = '\0';
+        // No user name or password goes to the server.
+        const QByteArray target =
+            m_location.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFragment).toEncoded();
+        curl_easy_setopt(easy, CURLOPT_URL, target.constData());
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_detail);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlReply::onHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlReply::onBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &CurlReply::onProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
+        // A request waits for a connection it can share rather than opening
+        // another at once.
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+        curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, maximumDeclaredLength);
+
+        const bool sendsBody =
+            !m_body.isEmpty() || m_verb == "POST" || m_verb == "PUT" || m_verb == "PATCH";
+        if (m_verb == "HEAD") {
+            curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        } else if (sendsBody) {
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(m_body.size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, m_body.constData());
+            if (m_verb != "POST")
+                curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, m_verb.constData());
+        } else {
+            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+            if (m_verb != "GET")
+                curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, m_verb.constData());
+        }
+
+        curl_slist_free_all(std::exchange(m_fieldList, nullptr));
+        bool typed = false;
+        for (const auto &[name, value] : std::as_const(m_fields)) {
+            typed = typed || name.compare("content-type", Qt::CaseInsensitive) == 0;
+            // "Name;" is how libcurl sends a field with no value.
+            const QByteArray line = value.isEmpty() ? name + ';' : name + ": " + value;
+            m_fieldList = curl_slist_append(m_fieldList, line.constData());
+        }
+        // Neither a form type of libcurl's nor a wait for "100 Continue".
+        if (sendsBody && !typed)
+            m_fieldList = curl_slist_append(m_fieldList, "Content-Type:");
+        m_fieldList = curl_slist_append(m_fieldList, "Expect:");
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, m_fieldList);
+
+        const QList<QSslCertificate> authorities = request().sslConfiguration().caCertificates();
+        if (!authorities.isEmpty()) {
+            QByteArray pem;
+            for (const QSslCertificate &authority : authorities)
+                pem += authority.toPem();
+            curl_blob blob{pem.data(), size_t(pem.size()), CURL_BLOB_COPY};
+            curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
+            curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
         }
     }
 
-    // A line of the head or of the chunk framing, without its line break;
-    // none until it is whole. A line longer than `limit` fails the reply.
-    std::optional<QByteArray> takeLine(qint64 limit, const QString &tooLong)
+    void endHop()
     {
-        const qsizetype end = m_in.indexOf('\n');
-        if (end < 0) {
-            if (m_in.size() > limit)
-                failProtocol(tooLong);
-            return std::nullopt;
+        if (m_easy) {
+            m_multi->remove(m_easy);
+            curl_easy_cleanup(std::exchange(m_easy, nullptr));
         }
-        if (end + 1 > limit) {
-            failProtocol(tooLong);
-            return std::nullopt;
+        curl_slist_free_all(std::exchange(m_fieldList, nullptr));
+    }
+
+    // libcurl's callbacks: nothing here runs code of the reply's users, nor
+    // calls into libcurl; what users are told waits for the event loop.
+
+    static size_t onHeader(char *data, size_t, size_t size, void *self)
+    {
+        return static_cast<CurlReply *>(self)->headerLine(QByteArray(data, qsizetype(size)));
+    }
+
+    static size_t onBody(char *data, size_t, size_t size, void *self)
+    {
+        return static_cast<CurlReply *>(self)->bodyBytes(data, size);
+    }
+
+    static int onProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent)
+    {
+        auto *reply = static_cast<CurlReply *>(self);
+        if (sent > reply->m_sent) {
+            reply->m_sent = sent;
+            reply->touch();
         }
-        QByteArray line = m_in.left(end);
-        m_in.remove(0, end + 1);
+        return 0;
+    }
+
+    // Refuses the reply from inside a callback: libcurl ends the transfer.
+    size_t refuse(const QString &text)
+    {
+        m_refusal = {ProtocolFailure, text};
+        return 0;
+    }
+
+    size_t headerLine(QByteArray line)
+    {
+        touch();
+        const size_t size = size_t(line.size());
+        if (m_refusal.code != NoError)
+            return 0;
+        if (m_stage != Stage::head)
+            return trailerLine(line);
+        m_headBytes += line.size();
+        if (m_headBytes > BoundedNetworkAccessManager::maximumHeadBytes)
+            return refuse(QStringLiteral("The reply's head is too large."));
+        if (line.endsWith('\n'))
+            line.chop(1);
         if (line.endsWith('\r'))
             line.chop(1);
-        return line;
-    }
-
-    void headLine(const QByteArray &line)
-    {
-        if (m_phase == Phase::status) {
-            // Blank lines before a status line are passed over.
-            if (!line.isEmpty())
-                statusLine(line);
-            return;
+        if (line.startsWith("HTTP/")) {
+            // "HTTP/1.1 200 OK", "HTTP/2 200": libcurl has checked it.
+            const qsizetype space = line.indexOf(' ');
+            m_status = line.mid(space + 1, 3).toInt();
+            m_reason = line.size() > space + 5 ? line.mid(space + 5).trimmed() : QByteArray();
+            m_headers.clear();
+            m_fieldCount = 0;
+            return size;
         }
-        if (line.isEmpty()) {
-            if (m_phase == Phase::trailers)
-                complete();
-            else
-                headComplete();
-            return;
-        }
-        if (m_phase == Phase::trailers)
-            return;
+        if (line.isEmpty())
+            return headEnded() ? size : 0;
         if (line.front() == ' ' || line.front() == '\t') {
             // A folded line continues the field before it.
-            if (m_headers.isEmpty()) {
-                failProtocol(QStringLiteral("The reply's head is malformed."));
-                return;
-            }
+            if (m_headers.isEmpty())
+                return refuse(QStringLiteral("The reply's head is malformed."));
             m_headers.last().second += ' ' + line.trimmed();
-            return;
+            return size;
         }
+        // libcurl has checked the form of the line.
         const qsizetype colon = line.indexOf(':');
-        if (colon <= 0 || ++m_fields > BoundedNetworkAccessManager::maximumHeaderFields) {
-            failProtocol(colon <= 0 ? QStringLiteral("The reply's head is malformed.")
-                                    : QStringLiteral("The reply's head is too large."));
-            return;
-        }
+        if (++m_fieldCount > BoundedNetworkAccessManager::maximumHeaderFields)
+            return refuse(QStringLiteral("The reply's head is too large."));
         m_headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+        return size;
     }
 
-    void statusLine(const QByteArray &line)
+    // A field after a chunked body, or the blank line ending them: libcurl
+    // has checked its form, not how many there are.
+    size_t trailerLine(const QByteArray &line)
     {
-        // "HTTP/1.1 200 OK"; the reason may be missing.
-        bool ok = false;
-        const int status = line.mid(9, 3).toInt(&ok);
-        if (!line.startsWith("HTTP/1.") || line.size() < 12 || line[8] != ' ' || !ok ||
-            status < 100 || (line.size() > 12 && line[12] != ' ')) {
-            failProtocol(QStringLiteral("The reply is not HTTP."));
-            return;
-        }
-        m_status = status;
-        m_reason = line.mid(13);
-        m_phase = Phase::headers;
+        m_trailerBytes += line.size();
+        if (m_trailerBytes > BoundedNetworkAccessManager::maximumHeadBytes)
+            return refuse(QStringLiteral("The reply's trailer is too large."));
+        return size_t(line.size());
     }
 
     QByteArray header(const char *name) const
@@ -413,59 +396,49 @@ private:
         return value;
     }
 
-    void headComplete()
+    // The end of a head; false when the reply is refused.
+    bool headEnded()
     {
         // An interim reply: the real one follows.
-        if (m_status < 200 && m_status != 101) {
-            m_headers.clear();
-            m_fields = 0;
-            m_phase = Phase::status;
-            return;
+        if (m_status < 200 && m_status != 101)
+            return true;
+        if (isRedirect(m_status)) {
+            switch (redirect()) {
+            case Redirect::deliver: break;
+            case Redirect::follow: m_stage = Stage::redirect; return true;
+            case Redirect::refused: return false;
+            }
         }
-        if (isRedirect(m_status) && followRedirect())
-            return;
         setAttribute(QNetworkRequest::HttpStatusCodeAttribute, m_status);
         setAttribute(QNetworkRequest::HttpReasonPhraseAttribute, QString::fromLatin1(m_reason));
+        // The length of a compressed body is not that of the body handed on.
+        const QByteArray coding = header("Content-Encoding").trimmed().toLower();
+        const bool inflated = !coding.isEmpty() && coding != "identity";
         QList<QByteArray> names;
-        for (const auto &field : std::as_const(m_headers))
-            if (!names.contains(field.first.toLower()))
-                names.append(field.first.toLower());
-        for (const QByteArray &name : names)
-            setRawHeader(name, header(name.constData()));
-
-        const QByteArray coding = header("Transfer-Encoding").toLower();
-        const QByteArray length = header("Content-Length");
-        bool noBody = m_verb == "HEAD" || m_status == 204 || m_status == 304 || m_status < 200;
-        if (noBody) {
-            m_phase = Phase::done;
-        } else if (!coding.isEmpty()) {
-            // Only chunked framing ends before the connection does.
-            m_phase = coding.trimmed().endsWith("chunked") ? Phase::chunkSize : Phase::untilClose;
-        } else if (!length.isEmpty()) {
-            bool ok = false;
-            m_total = length.trimmed().toLongLong(&ok);
-            if (!ok || m_total < 0) {
-                failProtocol(QStringLiteral("The reply's length is malformed."));
-                return;
-            }
-            m_remaining = m_total;
-            m_phase = Phase::fixed;
-            noBody = m_total == 0;
-        } else {
-            m_phase = Phase::untilClose;
+        for (const auto &field : std::as_const(m_headers)) {
+            const QByteArray lower = field.first.toLower();
+            if (!names.contains(lower) && !(inflated && lower == "content-length"))
+                names.append(lower);
         }
-        emit metaDataChanged();
-        if (noBody && !isFinished())
-            complete();
+        for (const QByteArray &name : std::as_const(names))
+            setRawHeader(name, header(name.constData()));
+        bool known = false;
+        const qint64 length = inflated ? -1 : header("Content-Length").trimmed().toLongLong(&known);
+        m_total = known ? length : -1;
+        m_stage = Stage::body;
+        m_headPending = true;
+        scheduleFlush();
+        return true;
     }
 
-    // Follows a redirect as the policy says; false when the reply is to be
-    // given as it is.
-    bool followRedirect()
+    enum class Redirect { deliver, follow, refused };
+
+    // Whether to follow a redirect, as the policy says.
+    Redirect redirect()
     {
         const QByteArray location = header("Location");
         if (location.isEmpty())
-            return false;
+            return Redirect::deliver;
         const QVariant asked = request().attribute(QNetworkRequest::RedirectPolicyAttribute);
         const auto policy = asked.isValid()
                                 ? QNetworkRequest::RedirectPolicy(asked.toInt())
@@ -474,172 +447,223 @@ private:
         const QUrl target = m_location.resolved(QUrl::fromEncoded(location));
         if (policy == QNetworkRequest::ManualRedirectPolicy) {
             setAttribute(QNetworkRequest::RedirectionTargetAttribute, target);
-            return false;
+            return Redirect::deliver;
         }
         const QString scheme = target.scheme().toLower();
         if (!target.isValid() || (scheme != "http" && scheme != "https")) {
-            fail(ProtocolUnknownError, QStringLiteral("Unsupported redirect"));
-            return true;
+            m_refusal = {ProtocolUnknownError, QStringLiteral("Unsupported redirect")};
+            return Redirect::refused;
         }
         if (m_redirects >= request().maximumRedirectsAllowed()) {
-            fail(TooManyRedirectsError, QStringLiteral("Too many redirects"));
-            return true;
+            m_refusal = {TooManyRedirectsError, QStringLiteral("Too many redirects")};
+            return Redirect::refused;
         }
         const bool lessSafe =
             m_location.scheme().compare("https", Qt::CaseInsensitive) == 0 && scheme == "http";
-        const bool otherOrigin = target.scheme() != m_location.scheme() ||
-                                 target.host() != m_location.host() ||
-                                 target.port() != m_location.port();
-        if (lessSafe || (policy == QNetworkRequest::SameOriginRedirectPolicy && otherOrigin)) {
-            fail(InsecureRedirectError, QStringLiteral("Insecure redirect"));
-            return true;
+        if (lessSafe || (policy == QNetworkRequest::SameOriginRedirectPolicy &&
+                         !sameOrigin(target, m_location))) {
+            m_refusal = {InsecureRedirectError, QStringLiteral("Insecure redirect")};
+            return Redirect::refused;
         }
+        m_target = target;
+        return Redirect::follow;
+    }
+
+    size_t bodyBytes(const char *data, size_t size)
+    {
+        touch();
+        if (m_refusal.code != NoError)
+            return 0;
+        if (m_stage == Stage::redirect) {
+            // Read to its end, the connection serves the next request.
+            m_redirectBodyBytes += qint64(size);
+            return m_redirectBodyBytes > maximumRedirectBodyBytes ? 0 : size;
+        }
+        if (!hasRoom()) {
+            m_paused = true;
+            m_stall.stop();
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        if (m_deliveredStart > 0 && m_deliveredStart >= m_delivered.size() / 2) {
+            m_delivered.remove(0, m_deliveredStart);
+            m_deliveredStart = 0;
+        }
+        m_delivered.append(data, qsizetype(size));
+        m_received += qint64(size);
+        m_bodyPending = true;
+        scheduleFlush();
+        return size;
+    }
+
+    void resumeIfRoom()
+    {
+        if (!m_paused || !m_easy || !hasRoom())
+            return;
+        m_paused = false;
+        touch();
+        // What libcurl held back may come at once, into the room just made.
+        m_multi->resume(m_easy);
+    }
+
+    void hopDone(CURLcode result)
+    {
+        long osError = 0;
+        curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osError);
+        if (m_refusal.code != NoError) {
+            end(m_refusal);
+        } else if (m_stage == Stage::redirect) {
+            follow();
+        } else if (result != CURLE_OK) {
+            end(failureOf(result, osError, m_detail, m_location));
+        } else if (m_stage != Stage::body) {
+            end({ProtocolFailure, QStringLiteral("The reply is not HTTP.")});
+        } else if (m_status >= 400) {
+            end({errorForStatus(m_status),
+                 QStringLiteral("Error transferring %1 - server replied: %2")
+                     .arg(url().toString(), QString::fromLatin1(m_reason))});
+        } else {
+            end({});
+        }
+    }
+
+    void follow()
+    {
         ++m_redirects;
         if ((m_status == 303 && m_verb != "HEAD") ||
             ((m_status == 301 || m_status == 302) && m_verb == "POST")) {
             m_verb = "GET";
             m_body.clear();
+            m_fields.removeIf([](const auto &field) {
+                return field.first.compare("content-type", Qt::CaseInsensitive) == 0;
+            });
         }
-        dropSocket();
-        m_in.clear();
+        if (!sameOrigin(m_target, m_location))
+            m_fields.removeIf(
+                [](const auto &field) { return isCredentialField(field.first.toLower()); });
+        endHop();
+        m_location = m_target;
+        m_stage = Stage::head;
+        m_status = 0;
+        m_reason.clear();
         m_headers.clear();
-        m_fields = 0;
+        m_fieldCount = 0;
         m_headBytes = 0;
-        m_socketGone = false;
-        m_location = target;
-        setUrl(target);
-        emit redirected(target);
-        if (!isFinished())
-            start();
-        return true;
+        m_trailerBytes = 0;
+        m_redirectBodyBytes = 0;
+        setUrl(m_target);
+        m_redirectsToTell.append(m_target);
+        scheduleFlush();
+        startHop();
     }
 
-    void chunkSizeLine(const QByteArray &line)
+    // The transfer is over; users are told from the event loop, after what
+    // came before it.
+    void end(const Failure &failure)
     {
-        const qsizetype extension = line.indexOf(';');
-        const QByteArray digits = (extension < 0 ? line : line.left(extension)).trimmed();
-        bool ok = digits.size() <= 15;
-        const qint64 size = ok ? digits.toLongLong(&ok, 16) : 0;
-        if (!ok || size < 0) {
-            failProtocol(QStringLiteral("A chunk's size is malformed."));
-            return;
-        }
-        if (size == 0) {
-            m_headBytes = 0;
-            m_phase = Phase::trailers;
-            return;
-        }
-        m_remaining = size;
-        m_phase = Phase::chunkData;
-    }
-
-    void deliver(const QByteArray &bytes)
-    {
-        if (m_deliveredStart > 0 && m_deliveredStart >= m_delivered.size() / 2) {
-            m_delivered.remove(0, m_deliveredStart);
-            m_deliveredStart = 0;
-        }
-        m_delivered += bytes;
-        m_received += bytes.size();
-        emit readyRead();
-        if (!isFinished())
-            emit downloadProgress(m_received, m_total);
-    }
-
-    void socketFailed(QAbstractSocket::SocketError error)
-    {
-        // The server ending its reply by closing is no failure in itself.
-        if (error == QAbstractSocket::RemoteHostClosedError) {
-            socketClosed();
-            return;
-        }
-        if (!isFinished() && m_socket)
-            fail(errorForSocket(error), m_socket->errorString());
-    }
-
-    void socketClosed()
-    {
-        if (isFinished() || m_socketGone)
-            return;
-        m_socketGone = true;
-        readSocket();
-    }
-
-    void endOfStream()
-    {
-        if (m_phase == Phase::untilClose)
-            complete();
-        else
-            fail(RemoteHostClosedError, QStringLiteral("Connection closed"));
-    }
-
-    void complete()
-    {
-        if (isFinished())
-            return;
-        m_phase = Phase::done;
-        dropSocket();
+        m_ended = true;
         m_stall.stop();
-        if (m_status >= 400) {
-            const NetworkError code = errorForStatus(m_status);
-            setError(code, QStringLiteral("Error transferring %1 - server replied: %2")
-                               .arg(url().toString(), QString::fromLatin1(m_reason)));
-            emit errorOccurred(code);
-        }
-        setFinished(true);
-        emit finished();
+        endHop();
+        if (failure.code != NoError)
+            setError(failure.code, failure.text);
+        m_finishPending = true;
+        scheduleFlush();
     }
 
-    void failProtocol(const QString &text) { fail(ProtocolFailure, text); }
-
+    // Ended by the caller or the stall timer: told at once, as Qt does.
     void fail(NetworkError code, const QString &text)
     {
-        if (isFinished())
+        if (m_ended)
             return;
-        m_phase = Phase::done;
-        dropSocket();
+        m_ended = true;
+        m_finishPending = false;
         m_stall.stop();
-        m_in.clear();
+        endHop();
         setError(code, text);
-        emit errorOccurred(code);
         setFinished(true);
+        emit errorOccurred(code);
         emit finished();
     }
 
-    void dropSocket()
+    void scheduleFlush()
     {
-        if (!m_socket)
+        if (m_flushScheduled)
             return;
-        QAbstractSocket *socket = std::exchange(m_socket, nullptr);
-        socket->disconnect(this);
-        socket->abort();
-        socket->deleteLater();
+        m_flushScheduled = true;
+        QMetaObject::invokeMethod(
+            this, [this] { flush(); }, Qt::QueuedConnection);
+    }
+
+    // Tells users what happened, in order; any of them may abort the reply.
+    void flush()
+    {
+        m_flushScheduled = false;
+        if (isFinished())
+            return;
+        const QPointer<CurlReply> self(this);
+        const auto stillOn = [&] { return self && !isFinished(); };
+        for (const QUrl &target : std::exchange(m_redirectsToTell, {})) {
+            emit redirected(target);
+            if (!stillOn())
+                return;
+        }
+        if (std::exchange(m_headPending, false)) {
+            emit metaDataChanged();
+            if (!stillOn())
+                return;
+        }
+        if (std::exchange(m_bodyPending, false)) {
+            emit readyRead();
+            if (!stillOn())
+                return;
+            emit downloadProgress(m_received, m_total);
+            if (!stillOn())
+                return;
+        }
+        if (std::exchange(m_finishPending, false)) {
+            setFinished(true);
+            if (error() != NoError)
+                emit errorOccurred(error());
+            if (self)
+                emit finished();
+        }
     }
 
     QPointer<QNetworkAccessManager> m_manager;
+    std::shared_ptr<CurlMulti> m_multi;
     QByteArray m_verb;
     QByteArray m_body;
+    QList<std::pair<QByteArray, QByteArray>> m_fields;
     QUrl m_location;
+    QUrl m_target;
     int m_redirects = 0;
-    QAbstractSocket *m_socket = nullptr;
-    bool m_socketGone = false;
+    CURL *m_easy = nullptr;
+    curl_slist *m_fieldList = nullptr;
+    char m_detail[CURL_ERROR_SIZE] = {};
     QTimer m_stall;
-    Phase m_phase = Phase::idle;
-    bool m_reading = false;
-    bool m_readScheduled = false;
-    // Bytes taken from the socket and not parsed yet.
-    QByteArray m_in;
+    bool m_paused = false;
+    bool m_ended = false;
+    curl_off_t m_sent = 0;
+
+    Stage m_stage = Stage::head;
+    Failure m_refusal;
     qint64 m_headBytes = 0;
-    int m_fields = 0;
+    qint64 m_trailerBytes = 0;
+    qint64 m_redirectBodyBytes = 0;
+    int m_fieldCount = 0;
     int m_status = 0;
     QByteArray m_reason;
     QList<std::pair<QByteArray, QByteArray>> m_headers;
-    qint64 m_remaining = 0;
     qint64 m_total = -1;
     qint64 m_received = 0;
     // The body handed on and not read yet, from `m_deliveredStart`.
     QByteArray m_delivered;
     qint64 m_deliveredStart = 0;
+
+    bool m_flushScheduled = false;
+    QList<QUrl> m_redirectsToTell;
+    bool m_headPending = false;
+    bool m_bodyPending = false;
+    bool m_finishPending = false;
 };
 
 } // namespace
@@ -670,7 +694,9 @@ QNetworkReply *BoundedNetworkAccessManager::createRequest(Operation operation,
             outgoingData->open(QIODevice::ReadOnly);
         body = outgoingData->readAll();
     }
-    return new HttpReply(this, operation, request, verb, body);
+    if (!m_multi)
+        m_multi = std::make_shared<CurlMulti>();
+    return new CurlReply(this, m_multi, operation, request, verb, body);
 }
 
 } // namespace corvane

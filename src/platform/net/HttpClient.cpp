@@ -18,6 +18,10 @@ namespace corvane {
 
 namespace {
 
+#ifndef CORVANE_VERSION
+#define CORVANE_VERSION "0"
+#endif
+
 const QString cancelledText = QStringLiteral("Operation canceled");
 const QString timedOutText = QStringLiteral("The request timed out");
 
@@ -142,6 +146,8 @@ private:
             m_manager = new BoundedNetworkAccessManager(m_context);
         QNetworkRequest networkRequest(get.url);
         networkRequest.setTransferTimeout(int(get.limits.stallTimeout.count()));
+        // The program names itself unless the caller does.
+        networkRequest.setRawHeader("User-Agent", QByteArray("Corvane/") + CORVANE_VERSION);
         for (const auto &[name, value] : get.headers)
             networkRequest.setRawHeader(name, value);
         QNetworkReply *reply = m_manager->get(networkRequest);

@@ -61,8 +61,9 @@ public:
     virtual void cancel() = 0;
 };
 
-// Plain GET requests over HTTP and HTTPS. The completion runs exactly once
-// per request, on a thread of the client's: hop to your own queue there.
+// Plain GET requests over HTTP and HTTPS, with a User-Agent naming the program
+// unless the request names another. The completion runs exactly once per
+// request, on a thread of the client's: hop to your own queue there.
 class HttpClient {
 public:
     using Headers = QList<std::pair<QByteArray, QByteArray>>;

@@ -1,0 +1,136 @@
+#include "platform/net/CurlMulti.h"
+
+#include <QSocketNotifier>
+
+#include <curl/curl.h>
+
+#include <mutex>
+#include <utility>
+
+namespace corvane {
+
+struct CurlMulti::Watch {
+    QSocketNotifier *read = nullptr;
+    QSocketNotifier *write = nullptr;
+
+    void set(QSocketNotifier *notifier, bool enabled)
+    {
+        if (notifier->isEnabled() != enabled)
+            notifier->setEnabled(enabled);
+    }
+};
+
+CurlMulti::CurlMulti()
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    m_multi = curl_multi_init();
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CurlMulti::onSocket);
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CurlMulti::onTimer);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+    curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, maximumHostConnections);
+    curl_multi_setopt(m_multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
+    m_timer.setSingleShot(true);
+    QObject::connect(&m_timer, &QTimer::timeout, &m_context,
+                     [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+}
+
+CurlMulti::~CurlMulti()
+{
+    for (const auto &[easy, done] : std::exchange(m_transfers, {}))
+        curl_multi_remove_handle(m_multi, easy);
+    // Closing the connections tells us of no socket any more.
+    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, nullptr);
+    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, nullptr);
+    curl_multi_cleanup(m_multi);
+    m_watches.clear();
+}
+
+bool CurlMulti::add(CURL *easy, Done done)
+{
+    if (curl_multi_add_handle(m_multi, easy) != CURLM_OK)
+        return false;
+    m_transfers[easy] = std::move(done);
+    return true;
+}
+
+void CurlMulti::remove(CURL *easy)
+{
+    if (m_transfers.erase(easy) > 0)
+        curl_multi_remove_handle(m_multi, easy);
+}
+
+void CurlMulti::resume(CURL *easy)
+{
+    curl_easy_pause(easy, CURLPAUSE_CONT);
+}
+
+int CurlMulti::onSocket(CURL *, curl_socket_t socket, int what, void *self, void *)
+{
+    auto *multi = static_cast<CurlMulti *>(self);
+    if (what == CURL_POLL_REMOVE) {
+        const auto found = multi->m_watches.find(socket);
+        if (found == multi->m_watches.end())
+            return 0;
+        // Perhaps in the middle of its own signal; the socket's number may
+        // come back at once for another.
+        for (QSocketNotifier *notifier : {found->second->read, found->second->write}) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+        multi->m_watches.erase(found);
+        return 0;
+    }
+    std::unique_ptr<Watch> &watch = multi->m_watches[socket];
+    if (!watch) {
+        watch = std::make_unique<Watch>();
+        watch->read = new QSocketNotifier(socket, QSocketNotifier::Read, &multi->m_context);
+        watch->write = new QSocketNotifier(socket, QSocketNotifier::Write, &multi->m_context);
+        QObject::connect(watch->read, &QSocketNotifier::activated, &multi->m_context,
+                         [multi, socket] { multi->act(socket, CURL_CSELECT_IN); });
+        QObject::connect(watch->write, &QSocketNotifier::activated, &multi->m_context,
+                         [multi, socket] { multi->act(socket, CURL_CSELECT_OUT); });
+    }
+    watch->set(watch->read, what == CURL_POLL_IN || what == CURL_POLL_INOUT);
+    watch->set(watch->write, what == CURL_POLL_OUT || what == CURL_POLL_INOUT);
+    return 0;
+}
+
+int CurlMulti::onTimer(CURLM *, long milliseconds, void *self)
+{
+    auto *multi = static_cast<CurlMulti *>(self);
+    if (milliseconds < 0)
+        multi->m_timer.stop();
+    else
+        multi->m_timer.start(int(std::min<long>(milliseconds, 1 << 30)));
+    return 0;
+}
+
+void CurlMulti::act(int socket, int events)
+{
+    int running = 0;
+    curl_multi_socket_action(m_multi, socket, events, &running);
+    collectDone();
+}
+
+void CurlMulti::collectDone()
+{
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        CURL *easy = message->easy_handle;
+        const int result = message->data.result;
+        const auto found = m_transfers.find(easy);
+        if (found == m_transfers.end())
+            continue;
+        Done done = std::move(found->second);
+        m_transfers.erase(found);
+        curl_multi_remove_handle(m_multi, easy);
+        // May add or remove transfers: the messages left stay valid.
+        done(result);
+    }
+}
+
+} // namespace corvane
