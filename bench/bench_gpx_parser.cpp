@@ -1,6 +1,7 @@
 // Parses a 100,000-point GPX track into locations, the file read and every
-// allocation included. scripts/bench-gpx hands it a generated file in
-// CORVANE_BENCH_GPX and times Python's gpxpy on the same file; run alone, it
+// allocation included; and a file whose one tag holds millions of distinct
+// attributes (8 and 64 MiB), whose cost should grow eightfold. scripts/bench-gpx hands it a
+// generated file in CORVANE_BENCH_GPX and times Python's gpxpy on the same file; run alone, it
 // generates the file itself. With "--once" it parses the file a single time
 // in this fresh process and prints the milliseconds: every page of memory
 // is then new, as for the first route a program opens.
@@ -39,6 +40,34 @@ void BM_GPXParserFile(benchmark::State &state)
     state.counters["points"] = static_cast<double>(points);
 }
 BENCHMARK(BM_GPXParserFile)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+void BM_GPXAttributes(benchmark::State &state)
+{
+    const std::filesystem::path path =
+        benchDirectory / ("gpx_attributes_" + std::to_string(state.range(0)) + ".gpx");
+    const std::size_t bytes = std::size_t(state.range(0)) << 20;
+    if (!std::filesystem::exists(path)) {
+        std::string text = "<gpx><trk";
+        text.reserve(bytes + 64);
+        for (long i = 0; text.size() < bytes; ++i)
+            text += " a" + std::to_string(i) + "=\"1\"";
+        text += "/></gpx>";
+        std::FILE *file = std::fopen(path.c_str(), "wb");
+        if (!file || std::fwrite(text.data(), 1, text.size(), file) != text.size() ||
+            std::fclose(file) != 0) {
+            state.SkipWithError("could not write the file");
+            return;
+        }
+    }
+    for (auto _ : state) {
+        corvane::GPXParser parser(path);
+        benchmark::DoNotOptimize(parser.parse().locations.size());
+    }
+    state.SetBytesProcessed(state.iterations() *
+                            static_cast<long long>(std::filesystem::file_size(path)));
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_GPXAttributes)->Arg(8)->Arg(64)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int parseOnce(const char *path)
 {

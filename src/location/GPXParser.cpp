@@ -1,9 +1,9 @@
 #include "location/GPXParser.h"
 
 #include "core/Geodesy.h"
-#include "location/WellFormedXML.h"
 #include "core/NumberParsing.h"
 #include "platform/RegularFile.h"
+#include "platform/formats/ExpatParser.h"
 
 #include <QString>
 #include <QStringDecoder>
@@ -429,6 +429,18 @@ bool isWideUnicode(const QString &name)
     }
 }
 
+// pugixml lets much through that is not XML (text after the root element, a
+// second root, a repeated attribute, a NUL and the like), and a file that is
+// not well-formed is no route. With a default handler, expat expands no
+// entity and reports each reference to it unread; nothing is fetched.
+void checkWellFormed(std::string_view text)
+{
+    ExpatParser parser("UTF-8");
+    XML_SetDefaultHandler(parser.get(), [](void *, const XML_Char *, int) {});
+    if (const std::optional<XmlFault> fault = parser.parse(text))
+        throw GPXParser::XMLError(fault->message, fault->line, fault->column);
+}
+
 } // namespace
 
 std::string GPXParser::utf8Text(std::string bytes)
@@ -572,19 +584,7 @@ GPXParser::Result GPXParser::parse()
     if (read != ReadResult::read)
         throw Error(ParserError::unknown);
     std::string text = utf8Text(std::move(bytes));
-    // The parser would take a NUL for the end of the document and drop
-    // whatever follows without a word.
-    if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {
-        const auto [line, column] = position(text, nul);
-        throw XMLError("not well-formed (NUL character)", line, column);
-    }
-    // The parser below lets much through that is not XML (text after the
-    // root element, a second root, a repeated attribute and the like), and
-    // a file that is not well-formed is no route.
-    if (const std::optional<XMLFault> fault = firstWellFormednessFault(text)) {
-        const auto [line, column] = position(text, fault->offset);
-        throw XMLError(fault->message, line, column);
-    }
+    checkWellFormed(text);
 
     // The default options expand no DOCTYPE and no entity, so a file can
     // neither pull in others nor grow without bound. Parsing in place
@@ -599,29 +599,13 @@ GPXParser::Result GPXParser::parse()
     // opener can say the route is too large.
     if (parsed.status == pugi::status_out_of_memory)
         throw std::bad_alloc();
-    if (parsed.status == pugi::status_internal_error)
+    // expat found the text well-formed: pugixml has no more to say of it.
+    if (!parsed)
         throw Error(ParserError::unknown);
-    if (!parsed) {
-        const auto [line, column] = errorPosition(static_cast<std::size_t>(parsed.offset), text);
-        throw XMLError(parsed.description(), line, column);
-    }
 
     TrackReader reader(clock_ ? clock_() : systemTime());
     reader.read(document);
     return std::move(reader).result();
-}
-
-std::pair<int, int> GPXParser::errorPosition(std::size_t offset, std::string_view parsed) const
-{
-    std::string bytes;
-    try {
-        if (readAll(descriptor_, bytes) == ReadResult::read)
-            return position(utf8Text(std::move(bytes)), offset);
-    } catch (const Failure &) {
-    }
-    // The file changed or went: the rewritten text still has most line
-    // breaks where they were.
-    return position(parsed, offset);
 }
 
 std::optional<double> GPXParser::parseTime(std::string_view text)

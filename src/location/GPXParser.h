@@ -117,10 +117,6 @@ public:
     static std::string utf8Text(std::string bytes);
 
 private:
-    // Line and column of a byte offset into the file's text, counted on the
-    // file read again, since parsing rewrote the buffer.
-    std::pair<int, int> errorPosition(std::size_t offset, std::string_view parsed) const;
-
     int descriptor_ = -1;
     Clock clock_;
 };

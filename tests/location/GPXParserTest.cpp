@@ -252,46 +252,48 @@ TEST_F(GPXParserTest, MalformedXmlIsAnErrorWithItsPlaceAndNoPartialRoute)
 
 TEST_F(GPXParserTest, DocumentsThatAreNotWellFormedFailWhereTheyBreak)
 {
-    // Two good points on the first line; each fault on the second.
+    // Two good points on the first line; each fault on the second, told in
+    // the XML parser's words.
     const std::string head =
         "<gpx><trk><trkseg>" + point("<ele>1</ele>") + point("<ele>2</ele>", "37.1") + "\n";
     const std::string tail = "</trkseg></trk></gpx>";
+    const std::string token = "not well-formed (invalid token)";
     const struct {
         std::string bytes;
         int column;
-        const char *why;
+        std::string why;
     } cases[] = {
-        {"<name>a</nme>" + tail, 10, "a closing tag that does not match the open element"},
-        {tail + "trailing words", 22, "text after the root element"},
-        {tail + "<gpx/>", 22, "a second root element"},
-        {tail + "</gpx>", 22, "a closing tag without its element"},
-        {"<name a=\"1\" a=\"2\"/>" + tail, 13, "an attribute repeated"},
-        {"<name a=\"x<y\"/>" + tail, 11, "'<' in an attribute value"},
-        {"<name>fish & chips</name>" + tail, 12, "a '&' that starts no reference"},
-        {"<name>&nbsp;</name>" + tail, 7, "a reference to an undefined entity"},
-        {"<name>&#0;</name>" + tail, 7, "a reference to a character XML does not allow"},
-        {"<name>&#x110000;</name>" + tail, 7, "a reference to a character XML does not allow"},
-        {"<!-- a -- b -->" + tail, 8, "'--' in a comment"},
-        {"<name>a]]>b</name>" + tail, 8, "']]>' in text"},
-        {"<name>\x01</name>" + tail, 7, "a character XML does not allow"},
-        {"<name>\xC3\x28</name>" + tail, 7, "invalid UTF-8"},
-        {"<name>\xEF\xBF\xBE</name>" + tail, 7, "a character XML does not allow"},
-        {"<?xml version=\"1.0\"?>" + tail, 1, "an XML declaration out of place"},
-        {tail + "<!DOCTYPE gpx>", 22, "a document type out of place"},
-        {"<name b=\"1\"c=\"2\"/>", 12, "white space expected before an attribute"},
-        {"<name>", 7, "an element left open"},
+        {"<name>a</nme>" + tail, 10, "mismatched tag"},
+        {tail + "trailing words", 22, "junk after document element"},
+        {tail + "<gpx/>", 22, "junk after document element"},
+        {tail + "</gpx>", 23, token},
+        {"<name a=\"1\" a=\"2\"/>" + tail, 13, "duplicate attribute"},
+        {"<name a=\"x<y\"/>" + tail, 11, token},
+        {"<name>fish & chips</name>" + tail, 13, token},
+        {"<name>&nbsp;</name>" + tail, 7, "undefined entity"},
+        {"<name>&#0;</name>" + tail, 7, "reference to invalid character number"},
+        {"<name>&#x110000;</name>" + tail, 7, "reference to invalid character number"},
+        {"<!-- a -- b -->" + tail, 10, token},
+        {"<name>a]]>b</name>" + tail, 10, token},
+        {"<name>\x01</name>" + tail, 7, token},
+        {"<name>\xC3\x28</name>" + tail, 7, token},
+        {"<name>\xEF\xBF\xBE</name>" + tail, 7, token},
+        {"<?xml version=\"1.0\"?>" + tail, 1, "XML or text declaration not at start of entity"},
+        {tail + "<!DOCTYPE gpx>", 22, "junk after document element"},
+        {"<name b=\"1\"c=\"2\"/>", 12, token},
+        {"<name>", 7, "no element found"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.bytes);
         const GPXParser::XMLError error = xmlError(head + c.bytes);
-        EXPECT_EQ(error.message(), std::string("not well-formed (") + c.why + ")");
+        EXPECT_EQ(error.message(), c.why);
         EXPECT_EQ(error.line(), 2);
         EXPECT_EQ(error.column(), c.column);
     }
     EXPECT_EQ(xmlError("  <?xml version=\"1.0\"?><gpx/>").message(),
-              "not well-formed (an XML declaration out of place)");
-    EXPECT_EQ(xmlError("text<gpx/>").message(), "not well-formed (text before the root element)");
-    EXPECT_EQ(xmlError("<!-- only a comment -->").message(), "not well-formed (no root element)");
+              "XML or text declaration not at start of entity");
+    EXPECT_EQ(xmlError("text<gpx/>").message(), token);
+    EXPECT_EQ(xmlError("<!-- only a comment -->").message(), "no element found");
 }
 
 TEST_F(GPXParserTest, WellFormedDocumentsOfEveryShapeRead)
@@ -310,7 +312,7 @@ TEST_F(GPXParserTest, WellFormedDocumentsOfEveryShapeRead)
         "<gpx xmlns:x=\"urn:x\"><x:name x:a='&lt;&#x41;&gt;' b=\"it's &quot;ok&quot;\">"
         "a > b ]] c <![CDATA[<&]]]></x:name><trk><trkseg>" +
             points + "</trkseg ></trk></gpx >",
-        "<gpx><n\xC3\xA6me\xE2\x80\xBF" + manyAttributes + "/><trk><trkseg>" + points +
+        "<gpx><n\xC3\xA6me\xC2\xB7" + manyAttributes + "/><trk><trkseg>" + points +
             "</trkseg></trk></gpx>",
     };
     for (const std::string &bytes : cases) {
@@ -319,7 +321,7 @@ TEST_F(GPXParserTest, WellFormedDocumentsOfEveryShapeRead)
     }
     // The attribute repeated past the first sixteen is found as well.
     EXPECT_EQ(xmlError("<gpx" + manyAttributes + " a39=\"again\"/>").message(),
-              "not well-formed (an attribute repeated)");
+              "duplicate attribute");
 }
 
 TEST_F(GPXParserTest, OnlyRegularLocalFilesOpen)
@@ -450,16 +452,42 @@ TEST_F(GPXParserTest, NoDoctypeOrEntityIsExpanded)
     EXPECT_EQ(result.locations[0].timestamp, readingMoment);
 }
 
-TEST_F(GPXParserTest, DeepNestingNeitherOverflowsNorHides)
+// A tag of millions of attributes cost the well-formedness check 11 s at
+// 64 MiB, growing faster than the file. The XML parser's memory is bounded:
+// such a tag, or a nesting millions deep, is refused as too large at once,
+// while deep nesting and many attributes within the bound still read.
+TEST_F(GPXParserTest, NestingAndAttributesReadWithinTheirBound)
 {
-    std::string bytes = "<gpx>" + point("<ele>1</ele>");
-    for (int i = 0; i < 200000; ++i)
-        bytes += "<a>";
-    bytes += point("");
-    for (int i = 0; i < 200000; ++i)
-        bytes += "</a>";
-    const auto result = parseBytes(bytes + "</gpx>");
-    EXPECT_EQ(result.locations.size(), 2u);
+    const auto nested = [](int levels) {
+        std::string opened, closed;
+        for (int i = 0; i < levels; ++i) {
+            opened += "<a>";
+            closed += "</a>";
+        }
+        return "<gpx>" + point("<ele>1</ele>") + opened + point("") + closed + "</gpx>";
+    };
+    const auto attributes = [](int count) {
+        std::string tag = "<gpx>" + point("") + "<trk";
+        for (int i = 0; i < count; ++i)
+            tag += " a" + std::to_string(i) + "='1'";
+        return tag + "/>" + point("") + "</gpx>";
+    };
+    const struct {
+        std::string bytes;
+        bool reads;
+    } cases[] = {
+        {nested(200000), true},
+        {nested(2000000), false},
+        {attributes(20000), true},
+        {attributes(2000000), false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.bytes.size());
+        if (c.reads)
+            EXPECT_EQ(parseBytes(c.bytes).locations.size(), 2u);
+        else
+            EXPECT_THROW(parseBytes(c.bytes), std::bad_alloc);
+    }
 }
 
 } // namespace
