@@ -100,8 +100,8 @@ public:
     // time (stable) when any point had a time. Throws `XMLError` for a file
     // that is not well-formed, `Error(unknown)` when the file cannot be read,
     // `Error(fileTooLarge)` when it grew past the limit since it was opened,
-    // and `std::bad_alloc` when its route is too large for memory; no
-    // partial route is ever returned.
+    // and `std::bad_alloc` when its route, or its markup (a tag of a million
+    // attributes), is too large for memory; no partial route is returned.
     Result parse();
 
     // A GPX time "yyyy-MM-ddTHH:mm:ss", an optional fraction of up to nine
