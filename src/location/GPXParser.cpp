@@ -144,8 +144,10 @@ Field fieldOf(const char *name)
 // Turns expat's start, text and end events into locations. expat is strict
 // where others are lenient (text after the root element, a second root, a
 // repeated attribute, a NUL), and a file that is not well-formed is no
-// route. Its default handler keeps it from expanding any entity: each
-// reference stays in the text as written, and nothing is fetched.
+// route. Its default handler keeps each reference in text as written, and
+// nothing is fetched. Only attributes written in a tag are read, not those a
+// document type adds, and one referring to an entity gives no number, as its
+// text is written.
 class TrackReader {
 public:
     explicit TrackReader(double now) : now_(now) {}
@@ -213,10 +215,11 @@ private:
     {
         flush();
         open_.push_back(fieldOf(name));
-        const auto attribute = [attributes](const char *wanted) -> const char * {
-            for (const char **at = attributes; *at; at += 2) {
-                if (nameIs(at[0], wanted))
-                    return at[1];
+        const int written = XML_GetSpecifiedAttributeCount(parser_->get());
+        const auto attribute = [&](const char *wanted) -> const char * {
+            for (int i = 0; i < written; i += 2) {
+                if (nameIs(attributes[i], wanted))
+                    return parser_->refersToEntity(i / 2) ? nullptr : attributes[i + 1];
             }
             return nullptr;
         };

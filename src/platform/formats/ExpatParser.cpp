@@ -98,6 +98,7 @@ std::optional<XmlFault> ExpatParser::parse(std::string_view text)
     // calls is scanned again from its start with each one.
     constexpr std::size_t maxChunk = std::size_t(1) << 30;
     m_budget.limit += 2 * std::min(text.size(), maxChunk) + 4096;
+    m_text = text;
     const BudgetScope scope(m_budget);
     XML_Status status = XML_STATUS_OK;
     do {
@@ -117,6 +118,33 @@ std::optional<XmlFault> ExpatParser::parse(std::string_view text)
         throw std::bad_alloc();
     return XmlFault{XML_ErrorString(error), int(XML_GetCurrentLineNumber(m_parser)),
                     int(XML_GetCurrentColumnNumber(m_parser)) + 1};
+}
+
+bool ExpatParser::refersToEntity(int index) const
+{
+    // The tag is well-formed: its quoted texts are its values, in order.
+    const XML_Index start = XML_GetCurrentByteIndex(m_parser);
+    if (start < 0 || std::size_t(start) >= m_text.size())
+        return false;
+    std::string_view tag =
+        m_text.substr(std::size_t(start), std::size_t(XML_GetCurrentByteCount(m_parser)));
+    for (;; --index) {
+        const std::size_t open = tag.find_first_of("\"'");
+        const std::size_t close =
+            open == std::string_view::npos ? open : tag.find(tag[open], open + 1);
+        if (close == std::string_view::npos)
+            return false;
+        if (index == 0) {
+            const std::string_view value = tag.substr(open + 1, close - open - 1);
+            for (std::size_t at = value.find('&'); at != std::string_view::npos;
+                 at = value.find('&', at + 1)) {
+                if (value.substr(at + 1, 1) != "#")
+                    return true;
+            }
+            return false;
+        }
+        tag.remove_prefix(close + 1);
+    }
 }
 
 } // namespace corvane

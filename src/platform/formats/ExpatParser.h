@@ -56,6 +56,12 @@ public:
         }
     }
 
+    // Whether the value of attribute `index` (from 0, in the order written)
+    // of the tag just started refers to an entity where the text has it:
+    // expat expands a declared entity in a value, default handler or not. A
+    // character reference is none. For a start handler only.
+    bool refersToEntity(int index) const;
+
     // The first fault, or nothing when the text is well-formed and no handler
     // stopped it. Throws std::bad_alloc past the memory bound, and whatever a
     // handler threw.
@@ -69,6 +75,8 @@ public:
 private:
     Budget m_budget;
     XML_Parser m_parser = nullptr;
+    // The text being parsed.
+    std::string_view m_text;
     std::exception_ptr m_thrown;
     bool m_stopped = false;
 };
