@@ -147,7 +147,7 @@ Field fieldOf(const char *name)
 // route. Its default handler keeps each reference in text as written, and
 // nothing is fetched. Only attributes written in a tag are read, not those a
 // document type adds, and one referring to an entity gives no number, as its
-// text is written.
+// text is written (looked for only when the document type declares one).
 class TrackReader {
 public:
     explicit TrackReader(double now) : now_(now) {}
@@ -169,6 +169,10 @@ public:
         XML_SetCharacterDataHandler(handle, [](void *reader, const XML_Char *text, int length) {
             self(reader).guarded([&](TrackReader &r) { r.characters(text, length); });
         });
+        XML_SetEntityDeclHandler(handle,
+                                 [](void *reader, const XML_Char *, int parameter, const XML_Char *,
+                                    int, const XML_Char *, const XML_Char *, const XML_Char *,
+                                    const XML_Char *) { self(reader).entities_ |= !parameter; });
         // Comments, processing instructions, CDATA's bounds and references.
         XML_SetDefaultHandler(handle, [](void *reader, const XML_Char *text, int length) {
             self(reader).guarded([&](TrackReader &r) {
@@ -219,7 +223,8 @@ private:
         const auto attribute = [&](const char *wanted) -> const char * {
             for (int i = 0; i < written; i += 2) {
                 if (nameIs(attributes[i], wanted))
-                    return parser_->refersToEntity(i / 2) ? nullptr : attributes[i + 1];
+                    return entities_ && parser_->refersToEntity(i / 2) ? nullptr
+                                                                       : attributes[i + 1];
             }
             return nullptr;
         };
@@ -336,6 +341,8 @@ private:
     TrackPoint current_;
     bool inTrackPoint_ = false;
     ExpatParser *parser_ = nullptr;
+    // Whether the document type declares a general entity.
+    bool entities_ = false;
     // What each open element is to a point, and the text read in the
     // innermost so far.
     std::vector<Field> open_;
