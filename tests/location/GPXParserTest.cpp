@@ -506,16 +506,17 @@ TEST_F(GPXParserTest, NestingAndAttributesReadWithinTheirBound)
             EXPECT_THROW(parseBytes(c.bytes), std::bad_alloc);
     }
 
-    // One tag of 1 MiB of long attributes, then one of 8 MiB, each read: the
-    // least thread processor time of a few reads grows about eightfold; a tag
-    // scanned again for each piece of it, or each attribute compared with all
-    // the others, would take 64 times as long.
-    const auto seconds = [this](std::size_t size) {
-        std::string tag = "<gpx>" + point("") + "<trk";
-        for (int i = 0; tag.size() < size; ++i)
-            tag += " a" + std::to_string(i) + std::string(100, 'x') + "='" + std::string(100, '1') +
-                   "'";
-        const std::filesystem::path path = write(tag + "/>" + point("") + "</gpx>");
+    // 8 MiB of long attributes in one tag take about as long as the same
+    // attributes one to a tag, in the least thread processor time of a few
+    // reads: a tag scanned again for each piece of it, or each attribute
+    // compared with all the others, would take many times as long.
+    const auto seconds = [this](bool oneTag) {
+        std::string text = "<gpx>" + point("") + "<trk";
+        for (int i = 0; text.size() < std::size_t(8) << 20; ++i) {
+            text += std::string(oneTag || i == 0 ? "" : "/><trk") + " a" + std::to_string(i) +
+                    std::string(100, 'x') + "='" + std::string(100, '1') + "'";
+        }
+        const std::filesystem::path path = write(text + "/>" + point("") + "</gpx>");
         double least = std::numeric_limits<double>::max();
         for (int i = 0; i < 3; ++i) {
             timespec start{}, end{};
@@ -528,7 +529,7 @@ TEST_F(GPXParserTest, NestingAndAttributesReadWithinTheirBound)
         }
         return least;
     };
-    EXPECT_LT(seconds(std::size_t(8) << 20) / seconds(std::size_t(1) << 20), 20);
+    EXPECT_LT(seconds(true) / seconds(false), 3);
 }
 
 } // namespace
