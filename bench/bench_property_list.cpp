@@ -1,8 +1,9 @@
 // Reads XML property lists of the two shapes whose cost once grew with the
 // square of their size: one string of "&amp;" entities, and one dictionary
 // of many keys (about 40,000 per MiB, and the 600,000 and 675,528 keys of a
-// list near the 16 MiB file limit). Each at 1 and 8 MiB; the figures should
-// grow eightfold between them.
+// list near the 16 MiB file limit); and a list of ordinary records, each a
+// dictionary of every kind of value, as a large list of devices or builds
+// is. Each at 1 and 8 MiB; the figures should grow eightfold between them.
 
 #include "platform/formats/PropertyList.h"
 
@@ -38,13 +39,34 @@ QByteArray keys(qsizetype count)
     return plist(inner + "\n</dict>");
 }
 
+// An array of `count` records of about 400 bytes each.
+QByteArray records(qsizetype count)
+{
+    QByteArray inner = "<array>";
+    inner.reserve(count * 400);
+    for (qsizetype i = 0; i < count; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        inner += "\n\t<dict>\n\t\t<key>name</key>\n\t\t<string>Record " + n +
+                 " &amp; its &lt;text&gt;</string>\n\t\t<key>identifier</key>\n\t\t<string>"
+                 "com.example.record-" +
+                 n + "</string>\n\t\t<key>size</key>\n\t\t<integer>" + n +
+                 "</integer>\n\t\t<key>ratio</key>\n\t\t<real>0." + n +
+                 "</real>\n\t\t<key>when</key>\n\t\t<date>2024-03-05T14:07:09Z</date>"
+                 "\n\t\t<key>token</key>\n\t\t<data>\n\t\tAAECAwQFBgcICQoLDA0ODw==\n\t\t</data>"
+                 "\n\t\t<key>enabled</key>\n\t\t<true/>\n\t</dict>";
+    }
+    return plist(inner + "\n</array>");
+}
+
+constexpr qsizetype recordsPerMiB = MiB / 400;
+
 // Each input is made once, outside the timing.
 const QByteArray &input(char kind, qsizetype size)
 {
     static std::map<std::pair<char, qsizetype>, QByteArray> made;
     auto &bytes = made[{kind, size}];
     if (bytes.isEmpty())
-        bytes = kind == 'e' ? entities(size) : keys(size);
+        bytes = kind == 'e' ? entities(size) : kind == 'r' ? records(size) : keys(size);
     return bytes;
 }
 
@@ -53,9 +75,10 @@ void read(benchmark::State &state, const QByteArray &bytes, qsizetype expectedSi
     qsizetype size = -1;
     for (auto _ : state) {
         const auto value = corvane::PropertyList::parse(bytes);
-        size = !value                                  ? -1
-               : value->typeId() == QMetaType::QString ? value->toString().size()
-                                                       : value->toMap().size();
+        size = !value                                       ? -1
+               : value->typeId() == QMetaType::QString      ? value->toString().size()
+               : value->typeId() == QMetaType::QVariantList ? value->toList().size()
+                                                            : value->toMap().size();
         benchmark::DoNotOptimize(size);
     }
     if (size != expectedSize)
@@ -86,5 +109,14 @@ void BM_XmlKeysByCount(benchmark::State &state)
     state.counters["keys"] = double(state.range(0));
 }
 BENCHMARK(BM_XmlKeysByCount)->Arg(600000)->Arg(675528)->Unit(benchmark::kMillisecond);
+
+// 1 and 8 MiB of records.
+void BM_XmlRecords(benchmark::State &state)
+{
+    const qsizetype count = state.range(0) * recordsPerMiB;
+    read(state, input('r', count), count);
+    state.counters["records"] = double(count);
+}
+BENCHMARK(BM_XmlRecords)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -1,14 +1,12 @@
 #include "location/GPXParser.h"
 
 #include "core/Geodesy.h"
-#include "location/WellFormedXML.h"
 #include "core/NumberParsing.h"
 #include "platform/RegularFile.h"
+#include "platform/formats/ExpatParser.h"
 
 #include <QString>
 #include <QStringDecoder>
-
-#include <pugixml.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -129,32 +127,63 @@ struct TrackPoint {
            hdop = none, vdop = none;
 };
 
-// Turns the document's start, text and end events into locations, the way
-// a streaming reader would see them.
+// The elements whose text a track point reads.
+enum class Field : unsigned char { other, time, ele, hdop, vdop };
+
+Field fieldOf(const char *name)
+{
+    if (nameIs(name, "time"))
+        return Field::time;
+    if (nameIs(name, "ele"))
+        return Field::ele;
+    if (nameIs(name, "hdop"))
+        return Field::hdop;
+    return nameIs(name, "vdop") ? Field::vdop : Field::other;
+}
+
+// Turns expat's start, text and end events into locations. expat is strict
+// where others are lenient (text after the root element, a second root, a
+// repeated attribute, a NUL), and a file that is not well-formed is no
+// route. Its default handler keeps each reference in text as written, and
+// nothing is fetched. Only attributes written in a tag are read, not those a
+// document type adds, and one referring to an entity gives no number, as its
+// text is written (looked for only when the document type declares one).
 class TrackReader {
 public:
     explicit TrackReader(double now) : now_(now) {}
 
-    void read(const pugi::xml_document &document)
+    void read(std::string_view text)
     {
-        pugi::xml_node node = document.first_child();
-        while (node) {
-            const pugi::xml_node_type type = node.type();
-            if (type == pugi::node_element) {
-                start(node);
-                // An element's first run of text is kept as its value.
-                if (const char *value = node.value(); *value)
-                    text(node.name(), value);
-                if (const pugi::xml_node child = node.first_child()) {
-                    node = child;
-                    continue;
-                }
-                end(node);
-            } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
-                text(node.parent().name(), node.value());
-            }
-            node = next(node);
-        }
+        ExpatParser parser("UTF-8");
+        parser_ = &parser;
+        XML_Parser handle = parser.get();
+        XML_SetUserData(handle, this);
+        XML_SetElementHandler(
+            handle,
+            [](void *reader, const XML_Char *name, const XML_Char **attributes) {
+                self(reader).guarded([&](TrackReader &r) { r.start(name, attributes); });
+            },
+            [](void *reader, const XML_Char *name) {
+                self(reader).guarded([&](TrackReader &r) { r.end(name); });
+            });
+        XML_SetCharacterDataHandler(handle, [](void *reader, const XML_Char *text, int length) {
+            self(reader).guarded([&](TrackReader &r) { r.characters(text, length); });
+        });
+        XML_SetEntityDeclHandler(handle,
+                                 [](void *reader, const XML_Char *, int parameter, const XML_Char *,
+                                    int, const XML_Char *, const XML_Char *, const XML_Char *,
+                                    const XML_Char *) { self(reader).entities_ |= !parameter; });
+        // Comments, processing instructions, CDATA's bounds and references.
+        XML_SetDefaultHandler(handle, [](void *reader, const XML_Char *text, int length) {
+            self(reader).guarded([&](TrackReader &r) {
+                if (length > 0 && *text == '&')
+                    r.characters(text, length);
+                else
+                    r.flush();
+            });
+        });
+        if (const std::optional<XmlFault> fault = parser.parse(text))
+            throw GPXParser::XMLError(fault->message, fault->line, fault->column);
         const auto earlier = [](const Location &a, const Location &b) {
             return a.timestamp < b.timestamp;
         };
@@ -179,65 +208,80 @@ public:
     }
 
 private:
-    // The node after `node` in document order, ending the elements it
-    // climbs out of; none at the end of the document.
-    pugi::xml_node next(pugi::xml_node node)
+    static TrackReader &self(void *reader) { return *static_cast<TrackReader *>(reader); }
+
+    template <class Work> void guarded(Work work)
     {
-        for (;;) {
-            if (const pugi::xml_node sibling = node.next_sibling())
-                return sibling;
-            node = node.parent();
-            if (node.type() != pugi::node_element)
-                return {};
-            end(node);
-        }
+        parser_->guarded([&] { work(*this); });
     }
 
-    void start(const pugi::xml_node &element)
+    void start(const char *name, const char **attributes)
     {
-        const char *name = element.name();
+        flush();
+        open_.push_back(fieldOf(name));
+        const int written = XML_GetSpecifiedAttributeCount(parser_->get());
+        const auto attribute = [&](const char *wanted) -> const char * {
+            for (int i = 0; i < written; i += 2) {
+                if (nameIs(attributes[i], wanted))
+                    return entities_ && parser_->refersToEntity(i / 2) ? nullptr
+                                                                       : attributes[i + 1];
+            }
+            return nullptr;
+        };
         if (isTrackPoint(name)) {
             // A point left open inside another is dropped.
             current_ = TrackPoint();
             inTrackPoint_ = true;
-            read(element.attribute("lat"), current_.lat);
-            read(element.attribute("lon"), current_.lon);
+            read(attribute("lat"), current_.lat);
+            read(attribute("lon"), current_.lon);
         } else if (inTrackPoint_ && containsGpsPart(name)) {
-            if (read(element.attribute("speed"), current_.speed))
+            if (read(attribute("speed"), current_.speed))
                 current_.speed *= metresPerSecondPerKilometrePerHour;
-            read(element.attribute("azimuth"), current_.course);
+            read(attribute("azimuth"), current_.course);
         }
     }
 
     // Stores the attribute's number, if it is one.
-    static bool read(const pugi::xml_attribute &attribute, double &field)
+    static bool read(const char *attribute, double &field)
     {
         if (!attribute)
             return false;
-        const double value = number(attribute.value());
+        const double value = number(attribute);
         if (!has(value))
             return false;
         field = value;
         return true;
     }
 
-    // One chunk of text: a run between markup, or one CDATA section.
-    void text(const char *element, const char *chunk)
+    // expat hands a run of text over in pieces; only what a point reads is kept.
+    void characters(const char *text, int length)
     {
-        if (!inTrackPoint_)
+        if (inTrackPoint_ && open_.back() != Field::other)
+            chunk_.append(text, std::size_t(length));
+    }
+
+    // One chunk of text ends: a run between markup, or one CDATA section.
+    void flush()
+    {
+        if (chunk_.empty())
             return;
+        text(open_.back(), chunk_);
+        chunk_.clear();
+    }
+
+    void text(Field field, std::string_view chunk)
+    {
         // Chunks of white space only read as nothing in every case below.
-        const auto is = [element](const char *name) { return nameIs(element, name); };
-        if (is("time")) {
+        if (field == Field::time) {
             if (const std::optional<double> time = GPXParser::parseTime(chunk))
                 current_.time = *time;
-        } else if (is("ele")) {
+        } else if (field == Field::ele) {
             if (const double ele = number(chunk); has(ele))
                 current_.ele = ele;
-        } else if (is("hdop")) {
+        } else if (field == Field::hdop) {
             if (const double d = number(chunk); has(d))
                 current_.hdop = horizontalAccuracy(d);
-        } else if (is("vdop")) {
+        } else if (field == Field::vdop) {
             if (const double d = number(chunk); has(d))
                 current_.vdop = verticalAccuracy(d);
         }
@@ -245,9 +289,11 @@ private:
 
     static bool isTrackPoint(const char *name) { return nameIs(name, "trkpt"); }
 
-    void end(const pugi::xml_node &element)
+    void end(const char *name)
     {
-        if (!isTrackPoint(element.name()))
+        flush();
+        open_.pop_back();
+        if (!isTrackPoint(name))
             return;
         if (inTrackPoint_)
             finish(current_);
@@ -294,6 +340,13 @@ private:
     // The point being read, while `inTrackPoint_`.
     TrackPoint current_;
     bool inTrackPoint_ = false;
+    ExpatParser *parser_ = nullptr;
+    // Whether the document type declares a general entity.
+    bool entities_ = false;
+    // What each open element is to a point, and the text read in the
+    // innermost so far.
+    std::vector<Field> open_;
+    std::string chunk_;
 };
 
 enum class ReadResult { read, failed, tooLarge };
@@ -331,25 +384,6 @@ ReadResult readAll(int descriptor, std::string &bytes)
     return ReadResult::read;
 }
 
-// Line and character column of a byte offset into UTF-8 text; CR LF, LF
-// and a lone CR each end a line.
-std::pair<int, int> position(std::string_view text, std::size_t offset)
-{
-    int line = 1;
-    int column = 1;
-    offset = std::min(offset, text.size());
-    for (std::size_t i = 0; i < offset; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte == '\n' || (byte == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
-            ++line;
-            column = 1;
-        } else if (byte != '\r' && (byte & 0xC0) != 0x80) {
-            ++column;
-        }
-    }
-    return {line, column};
-}
-
 // The value of "encoding" in an XML declaration at the start of `text`, or
 // nothing when there is no declaration or it names none. Sets `column` to
 // where the name begins.
@@ -380,7 +414,9 @@ std::optional<std::string_view> declaredEncoding(std::string_view text, int &col
     const std::size_t end = declaration.find(quote, at);
     if (end == std::string_view::npos)
         return std::nullopt;
-    column = position(text, at).second;
+    // The declaration is ASCII: its bytes are its characters.
+    const std::size_t lineStart = declaration.find_last_of("\r\n", at);
+    column = int(at - (lineStart == std::string_view::npos ? 0 : lineStart + 1)) + 1;
     return declaration.substr(at, end - at);
 }
 
@@ -571,57 +607,10 @@ GPXParser::Result GPXParser::parse()
         throw Error(ParserError::fileTooLarge);
     if (read != ReadResult::read)
         throw Error(ParserError::unknown);
-    std::string text = utf8Text(std::move(bytes));
-    // The parser would take a NUL for the end of the document and drop
-    // whatever follows without a word.
-    if (const std::size_t nul = text.find('\0'); nul != std::string::npos) {
-        const auto [line, column] = position(text, nul);
-        throw XMLError("not well-formed (NUL character)", line, column);
-    }
-    // The parser below lets much through that is not XML (text after the
-    // root element, a second root, a repeated attribute and the like), and
-    // a file that is not well-formed is no route.
-    if (const std::optional<XMLFault> fault = firstWellFormednessFault(text)) {
-        const auto [line, column] = position(text, fault->offset);
-        throw XMLError(fault->message, line, column);
-    }
-
-    // The default options expand no DOCTYPE and no entity, so a file can
-    // neither pull in others nor grow without bound. Parsing in place
-    // saves a copy of the whole file but rewrites the text as it goes;
-    // keeping an element's first text as its value saves a node for
-    // each `ele`, `time` and `hdop`.
-    pugi::xml_document document;
-    const pugi::xml_parse_result parsed = document.load_buffer_inplace(
-        text.data(), text.size(), pugi::parse_default | pugi::parse_embed_pcdata,
-        pugi::encoding_utf8);
-    // Out of memory is told as the standard library tells it, so that the
-    // opener can say the route is too large.
-    if (parsed.status == pugi::status_out_of_memory)
-        throw std::bad_alloc();
-    if (parsed.status == pugi::status_internal_error)
-        throw Error(ParserError::unknown);
-    if (!parsed) {
-        const auto [line, column] = errorPosition(static_cast<std::size_t>(parsed.offset), text);
-        throw XMLError(parsed.description(), line, column);
-    }
-
+    const std::string text = utf8Text(std::move(bytes));
     TrackReader reader(clock_ ? clock_() : systemTime());
-    reader.read(document);
+    reader.read(text);
     return std::move(reader).result();
-}
-
-std::pair<int, int> GPXParser::errorPosition(std::size_t offset, std::string_view parsed) const
-{
-    std::string bytes;
-    try {
-        if (readAll(descriptor_, bytes) == ReadResult::read)
-            return position(utf8Text(std::move(bytes)), offset);
-    } catch (const Failure &) {
-    }
-    // The file changed or went: the rewritten text still has most line
-    // breaks where they were.
-    return position(parsed, offset);
 }
 
 std::optional<double> GPXParser::parseTime(std::string_view text)

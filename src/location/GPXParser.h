@@ -100,8 +100,8 @@ public:
     // time (stable) when any point had a time. Throws `XMLError` for a file
     // that is not well-formed, `Error(unknown)` when the file cannot be read,
     // `Error(fileTooLarge)` when it grew past the limit since it was opened,
-    // and `std::bad_alloc` when its route is too large for memory; no
-    // partial route is ever returned.
+    // and `std::bad_alloc` when its route, or its markup (a tag of a million
+    // attributes), is too large for memory; no partial route is returned.
     Result parse();
 
     // A GPX time "yyyy-MM-ddTHH:mm:ss", an optional fraction of up to nine
@@ -117,10 +117,6 @@ public:
     static std::string utf8Text(std::string bytes);
 
 private:
-    // Line and column of a byte offset into the file's text, counted on the
-    // file read again, since parsing rewrote the buffer.
-    std::pair<int, int> errorPosition(std::size_t offset, std::string_view parsed) const;
-
     int descriptor_ = -1;
     Clock clock_;
 };

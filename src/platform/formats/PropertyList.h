@@ -32,8 +32,9 @@ std::optional<QVariant> readFile(const QString &path);
 std::optional<QVariantMap> readDictionary(const QString &path);
 
 // Written: the types parse gives, any C++ integer type, float, QStringList
-// and Uid. Empty for any other value, an invalid date, or a date more than
-// about three million years from 2001: what is written always reads back.
+// and Uid. Empty for any other value, an invalid date, a date more than
+// about three million years from 2001, or in XML a text it cannot hold:
+// what is written always reads back.
 QByteArray toXml(const QVariant &value);
 QByteArray toBinary(const QVariant &value);
 

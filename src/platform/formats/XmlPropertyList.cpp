@@ -1,9 +1,11 @@
 #include "platform/formats/XmlPropertyList.h"
 
 #include "platform/formats/BinaryPropertyList.h"
+#include "platform/formats/ExpatParser.h"
 #include "platform/formats/PropertyList.h"
 
 #include <QDateTime>
+#include <QStringDecoder>
 #include <QTimeZone>
 
 #include <cctype>
@@ -11,11 +13,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <locale.h>
-#include <pugixml.hpp>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace corvane::PropertyList {
 
@@ -38,79 +40,6 @@ std::string_view trimmed(std::string_view text)
 bool isBlank(std::string_view text)
 {
     return trimmed(text).empty();
-}
-
-void appendUtf8(QByteArray &out, char32_t c)
-{
-    if (c < 0x80) {
-        out.append(char(c));
-    } else if (c < 0x800) {
-        out.append(char(0xC0 | c >> 6));
-        out.append(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.append(char(0xE0 | c >> 12));
-        out.append(char(0x80 | (c >> 6 & 0x3F)));
-        out.append(char(0x80 | (c & 0x3F)));
-    } else {
-        out.append(char(0xF0 | c >> 18));
-        out.append(char(0x80 | (c >> 12 & 0x3F)));
-        out.append(char(0x80 | (c >> 6 & 0x3F)));
-        out.append(char(0x80 | (c & 0x3F)));
-    }
-}
-
-// The character of "&#65;" or "&#x41;", given "65" or "x41". A surrogate
-// stands for no character and becomes U+FFFD.
-std::optional<char32_t> characterReference(std::string_view digits)
-{
-    const int base = digits.starts_with('x') ? 16 : 10;
-    if (base == 16)
-        digits.remove_prefix(1);
-    quint32 code = 0;
-    const auto [end, error] =
-        std::from_chars(digits.data(), digits.data() + digits.size(), code, base);
-    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-        code == 0 || code > 0x10FFFF)
-        return std::nullopt;
-    return code >= 0xD800 && code <= 0xDFFF ? U'\uFFFD' : char32_t(code);
-}
-
-// Appends `text` with its references replaced; false on one XML does not
-// define (a DOCTYPE's own entities are never expanded) or a bare "&".
-bool appendDecoded(QByteArray &out, std::string_view text)
-{
-    // Room for a character reference with a few leading zeros.
-    constexpr size_t longestReference = 16;
-    for (;;) {
-        const size_t ampersand = text.find('&');
-        out.append(text.data(), qsizetype(std::min(ampersand, text.size())));
-        if (ampersand == std::string_view::npos)
-            return true;
-        text.remove_prefix(ampersand + 1);
-        const size_t semicolon = text.substr(0, longestReference).find(';');
-        if (semicolon == std::string_view::npos)
-            return false;
-        const std::string_view name = text.substr(0, semicolon);
-        text.remove_prefix(semicolon + 1);
-        if (name == "amp") {
-            out.append('&');
-        } else if (name == "lt") {
-            out.append('<');
-        } else if (name == "gt") {
-            out.append('>');
-        } else if (name == "quot") {
-            out.append('"');
-        } else if (name == "apos") {
-            out.append('\'');
-        } else if (name.starts_with('#')) {
-            const auto code = characterReference(name.substr(1));
-            if (!code)
-                return false;
-            appendUtf8(out, *code);
-        } else {
-            return false;
-        }
-    }
 }
 
 // Decimal or "0x" hex, with an optional sign.
@@ -214,7 +143,8 @@ std::optional<QVariant> dateValue(std::string_view text)
     return QVariant(QDateTime::fromMSecsSinceEpoch(*since1970, QTimeZone::utc()));
 }
 
-// Base64, whitespace anywhere.
+// Base64 in whole groups of four, padded; whitespace anywhere. A stray
+// character would otherwise be read as other bytes.
 std::optional<QVariant> dataValue(const QByteArray &text)
 {
     QByteArray base64;
@@ -223,6 +153,8 @@ std::optional<QVariant> dataValue(const QByteArray &text)
         if (!isSpace(c))
             base64.append(c);
     }
+    if (base64.size() % 4 != 0)
+        return std::nullopt;
     auto decoded = QByteArray::fromBase64Encoding(
         base64, QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
@@ -230,168 +162,177 @@ std::optional<QVariant> dataValue(const QByteArray &text)
     return QVariant(std::move(decoded.decoded));
 }
 
+// What an element of a property list stands for.
+enum class Kind { plist, dictionary, array, key, string, integer, real, boolean, date, data };
+
+std::optional<Kind> kindOf(std::string_view name)
+{
+    static constexpr std::pair<std::string_view, Kind> kinds[] = {
+        {"plist", Kind::plist}, {"dict", Kind::dictionary}, {"array", Kind::array},
+        {"key", Kind::key},     {"string", Kind::string},   {"integer", Kind::integer},
+        {"real", Kind::real},   {"true", Kind::boolean},    {"false", Kind::boolean},
+        {"date", Kind::date},   {"data", Kind::data}};
+    for (const auto &[known, kind] : kinds) {
+        if (name == known)
+            return kind;
+    }
+    return std::nullopt;
+}
+
+bool holdsValues(Kind kind)
+{
+    return kind == Kind::plist || kind == Kind::dictionary || kind == Kind::array;
+}
+
+// Builds the value from expat's events. Text comes as expat gives it: line
+// ends as one line feed, references decoded, CDATA as written; comments and
+// processing instructions are left out.
 class Reader {
 public:
-    explicit Reader(const QByteArray &bytes)
-        : m_bytes(bytes), m_copy(bytes.constData(), bytes.size())
+    std::optional<QVariant> read(const QByteArray &bytes)
     {
-    }
-
-    std::optional<QVariant> read()
-    {
-        // pugixml ends a text at a NUL, so the copy it parses in place has
-        // none; each text is then taken from the original bytes at the same
-        // offset, with the length pugixml found.
-        m_copy.replace('\0', '\x01');
-        m_buffer = m_copy.data();
-        pugi::xml_document document;
-        const pugi::xml_parse_result parsed = document.load_buffer_inplace(
-            m_buffer, size_t(m_copy.size()),
-            pugi::parse_cdata | pugi::parse_ws_pcdata | pugi::parse_embed_pcdata,
-            pugi::encoding_utf8);
-        if (parsed.status == pugi::status_out_of_memory)
-            throw std::bad_alloc();
-        if (!parsed)
-            return std::nullopt;
-        // One element at the top: a <plist> holding the value, or the value
-        // alone. Text around it is left, as XML has it.
-        pugi::xml_node top;
-        for (const pugi::xml_node node : document.children()) {
-            if (node.type() != pugi::node_element)
-                continue;
-            if (top)
-                return std::nullopt;
-            top = node;
-        }
-        if (!top)
-            return std::nullopt;
-        if (std::string_view(top.name()) != "plist")
-            return value(top, 1);
-        pugi::xml_node root;
-        const bool one = forEachElement(top, [&](const pugi::xml_node &element) {
-            const bool first = !root;
-            root = element;
-            return first;
+        XML_Parser parser = m_parser.get();
+        XML_SetUserData(parser, this);
+        XML_SetElementHandler(
+            parser,
+            [](void *reader, const XML_Char *name, const XML_Char **) {
+                static_cast<Reader *>(reader)->guarded([&](Reader &r) { r.start(name); });
+            },
+            [](void *reader, const XML_Char *) {
+                static_cast<Reader *>(reader)->guarded([](Reader &r) { r.end(); });
+            });
+        XML_SetCharacterDataHandler(parser, [](void *reader, const XML_Char *text, int length) {
+            static_cast<Reader *>(reader)->guarded(
+                [&](Reader &r) { r.characters(std::string_view(text, size_t(length))); });
         });
-        if (!one || !root)
+        // Entities are never expanded: a list that declares one, or refers
+        // to one its document type would have to define, is refused.
+        XML_SetEntityDeclHandler(
+            parser, [](void *reader, const XML_Char *, int, const XML_Char *, int, const XML_Char *,
+                       const XML_Char *, const XML_Char *,
+                       const XML_Char *) { static_cast<Reader *>(reader)->m_parser.stop(); });
+        XML_SetSkippedEntityHandler(parser, [](void *reader, const XML_Char *, int) {
+            static_cast<Reader *>(reader)->m_parser.stop();
+        });
+        if (m_parser.parse(std::string_view(bytes.constData(), size_t(bytes.size()))))
             return std::nullopt;
-        return value(root, 1);
+        return std::move(m_root);
     }
 
 private:
-    // A text pugixml holds, as the input has it.
-    std::string_view original(const char *text) const
-    {
-        // Empty texts may be pugixml's own constant, outside the buffer.
-        if (text < m_buffer || text >= m_buffer + m_copy.size())
-            return {};
-        return {m_bytes.constData() + (text - m_buffer), std::strlen(text)};
-    }
-
-    // Calls `visit` on each element in a container, whose text around them
-    // must be blank; false as soon as one is not, or `visit` fails.
-    template <class Visit> bool forEachElement(const pugi::xml_node &container, Visit visit) const
-    {
-        if (!isBlank(original(container.value())))
-            return false;
-        for (const pugi::xml_node child : container.children()) {
-            if (child.type() == pugi::node_element) {
-                if (!visit(child))
-                    return false;
-            } else if (!isBlank(original(child.value()))) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // The text in a value's element (the first part may be stored in the
-    // element itself), references decoded; nothing when it holds an element.
-    std::optional<QByteArray> content(const pugi::xml_node &element) const
-    {
-        QByteArray text;
-        if (!appendDecoded(text, original(element.value())))
-            return std::nullopt;
-        for (const pugi::xml_node child : element.children()) {
-            const std::string_view part = original(child.value());
-            if (child.type() == pugi::node_cdata)
-                text.append(part.data(), qsizetype(part.size()));
-            else if (child.type() != pugi::node_pcdata || !appendDecoded(text, part))
-                return std::nullopt;
-        }
-        return text;
-    }
-
-    // `level` is the one the value takes if it is a container.
-    std::optional<QVariant> value(const pugi::xml_node &element, int level) const
-    {
-        const std::string_view name = element.name();
-        if (name == "dict" || name == "array") {
-            if (level > maxNesting)
-                return std::nullopt;
-            return name == "dict" ? dictionary(element, level) : array(element, level);
-        }
-        const auto text = content(element);
-        if (!text)
-            return std::nullopt;
-        if (name == "string" || name == "key")
-            return QVariant(QString::fromUtf8(*text));
-        const std::string_view raw(text->constData(), size_t(text->size()));
-        if (name == "integer")
-            return integerValue(raw);
-        if (name == "real")
-            return realValue(raw);
-        if (name == "true" || name == "false")
-            return isBlank(raw) ? std::optional(QVariant(name == "true")) : std::nullopt;
-        if (name == "date")
-            return dateValue(raw);
-        if (name == "data")
-            return dataValue(*text);
-        return std::nullopt;
-    }
-
-    std::optional<QVariant> array(const pugi::xml_node &element, int level) const
-    {
-        QVariantList list;
-        const bool read = forEachElement(element, [&](const pugi::xml_node &child) {
-            auto item = value(child, level + 1);
-            if (item)
-                list.append(std::move(*item));
-            return item.has_value();
-        });
-        return read ? std::optional(QVariant(std::move(list))) : std::nullopt;
-    }
-
-    // Each <key> followed by its value.
-    std::optional<QVariant> dictionary(const pugi::xml_node &element, int level) const
-    {
-        QVariantMap map;
+    struct Frame {
+        Kind kind = Kind::plist;
+        bool truth = false;
+        // The plist's one value; a dictionary's key waiting for its value.
+        std::optional<QVariant> value;
         std::optional<QString> key;
-        const bool read = forEachElement(element, [&](const pugi::xml_node &child) {
-            if (!key) {
-                const auto text = std::string_view(child.name()) == "key"
-                                      ? content(child)
-                                      : std::optional<QByteArray>();
-                if (!text)
-                    return false;
-                key = QString::fromUtf8(*text);
-                return true;
-            }
-            const auto item = value(child, level + 1);
-            if (!item)
-                return false;
-            insertInOrder(map, *key, *item);
-            key.reset();
-            return true;
-        });
-        if (!read || key)
-            return std::nullopt;
-        return QVariant(std::move(map));
+        QVariantList list;
+        QVariantMap map;
+    };
+
+    template <class Work> void guarded(Work work)
+    {
+        m_parser.guarded([&] { work(*this); });
     }
 
-    const QByteArray &m_bytes;
-    QByteArray m_copy;
-    char *m_buffer = nullptr;
+    void start(std::string_view name)
+    {
+        const std::optional<Kind> kind = kindOf(name);
+        if (!kind || (m_stack.empty() ? *kind == Kind::key : !accepts(m_stack.back(), *kind)))
+            return m_parser.stop();
+        if (*kind == Kind::dictionary || *kind == Kind::array) {
+            if (++m_level > maxNesting)
+                return m_parser.stop();
+        }
+        m_text.clear();
+        Frame &frame = m_stack.emplace_back();
+        frame.kind = *kind;
+        frame.truth = name == "true";
+    }
+
+    // Whether `parent` may hold an element of this kind next: a plist one
+    // value, a dictionary a key and then its value, an array any value.
+    static bool accepts(const Frame &parent, Kind kind)
+    {
+        if (!holdsValues(parent.kind) || kind == Kind::plist)
+            return false;
+        if (parent.kind == Kind::plist)
+            return kind != Kind::key && !parent.value;
+        if (parent.kind == Kind::dictionary)
+            return (kind == Kind::key) == !parent.key;
+        return kind != Kind::key;
+    }
+
+    void characters(std::string_view text)
+    {
+        if (!holdsValues(m_stack.back().kind))
+            m_text.append(text.data(), qsizetype(text.size()));
+        else if (!isBlank(text))
+            m_parser.stop();
+    }
+
+    void end()
+    {
+        Frame frame = std::move(m_stack.back());
+        m_stack.pop_back();
+        std::optional<QVariant> value;
+        switch (frame.kind) {
+        case Kind::plist: value = std::move(frame.value); break;
+        case Kind::dictionary:
+            --m_level;
+            if (!frame.key)
+                value = QVariant(std::move(frame.map));
+            break;
+        case Kind::array:
+            --m_level;
+            value = QVariant(std::move(frame.list));
+            break;
+        case Kind::key: m_stack.back().key = string(); return;
+        default: value = scalar(frame); break;
+        }
+        if (!value)
+            return m_parser.stop();
+        if (m_stack.empty()) {
+            m_root = std::move(value);
+            return;
+        }
+        Frame &parent = m_stack.back();
+        if (parent.kind == Kind::plist) {
+            parent.value = std::move(value);
+        } else if (parent.kind == Kind::array) {
+            parent.list.append(std::move(*value));
+        } else {
+            insertInOrder(parent.map, *parent.key, *value);
+            parent.key.reset();
+        }
+    }
+
+    // A leading U+FEFF is text here, not a byte-order mark.
+    QString string() const { return m_decoder(m_text); }
+
+    std::optional<QVariant> scalar(const Frame &frame) const
+    {
+        const std::string_view raw(m_text.constData(), size_t(m_text.size()));
+        switch (frame.kind) {
+        case Kind::string: return QVariant(string());
+        case Kind::integer: return integerValue(raw);
+        case Kind::real: return realValue(raw);
+        case Kind::boolean:
+            return isBlank(raw) ? std::optional(QVariant(frame.truth)) : std::nullopt;
+        case Kind::date: return dateValue(raw);
+        default: return dataValue(m_text);
+        }
+    }
+
+    ExpatParser m_parser;
+    mutable QStringDecoder m_decoder{QStringConverter::Utf8,
+                                     QStringConverter::Flag::Stateless |
+                                         QStringConverter::Flag::ConvertInitialBom};
+    std::vector<Frame> m_stack;
+    int m_level = 0;
+    // The text of the value being read.
+    QByteArray m_text;
+    std::optional<QVariant> m_root;
 };
 
 class Writer {
@@ -422,9 +363,29 @@ private:
         m_out += ">\n";
     }
 
-    // "&", "<" and ">" as references; everything else, a NUL included, as is.
-    static QByteArray escaped(const QString &text)
+    // Whether XML can hold the text: no control character but tab, line feed
+    // and CR (not even as a reference), no U+FFFE or U+FFFF, no lone surrogate.
+    static bool writable(const QString &text)
     {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i].unicode();
+            if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                QChar::isLowSurrogate(text[i + 1].unicode())) {
+                ++i;
+            } else if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE ||
+                       c == 0xFFFF || QChar::isSurrogate(c)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // "&", "<", ">" and CR as references: a CR as is reads back as a line
+    // feed. Nothing for text XML cannot hold.
+    static std::optional<QByteArray> escaped(const QString &text)
+    {
+        if (!writable(text))
+            return std::nullopt;
         const QByteArray utf8 = text.toUtf8();
         QByteArray out;
         out.reserve(utf8.size());
@@ -433,6 +394,7 @@ private:
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
+            case '\r': out += "&#13;"; break;
             default: out += c;
             }
         }
@@ -479,8 +441,12 @@ private:
         }
         m_out += '<' + QByteArray(name) + ">\n";
         for (qsizetype i = 0; i < items.size(); ++i) {
-            if (!keys.isEmpty())
-                element(depth + 1, "key", escaped(keys[i]));
+            if (!keys.isEmpty()) {
+                const auto key = escaped(keys[i]);
+                if (!key)
+                    return false;
+                element(depth + 1, "key", *key);
+            }
             if (!add(items[i], level + 1, depth + 1))
                 return false;
         }
@@ -501,7 +467,12 @@ private:
             return true;
         }
         switch (value.typeId()) {
-        case QMetaType::QString: element(depth, "string", escaped(value.toString())); return true;
+        case QMetaType::QString: {
+            const auto text = escaped(value.toString());
+            if (text)
+                element(depth, "string", *text);
+            return text.has_value();
+        }
         case QMetaType::QVariantList:
         case QMetaType::QStringList: return container(depth, "array", {}, value.toList(), level);
         case QMetaType::QVariantMap: {
@@ -534,7 +505,7 @@ private:
 
 std::optional<QVariant> parseXml(const QByteArray &bytes)
 {
-    return Reader(bytes).read();
+    return Reader().read(bytes);
 }
 
 QByteArray encodeXml(const QVariant &value)
