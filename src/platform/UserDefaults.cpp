@@ -108,7 +108,8 @@ bool readsBackAs(const QVariant &readBack, const QVariant &given)
 }
 
 // Scratch copies beside the settings file, removed however the save ends,
-// with the lock QSettings makes beside each.
+// with the lock QSettings makes beside each. What a killed save left is
+// swept by the first AtomicFile save into the folder, which makes the first.
 class ScratchCopies {
 public:
     explicit ScratchCopies(QString beside) : m_beside(std::move(beside)) {}
@@ -143,7 +144,6 @@ bool saveIniValue(const QString &path, const QString &key, const std::optional<Q
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return failed("its folder cannot be made");
-    ScratchFiles::sweepOnce(QFile::encodeName(folder).toStdString());
     QByteArray old;
     RegularFile current(path);
     if (current.error() != RegularFile::Error::missing) {
