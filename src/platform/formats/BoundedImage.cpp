@@ -250,9 +250,9 @@ bool validPngDepth(int colourType, int bitDepth)
 // comes out, as the decoder will inflate all of it: refused once that passes
 // what the picture's rows take by more than the slack, or once there are
 // more compressed text and profile chunks than allowed. The decoder takes a
-// chunk's length on trust and makes room for all of it before reading, so a
-// length the format does not allow, chunks other than image data past their
-// bound, and data that ends inside a chunk are refused too.
+// chunk's length on trust, so a length the format does not allow, chunks
+// other than image data past their bounds, and data that ends inside a
+// chunk are refused too.
 class PngWork {
 public:
     // Stops after the header when only its size is wanted.
