@@ -78,7 +78,8 @@ bench: deps
 	done; exit $$status
 
 # libFuzzer targets (clang; installs clang and libclang-rt-14-dev when they are
-# missing), each run FUZZ_SECONDS (60) over corpora under build/fuzz/.
+# missing), each run FUZZ_SECONDS (60; the image target 600 unless it is
+# given) over corpora under build/fuzz/.
 # `make fuzz FUZZERS="fuzz_ps_lines"` runs only those.
 fuzz: deps
 	JOBS=$(JOBS) scripts/fuzz $(FUZZERS)

@@ -2,10 +2,12 @@
 // pixels) and Unsplash thumbnails (a 120-pixel square): a 40-megapixel
 // progressive JPEG whose first scan is repeated 10,000 times, a 1 × 1 PNG
 // whose image data inflates to 256 MiB, a 1 × 1 PNG of 400 compressed texts
-// of 8 MiB each (also only sized, as application icons are), and a JPEG of
+// of 8 MiB each (also only sized, as application icons are), a JPEG of
 // a few hundred bytes whose frame claims 6324 × 6324, progressive and
-// baseline. The ordinary progressive JPEG of 40 megapixels is the
-// yardstick. Each case reports the error, if any.
+// baseline, and a PNG of 52 bytes whose text chunk claims 755 MB, the file
+// ending inside it. The ordinary progressive JPEG of 40 megapixels is the
+// yardstick, and an ordinary PNG of 1024 × 768 shows what walking its
+// chunks costs. Each case reports the error, if any.
 
 #include "fixtures/http/HostileReplies.h"
 #include "platform/formats/BoundedImage.h"
@@ -46,6 +48,20 @@ const QByteArray &pngBomb()
 const QByteArray &textsPng()
 {
     static const QByteArray bytes = fixture::pngWithTexts(400, 8 << 20);
+    return bytes;
+}
+
+// A 16 × 16 header, then a text chunk claiming 755 MB, and the file ends.
+const QByteArray &truncatedText()
+{
+    static const QByteArray bytes = fixture::pngOf(16, 16, false).left(33) +
+                                    QByteArray("\x2D\x00\x62\xC0iTXtXML:com.a\0\0", 19);
+    return bytes;
+}
+
+const QByteArray &ordinaryPng()
+{
+    static const QByteArray bytes = fixture::pngOf(1024, 768, false);
     return bytes;
 }
 
@@ -123,6 +139,18 @@ void BM_TextsPngFitted(benchmark::State &state)
 {
     run(state, textsPng(), fitted);
 }
+void BM_TruncatedTextPngFitted(benchmark::State &state)
+{
+    run(state, truncatedText(), fitted);
+}
+void BM_TruncatedTextPngThumbnail(benchmark::State &state)
+{
+    run(state, truncatedText(), square);
+}
+void BM_OrdinaryPngFitted(benchmark::State &state)
+{
+    run(state, ordinaryPng(), fitted);
+}
 void BM_ProgressiveClaimFitted(benchmark::State &state)
 {
     run(state, progressiveClaim(), fitted);
@@ -143,6 +171,9 @@ BENCHMARK(BM_ScanBombThumbnail)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_InflationBombFitted)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_TextsPngSized)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_TextsPngFitted)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_TruncatedTextPngFitted)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_TruncatedTextPngThumbnail)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_OrdinaryPngFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgressiveClaimFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgressiveClaimThumbnail)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BaselineClaimFitted)->Unit(benchmark::kMillisecond);

@@ -617,7 +617,7 @@ std::optional<double> GPXParser::parseTime(std::string_view text)
 {
     text = trimmed(text);
     // yyyy-MM-ddTHH:mm:ss
-    if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
         text[13] != ':' || text[16] != ':')
         return std::nullopt;
     const std::optional<int> year = digitsAt(text, 0, 4);
@@ -635,21 +635,27 @@ std::optional<double> GPXParser::parseTime(std::string_view text)
     if (!date.ok())
         return std::nullopt;
 
+    // Any number of digits; past nanoseconds they only round.
     std::size_t at = 19;
     double fraction = 0;
-    if (text[at] == '.') {
+    if (at < text.size() && text[at] == '.') {
         const std::size_t first = ++at;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - first < 10)
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9')
             ++at;
         const std::size_t digits = at - first;
-        if (digits == 0 || digits > 9)
+        if (digits == 0)
             return std::nullopt;
-        fraction = *digitsAt(text, first, digits) / std::pow(10.0, double(digits));
+        const std::size_t kept = std::min<std::size_t>(digits, 9);
+        int nanoseconds = *digitsAt(text, first, kept);
+        if (digits > kept && text[first + kept] >= '5')
+            ++nanoseconds;
+        fraction = nanoseconds / std::pow(10.0, double(kept));
     }
 
     int offsetMinutes = 0;
+    // Without a zone the time is UTC, as every GPX time is.
     const std::string_view zone = text.substr(at);
-    if (zone != "Z") {
+    if (!zone.empty() && zone != "Z") {
         if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':')
             return std::nullopt;
         const std::optional<int> offsetHours = digitsAt(zone, 1, 2);

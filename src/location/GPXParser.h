@@ -104,9 +104,10 @@ public:
     // attributes), is too large for memory; no partial route is returned.
     Result parse();
 
-    // A GPX time "yyyy-MM-ddTHH:mm:ss", an optional fraction of up to nine
-    // digits, then "Z" or "±hh:mm", as seconds since 1970. White space
-    // around it is allowed, as in any XML date; anything else gives nothing.
+    // A GPX time "yyyy-MM-ddTHH:mm:ss", an optional fraction of any number
+    // of digits (rounded to the nanosecond), then "Z", "±hh:mm" or no zone,
+    // which is UTC, as seconds since 1970. White space around it is
+    // allowed, as in any XML date; anything else gives nothing.
     static std::optional<double> parseTime(std::string_view text);
 
     // A file's bytes as the text the parser reads: UTF-8 without a

@@ -13,8 +13,9 @@ namespace corvane::test {
 // Whether `back`, read from a property list that `original` was written to,
 // holds the same types and values. Reals count bit for bit, so that NaN and
 // -0 do. A binary date holds seconds in a double: past about 35,000 years
-// from 2001 a millisecond may be lost. Written in XML (`xml`), any NaN stays a
-// NaN and dates keep whole seconds, rounded down. Text is compared exactly.
+// from 2001 a millisecond may be lost. Written in XML (`xml`), a NaN stays a
+// NaN of its sign and dates keep whole seconds, rounded down. Text is
+// compared exactly.
 inline bool sameValue(const QVariant &original, const QVariant &back, bool xml = false)
 {
     const auto same = [xml](const QVariant &a, const QVariant &b) { return sameValue(a, b, xml); };
@@ -23,7 +24,7 @@ inline bool sameValue(const QVariant &original, const QVariant &back, bool xml =
     switch (original.typeId()) {
     case QMetaType::Double: {
         const double x = original.toDouble(), y = back.toDouble();
-        return xml && std::isnan(x) ? std::isnan(y)
+        return xml && std::isnan(x) ? std::isnan(y) && std::signbit(x) == std::signbit(y)
                                     : std::bit_cast<quint64>(x) == std::bit_cast<quint64>(y);
     }
     case QMetaType::QDateTime: {

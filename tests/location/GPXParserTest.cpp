@@ -171,7 +171,9 @@ TEST_F(GPXParserTest, SortsByTimeAndKeepsFileOrderForEqualTimes)
     EXPECT_EQ(order, (std::vector<double>{4, 2, 5, 1, 3}));
 }
 
-TEST_F(GPXParserTest, TimesFollowOneFixedPatternWithFractionAndOffset)
+// A time without a zone, which GPX allows and means UTC, gave none, and so
+// did a fraction of more than nine digits: the point lost its elevation too.
+TEST_F(GPXParserTest, TimesAreReadWithAnyZoneAndAnyFraction)
 {
     const double noon = 1619870400.0;
     struct Case {
@@ -180,20 +182,35 @@ TEST_F(GPXParserTest, TimesFollowOneFixedPatternWithFractionAndOffset)
     };
     const Case cases[] = {
         {"2021-05-01T12:00:00Z", noon},
+        {"2021-05-01T12:00:00", noon},
+        {"2021-05-01T12:00:00.25", noon + 0.25},
         {"2021-05-01T12:00:00.5Z", noon + 0.5},
+        {"2021-05-01T12:00:00.12Z", noon + 0.12},
         {"2021-05-01T12:00:00.000Z", noon},
+        {"2021-05-01T12:00:00.1234Z", noon + 0.1234},
+        {"2021-05-01T12:00:00.12345Z", noon + 0.12345},
+        {"2021-05-01T12:00:00.123456Z", noon + 0.123456},
+        {"2021-05-01T12:00:00.1234567Z", noon + 0.1234567},
+        {"2021-05-01T12:00:00.12345678Z", noon + 0.12345678},
         {"2021-05-01T12:00:00.123456789Z", noon + 0.123456789},
+        {"2021-05-01T12:00:00.1234567891Z", noon + 0.123456789},
+        {"2021-05-01T12:00:00.12345678951Z", noon + 0.12345679},
+        {"2021-05-01T12:00:00.999999999500+00:00", noon + 1},
+        {"2021-05-01T12:00:00.999999999499", noon + 0.999999999},
         {"2021-05-01T13:15:00.250+01:15", noon + 0.25},
         {"2021-05-01T04:00:00-08:00", noon},
+        {"2021-05-01T12:00:00-00:00", noon},
         {"\n  2021-05-01T12:00:00Z\t", noon},
+        {"\n  2021-05-01T12:00:00\t", noon},
         {"2020-02-29T00:00:00Z", 1582934400.0},
         {"1969-12-31T23:59:59Z", -1.0},
-        {"2021-05-01T12:00:00", std::nullopt},
         {"2021-05-01T12:00:00.Z", std::nullopt},
-        {"2021-05-01T12:00:00.1234567891Z", std::nullopt},
+        {"2021-05-01T12:00:00.", std::nullopt},
+        {"2021-05-01T12:00:00.5x", std::nullopt},
         {"2021-05-01T12:00:00z", std::nullopt},
         {"2021-05-01t12:00:00Z", std::nullopt},
         {"2021-05-01 12:00:00Z", std::nullopt},
+        {"2021-05-01T12:00", std::nullopt},
         {"2021-02-29T12:00:00Z", std::nullopt},
         {"2021-13-01T12:00:00Z", std::nullopt},
         {"2021-05-01T24:00:00Z", std::nullopt},
@@ -215,10 +232,15 @@ TEST_F(GPXParserTest, TimesFollowOneFixedPatternWithFractionAndOffset)
         if (seconds) {
             EXPECT_NEAR(*seconds, *c.seconds, 1e-6);
         }
+        // A time makes the point a full fix, its elevation kept; any
+        // other text leaves it known by its place alone.
+        const auto result =
+            parseTrack(point(std::string("<ele>11.1</ele><time>") + c.text + "</time>"));
+        const Location &location = result.locations.at(0);
+        EXPECT_EQ(location.timestamp, seconds.value_or(readingMoment));
+        EXPECT_EQ(location.altitude, seconds ? 11.1 : 0);
+        EXPECT_EQ(location.verticalAccuracy, seconds ? 10 : -1);
     }
-    // A text that is no time gives the point none: it is known by place.
-    const auto result = parseTrack(point("<ele>1</ele><time>yesterday</time>"));
-    EXPECT_EQ(result.locations.at(0).timestamp, readingMoment);
 }
 
 TEST_F(GPXParserTest, TextIsTakenChunkByChunk)

@@ -117,6 +117,53 @@ TEST(GPXRealWorldTest, MillisecondTimesAreRead)
     EXPECT_EQ(fullPoints(offsets), offsets.locations.size());
 }
 
+// The files of every field gave no time (theirs has no zone) and so no
+// elevation. Files of each shape of time read as gpxpy 1.5 reads them: as many
+// points with both a time and an elevation, and the earliest and the latest
+// of them (of equal times, the last in the file) at the same moments and
+// heights; gpxpy cuts fractions to microseconds.
+TEST(GPXRealWorldTest, TimesAndElevationsReadAsGpxpyReadsThem)
+{
+    const struct {
+        const char *name;
+        std::size_t full;
+        double firstTime, firstElevation, lastTime, lastElevation;
+    } cases[] = {
+        {"gps-wizard__0470_2022-07-16-1202.gpx", 5054, 1657972960.0, -2.978, 1657978026.0, 1.536},
+        {"gps-wizard__activity_8686414511.gpx", 1012, 1650638705.0, 0.0, 1650644048.0,
+         5.800000190734863},
+        {"gpxpy__Mojstrovka.gpx", 184, -2147483647.793, 1636.776, -2147483647.792657, 1643.51208},
+        {"gpxpy__cerknicko-jezero.gpx", 296, 1281018239.0, 542.320923, 1281025429.0, 562.508545},
+        {"gpxpy__cerknicko-without-times.gpx", 5, 1281025372.0, 556.740723, 1281025429.0,
+         562.508545},
+        {"gpxpy__gpx1.0_with_all_fields.gpx", 1, 1357041604.0, 11.1, 1357041604.0, 11.1},
+        {"gpxpy__gpx1.1_with_all_fields.gpx", 1, 1357041604.0, 11.1, 1357041604.0, 11.1},
+        {"gpxpy__korita-zbevnica.gpx", 513, 1286098590.0, 753.330322, 1286111971.0, 770.634033},
+        {"gpxpy__track-with-less-sec-time.gpx", 2, 1449844993.0, 23.5536, 1449844993.994,
+         23.551199},
+        {"opentracks__gpx_timezone.gpx", 1, 1610051819.179, 10.0, 1610051819.179, 10.0},
+        {"opentracks__legacy_gpx_pause_resume.gpx", 4, 1610056319.179, 10.0, 1610056324.103, 10.0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto result = parseSample(c.name);
+        ASSERT_EQ(fullPoints(result), c.full);
+        // Sorted by time, and the points known by place alone were
+        // stamped at the moment of reading, after every full one.
+        const Location &first = result.locations.front();
+        const Location &last = result.locations[c.full - 1];
+        EXPECT_NEAR(first.timestamp, c.firstTime, 1e-6);
+        EXPECT_DOUBLE_EQ(first.altitude, c.firstElevation);
+        EXPECT_NEAR(last.timestamp, c.lastTime, 1e-6);
+        EXPECT_DOUBLE_EQ(last.altitude, c.lastElevation);
+    }
+    // The point of every field keeps its place and dilutions as well.
+    const Location point = parseSample("gpxpy__gpx1.1_with_all_fields.gpx").locations.at(0);
+    EXPECT_EQ(point.coordinate, QGeoCoordinate(10.1, -20.2));
+    EXPECT_EQ(point.horizontalAccuracy, 1010);
+    EXPECT_EQ(point.verticalAccuracy, 1020);
+}
+
 TEST(GPXRealWorldTest, SelfClosingPointsAndFilesWithoutTrackPoints)
 {
     const auto planned = parseSample("gps-wizard__Seatownandgoldencap.gpx");

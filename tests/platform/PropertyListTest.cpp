@@ -319,6 +319,7 @@ TEST(PropertyList, XmlScalarsReadExactlyOrNotAtAll)
         {"<real>-0</real>", -0.0},
         {"<real>+infinity</real>", std::numeric_limits<double>::infinity()},
         {"<real>nan</real>", std::numeric_limits<double>::quiet_NaN()},
+        {"<real>-nan</real>", -std::numeric_limits<double>::quiet_NaN()},
         {"<real>0x1p3</real>", 8.0},
         {"<false> </false>", false},
         {"<string>a&amp;&lt;&gt;&quot;&apos;&#65;&#x1F600;</string>", "a&<>\"'A😀"},
@@ -466,11 +467,12 @@ TEST(PropertyList, EveryValueRoundTripsInBothFormsOrIsNotWritten)
     integer(quint64(1) << 63);
     const QDateTime from2001 = utc(2001, 1, 1);
     for (const QVariant &value : QVariantList{
-             std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::infinity(),
-             -0.0, 5e-324, 0.1, std::numeric_limits<double>::max(), QString(),
-             QVariantMap{{"", true}}, QByteArray("\0\xFF", 2),
-             from2001.addSecs(100'000'000'000'000), from2001.addSecs(-100'000'000'000'000),
-             utc(-1, 1, 1), utc(12024, 2, 29, QTime(23, 59, 59))})
+             std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+             -std::numeric_limits<double>::infinity(), -0.0, 5e-324, 0.1,
+             std::numeric_limits<double>::max(), QString(), QVariantMap{{"", true}},
+             QByteArray("\0\xFF", 2), from2001.addSecs(100'000'000'000'000),
+             from2001.addSecs(-100'000'000'000'000), utc(-1, 1, 1),
+             utc(12024, 2, 29, QTime(23, 59, 59))})
         cases.push_back({value, value});
     cases.push_back({QVariant::fromValue(0.1f), double(0.1f)});
     for (const QVariant &value :
@@ -516,7 +518,8 @@ TEST(PropertyList, EveryValueRoundTripsInBothFormsOrIsNotWritten)
 }
 
 // 16-byte integers were read as their low half's signed value. They hold an
-// unsigned one; a high half that is not zero is refused.
+// unsigned one; a high half that is not zero is refused. A UID of 8 bytes
+// read past 2^63 came back negative: UIDs are unsigned, as plistlib reads them.
 TEST(PropertyList, BinaryIntegersReadByTheirWidth)
 {
     const std::pair<const char *, std::optional<QVariant>> cases[] = {
@@ -527,9 +530,17 @@ TEST(PropertyList, BinaryIntegersReadByTheirWidth)
         {"140000000000000000ffffffffffffffff", std::numeric_limits<quint64>::max()},
         {"1400000000000000010000000000000000", std::nullopt},
         {"14ffffffffffffffffffffffffffffffff", std::nullopt},
+        {"80ff", qint64(255)},
+        {"877fffffffffffffff", std::numeric_limits<qint64>::max()},
+        {"87968c8bcfc85b0102", quint64(10848199326964580610u)},
+        {"87ffffffffffffffff", std::numeric_limits<quint64>::max()},
+        {"88ffffffffffffffffff", std::nullopt},
     };
     for (const auto &[hex, value] : cases)
         expectReads(binaryList({QByteArray::fromHex(hex)}), value, hex);
+    const PropertyList::Uid uid{10848199326964580610u};
+    expectReads(PropertyList::toBinary(QVariantList{QVariant::fromValue(uid)}),
+                QVariantList{quint64(uid.value)}, "UID written");
 }
 
 // The object table was sized from the trailer's count before anything was

@@ -221,7 +221,8 @@ private:
         case kUid:
             if (info >= 8 || !fits(position, quint64(info) + 1))
                 return false;
-            entry.value = QVariant(qint64(readBigEndian(at, info + 1)));
+            // Unsigned, of up to 8 bytes, as plain integers are read.
+            entry.value = *integerVariant(readBigEndian(at, info + 1), false);
             return true;
         case kArray:
         case kDictionary: return readContainer(entry, marker, position, level);

@@ -153,11 +153,16 @@ public:
     // decoder refuses (too short for its components, or empty).
     QSize size() const { return m_size; }
 
-    // Whether the scans hold enough data for the picture the frame claims.
-    bool holdsItsPicture() const
+    // Why the decoder should not see the data walked, or null: more scans
+    // than allowed, or too little data for the picture the frame claims.
+    const QString *refusal() const
     {
-        return m_scans == 0 || qint64(m_size.width()) * m_size.height() <=
-                                   BoundedImage::maximumJpegPixelsPerByte * m_entropyBytes;
+        const bool holdsItsPicture =
+            m_scans == 0 || qint64(m_size.width()) * m_size.height() <=
+                                BoundedImage::maximumJpegPixelsPerByte * m_entropyBytes;
+        return m_scans > BoundedImage::maximumJpegScans || !holdsItsPicture
+                   ? &BoundedImage::tooCostlyText
+                   : nullptr;
     }
 
 private:
@@ -244,7 +249,10 @@ bool validPngDepth(int colourType, int bitDepth)
 // chunk, which comes first, and inflating its image data, counting what
 // comes out, as the decoder will inflate all of it: refused once that passes
 // what the picture's rows take by more than the slack, or once there are
-// more compressed text and profile chunks than allowed.
+// more compressed text and profile chunks than allowed. The decoder takes a
+// chunk's length on trust, so a length the format does not allow, chunks
+// other than image data past their bounds, and data that ends inside a
+// chunk are refused too.
 class PngWork {
 public:
     // Stops after the header when only its size is wanted.
@@ -257,7 +265,7 @@ public:
             inflateEnd(&m_stream);
     }
 
-    // The bytes after the signature, block by block; false once too costly.
+    // The bytes after the signature, block by block; false once refused.
     bool feed(const uchar *data, qint64 size)
     {
         qint64 at = 0;
@@ -310,7 +318,15 @@ public:
     // decoder refuses.
     QSize size() const { return m_size; }
 
-    bool holdsItsPicture() const { return true; }
+    // Why the decoder should not see the data walked, or null.
+    const QString *refusal() const
+    {
+        if (m_refusal)
+            return m_refusal;
+        if (m_state != State::end && (m_state != State::head || m_headBytes > 0))
+            return &BoundedImage::unreadableText;
+        return nullptr;
+    }
 
 private:
     enum class State { head, body, crc, end };
@@ -331,13 +347,25 @@ private:
             m_state = State::end;
             return true;
         }
+        if (m_remaining > 0x7FFF'FFFF)
+            return refuse(BoundedImage::unreadableText);
+        if (!isType("IDAT") && !isType("fdAT") &&
+            (++m_otherChunks > BoundedImage::maximumPngOtherChunks ||
+             (m_otherBytes += m_remaining) > BoundedImage::maximumPngOtherChunkBytes))
+            return refuse(BoundedImage::tooCostlyText);
         if ((isType("zTXt") || isType("iTXt") || isType("iCCP")) &&
             ++m_compressedChunks > BoundedImage::maximumPngCompressedChunks)
-            return false;
+            return refuse(BoundedImage::tooCostlyText);
         m_state = m_remaining > 0 ? State::body : State::crc;
         if (m_remaining == 0)
             m_remaining = 4;
         return true;
+    }
+
+    bool refuse(const QString &why)
+    {
+        m_refusal = &why;
+        return false;
     }
 
     bool chunkData(const uchar *data, qint64 size)
@@ -398,7 +426,7 @@ private:
             const int result = ::inflate(&m_stream, Z_NO_FLUSH);
             m_inflated += qint64(m_scratch.size() - m_stream.avail_out);
             if (m_inflated > m_budget)
-                return false;
+                return refuse(BoundedImage::tooCostlyText);
             if (result == Z_STREAM_END || (result != Z_OK && result != Z_BUF_ERROR)) {
                 m_inflateOver = true;
                 return true;
@@ -419,6 +447,9 @@ private:
     std::array<uchar, 4> m_headerCrc{};
     QSize m_size;
     int m_compressedChunks = 0;
+    int m_otherChunks = 0;
+    qint64 m_otherBytes = 0;
+    const QString *m_refusal = nullptr;
     // The most the image data may inflate to: until a header says, only the slack.
     qint64 m_budget = BoundedImage::maximumPngExtraBytes;
     z_stream m_stream{};
@@ -428,43 +459,42 @@ private:
     std::array<Bytef, 1 << 16> m_scratch{};
 };
 
-// Walks the data at `start`, read from the device in blocks, and puts the
-// device back there; false once decoding would cost more than the bounds
-// allow.
-template <typename Walk> bool walkBounded(QIODevice &device, qint64 start, qint64 skip, Walk &walk)
+// Walks the data at `start`, read from the device in blocks to its end or
+// the walk's, and puts the device back there; why the decoder should not
+// see the data, or null.
+template <typename Walk>
+const QString *walkBounded(QIODevice &device, qint64 start, qint64 skip, Walk &walk)
 {
     if (!device.seek(start + skip))
-        return true;
-    bool bounded = true;
+        return nullptr;
     QByteArray block(1 << 16, Qt::Uninitialized);
-    while (bounded && !walk.ended()) {
+    while (!walk.ended()) {
         const qint64 count = device.read(block.data(), block.size());
-        if (count <= 0)
+        if (count <= 0 || !walk.feed(reinterpret_cast<const uchar *>(block.constData()), count))
             break;
-        bounded = walk.feed(reinterpret_cast<const uchar *>(block.constData()), count);
     }
     device.seek(start);
-    return bounded && walk.holdsItsPicture();
+    return walk.refusal();
 }
 
 // What a walk over the data at `start` found: the size its header gives,
-// and whether decoding it costs no more than the bounds allow. Only the
+// and why decoding it should not be tried, if it should not. Only the
 // header is read when `toHeader`.
 struct Walked {
     QSize size;
-    bool bounded = true;
+    const QString *refusal = nullptr;
 };
 
 Walked walked(QIODevice &device, qint64 start, Format format, bool toHeader)
 {
     if (format == Format::jpeg) {
         JpegWalk walk(toHeader);
-        const bool bounded = walkBounded(device, start, 2, walk);
-        return {walk.size(), bounded};
+        const QString *refusal = walkBounded(device, start, 2, walk);
+        return {walk.size(), refusal};
     }
     auto walk = std::make_unique<PngWork>(toHeader);
-    const bool bounded = walkBounded(device, start, 8, *walk);
-    return {walk->size(), bounded};
+    const QString *refusal = walkBounded(device, start, 8, *walk);
+    return {walk->size(), refusal};
 }
 
 // The format of the data at the device's position; none for data of
@@ -500,8 +530,8 @@ std::unique_ptr<QImageReader> boundedReader(QIODevice &device, QSize &size, QStr
     }
     if (wanted && !wanted(size))
         return nullptr;
-    if (!walked(device, start, *format, false).bounded) {
-        refuse(error, BoundedImage::tooCostlyText);
+    if (const QString *why = walked(device, start, *format, false).refusal) {
+        refuse(error, *why);
         return nullptr;
     }
     device.seek(start);

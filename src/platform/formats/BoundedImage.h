@@ -22,6 +22,10 @@ namespace corvane {
 // frame claims. A PNG's compressed data is inflated to the end, whatever the
 // picture needs, so one that inflates far past its picture is refused, and
 // so is one of more compressed text or profile chunks than real files hold.
+// The decoder takes a PNG chunk's length on trust and makes room for a
+// text or profile chunk before reading it: a file that ends inside a chunk
+// is refused, and so is one of more chunks other than image data (texts,
+// profiles, metadata), or more bytes of them, than real files hold.
 // Only JPEG and PNG are read: no caller fetches another format, and the
 // others are not bounded here.
 class BoundedImage {
@@ -39,6 +43,13 @@ public:
     // Inflated image data past what the picture's rows take.
     static constexpr qint64 maximumPngExtraBytes = 1 << 20;
     static constexpr int maximumPngCompressedChunks = 16;
+    // Chunks other than image data (of the picture, or of an animation's
+    // frames, which the decoder passes over): their count, past which the
+    // decoder keeps no more and warns of each, and their data together.
+    // Real files hold at most tens of kilobytes; the decoder spends 5-40 ms
+    // on a mebibyte of text.
+    static constexpr int maximumPngOtherChunks = 1000;
+    static constexpr qint64 maximumPngOtherChunkBytes = 256 << 10;
 
     static const QString unreadableText; // "The image could not be read."
     static const QString tooLargeText;   // "The image is too large."

@@ -403,8 +403,10 @@ private:
 
     static QByteArray real(double value)
     {
+        // Its sign is kept, as the binary form keeps it; strtod and
+        // Python's float read "-nan" back negative.
         if (std::isnan(value))
-            return "nan";
+            return std::signbit(value) ? "-nan" : "nan";
         if (std::isinf(value))
             return value > 0 ? "+infinity" : "-infinity";
         char text[32];
