@@ -3,6 +3,7 @@
 #include "app/qt/ImageCache.h"
 #include "app/qt/TwoLineRow.h"
 #include "platform/DispatchQueue.h"
+#include "platform/KeyEquivalents.h"
 #include "platform/MenuItem.h"
 
 #include <QAction>
@@ -67,6 +68,31 @@ MenuStyle *menuStyle()
         style->setParent(qApp);
     }
     return style;
+}
+
+// Keys an open menu moves, chooses and finds rows with: pressed without
+// Ctrl, Alt or Super they stay the menu's, whatever key equivalent names them.
+bool isMenuKey(const QKeyEvent &event)
+{
+    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    switch (event.key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+    case Qt::Key_Space:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: return true;
+    default: return event.text().size() == 1 && event.text().at(0).isPrint();
+    }
 }
 
 QString escapeMnemonic(QString text)
@@ -485,6 +511,8 @@ bool MenuBinding::eventFilter(QObject *watched, QEvent *event)
         return true;
     } else if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
+        if (performKeyEquivalent(*key))
+            return true;
         QAction *action = m_qmenu->activeAction();
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && action &&
             sendsOwnAction(action)) {
@@ -499,6 +527,35 @@ bool MenuBinding::eventFilter(QObject *watched, QEvent *event)
             --m_hookDepth;
             if (m_dirty)
                 flush();
+        }
+    }
+    return false;
+}
+
+// A popup keeps the keyboard, and Qt gives the shortcuts of its rows only
+// to a menu bar's menus; so the open menus answer their key equivalents
+// here: the one the key reached first, then those it was opened from. A key
+// equivalent of a disabled row is taken and does nothing.
+bool MenuBinding::performKeyEquivalent(const QKeyEvent &event)
+{
+    if (isMenuKey(event))
+        return false;
+    const QString unshifted = KeyEquivalents::unshiftedCharacter(event);
+    for (MenuBinding *binding = this; binding; binding = binding->m_parent) {
+        if (!binding->m_qmenu || !binding->m_qmenu->isVisible())
+            continue;
+        for (QAction *action : binding->m_order) {
+            const Entry &entry = binding->m_entries.at(binding->m_itemOfAction.at(action));
+            const MenuItem &item = *entry.item;
+            if (!action->isVisible() || item.isSeparator() ||
+                !KeyEquivalents::matches(item.keyEquivalent(), item.keyEquivalentModifierMask(),
+                                         event.keyCombination(), unshifted))
+                continue;
+            if (action->isEnabled()) {
+                binding->dispatch(entry.item);
+                closeAll();
+            }
+            return true;
         }
     }
     return false;

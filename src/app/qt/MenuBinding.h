@@ -14,6 +14,7 @@
 #include <vector>
 
 class QAction;
+class QKeyEvent;
 
 namespace corvane {
 
@@ -58,6 +59,7 @@ private:
     void sync();
     void syncActions();
     void keepOnScreen();
+    bool performKeyEquivalent(const QKeyEvent &event);
     Entry makeEntry(const MenuItemPtr &item);
     void dropEntry(Entry &entry);
     void apply(Entry &entry, int iconWidth, int stateColumn);
