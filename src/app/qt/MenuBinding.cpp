@@ -5,6 +5,7 @@
 #include "platform/DispatchQueue.h"
 #include "platform/KeyEquivalents.h"
 #include "platform/MenuItem.h"
+#include "platform/WindowPlacement.h"
 
 #include <QAction>
 #include <QActionEvent>
@@ -381,7 +382,10 @@ void MenuBinding::sync()
         QActionEvent relayout(QEvent::ActionChanged, m_order.front());
         QCoreApplication::sendEvent(m_qmenu, &relayout);
     }
-    keepOnScreen();
+    if (m_parent)
+        placeBesideParent();
+    else
+        keepOnScreen();
 }
 
 void MenuBinding::keepOnScreen()
@@ -520,6 +524,11 @@ bool MenuBinding::eventFilter(QObject *watched, QEvent *event)
             closeAll();
             return true;
         }
+    } else if (event->type() == QEvent::Show ||
+               (event->type() == QEvent::Resize && m_qmenu->isVisible())) {
+        // A submenu that opened on the left and then grows or shrinks in
+        // place keeps its edge against its parent.
+        placeBesideParent();
     } else if (event->type() == QEvent::Leave) {
         if (!m_qmenu->activeAction()) {
             ++m_hookDepth;
@@ -559,6 +568,38 @@ bool MenuBinding::performKeyEquivalent(const QKeyEvent &event)
         }
     }
     return false;
+}
+
+// Qt opens a submenu on the right unless it would leave the screen, and
+// then may lay it over the menus it came from; the menus cascade instead,
+// each on the side its parent went while there is room.
+void MenuBinding::placeBesideParent()
+{
+    QMenu *parentMenu = m_parent ? m_parent->m_qmenu.data() : nullptr;
+    if (!parentMenu || !parentMenu->isVisible() || !m_qmenu)
+        return;
+    QAction *row = nullptr;
+    for (const auto &[item, entry] : m_parent->m_entries)
+        if (entry.submenu.get() == this)
+            row = entry.action;
+    QScreen *screen = parentMenu->screen();
+    if (!row || !screen)
+        return;
+    int top = parentMenu->mapToGlobal(parentMenu->actionGeometry(row).topLeft()).y();
+    // The first row beside the row it opens from.
+    for (QAction *action : m_qmenu->actions())
+        if (action->isVisible()) {
+            top -= m_qmenu->actionGeometry(action).top();
+            break;
+        }
+    // The style's overlap, as Qt places a submenu: the frames share a border.
+    const int overlap = -m_qmenu->style()->pixelMetric(QStyle::PM_SubMenuOverlap, nullptr, m_qmenu);
+    const auto spot =
+        WindowPlacement::besideParent(parentMenu->geometry(), top, m_qmenu->size(), overlap,
+                                      screen->availableGeometry(), m_parent->m_opensLeftward);
+    m_opensLeftward = spot.leftward;
+    if (spot.topLeft != m_qmenu->pos())
+        m_qmenu->move(spot.topLeft);
 }
 
 void MenuBinding::dispatch(const MenuItemPtr &item)

@@ -59,6 +59,7 @@ private:
     void sync();
     void syncActions();
     void keepOnScreen();
+    void placeBesideParent();
     bool performKeyEquivalent(const QKeyEvent &event);
     Entry makeEntry(const MenuItemPtr &item);
     void dropEntry(Entry &entry);
@@ -86,6 +87,9 @@ private:
     bool m_swallowedChange = false;
     int m_hookDepth = 0;
     int m_iconWidth = -1;
+    // The side this menu last opened on, beside its parent: its own
+    // submenus open on the same side while they have room there.
+    bool m_opensLeftward = false;
 };
 
 } // namespace corvane

@@ -427,6 +427,69 @@ struct Cascade {
 
 } // namespace
 
+// Near either edge of the screen, each submenu opens beside the menu it
+// comes from, on the side its parent went while there is room, else on the
+// other; flush against its parent and level with its row, never over it.
+TEST(MenuRendererTest, SubmenusCascadeBesideTheirParentsOnEveryLevel)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct {
+        const char *name;
+        int width;
+        QPoint at;
+        std::vector<bool> leftward;
+    } cases[] = {
+        {"at the right edge", 12, area.topRight() + QPoint(-60, 10), {true, true, true}},
+        {"at the left edge", 12, area.topLeft() + QPoint(0, 10), {false, false, false}},
+        // Two menus side by side fill the screen: the second level has no
+        // room on the right and goes left, the third no room on the left.
+        {"wide, at the left edge", 40, area.topLeft() + QPoint(0, 10), {false, true, false}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Cascade cascade(c.width);
+        MenuRenderer renderer;
+        const std::vector<QMenu *> menus = cascade.open(renderer, c.at);
+        ASSERT_EQ(menus.size(), 4u);
+        if (c.width == 40)
+            ASSERT_TRUE(3 * menus[0]->width() > area.width() &&
+                        2 * menus[0]->width() <= area.width())
+                << "the screen leaves room for other than two levels";
+        for (size_t level = 1; level < menus.size(); ++level) {
+            SCOPED_TRACE(level);
+            const QRect parent = menus[level - 1]->geometry(), frame = menus[level]->geometry();
+            EXPECT_TRUE(area.contains(frame));
+            // Only the frames' shared border lies over the parent.
+            const int overlap = -menus[level]->style()->pixelMetric(QStyle::PM_SubMenuOverlap);
+            EXPECT_EQ(c.leftward[level - 1] ? frame.right() + 1 - overlap : frame.left() + overlap,
+                      c.leftward[level - 1] ? parent.left() : parent.right() + 1);
+            QMenu *parentMenu = menus[level - 1];
+            const QRect row =
+                parentMenu->actionGeometry(renderer.actionFor(cascade.rows[level - 1]));
+            EXPECT_EQ(
+                menus[level]
+                    ->mapToGlobal(
+                        menus[level]->actionGeometry(menus[level]->actions().front()).topLeft())
+                    .y(),
+                parentMenu->mapToGlobal(row.topLeft()).y());
+        }
+        // A submenu on the left that narrows while open keeps its edge
+        // against its parent.
+        if (c.leftward.front()) {
+            const MenuItemPtr wide = MenuItem::make(QString(30, QChar('w')));
+            cascade.levels[1]->setItems(
+                {cascade.levels[1]->items().front(), cascade.rows[1], wide});
+            ASSERT_TRUE(test::waitUntil([&] { return renderer.actionFor(wide) != nullptr; }));
+            const int wider = menus[1]->width();
+            wide->setHidden(true);
+            ASSERT_TRUE(test::waitUntil([&] { return menus[1]->width() < wider; }));
+            const int overlap = -menus[1]->style()->pixelMetric(QStyle::PM_SubMenuOverlap);
+            EXPECT_EQ(menus[1]->geometry().right() + 1 - overlap, menus[0]->geometry().left());
+        }
+        menus[0]->hide();
+    }
+}
+
 // The open menus answer the key equivalents they show, those of the menus a
 // submenu comes from included: the row's action runs and the menus close.
 // Keys the menu moves and finds rows with stay its own, and a key equivalent
