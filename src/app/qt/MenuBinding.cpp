@@ -360,6 +360,7 @@ void MenuBinding::apply(Entry &entry, int iconWidth, int stateColumn)
         content.primary = twoLine->primary;
         content.secondary = twoLine->secondary;
         content.secondaryDisabled = twoLine->secondaryRole == TwoLineTitle::Role::DisabledText;
+        content.shortcut = action->shortcut().toString(QKeySequence::NativeText);
         content.icon = entry.icon;
         content.iconWidth = iconWidth;
         content.hasSubmenu = entry.submenu != nullptr;

@@ -256,7 +256,9 @@ TEST(MenuRendererTest, StateImagesIndentationAndTwoLineRows)
     marked->setIndentationLevel(1);
     auto twoLine = item("App");
     twoLine->setTwoLineTitle(TwoLineTitle{"App", "iPhone 15 (iOS 17.2)"});
-    menu->setItems({plain, marked, twoLine});
+    auto twin = item("App");
+    twin->setTwoLineTitle(twoLine->twoLineTitle());
+    menu->setItems({plain, marked, twoLine, twin});
     MenuRenderer renderer;
     QMenu *qmenu = renderer.menuFor(menu);
     open(qmenu);
@@ -272,11 +274,23 @@ TEST(MenuRendererTest, StateImagesIndentationAndTwoLineRows)
     EXPECT_NE(qobject_cast<QWidgetAction *>(renderer.actionFor(twoLine)), nullptr);
     EXPECT_EQ(renderer.actionFor(twoLine)->text(), QString("App — iPhone 15 (iOS 17.2)"));
 
+    // A two-line row shows its key equivalent as a plain row does: it
+    // differs from its twin only by it (the menu's frame aside).
+    const auto picture = [&](const MenuItemPtr &row) {
+        const QRect rect = qmenu->actionGeometry(renderer.actionFor(row));
+        return qmenu->grab(rect.adjusted(0, 2, -4, -2)).toImage();
+    };
+    ASSERT_EQ(picture(twoLine), picture(twin));
+    twoLine->setKeyEquivalent("1");
+    twoLine->setKeyEquivalentModifierMask(KeyModifier::Command | KeyModifier::Shift);
+    renderer.flush();
+    EXPECT_NE(picture(twoLine), picture(twin)) << "no key equivalent drawn";
+
     // Turning the two-line title off swaps the row for a plain one.
     twoLine->setTwoLineTitle(std::nullopt);
     renderer.flush();
     EXPECT_EQ(qobject_cast<QWidgetAction *>(renderer.actionFor(twoLine)), nullptr);
-    EXPECT_EQ(qmenu->actions().size(), 3);
+    EXPECT_EQ(qmenu->actions().size(), 4);
     qmenu->hide();
 }
 
