@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 # Looked up when a recipe runs, after `deps` may have installed it.
 DBUS = $(shell command -v dbus-run-session 2>/dev/null)
 
-.PHONY: all deps build test test-whole test-asan run demo-reset bench fuzz format format-check clean
+.PHONY: all deps build test test-whole test-asan run demo-reset screenshots bench fuzz format format-check clean
 
 # The simulated Xcode that `make run` shows on Linux.
 FIXTURE := ./build/dev/tests/fixtures/corvane-fixture
@@ -66,6 +66,13 @@ demo-reset: build
 	rm -rf $(DEMO)
 	$(FIXTURE) demo $(DEMO)
 	$(FIXTURE) stop $(DEMO)
+
+# Remakes the README's screenshots (docs/*.png) from a fresh demo under a
+# private X server with a window manager and a tray, which it installs when
+# they are missing.
+screenshots: build
+	@scripts/install-deps screenshots
+	scripts/docs-screenshots
 
 # Runs every benchmark to the end; fails when any of them failed.
 bench: deps

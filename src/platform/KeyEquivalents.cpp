@@ -1,6 +1,11 @@
 #include "platform/KeyEquivalents.h"
 
+#include "platform/KeyCodes.h"
+#include "platform/KeyboardLayout.h"
+#include "platform/X11Display.h"
+
 #include <QKeyCombination>
+#include <QKeyEvent>
 #include <QList>
 
 #include <utility>
@@ -80,6 +85,38 @@ std::optional<KeyEquivalent> fromKeyCombination(QKeyCombination combination)
     }
     result.modifiers = fromQtModifiers(combination.keyboardModifiers());
     return result;
+}
+
+bool matches(const QString &key, KeyModifiers mask, QKeyCombination pressed,
+             const QString &unshifted)
+{
+    const QKeySequence sequence = keySequence(key, mask);
+    if (sequence.isEmpty())
+        return false;
+    const QKeyCombination expected = sequence[0];
+    constexpr Qt::KeyboardModifiers chordModifiers =
+        Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    if ((pressed.keyboardModifiers() & chordModifiers) != expected.keyboardModifiers())
+        return false;
+    Qt::Key pressedKey = pressed.key();
+    if (pressedKey == Qt::Key_Enter)
+        pressedKey = Qt::Key_Return;
+    else if (pressedKey == Qt::Key_Backtab)
+        pressedKey = Qt::Key_Tab;
+    if (pressedKey == expected.key())
+        return true;
+    const QChar first = key.at(0);
+    const bool namesCharacter = first.isPrint() && first != QLatin1Char(' ');
+    return namesCharacter && !unshifted.isEmpty() &&
+           unshifted.compare(key, Qt::CaseInsensitive) == 0;
+}
+
+QString unshiftedCharacter(const QKeyEvent &event)
+{
+    if (!event.nativeScanCode() || !X11Display::current())
+        return {};
+    const auto carbon = KeyCodes::carbonForXKeycode(int(event.nativeScanCode()));
+    return carbon ? KeyboardLayout::characterForKey(*carbon) : QString();
 }
 
 std::vector<KeyEquivalent> forStandardKey(QKeySequence::StandardKey standardKey)

@@ -5,6 +5,8 @@
 #include <QKeySequence>
 #include <QString>
 
+class QKeyEvent;
+
 #include <optional>
 #include <vector>
 
@@ -29,6 +31,16 @@ QKeySequence keySequence(const QString &key, KeyModifiers mask);
 // Nothing for keys a key equivalent cannot name (media keys, modifiers
 // alone).
 std::optional<KeyEquivalent> fromKeyCombination(QKeyCombination combination);
+// Whether a pressed key names the key equivalent: the same modifiers and
+// the same key, or, for a key that types a character, the key that types it
+// without modifiers (`unshifted`, empty when unknown), so that ⇧⌘1 is the
+// press of Ctrl, Shift and the key 1, whatever Shift makes that key type.
+// Keypad Enter is Return, Shift+Tab is Tab.
+bool matches(const QString &key, KeyModifiers mask, QKeyCombination pressed,
+             const QString &unshifted = {});
+// What the key of the event types without modifiers on the user's layout,
+// known only on X11; empty elsewhere.
+QString unshiftedCharacter(const QKeyEvent &event);
 // The desktop's one-chord bindings of a standard action (Copy, Paste, …).
 std::vector<KeyEquivalent> forStandardKey(QKeySequence::StandardKey standardKey);
 

@@ -9,6 +9,20 @@ namespace corvane::WindowPlacement {
 // centred in it.
 QRect centredWithin(const QRect &available, const QSize &frameSize);
 
+// Where a submenu's frame of `size` opens beside its parent menu's frame
+// `parent`, its top at `top`: against the parent, over its edge by
+// `overlap` (the frames' shared border), on the side the parent itself
+// opened to (`leftward`), else on the other side when only that one has
+// room, else on the side with more room, as far from the parent as
+// `available` allows. Moved up, then down, to lie within `available`.
+struct SubmenuSpot {
+    QPoint topLeft;
+    bool leftward = false;
+    bool operator==(const SubmenuSpot &) const = default;
+};
+SubmenuSpot besideParent(const QRect &parent, int top, const QSize &size, int overlap,
+                         const QRect &available, bool leftward);
+
 // The free area of the screen that holds the pointer, else of the primary
 // screen; empty without a screen.
 QRect pointerScreenArea();

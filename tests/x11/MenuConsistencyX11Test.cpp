@@ -9,6 +9,7 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -96,6 +97,74 @@ TEST(MenuConsistencyX11Test, TheMenuShowsTheCombinationTheHotKeyGrabs)
         EXPECT_EQ(*window.lastKey, shown[0])
             << QKeySequence(*window.lastKey).toString().toStdString() << " typed, "
             << shown.toString().toStdString() << " shown";
+    }
+    UserDefaults::setStandard(previousDefaults);
+}
+
+// Typed on the keyboard while the status menu holds it, each key equivalent
+// the menu shows acts: Quit's, and a hot key's shown beside its row, Shift
+// and a digit included.
+TEST(MenuConsistencyX11Test, AnOpenMenuActsOnTheKeysItShows)
+{
+    const auto display = X11Display::current();
+    if (!display)
+        GTEST_SKIP() << "not on an X11 display";
+    test::XTestKeyboard keyboard;
+    ASSERT_TRUE(keyboard.isConnected());
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto previousDefaults = UserDefaults::standard();
+    UserDefaults::setStandard(UserDefaults::withFile(dir.filePath("defaults.ini")));
+    X11HotKeyCenter center(*display);
+
+    class PickMenu : public Menu {
+    public:
+        PickMenu()
+        {
+            addAction("pick:", [this](const ObjectPtr &sender) {
+                picked = std::dynamic_pointer_cast<MenuItem>(sender);
+            });
+        }
+        MenuItemPtr picked;
+    };
+    const struct {
+        Shortcut shortcut;
+        bool shownAsHotKey;
+    } cases[] = {
+        {Shortcut(12, Shortcut::Command), false},
+        {Shortcut(18, Shortcut::Command | Shortcut::Shift), true},
+        {Shortcut(40, Shortcut::Command | Shortcut::Option), true},
+        {Shortcut(96, 0), true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.shortcut.description().toStdString());
+        auto menu = std::make_shared<PickMenu>();
+        auto other = MenuItem::make("Other", "pick:", "o");
+        other->setKeyEquivalentModifierMask(KeyModifier::Command);
+        auto item = MenuItem::make("Chosen", "pick:");
+        if (c.shownAsHotKey) {
+            UserDefaults::standard()->set("GlobalRedo", c.shortcut.archived());
+            StatusMenuItems::applyHotKeyEquivalent(*item, "GlobalRedo");
+        } else {
+            item->setKeyEquivalent(c.shortcut.keyCodeStringForKeyEquivalent());
+            item->setKeyEquivalentModifierMask(c.shortcut.keyEquivalentModifierMask());
+        }
+        for (const auto &row : {other, item})
+            row->setTarget(menu);
+        menu->setItems({other, item});
+        MenuRenderer renderer;
+        QMenu *qmenu = renderer.menuFor(menu);
+        qmenu->popup(QPoint(20, 20));
+        ASSERT_TRUE(test::waitUntil([&] { return qmenu->isVisible(); }));
+        // The popup has the keyboard once the server says so.
+        test::pumpFor(200ms);
+        const auto typed =
+            center.combinationFor(int(c.shortcut.carbonKeyCode()), c.shortcut.carbonFlags());
+        ASSERT_TRUE(typed);
+        keyboard.tap(typed->keycode, typed->modifiers);
+        ASSERT_TRUE(test::waitUntil([&] { return menu->picked != nullptr; }));
+        EXPECT_EQ(menu->picked, item);
+        EXPECT_FALSE(qmenu->isVisible());
     }
     UserDefaults::setStandard(previousDefaults);
 }

@@ -3,7 +3,9 @@
 #include "app/qt/ImageCache.h"
 #include "app/qt/TwoLineRow.h"
 #include "platform/DispatchQueue.h"
+#include "platform/KeyEquivalents.h"
 #include "platform/MenuItem.h"
+#include "platform/WindowPlacement.h"
 
 #include <QAction>
 #include <QActionEvent>
@@ -67,6 +69,31 @@ MenuStyle *menuStyle()
         style->setParent(qApp);
     }
     return style;
+}
+
+// Keys an open menu moves, chooses and finds rows with: pressed without
+// Ctrl, Alt or Super they stay the menu's, whatever key equivalent names them.
+bool isMenuKey(const QKeyEvent &event)
+{
+    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    switch (event.key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+    case Qt::Key_Space:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: return true;
+    default: return event.text().size() == 1 && event.text().at(0).isPrint();
+    }
 }
 
 QString escapeMnemonic(QString text)
@@ -333,6 +360,7 @@ void MenuBinding::apply(Entry &entry, int iconWidth, int stateColumn)
         content.primary = twoLine->primary;
         content.secondary = twoLine->secondary;
         content.secondaryDisabled = twoLine->secondaryRole == TwoLineTitle::Role::DisabledText;
+        content.shortcut = action->shortcut().toString(QKeySequence::NativeText);
         content.icon = entry.icon;
         content.iconWidth = iconWidth;
         content.hasSubmenu = entry.submenu != nullptr;
@@ -355,7 +383,10 @@ void MenuBinding::sync()
         QActionEvent relayout(QEvent::ActionChanged, m_order.front());
         QCoreApplication::sendEvent(m_qmenu, &relayout);
     }
-    keepOnScreen();
+    if (m_parent)
+        placeBesideParent();
+    else
+        keepOnScreen();
 }
 
 void MenuBinding::keepOnScreen()
@@ -485,6 +516,8 @@ bool MenuBinding::eventFilter(QObject *watched, QEvent *event)
         return true;
     } else if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
+        if (performKeyEquivalent(*key))
+            return true;
         QAction *action = m_qmenu->activeAction();
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && action &&
             sendsOwnAction(action)) {
@@ -492,6 +525,11 @@ bool MenuBinding::eventFilter(QObject *watched, QEvent *event)
             closeAll();
             return true;
         }
+    } else if (event->type() == QEvent::Show ||
+               (event->type() == QEvent::Resize && m_qmenu->isVisible())) {
+        // A submenu that opened on the left and then grows or shrinks in
+        // place keeps its edge against its parent.
+        placeBesideParent();
     } else if (event->type() == QEvent::Leave) {
         if (!m_qmenu->activeAction()) {
             ++m_hookDepth;
@@ -502,6 +540,67 @@ bool MenuBinding::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return false;
+}
+
+// A popup keeps the keyboard, and Qt gives the shortcuts of its rows only
+// to a menu bar's menus; so the open menus answer their key equivalents
+// here: the one the key reached first, then those it was opened from. A key
+// equivalent of a disabled row is taken and does nothing.
+bool MenuBinding::performKeyEquivalent(const QKeyEvent &event)
+{
+    if (isMenuKey(event))
+        return false;
+    const QString unshifted = KeyEquivalents::unshiftedCharacter(event);
+    for (MenuBinding *binding = this; binding; binding = binding->m_parent) {
+        if (!binding->m_qmenu || !binding->m_qmenu->isVisible())
+            continue;
+        for (QAction *action : binding->m_order) {
+            const Entry &entry = binding->m_entries.at(binding->m_itemOfAction.at(action));
+            const MenuItem &item = *entry.item;
+            if (!action->isVisible() || item.isSeparator() ||
+                !KeyEquivalents::matches(item.keyEquivalent(), item.keyEquivalentModifierMask(),
+                                         event.keyCombination(), unshifted))
+                continue;
+            if (action->isEnabled()) {
+                binding->dispatch(entry.item);
+                closeAll();
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+// Qt opens a submenu on the right unless it would leave the screen, and
+// then may lay it over the menus it came from; the menus cascade instead,
+// each on the side its parent went while there is room.
+void MenuBinding::placeBesideParent()
+{
+    QMenu *parentMenu = m_parent ? m_parent->m_qmenu.data() : nullptr;
+    if (!parentMenu || !parentMenu->isVisible() || !m_qmenu)
+        return;
+    QAction *row = nullptr;
+    for (const auto &[item, entry] : m_parent->m_entries)
+        if (entry.submenu.get() == this)
+            row = entry.action;
+    QScreen *screen = parentMenu->screen();
+    if (!row || !screen)
+        return;
+    int top = parentMenu->mapToGlobal(parentMenu->actionGeometry(row).topLeft()).y();
+    // The first row beside the row it opens from.
+    for (QAction *action : m_qmenu->actions())
+        if (action->isVisible()) {
+            top -= m_qmenu->actionGeometry(action).top();
+            break;
+        }
+    // The style's overlap, as Qt places a submenu: the frames share a border.
+    const int overlap = -m_qmenu->style()->pixelMetric(QStyle::PM_SubMenuOverlap, nullptr, m_qmenu);
+    const auto spot =
+        WindowPlacement::besideParent(parentMenu->geometry(), top, m_qmenu->size(), overlap,
+                                      screen->availableGeometry(), m_parent->m_opensLeftward);
+    m_opensLeftward = spot.leftward;
+    if (spot.topLeft != m_qmenu->pos())
+        m_qmenu->move(spot.topLeft);
 }
 
 void MenuBinding::dispatch(const MenuItemPtr &item)

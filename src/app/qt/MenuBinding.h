@@ -14,6 +14,7 @@
 #include <vector>
 
 class QAction;
+class QKeyEvent;
 
 namespace corvane {
 
@@ -58,6 +59,8 @@ private:
     void sync();
     void syncActions();
     void keepOnScreen();
+    void placeBesideParent();
+    bool performKeyEquivalent(const QKeyEvent &event);
     Entry makeEntry(const MenuItemPtr &item);
     void dropEntry(Entry &entry);
     void apply(Entry &entry, int iconWidth, int stateColumn);
@@ -84,6 +87,9 @@ private:
     bool m_swallowedChange = false;
     int m_hookDepth = 0;
     int m_iconWidth = -1;
+    // The side this menu last opened on, beside its parent: its own
+    // submenus open on the same side while they have room there.
+    bool m_opensLeftward = false;
 };
 
 } // namespace corvane

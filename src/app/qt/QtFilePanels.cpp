@@ -1,6 +1,7 @@
 #include "app/qt/QtFilePanels.h"
 
 #include "app/qt/DialogParent.h"
+#include "app/qt/FilePanelLayout.h"
 #include "platform/PanelFolder.h"
 
 #include <QDir>
@@ -54,6 +55,7 @@ public:
             if (const QStringList files = chosen(); !files.isEmpty())
                 PanelFolder::remember(m_spec.identifier, files.constFirst());
         });
+        FilePanelLayout::apply(*this, spec.identifier);
     }
 
     QStringList chosen() const { return result() == QDialog::Accepted ? m_chosen : QStringList(); }
@@ -111,6 +113,7 @@ QFileDialog *makeSaveDialog(const SavePanelSpec &spec)
             if (result == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
                 PanelFolder::remember(identifier, dialog->selectedFiles().constFirst());
         });
+    FilePanelLayout::apply(*dialog, spec.identifier);
     return dialog;
 }
 

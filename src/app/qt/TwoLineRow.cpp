@@ -23,7 +23,9 @@ QSize TwoLineRow::sizeHint() const
 {
     const QFontMetrics primary(font());
     const QFontMetrics secondary(secondaryFont());
-    const int text = qMax(primary.horizontalAdvance(m_content.primary),
+    const int shortcut =
+        m_content.shortcut.isEmpty() ? 0 : primary.horizontalAdvance(m_content.shortcut) + 24;
+    const int text = qMax(primary.horizontalAdvance(m_content.primary) + shortcut,
                           secondary.horizontalAdvance(m_content.secondary));
     const int height = qMax(primary.height() + secondary.height() + 6,
                             int(m_content.icon.deviceIndependentSize().height()) + 4);
@@ -62,6 +64,9 @@ void TwoLineRow::paintEvent(QPaintEvent *)
     painter.setPen(primaryColor);
     painter.drawText(QRect(x, top, width() - x, primaryMetrics.height()),
                      Qt::AlignLeft | Qt::AlignVCenter, m_content.primary);
+    if (!m_content.shortcut.isEmpty())
+        painter.drawText(QRect(x, top, width() - x - 24, primaryMetrics.height()),
+                         Qt::AlignRight | Qt::AlignVCenter, m_content.shortcut);
     painter.setFont(secondaryFont());
     painter.setPen(secondaryColor);
     painter.drawText(QRect(x, top + primaryMetrics.height(), width() - x,

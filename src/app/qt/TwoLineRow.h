@@ -13,6 +13,8 @@ struct RowContent {
     QString primary;
     QString secondary;
     bool secondaryDisabled = true;
+    // The key equivalent, at the end of the first line as a plain row has it.
+    QString shortcut;
     QImage icon;
     int iconWidth = 0;
     bool hasSubmenu = false;

@@ -1,13 +1,15 @@
 #include "app/qt/MenuRenderer.h"
 #include "common/TestSupport.h"
 #include "platform/DispatchQueue.h"
+#include "platform/KeyEquivalents.h"
 #include "platform/Menu.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QMenu>
+#include <QScreen>
+#include <QStyle>
 #include <QMouseEvent>
 #include <QWidgetAction>
 #include <gtest/gtest.h>
@@ -254,7 +256,9 @@ TEST(MenuRendererTest, StateImagesIndentationAndTwoLineRows)
     marked->setIndentationLevel(1);
     auto twoLine = item("App");
     twoLine->setTwoLineTitle(TwoLineTitle{"App", "iPhone 15 (iOS 17.2)"});
-    menu->setItems({plain, marked, twoLine});
+    auto twin = item("App");
+    twin->setTwoLineTitle(twoLine->twoLineTitle());
+    menu->setItems({plain, marked, twoLine, twin});
     MenuRenderer renderer;
     QMenu *qmenu = renderer.menuFor(menu);
     open(qmenu);
@@ -270,11 +274,23 @@ TEST(MenuRendererTest, StateImagesIndentationAndTwoLineRows)
     EXPECT_NE(qobject_cast<QWidgetAction *>(renderer.actionFor(twoLine)), nullptr);
     EXPECT_EQ(renderer.actionFor(twoLine)->text(), QString("App — iPhone 15 (iOS 17.2)"));
 
+    // A two-line row shows its key equivalent as a plain row does: it
+    // differs from its twin only by it (the menu's frame aside).
+    const auto picture = [&](const MenuItemPtr &row) {
+        const QRect rect = qmenu->actionGeometry(renderer.actionFor(row));
+        return qmenu->grab(rect.adjusted(0, 2, -4, -2)).toImage();
+    };
+    ASSERT_EQ(picture(twoLine), picture(twin));
+    twoLine->setKeyEquivalent("1");
+    twoLine->setKeyEquivalentModifierMask(KeyModifier::Command | KeyModifier::Shift);
+    renderer.flush();
+    EXPECT_NE(picture(twoLine), picture(twin)) << "no key equivalent drawn";
+
     // Turning the two-line title off swaps the row for a plain one.
     twoLine->setTwoLineTitle(std::nullopt);
     renderer.flush();
     EXPECT_EQ(qobject_cast<QWidgetAction *>(renderer.actionFor(twoLine)), nullptr);
-    EXPECT_EQ(qmenu->actions().size(), 3);
+    EXPECT_EQ(qmenu->actions().size(), 4);
     qmenu->hide();
 }
 
@@ -341,4 +357,236 @@ TEST(MenuRendererTest, KeyEquivalentsMapToWidgetShortcuts)
     EXPECT_EQ(MenuRenderer::keySequence(" ", KeyModifier::Option), QKeySequence("Alt+Space"));
     EXPECT_EQ(MenuRenderer::keySequence(QString(QChar(0xF702)), KeyModifier::Control),
               QKeySequence("Meta+Left"));
+}
+
+// A press names a key equivalent by the key and the modifiers shown, or by
+// the key that types its character unmodified (Shift+1 types "!").
+TEST(MenuRendererTest, APressNamesTheKeyEquivalentShownForIt)
+{
+    const auto Cmd = KeyModifier::Command, Opt = KeyModifier::Option, Shift = KeyModifier::Shift,
+               Ctl = KeyModifier::Control;
+    const struct {
+        QString key;
+        KeyModifiers mask;
+        QKeyCombination pressed;
+        QString unshifted;
+        bool matches;
+    } cases[] = {
+        {"q", Cmd, Qt::CTRL | Qt::Key_Q, "", true},
+        {"q", Cmd, Qt::CTRL | Qt::SHIFT | Qt::Key_Q, "", false},
+        {"q", Cmd, Qt::ALT | Qt::Key_Q, "", false},
+        {"q", {}, QKeyCombination(Qt::Key_Q), "", true},
+        {",", Cmd, Qt::CTRL | Qt::Key_Comma, "", true},
+        {"K", Cmd, Qt::CTRL | Qt::SHIFT | Qt::Key_K, "", true},
+        {"k", Cmd | Opt, Qt::CTRL | Qt::ALT | Qt::Key_K, "k", true},
+        {"1", Cmd | Shift, Qt::CTRL | Qt::SHIFT | Qt::Key_Exclam, "1", true},
+        {"1", Cmd | Shift, Qt::CTRL | Qt::SHIFT | Qt::Key_Exclam, "", false},
+        {"1", Cmd, Qt::CTRL | Qt::SHIFT | Qt::Key_Exclam, "1", false},
+        {"1", Cmd, QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_1), "1", true},
+        {"d", Ctl, Qt::META | Qt::Key_D, "d", true},
+        {QString(QChar(0xF708)), {}, QKeyCombination(Qt::Key_F5), "", true},
+        {QString(QChar(0xF708)), {}, QKeyCombination(Qt::Key_F6), "", false},
+        {"\r", Cmd, QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Enter), "",
+         true},
+        {"\t", Opt | Shift, Qt::ALT | Qt::SHIFT | Qt::Key_Backtab, "", true},
+        // A key that types no character is named only by itself.
+        {" ", Opt, Qt::ALT | Qt::Key_Space, "", true},
+        {"\r", Cmd, Qt::CTRL | Qt::Key_M, "\r", false},
+        {"", Cmd, Qt::CTRL | Qt::Key_Q, "", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(KeyEquivalents::matches(c.key, c.mask, c.pressed, c.unshifted), c.matches)
+            << c.key.toStdString() << " " << QKeySequence(c.pressed).toString().toStdString();
+}
+
+namespace {
+
+// A root menu with a row that opens three levels of submenus, each row wide
+// enough that two menus side by side take a good part of the screen.
+struct Cascade {
+    std::shared_ptr<RecordingMenu> root = std::make_shared<RecordingMenu>();
+    std::vector<MenuPtr> levels{root};
+    std::vector<MenuItemPtr> rows;
+
+    explicit Cascade(int width)
+    {
+        for (int level = 1; level < 4; ++level) {
+            auto menu = std::make_shared<Menu>("level");
+            auto row = MenuItem::make(QString(width, QChar('n')));
+            row->setSubmenu(menu);
+            levels.back()->setItems({MenuItem::make("above"), row});
+            levels.push_back(menu);
+            rows.push_back(row);
+        }
+        levels.back()->setItems({MenuItem::make(QString(width, QChar('n')))});
+    }
+
+    // Opens each submenu as the keyboard does, from its highlighted row.
+    std::vector<QMenu *> open(MenuRenderer &renderer, const QPoint &at)
+    {
+        std::vector<QMenu *> menus{renderer.menuFor(root)};
+        menus[0]->popup(at);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (!test::waitUntil([&] { return menus[i]->isVisible(); }))
+                return {};
+            menus[i]->setActiveAction(renderer.actionFor(rows[i]));
+            QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+            QApplication::sendEvent(menus[i], &right);
+            menus.push_back(renderer.existingMenu(levels[i + 1].get()));
+        }
+        return test::waitUntil([&] { return menus.back()->isVisible(); }) ? menus
+                                                                          : std::vector<QMenu *>();
+    }
+};
+
+} // namespace
+
+// Near either edge of the screen, each submenu opens beside the menu it
+// comes from, on the side its parent went while there is room, else on the
+// other; flush against its parent and level with its row, never over it.
+TEST(MenuRendererTest, SubmenusCascadeBesideTheirParentsOnEveryLevel)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct {
+        const char *name;
+        int width;
+        QPoint at;
+        std::vector<bool> leftward;
+    } cases[] = {
+        {"at the right edge", 12, area.topRight() + QPoint(-60, 10), {true, true, true}},
+        {"at the left edge", 12, area.topLeft() + QPoint(0, 10), {false, false, false}},
+        // Two menus side by side fill the screen: the second level has no
+        // room on the right and goes left, the third no room on the left.
+        {"wide, at the left edge", 40, area.topLeft() + QPoint(0, 10), {false, true, false}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Cascade cascade(c.width);
+        MenuRenderer renderer;
+        const std::vector<QMenu *> menus = cascade.open(renderer, c.at);
+        ASSERT_EQ(menus.size(), 4u);
+        if (c.width == 40)
+            ASSERT_TRUE(3 * menus[0]->width() > area.width() &&
+                        2 * menus[0]->width() <= area.width())
+                << "the screen leaves room for other than two levels";
+        for (size_t level = 1; level < menus.size(); ++level) {
+            SCOPED_TRACE(level);
+            const QRect parent = menus[level - 1]->geometry(), frame = menus[level]->geometry();
+            EXPECT_TRUE(area.contains(frame));
+            // Only the frames' shared border lies over the parent.
+            const int overlap = -menus[level]->style()->pixelMetric(QStyle::PM_SubMenuOverlap);
+            EXPECT_EQ(c.leftward[level - 1] ? frame.right() + 1 - overlap : frame.left() + overlap,
+                      c.leftward[level - 1] ? parent.left() : parent.right() + 1);
+            QMenu *parentMenu = menus[level - 1];
+            const QRect row =
+                parentMenu->actionGeometry(renderer.actionFor(cascade.rows[level - 1]));
+            EXPECT_EQ(
+                menus[level]
+                    ->mapToGlobal(
+                        menus[level]->actionGeometry(menus[level]->actions().front()).topLeft())
+                    .y(),
+                parentMenu->mapToGlobal(row.topLeft()).y());
+        }
+        // A submenu on the left that narrows while open keeps its edge
+        // against its parent.
+        if (c.leftward.front()) {
+            const MenuItemPtr wide = MenuItem::make(QString(30, QChar('w')));
+            cascade.levels[1]->setItems(
+                {cascade.levels[1]->items().front(), cascade.rows[1], wide});
+            ASSERT_TRUE(test::waitUntil([&] { return renderer.actionFor(wide) != nullptr; }));
+            const int wider = menus[1]->width();
+            wide->setHidden(true);
+            ASSERT_TRUE(test::waitUntil([&] { return menus[1]->width() < wider; }));
+            const int overlap = -menus[1]->style()->pixelMetric(QStyle::PM_SubMenuOverlap);
+            EXPECT_EQ(menus[1]->geometry().right() + 1 - overlap, menus[0]->geometry().left());
+        }
+        menus[0]->hide();
+    }
+}
+
+// The open menus answer the key equivalents they show, those of the menus a
+// submenu comes from included: the row's action runs and the menus close.
+// Keys the menu moves and finds rows with stay its own, and a key equivalent
+// of a disabled row is taken without acting.
+TEST(MenuRendererTest, AnOpenMenuActsOnTheKeyEquivalentsItShows)
+{
+    struct Row {
+        const char *title;
+        QString key;
+        KeyModifiers mask;
+        bool enabled = true, hidden = false;
+    };
+    const Row rootRows[] = {
+        {"Settings…", ",", KeyModifier::Command},
+        {"Quick Repeat", "k", KeyModifier::Command | KeyModifier::Option},
+        {"Trash", "", {}},
+        {"Disabled", "d", KeyModifier::Command, false},
+        {"Hidden", "h", KeyModifier::Command, true, true},
+        {"Plain", "z", {}},
+        {"Cancel", QString(QChar(0x1B)), {}},
+        {"Function", QString(QChar(0xF708)), {}},
+        {"Quit", "q", KeyModifier::Command},
+    };
+    const struct {
+        QKeyCombination pressed;
+        int level;
+        const char *acts;
+        bool closes;
+    } cases[] = {
+        {Qt::CTRL | Qt::Key_Q, 0, "Quit", true},
+        {Qt::CTRL | Qt::Key_Q, 3, "Quit", true},
+        {Qt::CTRL | Qt::Key_Comma, 2, "Settings…", true},
+        {Qt::CTRL | Qt::ALT | Qt::Key_K, 1, "Quick Repeat", true},
+        {QKeyCombination(Qt::Key_F5), 3, "Function", true},
+        {Qt::CTRL | Qt::Key_E, 3, "Deep", true},
+        {Qt::CTRL | Qt::Key_D, 0, "", false},
+        {Qt::CTRL | Qt::Key_H, 0, "", false},
+        {Qt::CTRL | Qt::Key_X, 3, "", false},
+        {QKeyCombination(Qt::Key_Z), 0, "", false},
+        {QKeyCombination(Qt::Key_Escape), 0, "", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(QKeySequence(c.pressed).toString().toStdString() + " at level " +
+                     std::to_string(c.level));
+        Cascade cascade(12);
+        std::vector<MenuItemPtr> items = cascade.root->items();
+        for (const Row &row : rootRows) {
+            auto item = MenuItem::make(row.title, "pick:", row.key);
+            item->setKeyEquivalentModifierMask(row.mask);
+            item->setEnabled(row.enabled);
+            item->setHidden(row.hidden);
+            item->setTarget(cascade.root);
+            items.push_back(item);
+        }
+        cascade.root->setItems(items);
+        auto deep = MenuItem::make("Deep", "pick:", "e");
+        deep->setKeyEquivalentModifierMask(KeyModifier::Command);
+        deep->setTarget(cascade.root);
+        cascade.levels[3]->setItems({deep});
+        MenuRenderer renderer;
+        const std::vector<QMenu *> menus =
+            cascade.open(renderer, QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+        ASSERT_EQ(menus.size(), 4u);
+        for (int level = 3; level > c.level; --level)
+            menus[level]->hide();
+
+        // What a keyboard types with the key, as the menu's own search reads it.
+        const Qt::KeyboardModifiers modifiers = c.pressed.keyboardModifiers();
+        const QString text = modifiers || c.pressed.key() > 0x7e
+                                 ? QString()
+                                 : QString(QChar(c.pressed.key())).toLower();
+        QKeyEvent press(QEvent::KeyPress, c.pressed.key(), modifiers, text);
+        QApplication::sendEvent(menus[c.level], &press);
+        test::pumpFor(20ms);
+        if (*c.acts) {
+            ASSERT_TRUE(test::waitUntil([&] { return cascade.root->senders.size() == 1; }));
+            const auto item = std::dynamic_pointer_cast<MenuItem>(cascade.root->senders.front());
+            ASSERT_TRUE(item);
+            EXPECT_EQ(item->title(), c.acts);
+        } else {
+            EXPECT_TRUE(cascade.root->senders.empty());
+        }
+        EXPECT_EQ(!menus[0]->isVisible(), c.closes);
+        menus[0]->hide();
+    }
 }

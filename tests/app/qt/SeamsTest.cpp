@@ -1,4 +1,5 @@
 #include "app/menus/urls/URLPromptingAlert.h"
+#include "app/qt/FilePanelLayout.h"
 #include "app/qt/ImageCache.h"
 #include "app/qt/QtAlertPresenter.h"
 #include "app/qt/QtFilePanels.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
@@ -22,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 #include <QWindow>
 #include <gtest/gtest.h>
 
@@ -542,6 +545,114 @@ TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItsLastChoiceWasElseAtHome
     for (const auto &c : choices)
         EXPECT_EQ(runPanel(c.kind, c.identifier).openedIn, c.opensIn) << c.identifier.toStdString();
     EXPECT_EQ(runPanel(PanelKind::open, "Exports").openedIn, given);
+}
+
+// Each panel opens at a size that shows a long name and each file's size,
+// type and date whole, or at the size and column widths the user left that
+// panel with, as long as the screen holds them; what the user changes is
+// kept when the panel closes, chosen or cancelled.
+TEST(QtFilePanelsTest, APanelShowsItsColumnsWholeAndKeepsTheSizeItIsGiven)
+{
+    const test::ScopedDefaults defaults;
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("Folder")));
+    ASSERT_TRUE(test::writeFile(dir.filePath("Morning run along the harbour wall.gpx"),
+                                QByteArray(973868, ' ')));
+    ASSERT_TRUE(test::writeFile(dir.filePath("a.csv"), "1,2"));
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize screen = area.size();
+
+    struct Shown {
+        QSize size;
+        QRect frame;
+        std::vector<int> columns, contents;
+        int listWidth = 0;
+    };
+    // Opens the panel, reads what it shows, does `change` and cancels.
+    const auto open = [&](PanelKind kind, const QString &identifier,
+                          const std::function<void(QFileDialog *, QTreeView *)> &change = {}) {
+        Shown shown;
+        const auto read = [&](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            auto *tree = dialog->findChild<QTreeView *>("treeView");
+            EXPECT_TRUE(
+                test::waitUntil([&] { return tree->model()->rowCount(tree->rootIndex()) == 3; }));
+            test::pumpFor(50ms);
+            shown.size = dialog->size();
+            shown.frame = dialog->frameGeometry();
+            shown.listWidth = tree->viewport()->width();
+            for (int column = 0; column < tree->header()->count(); ++column) {
+                shown.columns.push_back(tree->header()->sectionSize(column));
+                shown.contents.push_back(
+                    static_cast<QAbstractItemView *>(tree)->sizeHintForColumn(column));
+            }
+            if (change)
+                change(dialog, tree);
+            dialog->reject();
+        };
+        if (kind == PanelKind::modalOpen) {
+            whenModalShows(read);
+            QtOpenPanel().runModal({.allowedTypes = {"gpx", "csv"},
+                                    .directory = dir.path(),
+                                    .identifier = identifier});
+        } else {
+            bool done = false;
+            QtSavePanel().begin({.directory = dir.path(), .identifier = identifier},
+                                [&](const std::optional<QString> &) { done = true; });
+            if (QFileDialog *dialog = shownFileDialog())
+                read(dialog);
+            EXPECT_TRUE(test::waitUntil([&] { return done; }));
+        }
+        return shown;
+    };
+
+    for (const PanelKind kind : {PanelKind::modalOpen, PanelKind::save}) {
+        SCOPED_TRACE(int(kind));
+        const QString name = kind == PanelKind::save ? "Exports" : "Routes";
+        const Shown first = open(kind, name);
+        ASSERT_EQ(first.columns.size(), 4u);
+        int total = 0;
+        for (size_t column = 0; column < 4; ++column) {
+            EXPECT_GE(first.columns[column], first.contents[column]) << column;
+            total += first.columns[column];
+        }
+        EXPECT_LE(total, first.listWidth);
+        EXPECT_TRUE(area.contains(first.frame));
+
+        // Made smaller, with a wider name column, the panel opens so again.
+        const QSize given = first.size - QSize(40, 30);
+        open(kind, name, [&](QFileDialog *dialog, QTreeView *tree) {
+            dialog->resize(given);
+            tree->header()->resizeSection(0, first.columns[0] + 50);
+        });
+        const Shown again = open(kind, name);
+        EXPECT_EQ(again.size, given);
+        EXPECT_EQ(again.columns[0], first.columns[0] + 50);
+        EXPECT_EQ(open(kind, "Other" + name).size, first.size);
+    }
+
+    // What the settings file holds is read only where it makes sense.
+    const struct {
+        QVariant size;
+        QSize opens;
+    } kept[] = {
+        {"500x400", {500, 400}}, {"99999x99999", {}},   {"0x400", {}},
+        {"500 x 400", {}},       {QByteArray("x"), {}},
+    };
+    const QSize fitted = open(PanelKind::modalOpen, "Fresh").size;
+    for (const auto &k : kept) {
+        UserDefaults::standard()->set(FilePanelLayout::sizeKey("Kept"), k.size);
+        UserDefaults::standard()->set(FilePanelLayout::columnsKey("Kept"), QByteArray("columns"));
+        const Shown shown = open(PanelKind::modalOpen, "Kept");
+        if (k.opens.isValid())
+            EXPECT_EQ(shown.size, k.opens);
+        else if (k.size.toString().startsWith("9"))
+            EXPECT_TRUE(shown.size.width() < screen.width() &&
+                        shown.size.height() < screen.height());
+        else
+            EXPECT_EQ(shown.size, fitted) << k.size.toString().toStdString();
+        EXPECT_GE(shown.columns[0], shown.contents[0]);
+    }
 }
 
 // The status item shows only once it has an icon (an icon-less tray entry is
