@@ -1,5 +1,6 @@
 #include "common/TestSupport.h"
 #include "platform/DispatchQueue.h"
+#include "tasks/FinishingWindow.h"
 #include "tasks/TaskManager.h"
 #include "tasks/TaskRowView.h"
 #include "tasks/TaskViewController.h"
@@ -239,6 +240,44 @@ TEST_F(TaskWindowTest, AStoppedTaskShowsWhereItStoppedAndAFailureInItsColour)
         EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Highlight) != usual,
                   c.failed);
     }
+}
+
+} // namespace
+} // namespace corvane
+
+namespace corvane {
+namespace {
+
+// Quitting's window names each task it still waits for with the step it
+// finishes, follows them as they go on and end, and cannot be closed.
+TEST_F(TaskWindowTest, TheFinishingWindowSaysWhatEachRunningTaskFinishes)
+{
+    auto done = std::make_shared<std::atomic<int>>(0);
+    const auto startHeld = [&](const QString &description, std::optional<QString> step, int until) {
+        auto task = describedTask(description);
+        task->setLocalisedDetailDescription(step);
+        m_manager->start(task, [done, until] {
+            while (*done < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        });
+        return task;
+    };
+    const auto import = startHeld("Tidepool", "Putting back the replaced data…", 1);
+    startHeld("Unsplash", std::nullopt, 2);
+    FinishingWindow window(m_manager);
+    EXPECT_EQ(window.lines(),
+              QStringList({"Tidepool", "    Putting back the replaced data…", "Unsplash"}));
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+
+    import->setLocalisedDetailDescription("Finishing the import…");
+    const auto shown = [&] { return window.tasksLabel()->text(); };
+    EXPECT_TRUE(
+        waitUntil([&] { return shown() == "Tidepool\n    Finishing the import…\nUnsplash"; }));
+    *done = 1;
+    EXPECT_TRUE(waitUntil([&] { return shown() == "Unsplash"; }));
+    *done = 2;
+    EXPECT_TRUE(waitUntil([&] { return shown().isEmpty(); }));
 }
 
 } // namespace
