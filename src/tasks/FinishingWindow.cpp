@@ -1,9 +1,9 @@
 #include "tasks/FinishingWindow.h"
 
 #include "tasks/TaskManager.h"
+#include "tasks/TaskProgressBar.h"
 
 #include <QLabel>
-#include <QProgressBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -30,8 +30,8 @@ FinishingWindow::FinishingWindow(std::shared_ptr<TaskManager> manager)
     heading->setFont(bold);
     m_tasks->setTextFormat(Qt::PlainText);
     m_tasks->setWordWrap(true);
-    auto *busy = new QProgressBar(this);
-    busy->setRange(0, 0);
+    auto *busy = new TaskProgressBar(this);
+    busy->setBusy(true);
     busy->setTextVisible(false);
     busy->setMaximumHeight(8);
 

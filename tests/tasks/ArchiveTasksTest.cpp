@@ -485,6 +485,7 @@ TEST_F(ArchiveTasksTest, ARoundTripRestoresTheExportedState)
     const auto task = importFrom(archive());
     EXPECT_EQ(containers(), exported);
     EXPECT_TRUE(task->isComplete());
+    EXPECT_TRUE(task->hasFinished());
     EXPECT_EQ(task->completedCount(), task->totalCount());
     EXPECT_TRUE(task->canInspect());
     expectNoBackups();
@@ -601,6 +602,7 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
         if (test.completed > 0 || test.failMoveAt > 0)
             EXPECT_EQ(seen[seen.size() - 2], "Putting back the replaced data…");
         EXPECT_EQ(task->completedCount(), test.completed);
+        EXPECT_FALSE(task->hasFinished());
         EXPECT_EQ(containers(), before);
         expectNoBackups();
     }

@@ -217,29 +217,78 @@ TEST_F(TaskWindowTest, RowsShowTheirOwnTaskAndFollowItsUpdatesFromAnyThread)
 namespace corvane {
 namespace {
 
-// A stopped task is never shown busy or done: its bar stays where the work
-// stopped, in the failure colour when it failed.
-TEST_F(TaskWindowTest, AStoppedTaskShowsWhereItStoppedAndAFailureInItsColour)
+// How a task stands shows in its row at a glance: running in the usual
+// colour, its bar moving while the amount of work is unknown, and still
+// running with every unit counted while it finishes its last step; finished
+// in green and full; failed in red, with its text; cancelled in grey. A bar
+// that stopped stays where the work stopped.
+TEST_F(TaskWindowTest, ARowShowsHowItsTaskStandsAtAGlance)
 {
+    using State = TaskRowView::State;
     const QColor usual = QProgressBar().palette().color(QPalette::Highlight);
+    const QColor green(0x2e, 0x9d, 0x4f), red(0xc0, 0x1c, 0x28), grey(0x9a, 0x9a, 0x9a);
     const struct {
+        const char *name;
         std::int64_t total, completed;
-        bool failed;
-        int maximum;
-    } cases[] = {{0, 0, true, 1}, {20, 10, true, 20}, {0, 0, false, 1}};
+        bool failed, cancelled, finished;
+        State state;
+        int maximum, value;
+        QColor colour;
+    } cases[] = {
+        {"waiting for an answer", 0, 0, false, false, false, State::running, 0, -1, usual},
+        {"half way", 20, 10, false, false, false, State::running, 20, 10, usual},
+        {"at its last step", 20, 20, false, false, false, State::running, 20, 20, usual},
+        {"finished", 20, 20, false, false, true, State::finished, 20, 20, green},
+        {"finished though cancelled too late", 20, 20, false, true, true, State::finished, 20, 20,
+         green},
+        {"failed before any work", 0, 0, true, true, false, State::failed, 1, 0, red},
+        {"failed half way", 20, 10, true, true, false, State::failed, 20, 10, red},
+        {"cancelled before any work", 0, 0, false, true, false, State::cancelled, 1, 0, grey},
+        {"cancelled half way", 20, 10, false, true, false, State::cancelled, 20, 10, grey},
+    };
+    auto &window = view();
+    window.show();
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
         auto task = describedTask("Unsplash", c.total);
         task->setCompletedCount(c.completed);
         task->setFailed(c.failed);
-        task->setCancelled(true);
+        task->setCancelled(c.cancelled);
+        task->setFinished(c.finished);
+        task->setLocalisedDetailDescription(c.name);
         m_manager->add(task);
         TaskRowView *row = nullptr;
-        ASSERT_TRUE(waitUntil([&] { return (row = view().rowFor(task)) != nullptr; }));
+        ASSERT_TRUE(waitUntil([&] { return (row = window.rowFor(task)) != nullptr; }));
+        EXPECT_EQ(row->state(), c.state);
         EXPECT_EQ(row->progressIndicator()->maximum(), c.maximum);
-        EXPECT_EQ(row->progressIndicator()->value(), c.completed);
-        EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Highlight) != usual,
+        EXPECT_EQ(row->progressIndicator()->value(), c.value);
+        EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Highlight), c.colour);
+        EXPECT_EQ(row->detailTextLabel()->palette().color(
+                      row->detailTextLabel()->foregroundRole()) == red,
                   c.failed);
+        EXPECT_FALSE(row->progressIndicator()->toolTip().isEmpty());
+
+        // Only a bar whose amount of work is unknown moves.
+        EXPECT_EQ(row->progressIndicator()->isBusy(), c.maximum == 0);
+        const QImage before = row->progressIndicator()->grab().toImage();
+        test::pumpFor(std::chrono::milliseconds(200));
+        EXPECT_EQ(row->progressIndicator()->grab().toImage() != before,
+                  row->progressIndicator()->isBusy());
     }
+
+    // A row follows its task from waiting to done.
+    TaskRowView *row = window.rows().back();
+    ASSERT_EQ(row->state(), State::running);
+    const TaskPtr task = row->task();
+    std::thread([&] {
+        task->setTotalCount(6);
+        task->setCompletedCount(6);
+        task->setFinished(true);
+        task->postDidUpdate();
+    }).join();
+    ASSERT_TRUE(waitUntil([&] { return row->state() == State::finished; }));
+    EXPECT_FALSE(row->progressIndicator()->isBusy());
+    EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Highlight), green);
 }
 
 } // namespace

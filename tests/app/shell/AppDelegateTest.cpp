@@ -670,6 +670,7 @@ TEST_F(AppDelegateTest, QuittingDuringAnArchiveTaskLeavesNothingBesideTheArchive
             EXPECT_EQ(finishing->steps, QStringList{c.heldAt});
             EXPECT_EQ(task->localisedDetailDescription(), "Data import completed.");
         }
+        EXPECT_EQ(task->hasFinished(), c.heldAt != nullptr);
         EXPECT_EQ(snapshot(install.dataContainer), c.heldAt ? dataExported : dataBefore);
         EXPECT_EQ(hiddenEntries(tree.root() + "/exports"), QStringList());
         EXPECT_EQ(hiddenEntries(QFileInfo(install.dataContainer).path()), QStringList());
