@@ -26,6 +26,7 @@ const QColor finishedColour(0x2e, 0x9d, 0x4f);
 const QColor failureColour(0xc0, 0x1c, 0x28);
 const QColor failureTint(0xf6, 0xd5, 0xd8);
 const QColor cancelledColour(0x9a, 0x9a, 0x9a);
+const QColor cancelledTint(0xdc, 0xdc, 0xdc);
 
 QToolButton *makeButton(QStyle::StandardPixmap icon, const QString &name, QWidget *parent)
 {
@@ -144,12 +145,15 @@ void TaskRowView::show(State state)
     case State::finished: bar.setColor(QPalette::Highlight, finishedColour); break;
     case State::failed:
         bar.setColor(QPalette::Highlight, failureColour);
-        // Also where no work was done.
+        // Also where no work was done, as for a cancel.
         bar.setColor(QPalette::Base, failureTint);
         detail.setColor(QPalette::WindowText, failureColour);
         m_detailTextLabel->setForegroundRole(QPalette::WindowText);
         break;
-    case State::cancelled: bar.setColor(QPalette::Highlight, cancelledColour); break;
+    case State::cancelled:
+        bar.setColor(QPalette::Highlight, cancelledColour);
+        bar.setColor(QPalette::Base, cancelledTint);
+        break;
     }
     m_progress->setPalette(bar);
     m_detailTextLabel->setPalette(detail);

@@ -226,6 +226,7 @@ TEST_F(TaskWindowTest, ARowShowsHowItsTaskStandsAtAGlance)
 {
     using State = TaskRowView::State;
     const QColor usual = QProgressBar().palette().color(QPalette::Highlight);
+    const QColor usualTrack = QProgressBar().palette().color(QPalette::Base);
     const QColor green(0x2e, 0x9d, 0x4f), red(0xc0, 0x1c, 0x28), grey(0x9a, 0x9a, 0x9a);
     const struct {
         const char *name;
@@ -263,6 +264,9 @@ TEST_F(TaskWindowTest, ARowShowsHowItsTaskStandsAtAGlance)
         EXPECT_EQ(row->progressIndicator()->maximum(), c.maximum);
         EXPECT_EQ(row->progressIndicator()->value(), c.value);
         EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Highlight), c.colour);
+        // A stopped bar is tinted where no work was done.
+        EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Base) != usualTrack,
+                  c.state == State::failed || c.state == State::cancelled);
         EXPECT_EQ(row->detailTextLabel()->palette().color(
                       row->detailTextLabel()->foregroundRole()) == red,
                   c.failed);
