@@ -16,7 +16,7 @@ constexpr int refreshInterval = 100;
 } // namespace
 
 FinishingWindow::FinishingWindow(std::shared_ptr<TaskManager> manager)
-    : m_manager(std::move(manager)), m_tasks(new QLabel(this)), m_timer(new QTimer(this))
+    : m_manager(std::move(manager)), m_tasks(new QLabel(this))
 {
     setWindowTitle(tr("Quitting Corvane"));
     // Nothing to answer: it goes by itself once the tasks are done.
@@ -41,8 +41,9 @@ FinishingWindow::FinishingWindow(std::shared_ptr<TaskManager> manager)
     layout->addWidget(m_tasks);
     layout->addWidget(busy);
 
-    connect(m_timer, &QTimer::timeout, this, [this] { refresh(); });
-    m_timer->start(refreshInterval);
+    auto *timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this] { refresh(); });
+    timer->start(refreshInterval);
     refresh();
 }
 
@@ -65,12 +66,7 @@ QStringList FinishingWindow::lines() const
 }
 
 FinishingWindowController::FinishingWindowController(std::shared_ptr<TaskManager> manager)
-    : FinishingWindowController(new FinishingWindow(std::move(manager)))
-{
-}
-
-FinishingWindowController::FinishingWindowController(FinishingWindow *window)
-    : ClosableWindowController(window), m_window(window)
+    : ClosableWindowController(new FinishingWindow(std::move(manager)))
 {
 }
 

@@ -7,7 +7,6 @@
 #include <memory>
 
 class QLabel;
-class QTimer;
 
 namespace corvane {
 
@@ -30,20 +29,12 @@ public:
 private:
     const std::shared_ptr<TaskManager> m_manager;
     QLabel *m_tasks;
-    QTimer *m_timer;
 };
 
 // Presents a FinishingWindow it owns.
 class FinishingWindowController : public ClosableWindowController {
 public:
     explicit FinishingWindowController(std::shared_ptr<TaskManager> manager);
-
-    FinishingWindow *window() const { return m_window; }
-
-private:
-    explicit FinishingWindowController(FinishingWindow *window);
-
-    FinishingWindow *m_window;
 };
 
 } // namespace corvane

@@ -16,19 +16,18 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <sys/file.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
-#include <thread>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace corvane {
