@@ -203,6 +203,7 @@ void ArchiveTask::finishCompleted(const QString &text)
         setTotalCount(1);
         setCompletedCount(1);
     }
+    setFinished(true);
     setLocalisedDetailDescription(text);
     postDidUpdate();
     const auto archive = url();

@@ -61,11 +61,16 @@ void ExportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
                                            std::error_code(errno, std::generic_category()));
         });
         write(files, entry.staging);
-        // The new archive is whole on disk before it takes the old one's place.
+        // The new archive is whole on disk before it takes the old one's
+        // place; until it does, a cancel leaves the old one.
+        setLocalisedDetailDescription(loc("Saving the archive…", ""));
+        postDidUpdate();
         syncFileSystemOf(entry.staging.parent_path());
         fileCoordinator().coordinateWriting(url, false, [&](const QUrl &) {
             if (isCancelled())
                 throw Cancelled();
+            setLocalisedDetailDescription(loc("Finishing the export…", ""));
+            postDidUpdate();
             if (const std::error_code error = replaceItem(entry.staging, entry.archive)) {
                 // The replaced archive waits in the hidden folder for the next
                 // start to delete it.
@@ -76,6 +81,8 @@ void ExportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
         });
     } catch (const std::exception &error) {
         if (journaled) {
+            setLocalisedDetailDescription(loc("Removing the unfinished archive…", ""));
+            postDidUpdate();
             const auto outcome = TaskRecovery::undo(entry, journal());
             TaskRecovery::report(outcome);
             // What could not be undone is left to the next start.

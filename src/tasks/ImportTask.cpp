@@ -205,7 +205,13 @@ void ImportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
         applyFolderAttributes();
         if (isCancelled())
             throw Cancelled();
+        // Until the import is noted as done, a cancel still puts everything
+        // back, also while the copies are written out, which can take long.
+        setLocalisedDetailDescription(loc("Saving the imported data…", ""));
+        postDidUpdate();
         syncContainers(containers);
+        if (isCancelled())
+            throw Cancelled();
     } catch (const std::exception &error) {
         const QString later = journaled ? rollBack(entry) : QString();
         finishFailed(withNextStart(loc("Data import cancelled.", ""), later),
@@ -247,6 +253,9 @@ void ImportTask::syncContainers(const std::vector<std::shared_ptr<Container>> &c
 bool ImportTask::discardBackups(TaskJournal::Entry &entry)
 {
     using Phase = TaskJournal::Entry::Phase;
+    // No longer stopped by a cancel: the import is as good as done.
+    setLocalisedDetailDescription(loc("Finishing the import…", ""));
+    postDidUpdate();
     // From here on a start after a kill finishes the import instead. Without
     // an entry there is nothing to finish or undo either; with a note beside
     // the backups that the task ended, no start undoes it.
@@ -325,6 +334,8 @@ void ImportTask::copy(const std::vector<File> &files,
 
 QString ImportTask::rollBack(TaskJournal::Entry &entry)
 {
+    setLocalisedDetailDescription(loc("Putting back the replaced data…", ""));
+    postDidUpdate();
     const auto outcome = TaskRecovery::undo(entry, journal());
     if (outcome.finished && TaskRecovery::forget(entry, journal())) {
         TaskRecovery::report(outcome);

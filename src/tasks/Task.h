@@ -53,6 +53,11 @@ public:
     // cancelling; the detail text says why.
     bool hasFailed() const { return m_failed.load(); }
     void setFailed(bool failed) { m_failed.store(failed); }
+    // Did all its work and changes no more, even when a cancel came too late
+    // to stop it; a task whose counts are complete may still be at its last
+    // step.
+    bool hasFinished() const { return m_finished.load(); }
+    void setFinished(bool finished) { m_finished.store(finished); }
 
     // What the task works on.
     std::optional<QString> localizedDescription() const;
@@ -95,6 +100,7 @@ private:
     std::atomic<std::int64_t> m_completedCount{0};
     std::atomic<bool> m_cancelled{false};
     std::atomic<bool> m_failed{false};
+    std::atomic<bool> m_finished{false};
 
     mutable std::mutex m_mutex;
     std::optional<QString> m_localizedDescription;

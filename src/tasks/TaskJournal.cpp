@@ -16,15 +16,18 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace corvane {
@@ -34,6 +37,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr qint64 kMaxEntrySize = 1 << 20;
+// Beside the entries; held while an entry takes its sequence.
+const char *const kLockName = "sequence.lock";
+// The lock is held for one look at the folder and one write: a holder that
+// keeps it longer is stuck.
+constexpr auto kLockWait = std::chrono::seconds(10);
 
 Log log()
 {
@@ -65,14 +73,65 @@ std::optional<Enum> parseName(const QString &text, const char *const (&names)[N]
     return std::nullopt;
 }
 
-std::mutex failureMutex;
+std::mutex hooksMutex;
 TaskJournal::FailureHook failureHook;
 
 bool failureInjected(TaskJournal::Step step, const TaskJournal::Entry *entry)
 {
-    std::lock_guard lock(failureMutex);
+    std::lock_guard lock(hooksMutex);
     return failureHook && failureHook(step, entry);
 }
+
+TaskJournal::Clock testClock;
+
+qint64 now()
+{
+    {
+        std::lock_guard lock(hooksMutex);
+        if (testClock)
+            return testClock();
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Held by whoever numbers an entry, in this program or another: taken before
+// the highest sequence is looked up and let go once the entry that takes the
+// next one is written, so that no two entries share a number.
+class SequenceLock {
+public:
+    explicit SequenceLock(const QString &folder)
+    {
+        const QByteArray path = QFile::encodeName(folder + '/' + kLockName);
+        // Never through a link, and never a pipe, which would block the open.
+        m_descriptor = ::open(path.constData(),
+                              O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        struct stat info {};
+        if (m_descriptor >= 0 && (::fstat(m_descriptor, &info) != 0 || !S_ISREG(info.st_mode))) {
+            ::close(m_descriptor);
+            m_descriptor = -1;
+        }
+        if (m_descriptor < 0)
+            throw std::runtime_error("Cannot open the task journal's lock " + path.toStdString());
+        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        while (::flock(m_descriptor, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                ::close(m_descriptor);
+                throw std::runtime_error("The task journal's lock " + path.toStdString() +
+                                         " stays held");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    ~SequenceLock() { ::close(m_descriptor); }
+    SequenceLock(const SequenceLock &) = delete;
+    SequenceLock &operator=(const SequenceLock &) = delete;
+
+private:
+    int m_descriptor = -1;
+};
 
 // As the program itself spells a path: absolute, with a name, and nothing
 // that a lexical clean-up would change ("//", ".", "..", a final "/").
@@ -89,6 +148,7 @@ QJsonObject toJson(const TaskJournal::Entry &entry)
                        {"pid", entry.processID},
                        {"started", QString::number(entry.processStart)},
                        {"first", QString::number(entry.firstWritten)},
+                       {"sequence", QString::number(entry.sequence)},
                        {"archive", encodePath(entry.archive)}};
     if (entry.kind == TaskJournal::Entry::Kind::exportArchive) {
         object["staging"] = encodePath(entry.staging);
@@ -122,6 +182,7 @@ std::optional<TaskJournal::Entry> fromJson(const QJsonObject &object)
     entry.processID = object["pid"].toInteger();
     entry.processStart = object["started"].toString().toULongLong();
     entry.firstWritten = object["first"].toString().toLongLong();
+    entry.sequence = object["sequence"].toString().toULongLong();
     entry.staging = decodePath(object["staging"]);
     entry.archive = decodePath(object["archive"]);
     for (const QJsonValue &value : object["containers"].toArray()) {
@@ -160,6 +221,23 @@ QString TaskJournal::pathOf(const QString &taskID) const
 
 void TaskJournal::write(Entry &entry) const
 {
+    record(entry, true);
+}
+
+void TaskJournal::writePhase(Entry &entry, Entry::Phase phase) const
+{
+    const auto earlier = std::exchange(entry.phase, phase);
+    try {
+        // An entry of an earlier version keeps its place behind the numbered ones.
+        record(entry, false);
+    } catch (...) {
+        entry.phase = earlier;
+        throw;
+    }
+}
+
+void TaskJournal::record(Entry &entry, bool numbered) const
+{
     if (const auto problem = flaw(entry))
         throw std::runtime_error("Not a task journal entry: " + problem->toStdString());
     if (entry.processID == 0) {
@@ -167,11 +245,24 @@ void TaskJournal::write(Entry &entry) const
         const auto state = ProcessRun::of(entry.processID);
         entry.processStart = state ? state->start : 0;
     }
-    if (entry.firstWritten == 0) {
-        timespec now{};
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        entry.firstWritten = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    if (entry.firstWritten == 0)
+        entry.firstWritten = now();
+    if (entry.sequence != 0 || !numbered)
+        return store(entry);
+    if (!QDir().mkpath(m_folder))
+        throw std::runtime_error("Cannot create the task journal folder " + m_folder.toStdString());
+    const SequenceLock lock(m_folder);
+    entry.sequence = nextSequence();
+    try {
+        store(entry);
+    } catch (...) {
+        entry.sequence = 0;
+        throw;
     }
+}
+
+void TaskJournal::store(const Entry &entry) const
+{
     const QString path = pathOf(entry.taskID);
     const QByteArray bytes = QJsonDocument(toJson(entry)).toJson(QJsonDocument::Compact);
     // What could not be read back would leave the next start nothing to undo.
@@ -185,15 +276,17 @@ void TaskJournal::write(Entry &entry) const
         throw std::runtime_error("Cannot write the task journal " + path.toStdString());
 }
 
-void TaskJournal::writePhase(Entry &entry, Entry::Phase phase) const
+quint64 TaskJournal::nextSequence() const
 {
-    const auto earlier = std::exchange(entry.phase, phase);
-    try {
-        write(entry);
-    } catch (...) {
-        entry.phase = earlier;
-        throw;
-    }
+    quint64 highest = 0;
+    const QDir folder(m_folder);
+    // A file that cannot be read is never replayed, so its place does not matter.
+    for (const QString &name : folder.entryList({"*.json"}, QDir::Files))
+        if (const auto bytes = RegularFile::readWhole(folder.filePath(name), kMaxEntrySize))
+            highest = std::max(
+                highest,
+                QJsonDocument::fromJson(*bytes).object()["sequence"].toString().toULongLong());
+    return highest + 1;
 }
 
 bool TaskJournal::remove(const QString &taskID) const
@@ -230,7 +323,13 @@ std::vector<TaskJournal::Entry> TaskJournal::entries() const
     }
     // Undone in the reverse order of their making: an older entry for a
     // container undoes what was there before the newer one's task began.
+    // The sequence says that order whatever the clock did; entries of an
+    // earlier version, which have none, came before every numbered one.
     std::stable_sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        if ((a.sequence == 0) != (b.sequence == 0))
+            return a.sequence != 0;
+        if (a.sequence != b.sequence)
+            return a.sequence > b.sequence;
         return a.firstWritten > b.firstWritten;
     });
     return entries;
@@ -362,8 +461,14 @@ std::optional<QString> TaskJournal::flaw(const Entry &entry) const
 
 void TaskJournal::setFailureHook(FailureHook hook)
 {
-    std::lock_guard lock(failureMutex);
+    std::lock_guard lock(hooksMutex);
     failureHook = std::move(hook);
+}
+
+void TaskJournal::setClock(Clock newClock)
+{
+    std::lock_guard lock(hooksMutex);
+    testClock = std::move(newClock);
 }
 
 } // namespace corvane

@@ -44,10 +44,15 @@ public:
         // The program that wrote the entry; write() sets this one when unset.
         qint64 processID = 0;
         quint64 processStart = 0;
-        // When the task first wrote the entry (nanoseconds since the epoch),
-        // which orders the entries of one container; write() sets it when
-        // unset.
+        // When the task first wrote the entry (nanoseconds since the epoch);
+        // write() sets it when unset. Entries of an earlier version are
+        // ordered by it, as they carry no sequence.
         qint64 firstWritten = 0;
+        // The entry's place among those of the journal, which orders the
+        // entries of one container whatever the clock did: when first
+        // written, one more than any other entry's. write() sets it when
+        // unset; 0 in entries of an earlier version.
+        quint64 sequence = 0;
         // An export's hidden folder, where the new archive is written before
         // it takes the archive's place; an import's archive.
         std::filesystem::path staging;
@@ -70,17 +75,21 @@ public:
     const QString &folder() const { return m_folder; }
     const std::filesystem::path &devicesRoot() const { return m_devicesRoot; }
 
-    // Records the entry, in place of the task's earlier one. Throws
-    // std::runtime_error when it cannot be written, when it has a flaw, or
-    // when it is too large to be read back.
+    // Records the entry, in place of the task's earlier one. An entry
+    // without a sequence is given the next one under a lock that every
+    // program writing to the journal takes. Throws std::runtime_error when it
+    // cannot be written, when it has a flaw, when it is too large to be read
+    // back, or when the lock stays held.
     void write(Entry &entry) const;
     // Records the entry at the phase; when that fails, the entry keeps its
     // earlier phase and the error is thrown as by write().
     void writePhase(Entry &entry, Entry::Phase phase) const;
     // Removes the task's entry; false (logged) when it cannot be removed.
     bool remove(const QString &taskID) const;
-    // Every readable entry, the newest first; files that cannot be read, or
-    // are not named after their task, are logged and left.
+    // Every readable entry, the newest first: by sequence, then those of an
+    // earlier version (older than any with a sequence) by when they were
+    // first written. Files that cannot be read, or are not named after their
+    // task, are logged and left.
     std::vector<Entry> entries() const;
 
     // Notes beside each of an import's backups that its task has ended
@@ -118,9 +127,18 @@ public:
     enum class Step { write, remove, markEnded };
     using FailureHook = std::function<bool(Step step, const Entry *entry)>;
     static void setFailureHook(FailureHook hook);
+    // For tests: the wall clock that dates entries, in nanoseconds since the
+    // epoch; none: the system's.
+    using Clock = std::function<qint64()>;
+    static void setClock(Clock clock);
 
 private:
     QString pathOf(const QString &taskID) const;
+    // Numbers an entry only when asked to: one replayed keeps its place.
+    void record(Entry &entry, bool numbered) const;
+    void store(const Entry &entry) const;
+    // One more than the highest sequence of the entries there.
+    quint64 nextSequence() const;
 
     QString m_folder;
     std::filesystem::path m_devicesRoot;

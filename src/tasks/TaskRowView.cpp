@@ -2,10 +2,10 @@
 
 #include "tasks/TaskManager.h"
 
+#include <QApplication>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPointer>
-#include <QProgressBar>
 #include <QStyle>
 #include <QToolButton>
 
@@ -22,8 +22,11 @@ struct TaskRowView::Link {
 
 namespace {
 
+const QColor finishedColour(0x2e, 0x9d, 0x4f);
 const QColor failureColour(0xc0, 0x1c, 0x28);
 const QColor failureTint(0xf6, 0xd5, 0xd8);
+const QColor cancelledColour(0x9a, 0x9a, 0x9a);
+const QColor cancelledTint(0xdc, 0xdc, 0xdc);
 
 QToolButton *makeButton(QStyle::StandardPixmap icon, const QString &name, QWidget *parent)
 {
@@ -40,7 +43,7 @@ QToolButton *makeButton(QStyle::StandardPixmap icon, const QString &name, QWidge
 TaskRowView::TaskRowView(TaskPtr task, std::shared_ptr<TaskManager> manager, QWidget *parent)
     : QWidget(parent), m_task(std::move(task)), m_manager(std::move(manager)),
       m_link(std::make_shared<Link>()), m_textLabel(new QLabel(this)),
-      m_detailTextLabel(new QLabel(this)), m_progress(new QProgressBar(this)),
+      m_detailTextLabel(new QLabel(this)), m_progress(new TaskProgressBar(this)),
       m_revealButton(makeButton(QStyle::SP_FileDialogContentsView, tr("Reveal"), this)),
       m_removeButton(makeButton(QStyle::SP_DialogCloseButton, tr("Remove"), this))
 {
@@ -56,6 +59,7 @@ TaskRowView::TaskRowView(TaskPtr task, std::shared_ptr<TaskManager> manager, QWi
     }
     m_progress->setTextVisible(false);
     m_progress->setMaximumHeight(8);
+    m_progress->setToolTip(tr("Running"));
 
     auto *layout = new QGridLayout(this);
     layout->setContentsMargins(10, 4, 6, 4);
@@ -104,34 +108,58 @@ void TaskRowView::refresh()
     m_detailTextLabel->setText(m_task->localisedDetailDescription().value_or(QString()));
 
     // A task that has stopped is never shown busy: its bar stays where the
-    // work stopped, and a failure shows in the failure colour.
-    const bool failed = m_task->hasFailed();
-    const bool stopped = failed || m_task->isCancelled();
+    // work stopped, or full once all of it is done.
+    const State state = m_task->hasFailed()     ? State::failed
+                        : m_task->hasFinished() ? State::finished
+                        : m_task->isCancelled() ? State::cancelled
+                                                : State::running;
     std::int64_t total = m_task->totalCount();
-    if (stopped)
+    if (state != State::running)
         total = std::max<std::int64_t>(total, 1);
-    std::int64_t completed = std::clamp<std::int64_t>(m_task->completedCount(), 0, total);
-    if (failed && !m_showsFailure) {
-        m_showsFailure = true;
-        QPalette palette = m_progress->palette();
-        palette.setColor(QPalette::Highlight, failureColour);
-        // Also where no work was done.
-        palette.setColor(QPalette::Base, failureTint);
-        m_progress->setPalette(palette);
-        m_detailTextLabel->setForegroundRole(QPalette::WindowText);
-        palette = m_detailTextLabel->palette();
-        palette.setColor(QPalette::WindowText, failureColour);
-        m_detailTextLabel->setPalette(palette);
-    }
+    const std::int64_t completed =
+        state == State::finished ? total
+                                 : std::clamp<std::int64_t>(m_task->completedCount(), 0, total);
+    show(state);
     if (total <= 0) {
-        m_progress->setRange(0, 0);
+        m_progress->setBusy(true);
     } else {
         // QProgressBar counts in int: scale both counts alike.
         const std::int64_t scale = total / INT_MAX + 1;
         m_progress->setRange(0, int(total / scale));
         m_progress->setValue(int(completed / scale));
+        m_progress->setBusy(false);
     }
     m_revealButton->setVisible(m_task->canInspect());
+}
+
+void TaskRowView::show(State state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    QPalette bar = QApplication::palette(m_progress);
+    QPalette detail = QApplication::palette(m_detailTextLabel);
+    m_detailTextLabel->setForegroundRole(QPalette::PlaceholderText);
+    switch (state) {
+    case State::running: break;
+    case State::finished: bar.setColor(QPalette::Highlight, finishedColour); break;
+    case State::failed:
+        bar.setColor(QPalette::Highlight, failureColour);
+        // Also where no work was done, as for a cancel.
+        bar.setColor(QPalette::Base, failureTint);
+        detail.setColor(QPalette::WindowText, failureColour);
+        m_detailTextLabel->setForegroundRole(QPalette::WindowText);
+        break;
+    case State::cancelled:
+        bar.setColor(QPalette::Highlight, cancelledColour);
+        bar.setColor(QPalette::Base, cancelledTint);
+        break;
+    }
+    m_progress->setPalette(bar);
+    m_detailTextLabel->setPalette(detail);
+    static const char *const names[] = {QT_TR_NOOP("Running"), QT_TR_NOOP("Finished"),
+                                        QT_TR_NOOP("Failed"), QT_TR_NOOP("Cancelled")};
+    m_progress->setToolTip(tr(names[int(state)]));
 }
 
 void TaskRowView::reveal()

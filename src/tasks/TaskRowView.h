@@ -1,13 +1,13 @@
 #pragma once
 
 #include "tasks/Task.h"
+#include "tasks/TaskProgressBar.h"
 
 #include <QWidget>
 
 #include <memory>
 
 class QLabel;
-class QProgressBar;
 class QToolButton;
 
 namespace corvane {
@@ -15,16 +15,22 @@ namespace corvane {
 class TaskManager;
 
 // One row of the task window: the texts, the progress and the buttons of one
-// task, refreshed on the main thread whenever the task posts an update.
+// task, refreshed on the main thread whenever the task posts an update. How
+// the task stands shows at a glance in the bar's colour: running in the
+// usual highlight, moving while the amount of work is unknown; finished in
+// green; failed in red, with its text; cancelled in grey.
 class TaskRowView : public QWidget {
 public:
     static constexpr int rowHeight = 64;
+
+    enum class State { running, finished, failed, cancelled };
 
     TaskRowView(TaskPtr task, std::shared_ptr<TaskManager> manager, QWidget *parent = nullptr);
     ~TaskRowView() override;
 
     const TaskPtr &task() const { return m_task; }
     void refresh();
+    State state() const { return m_state; }
 
     // For tests and the benchmark: refreshes run, and whether one waits.
     int refreshCount() const { return m_refreshCount; }
@@ -32,7 +38,8 @@ public:
 
     QLabel *textLabel() const { return m_textLabel; }
     QLabel *detailTextLabel() const { return m_detailTextLabel; }
-    QProgressBar *progressIndicator() const { return m_progress; }
+    // Moving while the amount of work is unknown.
+    TaskProgressBar *progressIndicator() const { return m_progress; }
     QToolButton *revealButton() const { return m_revealButton; }
     QToolButton *removeButton() const { return m_removeButton; }
 
@@ -48,11 +55,13 @@ private:
     std::shared_ptr<NotificationObserver> m_observation;
     QLabel *m_textLabel;
     QLabel *m_detailTextLabel;
-    QProgressBar *m_progress;
+    TaskProgressBar *m_progress;
     QToolButton *m_revealButton;
     QToolButton *m_removeButton;
+    void show(State state);
+
     int m_refreshCount = 0;
-    bool m_showsFailure = false;
+    State m_state = State::running;
 };
 
 } // namespace corvane

@@ -276,6 +276,7 @@ void UnsplashTask::finish()
     postDidUpdate();
     setCanInspect(true);
     postDidUpdate();
+    setFinished(true);
     setDetail("Import completed.");
 }
 

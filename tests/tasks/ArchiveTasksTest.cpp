@@ -381,8 +381,10 @@ TEST_F(ArchiveTasksTest, ExportsLibraryDocumentsAndWholeGroups)
     EXPECT_EQ(seen[1], "Gathering files for export (1)…");
     EXPECT_EQ(seen[16], "Gathering files for export (16)…");
     EXPECT_EQ(seen[17], "Writing archive info…");
-    EXPECT_EQ(seen.last(), "Data export completed.");
-    EXPECT_EQ(seen.size(), 1 + 16 + 1 + 16 + 1);
+    EXPECT_EQ(
+        seen.mid(seen.size() - 3),
+        QStringList({"Saving the archive…", "Finishing the export…", "Data export completed."}));
+    EXPECT_EQ(seen.size(), 1 + 16 + 1 + 16 + 3);
     // A folder is copied before what it holds.
     EXPECT_LT(seen.indexOf("Exporting Preferences…"), seen.indexOf("Exporting x.plist…"));
     EXPECT_LT(seen.indexOf("Exporting Library…"), seen.indexOf("Exporting Preferences…"));
@@ -436,6 +438,11 @@ TEST_F(ArchiveTasksTest, AReplacedArchiveIsReplacedWholeOrNotAtAll)
         {"cancel after the last entry", 0,
          [](const Task &task) { return task.completedCount() == 16; }, "Data export cancelled.",
          16},
+        {"cancel while the archive is saved", 0,
+         [](const Task &task) {
+             return task.localisedDetailDescription() == "Saving the archive…";
+         },
+         "Data export cancelled.", 16},
     };
     for (const Case &test : cases) {
         SCOPED_TRACE(test.name);
@@ -444,7 +451,11 @@ TEST_F(ArchiveTasksTest, AReplacedArchiveIsReplacedWholeOrNotAtAll)
         if (test.cancel)
             cancelWhen(task, test.cancel);
         exportTo(archive(), task);
-        EXPECT_EQ(texts().last(), test.text);
+        const QStringList seen = texts();
+        EXPECT_EQ(seen.last(), test.text);
+        // What is left to do once stopped is shown as it is done.
+        if (test.completed > 0)
+            EXPECT_EQ(seen[seen.size() - 2], "Removing the unfinished archive…");
         EXPECT_EQ(snapshot(archive()), before);
         EXPECT_EQ(hiddenEntries(m_tree.root() + "/exports"), QStringList());
         EXPECT_TRUE(TaskJournal::current().entries().empty());
@@ -474,6 +485,7 @@ TEST_F(ArchiveTasksTest, ARoundTripRestoresTheExportedState)
     const auto task = importFrom(archive());
     EXPECT_EQ(containers(), exported);
     EXPECT_TRUE(task->isComplete());
+    EXPECT_TRUE(task->hasFinished());
     EXPECT_EQ(task->completedCount(), task->totalCount());
     EXPECT_TRUE(task->canInspect());
     expectNoBackups();
@@ -485,7 +497,9 @@ TEST_F(ArchiveTasksTest, ARoundTripRestoresTheExportedState)
                            "Gathering files for import (1)…", "Gathering files for import (2)…"}));
     EXPECT_TRUE(seen.contains("Resetting data containers…"));
     EXPECT_TRUE(seen.contains("Importing x.plist…"));
-    EXPECT_EQ(seen.last(), "Data import completed.");
+    EXPECT_EQ(seen.mid(seen.size() - 3),
+              QStringList({"Saving the imported data…", "Finishing the import…",
+                           "Data import completed."}));
     EXPECT_EQ(fs::read_symlink(nativeOf(data("Documents/l"))), "/etc/passwd");
 }
 
@@ -569,6 +583,11 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
         {"cancel after the last entry", 0, 0,
          [](const Task &task) { return task.completedCount() == 17; }, "Data import cancelled.",
          17},
+        {"cancel while the copies are saved", 0, 0,
+         [](const Task &task) {
+             return task.localisedDetailDescription() == "Saving the imported data…";
+         },
+         "Data import cancelled.", 17},
     };
     for (const Case &test : cases) {
         SCOPED_TRACE(test.name);
@@ -578,8 +597,12 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
         if (test.cancel)
             cancelWhen(task, test.cancel);
         importFrom(archive(), task);
-        EXPECT_EQ(texts().last(), test.text);
+        const QStringList seen = texts();
+        EXPECT_EQ(seen.last(), test.text);
+        if (test.completed > 0 || test.failMoveAt > 0)
+            EXPECT_EQ(seen[seen.size() - 2], "Putting back the replaced data…");
         EXPECT_EQ(task->completedCount(), test.completed);
+        EXPECT_FALSE(task->hasFinished());
         EXPECT_EQ(containers(), before);
         expectNoBackups();
     }

@@ -1,4 +1,5 @@
 #include "TaskTestSupport.h"
+#include "core/Uuid.h"
 #include "fixtures/FixtureTree.h"
 #include "fixtures/sim/ProcessWatch.h"
 #include "platform/ChildProcess.h"
@@ -17,6 +18,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <set>
+#include <thread>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -365,16 +368,29 @@ TEST(TaskRecovery, AnArchiveThatCannotGoBackKeepsItsEntryAndIsNamed)
 
 // Two imports of one container that both stopped before their end, as an
 // earlier version could leave them: undone newest first, whatever their
-// tasks are called, they give back what was there before the first.
+// tasks are called and whatever the clock did between them, they give back
+// what was there before the first. Entries of an earlier version have no
+// sequence: they go by their stamps, and count as older than numbered ones.
 TEST(TaskRecovery, EntriesOfOneContainerAreUndoneNewestFirst)
 {
     const struct {
         const char *name;
         QString first, second;
+        // The clock when each import wrote its entry.
+        qint64 firstAt, secondAt;
+        // Which of them an earlier version wrote.
+        bool firstEarlier, secondEarlier;
     } cases[] = {
-        {"the first task's name sorts first", kTask, kExport},
-        {"the second task's name sorts first", kExport, kTask},
+        {"the first task's name sorts first", kTask, kExport, 100, 200, false, false},
+        {"the second task's name sorts first", kExport, kTask, 100, 200, false, false},
+        {"the clock stepped back between them", kTask, kExport, 200, 100, false, false},
+        {"the clock stepped back after an earlier version's", kExport, kTask, 200, 100, true,
+         false},
+        {"both of an earlier version", kExport, kTask, 100, 200, true, true},
     };
+    qint64 clock = 0;
+    TaskJournal::setClock([&clock] { return clock; });
+    const auto restoreClock = qScopeGuard([] { TaskJournal::setClock(nullptr); });
     for (const auto &test : cases) {
         SCOPED_TRACE(test.name);
         QTemporaryDir dir;
@@ -390,24 +406,89 @@ TEST(TaskRecovery, EntriesOfOneContainerAreUndoneNewestFirst)
         const std::string original = snapshot(data);
         // Each import moved what the erase takes into its backup, then
         // copied its archive in.
-        qint64 written = 100;
-        for (const QString &task : {test.first, test.second}) {
+        for (const auto &[task, at, earlier] :
+             {std::tuple(test.first, test.firstAt, test.firstEarlier),
+              std::tuple(test.second, test.secondAt, test.secondEarlier)}) {
+            clock = at;
             Entry entry{Entry::Kind::importArchive, task, ::getpid(), 1};
-            entry.firstWritten = written++;
             entry.phase = Entry::Phase::copying;
             entry.archive = "/archives/A.xcappdata";
             entry.containers = {{"AppData", nativeOf(data), nativeOf(backupOf(data, task))}};
             journal.write(entry);
+            if (earlier) {
+                const QString file = journal.folder() + "/" + task + ".json";
+                QJsonObject written = QJsonDocument::fromJson(readFile(file)).object();
+                written.remove("sequence");
+                ASSERT_TRUE(writeFile(file, QJsonDocument(written).toJson()));
+            }
             ASSERT_TRUE(QDir().mkpath(backupOf(data, task)));
             for (const QString &top : {"Library", "Documents"})
                 moveItem(nativeOf(data + "/" + top), nativeOf(backupOf(data, task) + "/" + top));
             lay(data, task.toUtf8());
         }
+        ASSERT_EQ(journal.entries().size(), 2u);
+        EXPECT_EQ(journal.entries()[0].taskID, test.second);
         TaskRecovery::recover(journal);
         EXPECT_EQ(snapshot(data), original);
         EXPECT_EQ(hiddenEntries(QFileInfo(data).path()), QStringList());
         EXPECT_TRUE(journal.entries().empty());
     }
+}
+
+// Entries written at once, from threads as from programs, each take a
+// number of their own, above every earlier one; an entry of an earlier
+// version stays unnumbered while it is replayed; a lock that is no file
+// fails the write at once instead of holding it.
+TEST(TaskJournal, EntriesWrittenAtOnceTakeNumbersOfTheirOwn)
+{
+    QTemporaryDir dir;
+    const TaskJournal journal(dir.path() + "/state", dir.path() + "/devices");
+    const auto exportEntry = [&] {
+        Entry entry{Entry::Kind::exportArchive, newUuidString()};
+        entry.archive = nativeOf(dir.path() + "/A.xcappdata");
+        entry.staging = TaskJournal::stagingFolder(entry.archive, entry.taskID);
+        return entry;
+    };
+    std::vector<std::thread> writers;
+    for (int thread = 0; thread < 8; ++thread)
+        writers.emplace_back([&] {
+            for (int i = 0; i < 5; ++i) {
+                Entry entry = exportEntry();
+                journal.write(entry);
+            }
+        });
+    for (std::thread &writer : writers)
+        writer.join();
+    std::set<quint64> numbers;
+    for (const Entry &entry : journal.entries())
+        numbers.insert(entry.sequence);
+    EXPECT_EQ(numbers.size(), 40u);
+    EXPECT_EQ(*numbers.begin(), 1u);
+    EXPECT_EQ(*numbers.rbegin(), 40u);
+
+    Entry earlier{Entry::Kind::importArchive, kTask, ::getpid(), 1};
+    earlier.archive = "/archives/A.xcappdata";
+    journal.write(earlier);
+    EXPECT_EQ(earlier.sequence, 41u);
+    const QString file = journal.folder() + "/" + kTask + ".json";
+    QJsonObject written = QJsonDocument::fromJson(readFile(file)).object();
+    written.remove("sequence");
+    ASSERT_TRUE(writeFile(file, QJsonDocument(written).toJson()));
+    Entry replayed = journal.entries().back();
+    ASSERT_EQ(replayed.taskID, kTask);
+    journal.writePhase(replayed, Entry::Phase::restoring);
+    EXPECT_EQ(journal.entries().back().sequence, 0u);
+    EXPECT_EQ(journal.entries().back().phase, Entry::Phase::restoring);
+
+    const QString lock = journal.folder() + "/sequence.lock";
+    ASSERT_TRUE(QFile::remove(lock));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(lock).constData(), 0600), 0);
+    Entry refused = exportEntry();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(journal.write(refused), std::runtime_error);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(refused.sequence, 0u);
+    EXPECT_EQ(journal.entries().size(), 41u);
 }
 
 // The program's own start, with a well-formed entry that names a folder of

@@ -52,18 +52,21 @@ inline std::string snapshot(const QString &root)
             continue;
         std::string line = it->path().native().substr(base.size()) + ' ' +
                            QString::number(info.st_mode, 8).toStdString();
-        std::ifstream in(it->path(), std::ios::binary);
-        const std::string content = S_ISLNK(info.st_mode) ? fs::read_symlink(it->path()).native()
-                                    : S_ISREG(info.st_mode)
-                                        ? std::string(std::istreambuf_iterator<char>(in), {})
-                                        : std::string();
+        // Read in blocks: a file of many megabytes (a sparse one) is hashed
+        // in a moment even in a debug build.
+        QCryptographicHash content(QCryptographicHash::Md5);
+        if (S_ISLNK(info.st_mode)) {
+            content.addData(QByteArray::fromStdString(fs::read_symlink(it->path()).native()));
+        } else if (S_ISREG(info.st_mode)) {
+            QFile file(QFile::decodeName(QByteArray::fromStdString(it->path().native())));
+            if (file.open(QIODevice::ReadOnly))
+                content.addData(&file);
+        }
         if (!S_ISDIR(info.st_mode))
             line += QString(" %1.%2 %3")
                         .arg(info.st_mtim.tv_sec)
                         .arg(info.st_mtim.tv_nsec)
-                        .arg(QCryptographicHash::hash(QByteArray::fromStdString(content),
-                                                      QCryptographicHash::Md5)
-                                 .toHex())
+                        .arg(content.result().toHex())
                         .toStdString();
         lines.push_back(line);
     }
@@ -75,9 +78,9 @@ inline std::string snapshot(const QString &root)
 }
 
 // Starts this test binary again for the current test only, with the
-// variables added to its environment and its output dropped; `ready`, when
-// given, becomes its descriptor 3.
-inline pid_t spawnThisTest(const std::vector<std::string> &variables, int ready = -1)
+// variables added to its environment and its output dropped; `ready` and
+// `go`, when given, become its descriptors 3 and 4.
+inline pid_t spawnThisTest(const std::vector<std::string> &variables, int ready = -1, int go = -1)
 {
     std::vector<char *> environment;
     for (const std::string &variable : variables)
@@ -94,6 +97,8 @@ inline pid_t spawnThisTest(const std::vector<std::string> &variables, int ready 
     posix_spawn_file_actions_init(&actions);
     if (ready >= 0)
         posix_spawn_file_actions_adddup2(&actions, ready, 3);
+    if (go >= 0)
+        posix_spawn_file_actions_adddup2(&actions, go, 4);
     for (int output : {STDOUT_FILENO, STDERR_FILENO})
         posix_spawn_file_actions_addopen(&actions, output, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;

@@ -6,6 +6,7 @@
 #include "fixtures/http/LocalHttpServer.h"
 #include "fixtures/http/UnsplashReplies.h"
 #include "model/Device.h"
+#include "platform/net/BoundedReply.h"
 #include "platform/SystemPaths.h"
 #include "platform/WindowController.h"
 #include "platform/Workspace.h"
@@ -172,6 +173,7 @@ protected:
         ASSERT_TRUE(test::waitUntil([&] { return m_finished == 1; }));
         EXPECT_TRUE(task->isCancelled());
         EXPECT_TRUE(task->hasFailed());
+        EXPECT_FALSE(task->hasFinished());
         // Finished: the busy status icon stops.
         EXPECT_FALSE(task->isActive());
         EXPECT_EQ(task->localisedDetailDescription(), text);
@@ -227,6 +229,7 @@ TEST_F(UnsplashTaskTest, ThreePhotosGoToTheDeviceAndTheResultCanBeShown)
     const auto task = start();
     ASSERT_TRUE(waitUntilOver(task));
     EXPECT_FALSE(task->isCancelled());
+    EXPECT_TRUE(task->hasFinished());
     EXPECT_EQ(task->totalCount(), 6);
     EXPECT_EQ(task->completedCount(), 6);
     EXPECT_TRUE(task->canInspect());
@@ -300,6 +303,7 @@ TEST_F(UnsplashTaskTest, AFailedSearchGivesUpWithoutRequestingPhotos)
         LocalHttpServer::Reply reply;
         QString text;
         QString base; // empty: the server
+        std::chrono::milliseconds stall = 60s;
     } cases[] = {
         {"rate limit",
          {429, "Rate Limit Exceeded", "text/plain"},
@@ -312,6 +316,9 @@ TEST_F(UnsplashTaskTest, AFailedSearchGivesUpWithoutRequestingPhotos)
          "Fetch failed: Unknown Error."},
         {"not JSON", {200, "<html>busy</html>", "text/html"}, "Fetch failed: Unknown Error."},
         {"no server", {}, "Fetch failed: Connection refused.", closedPort.toString()},
+        // A server that takes the request and never answers: the request
+        // ends when it has stalled as long as it may.
+        {"hung server", {.held = true}, "Fetch failed: The request timed out.", {}, 1s},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -319,11 +326,21 @@ TEST_F(UnsplashTaskTest, AFailedSearchGivesUpWithoutRequestingPhotos)
         UnsplashService service = this->service();
         if (!c.base.isEmpty())
             service.base = c.base;
+        service.searchLimits.stallTimeout = c.stall;
         m_manager->setUnsplashService(service);
         m_scheduled = m_finished = 0;
         const QStringList before = m_server.requestedPaths();
+        const auto started = std::chrono::steady_clock::now();
         const auto task = start();
-        expectGaveUp(task, c.text);
+        ASSERT_TRUE(waitUntilOver(task));
+        // The transport may call a stalled request either way.
+        const QString shown = task->localisedDetailDescription().value_or("");
+        expectGaveUp(task, c.reply.held && shown == "Fetch failed: " + BoundedReply::tooSlowText
+                               ? shown
+                               : c.text);
+        // Near its deadline, rather than at once or at the usual minute.
+        if (c.reply.held)
+            EXPECT_GE(std::chrono::steady_clock::now() - started, c.stall / 2);
         EXPECT_EQ(task->totalCount(), 0);
         EXPECT_EQ(m_server.requestedPaths().size(), before.size() + (c.base.isEmpty() ? 1 : 0));
     }

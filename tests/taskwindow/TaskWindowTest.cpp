@@ -1,5 +1,6 @@
 #include "common/TestSupport.h"
 #include "platform/DispatchQueue.h"
+#include "tasks/FinishingWindow.h"
 #include "tasks/TaskManager.h"
 #include "tasks/TaskRowView.h"
 #include "tasks/TaskViewController.h"
@@ -216,29 +217,120 @@ TEST_F(TaskWindowTest, RowsShowTheirOwnTaskAndFollowItsUpdatesFromAnyThread)
 namespace corvane {
 namespace {
 
-// A stopped task is never shown busy or done: its bar stays where the work
-// stopped, in the failure colour when it failed.
-TEST_F(TaskWindowTest, AStoppedTaskShowsWhereItStoppedAndAFailureInItsColour)
+// How a task stands shows in its row at a glance: running in the usual
+// colour, its bar moving while the amount of work is unknown, and still
+// running with every unit counted while it finishes its last step; finished
+// in green and full; failed in red, with its text; cancelled in grey. A bar
+// that stopped stays where the work stopped.
+TEST_F(TaskWindowTest, ARowShowsHowItsTaskStandsAtAGlance)
 {
+    using State = TaskRowView::State;
     const QColor usual = QProgressBar().palette().color(QPalette::Highlight);
+    const QColor usualTrack = QProgressBar().palette().color(QPalette::Base);
+    const QColor green(0x2e, 0x9d, 0x4f), red(0xc0, 0x1c, 0x28), grey(0x9a, 0x9a, 0x9a);
     const struct {
+        const char *name;
         std::int64_t total, completed;
-        bool failed;
-        int maximum;
-    } cases[] = {{0, 0, true, 1}, {20, 10, true, 20}, {0, 0, false, 1}};
+        bool failed, cancelled, finished;
+        State state;
+        int maximum, value;
+        QColor colour;
+    } cases[] = {
+        {"waiting for an answer", 0, 0, false, false, false, State::running, 0, -1, usual},
+        {"half way", 20, 10, false, false, false, State::running, 20, 10, usual},
+        {"at its last step", 20, 20, false, false, false, State::running, 20, 20, usual},
+        {"finished", 20, 20, false, false, true, State::finished, 20, 20, green},
+        {"finished though cancelled too late", 20, 20, false, true, true, State::finished, 20, 20,
+         green},
+        {"failed before any work", 0, 0, true, true, false, State::failed, 1, 0, red},
+        {"failed half way", 20, 10, true, true, false, State::failed, 20, 10, red},
+        {"cancelled before any work", 0, 0, false, true, false, State::cancelled, 1, 0, grey},
+        {"cancelled half way", 20, 10, false, true, false, State::cancelled, 20, 10, grey},
+    };
+    auto &window = view();
+    window.show();
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
         auto task = describedTask("Unsplash", c.total);
         task->setCompletedCount(c.completed);
         task->setFailed(c.failed);
-        task->setCancelled(true);
+        task->setCancelled(c.cancelled);
+        task->setFinished(c.finished);
+        task->setLocalisedDetailDescription(c.name);
         m_manager->add(task);
         TaskRowView *row = nullptr;
-        ASSERT_TRUE(waitUntil([&] { return (row = view().rowFor(task)) != nullptr; }));
+        ASSERT_TRUE(waitUntil([&] { return (row = window.rowFor(task)) != nullptr; }));
+        EXPECT_EQ(row->state(), c.state);
         EXPECT_EQ(row->progressIndicator()->maximum(), c.maximum);
-        EXPECT_EQ(row->progressIndicator()->value(), c.completed);
-        EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Highlight) != usual,
+        EXPECT_EQ(row->progressIndicator()->value(), c.value);
+        EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Highlight), c.colour);
+        // A stopped bar is tinted where no work was done.
+        EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Base) != usualTrack,
+                  c.state == State::failed || c.state == State::cancelled);
+        EXPECT_EQ(row->detailTextLabel()->palette().color(
+                      row->detailTextLabel()->foregroundRole()) == red,
                   c.failed);
+        EXPECT_FALSE(row->progressIndicator()->toolTip().isEmpty());
+
+        // Only a bar whose amount of work is unknown moves.
+        EXPECT_EQ(row->progressIndicator()->isBusy(), c.maximum == 0);
+        const QImage before = row->progressIndicator()->grab().toImage();
+        test::pumpFor(std::chrono::milliseconds(200));
+        EXPECT_EQ(row->progressIndicator()->grab().toImage() != before,
+                  row->progressIndicator()->isBusy());
     }
+
+    // A row follows its task from waiting to done.
+    TaskRowView *row = window.rows().back();
+    ASSERT_EQ(row->state(), State::running);
+    const TaskPtr task = row->task();
+    std::thread([&] {
+        task->setTotalCount(6);
+        task->setCompletedCount(6);
+        task->setFinished(true);
+        task->postDidUpdate();
+    }).join();
+    ASSERT_TRUE(waitUntil([&] { return row->state() == State::finished; }));
+    EXPECT_FALSE(row->progressIndicator()->isBusy());
+    EXPECT_EQ(row->progressIndicator()->palette().color(QPalette::Highlight), green);
+}
+
+} // namespace
+} // namespace corvane
+
+namespace corvane {
+namespace {
+
+// Quitting's window names each task it still waits for with the step it
+// finishes, follows them as they go on and end, and cannot be closed.
+TEST_F(TaskWindowTest, TheFinishingWindowSaysWhatEachRunningTaskFinishes)
+{
+    auto done = std::make_shared<std::atomic<int>>(0);
+    const auto startHeld = [&](const QString &description, std::optional<QString> step, int until) {
+        auto task = describedTask(description);
+        task->setLocalisedDetailDescription(step);
+        m_manager->start(task, [done, until] {
+            while (*done < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        });
+        return task;
+    };
+    const auto import = startHeld("Tidepool", "Putting back the replaced data…", 1);
+    startHeld("Unsplash", std::nullopt, 2);
+    FinishingWindow window(m_manager);
+    EXPECT_EQ(window.lines(),
+              QStringList({"Tidepool", "    Putting back the replaced data…", "Unsplash"}));
+    EXPECT_TRUE(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+
+    import->setLocalisedDetailDescription("Finishing the import…");
+    const auto shown = [&] { return window.tasksLabel()->text(); };
+    EXPECT_TRUE(
+        waitUntil([&] { return shown() == "Tidepool\n    Finishing the import…\nUnsplash"; }));
+    *done = 1;
+    EXPECT_TRUE(waitUntil([&] { return shown() == "Unsplash"; }));
+    *done = 2;
+    EXPECT_TRUE(waitUntil([&] { return shown().isEmpty(); }));
 }
 
 } // namespace

@@ -35,6 +35,7 @@
 #include "settings/SettingsWindowController.h"
 #include "shortcuts/ShortcutBinder.h"
 #include "shortcuts/ShortcutValidator.h"
+#include "tasks/FinishingWindow.h"
 #include "tasks/TaskManager.h"
 #include "tasks/TaskRecovery.h"
 #include "tasks/TaskWindowController.h"
@@ -128,6 +129,10 @@ AppDelegate::AppDelegate(Environment environment)
         env.makeAboutWindow = AboutWindowController::make;
     if (!env.taskWindow)
         env.taskWindow = [] { return TaskWindowController::shared(); };
+    if (!env.makeFinishingWindow)
+        env.makeFinishingWindow = [] {
+            return std::make_shared<FinishingWindowController>(TaskManager::shared());
+        };
     if (!env.recoverTasks)
         env.recoverTasks = [] {
             // What it leaves unfinished stays held from the tasks of this run.
@@ -523,19 +528,32 @@ void AppDelegate::finishRunningTasks()
     // The loop runs so that the icon moves; nothing the user does reaches it.
     // An alert a task puts up meanwhile runs its own loop, in which the timer
     // still fires: at the limit it is closed, so that it cannot hold the quit.
-    const auto deadline = std::chrono::steady_clock::now() + m_environment.taskQuitLimit;
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + m_environment.taskQuitLimit;
+    // The task window went with the quit: what is waited for is said here.
+    std::shared_ptr<WindowController> finishing;
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (std::chrono::steady_clock::now() >= deadline) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
             AlertPresenter::shared()->closeOpenAlerts();
             loop.quit();
         } else if (manager->runningTasks().empty()) {
             loop.quit();
+        } else if (!finishing && now >= started + m_environment.finishingWindowDelay) {
+            QStringList steps;
+            for (const auto &task : manager->runningTasks())
+                steps << task->localizedDescription().value_or("") + ": " +
+                             task->localisedDetailDescription().value_or("");
+            Log::general().notice("Quitting waits for %{public}@", steps.join("; "));
+            finishing = m_environment.makeFinishingWindow();
+            finishing->showWindow();
         }
     });
     poll.start(20);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+    finishing.reset();
     m_finishingTasks = false;
     if (!manager->runningTasks().empty())
         Log::general().notice("Quitting with tasks still running; the next start undoes what "

@@ -60,6 +60,10 @@ public:
         std::function<void()> recoverTasks;
         // How long quitting waits for cancelled tasks to clean up.
         std::chrono::milliseconds taskQuitLimit = std::chrono::seconds(10);
+        // What quitting shows, once it has waited `finishingWindowDelay`
+        // for them, of the tasks it waits for (a quick clean-up shows none).
+        std::function<std::shared_ptr<WindowController>()> makeFinishingWindow;
+        std::chrono::milliseconds finishingWindowDelay = std::chrono::milliseconds(250);
         // How long quitting then waits for the stores' pending saves.
         std::chrono::milliseconds saveQuitLimit = std::chrono::seconds(5);
     };
@@ -121,9 +125,10 @@ public:
     // Interrupts every recording and stops location playback.
     void stopActivities();
     // Cancels the running tasks and lets the event loop run (the status icon
-    // busy) until they have cleaned up or the limit has passed; what is
-    // still running then is left to the next start's recovery. An alert
-    // still open at the limit is closed.
+    // busy, and after a moment a window naming what each task finishes)
+    // until they have cleaned up or the limit has passed; what is still
+    // running then is left to the next start's recovery. An alert still open
+    // at the limit is closed.
     void finishRunningTasks();
     // Waits, up to the limit, for the saves the stores were asked for (the
     // last route, the presets), so that none asked for before quitting is

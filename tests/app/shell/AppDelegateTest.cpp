@@ -176,6 +176,13 @@ protected:
         environment.recoverTasks = recoverTasks;
         environment.taskQuitLimit = taskQuitLimit;
         environment.saveQuitLimit = saveQuitLimit;
+        environment.makeFinishingWindow = [this] {
+            // What the window lists when it comes up: each running task's step.
+            finishing->steps.clear();
+            for (const auto &task : TaskManager::shared()->runningTasks())
+                finishing->steps << task->localisedDetailDescription().value_or("");
+            return finishing;
+        };
         return AppDelegate::make(environment);
     }
 
@@ -194,6 +201,10 @@ protected:
         int shown = 0;
     };
     std::shared_ptr<TaskWindow> taskWindow = std::make_shared<TaskWindow>();
+    struct FinishingWindow : TaskWindow {
+        QStringList steps;
+    };
+    std::shared_ptr<FinishingWindow> finishing = std::make_shared<FinishingWindow>();
     std::function<void()> recoverTasks = [] {};
     std::chrono::milliseconds taskQuitLimit = 10s;
     std::chrono::milliseconds saveQuitLimit = 10s;
@@ -486,6 +497,7 @@ TEST_F(AppDelegateTest, QuittingCancelsRunningTasksAndWaitsForThemAtMostTheLimit
         TaskManager::shared()->start(task, [&, task, cleanUp] {
             while (!task->isCancelled())
                 std::this_thread::sleep_for(1ms);
+            task->setLocalisedDetailDescription("Putting back the replaced data…");
             const auto until = std::chrono::steady_clock::now() + cleanUp;
             while (std::chrono::steady_clock::now() < until && !ended)
                 std::this_thread::sleep_for(1ms);
@@ -500,6 +512,9 @@ TEST_F(AppDelegateTest, QuittingCancelsRunningTasksAndWaitsForThemAtMostTheLimit
         ASSERT_TRUE(waitUntil([] { return TaskManager::shared()->runningTasks().empty(); }));
         TaskManager::shared()->remove(task);
     }
+    // The long clean-up was shown, with the step it took.
+    EXPECT_GE(finishing->shown, 1);
+    EXPECT_EQ(finishing->steps, QStringList{"Putting back the replaced data…"});
     EXPECT_NE(std::find(statusItem->icons.begin(), statusItem->icons.end(),
                         ImageRef::resource("statusIcon-2")),
               statusItem->icons.end());
@@ -592,14 +607,25 @@ TEST_F(AppDelegateTest, QuittingDuringAnArchiveTaskLeavesNothingBesideTheArchive
         TaskManager::shared()->startExport(application, QUrl::fromLocalFile(archive));
     ASSERT_TRUE(waitUntil([&] { return TaskManager::shared()->runningTasks().empty(); }));
     ASSERT_EQ(exported->localisedDetailDescription(), "Data export completed.");
+    const std::string dataExported = snapshot(install.dataContainer);
     ASSERT_TRUE(writeFile(install.dataContainer + "/Documents/0", "changed"));
     const std::string archiveBefore = snapshot(archive);
     const std::string dataBefore = snapshot(install.dataContainer);
 
     taskQuitLimit = 30s;
     auto delegate = makeDelegate();
-    for (const bool importing : {false, true}) {
-        SCOPED_TRACE(importing ? "import" : "export");
+    // Halfway through its copies a task is undone; once an import is noted
+    // as done, it finishes, and quitting shows that it waits for it.
+    const struct {
+        const char *name;
+        bool importing;
+        const char *heldAt;
+    } cases[] = {{"export", false, nullptr},
+                 {"import", true, nullptr},
+                 {"import finishing", true, "Finishing the import…"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool importing = c.importing;
         const QUrl url = QUrl::fromLocalFile(archive);
         TaskPtr task;
         std::function<void()> body;
@@ -616,23 +642,39 @@ TEST_F(AppDelegateTest, QuittingDuringAnArchiveTaskLeavesNothingBesideTheArchive
             };
             task = exportTask;
         }
-        // The task stops halfway until the quit cancels it.
+        // The task stops halfway until the quit cancels it, or where it is
+        // held for a while after the quit.
         std::atomic<bool> halfway{false};
-        task->observeDidUpdate(nullptr, [&halfway](const TaskPtr &updated) {
-            if (updated->completedCount() != 20)
+        task->observeDidUpdate(nullptr, [&halfway, &c](const TaskPtr &updated) {
+            if ((c.heldAt ? updated->localisedDetailDescription() != c.heldAt
+                          : updated->completedCount() != 20) ||
+                halfway.exchange(true))
                 return;
-            halfway = true;
             while (!updated->isCancelled())
                 std::this_thread::sleep_for(1ms);
+            if (c.heldAt)
+                std::this_thread::sleep_for(1s);
         });
+        finishing->shown = 0;
         TaskManager::shared()->start(task, body);
         ASSERT_TRUE(waitUntil([&] { return halfway.load(); }));
+        const auto quit = std::chrono::steady_clock::now();
         delegate->applicationWillTerminate();
 
+        EXPECT_LT(std::chrono::steady_clock::now() - quit, taskQuitLimit);
         EXPECT_TRUE(TaskManager::shared()->runningTasks().empty());
         EXPECT_TRUE(task->isCancelled());
         EXPECT_EQ(snapshot(archive), archiveBefore);
-        EXPECT_EQ(snapshot(install.dataContainer), dataBefore);
+        if (c.heldAt) {
+            EXPECT_EQ(finishing->shown, 1);
+            EXPECT_EQ(finishing->steps, QStringList{c.heldAt});
+            EXPECT_EQ(task->localisedDetailDescription(), "Data import completed.");
+        }
+        EXPECT_EQ(task->hasFinished(), c.heldAt != nullptr);
+        // A copy stops at the next entry.
+        if (!c.heldAt)
+            EXPECT_EQ(task->completedCount(), 20);
+        EXPECT_EQ(snapshot(install.dataContainer), c.heldAt ? dataExported : dataBefore);
         EXPECT_EQ(hiddenEntries(tree.root() + "/exports"), QStringList());
         EXPECT_EQ(hiddenEntries(QFileInfo(install.dataContainer).path()), QStringList());
         EXPECT_TRUE(TaskJournal::current().entries().empty());
