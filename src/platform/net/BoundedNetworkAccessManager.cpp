@@ -170,7 +170,7 @@ public:
     void setReadBufferSize(qint64 size) override
     {
         QNetworkReply::setReadBufferSize(size);
-        resumeIfRoom();
+        resumeWhenRoom();
     }
 
 protected:
@@ -184,7 +184,7 @@ protected:
                 m_delivered.clear();
                 m_deliveredStart = 0;
             }
-            resumeIfRoom();
+            resumeWhenRoom();
             return count;
         }
         return isFinished() ? -1 : 0;
@@ -495,14 +495,33 @@ private:
         return size;
     }
 
-    void resumeIfRoom()
+    // A paused transfer goes on once the reader has taken half of its
+    // buffer, and from the event loop. Resumed at every read, libcurl would
+    // hand on one piece and copy all it holds back (a whole inflated input
+    // block, megabytes of a compression bomb) each time, and a reader's
+    // readAll() would take everything libcurl holds, past its buffer.
+    bool hasRoomToResume() const
     {
-        if (!m_paused || !m_easy || !hasRoom())
+        return readBufferSize() <= 0 || pending() <= readBufferSize() / 2;
+    }
+
+    void resumeWhenRoom()
+    {
+        if (!m_paused || m_resumeScheduled || !hasRoomToResume())
             return;
-        m_paused = false;
-        touch();
-        // What libcurl held back may come at once, into the room just made.
-        m_multi->resume(m_easy);
+        m_resumeScheduled = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_resumeScheduled = false;
+                if (!m_paused || !m_easy || !hasRoomToResume())
+                    return;
+                m_paused = false;
+                touch();
+                // What libcurl held back may come at once, into the room made.
+                m_multi->resume(m_easy);
+            },
+            Qt::QueuedConnection);
     }
 
     void hopDone(CURLcode result)
@@ -641,6 +660,7 @@ private:
     char m_detail[CURL_ERROR_SIZE] = {};
     QTimer m_stall;
     bool m_paused = false;
+    bool m_resumeScheduled = false;
     bool m_ended = false;
     curl_off_t m_sent = 0;
 
