@@ -492,18 +492,17 @@ TEST_F(HttpClientTest, HttpsTakesHttp2WhereTheServerOffersIt)
     const struct {
         LocalHttpServer::Transport transport;
         QByteArray agreed;
-        // The server speaks HTTP/1.1 alone, whatever it offered.
-        bool answered;
-    } cases[] = {{LocalHttpServer::Transport::tlsOfferingHttp2, "h2", false},
-                 {LocalHttpServer::Transport::tls, "", true}};
+    } cases[] = {{LocalHttpServer::Transport::http2, "h2"}, {LocalHttpServer::Transport::tls, ""}};
     for (const auto &c : cases) {
         SCOPED_TRACE(int(c.transport));
         LocalHttpServer server(0, c.transport);
         server.setReply("/p", {200, "p"});
         const HttpResponse response = m_completions.wait(get(server.url("/p")));
-        EXPECT_EQ(response.body.has_value(), c.answered) << response.errorText.toStdString();
+        EXPECT_EQ(response.body, "p") << response.errorText.toStdString();
         ASSERT_FALSE(server.negotiatedProtocols().isEmpty());
         EXPECT_EQ(server.negotiatedProtocols().first(), c.agreed);
+        ASSERT_EQ(server.requests().size(), 1);
+        EXPECT_TRUE(server.requests()[0].headers.value("user-agent").startsWith("Corvane/"));
     }
 }
 
