@@ -471,10 +471,17 @@ TEST_F(HttpClientTest, RedirectsAreFollowedWithinTheirRules)
 TEST_F(HttpClientTest, ManyRequestsToOneHostShareAFewConnections)
 {
     const TrustedLocalServers trusted;
-    for (const auto transport :
-         {LocalHttpServer::Transport::plain, LocalHttpServer::Transport::tls}) {
-        SCOPED_TRACE(int(transport));
-        LocalHttpServer server(0, transport);
+    using Transport = LocalHttpServer::Transport;
+    const struct {
+        Transport transport;
+        int connections;
+    } cases[] = {{Transport::plain, 6},
+                 {Transport::tls, 6},
+                 // The burst waits for the first connection's protocol.
+                 {Transport::http2, 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(int(c.transport));
+        LocalHttpServer server(0, c.transport);
         const QByteArray tile(20000, 't');
         server.setReply("/tile", {200, tile});
         const std::size_t first = m_requests.size();
@@ -482,7 +489,7 @@ TEST_F(HttpClientTest, ManyRequestsToOneHostShareAFewConnections)
             get(server.url("/tile"));
         for (std::size_t i = first; i < first + 200; ++i)
             EXPECT_EQ(m_completions.wait(i).body.value_or("").size(), tile.size());
-        EXPECT_LE(server.connectionCount(), 6);
+        EXPECT_LE(server.connectionCount(), c.connections);
     }
 }
 

@@ -226,7 +226,14 @@ private:
         }
         configure();
         touch();
-        if (!m_multi->add(m_easy, [this](int result) { hopDone(CURLcode(result)); }))
+        // Only HTTPS may turn out to be HTTP/2, its connections shared.
+        const bool secure = m_location.scheme().compare("https", Qt::CaseInsensitive) == 0;
+        const QString origin = secure ? QStringLiteral("https://%1:%2")
+                                            .arg(m_location.host().toLower())
+                                            .arg(m_location.port(443))
+                                      : QString();
+        if (!m_multi->add(
+                m_easy, [this](int result) { hopDone(CURLcode(result)); }, origin))
             fail(UnknownNetworkError, QStringLiteral("The transfer could not be set up."));
     }
 

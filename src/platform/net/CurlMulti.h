@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <functional>
@@ -19,9 +21,17 @@ namespace corvane {
 // timer, so no thread waits on a transfer. The transfers added to it share
 // its connections (HTTP/1.1 connections kept alive, HTTP/2 multiplexed), at
 // most `maximumHostConnections` to a host; the others wait for one.
+//
+// While nothing is known of an HTTPS origin, one transfer to it connects
+// first and the others wait until it has: libcurl would otherwise open a
+// connection for each while the first one's protocol is unknown, where over
+// HTTP/2 they all share the first.
 class CurlMulti {
 public:
     static constexpr long maximumHostConnections = 6;
+    // Streams of one HTTP/2 connection, where the server allows them: a
+    // burst of a few hundred requests shares one connection.
+    static constexpr long maximumStreams = 256;
 
     // Told, from the event loop and never from inside libcurl, how the
     // transfer ended (a CURLcode).
@@ -33,8 +43,10 @@ public:
     CurlMulti(const CurlMulti &) = delete;
     CurlMulti &operator=(const CurlMulti &) = delete;
 
-    // False when libcurl refused the handle.
-    bool add(CURL *easy, Done done);
+    // False when libcurl refused the handle. `origin` ("https://host:port")
+    // names the HTTPS server whose connections the transfer may share; empty
+    // for one that waits for nothing.
+    bool add(CURL *easy, Done done, const QString &origin = {});
     // Ends the transfer where it is; its `done` does not run.
     void remove(CURL *easy);
     // Lets a paused transfer go on; its callbacks may run before this returns.
@@ -42,18 +54,38 @@ public:
 
 private:
     struct Watch;
+    struct Transfer {
+        Done done;
+        QString origin;
+        // Handed to libcurl; else waiting for its origin's first connection.
+        bool started = false;
+        // libcurl would not take it.
+        bool refused = false;
+    };
+    // The transfer that connects first, and those that wait for it.
+    struct Origin {
+        CURL *first = nullptr;
+        QList<CURL *> waiting;
+    };
 
     static int onSocket(CURL *easy, int socket, int what, void *self, void *socketData);
     static int onTimer(CURLM *multi, long milliseconds, void *self);
     void act(int socket, int events);
     void collectDone();
+    bool start(CURL *easy);
+    // Lets the transfers waiting for an origin go once its first one has
+    // connected, or another one connect first when it ended.
+    void releaseWaiting();
+    void forget(CURL *easy);
+    static bool isConnected(CURL *easy);
 
     CURLM *m_multi = nullptr;
     // The notifiers' parent: deleting it takes the retired ones too.
     QObject m_context;
     QTimer m_timer;
     std::unordered_map<int, std::unique_ptr<Watch>> m_watches;
-    std::unordered_map<CURL *, Done> m_transfers;
+    std::unordered_map<CURL *, Transfer> m_transfers;
+    std::unordered_map<QString, Origin> m_origins;
 };
 
 } // namespace corvane
