@@ -3,6 +3,8 @@
 #include "fixtures/http/LocalHttpServer.h"
 #include "fixtures/http/RecordingProxy.h"
 #include "platform/net/BoundedNetworkAccessManager.h"
+#include "platform/net/BoundedReply.h"
+#include "platform/net/EnvironmentProxy.h"
 #include "platform/net/HttpClient.h"
 
 #include <QDir>
@@ -13,6 +15,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -579,6 +582,87 @@ TEST_F(HttpClientTest, TheProxyVariablesAreHonoured)
         // What goes to the server stays inside the tunnel.
         EXPECT_EQ(asked[0].headers.contains("authorization"), asked[0].method != "CONNECT");
     }
+
+    // A proxy's failure is named as the proxy's, not as the server's.
+    RecordingProxy refusing(RecordingProxy::Answer::endlessRefusal);
+    QByteArray dead;
+    {
+        const LocalHttpServer gone;
+        dead = "http://127.0.0.1:" + QByteArray::number(gone.baseUrl().port());
+    }
+    const struct {
+        const char *name;
+        QByteArray http, https;
+        QUrl url;
+        QString error;
+    } failures[] = {
+        {"a proxy nothing listens on", dead, {}, m_server.url("/p"), "Proxy connection refused"},
+        {"the same for HTTPS", {}, dead, secure.url("/p"), "Proxy connection refused"},
+        {"a tunnel refused with a body without end",
+         {},
+         refusing.address(),
+         secure.url("/p"),
+         "Proxy requires authentication"},
+    };
+    for (const auto &c : failures) {
+        SCOPED_TRACE(c.name);
+        const ProxyVariables variables(c.http, c.https);
+        const HttpResponse response = m_completions.wait(get(c.url));
+        EXPECT_EQ(response.status, std::nullopt);
+        EXPECT_EQ(response.body, std::nullopt);
+        EXPECT_EQ(response.errorText, c.error);
+    }
+}
+
+TEST(EnvironmentProxy, TheVariablesNameTheProxyAsLibcurlReadsThem)
+{
+    const QByteArray proxy = "http://proxy.test:3128";
+    const struct {
+        const char *url;
+        // Variables set, as "name=value".
+        std::vector<QByteArray> set;
+        bool proxied;
+    } cases[] = {
+        {"http://a.test/", {"http_proxy=" + proxy}, true},
+        {"https://a.test/", {"https_proxy=" + proxy}, true},
+        {"https://a.test/", {"HTTPS_PROXY=" + proxy}, true},
+        // Which a CGI request's "Proxy:" field would set.
+        {"http://a.test/", {"HTTP_PROXY=" + proxy}, false},
+        {"http://a.test/", {"https_proxy=" + proxy}, false},
+        {"https://a.test/", {"http_proxy=" + proxy}, false},
+        {"http://a.test/", {"all_proxy=" + proxy}, true},
+        {"https://a.test/", {"ALL_PROXY=" + proxy}, true},
+        // Set empty, it is the choice: no proxy.
+        {"https://a.test/", {"https_proxy=", "all_proxy=" + proxy}, false},
+        {"https://a.test/", {"https_proxy=" + proxy, "no_proxy=*"}, false},
+        {"https://www.example.com/", {"https_proxy=" + proxy, "no_proxy=example.com"}, false},
+        {"https://www.example.com./", {"https_proxy=" + proxy, "no_proxy=.example.com"}, false},
+        {"https://EXAMPLE.com/", {"https_proxy=" + proxy, "no_proxy=example.com."}, false},
+        {"https://nonexample.com/", {"https_proxy=" + proxy, "no_proxy=example.com"}, true},
+        {"https://b.test/", {"https_proxy=" + proxy, "no_proxy= a.test ,, b.test"}, false},
+        // Without a comma the list ends.
+        {"https://b.test/", {"https_proxy=" + proxy, "no_proxy=a.test b.test"}, true},
+        {"https://b.test/", {"https_proxy=" + proxy, "NO_PROXY=b.test"}, false},
+        {"https://b.test/", {"https_proxy=" + proxy, "no_proxy=a.test", "NO_PROXY=b.test"}, true},
+        {"https://10.1.2.3/", {"https_proxy=" + proxy, "no_proxy=10.0.0.0/8"}, false},
+        {"https://11.1.2.3/", {"https_proxy=" + proxy, "no_proxy=10.0.0.0/8"}, true},
+        {"https://10.1.2.3/", {"https_proxy=" + proxy, "no_proxy=10.1.2.3"}, false},
+        {"https://10.1.2.4/", {"https_proxy=" + proxy, "no_proxy=10.1.2.3"}, true},
+        {"https://[::1]:8443/", {"https_proxy=" + proxy, "no_proxy=::1"}, false},
+        {"https://[fd00::5]/", {"https_proxy=" + proxy, "no_proxy=fd00::/8"}, false},
+        {"https://[fe80::5]/", {"https_proxy=" + proxy, "no_proxy=fd00::/8"}, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.url) + " " + c.set.back().toStdString());
+        const ProxyVariables cleared;
+        for (const QByteArray &assignment : c.set) {
+            const qsizetype equals = assignment.indexOf('=');
+            qputenv(assignment.left(equals).constData(), assignment.mid(equals + 1));
+        }
+        EXPECT_EQ(EnvironmentProxy::forUrl(QUrl(c.url)), c.proxied ? proxy : QByteArray());
+        for (const QByteArray &assignment : c.set)
+            qunsetenv(assignment.left(assignment.indexOf('=')).constData());
+    }
 }
 
 TEST_F(HttpClientTest, CompressedBodiesAreAskedForAndInflatedWithinTheirLimit)
@@ -668,6 +752,52 @@ TEST(BoundedNetworkAccessManager, ATransferWaitsWhileItsReaderIsFull)
         const QByteArray &unit = c.expected;
         EXPECT_TRUE(body == unit.repeated(body.size() / unit.size()) +
                                 unit.left(body.size() % unit.size()));
+    }
+}
+
+// A broken proxy holds no thread: the transfer ends, by its deadline at the
+// latest, on the thread that asked, whose event loop turns meanwhile.
+TEST(BoundedNetworkAccessManager, ABrokenProxyEndsTheTransferByItsDeadlineWhileTheLoopTurns)
+{
+    const struct {
+        const char *name;
+        RecordingProxy::Answer answer;
+        QNetworkReply::NetworkError error;
+        BoundedReply::Failure failure;
+    } cases[] = {
+        {"407 and a body without end", RecordingProxy::Answer::endlessRefusal,
+         QNetworkReply::ProxyAuthenticationRequiredError, BoundedReply::Failure::none},
+        {"no answer to CONNECT", RecordingProxy::Answer::silence,
+         QNetworkReply::OperationCanceledError, BoundedReply::Failure::tooSlow},
+    };
+    constexpr auto deadline = 2s;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingProxy proxy(c.answer);
+        const ProxyVariables variables({}, proxy.address());
+        BoundedNetworkAccessManager manager;
+        QNetworkRequest request(QUrl("https://127.0.0.1:9/tile"));
+        request.setTransferTimeout(60000);
+        const std::unique_ptr<QNetworkReply> reply(manager.get(request));
+        const auto *bounds = new BoundedReply(reply.get(), 1 << 20, deadline);
+        QTimer heartbeat;
+        auto beat = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::duration longestGap{};
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            const auto now = std::chrono::steady_clock::now();
+            longestGap = std::max(longestGap, now - beat);
+            beat = now;
+        });
+        heartbeat.start(10);
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_TRUE(test::waitUntil([&] { return reply->isFinished(); }, 60s));
+        // Slack for a loaded machine and the sanitizers.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, deadline + 10s);
+        EXPECT_LT(longestGap, 1s);
+        EXPECT_EQ(reply->error(), c.error) << reply->errorString().toStdString();
+        EXPECT_EQ(bounds->failure(), c.failure);
+        ASSERT_EQ(proxy.requests().size(), 1);
+        EXPECT_EQ(proxy.requests()[0].method, "CONNECT");
     }
 }
 
