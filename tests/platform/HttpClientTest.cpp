@@ -146,7 +146,9 @@ TEST_F(HttpClientTest, ErrorStatusesKeepTheirBodyAndReportNoFailure)
     for (const auto &request : m_server.requests()) {
         EXPECT_EQ(request.headers.value("accept-version"), "v1");
         EXPECT_TRUE(request.headers.value("user-agent").startsWith("Corvane/"));
-        EXPECT_TRUE(request.headers.value("accept-encoding").contains("gzip"));
+        // Every coding libcurl can inflate.
+        for (const char *coding : {"gzip", "deflate", "br", "zstd"})
+            EXPECT_TRUE(request.headers.value("accept-encoding").contains(coding)) << coding;
     }
     EXPECT_EQ(m_server.requests().size(), std::size(cases));
 }
@@ -669,6 +671,8 @@ TEST_F(HttpClientTest, CompressedBodiesAreAskedForAndInflatedWithinTheirLimit)
 {
     const qint64 peakBefore = test::peakResidentBytes();
     const QByteArray text = QByteArray("a body worth compressing ").repeated(400);
+    // Bombs need only inflate far past their limit.
+    const QByteArray zeros(16 << 20, '\0');
     // Noise grows when compressed.
     QByteArray noise(4096, '\0');
     QRandomGenerator random(7);
@@ -695,6 +699,15 @@ TEST_F(HttpClientTest, CompressedBodiesAreAskedForAndInflatedWithinTheirLimit)
         {"/gzip/noise", coded("gzip", gzipped(noise)), noise.size(), noise, ""},
         // A mebibyte that inflates to a gibibyte.
         {"/bomb", coded("deflate", zlibStream({}, qint64(1) << 30)), 1 << 20, std::nullopt,
+         "The reply is too large."},
+        {"/br", coded("br", brotli(text)), text.size(), text, ""},
+        {"/br/over", coded("br", brotli(text)), text.size() - 1, std::nullopt,
+         "The reply is too large."},
+        {"/br/bomb", coded("br", brotli(zeros)), 1 << 20, std::nullopt, "The reply is too large."},
+        {"/zstd", coded("zstd", zstdFrame(text)), text.size(), text, ""},
+        {"/zstd/over", coded("zstd", zstdFrame(text)), text.size() - 1, std::nullopt,
+         "The reply is too large."},
+        {"/zstd/bomb", coded("zstd", zstdFrame(zeros)), 1 << 20, std::nullopt,
          "The reply is too large."},
     };
     for (const auto &c : cases) {
