@@ -7,6 +7,8 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -18,6 +20,21 @@ const QString BoundedReply::tooSlowText = QStringLiteral("The server took too lo
 namespace {
 
 constexpr qint64 readBufferBytes = 1 << 20;
+
+// Room for a body of known size. A large one is laid on huge pages where the
+// system offers them: filling fresh memory a page of 4 KiB at a time costs
+// several times what the transfer itself does.
+void reserve(QByteArray &body, qint64 size)
+{
+    body.reserve(qsizetype(size));
+    constexpr quintptr hugePage = 2 << 20;
+    if (size < 4 * qint64(hugePage))
+        return;
+    const quintptr start = (quintptr(body.data()) + hugePage - 1) & ~(hugePage - 1);
+    const quintptr end = (quintptr(body.data()) + quintptr(size)) & ~(hugePage - 1);
+    if (end > start)
+        madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+}
 
 } // namespace
 
@@ -40,7 +57,7 @@ BoundedReply::BoundedReply(QNetworkReply *reply, qint64 maximumBodySize,
         if (length.isValid() && length.toLongLong() > m_maximumBodySize)
             fail(Failure::tooLarge);
         else if (length.isValid() && !m_sink && m_body.isEmpty())
-            m_body.reserve(qsizetype(length.toLongLong()));
+            reserve(m_body, length.toLongLong());
     });
     // The transport ended the reply for a bound it keeps itself.
     connect(reply, &QNetworkReply::finished, this, [this] {
