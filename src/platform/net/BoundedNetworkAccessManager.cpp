@@ -69,8 +69,6 @@ Failure failureOf(CURLcode result, long osError, const char *detail, const QUrl 
                                    : QString::fromUtf8(curl_easy_strerror(result));
     switch (result) {
     case CURLE_COULDNT_RESOLVE_HOST:
-        if (viaProxy)
-            return {QNetworkReply::ProxyNotFoundError, QStringLiteral("Proxy server not found")};
         return {QNetworkReply::HostNotFoundError,
                 QStringLiteral("Host %1 not found").arg(url.host())};
     case CURLE_COULDNT_RESOLVE_PROXY:
