@@ -258,16 +258,19 @@ private:
     }
 
     // What a connection, its TLS handshake and a proxy's tunnel may take: as
-    // long as a stall, and no longer than the deadline leaves.
-    long connectTimeout() const
+    // long as a stall, and no longer than the deadline leaves. Notes which
+    // of the two it is.
+    long connectTimeout()
     {
         long milliseconds = stallTimeout();
+        m_connectEndsAtDeadline = false;
         if (m_deadline != Clock::time_point::max()) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now())
                     .count();
             const long bounded = long(std::max<qint64>(1, left));
-            milliseconds = milliseconds > 0 ? std::min(milliseconds, bounded) : bounded;
+            m_connectEndsAtDeadline = milliseconds <= 0 || bounded < milliseconds;
+            milliseconds = m_connectEndsAtDeadline ? bounded : milliseconds;
         }
         return milliseconds;
     }
@@ -321,14 +324,11 @@ private:
         curl_easy_setopt(easy, CURLOPT_PROXY, m_proxy.constData());
         curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
         // The deadlines hold inside libcurl too, where it holds the thread
-        // (onProgress runs there); the low-speed limit makes libcurl look
-        // at a stalled transfer every second.
+        // (onProgress runs there). No low-speed limit: it counts the bytes
+        // read, and a compressed body may be inflated for seconds from what
+        // came in one read.
         if (const long connect = connectTimeout(); connect > 0)
             curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connect);
-        if (stallTimeout() > 0) {
-            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long((stallTimeout() + 999) / 1000));
-        }
         // Removing a transfer that is still resolving a name leaves the
         // resolver's thread to end alone rather than waiting for it.
         curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
@@ -401,7 +401,7 @@ private:
         return static_cast<CurlReply *>(self)->bodyBytes(data, size);
     }
 
-    // Called at least every second while the transfer lives, and for every
+    // Called at every pass libcurl makes over the transfer, and for every
     // byte of a proxy's reply to CONNECT: a transfer past its deadline or
     // stalled ends here even while libcurl holds the thread.
     static int onProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent)
@@ -676,8 +676,8 @@ private:
     {
         long osError = 0;
         curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osError);
-        // The connect timeout ends with the deadline where that comes first.
-        if (result == CURLE_OPERATION_TIMEDOUT && Clock::now() >= m_deadline)
+        // The connect timeout (libcurl's only timeout here) was the deadline.
+        if (result == CURLE_OPERATION_TIMEDOUT && m_connectEndsAtDeadline)
             m_overrun = Overrun::tooSlow;
         if (m_refusal.code != NoError) {
             end(m_refusal);
@@ -818,6 +818,7 @@ private:
     Clock::time_point m_deadline = Clock::time_point::max();
     qint64 m_maximumBodySize = -1;
     Overrun m_overrun = Overrun::none;
+    bool m_connectEndsAtDeadline = false;
     // The proxy of the current request; empty when it goes direct.
     QByteArray m_proxy;
     bool m_paused = false;

@@ -58,7 +58,7 @@ bool CurlMulti::add(CURL *easy, Done done, const QString &origin)
         Origin &waitedFor = m_origins[origin];
         if (!waitedFor.first) {
             waitedFor.first = easy;
-        } else if (!waitedFor.waiting.isEmpty() || !isConnected(waitedFor.first)) {
+        } else if (!waitedFor.waiting.isEmpty() || !hasBegun(waitedFor.first)) {
             waitedFor.waiting.append(easy);
             return true;
         }
@@ -107,11 +107,14 @@ void CurlMulti::forget(CURL *easy)
         m_origins.erase(found);
 }
 
-bool CurlMulti::isConnected(CURL *easy)
+bool CurlMulti::hasBegun(CURL *easy)
 {
-    // Set once the connection, new or reused, is ready for the request.
-    curl_off_t ready = 0;
-    return curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &ready) == CURLE_OK && ready > 0;
+    // Set once the reply has begun, over a connection new or reused. By then
+    // an HTTP/2 server's settings have come too: released before them, a
+    // burst would find the connection holding only libcurl's default of 100
+    // streams and open more connections for the rest.
+    curl_off_t begun = 0;
+    return curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &begun) == CURLE_OK && begun > 0;
 }
 
 void CurlMulti::releaseWaiting()
@@ -124,7 +127,7 @@ void CurlMulti::releaseWaiting()
         if (!origin.first) {
             origin.first = origin.waiting.takeFirst();
             going.append(origin.first);
-        } else if (isConnected(origin.first)) {
+        } else if (hasBegun(origin.first)) {
             going = std::exchange(origin.waiting, {});
         }
         for (CURL *easy : going)

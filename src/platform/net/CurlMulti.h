@@ -22,9 +22,9 @@ namespace corvane {
 // its connections (HTTP/1.1 connections kept alive, HTTP/2 multiplexed), at
 // most `maximumHostConnections` to a host; the others wait for one.
 //
-// While nothing is known of an HTTPS origin, one transfer to it connects
-// first and the others wait until it has: libcurl would otherwise open a
-// connection for each while the first one's protocol is unknown, where over
+// While nothing is known of an HTTPS origin, one transfer to it goes first
+// and the others wait until its reply has begun: libcurl would otherwise open
+// a connection for each while the first one's protocol is unknown, where over
 // HTTP/2 they all share the first.
 class CurlMulti {
 public:
@@ -73,11 +73,11 @@ private:
     void act(int socket, int events);
     void collectDone();
     bool start(CURL *easy);
-    // Lets the transfers waiting for an origin go once its first one has
-    // connected, or another one connect first when it ended.
+    // Lets the transfers waiting for an origin go once its first one's reply
+    // has begun, or another one go first when it ended.
     void releaseWaiting();
     void forget(CURL *easy);
-    static bool isConnected(CURL *easy);
+    static bool hasBegun(CURL *easy);
 
     CURLM *m_multi = nullptr;
     // The notifiers' parent: deleting it takes the retired ones too.
