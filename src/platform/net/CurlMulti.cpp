@@ -54,7 +54,10 @@ bool CurlMulti::add(CURL *easy, Done done, const QString &origin)
 {
     Transfer &transfer = m_transfers[easy];
     transfer = {std::move(done), origin, false};
-    if (!origin.isEmpty()) {
+    if (m_servesOneAtATime.contains(origin)) {
+        // Nothing to wait for: it takes a connection of its own.
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
+    } else if (!origin.isEmpty()) {
         Origin &waitedFor = m_origins[origin];
         if (!waitedFor.first) {
             waitedFor.first = easy;
@@ -119,37 +122,57 @@ bool CurlMulti::hasBegun(CURL *easy)
 
 void CurlMulti::releaseWaiting()
 {
-    std::vector<CURL *> failed;
     for (auto &[name, origin] : m_origins) {
         if (origin.waiting.isEmpty())
             continue;
-        QList<CURL *> going;
         if (!origin.first) {
             origin.first = origin.waiting.takeFirst();
-            going.append(origin.first);
+            if (!start(origin.first))
+                refuse(origin.first);
         } else if (hasBegun(origin.first)) {
-            going = std::exchange(origin.waiting, {});
+            release(name, origin);
         }
-        for (CURL *easy : going)
-            if (!start(easy))
-                failed.push_back(easy);
     }
+}
+
+void CurlMulti::release(const QString &name, Origin &origin)
+{
+    const QList<CURL *> going = std::exchange(origin.waiting, {});
+    // A server of HTTP/1.1 serves one request at a time on a connection: the
+    // others take connections of their own, as many as a host may have,
+    // rather than wait for it.
+    long version = 0;
+    curl_easy_getinfo(origin.first, CURLINFO_HTTP_VERSION, &version);
+    const bool oneAtATime = version != 0 && version < CURL_HTTP_VERSION_2_0;
+    if (oneAtATime) {
+        if (m_servesOneAtATime.size() >= maximumOriginsKept)
+            m_servesOneAtATime.clear();
+        m_servesOneAtATime.insert(name);
+    }
+    for (CURL *easy : going) {
+        if (oneAtATime)
+            curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
+        if (!start(easy))
+            refuse(easy);
+    }
+}
+
+void CurlMulti::refuse(CURL *easy)
+{
     // Told as a transfer that ended, from the event loop, unless removed first.
-    for (CURL *easy : failed) {
-        forget(easy);
-        m_transfers[easy].refused = true;
-        QMetaObject::invokeMethod(
-            &m_context,
-            [this, easy] {
-                const auto found = m_transfers.find(easy);
-                if (found == m_transfers.end() || !found->second.refused)
-                    return;
-                Done done = std::move(found->second.done);
-                m_transfers.erase(found);
-                done(CURLE_FAILED_INIT);
-            },
-            Qt::QueuedConnection);
-    }
+    forget(easy);
+    m_transfers[easy].refused = true;
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, easy] {
+            const auto found = m_transfers.find(easy);
+            if (found == m_transfers.end() || !found->second.refused)
+                return;
+            Done done = std::move(found->second.done);
+            m_transfers.erase(found);
+            done(CURLE_FAILED_INIT);
+        },
+        Qt::QueuedConnection);
 }
 
 void CurlMulti::resume(CURL *easy)
@@ -218,6 +241,12 @@ void CurlMulti::collectDone()
         const auto found = m_transfers.find(easy);
         if (found == m_transfers.end())
             continue;
+        // A first transfer may end within the pass that began its reply:
+        // the others go now, before another would go first and alone.
+        if (const auto origin = m_origins.find(found->second.origin);
+            origin != m_origins.end() && origin->second.first == easy &&
+            !origin->second.waiting.isEmpty() && hasBegun(easy))
+            release(origin->first, origin->second);
         Done done = std::move(found->second.done);
         forget(easy);
         m_transfers.erase(found);

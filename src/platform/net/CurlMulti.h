@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 typedef void CURL;
 typedef void CURLM;
@@ -22,10 +23,12 @@ namespace corvane {
 // its connections (HTTP/1.1 connections kept alive, HTTP/2 multiplexed), at
 // most `maximumHostConnections` to a host; the others wait for one.
 //
-// While nothing is known of an HTTPS origin, one transfer to it goes first
-// and the others wait until its reply has begun: libcurl would otherwise open
-// a connection for each while the first one's protocol is unknown, where over
-// HTTP/2 they all share the first.
+// While nothing is known of an HTTPS origin, or it speaks HTTP/2, one
+// transfer to it goes first and the others wait until its reply has begun:
+// libcurl would otherwise open a connection for each while the first one's
+// protocol is unknown, where over HTTP/2 they all share the first. Once an
+// origin is known to speak HTTP/1.1, its transfers open connections of their
+// own, up to the host's limit, without waiting.
 class CurlMulti {
 public:
     static constexpr long maximumHostConnections = 6;
@@ -76,6 +79,9 @@ private:
     // Lets the transfers waiting for an origin go once its first one's reply
     // has begun, or another one go first when it ended.
     void releaseWaiting();
+    void release(const QString &name, Origin &origin);
+    // libcurl would not take it.
+    void refuse(CURL *easy);
     void forget(CURL *easy);
     static bool hasBegun(CURL *easy);
 
@@ -86,6 +92,10 @@ private:
     std::unordered_map<int, std::unique_ptr<Watch>> m_watches;
     std::unordered_map<CURL *, Transfer> m_transfers;
     std::unordered_map<QString, Origin> m_origins;
+    // Origins whose first reply came over HTTP/1.1: their transfers wait for
+    // nothing. Forgotten all at once past `maximumOriginsKept`.
+    static constexpr std::size_t maximumOriginsKept = 256;
+    std::unordered_set<QString> m_servesOneAtATime;
 };
 
 } // namespace corvane
