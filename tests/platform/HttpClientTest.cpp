@@ -477,13 +477,13 @@ TEST_F(HttpClientTest, ManyRequestsToOneHostShareAFewConnections)
 {
     const TrustedLocalServers trusted;
     using Transport = LocalHttpServer::Transport;
+    // HTTP/1.1 takes a request at a time on a connection: a burst opens a
+    // few, never more than six; over HTTP/2 it waits for the first
+    // connection's protocol and shares that connection.
     const struct {
         Transport transport;
-        int connections;
-    } cases[] = {{Transport::plain, 6},
-                 {Transport::tls, 6},
-                 // The burst waits for the first connection's protocol.
-                 {Transport::http2, 1}};
+        int fewest, most;
+    } cases[] = {{Transport::plain, 2, 6}, {Transport::tls, 2, 6}, {Transport::http2, 1, 1}};
     for (const auto &c : cases) {
         SCOPED_TRACE(int(c.transport));
         LocalHttpServer server(0, c.transport);
@@ -494,7 +494,8 @@ TEST_F(HttpClientTest, ManyRequestsToOneHostShareAFewConnections)
             get(server.url("/tile"));
         for (std::size_t i = first; i < first + 200; ++i)
             EXPECT_EQ(m_completions.wait(i).body.value_or("").size(), tile.size());
-        EXPECT_LE(server.connectionCount(), c.connections);
+        EXPECT_GE(server.connectionCount(), c.fewest);
+        EXPECT_LE(server.connectionCount(), c.most);
     }
 }
 
