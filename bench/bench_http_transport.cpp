@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QEventLoop>
 #include <QImage>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -40,16 +41,20 @@ QByteArray tilePng()
     return bytes;
 }
 
-// A local HTTPS server with every tile, trusted by the program's transport.
+// A body of 100 MB, for reading at the speed of the wire.
+constexpr qint64 largeBodyBytes = 100'000'000;
+
+// A local HTTPS server with every tile, trusted by the program's transport,
+// and a large body.
 struct Tiles {
     // Made once the application is.
     std::unique_ptr<fixture::LocalHttpServer> made;
     fixture::LocalHttpServer &server;
     QList<QUrl> urls;
 
-    Tiles()
-        : made((bench::ensureApplication(), std::make_unique<fixture::LocalHttpServer>(
-                                                0, fixture::LocalHttpServer::Transport::tls))),
+    explicit Tiles(fixture::LocalHttpServer::Transport transport)
+        : made((bench::ensureApplication(),
+                std::make_unique<fixture::LocalHttpServer>(0, transport))),
           server(*made)
     {
         QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
@@ -61,18 +66,28 @@ struct Tiles {
             server.setReply(path, {.body = png, .contentType = "image/png"});
             urls.append(server.url(path));
         }
+        server.setReply("/large", {.body = png,
+                                   .contentType = "application/octet-stream",
+                                   .delivery = fixture::LocalHttpServer::Delivery::declared,
+                                   .declaredLength = largeBodyBytes});
     }
 };
 
-Tiles &tiles()
+// Over HTTPS, HTTP/1.1 or HTTP/2, or plain HTTP.
+enum class Wire { https, http2, plain };
+
+Tiles &tiles(Wire wire = Wire::https)
 {
-    static Tiles *made = new Tiles;
-    return *made;
+    using Transport = fixture::LocalHttpServer::Transport;
+    static Tiles *made = new Tiles(Transport::tls);
+    static Tiles *multiplexed = new Tiles(Transport::http2);
+    static Tiles *plain = new Tiles(Transport::plain);
+    return wire == Wire::https ? *made : wire == Wire::http2 ? *multiplexed : *plain;
 }
 
-void countConnections(benchmark::State &state, int before)
+void countConnections(benchmark::State &state, const Tiles &world, int before)
 {
-    state.counters["connections"] = benchmark::Counter(tiles().server.connectionCount() - before,
+    state.counters["connections"] = benchmark::Counter(world.server.connectionCount() - before,
                                                        benchmark::Counter::kAvgIterations);
 }
 
@@ -103,15 +118,15 @@ void BM_MapTilesOverHttps(benchmark::State &state)
             break;
         }
     }
-    countConnections(state, before);
+    countConnections(state, world, before);
 }
 BENCHMARK(BM_MapTilesOverHttps)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 // As HttpClient's callers ask: every request at once, through a client of
-// its own.
+// its own, to a server of HTTP/1.1 (0) or HTTP/2 (1).
 void BM_HttpClientGetsOverHttps(benchmark::State &state)
 {
-    Tiles &world = tiles();
+    Tiles &world = tiles(state.range(0) == 1 ? Wire::http2 : Wire::https);
     const int before = world.server.connectionCount();
     for (auto _ : state) {
         state.PauseTiming();
@@ -138,8 +153,75 @@ void BM_HttpClientGetsOverHttps(benchmark::State &state)
         client.reset();
         state.ResumeTiming();
     }
-    countConnections(state, before);
+    countConnections(state, world, before);
 }
-BENCHMARK(BM_HttpClientGetsOverHttps)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_HttpClientGetsOverHttps)
+    ->ArgName("http2")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
+
+// 100 MB through HttpClient, into memory, over HTTPS (0) or plain HTTP (1).
+void BM_HttpClientLargeBody(benchmark::State &state)
+{
+    const QUrl url = tiles(state.range(0) == 1 ? Wire::plain : Wire::https).server.url("/large");
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto client = HttpClient::makeNetworkClient();
+        std::atomic<bool> done = false;
+        qint64 received = 0;
+        state.ResumeTiming();
+        const auto request =
+            client->get({url, {}, {30s, 60s, largeBodyBytes}}, [&](const HttpResponse &response) {
+                received = response.body ? response.body->size() : -1;
+                done = true;
+            });
+        const auto started = std::chrono::steady_clock::now();
+        while (!done && std::chrono::steady_clock::now() - started < 60s)
+            std::this_thread::sleep_for(1ms);
+        state.PauseTiming();
+        if (received != largeBodyBytes) {
+            state.SkipWithError("the body did not arrive whole");
+            break;
+        }
+        client.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * largeBodyBytes);
+}
+BENCHMARK(BM_HttpClientLargeBody)
+    ->ArgName("plain")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+// The yardstick: the same 100 MB read from the same server by the `curl`
+// command, its start included.
+void BM_CurlCommandLargeBody(benchmark::State &state)
+{
+    const QString url =
+        tiles(state.range(0) == 1 ? Wire::plain : Wire::https).server.url("/large").toString();
+    for (auto _ : state) {
+        QProcess curl;
+        curl.start("curl", {"-k", "-s", "-o", "/dev/null", "-w", "%{size_download}", url});
+        if (!curl.waitForFinished(60000) ||
+            curl.readAllStandardOutput().toLongLong() != largeBodyBytes) {
+            state.SkipWithError("curl did not read the body whole");
+            break;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * largeBodyBytes);
+}
+BENCHMARK(BM_CurlCommandLargeBody)
+    ->ArgName("plain")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 } // namespace

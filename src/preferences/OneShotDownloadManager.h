@@ -6,6 +6,9 @@
 #include <QNetworkRequest>
 #include <QString>
 
+#include <QThread>
+
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -31,8 +34,10 @@ struct UrlRequest {
 
 // Fires requests and forgets them: no cookies, no cache, always from the
 // network, 30 seconds without progress ends a transfer, and a "User-Agent" of
-// the program's name and version on every request. Lives on the main thread.
-class OneShotDownloadManager : public std::enable_shared_from_this<OneShotDownloadManager> {
+// the program's name and version on every request. The transfers, and the
+// set-up of TLS for the first, run on a thread of the manager's own, so the
+// main thread never waits on the network; handlers run on the main thread.
+class OneShotDownloadManager {
 public:
     // The data received, the HTTP status (0 when there was no answer) and the
     // error text when the transfer failed.
@@ -52,16 +57,22 @@ public:
     // "<name>-<version>", or nothing when either is missing.
     static std::optional<QByteArray> userAgent(const BundleInfo &bundle);
 
-    // Starts the request at once; the handler runs on the main thread when it
-    // ends. Called from another thread, it starts on the main queue (when the
-    // manager is owned by a shared_ptr).
+    // Starts the request on the manager's thread, from any thread; the
+    // handler runs on the main thread when it ends.
     void start(const UrlRequest &request, Handler handler);
 
 private:
-    void startOnMain(const UrlRequest &request, Handler handler);
+    // On the manager's thread.
+    void startHere(const UrlRequest &request, Handler handler);
 
-    std::optional<QByteArray> m_userAgent;
-    std::unique_ptr<QNetworkAccessManager> m_manager;
+    const std::optional<QByteArray> m_userAgent;
+    // Cleared when the manager goes: a handler already on its way to the
+    // main thread then does not run.
+    const std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
+    QThread m_thread;
+    // Lives on m_thread, and so do the network manager and the replies.
+    QObject *m_context = nullptr;
+    QNetworkAccessManager *m_manager = nullptr;
     std::set<QNetworkReply *> m_replies;
 };
 

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
+#include <thread>
+
 using namespace corvane;
 using namespace corvane::test;
 
@@ -230,6 +232,27 @@ TEST_F(CrashUploadLoopbackTest, TheManagerKeepsNoCookiesAndNamesItselfOnlyWhenIt
     ASSERT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(30)));
     ASSERT_EQ(sink.requests.size(), 3u);
     EXPECT_FALSE(sink.requests[2].headers.value("user-agent").startsWith("Corvane"));
+}
+
+TEST_F(CrashUploadLoopbackTest, AnUploadGoesOutWhileTheMainThreadIsBusy)
+{
+    fixture::LocalHttpServer server;
+    server.setReply("/crash", {200, "ok"});
+    std::optional<int> status;
+    downloads->start(CrashReporter::makeUpload(server.url("/crash"), std::nullopt, "Thread 0"),
+                     [&](const QByteArray &, int answered, const std::optional<QString> &) {
+                         status = answered;
+                     });
+    // The main thread's event loop does not turn meanwhile.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (server.requests().isEmpty() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests()[0].method, "POST");
+    // Its handler waits for the main thread.
+    EXPECT_FALSE(status);
+    ASSERT_TRUE(waitUntil([&] { return status.has_value(); }, std::chrono::seconds(30)));
+    EXPECT_EQ(status, 200);
 }
 
 TEST_F(CrashUploadLoopbackTest, HostileRepliesToTheUploadFailWithinItsDeadline)

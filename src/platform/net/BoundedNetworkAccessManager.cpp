@@ -1,6 +1,8 @@
 #include "platform/net/BoundedNetworkAccessManager.h"
 
+#include "platform/net/BoundedTransfer.h"
 #include "platform/net/CurlMulti.h"
+#include "platform/net/EnvironmentProxy.h"
 
 #include <QNetworkReply>
 #include <QPointer>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -48,13 +51,19 @@ QNetworkReply::NetworkError errorForStatus(int status)
     }
 }
 
+using Clock = std::chrono::steady_clock;
+
 struct Failure {
     QNetworkReply::NetworkError code = QNetworkReply::NoError;
     QString text;
 };
 
-// A transfer libcurl ended, told as Qt's own replies tell it.
-Failure failureOf(CURLcode result, long osError, const char *detail, const QUrl &url)
+const Failure canceled = {QNetworkReply::OperationCanceledError,
+                          QStringLiteral("Operation canceled")};
+
+// A transfer libcurl ended, told as Qt's own replies tell it; a proxy's
+// failure as the proxy's.
+Failure failureOf(CURLcode result, long osError, const char *detail, const QUrl &url, bool viaProxy)
 {
     const QString said = detail[0] ? QString::fromUtf8(detail).trimmed()
                                    : QString::fromUtf8(curl_easy_strerror(result));
@@ -62,12 +71,20 @@ Failure failureOf(CURLcode result, long osError, const char *detail, const QUrl 
     case CURLE_COULDNT_RESOLVE_HOST:
         return {QNetworkReply::HostNotFoundError,
                 QStringLiteral("Host %1 not found").arg(url.host())};
-    case CURLE_COULDNT_RESOLVE_PROXY: return {QNetworkReply::ProxyNotFoundError, said};
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return {QNetworkReply::ProxyNotFoundError, QStringLiteral("Proxy server not found")};
     case CURLE_COULDNT_CONNECT:
+        // Through a proxy, only the proxy is connected to.
+        if (viaProxy && osError == ECONNREFUSED)
+            return {QNetworkReply::ProxyConnectionRefusedError,
+                    QStringLiteral("Proxy connection refused")};
+        if (viaProxy)
+            return {QNetworkReply::UnknownProxyError, said};
         if (osError == ECONNREFUSED)
             return {QNetworkReply::ConnectionRefusedError, QStringLiteral("Connection refused")};
         return {QNetworkReply::UnknownNetworkError, said};
-    case CURLE_OPERATION_TIMEDOUT: return {QNetworkReply::TimeoutError, said};
+    // Our connect timeout and low-speed limit: the transfer stalled.
+    case CURLE_OPERATION_TIMEDOUT: return canceled;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
@@ -124,7 +141,7 @@ bool sameOrigin(const QUrl &a, const QUrl &b)
            a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && defaultPort(a) == defaultPort(b);
 }
 
-class CurlReply final : public QNetworkReply {
+class CurlReply final : public QNetworkReply, public BoundedTransfer {
 public:
     CurlReply(QNetworkAccessManager *manager, std::shared_ptr<CurlMulti> multi,
               QNetworkAccessManager::Operation operation, const QNetworkRequest &request,
@@ -140,8 +157,7 @@ public:
                 m_fields.append({name, request.rawHeader(name)});
         QIODevice::open(QIODevice::ReadOnly);
         m_stall.setSingleShot(true);
-        connect(&m_stall, &QTimer::timeout, this,
-                [this] { fail(OperationCanceledError, QStringLiteral("Operation canceled")); });
+        connect(&m_stall, &QTimer::timeout, this, [this] { checkStall(); });
         // Started from the event loop, as Qt's replies are, so that the
         // caller can connect to it and set its read buffer first.
         QMetaObject::invokeMethod(
@@ -154,8 +170,16 @@ public:
     {
         if (m_ended)
             return;
-        fail(OperationCanceledError, QStringLiteral("Operation canceled"));
+        fail(canceled);
     }
+
+    void holdTo(qint64 maximumBodySize, Clock::time_point deadline) override
+    {
+        m_maximumBodySize = maximumBodySize;
+        m_deadline = deadline;
+    }
+
+    Overrun overrun() const override { return m_overrun; }
 
     void close() override
     {
@@ -170,7 +194,7 @@ public:
     void setReadBufferSize(qint64 size) override
     {
         QNetworkReply::setReadBufferSize(size);
-        resumeIfRoom();
+        resumeWhenRoom();
     }
 
 protected:
@@ -181,10 +205,11 @@ protected:
             std::memcpy(data, m_delivered.constData() + m_deliveredStart, size_t(count));
             m_deliveredStart += count;
             if (m_deliveredStart == m_delivered.size()) {
-                m_delivered.clear();
+                // Its memory is kept for what comes next.
+                m_delivered.resize(0);
                 m_deliveredStart = 0;
             }
-            resumeIfRoom();
+            resumeWhenRoom();
             return count;
         }
         return isFinished() ? -1 : 0;
@@ -205,13 +230,49 @@ private:
                                                : (m_manager ? m_manager->transferTimeout() : 0);
     }
 
-    // Progress: the stall timer starts again, unless the reader holds the
-    // transfer.
+    // Progress: the stall is timed from now, unless the reader holds the
+    // transfer. The timer is not started again for every piece of a body:
+    // when it fires it looks at when the last progress was.
     void touch()
     {
-        const int timeout = stallTimeout();
-        if (timeout > 0 && !m_ended && !m_paused)
-            m_stall.start(timeout);
+        m_lastProgress = Clock::now();
+        if (stallTimeout() > 0 && !m_ended && !m_paused && !m_stall.isActive())
+            m_stall.start(stallTimeout());
+    }
+
+    std::chrono::milliseconds sinceProgress(Clock::time_point now) const
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(now - m_lastProgress);
+    }
+
+    void checkStall()
+    {
+        if (m_ended || m_paused)
+            return;
+        const std::chrono::milliseconds left =
+            std::chrono::milliseconds(stallTimeout()) - sinceProgress(Clock::now());
+        if (left.count() > 0)
+            m_stall.start(int(left.count()));
+        else
+            fail(canceled);
+    }
+
+    // What a connection, its TLS handshake and a proxy's tunnel may take: as
+    // long as a stall, and no longer than the deadline leaves. Notes which
+    // of the two it is.
+    long connectTimeout()
+    {
+        long milliseconds = stallTimeout();
+        m_connectEndsAtDeadline = false;
+        if (m_deadline != Clock::time_point::max()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now())
+                    .count();
+            const long bounded = long(std::max<qint64>(1, left));
+            m_connectEndsAtDeadline = milliseconds <= 0 || bounded < milliseconds;
+            milliseconds = m_connectEndsAtDeadline ? bounded : milliseconds;
+        }
+        return milliseconds;
     }
 
     // One request of the reply: the first, or one a redirect asks for.
@@ -226,7 +287,14 @@ private:
         }
         configure();
         touch();
-        if (!m_multi->add(m_easy, [this](int result) { hopDone(CURLcode(result)); }))
+        // Only HTTPS may turn out to be HTTP/2, its connections shared.
+        const bool secure = m_location.scheme().compare("https", Qt::CaseInsensitive) == 0;
+        const QString origin = secure ? QStringLiteral("https://%1:%2")
+                                            .arg(m_location.host().toLower())
+                                            .arg(m_location.port(443))
+                                      : QString();
+        if (!m_multi->add(
+                m_easy, [this](int result) { hopDone(CURLcode(result)); }, origin))
             fail(UnknownNetworkError, QStringLiteral("The transfer could not be set up."));
     }
 
@@ -248,7 +316,22 @@ private:
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &CurlReply::onProgress);
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        // A proxy's reply to CONNECT comes through onHeader, where a refusal
+        // ends the transfer before libcurl reads a body of it that may have
+        // no end.
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 0L);
+        m_proxy = EnvironmentProxy::forUrl(m_location);
+        curl_easy_setopt(easy, CURLOPT_PROXY, m_proxy.constData());
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+        // The deadlines hold inside libcurl too, where it holds the thread
+        // (onProgress runs there). No low-speed limit: it counts the bytes
+        // read, and a compressed body may be inflated for seconds from what
+        // came in one read.
+        if (const long connect = connectTimeout(); connect > 0)
+            curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connect);
+        // Removing a transfer that is still resolving a name leaves the
+        // resolver's thread to end alone rather than waiting for it.
+        curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
         // A request waits for a connection it can share rather than opening
         // another at once.
@@ -306,7 +389,7 @@ private:
     }
 
     // libcurl's callbacks: nothing here runs code of the reply's users, nor
-    // calls into libcurl; what users are told waits for the event loop.
+    // drives libcurl; what users are told waits for the event loop.
 
     static size_t onHeader(char *data, size_t, size_t size, void *self)
     {
@@ -318,12 +401,30 @@ private:
         return static_cast<CurlReply *>(self)->bodyBytes(data, size);
     }
 
+    // Called at every pass libcurl makes over the transfer, and for every
+    // byte of a proxy's reply to CONNECT: a transfer past its deadline or
+    // stalled ends here even while libcurl holds the thread.
     static int onProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent)
     {
-        auto *reply = static_cast<CurlReply *>(self);
-        if (sent > reply->m_sent) {
-            reply->m_sent = sent;
-            reply->touch();
+        return static_cast<CurlReply *>(self)->progress(sent);
+    }
+
+    int progress(curl_off_t sent)
+    {
+        if (sent > m_sent) {
+            m_sent = sent;
+            touch();
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= m_deadline) {
+            m_overrun = Overrun::tooSlow;
+            m_refusal = canceled;
+            return 1;
+        }
+        if (!m_paused && stallTimeout() > 0 &&
+            sinceProgress(now) >= std::chrono::milliseconds(stallTimeout())) {
+            m_refusal = canceled;
+            return 1;
         }
         return 0;
     }
@@ -357,8 +458,13 @@ private:
             m_reason = line.size() > space + 5 ? line.mid(space + 5).trimmed() : QByteArray();
             m_headers.clear();
             m_fieldCount = 0;
+            m_headFrom = HeadFrom::unknown;
             return size;
         }
+        if (m_headFrom == HeadFrom::unknown)
+            m_headFrom = isProxysHead() ? HeadFrom::proxy : HeadFrom::server;
+        if (m_headFrom == HeadFrom::proxy)
+            return proxyLine(line) ? size : 0;
         if (line.isEmpty())
             return headEnded() ? size : 0;
         if (line.front() == ' ' || line.front() == '\t') {
@@ -374,6 +480,42 @@ private:
             return refuse(QStringLiteral("The reply's head is too large."));
         m_headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
         return size;
+    }
+
+    // Whether the head begun is a proxy's reply to CONNECT. libcurl has
+    // taken its status by the line after the status line.
+    bool isProxysHead() const
+    {
+        long connectStatus = 0;
+        return !m_proxy.isEmpty() && !m_tunnelled &&
+               curl_easy_getinfo(m_easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus) == CURLE_OK &&
+               connectStatus != 0;
+    }
+
+    // A line of the proxy's reply to CONNECT. Anything but a tunnel is
+    // refused at its first field, as Qt does, rather than read on.
+    bool proxyLine(const QByteArray &line)
+    {
+        if (m_status == 407) {
+            m_refusal = {ProxyAuthenticationRequiredError,
+                         QStringLiteral("Proxy requires authentication")};
+            return false;
+        }
+        if (m_status < 200 || m_status > 299) {
+            m_refusal = {UnknownProxyError, QStringLiteral("Proxy error: %1 %2")
+                                                .arg(m_status)
+                                                .arg(QString::fromLatin1(m_reason))
+                                                .trimmed()};
+            return false;
+        }
+        if (line.isEmpty()) {
+            // The tunnel is open: the server's reply follows.
+            m_tunnelled = true;
+            m_status = 0;
+            m_reason.clear();
+            m_headFrom = HeadFrom::unknown;
+        }
+        return true;
     }
 
     // A field after a chunked body, or the blank line ending them: libcurl
@@ -479,6 +621,12 @@ private:
             m_redirectBodyBytes += qint64(size);
             return m_redirectBodyBytes > maximumRedirectBodyBytes ? 0 : size;
         }
+        // Past the reader's bound: inflating a bomb stops here.
+        if (m_maximumBodySize >= 0 && m_received + qint64(size) > m_maximumBodySize) {
+            m_overrun = Overrun::tooLarge;
+            m_refusal = canceled;
+            return 0;
+        }
         if (!hasRoom()) {
             m_paused = true;
             m_stall.stop();
@@ -495,26 +643,48 @@ private:
         return size;
     }
 
-    void resumeIfRoom()
+    // A paused transfer goes on once the reader has taken half of its
+    // buffer, and from the event loop. Resumed at every read, libcurl would
+    // hand on one piece and copy all it holds back (a whole inflated input
+    // block, megabytes of a compression bomb) each time, and a reader's
+    // readAll() would take everything libcurl holds, past its buffer.
+    bool hasRoomToResume() const
     {
-        if (!m_paused || !m_easy || !hasRoom())
+        return readBufferSize() <= 0 || pending() <= readBufferSize() / 2;
+    }
+
+    void resumeWhenRoom()
+    {
+        if (!m_paused || m_resumeScheduled || !hasRoomToResume())
             return;
-        m_paused = false;
-        touch();
-        // What libcurl held back may come at once, into the room just made.
-        m_multi->resume(m_easy);
+        m_resumeScheduled = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_resumeScheduled = false;
+                if (!m_paused || !m_easy || !hasRoomToResume())
+                    return;
+                m_paused = false;
+                touch();
+                // What libcurl held back may come at once, into the room made.
+                m_multi->resume(m_easy);
+            },
+            Qt::QueuedConnection);
     }
 
     void hopDone(CURLcode result)
     {
         long osError = 0;
         curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osError);
+        // The connect timeout (libcurl's only timeout here) was the deadline.
+        if (result == CURLE_OPERATION_TIMEDOUT && m_connectEndsAtDeadline)
+            m_overrun = Overrun::tooSlow;
         if (m_refusal.code != NoError) {
             end(m_refusal);
         } else if (m_stage == Stage::redirect) {
             follow();
         } else if (result != CURLE_OK) {
-            end(failureOf(result, osError, m_detail, m_location));
+            end(failureOf(result, osError, m_detail, m_location, !m_proxy.isEmpty()));
         } else if (m_stage != Stage::body) {
             end({ProtocolFailure, QStringLiteral("The reply is not HTTP.")});
         } else if (m_status >= 400) {
@@ -547,6 +717,8 @@ private:
         m_reason.clear();
         m_headers.clear();
         m_fieldCount = 0;
+        m_headFrom = HeadFrom::unknown;
+        m_tunnelled = false;
         m_headBytes = 0;
         m_trailerBytes = 0;
         m_redirectBodyBytes = 0;
@@ -570,6 +742,8 @@ private:
     }
 
     // Ended by the caller or the stall timer: told at once, as Qt does.
+    void fail(const Failure &failure) { fail(failure.code, failure.text); }
+
     void fail(NetworkError code, const QString &text)
     {
         if (m_ended)
@@ -640,11 +814,23 @@ private:
     curl_slist *m_fieldList = nullptr;
     char m_detail[CURL_ERROR_SIZE] = {};
     QTimer m_stall;
+    Clock::time_point m_lastProgress = Clock::now();
+    Clock::time_point m_deadline = Clock::time_point::max();
+    qint64 m_maximumBodySize = -1;
+    Overrun m_overrun = Overrun::none;
+    bool m_connectEndsAtDeadline = false;
+    // The proxy of the current request; empty when it goes direct.
+    QByteArray m_proxy;
     bool m_paused = false;
+    bool m_resumeScheduled = false;
     bool m_ended = false;
     curl_off_t m_sent = 0;
 
     Stage m_stage = Stage::head;
+    // Whose head is being read: a proxy's reply to CONNECT comes first.
+    enum class HeadFrom { unknown, proxy, server };
+    HeadFrom m_headFrom = HeadFrom::unknown;
+    bool m_tunnelled = false;
     Failure m_refusal;
     qint64 m_headBytes = 0;
     qint64 m_trailerBytes = 0;

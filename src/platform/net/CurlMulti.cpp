@@ -6,6 +6,7 @@
 
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace corvane {
 
@@ -31,6 +32,7 @@ CurlMulti::CurlMulti()
     curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, maximumHostConnections);
     curl_multi_setopt(m_multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
+    curl_multi_setopt(m_multi, CURLMOPT_MAX_CONCURRENT_STREAMS, maximumStreams);
     m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, &m_context,
                      [this] { act(CURL_SOCKET_TIMEOUT, 0); });
@@ -38,8 +40,9 @@ CurlMulti::CurlMulti()
 
 CurlMulti::~CurlMulti()
 {
-    for (const auto &[easy, done] : std::exchange(m_transfers, {}))
-        curl_multi_remove_handle(m_multi, easy);
+    for (const auto &[easy, transfer] : std::exchange(m_transfers, {}))
+        if (transfer.started)
+            curl_multi_remove_handle(m_multi, easy);
     // Closing the connections tells us of no socket any more.
     curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, nullptr);
     curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, nullptr);
@@ -47,18 +50,129 @@ CurlMulti::~CurlMulti()
     m_watches.clear();
 }
 
-bool CurlMulti::add(CURL *easy, Done done)
+bool CurlMulti::add(CURL *easy, Done done, const QString &origin)
+{
+    Transfer &transfer = m_transfers[easy];
+    transfer = {std::move(done), origin, false};
+    if (m_servesOneAtATime.contains(origin)) {
+        // Nothing to wait for: it takes a connection of its own.
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
+    } else if (!origin.isEmpty()) {
+        Origin &waitedFor = m_origins[origin];
+        if (!waitedFor.first) {
+            waitedFor.first = easy;
+        } else if (!waitedFor.waiting.isEmpty() || !hasBegun(waitedFor.first)) {
+            waitedFor.waiting.append(easy);
+            return true;
+        }
+    }
+    if (start(easy))
+        return true;
+    forget(easy);
+    m_transfers.erase(easy);
+    return false;
+}
+
+bool CurlMulti::start(CURL *easy)
 {
     if (curl_multi_add_handle(m_multi, easy) != CURLM_OK)
         return false;
-    m_transfers[easy] = std::move(done);
+    m_transfers[easy].started = true;
     return true;
 }
 
 void CurlMulti::remove(CURL *easy)
 {
-    if (m_transfers.erase(easy) > 0)
+    const auto found = m_transfers.find(easy);
+    if (found == m_transfers.end())
+        return;
+    const bool started = found->second.started;
+    forget(easy);
+    m_transfers.erase(found);
+    if (started)
         curl_multi_remove_handle(m_multi, easy);
+    releaseWaiting();
+}
+
+void CurlMulti::forget(CURL *easy)
+{
+    const auto transfer = m_transfers.find(easy);
+    if (transfer == m_transfers.end() || transfer->second.origin.isEmpty())
+        return;
+    const auto found = m_origins.find(transfer->second.origin);
+    if (found == m_origins.end())
+        return;
+    Origin &origin = found->second;
+    origin.waiting.removeOne(easy);
+    if (origin.first == easy)
+        origin.first = nullptr;
+    if (!origin.first && origin.waiting.isEmpty())
+        m_origins.erase(found);
+}
+
+bool CurlMulti::hasBegun(CURL *easy)
+{
+    // Set once the reply has begun, over a connection new or reused. By then
+    // an HTTP/2 server's settings have come too: released before them, a
+    // burst would find the connection holding only libcurl's default of 100
+    // streams and open more connections for the rest.
+    curl_off_t begun = 0;
+    return curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &begun) == CURLE_OK && begun > 0;
+}
+
+void CurlMulti::releaseWaiting()
+{
+    for (auto &[name, origin] : m_origins) {
+        if (origin.waiting.isEmpty())
+            continue;
+        if (!origin.first) {
+            origin.first = origin.waiting.takeFirst();
+            if (!start(origin.first))
+                refuse(origin.first);
+        } else if (hasBegun(origin.first)) {
+            release(name, origin);
+        }
+    }
+}
+
+void CurlMulti::release(const QString &name, Origin &origin)
+{
+    const QList<CURL *> going = std::exchange(origin.waiting, {});
+    // A server of HTTP/1.1 serves one request at a time on a connection: the
+    // others take connections of their own, as many as a host may have,
+    // rather than wait for it.
+    long version = 0;
+    curl_easy_getinfo(origin.first, CURLINFO_HTTP_VERSION, &version);
+    const bool oneAtATime = version != 0 && version < CURL_HTTP_VERSION_2_0;
+    if (oneAtATime) {
+        if (m_servesOneAtATime.size() >= maximumOriginsKept)
+            m_servesOneAtATime.clear();
+        m_servesOneAtATime.insert(name);
+    }
+    for (CURL *easy : going) {
+        if (oneAtATime)
+            curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
+        if (!start(easy))
+            refuse(easy);
+    }
+}
+
+void CurlMulti::refuse(CURL *easy)
+{
+    // Told as a transfer that ended, from the event loop, unless removed first.
+    forget(easy);
+    m_transfers[easy].refused = true;
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, easy] {
+            const auto found = m_transfers.find(easy);
+            if (found == m_transfers.end() || !found->second.refused)
+                return;
+            Done done = std::move(found->second.done);
+            m_transfers.erase(found);
+            done(CURLE_FAILED_INIT);
+        },
+        Qt::QueuedConnection);
 }
 
 void CurlMulti::resume(CURL *easy)
@@ -112,6 +226,8 @@ void CurlMulti::act(int socket, int events)
     int running = 0;
     curl_multi_socket_action(m_multi, socket, events, &running);
     collectDone();
+    if (!m_origins.empty())
+        releaseWaiting();
 }
 
 void CurlMulti::collectDone()
@@ -125,7 +241,14 @@ void CurlMulti::collectDone()
         const auto found = m_transfers.find(easy);
         if (found == m_transfers.end())
             continue;
-        Done done = std::move(found->second);
+        // A first transfer may end within the pass that began its reply:
+        // the others go now, before another would go first and alone.
+        if (const auto origin = m_origins.find(found->second.origin);
+            origin != m_origins.end() && origin->second.first == easy &&
+            !origin->second.waiting.isEmpty() && hasBegun(easy))
+            release(origin->first, origin->second);
+        Done done = std::move(found->second.done);
+        forget(easy);
         m_transfers.erase(found);
         curl_multi_remove_handle(m_multi, easy);
         // May add or remove transfers: the messages left stay valid.

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
 typedef void CURL;
 typedef void CURLM;
@@ -19,9 +22,19 @@ namespace corvane {
 // timer, so no thread waits on a transfer. The transfers added to it share
 // its connections (HTTP/1.1 connections kept alive, HTTP/2 multiplexed), at
 // most `maximumHostConnections` to a host; the others wait for one.
+//
+// While nothing is known of an HTTPS origin, or it speaks HTTP/2, one
+// transfer to it goes first and the others wait until its reply has begun:
+// libcurl would otherwise open a connection for each while the first one's
+// protocol is unknown, where over HTTP/2 they all share the first. Once an
+// origin is known to speak HTTP/1.1, its transfers open connections of their
+// own, up to the host's limit, without waiting.
 class CurlMulti {
 public:
     static constexpr long maximumHostConnections = 6;
+    // Streams of one HTTP/2 connection, where the server allows them: a
+    // burst of a few hundred requests shares one connection.
+    static constexpr long maximumStreams = 256;
 
     // Told, from the event loop and never from inside libcurl, how the
     // transfer ended (a CURLcode).
@@ -33,8 +46,10 @@ public:
     CurlMulti(const CurlMulti &) = delete;
     CurlMulti &operator=(const CurlMulti &) = delete;
 
-    // False when libcurl refused the handle.
-    bool add(CURL *easy, Done done);
+    // False when libcurl refused the handle. `origin` ("https://host:port")
+    // names the HTTPS server whose connections the transfer may share; empty
+    // for one that waits for nothing.
+    bool add(CURL *easy, Done done, const QString &origin = {});
     // Ends the transfer where it is; its `done` does not run.
     void remove(CURL *easy);
     // Lets a paused transfer go on; its callbacks may run before this returns.
@@ -42,18 +57,45 @@ public:
 
 private:
     struct Watch;
+    struct Transfer {
+        Done done;
+        QString origin;
+        // Handed to libcurl; else waiting for its origin's first connection.
+        bool started = false;
+        // libcurl would not take it.
+        bool refused = false;
+    };
+    // The transfer that connects first, and those that wait for it.
+    struct Origin {
+        CURL *first = nullptr;
+        QList<CURL *> waiting;
+    };
 
     static int onSocket(CURL *easy, int socket, int what, void *self, void *socketData);
     static int onTimer(CURLM *multi, long milliseconds, void *self);
     void act(int socket, int events);
     void collectDone();
+    bool start(CURL *easy);
+    // Lets the transfers waiting for an origin go once its first one's reply
+    // has begun, or another one go first when it ended.
+    void releaseWaiting();
+    void release(const QString &name, Origin &origin);
+    // libcurl would not take it.
+    void refuse(CURL *easy);
+    void forget(CURL *easy);
+    static bool hasBegun(CURL *easy);
 
     CURLM *m_multi = nullptr;
     // The notifiers' parent: deleting it takes the retired ones too.
     QObject m_context;
     QTimer m_timer;
     std::unordered_map<int, std::unique_ptr<Watch>> m_watches;
-    std::unordered_map<CURL *, Done> m_transfers;
+    std::unordered_map<CURL *, Transfer> m_transfers;
+    std::unordered_map<QString, Origin> m_origins;
+    // Origins whose first reply came over HTTP/1.1: their transfers wait for
+    // nothing. Forgotten all at once past `maximumOriginsKept`.
+    static constexpr std::size_t maximumOriginsKept = 256;
+    std::unordered_set<QString> m_servesOneAtATime;
 };
 
 } // namespace corvane
