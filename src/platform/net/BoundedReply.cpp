@@ -10,6 +10,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 namespace corvane {
@@ -26,7 +27,13 @@ constexpr qint64 readBufferBytes = 1 << 20;
 // several times what the transfer itself does.
 void reserve(QByteArray &body, qint64 size)
 {
-    body.reserve(qsizetype(size));
+    // A length the server only claims: where the room cannot be had, the body
+    // grows as it comes, and reading it is what fails.
+    try {
+        body.reserve(qsizetype(size));
+    } catch (const std::bad_alloc &) {
+        return;
+    }
     constexpr quintptr hugePage = 2 << 20;
     if (size < 4 * qint64(hugePage))
         return;
@@ -104,7 +111,13 @@ void BoundedReply::read()
     }
     QByteArray &into = m_sink ? m_chunk : m_body;
     const qsizetype start = m_sink ? 0 : into.size();
-    into.resize(start + qsizetype(available));
+    try {
+        into.resize(start + qsizetype(available));
+    } catch (const std::bad_alloc &) {
+        // Within the bound, but more than this machine can hold now.
+        fail(Failure::tooLarge);
+        return;
+    }
     const qint64 count = m_reply->read(into.data() + start, available);
     into.resize(start + qsizetype(std::max<qint64>(count, 0)));
     if (count <= 0)
