@@ -1,11 +1,6 @@
 #include "platform/KeyEquivalents.h"
 
-#include "platform/KeyCodes.h"
-#include "platform/KeyboardLayout.h"
-#include "platform/X11Display.h"
-
 #include <QKeyCombination>
-#include <QKeyEvent>
 #include <QList>
 
 #include <utility>
@@ -109,14 +104,6 @@ bool matches(const QString &key, KeyModifiers mask, QKeyCombination pressed,
     const bool namesCharacter = first.isPrint() && first != QLatin1Char(' ');
     return namesCharacter && !unshifted.isEmpty() &&
            unshifted.compare(key, Qt::CaseInsensitive) == 0;
-}
-
-QString unshiftedCharacter(const QKeyEvent &event)
-{
-    if (!event.nativeScanCode() || !X11Display::current())
-        return {};
-    const auto carbon = KeyCodes::carbonForXKeycode(int(event.nativeScanCode()));
-    return carbon ? KeyboardLayout::characterForKey(*carbon) : QString();
 }
 
 std::vector<KeyEquivalent> forStandardKey(QKeySequence::StandardKey standardKey)

@@ -5,8 +5,6 @@
 #include <QKeySequence>
 #include <QString>
 
-class QKeyEvent;
-
 #include <optional>
 #include <vector>
 
@@ -38,9 +36,6 @@ std::optional<KeyEquivalent> fromKeyCombination(QKeyCombination combination);
 // Keypad Enter is Return, Shift+Tab is Tab.
 bool matches(const QString &key, KeyModifiers mask, QKeyCombination pressed,
              const QString &unshifted = {});
-// What the key of the event types without modifiers on the user's layout,
-// known only on X11; empty elsewhere.
-QString unshiftedCharacter(const QKeyEvent &event);
 // The desktop's one-chord bindings of a standard action (Copy, Paste, …).
 std::vector<KeyEquivalent> forStandardKey(QKeySequence::StandardKey standardKey);
 

@@ -3,6 +3,8 @@
 #include "platform/KeyCodes.h"
 #include "platform/X11Display.h"
 
+#include <QKeyEvent>
+
 #include <xcb/xcb_keysyms.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -44,6 +46,14 @@ QString characterForKey(int carbonKeyCode)
     if (auto display = X11Display::current())
         return x11Character(*display, carbonKeyCode);
     return KeyCodes::usLayoutCharacter(carbonKeyCode).value_or(QString());
+}
+
+QString unshiftedCharacter(const QKeyEvent &event)
+{
+    if (!event.nativeScanCode() || !X11Display::current())
+        return {};
+    const auto carbon = KeyCodes::carbonForXKeycode(int(event.nativeScanCode()));
+    return carbon ? characterForKey(*carbon) : QString();
 }
 
 } // namespace corvane::KeyboardLayout

@@ -4,6 +4,7 @@
 #include "app/qt/TwoLineRow.h"
 #include "platform/DispatchQueue.h"
 #include "platform/KeyEquivalents.h"
+#include "platform/KeyboardLayout.h"
 #include "platform/MenuItem.h"
 #include "platform/WindowPlacement.h"
 
@@ -550,7 +551,7 @@ bool MenuBinding::performKeyEquivalent(const QKeyEvent &event)
 {
     if (isMenuKey(event))
         return false;
-    const QString unshifted = KeyEquivalents::unshiftedCharacter(event);
+    const QString unshifted = KeyboardLayout::unshiftedCharacter(event);
     for (MenuBinding *binding = this; binding; binding = binding->m_parent) {
         if (!binding->m_qmenu || !binding->m_qmenu->isVisible())
             continue;
