@@ -5,7 +5,7 @@
 // the program does.
 
 #include "app/qt/MenuRenderer.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 #include <QApplication>
 #include <QFile>

@@ -8,7 +8,7 @@
 #include "model/Container.h"
 #include "model/Device.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QString>

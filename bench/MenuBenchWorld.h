@@ -11,8 +11,8 @@
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
-#include "platform/DispatchQueue.h"
-#include "platform/SystemPaths.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>

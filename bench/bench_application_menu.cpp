@@ -4,7 +4,7 @@
 #include "app/menus/root/RootMenu.h"
 #include "model/Application.h"
 #include "model/Container.h"
-#include "platform/NotificationCenter.h"
+#include "platform/notifications/NotificationCenter.h"
 #include "MenuBenchWorld.h"
 
 #include <QMenu>

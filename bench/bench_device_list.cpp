@@ -1,6 +1,6 @@
 #include "model/DeviceWatcher.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -2,8 +2,8 @@
 #include "app/menus/device/DeviceMenu.h"
 #include "app/menus/root/RootMenu.h"
 #include "core/CorvaneSettings.h"
-#include "platform/DispatchQueue.h"
-#include "platform/NotificationCenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/notifications/NotificationCenter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,8 +6,8 @@
 #include "app/menus/values/TouchesMenu.h"
 #include "app/menus/values/UnsplashMenu.h"
 #include "model/StatusBarPresetRepository.h"
-#include "platform/ChildProcess.h"
-#include "platform/NotificationCenter.h"
+#include "platform/processes/ChildProcess.h"
+#include "platform/notifications/NotificationCenter.h"
 #include "MenuBenchWorld.h"
 
 #include <benchmark/benchmark.h>

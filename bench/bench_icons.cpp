@@ -1,7 +1,7 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QImage>

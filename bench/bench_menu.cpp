@@ -1,6 +1,6 @@
 #include "BenchApplication.h"
 #include "app/qt/MenuRenderer.h"
-#include "platform/Menu.h"
+#include "platform/menus/Menu.h"
 
 #include <QMenu>
 #include <benchmark/benchmark.h>

@@ -2,7 +2,7 @@
 #include "BenchContainerApp.h"
 
 #include "core/Observer.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "tasks/ExportTask.h"
 #include "tasks/TaskManager.h"
 #include "tasks/TaskRowView.h"

@@ -1,5 +1,5 @@
 #include "core/Toolset.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 #include <QDir>
 #include <QFile>

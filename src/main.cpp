@@ -4,10 +4,10 @@
 #include "app/qt/QtStatusItem.h"
 #include "app/shell/AppDelegate.h"
 #include "model/DeviceWatcher.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Log.h"
-#include "platform/ProgramLock.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/ProgramLock.h"
+#include "platform/files/SystemPaths.h"
 #include "tasks/TaskManager.h"
 #include "tasks/UnsplashWindowController.h"
 

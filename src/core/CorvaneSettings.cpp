@@ -1,7 +1,7 @@
 #include "core/CorvaneSettings.h"
 
 #include "platform/Log.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFileInfo>

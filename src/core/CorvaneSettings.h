@@ -3,8 +3,8 @@
 #include "core/DirectoryMonitor.h"
 #include "core/Observable.h"
 #include "core/Observer.h"
-#include "platform/CloudKeyValueStore.h"
-#include "platform/UserDefaults.h"
+#include "platform/defaults/CloudKeyValueStore.h"
+#include "platform/defaults/UserDefaults.h"
 
 #include <QList>
 #include <QMap>

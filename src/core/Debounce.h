@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/DispatchQueue.h"
-#include "platform/Scheduler.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/queues/Scheduler.h"
 
 #include <QString>
 

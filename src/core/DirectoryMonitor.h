@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Mutex.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/FileCoordinator.h"
-#include "platform/FileManager.h"
+#include "platform/files/FileCoordinator.h"
+#include "platform/files/FileManager.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "core/JsonStore.h"
 
-#include "platform/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
 #include "platform/Log.h"
-#include "platform/RegularFile.h"
-#include "platform/SetAside.h"
+#include "platform/files/RegularFile.h"
+#include "platform/files/SetAside.h"
 
 namespace corvane {
 

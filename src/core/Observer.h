@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/NotificationCenter.h"
+#include "platform/notifications/NotificationCenter.h"
 
 #include <QString>
 #include <QStringList>

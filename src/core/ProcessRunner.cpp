@@ -1,6 +1,6 @@
 #include "core/ProcessRunner.h"
 
-#include "platform/ChildProcess.h"
+#include "platform/processes/ChildProcess.h"
 #include "platform/Log.h"
 
 #include <QStringDecoder>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ChildProcess.h"
+#include "platform/processes/ChildProcess.h"
 
 #include <QByteArray>
 #include <QString>

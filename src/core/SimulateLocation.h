@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Location.h"
-#include "platform/DistributedNotificationCenter.h"
+#include "platform/notifications/DistributedNotificationCenter.h"
 
 #include <QStringList>
 #include <QVariantMap>

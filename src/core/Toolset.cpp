@@ -5,10 +5,10 @@
 #include "core/Observer.h"
 #include "core/ProcessRunner.h"
 #include "core/StringCompare.h"
-#include "platform/ChildProcess.h"
+#include "platform/processes/ChildProcess.h"
 #include "platform/Log.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QFileInfo>
 #include <QHashFunctions>

@@ -3,7 +3,7 @@
 #include "core/DirectoryMonitor.h"
 #include "core/ProcessRunner.h"
 #include "platform/Object.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QString>
 #include <QStringList>

@@ -5,7 +5,7 @@
 #include "core/ProcessRunner.h"
 #include "core/Toolset.h"
 #include "platform/Log.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AlertPresenter.h"
+#include "platform/desktop/AlertPresenter.h"
 
 #include <QGeoCoordinate>
 

@@ -2,7 +2,7 @@
 
 #include "core/CorvaneSettings.h"
 #include "location/LocationSimulator.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 
 #include <QCheckBox>

@@ -5,13 +5,13 @@
 #include "location/LocationSimulator.h"
 #include "location/LocationsSettings.h"
 #include "location/ScribbleView.h"
-#include "platform/ActionTarget.h"
-#include "platform/AlertPresenter.h"
-#include "platform/ContextMenuPresenter.h"
-#include "platform/DispatchQueue.h"
+#include "platform/menus/ActionTarget.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/menus/ContextMenuPresenter.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
-#include "platform/MenuItem.h"
+#include "platform/menus/MenuItem.h"
 
 #include <QClipboard>
 #include <QDateTime>

@@ -5,8 +5,8 @@
 #include "location/DrawMode.h"
 #include "location/MapView.h"
 #include "location/ScribbleView.h"
-#include "platform/AlertPresenter.h"
-#include "platform/Menu.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/menus/Menu.h"
 
 #include <QGeoCoordinate>
 #include <QPointF>

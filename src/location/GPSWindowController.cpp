@@ -9,12 +9,12 @@
 #include "location/LocationSimulator.h"
 #include "location/RouteOpener.h"
 #include "location/URLDragView.h"
-#include "platform/ContextMenuPresenter.h"
-#include "platform/DispatchQueue.h"
-#include "platform/KeyEquivalents.h"
+#include "platform/menus/ContextMenuPresenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/menus/KeyEquivalents.h"
 #include "platform/Loc.h"
-#include "platform/SettingsOpener.h"
-#include "platform/WindowPlacement.h"
+#include "platform/desktop/SettingsOpener.h"
+#include "platform/desktop/WindowPlacement.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -3,8 +3,8 @@
 #include "core/Observer.h"
 #include "location/DrawMode.h"
 #include "location/GPSWindow.h"
-#include "platform/Menu.h"
-#include "platform/WindowController.h"
+#include "platform/menus/Menu.h"
+#include "platform/desktop/WindowController.h"
 
 #include <QAction>
 #include <QPointer>

@@ -6,7 +6,7 @@
 #include "location/GoToActions.h"
 #include "location/LocationGoMenu.h"
 #include "location/LocationSimulator.h"
-#include "platform/ContextMenuPresenter.h"
+#include "platform/menus/ContextMenuPresenter.h"
 #include "platform/Loc.h"
 
 #include <QAction>

@@ -2,7 +2,7 @@
 
 #include "core/Geodesy.h"
 #include "core/NumberParsing.h"
-#include "platform/RegularFile.h"
+#include "platform/files/RegularFile.h"
 #include "platform/formats/ExpatParser.h"
 
 #include <QString>

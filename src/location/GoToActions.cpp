@@ -4,11 +4,11 @@
 #include "location/CoordinatePromptingAlert.h"
 #include "location/LocationPreset.h"
 #include "location/LocationSimulator.h"
-#include "platform/AlertPresenter.h"
-#include "platform/DispatchQueue.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Log.h"
-#include "platform/MenuItem.h"
-#include "platform/Workspace.h"
+#include "platform/menus/MenuItem.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDateTime>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/ActionTarget.h"
-#include "platform/CurrentLocationProvider.h"
+#include "platform/menus/ActionTarget.h"
+#include "platform/desktop/CurrentLocationProvider.h"
 
 #include <memory>
 

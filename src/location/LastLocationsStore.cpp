@@ -1,11 +1,11 @@
 #include "location/LastLocationsStore.h"
 
 #include "core/LocationArrayJson.h"
-#include "platform/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
 #include "platform/Log.h"
-#include "platform/PendingSaves.h"
-#include "platform/RegularFile.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/PendingSaves.h"
+#include "platform/files/RegularFile.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "core/Location.h"
 #include "core/LocationArrayJson.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,9 +3,9 @@
 #include "location/GoToActions.h"
 #include "location/LocationPreset.h"
 #include "location/LocationPresetRepository.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
-#include "platform/SettingsOpener.h"
+#include "platform/desktop/SettingsOpener.h"
 
 namespace corvane {
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/Observer.h"
-#include "platform/LazyMenuItems.h"
-#include "platform/Menu.h"
+#include "platform/menus/LazyMenuItems.h"
+#include "platform/menus/Menu.h"
 
 #include <memory>
 #include <vector>

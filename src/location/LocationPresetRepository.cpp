@@ -1,8 +1,8 @@
 #include "location/LocationPresetRepository.h"
 
 #include "core/JsonStore.h"
-#include "platform/PendingSaves.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/PendingSaves.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFileInfo>

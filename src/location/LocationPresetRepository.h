@@ -2,7 +2,7 @@
 
 #include "core/Observer.h"
 #include "location/LocationPreset.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Object.h"
 
 #include <QByteArray>

@@ -3,7 +3,7 @@
 #include "core/Location.h"
 #include "core/Observable.h"
 #include "core/Observer.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Object.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #include "location/LocationsSettings.h"
 
-#include "platform/SettingsOpener.h"
+#include "platform/desktop/SettingsOpener.h"
 
 namespace corvane {
 

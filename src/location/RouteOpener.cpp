@@ -4,10 +4,10 @@
 #include "location/GPXParser.h"
 #include "location/LocationSimulator.h"
 #include "location/TrackFill.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QFile>
 #include <QFileInfo>

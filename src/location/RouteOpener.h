@@ -1,8 +1,8 @@
 #pragma once
 
 #include "location/DrawMode.h"
-#include "platform/AlertPresenter.h"
-#include "platform/OpenPanel.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/OpenPanel.h"
 
 #include <QString>
 #include <QUrl>

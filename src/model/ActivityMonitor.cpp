@@ -2,7 +2,7 @@
 
 #include "core/ProcessRunner.h"
 #include "core/Uuid.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QRegularExpression>
 

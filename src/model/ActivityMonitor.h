@@ -2,7 +2,7 @@
 
 #include "core/Observer.h"
 #include "platform/BuildGenerations.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Object.h"
 
 #include <QString>

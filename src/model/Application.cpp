@@ -5,9 +5,9 @@
 #include "core/Uuid.h"
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
-#include "platform/FileCoordinator.h"
+#include "platform/files/FileCoordinator.h"
 #include "platform/Log.h"
-#include "platform/NotificationCenter.h"
+#include "platform/notifications/NotificationCenter.h"
 #include "platform/formats/PropertyList.h"
 
 #include <QDir>

@@ -11,12 +11,12 @@
 #include "model/Container.h"
 #include "model/Device.h"
 #include "model/ScreenshotDateFormatter.h"
-#include "platform/AtomicFile.h"
-#include "platform/ChildProcess.h"
-#include "platform/FileManager.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/processes/ChildProcess.h"
+#include "platform/files/FileManager.h"
 #include "platform/Log.h"
-#include "platform/SystemPaths.h"
-#include "platform/Workspace.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 #include <QFileInfo>

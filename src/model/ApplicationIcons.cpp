@@ -3,12 +3,12 @@
 #include "core/Uuid.h"
 #include "model/Application.h"
 #include "model/Device.h"
-#include "platform/AssetCatalogReader.h"
-#include "platform/AtomicFile.h"
+#include "platform/desktop/AssetCatalogReader.h"
+#include "platform/files/AtomicFile.h"
 #include "platform/formats/BoundedImage.h"
 #include "platform/Log.h"
-#include "platform/RegularFile.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/RegularFile.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QBuffer>
 #include <QDir>

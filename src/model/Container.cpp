@@ -2,9 +2,9 @@
 
 #include "core/File.h"
 #include "core/StringHelpers.h"
-#include "platform/FileCoordinator.h"
-#include "platform/FileManager.h"
-#include "platform/Workspace.h"
+#include "platform/files/FileCoordinator.h"
+#include "platform/files/FileManager.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 #include "core/Toolset.h"
 #include "core/Uuid.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QFile>
 

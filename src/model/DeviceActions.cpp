@@ -5,7 +5,7 @@
 #include "core/Toolset.h"
 #include "model/Application.h"
 #include "platform/Log.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 #include <QList>

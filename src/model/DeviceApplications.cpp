@@ -5,7 +5,7 @@
 #include "model/ActivityMonitor.h"
 #include "model/Application.h"
 #include "platform/Log.h"
-#include "platform/NotificationCenter.h"
+#include "platform/notifications/NotificationCenter.h"
 
 #include <QDir>
 

@@ -8,11 +8,11 @@
 #include "model/Device.h"
 #include "model/DeviceStatusBar.h"
 #include "model/ScreenshotDateFormatter.h"
-#include "platform/ChildProcess.h"
-#include "platform/DispatchQueue.h"
+#include "platform/processes/ChildProcess.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Log.h"
-#include "platform/Pasteboard.h"
-#include "platform/SystemPaths.h"
+#include "platform/desktop/Pasteboard.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QImage>
 

@@ -6,7 +6,7 @@
 #include "core/Observer.h"
 #include "core/Toolset.h"
 #include "core/Uuid.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Log.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "model/InstalledRuntimes.h"
 
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QVariantList>
 #include <QVariantMap>

@@ -2,10 +2,10 @@
 
 #include "core/ProcessRunner.h"
 #include "core/Toolset.h"
-#include "platform/ChildProcess.h"
+#include "platform/processes/ChildProcess.h"
 #include "platform/Log.h"
-#include "platform/SystemPaths.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/defaults/UserDefaults.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 #include "model/StatusBarPresetRepository.h"
 
 #include "core/JsonStore.h"
-#include "platform/PendingSaves.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/PendingSaves.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "preferences/AboutViewController.h"
 
 #include "platform/Loc.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDate>
 #include <QIcon>

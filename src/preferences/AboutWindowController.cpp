@@ -1,6 +1,6 @@
 #include "preferences/AboutWindowController.h"
 
-#include "platform/WindowPlacement.h"
+#include "platform/desktop/WindowPlacement.h"
 #include "preferences/AboutViewController.h"
 
 namespace corvane {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WindowController.h"
+#include "platform/desktop/WindowController.h"
 #include "preferences/BundleInfo.h"
 
 #include <memory>

@@ -4,10 +4,10 @@
 #include "core/Toolset.h"
 #include "model/StatusBarPreset.h"
 #include "model/StatusBarPresetRepository.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
-#include "platform/OpenPanel.h"
-#include "platform/SystemPaths.h"
+#include "platform/desktop/OpenPanel.h"
+#include "platform/files/SystemPaths.h"
 #include "settings/SettingsSectionsContainer.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Observer.h"
-#include "platform/VideoExportPresets.h"
+#include "platform/desktop/VideoExportPresets.h"
 #include "settings/SettingsPane.h"
 
 #include <QColor>

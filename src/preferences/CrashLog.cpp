@@ -1,7 +1,7 @@
 #include "preferences/CrashLog.h"
 
 #include "platform/Log.h"
-#include "platform/RegularFile.h"
+#include "platform/files/RegularFile.h"
 
 #include <QCryptographicHash>
 #include <QStringDecoder>

@@ -1,8 +1,8 @@
 #include "preferences/CrashReportWindowController.h"
 
 #include "platform/Loc.h"
-#include "platform/UserDefaults.h"
-#include "platform/Workspace.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QCheckBox>
 #include <QFontDatabase>

@@ -1,9 +1,9 @@
 #include "preferences/CrashReporter.h"
 
 #include "platform/Log.h"
-#include "platform/RegularFile.h"
-#include "platform/SystemPaths.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/RegularFile.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/defaults/UserDefaults.h"
 #include "preferences/CrashLog.h"
 
 #include <QCoreApplication>

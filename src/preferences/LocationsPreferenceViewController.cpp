@@ -3,10 +3,10 @@
 #include "location/LocationPreset.h"
 #include "location/LocationPresetRepository.h"
 #include "location/MapView.h"
-#include "platform/ActionTarget.h"
-#include "platform/ContextMenuPresenter.h"
+#include "platform/menus/ActionTarget.h"
+#include "platform/menus/ContextMenuPresenter.h"
 #include "platform/Loc.h"
-#include "platform/MenuItem.h"
+#include "platform/menus/MenuItem.h"
 #include "preferences/PresetListController.h"
 
 #include <QFormLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Observer.h"
-#include "platform/Menu.h"
+#include "platform/menus/Menu.h"
 #include "preferences/PresetListController.h"
 #include "settings/SettingsPane.h"
 

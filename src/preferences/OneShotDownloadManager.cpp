@@ -2,7 +2,7 @@
 
 #include "platform/net/BoundedNetworkAccessManager.h"
 #include "platform/net/BoundedReply.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 #include <QNetworkReply>
 

@@ -3,7 +3,7 @@
 #include "core/Debounce.h"
 #include "model/StatusBarPreset.h"
 #include "model/StatusBarPresetRepository.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "preferences/PresetListController.h"
 #include "preferences/SegmentedControl.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Observer.h"
-#include "platform/Scheduler.h"
+#include "platform/queues/Scheduler.h"
 #include "preferences/PresetListController.h"
 #include "settings/SettingsPane.h"
 

@@ -1,7 +1,7 @@
 #include "settings/SettingsWindowController.h"
 
-#include "platform/UserDefaults.h"
-#include "platform/WindowPlacement.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/WindowPlacement.h"
 #include "settings/SettingsPane.h"
 #include "settings/SettingsTabViewController.h"
 #include "settings/UserInteractionPausableWindow.h"

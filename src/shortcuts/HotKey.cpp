@@ -1,6 +1,6 @@
 #include "shortcuts/HotKey.h"
 
-#include "platform/HotKeyCenter.h"
+#include "platform/hotkeys/HotKeyCenter.h"
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
 #include "shortcuts/Shortcut.h"
 
-#include "platform/KeyCodes.h"
-#include "platform/KeyboardLayout.h"
+#include "platform/hotkeys/KeyCodes.h"
+#include "platform/hotkeys/KeyboardLayout.h"
 #include "platform/formats/PropertyList.h"
 
 #include <QCoreApplication>

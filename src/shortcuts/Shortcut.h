@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KeyModifiers.h"
+#include "platform/menus/KeyModifiers.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "shortcuts/ShortcutBinder.h"
 
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "shortcuts/ShortcutMonitor.h"
 
 #include <mutex>

@@ -1,7 +1,7 @@
 #include "shortcuts/ShortcutMonitor.h"
 
-#include "platform/DispatchQueue.h"
-#include "platform/HotKeyCenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/hotkeys/HotKeyCenter.h"
 
 namespace corvane {
 

@@ -1,9 +1,9 @@
 #include "shortcuts/ShortcutValidator.h"
 
-#include "platform/HotKeyCenter.h"
-#include "platform/KeyCodes.h"
-#include "platform/KeyEquivalents.h"
-#include "platform/UserDefaults.h"
+#include "platform/hotkeys/HotKeyCenter.h"
+#include "platform/hotkeys/KeyCodes.h"
+#include "platform/menus/KeyEquivalents.h"
+#include "platform/defaults/UserDefaults.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #include "shortcuts/ShortcutView.h"
 
-#include "platform/AlertPresenter.h"
-#include "platform/DispatchQueue.h"
-#include "platform/HotKeyCenter.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/hotkeys/HotKeyCenter.h"
 #include "shortcuts/ShortcutDictionaryTransformer.h"
 #include "shortcuts/ShortcutValidator.h"
 

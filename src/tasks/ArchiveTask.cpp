@@ -2,11 +2,11 @@
 
 #include "model/Application.h"
 #include "model/Container.h"
-#include "platform/AlertPresenter.h"
-#include "platform/DispatchQueue.h"
-#include "platform/FileCoordinator.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/files/FileCoordinator.h"
 #include "platform/Loc.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 #include "tasks/ItemMoves.h"
 
 #include <QDir>

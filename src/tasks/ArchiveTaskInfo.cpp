@@ -3,7 +3,7 @@
 #include "model/Application.h"
 #include "model/Container.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/RegularFile.h"
+#include "platform/files/RegularFile.h"
 
 #include <QLocale>
 #include <QSet>

@@ -1,6 +1,6 @@
 #include "tasks/ClosableWindow.h"
 
-#include "platform/WindowPlacement.h"
+#include "platform/desktop/WindowPlacement.h"
 
 #include <QCloseEvent>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/FileManager.h"
+#include "platform/files/FileManager.h"
 
 #include <QString>
 #include <QUrl>

@@ -2,7 +2,7 @@
 
 #include "core/File.h"
 #include "platform/Log.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QCryptographicHash>
 #include <QDir>

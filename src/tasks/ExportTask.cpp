@@ -3,7 +3,7 @@
 #include "core/JsonStore.h"
 #include "model/Application.h"
 #include "model/Container.h"
-#include "platform/FileCoordinator.h"
+#include "platform/files/FileCoordinator.h"
 #include "platform/Loc.h"
 #include "tasks/ItemMoves.h"
 #include "tasks/TaskRecovery.h"

@@ -2,7 +2,7 @@
 
 #include "model/Application.h"
 #include "model/Container.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "tasks/ContainerBackup.h"
 #include "tasks/ItemMoves.h"

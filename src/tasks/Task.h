@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Observer.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Object.h"
 
 #include <QString>

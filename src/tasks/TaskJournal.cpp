@@ -4,9 +4,9 @@
 #include "core/JsonStore.h"
 #include "core/Uuid.h"
 #include "platform/Log.h"
-#include "platform/ProcessRun.h"
-#include "platform/RegularFile.h"
-#include "platform/SystemPaths.h"
+#include "platform/processes/ProcessRun.h"
+#include "platform/files/RegularFile.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>

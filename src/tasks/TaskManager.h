@@ -2,7 +2,7 @@
 
 #include "core/Observer.h"
 #include "core/TaskService.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Object.h"
 #include "tasks/Task.h"
 

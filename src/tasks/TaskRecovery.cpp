@@ -3,7 +3,7 @@
 #include "core/File.h"
 #include "tasks/ContainerClaims.h"
 #include "model/Container.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
 #include "tasks/ItemMoves.h"

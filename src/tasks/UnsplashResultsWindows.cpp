@@ -1,6 +1,6 @@
 #include "tasks/UnsplashResultsWindows.h"
 
-#include "platform/WindowController.h"
+#include "platform/desktop/WindowController.h"
 
 #include <mutex>
 

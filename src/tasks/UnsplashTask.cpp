@@ -6,9 +6,9 @@
 #include "platform/formats/BoundedImage.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
-#include "platform/SystemPaths.h"
-#include "platform/Workspace.h"
-#include "platform/WindowController.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/desktop/Workspace.h"
+#include "platform/desktop/WindowController.h"
 #include "tasks/TaskManager.h"
 #include "tasks/UnsplashResultsWindows.h"
 

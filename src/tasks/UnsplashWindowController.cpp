@@ -1,9 +1,9 @@
 #include "tasks/UnsplashWindowController.h"
 
 #include "platform/formats/BoundedImage.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/net/HttpClient.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
 #include "common/TestSupport.h"
-#include "platform/ChildProcess.h"
+#include "platform/processes/ChildProcess.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

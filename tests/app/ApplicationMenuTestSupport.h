@@ -11,12 +11,12 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
-#include "platform/AlertPresenter.h"
-#include "platform/OpenPanel.h"
-#include "platform/SavePanel.h"
-#include "platform/SystemPaths.h"
-#include "platform/UserDefaults.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/OpenPanel.h"
+#include "platform/desktop/SavePanel.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -11,10 +11,10 @@
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
 #include "model/StatusBarPresetRepository.h"
-#include "platform/AlertPresenter.h"
-#include "platform/Pasteboard.h"
-#include "platform/SystemPaths.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/Pasteboard.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 #include <QTemporaryDir>

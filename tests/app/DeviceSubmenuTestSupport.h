@@ -9,11 +9,11 @@
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
-#include "platform/AlertPresenter.h"
-#include "platform/DispatchQueue.h"
-#include "platform/Menu.h"
-#include "platform/SystemPaths.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/menus/Menu.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QStringList>
 #include <QTemporaryDir>

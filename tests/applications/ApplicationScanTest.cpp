@@ -5,8 +5,8 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "platform/Log.h"
-#include "platform/NotificationCenter.h"
-#include "platform/SystemPaths.h"
+#include "platform/notifications/NotificationCenter.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/TestSupport.h"
-#include "platform/ChildProcess.h"
-#include "platform/Pasteboard.h"
+#include "platform/processes/ChildProcess.h"
+#include "platform/desktop/Pasteboard.h"
 
 #include <QImage>
 #include <QRegularExpression>

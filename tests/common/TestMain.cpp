@@ -1,6 +1,6 @@
 #include "common/TestSupport.h"
 #include "fixtures/sim/ProcessWatch.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 #include <QCoreApplication>
 #include <QDir>

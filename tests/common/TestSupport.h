@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/AtomicFile.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/defaults/UserDefaults.h"
 
 #include <QCoreApplication>
 #include <QString>

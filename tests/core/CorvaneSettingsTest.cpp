@@ -1,6 +1,6 @@
 #include "common/TestSupport.h"
 #include "core/CorvaneSettings.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

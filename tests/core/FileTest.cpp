@@ -1,6 +1,6 @@
 #include "common/TestSupport.h"
 #include "core/File.h"
-#include "platform/FileManager.h"
+#include "platform/files/FileManager.h"
 #include "core/FileNames.h"
 #include "core/Glob.h"
 #include "core/Mode.h"

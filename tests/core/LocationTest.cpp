@@ -1,7 +1,7 @@
 #include "core/Geodesy.h"
 #include "core/Location.h"
 #include "core/SimulateLocation.h"
-#include "platform/DistributedNotificationRecorder.h"
+#include "platform/notifications/DistributedNotificationRecorder.h"
 
 #include <QTimeZone>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 #include "core/CorvaneError.h"
 #include "core/ProcessRunner.h"
 #include "core/Toolset.h"
-#include "platform/ChildProcess.h"
+#include "platform/processes/ChildProcess.h"
 #include "platform/Log.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "common/TestSupport.h"
 #include "core/Toolset.h"
 #include "platform/Log.h"
-#include "platform/NotificationCenter.h"
+#include "platform/notifications/NotificationCenter.h"
 #include "platform/formats/PropertyList.h"
 
 #include <QDir>

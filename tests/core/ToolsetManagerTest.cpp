@@ -6,7 +6,7 @@
 #include "core/ToolsetManager.h"
 #include "platform/Log.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>

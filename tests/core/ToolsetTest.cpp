@@ -2,7 +2,7 @@
 #include "core/DeviceWatching.h"
 #include "core/Observer.h"
 #include "core/Toolset.h"
-#include "platform/ChildProcess.h"
+#include "platform/processes/ChildProcess.h"
 #include "platform/formats/PropertyList.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "common/TestSupport.h"
 #include "fixtures/sim/ProcessWatch.h"
-#include "platform/ChildProcess.h"
+#include "platform/processes/ChildProcess.h"
 
 #include <QFileInfo>
 #include <QScopeGuard>

@@ -2,7 +2,7 @@
 #include "common/ReferencePatterns.h"
 #include "model/DeviceWatcher.h"
 #include "model/Runtime.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QTemporaryDir>

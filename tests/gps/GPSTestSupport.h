@@ -4,10 +4,10 @@
 #include "app/shell/AppDelegate.h"
 #include "location/EngineTestSupport.h"
 #include "location/GPSWindowController.h"
-#include "platform/AlertPresenter.h"
-#include "platform/ContextMenuPresenter.h"
-#include "platform/Menu.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/menus/ContextMenuPresenter.h"
+#include "platform/menus/Menu.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -6,7 +6,7 @@
 #include "location/GPSViewController.h"
 #include "location/GPSWindow.h"
 #include "location/LocationPresetRepository.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 #include <QAction>
 #include <QKeyEvent>

@@ -5,10 +5,10 @@
 #include "location/LastLocationsStore.h"
 #include "location/LocationSimulator.h"
 #include "location/StepScheduler.h"
-#include "platform/CloudKeyValueStore.h"
-#include "platform/NotificationCenter.h"
-#include "platform/SystemPaths.h"
-#include "platform/UserDefaults.h"
+#include "platform/defaults/CloudKeyValueStore.h"
+#include "platform/notifications/NotificationCenter.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/defaults/UserDefaults.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -2,11 +2,11 @@
 #include "location/CoordinatePromptingAlert.h"
 #include "location/GoToActions.h"
 #include "location/LocationPreset.h"
-#include "platform/AlertPresenter.h"
-#include "platform/CurrentLocationProvider.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/CurrentLocationProvider.h"
 #include "platform/Log.h"
-#include "platform/MenuItem.h"
-#include "platform/Workspace.h"
+#include "platform/menus/MenuItem.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QTimeZone>
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 #include "location/LocationGoMenu.h"
 #include "location/LocationPreset.h"
 #include "location/LocationPresetRepository.h"
-#include "platform/DispatchQueue.h"
-#include "platform/SettingsOpener.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/desktop/SettingsOpener.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -2,10 +2,10 @@
 #include "core/JsonStore.h"
 #include "location/LocationPreset.h"
 #include "location/LocationPresetRepository.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Log.h"
-#include "platform/PendingSaves.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/PendingSaves.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFileInfo>

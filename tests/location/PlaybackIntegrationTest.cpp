@@ -5,7 +5,7 @@
 #include "fixtures/DemoTree.h"
 #include "fixtures/FixtureTree.h"
 #include "model/DeviceWatcher.h"
-#include "platform/DistributedNotificationRecorder.h"
+#include "platform/notifications/DistributedNotificationRecorder.h"
 
 #include <QDBusConnection>
 

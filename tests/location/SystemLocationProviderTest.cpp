@@ -1,5 +1,5 @@
 #include "common/TestSupport.h"
-#include "platform/CurrentLocationProvider.h"
+#include "platform/desktop/CurrentLocationProvider.h"
 
 #include <gtest/gtest.h>
 

@@ -6,10 +6,10 @@
 #include "location/GPSSplitView.h"
 #include "location/GPSViewController.h"
 #include "location/MapProjection.h"
-#include "platform/AlertPresenter.h"
-#include "platform/ContextMenuPresenter.h"
-#include "platform/MenuItem.h"
-#include "platform/SettingsOpener.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/menus/ContextMenuPresenter.h"
+#include "platform/menus/MenuItem.h"
+#include "platform/desktop/SettingsOpener.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

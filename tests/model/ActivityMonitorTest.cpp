@@ -3,8 +3,8 @@
 #include "core/Uuid.h"
 #include "model/ActivityMonitor.h"
 #include "fixtures/FixtureTree.h"
-#include "platform/DispatchQueue.h"
-#include "platform/SystemPaths.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,9 +8,9 @@
 #include "model/Container.h"
 #include "model/Device.h"
 #include "model/ScreenshotDateFormatter.h"
-#include "platform/FileManager.h"
-#include "platform/SystemPaths.h"
-#include "platform/Workspace.h"
+#include "platform/files/FileManager.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,10 +4,10 @@
 #include "fixtures/http/HostileReplies.h"
 #include "model/Application.h"
 #include "model/Device.h"
-#include "platform/AssetCatalogReader.h"
+#include "platform/desktop/AssetCatalogReader.h"
 #include "platform/Log.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -4,7 +4,7 @@
 #include "model/Device.h"
 #include "platform/Log.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>

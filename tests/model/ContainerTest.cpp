@@ -1,7 +1,7 @@
 #include "common/TestSupport.h"
 #include "model/Container.h"
-#include "platform/FileManager.h"
-#include "platform/Workspace.h"
+#include "platform/files/FileManager.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 #include <QFileInfo>

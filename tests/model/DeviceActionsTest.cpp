@@ -5,11 +5,11 @@
 #include "fixtures/FixtureTree.h"
 #include "model/Device.h"
 #include "model/SimulatorTouches.h"
-#include "platform/CloudKeyValueStore.h"
+#include "platform/defaults/CloudKeyValueStore.h"
 #include "platform/Log.h"
-#include "platform/SystemPaths.h"
-#include "platform/UserDefaults.h"
-#include "platform/Workspace.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/Workspace.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "common/ReferencePatterns.h"
 #include "common/TestSupport.h"
 #include "model/DeviceWatcher.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #include "common/TestSupport.h"
 #include "model/Device.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
 #include "model/DeviceWatcher.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "model/InstalledRuntimes.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QTemporaryDir>
 #include <QVariantList>

@@ -2,8 +2,8 @@
 #include "core/Observer.h"
 #include "model/StatusBarPreset.h"
 #include "model/StatusBarPresetRepository.h"
-#include "platform/DispatchQueue.h"
-#include "platform/SystemPaths.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 #include "core/Toolset.h"
 #include "core/ToolsetManager.h"
 #include "fixtures/FixtureTree.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <gtest/gtest.h>
 

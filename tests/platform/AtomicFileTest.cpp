@@ -1,8 +1,8 @@
 #include "common/TestSupport.h"
-#include "platform/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
 #include "platform/Log.h"
-#include "platform/ScratchFiles.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/ScratchFiles.h"
+#include "platform/defaults/UserDefaults.h"
 
 #include <QDir>
 #include <QFile>

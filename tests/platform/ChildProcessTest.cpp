@@ -1,6 +1,6 @@
 #include "common/TestSupport.h"
-#include "platform/ChildProcess.h"
-#include "platform/Workspace.h"
+#include "platform/processes/ChildProcess.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 #include <QFile>

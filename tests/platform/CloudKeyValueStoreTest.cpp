@@ -1,5 +1,5 @@
 #include "common/TestSupport.h"
-#include "platform/CloudKeyValueStore.h"
+#include "platform/defaults/CloudKeyValueStore.h"
 #include "platform/Log.h"
 
 #include <QFile>

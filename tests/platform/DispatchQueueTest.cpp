@@ -1,5 +1,5 @@
 #include "common/TestSupport.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 #include <QEventLoop>
 #include <QThread>

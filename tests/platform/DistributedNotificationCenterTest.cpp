@@ -1,6 +1,6 @@
 #include "common/TestSupport.h"
-#include "platform/DistributedNotificationCenter.h"
-#include "platform/DistributedNotificationRecorder.h"
+#include "platform/notifications/DistributedNotificationCenter.h"
+#include "platform/notifications/DistributedNotificationRecorder.h"
 
 #include <QDBusConnection>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/FileCoordinator.h"
+#include "platform/files/FileCoordinator.h"
 
 #include <gtest/gtest.h>
 

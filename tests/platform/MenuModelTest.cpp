@@ -1,11 +1,11 @@
 #include "common/TestSupport.h"
 #include "platform/ImageRef.h"
-#include "platform/LazyMenuItems.h"
+#include "platform/menus/LazyMenuItems.h"
 #include "platform/Loc.h"
-#include "platform/Menu.h"
-#include "platform/MenuObserver.h"
-#include "platform/StatusItem.h"
-#include "platform/Workspace.h"
+#include "platform/menus/Menu.h"
+#include "platform/menus/MenuObserver.h"
+#include "platform/menus/StatusItem.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QTemporaryDir>
 

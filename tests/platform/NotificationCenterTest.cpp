@@ -1,5 +1,5 @@
 #include "common/TestSupport.h"
-#include "platform/NotificationCenter.h"
+#include "platform/notifications/NotificationCenter.h"
 
 #include <gtest/gtest.h>
 

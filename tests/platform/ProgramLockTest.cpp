@@ -1,6 +1,6 @@
 #include "common/TestSupport.h"
-#include "platform/ChildProcess.h"
-#include "platform/ProgramLock.h"
+#include "platform/processes/ChildProcess.h"
+#include "platform/files/ProgramLock.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 #include "common/TestSupport.h"
-#include "platform/RecentDocuments.h"
+#include "platform/desktop/RecentDocuments.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 #include "common/TestSupport.h"
 #include "platform/Log.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
-#include "platform/UserDefaults.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/defaults/UserDefaults.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #include "common/TestSupport.h"
-#include "platform/DispatchQueue.h"
-#include "platform/WorkLanes.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/queues/WorkLanes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "PanesTestSupport.h"
 #include "model/StatusBarPreset.h"
-#include "platform/VideoExportPresets.h"
+#include "platform/desktop/VideoExportPresets.h"
 #include "preferences/CapturePreferenceViewController.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "HttpSink.h"
 #include "fixtures/http/HostileReplies.h"
 #include "PreferencesTestSupport.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "preferences/OneShotDownloadManager.h"
 
 #include <QPointer>

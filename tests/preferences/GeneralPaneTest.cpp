@@ -2,9 +2,9 @@
 #include "core/Toolset.h"
 #include "fixtures/FixtureTree.h"
 #include "platform/Log.h"
-#include "platform/LoginItem.h"
-#include "platform/NotificationCenter.h"
-#include "platform/Updater.h"
+#include "platform/desktop/LoginItem.h"
+#include "platform/notifications/NotificationCenter.h"
+#include "platform/desktop/Updater.h"
 #include "preferences/GeneralPreferenceViewController.h"
 
 #include <QCheckBox>

@@ -1,5 +1,5 @@
 #include "common/TestSupport.h"
-#include "platform/LoginItem.h"
+#include "platform/desktop/LoginItem.h"
 
 #include <QDir>
 #include <QFile>

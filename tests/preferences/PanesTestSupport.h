@@ -5,9 +5,9 @@
 #include "core/ToolsetManager.h"
 #include "location/LocationPresetRepository.h"
 #include "model/StatusBarPresetRepository.h"
-#include "platform/OpenPanel.h"
-#include "platform/SystemPaths.h"
-#include "platform/UserDefaults.h"
+#include "platform/desktop/OpenPanel.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/defaults/UserDefaults.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "common/TestSupport.h"
-#include "platform/SystemPaths.h"
-#include "platform/UserDefaults.h"
-#include "platform/Workspace.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/Workspace.h"
 #include "preferences/CrashReporter.h"
 
 #include <QByteArray>

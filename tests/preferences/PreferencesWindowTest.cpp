@@ -1,5 +1,5 @@
 #include "PanesTestSupport.h"
-#include "platform/SettingsOpener.h"
+#include "platform/desktop/SettingsOpener.h"
 #include "preferences/PreferencesWindow.h"
 #include "settings/SettingsPane.h"
 #include "settings/SettingsTabViewController.h"

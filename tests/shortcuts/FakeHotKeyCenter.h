@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/HotKeyCenter.h"
+#include "platform/hotkeys/HotKeyCenter.h"
 
 #include <algorithm>
 #include <set>

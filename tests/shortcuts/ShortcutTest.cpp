@@ -1,4 +1,4 @@
-#include "platform/KeyCodes.h"
+#include "platform/hotkeys/KeyCodes.h"
 #include "platform/formats/PropertyList.h"
 #include "shortcuts/Shortcut.h"
 #include "shortcuts/ShortcutDictionaryTransformer.h"

@@ -1,8 +1,8 @@
 #include "FakeHotKeyCenter.h"
 #include "common/TestSupport.h"
-#include "platform/KeyCodes.h"
-#include "platform/KeyEquivalents.h"
-#include "platform/Menu.h"
+#include "platform/hotkeys/KeyCodes.h"
+#include "platform/menus/KeyEquivalents.h"
+#include "platform/menus/Menu.h"
 #include "shortcuts/ShortcutValidator.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "FakeHotKeyCenter.h"
-#include "platform/KeyCodes.h"
+#include "platform/hotkeys/KeyCodes.h"
 #include "shortcuts/ShortcutValidator.h"
 #include "shortcuts/ShortcutViewModel.h"
 

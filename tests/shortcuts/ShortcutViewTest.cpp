@@ -1,9 +1,9 @@
 #include "FakeHotKeyCenter.h"
 #include "common/TestSupport.h"
-#include "platform/AlertPresenter.h"
-#include "platform/DispatchQueue.h"
-#include "platform/HotKeyCenter.h"
-#include "platform/KeyCodes.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/hotkeys/HotKeyCenter.h"
+#include "platform/hotkeys/KeyCodes.h"
 #include "shortcuts/ShortcutValidator.h"
 #include "shortcuts/ShortcutView.h"
 

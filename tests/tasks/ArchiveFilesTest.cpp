@@ -1,5 +1,5 @@
 #include "TaskTestSupport.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 #include "tasks/ArchiveTask.h"
 
 #include <QFile>

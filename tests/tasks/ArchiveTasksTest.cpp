@@ -6,7 +6,7 @@
 #include "model/Container.h"
 #include "model/Device.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 #include "tasks/ContainerBackup.h"
 #include "tasks/ExportTask.h"
 #include "tasks/ImportTask.h"

@@ -2,8 +2,8 @@
 #include "core/Uuid.h"
 #include "fixtures/FixtureTree.h"
 #include "fixtures/sim/ProcessWatch.h"
-#include "platform/ChildProcess.h"
-#include "platform/DispatchQueue.h"
+#include "platform/processes/ChildProcess.h"
+#include "platform/queues/DispatchQueue.h"
 #include "tasks/ItemMoves.h"
 #include "tasks/TaskRecovery.h"
 

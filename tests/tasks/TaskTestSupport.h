@@ -5,7 +5,7 @@
 #include "model/Container.h"
 #include "model/Device.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 #include "tasks/TaskJournal.h"
 
 #include <QCryptographicHash>

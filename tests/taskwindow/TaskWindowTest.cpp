@@ -1,5 +1,5 @@
 #include "common/TestSupport.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "tasks/FinishingWindow.h"
 #include "tasks/TaskManager.h"
 #include "tasks/TaskRowView.h"

@@ -2,9 +2,9 @@
 #include "fixtures/http/LocalHttpServer.h"
 #include "fixtures/http/UnsplashReplies.h"
 #include "platform/formats/BoundedImage.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/net/HttpClient.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 #include "tasks/UnsplashWindowController.h"
 
 #include <QBuffer>

@@ -1,8 +1,8 @@
 #include "XTestKeyboard.h"
 #include "common/TestSupport.h"
-#include "platform/DispatchQueue.h"
-#include "platform/KeyCodes.h"
-#include "platform/X11HotKeyCenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/hotkeys/KeyCodes.h"
+#include "platform/hotkeys/X11HotKeyCenter.h"
 #include "shortcuts/ShortcutMonitor.h"
 #include "shortcuts/ShortcutValidator.h"
 

@@ -2,9 +2,9 @@
 #include "app/menus/root/StatusMenuItems.h"
 #include "app/qt/MenuRenderer.h"
 #include "common/TestSupport.h"
-#include "platform/MenuItem.h"
-#include "platform/UserDefaults.h"
-#include "platform/X11HotKeyCenter.h"
+#include "platform/menus/MenuItem.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/hotkeys/X11HotKeyCenter.h"
 #include "shortcuts/Shortcut.h"
 
 #include <QGuiApplication>

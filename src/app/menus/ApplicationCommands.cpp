@@ -1,7 +1,7 @@
 #include "app/menus/ApplicationCommands.h"
 
 #include "model/Application.h"
-#include "platform/FileManager.h"
+#include "platform/files/FileManager.h"
 #include "platform/Log.h"
 
 #include <exception>

@@ -3,7 +3,7 @@
 #include "app/menus/DeviceTitle.h"
 #include "model/Application.h"
 #include "model/Device.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 #include <utility>
 

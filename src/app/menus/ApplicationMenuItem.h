@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Observer.h"
-#include "platform/MenuItem.h"
+#include "platform/menus/MenuItem.h"
 
 #include <QMarginsF>
 #include <QSizeF>

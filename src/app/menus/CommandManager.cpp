@@ -1,9 +1,9 @@
 #include "app/menus/CommandManager.h"
 
 #include "core/Observer.h"
-#include "platform/ActionTarget.h"
-#include "platform/DispatchQueue.h"
-#include "platform/MenuItem.h"
+#include "platform/menus/ActionTarget.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/menus/MenuItem.h"
 
 #include <algorithm>
 

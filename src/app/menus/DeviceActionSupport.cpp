@@ -4,11 +4,11 @@
 #include "core/Toolset.h"
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
-#include "platform/AlertPresenter.h"
-#include "platform/DispatchQueue.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
-#include "platform/UserDefaults.h"
-#include "platform/Workspace.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
 #include "app/qt/FilePanelLayout.h"
 
-#include "platform/UserDefaults.h"
-#include "platform/WindowPlacement.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/WindowPlacement.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

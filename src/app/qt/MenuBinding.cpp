@@ -2,11 +2,11 @@
 
 #include "app/qt/ImageCache.h"
 #include "app/qt/TwoLineRow.h"
-#include "platform/DispatchQueue.h"
-#include "platform/KeyEquivalents.h"
-#include "platform/KeyboardLayout.h"
-#include "platform/MenuItem.h"
-#include "platform/WindowPlacement.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/menus/KeyEquivalents.h"
+#include "platform/hotkeys/KeyboardLayout.h"
+#include "platform/menus/MenuItem.h"
+#include "platform/desktop/WindowPlacement.h"
 
 #include <QAction>
 #include <QActionEvent>

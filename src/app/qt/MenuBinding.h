@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/qt/MenuRenderer.h"
-#include "platform/MenuObserver.h"
+#include "platform/menus/MenuObserver.h"
 
 #include <QImage>
 #include <QMenu>

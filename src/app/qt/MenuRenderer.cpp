@@ -1,8 +1,8 @@
 #include "app/qt/MenuRenderer.h"
 
 #include "app/qt/MenuBinding.h"
-#include "platform/KeyEquivalents.h"
-#include "platform/MenuItem.h"
+#include "platform/menus/KeyEquivalents.h"
+#include "platform/menus/MenuItem.h"
 
 #include <QMenu>
 

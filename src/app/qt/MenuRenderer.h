@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/KeyModifiers.h"
-#include "platform/Menu.h"
+#include "platform/menus/KeyModifiers.h"
+#include "platform/menus/Menu.h"
 
 #include <QKeySequence>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/qt/MenuRenderer.h"
-#include "platform/ContextMenuPresenter.h"
+#include "platform/menus/ContextMenuPresenter.h"
 
 namespace corvane {
 

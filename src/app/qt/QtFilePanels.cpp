@@ -2,7 +2,7 @@
 
 #include "app/qt/DialogParent.h"
 #include "app/qt/FilePanelLayout.h"
-#include "platform/PanelFolder.h"
+#include "platform/desktop/PanelFolder.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/OpenPanel.h"
-#include "platform/SavePanel.h"
+#include "platform/desktop/OpenPanel.h"
+#include "platform/desktop/SavePanel.h"
 
 namespace corvane {
 

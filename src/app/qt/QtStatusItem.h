@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/qt/MenuRenderer.h"
-#include "platform/StatusItem.h"
+#include "platform/menus/StatusItem.h"
 
 #include <QObject>
 #include <QPointer>

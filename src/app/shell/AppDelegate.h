@@ -3,12 +3,12 @@
 #include "app/menus/MenuHost.h"
 #include "app/menus/root/RootMenuFactory.h"
 #include "core/Observer.h"
-#include "platform/ActionTarget.h"
+#include "platform/menus/ActionTarget.h"
 #include "platform/ImageRef.h"
-#include "platform/Menu.h"
-#include "platform/ModifierSource.h"
-#include "platform/StatusItem.h"
-#include "platform/WindowController.h"
+#include "platform/menus/Menu.h"
+#include "platform/hotkeys/ModifierSource.h"
+#include "platform/menus/StatusItem.h"
+#include "platform/desktop/WindowController.h"
 
 #include <QString>
 

@@ -2,13 +2,13 @@
 
 #include "core/ToolsetManager.h"
 #include "model/ScreenshotDateFormatter.h"
-#include "platform/AlertPresenter.h"
-#include "platform/AtomicFile.h"
-#include "platform/DispatchQueue.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
-#include "platform/SavePanel.h"
-#include "platform/SystemPaths.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/SavePanel.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 #include <QFile>

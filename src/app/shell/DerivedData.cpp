@@ -1,7 +1,7 @@
 #include "app/shell/DerivedData.h"
 
 #include "core/ProcessRunner.h"
-#include "platform/ChildProcess.h"
+#include "platform/processes/ChildProcess.h"
 #include "platform/Log.h"
 
 #include <QDir>

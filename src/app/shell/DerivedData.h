@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QString>
 

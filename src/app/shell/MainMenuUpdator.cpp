@@ -1,7 +1,7 @@
 #include "app/shell/MainMenuUpdator.h"
 
 #include "location/LocationSimulator.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 
 #include <QPointer>

@@ -3,7 +3,7 @@
 #include "core/NumberParsing.h"
 #include "csv/FileInputStream.h"
 #include "csv/MemoryInputStream.h"
-#include "platform/RegularFile.h"
+#include "platform/files/RegularFile.h"
 
 #include <QFile>
 

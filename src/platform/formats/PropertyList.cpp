@@ -1,8 +1,8 @@
 #include "platform/formats/PropertyList.h"
 
-#include "platform/AtomicFile.h"
+#include "platform/files/AtomicFile.h"
 #include "platform/formats/BinaryPropertyList.h"
-#include "platform/RegularFile.h"
+#include "platform/files/RegularFile.h"
 #include "platform/formats/XmlPropertyList.h"
 
 #include <new>

@@ -9,8 +9,8 @@
 #include "location/LocationGoMenu.h"
 #include "location/LocationPreset.h"
 #include "location/LocationPresetRepository.h"
-#include "platform/PendingSaves.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/PendingSaves.h"
+#include "platform/files/SystemPaths.h"
 
 #include <QApplication>
 #include <QLabel>

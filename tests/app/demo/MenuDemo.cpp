@@ -1,8 +1,8 @@
 // Shows a sample status menu (two-line row, state marks, an indented row and
 // a row shown only while Option is held) for screenshots under Xvfb.
 #include "app/qt/QtStatusItem.h"
-#include "platform/Menu.h"
-#include "platform/OptionKeyPoller.h"
+#include "platform/menus/Menu.h"
+#include "platform/hotkeys/OptionKeyPoller.h"
 
 #include <QApplication>
 

@@ -7,8 +7,8 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
-#include "platform/DispatchQueue.h"
-#include "platform/SystemPaths.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/files/SystemPaths.h"
 
 #include <gtest/gtest.h>
 

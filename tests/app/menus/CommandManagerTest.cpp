@@ -1,7 +1,7 @@
 #include "app/menus/CommandManager.h"
 #include "core/Observer.h"
-#include "platform/ActionTarget.h"
-#include "platform/NotificationCenter.h"
+#include "platform/menus/ActionTarget.h"
+#include "platform/notifications/NotificationCenter.h"
 
 #include <gtest/gtest.h>
 

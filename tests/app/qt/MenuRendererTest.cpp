@@ -1,8 +1,8 @@
 #include "app/qt/MenuRenderer.h"
 #include "common/TestSupport.h"
-#include "platform/DispatchQueue.h"
-#include "platform/KeyEquivalents.h"
-#include "platform/Menu.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/menus/KeyEquivalents.h"
+#include "platform/menus/Menu.h"
 
 #include <QAction>
 #include <QApplication>

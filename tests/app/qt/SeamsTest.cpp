@@ -7,10 +7,10 @@
 #include "common/TestSupport.h"
 #include "location/CoordinatePromptingAlert.h"
 #include "model/Runtime.h"
-#include "platform/OptionKeyPoller.h"
-#include "platform/PanelFolder.h"
-#include "platform/UserDefaults.h"
-#include "platform/Workspace.h"
+#include "platform/hotkeys/OptionKeyPoller.h"
+#include "platform/desktop/PanelFolder.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QApplication>
 #include <QDir>

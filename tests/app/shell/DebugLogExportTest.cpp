@@ -4,8 +4,8 @@
 #include "common/TestSupport.h"
 #include "location/LocationSimulator.h"
 #include "model/ScreenshotDateFormatter.h"
-#include "platform/AlertPresenter.h"
-#include "platform/SavePanel.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/SavePanel.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,9 +3,9 @@
 #include "location/LocationPresetRepository.h"
 #include "model/StatusBarPresetRepository.h"
 #include "platform/Log.h"
-#include "platform/PendingSaves.h"
+#include "platform/files/PendingSaves.h"
 #include "platform/formats/PropertyList.h"
-#include "platform/UserDefaults.h"
+#include "platform/defaults/UserDefaults.h"
 #include "tasks/TaskJournal.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "app/ShellTestSupport.h"
 #include "common/TestSupport.h"
 #include "fixtures/FixtureTree.h"
-#include "platform/ChildProcess.h"
-#include "platform/ProgramLock.h"
+#include "platform/processes/ChildProcess.h"
+#include "platform/files/ProgramLock.h"
 
 #include <QDir>
 #include <QMap>

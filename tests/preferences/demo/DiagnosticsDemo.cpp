@@ -5,7 +5,7 @@
 //
 // With --grab it saves what the X server shows of the window and quits.
 // Settings go to a temporary file; nothing is sent.
-#include "platform/UserDefaults.h"
+#include "platform/defaults/UserDefaults.h"
 #include "preferences/AboutViewController.h"
 #include "preferences/AboutWindowController.h"
 #include "preferences/CrashReportWindowController.h"

@@ -10,7 +10,7 @@
 #include "location/LocationPresetRepository.h"
 #include "model/StatusBarPreset.h"
 #include "model/StatusBarPresetRepository.h"
-#include "platform/SystemPaths.h"
+#include "platform/files/SystemPaths.h"
 #include "preferences/PreferencesWindow.h"
 #include "settings/SettingsWindowController.h"
 #include "settings/UserInteractionPausableWindow.h"

@@ -6,7 +6,7 @@
 // --switch picks a pane through the toolbar after the window opens, as a
 // click would; --screenshot saves the window's area of the screen once it has
 // settled, and quits.
-#include "platform/UserDefaults.h"
+#include "platform/defaults/UserDefaults.h"
 #include "settings/SegmentedControlStyleViewController.h"
 #include "settings/SettingsSectionsContainer.h"
 #include "settings/SettingsTabViewController.h"

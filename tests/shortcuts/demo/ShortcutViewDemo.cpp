@@ -2,7 +2,7 @@
 // and recording, for screenshots under Xvfb. The top-left recorder is live
 // and stored under "DeleteDerivedData" in the standard defaults (set
 // CORVANE_CONFIG_DIR); each value it records is printed as read back.
-#include "platform/UserDefaults.h"
+#include "platform/defaults/UserDefaults.h"
 #include "shortcuts/ShortcutView.h"
 
 #include <QApplication>

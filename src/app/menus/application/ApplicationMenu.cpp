@@ -6,7 +6,7 @@
 #include "model/ActivityMonitor.h"
 #include "model/Application.h"
 #include "model/Device.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 
 #include <QFileInfo>

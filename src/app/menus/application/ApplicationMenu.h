@@ -5,8 +5,8 @@
 #include "core/Toolset.h"
 #include "model/Container.h"
 #include "model/Runtime.h"
-#include "platform/LazyMenuItems.h"
-#include "platform/Menu.h"
+#include "platform/menus/LazyMenuItems.h"
+#include "platform/menus/Menu.h"
 
 #include <QString>
 

@@ -8,13 +8,13 @@
 #include "model/ActivityMonitor.h"
 #include "model/Application.h"
 #include "model/Device.h"
-#include "platform/AlertPresenter.h"
-#include "platform/DispatchQueue.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
-#include "platform/MenuItem.h"
-#include "platform/OpenPanel.h"
-#include "platform/SavePanel.h"
-#include "platform/Workspace.h"
+#include "platform/menus/MenuItem.h"
+#include "platform/desktop/OpenPanel.h"
+#include "platform/desktop/SavePanel.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QFileInfo>
 

@@ -5,7 +5,7 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "platform/ImageRef.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QPainter>
 #include <QPainterPath>

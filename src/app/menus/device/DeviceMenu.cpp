@@ -7,7 +7,7 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 
 #include <QMarginsF>

@@ -3,7 +3,7 @@
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
 #include "platform/Loc.h"
-#include "platform/OpenPanel.h"
+#include "platform/desktop/OpenPanel.h"
 
 namespace corvane {
 

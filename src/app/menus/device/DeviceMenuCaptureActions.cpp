@@ -5,8 +5,8 @@
 #include "app/menus/urls/URLPromptingAlert.h"
 #include "model/Application.h"
 #include "model/Device.h"
-#include "platform/AlertPresenter.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/desktop/Workspace.h"
 
 namespace corvane {
 

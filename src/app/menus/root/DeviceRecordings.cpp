@@ -4,7 +4,7 @@
 #include "core/ToolsetManager.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
-#include "platform/ChildProcess.h"
+#include "platform/processes/ChildProcess.h"
 
 namespace corvane {
 

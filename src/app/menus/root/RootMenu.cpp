@@ -16,12 +16,12 @@
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
 #include "model/InstalledRuntimes.h"
-#include "platform/AlertPresenter.h"
-#include "platform/ChildProcess.h"
-#include "platform/DispatchQueue.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/processes/ChildProcess.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QHash>
 

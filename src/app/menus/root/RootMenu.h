@@ -5,10 +5,10 @@
 #include "core/Observer.h"
 #include "model/Runtime.h"
 #include "platform/BuildGenerations.h"
-#include "platform/Menu.h"
-#include "platform/ModifierSource.h"
-#include "platform/OptionKeyPoller.h"
-#include "platform/UserDefaults.h"
+#include "platform/menus/Menu.h"
+#include "platform/hotkeys/ModifierSource.h"
+#include "platform/hotkeys/OptionKeyPoller.h"
+#include "platform/defaults/UserDefaults.h"
 
 #include <QString>
 #include <QUuid>

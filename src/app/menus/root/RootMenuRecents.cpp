@@ -7,7 +7,7 @@
 #include "core/StringHelpers.h"
 #include "model/Application.h"
 #include "model/Device.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include "app/menus/MenuHost.h"
 #include "app/menus/root/StatusMenuActions.h"
 #include "app/menus/root/StatusMenuItems.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 namespace corvane {
 

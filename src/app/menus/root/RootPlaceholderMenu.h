@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Menu.h"
-#include "platform/OptionKeyPoller.h"
-#include "platform/UserDefaults.h"
+#include "platform/menus/Menu.h"
+#include "platform/hotkeys/OptionKeyPoller.h"
+#include "platform/defaults/UserDefaults.h"
 
 #include <memory>
 

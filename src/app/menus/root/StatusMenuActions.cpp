@@ -2,7 +2,7 @@
 
 #include "app/menus/MenuHost.h"
 #include "app/menus/root/StatusMenuItems.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 #include "settings/Settings.h"
 
 #include <QCoreApplication>

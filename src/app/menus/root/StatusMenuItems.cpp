@@ -1,7 +1,7 @@
 #include "app/menus/root/StatusMenuItems.h"
 
 #include "platform/Loc.h"
-#include "platform/UserDefaults.h"
+#include "platform/defaults/UserDefaults.h"
 #include "shortcuts/Shortcut.h"
 
 namespace corvane::StatusMenuItems {

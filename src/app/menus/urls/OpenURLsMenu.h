@@ -2,10 +2,10 @@
 
 #include "core/Observer.h"
 #include "platform/BuildGenerations.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/ImageRef.h"
-#include "platform/LazyMenuItems.h"
-#include "platform/Menu.h"
+#include "platform/menus/LazyMenuItems.h"
+#include "platform/menus/Menu.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "app/menus/urls/URLPromptingAlert.h"
 
 #include "model/Runtime.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QUrl>
 

@@ -2,8 +2,8 @@
 
 #include "app/menus/ApplicationCommands.h"
 #include "app/menus/CommandManager.h"
-#include "platform/DispatchQueue.h"
-#include "platform/MenuItem.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/menus/MenuItem.h"
 
 namespace corvane {
 

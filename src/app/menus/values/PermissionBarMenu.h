@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/Application.h"
-#include "platform/Menu.h"
+#include "platform/menus/Menu.h"
 
 #include <QString>
 

@@ -5,7 +5,7 @@
 #include "app/menus/MenuHost.h"
 #include "model/Device.h"
 #include "model/StatusBarPresetRepository.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "settings/Settings.h"
 

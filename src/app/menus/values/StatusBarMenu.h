@@ -3,8 +3,8 @@
 #include "core/Observer.h"
 #include "model/StatusBarPreset.h"
 #include "platform/BuildGenerations.h"
-#include "platform/LazyMenuItems.h"
-#include "platform/Menu.h"
+#include "platform/menus/LazyMenuItems.h"
+#include "platform/menus/Menu.h"
 
 #include <QString>
 

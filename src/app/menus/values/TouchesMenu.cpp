@@ -7,8 +7,8 @@
 #include "model/SimulatorTouches.h"
 #include "platform/Loc.h"
 #include "platform/Log.h"
-#include "platform/UserDefaults.h"
-#include "platform/Workspace.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/Workspace.h"
 
 namespace corvane {
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/AlertPresenter.h"
+#include "platform/desktop/AlertPresenter.h"
 #include "platform/BuildGenerations.h"
-#include "platform/DispatchQueue.h"
-#include "platform/LazyMenuItems.h"
-#include "platform/Menu.h"
-#include "platform/Scheduler.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/menus/LazyMenuItems.h"
+#include "platform/menus/Menu.h"
+#include "platform/queues/Scheduler.h"
 
 #include <functional>
 #include <memory>

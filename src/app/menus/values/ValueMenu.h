@@ -5,10 +5,10 @@
 #include "model/ActivityMonitor.h"
 #include "model/Device.h"
 #include "platform/BuildGenerations.h"
-#include "platform/DispatchQueue.h"
-#include "platform/Menu.h"
-#include "platform/Scheduler.h"
-#include "platform/WorkLanes.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/menus/Menu.h"
+#include "platform/queues/Scheduler.h"
+#include "platform/queues/WorkLanes.h"
 
 #include <QString>
 

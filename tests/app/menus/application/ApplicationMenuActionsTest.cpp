@@ -1,6 +1,6 @@
 #include "app/ApplicationMenuTestSupport.h"
 #include "app/menus/application/JSONPromptingAlert.h"
-#include "platform/MenuItem.h"
+#include "platform/menus/MenuItem.h"
 
 #include <QFile>
 #include <QJsonDocument>

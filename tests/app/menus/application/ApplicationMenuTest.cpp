@@ -2,8 +2,8 @@
 #include "app/menus/device/DeviceMenu.h"
 #include "app/menus/values/PermissionBarMenu.h"
 #include "core/Observer.h"
-#include "platform/DispatchQueue.h"
-#include "platform/NotificationCenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/notifications/NotificationCenter.h"
 
 #include <QElapsedTimer>
 #include <QFile>

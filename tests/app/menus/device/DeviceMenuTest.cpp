@@ -17,12 +17,12 @@
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
 #include "model/StatusBarPresetRepository.h"
-#include "platform/AlertPresenter.h"
-#include "platform/DispatchQueue.h"
-#include "platform/OpenPanel.h"
-#include "platform/SystemPaths.h"
-#include "platform/UserDefaults.h"
-#include "platform/Workspace.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/desktop/OpenPanel.h"
+#include "platform/files/SystemPaths.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/Workspace.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -15,11 +15,11 @@
 #include "model/Application.h"
 #include "model/Device.h"
 #include "model/DeviceWatcher.h"
-#include "platform/AlertPresenter.h"
-#include "platform/DispatchQueue.h"
-#include "platform/MenuObserver.h"
-#include "platform/UserDefaults.h"
-#include "platform/WindowController.h"
+#include "platform/desktop/AlertPresenter.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/menus/MenuObserver.h"
+#include "platform/defaults/UserDefaults.h"
+#include "platform/desktop/WindowController.h"
 #include "shortcuts/Shortcut.h"
 
 #include <QAction>

@@ -2,8 +2,8 @@
 #include "app/menus/root/RootPlaceholderMenu.h"
 #include "app/shell/AppDelegate.h"
 #include "common/TestSupport.h"
-#include "platform/DispatchQueue.h"
-#include "platform/UserDefaults.h"
+#include "platform/queues/DispatchQueue.h"
+#include "platform/defaults/UserDefaults.h"
 #include "shortcuts/Shortcut.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 #include "app/menus/urls/OpenURLsMenu.h"
 #include "app/qt/ImageCache.h"
 #include "model/Application.h"
-#include "platform/DispatchQueue.h"
+#include "platform/queues/DispatchQueue.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "app/ApplicationMenuTestSupport.h"
 #include "app/menus/values/PermissionBarMenu.h"
-#include "platform/MenuItem.h"
+#include "platform/menus/MenuItem.h"
 
 #include <QRegularExpression>
 

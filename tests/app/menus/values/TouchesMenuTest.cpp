@@ -2,7 +2,7 @@
 #include "app/menus/values/TouchesMenu.h"
 #include "model/SimulatorTouches.h"
 #include "platform/Log.h"
-#include "platform/UserDefaults.h"
+#include "platform/defaults/UserDefaults.h"
 
 using namespace corvane;
 using namespace corvane::test;
