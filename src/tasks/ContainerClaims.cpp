@@ -2,15 +2,13 @@
 
 #include "core/File.h"
 #include "platform/Log.h"
+#include "platform/files/RegularFile.h"
 #include "platform/files/SystemPaths.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 
-#include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -76,22 +74,11 @@ int lockOne(const QString &lockFolder, const fs::path &folder)
                                                      QCryptographicHash::Sha256)
                                 .toHex()
                                 .left(40);
-    const QByteArray path = QFile::encodeName(lockFolder) + '/' + name + ".lock";
-    // Never through a link, and never a pipe, which would block the open.
-    int descriptor = -1;
-    if (QDir().mkpath(lockFolder))
-        descriptor = ::open(path.constData(),
-                            O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-    struct stat info {};
-    if (descriptor >= 0 && (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))) {
-        ::close(descriptor);
-        descriptor = -1;
-        errno = EINVAL;
-    }
+    const QString path = lockFolder + '/' + QString::fromLatin1(name) + ".lock";
+    const int descriptor = QDir().mkpath(lockFolder) ? RegularFile::openLock(path) : -1;
     if (descriptor < 0) {
-        Log("archive").error("Cannot open the lock file %{public}@ of %{public}@: %{public}@",
-                             QFile::decodeName(path), displayPath(folder),
-                             QString::fromLocal8Bit(std::strerror(errno)));
+        Log("archive").error("Cannot open the lock file %{public}@ of %{public}@: %{public}@", path,
+                             displayPath(folder), QString::fromLocal8Bit(std::strerror(errno)));
         return -2;
     }
     if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0)

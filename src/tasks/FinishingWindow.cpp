@@ -51,16 +51,16 @@ FinishingWindow::~FinishingWindow() = default;
 
 void FinishingWindow::refresh()
 {
-    m_tasks->setText(lines().join('\n'));
+    m_tasks->setText(tasksAndSteps(*m_manager, "\n    ").join('\n'));
 }
 
-QStringList FinishingWindow::lines() const
+QStringList FinishingWindow::tasksAndSteps(const TaskManager &manager, const QString &between)
 {
     QStringList lines;
-    for (const auto &task : m_manager->runningTasks()) {
-        lines << task->localizedDescription().value_or(QString());
-        if (const auto step = task->localisedDetailDescription())
-            lines << "    " + *step;
+    for (const auto &task : manager.runningTasks()) {
+        const auto step = task->localisedDetailDescription();
+        lines << task->localizedDescription().value_or(QString()) +
+                     (step ? between + *step : QString());
     }
     return lines;
 }

@@ -22,9 +22,12 @@ public:
 
     // Reads the running tasks again; a timer does so while the window lives.
     void refresh();
-    // What is listed: each task's description, then its current step.
-    QStringList lines() const;
     QLabel *tasksLabel() const { return m_tasks; }
+
+    // Each task the manager runs, followed by `between` and the step it is
+    // finishing when it names one: what the window lists, and what quitting
+    // logs.
+    static QStringList tasksAndSteps(const TaskManager &manager, const QString &between);
 
 private:
     const std::shared_ptr<TaskManager> m_manager;

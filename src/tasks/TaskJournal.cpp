@@ -103,15 +103,8 @@ class SequenceLock {
 public:
     explicit SequenceLock(const QString &folder)
     {
-        const QByteArray path = QFile::encodeName(folder + '/' + kLockName);
-        // Never through a link, and never a pipe, which would block the open.
-        m_descriptor = ::open(path.constData(),
-                              O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-        struct stat info {};
-        if (m_descriptor >= 0 && (::fstat(m_descriptor, &info) != 0 || !S_ISREG(info.st_mode))) {
-            ::close(m_descriptor);
-            m_descriptor = -1;
-        }
+        const QString path = folder + '/' + kLockName;
+        m_descriptor = RegularFile::openLock(path);
         if (m_descriptor < 0)
             throw std::runtime_error("Cannot open the task journal's lock " + path.toStdString());
         const auto deadline = std::chrono::steady_clock::now() + kLockWait;
@@ -249,6 +242,7 @@ void TaskJournal::record(Entry &entry, bool numbered) const
         entry.firstWritten = now();
     if (entry.sequence != 0 || !numbered)
         return store(entry);
+    // The lock lies beside the entries.
     if (!QDir().mkpath(m_folder))
         throw std::runtime_error("Cannot create the task journal folder " + m_folder.toStdString());
     const SequenceLock lock(m_folder);

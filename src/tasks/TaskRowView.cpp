@@ -51,7 +51,6 @@ TaskRowView::TaskRowView(TaskPtr task, std::shared_ptr<TaskManager> manager, QWi
     QFont bold = m_textLabel->font();
     bold.setBold(true);
     m_textLabel->setFont(bold);
-    m_detailTextLabel->setForegroundRole(QPalette::PlaceholderText);
     for (QLabel *label : {m_textLabel, m_detailTextLabel}) {
         label->setTextFormat(Qt::PlainText);
         label->setMinimumWidth(0);
@@ -59,7 +58,6 @@ TaskRowView::TaskRowView(TaskPtr task, std::shared_ptr<TaskManager> manager, QWi
     }
     m_progress->setTextVisible(false);
     m_progress->setMaximumHeight(8);
-    m_progress->setToolTip(tr("Running"));
 
     auto *layout = new QGridLayout(this);
     layout->setContentsMargins(10, 4, 6, 4);
@@ -119,7 +117,7 @@ void TaskRowView::refresh()
     const std::int64_t completed =
         state == State::finished ? total
                                  : std::clamp<std::int64_t>(m_task->completedCount(), 0, total);
-    show(state);
+    showState(state);
     if (total <= 0) {
         m_progress->setBusy(true);
     } else {
@@ -132,7 +130,7 @@ void TaskRowView::refresh()
     m_revealButton->setVisible(m_task->canInspect());
 }
 
-void TaskRowView::show(State state)
+void TaskRowView::showState(State state)
 {
     if (state == m_state)
         return;

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QToolButton;
@@ -23,14 +24,11 @@ class TaskRowView : public QWidget {
 public:
     static constexpr int rowHeight = 64;
 
-    enum class State { running, finished, failed, cancelled };
-
     TaskRowView(TaskPtr task, std::shared_ptr<TaskManager> manager, QWidget *parent = nullptr);
     ~TaskRowView() override;
 
     const TaskPtr &task() const { return m_task; }
     void refresh();
-    State state() const { return m_state; }
 
     // For tests and the benchmark: refreshes run, and whether one waits.
     int refreshCount() const { return m_refreshCount; }
@@ -45,9 +43,12 @@ public:
 
 private:
     struct Link;
+    enum class State { running, finished, failed, cancelled };
 
     void reveal();
     void remove();
+    // The colours and the bar's tooltip of the state.
+    void showState(State state);
 
     const TaskPtr m_task;
     const std::weak_ptr<TaskManager> m_manager;
@@ -58,10 +59,10 @@ private:
     TaskProgressBar *m_progress;
     QToolButton *m_revealButton;
     QToolButton *m_removeButton;
-    void show(State state);
 
     int m_refreshCount = 0;
-    State m_state = State::running;
+    // None until the first refresh shows one.
+    std::optional<State> m_state;
 };
 
 } // namespace corvane

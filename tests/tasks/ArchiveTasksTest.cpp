@@ -438,11 +438,6 @@ TEST_F(ArchiveTasksTest, AReplacedArchiveIsReplacedWholeOrNotAtAll)
         {"cancel after the last entry", 0,
          [](const Task &task) { return task.completedCount() == 16; }, "Data export cancelled.",
          16},
-        {"cancel while the archive is saved", 0,
-         [](const Task &task) {
-             return task.localisedDetailDescription() == "Saving the archive…";
-         },
-         "Data export cancelled.", 16},
     };
     for (const Case &test : cases) {
         SCOPED_TRACE(test.name);

@@ -3,9 +3,9 @@
 #include "tasks/ImportTask.h"
 #include "tasks/TaskRecovery.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -82,117 +82,80 @@ struct Tree {
     }
 };
 
-// Children of this test, each started ahead of its round, so that its start
-// overlaps the round before: it waits on its descriptor 4 for what to run,
-// and says on its descriptor 3 when it begins.
+// Children of this test, each started ahead of its run so that its start
+// overlaps the run before: it reads what to run on its descriptor 3, and
+// answers there once it begins; told nothing, it ends.
 class Children {
 public:
-    // What a child ran: whether it was killed, and how long it ran.
-    struct Run {
-        bool killed;
-        microseconds took;
-    };
-
     explicit Children(const Tree &tree) : m_tree(tree), m_next(start()) {}
-    ~Children() { m_next.dismiss(); }
+    ~Children() { m_next.wait(); }
 
-    // Runs "<import|export|recover> [<clock> <files>]" in a child, killed
-    // `delay` after it begins (never when there is none). With a clock, the
-    // journal dates its entry by that; with a number of files, the task
-    // stops once it has copied that many, and the child is killed there.
-    Run run(const QString &what, std::optional<microseconds> delay = std::nullopt)
+    // Runs "<import|export|recover> [<clock>]" in a child, killed `delay`
+    // after it begins (never when there is none): how long it ran, unless it
+    // was killed. With a clock, the journal dates its entry by that, and the
+    // import is killed once it has copied a few files.
+    std::optional<microseconds> run(const QString &what,
+                                    std::optional<microseconds> delay = std::nullopt)
     {
-        Child child = std::exchange(m_next, start());
+        const Child child = std::exchange(m_next, start());
         const QByteArray line = what.toUtf8() + '\n';
-        EXPECT_EQ(::write(child.go, line.constData(), size_t(line.size())), line.size());
-        EXPECT_EQ(child.read(), 'r');
-        const auto began = std::chrono::steady_clock::now();
-        if (what.count(' ') == 2) {
-            EXPECT_EQ(child.read(), 'h');
-            ::kill(child.pid, SIGKILL);
-        } else if (delay) {
+        EXPECT_EQ(::write(child.socket, line.constData(), size_t(line.size())), line.size());
+        pollfd began{child.socket, POLLIN, 0};
+        char byte = 0;
+        EXPECT_TRUE(::poll(&began, 1, 60000) == 1 && ::read(child.socket, &byte, 1) == 1);
+        const auto start = std::chrono::steady_clock::now();
+        if (delay) {
             std::this_thread::sleep_for(*delay);
             ::kill(child.pid, SIGKILL);
         }
         const int status = child.wait();
         EXPECT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
-        return {WIFSIGNALED(status),
-                std::chrono::duration_cast<microseconds>(std::chrono::steady_clock::now() - began)};
+        if (WIFSIGNALED(status))
+            return std::nullopt;
+        return std::chrono::duration_cast<microseconds>(std::chrono::steady_clock::now() - start);
     }
 
 private:
     struct Child {
-        pid_t pid = -1;
-        int ready = -1;
-        int go = -1;
+        pid_t pid;
+        int socket;
 
-        char read() const
+        int wait() const
         {
-            pollfd said{ready, POLLIN, 0};
-            char byte = 0;
-            return ::poll(&said, 1, 60000) == 1 && ::read(ready, &byte, 1) == 1 ? byte : 0;
-        }
-        int wait()
-        {
-            ::close(std::exchange(go, -1));
-            ::close(std::exchange(ready, -1));
+            ::close(socket);
             int status = 0;
             EXPECT_EQ(::waitpid(pid, &status, 0), pid);
             return status;
         }
-        // Told nothing, it ends.
-        void dismiss() { wait(); }
     };
 
     Child start() const
     {
-        // Out of the way of descriptors 3 and 4, and kept from other children.
-        const auto pipeAbove = [](int ends[2]) {
-            int made[2];
-            EXPECT_EQ(::pipe(made), 0);
-            for (int end : {0, 1}) {
-                ends[end] = ::fcntl(made[end], F_DUPFD_CLOEXEC, 10);
-                ::close(made[end]);
-            }
-        };
-        int ready[2], go[2];
-        pipeAbove(ready);
-        pipeAbove(go);
-        Child child;
-        child.pid = spawnThisTest({std::string(kChild) + '=' + nativeOf(m_tree.root),
-                                   "CORVANE_STATE_DIR=" + nativeOf(m_tree.at("state")),
-                                   "CORVANE_HOME=" + nativeOf(m_tree.at("home"))},
-                                  ready[1], go[0]);
-        ::close(ready[1]);
-        ::close(go[0]);
-        child.ready = ready[0];
-        child.go = go[1];
-        return child;
+        // Kept from the other children, which would hold it open.
+        int ends[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        const pid_t pid = spawnThisTest({std::string(kChild) + '=' + nativeOf(m_tree.root),
+                                         "CORVANE_STATE_DIR=" + nativeOf(m_tree.at("state")),
+                                         "CORVANE_HOME=" + nativeOf(m_tree.at("home"))},
+                                        ends[1]);
+        ::close(ends[1]);
+        return {pid, ends[0]};
     }
 
     const Tree &m_tree;
     Child m_next;
 };
 
-// An import that stops for good once it has copied `files` entries, and says so.
-class HaltingImport : public ImportTask {
-public:
-    HaltingImport(std::shared_ptr<Application> application, int files)
-        : ImportTask(std::move(application)), m_left(files)
-    {
-    }
+// An import whose program is killed once it has copied a few entries.
+struct ImportKilledMidway : ImportTask {
+    using ImportTask::ImportTask;
     void copyEntry(const File &file, const std::filesystem::path &destination) override
     {
         ImportTask::copyEntry(file, destination);
-        if (--m_left > 0)
-            return;
-        [[maybe_unused]] const auto said = ::write(3, "h", 1);
-        for (;;)
-            ::pause();
+        if (++copied == 20)
+            ::raise(SIGKILL);
     }
-
-private:
-    int m_left;
+    int copied = 0;
 };
 
 // The child's side of Children::run().
@@ -201,12 +164,12 @@ void runAsChild()
     const Tree tree{qEnvironmentVariable(kChild)};
     QByteArray line;
     char byte = 0;
-    while (::read(4, &byte, 1) == 1 && byte != '\n')
+    while (::read(3, &byte, 1) == 1 && byte != '\n')
         line += byte;
     const QStringList what = QString::fromUtf8(line).split(' ', Qt::SkipEmptyParts);
     if (what.isEmpty())
         return;
-    if (what.size() == 3) {
+    if (what.size() == 2) {
         const qint64 clock = what[1].toLongLong();
         TaskJournal::setClock([clock] { return clock; });
     }
@@ -218,9 +181,8 @@ void runAsChild()
         return;
     }
     const auto containers = ArchiveTask::containersOf(*application);
-    if (what.size() == 3)
-        return std::make_shared<HaltingImport>(application, what[2].toInt())
-            ->run(containers, archive);
+    if (what.size() == 2)
+        return std::make_shared<ImportKilledMidway>(application)->run(containers, archive);
     if (what[0] == "import")
         return std::make_shared<ImportTask>(application)->run(containers, archive);
     return std::make_shared<ExportTask>(application)->run(containers, archive);
@@ -248,27 +210,26 @@ TEST(ArchiveTaskKill, AKilledTaskIsUndoneWholeByTheNextStart)
     // of layout 0, with something the reset does not erase, into layout 1.
     // Kills fall anywhere in the shorter of two whole runs, and a little
     // after: one beside other work may take far longer.
+    std::map<QString, microseconds> runs;
+    const auto runWhole = [&](const QString &kind) {
+        const auto took = children.run(kind);
+        ASSERT_TRUE(took.has_value());
+        const auto shortest = runs.try_emplace(kind, *took).first;
+        shortest->second = std::min(shortest->second, *took);
+    };
     std::string archives[2];
-    std::map<QString, microseconds> runs{{"export", microseconds::max()},
-                                         {"import", microseconds::max()}};
     for (int variant : {1, 0}) {
         tree.layOut(variant);
-        const auto [killed, took] = children.run("export");
-        ASSERT_FALSE(killed);
-        runs["export"] = std::min(runs["export"], took);
+        runWhole("export");
         archives[variant] = tree.archived();
     }
     ASSERT_TRUE(writeFile(tree.at("Big.xcappdata/AppData/tmp/added/x"), "x"));
     tree.layOut(1);
     const std::string before = tree.containers();
-    std::string after;
-    for (int run = 0; run < 2; ++run) {
-        tree.layOut(1);
-        const auto [killed, took] = children.run("import");
-        ASSERT_FALSE(killed);
-        runs["import"] = std::min(runs["import"], took);
-        after = tree.containers();
-    }
+    runWhole("import");
+    tree.layOut(1);
+    runWhole("import");
+    const std::string after = tree.containers();
 
     // Kills of a replay fall within a window as long as the longest replay.
     microseconds replay(2000);
@@ -284,17 +245,17 @@ TEST(ArchiveTaskKill, AKilledTaskIsUndoneWholeByTheNextStart)
             tree.layOut(variant);
             const microseconds delay(std::uniform_int_distribution<qint64>(
                 window.count() * round / rounds, window.count() * (round + 1) / rounds)(random));
-            std::string outcome = children.run(kind, delay).killed ? "killed, " : "finished, ";
+            std::string outcome = children.run(kind, delay) ? "finished, " : "killed, ";
             // The start after the kill may be killed in turn, anywhere in its
             // replay; the start after that takes over.
             if (!journal.entries().empty()) {
                 const microseconds replayDelay(
                     std::uniform_int_distribution<qint64>(0, replay.count())(random));
-                const auto [killed, took] = children.run("recover", replayDelay);
+                const auto took = children.run("recover", replayDelay);
                 // The window widens until it holds whole replays.
-                if (killed)
+                if (!took)
                     outcome += "replay killed, ";
-                replay = killed ? std::min(replay * 5 / 4, window) : std::max(replay, took);
+                replay = took ? std::max(replay, *took) : std::min(replay * 5 / 4, window);
             }
             TaskRecovery::recover(journal);
 
@@ -332,17 +293,16 @@ TEST(ArchiveTaskKill, ImportsKilledAcrossAClockSteppedBackAreUndoneNewestFirst)
     const Tree tree{dir.path()};
     Children children(tree);
     tree.layOut(0);
-    ASSERT_FALSE(children.run("export").killed);
+    ASSERT_TRUE(children.run("export").has_value());
     tree.layOut(1);
     const std::string before = tree.containers();
 
     const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000000;
     for (const qint64 clock : {now, now - qint64(3600) * 1000000000})
-        ASSERT_TRUE(children.run(QString("import %1 20").arg(clock)).killed);
+        ASSERT_FALSE(children.run(QString("import %1").arg(clock)).has_value());
     const auto entries = tree.journal().entries();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_LT(entries[0].firstWritten, entries[1].firstWritten);
-    EXPECT_NE(tree.containers(), before);
 
     TaskRecovery::recover(tree.journal());
     EXPECT_EQ(tree.containers(), before);

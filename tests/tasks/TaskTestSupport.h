@@ -78,9 +78,9 @@ inline std::string snapshot(const QString &root)
 }
 
 // Starts this test binary again for the current test only, with the
-// variables added to its environment and its output dropped; `ready` and
-// `go`, when given, become its descriptors 3 and 4.
-inline pid_t spawnThisTest(const std::vector<std::string> &variables, int ready = -1, int go = -1)
+// variables added to its environment and its output dropped; `ready`, when
+// given, becomes its descriptor 3.
+inline pid_t spawnThisTest(const std::vector<std::string> &variables, int ready = -1)
 {
     std::vector<char *> environment;
     for (const std::string &variable : variables)
@@ -97,8 +97,6 @@ inline pid_t spawnThisTest(const std::vector<std::string> &variables, int ready 
     posix_spawn_file_actions_init(&actions);
     if (ready >= 0)
         posix_spawn_file_actions_adddup2(&actions, ready, 3);
-    if (go >= 0)
-        posix_spawn_file_actions_adddup2(&actions, go, 4);
     for (int output : {STDOUT_FILENO, STDERR_FILENO})
         posix_spawn_file_actions_addopen(&actions, output, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;

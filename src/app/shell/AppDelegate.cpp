@@ -52,6 +52,8 @@ namespace {
 const QString kDeleteDerivedDataKey = "DeleteDerivedData";
 const QString kGlobalRedoKey = "GlobalRedo";
 constexpr int kFrameCount = 24;
+// How long quitting waits for tasks before it shows what it waits for.
+constexpr auto kFinishingWindowDelay = std::chrono::milliseconds(250);
 
 QString applicationTitle()
 {
@@ -541,12 +543,9 @@ void AppDelegate::finishRunningTasks()
             loop.quit();
         } else if (manager->runningTasks().empty()) {
             loop.quit();
-        } else if (!finishing && now >= started + m_environment.finishingWindowDelay) {
-            QStringList steps;
-            for (const auto &task : manager->runningTasks())
-                steps << task->localizedDescription().value_or("") + ": " +
-                             task->localisedDetailDescription().value_or("");
-            Log::general().notice("Quitting waits for %{public}@", steps.join("; "));
+        } else if (!finishing && now >= started + kFinishingWindowDelay) {
+            Log::general().notice("Quitting waits for %{public}@",
+                                  FinishingWindow::tasksAndSteps(*manager, ": ").join("; "));
             finishing = m_environment.makeFinishingWindow();
             finishing->showWindow();
         }

@@ -60,10 +60,9 @@ public:
         std::function<void()> recoverTasks;
         // How long quitting waits for cancelled tasks to clean up.
         std::chrono::milliseconds taskQuitLimit = std::chrono::seconds(10);
-        // What quitting shows, once it has waited `finishingWindowDelay`
-        // for them, of the tasks it waits for (a quick clean-up shows none).
+        // What quitting shows, after a moment, of the tasks it waits for (a
+        // quick clean-up shows none).
         std::function<std::shared_ptr<WindowController>()> makeFinishingWindow;
-        std::chrono::milliseconds finishingWindowDelay = std::chrono::milliseconds(250);
         // How long quitting then waits for the stores' pending saves.
         std::chrono::milliseconds saveQuitLimit = std::chrono::seconds(5);
     };

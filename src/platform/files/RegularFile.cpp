@@ -140,6 +140,19 @@ std::optional<QByteArray> RegularFile::readWhole(const QString &path, qint64 max
     return RegularFile(path).readAll(maxBytes);
 }
 
+int RegularFile::openLock(const QString &path)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(),
+                                  O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat info {};
+    if (descriptor >= 0 && (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(descriptor);
+        errno = EINVAL;
+        return -1;
+    }
+    return descriptor;
+}
+
 QString RegularFile::errorDescription(const QString &path, qint64 maxBytes) const
 {
     return describe(m_error, path, maxBytes, m_errorNumber);

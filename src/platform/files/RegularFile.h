@@ -41,6 +41,10 @@ public:
     // The whole file at `path`, at most `maxBytes`; nothing when it could
     // not be had.
     static std::optional<QByteArray> readWhole(const QString &path, qint64 maxBytes);
+    // Opens the lock file at `path` for flock(), made when missing: never
+    // through a link, and only a regular file, so that a pipe there cannot
+    // block the open. A descriptor the caller closes, or -1 with errno set.
+    static int openLock(const QString &path);
 
     // One sentence for a log line or an alert, such as
     // "/a/b.json could not be opened: it is no regular file."
