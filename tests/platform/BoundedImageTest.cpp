@@ -2,11 +2,15 @@
 #include "platform/formats/BoundedImage.h"
 
 #include <QBuffer>
+#include <QColorSpace>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QLoggingCategory>
+#include <QtEndian>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <array>
 #include <ctime>
 #include <functional>
 
@@ -40,6 +44,34 @@ QByteArray withComment(const QByteArray &jpeg, const QByteArray &comment)
     const int length = int(comment.size()) + 2;
     return jpeg.left(2) + "\xFF\xFE" + char(length >> 8) + char(length & 0xFF) + comment +
            jpeg.mid(2);
+}
+
+QByteArray segment(uchar marker, const QByteArray &data)
+{
+    const int length = int(data.size()) + 2;
+    return QByteArray("\xFF", 1) + char(marker) + char(length >> 8) + char(length & 0xFF) + data;
+}
+
+// `count` segments of `marker` (a comment: 0xFE), each of `data`, right
+// after the start of the image.
+QByteArray withSegments(const QByteArray &jpeg, uchar marker, int count,
+                        const QByteArray &data = {})
+{
+    return jpeg.left(2) + segment(marker, data).repeated(count) + jpeg.mid(2);
+}
+
+// The comment and application segments before the first scan, and their bytes.
+std::pair<int, qint64> metadataOf(const QByteArray &jpeg)
+{
+    std::pair<int, qint64> found;
+    for (qsizetype at = 2; at + 4 <= jpeg.size() && quint8(jpeg[at + 1]) != 0xDA;) {
+        const quint8 marker = quint8(jpeg[at + 1]);
+        const int length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
+        if (marker == 0xFE || (marker & 0xF0) == 0xE0)
+            found = {found.first + 1, found.second + length - 2};
+        at += 2 + length;
+    }
+    return found;
 }
 
 // Where the first marker segment of a JPEG of `code` (a frame: 0xC0) starts,
@@ -119,6 +151,24 @@ TEST(BoundedImageTest, ImagesAreSizedFromTheirHeaderAndRefusedPastTheBounds)
     }
 }
 
+// A photo as cameras and editors write it: EXIF and XMP, and an ICC
+// profile (sRGB's, padded) split into as many segments as the format allows.
+QByteArray photoWithMetadata()
+{
+    const QByteArray jpeg = encoded(photo(), "jpeg");
+    QByteArray profile = QColorSpace(QColorSpace::SRgb).iccProfile();
+    profile.resize(255 * 200, '\0');
+    qToBigEndian(quint32(profile.size()), profile.data());
+    const QByteArray exif = QByteArray("Exif\0\0MM\0\x2A\0\0\0\x08\0\0", 16);
+    const QByteArray xmp = QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) +
+                           "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>";
+    QByteArray icc;
+    for (int i = 0; i < 255; ++i)
+        icc += segment(0xE2, QByteArray("ICC_PROFILE\0", 12) + char(i + 1) + char(255) +
+                                 profile.mid(i * 200, 200));
+    return jpeg.left(2) + segment(0xE1, exif) + segment(0xE1, xmp) + icc + jpeg.mid(2);
+}
+
 TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
 {
     // The decoder's warnings about the repeated scans say nothing here.
@@ -136,13 +186,23 @@ TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
     restarted.insert(scanAt + 2 + restarted[scanAt + 3], "\xFF\xD0");
     // A frame of 6324 × 6324 over the scans of 16 × 16 pixels.
     const QByteArray claim = fixture::jpegClaiming({6324, 6324}, true);
+    // Segments of 64 KiB, and one of the rest, as many bytes as allowed.
+    const QByteArray baseline = encoded(photo(), "jpeg");
+    const qint64 room = BoundedImage::maximumJpegMetadataBytes - metadataOf(baseline).second;
+    const QByteArray full = withSegments(baseline, 0xE2, int(room / 65533), QByteArray(65533, 'p'));
+    const auto rest = [&](qint64 bytes) {
+        return withSegments(full, 0xE2, 1, QByteArray(bytes, 'p'));
+    };
     const struct {
         const char *name;
         QByteArray bytes;
         QString why;
     } cases[] = {
         {"progressive JPEG", progressive, decodes},
-        {"baseline JPEG", encoded(photo(), "jpeg"), decodes},
+        {"baseline JPEG", baseline, decodes},
+        {"EXIF, XMP and an ICC profile in 255 segments", photoWithMetadata(), decodes},
+        {"metadata of as many bytes as allowed", rest(room % 65533), decodes},
+        {"metadata a byte longer", rest(room % 65533 + 1), BoundedImage::tooCostlyText},
         // Marker-like bytes inside a segment are no scans.
         {"comment of scan markers", withComment(progressive, QByteArray("\xFF\xDA").repeated(60)),
          decodes},
@@ -211,6 +271,11 @@ TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
     ASSERT_EQ(image.size(), QSize(11, 9));
     EXPECT_EQ(image.pixel(10, 8), qRgb(160, 128, 128));
     EXPECT_EQ(image.pixel(3, 5), qRgb(48, 80, 128));
+    // The profile's segments reach the decoder whole.
+    QByteArray withProfile = photoWithMetadata();
+    QBuffer photoBuffer(&withProfile);
+    photoBuffer.open(QIODevice::ReadOnly);
+    EXPECT_TRUE(BoundedImage::read(photoBuffer).colorSpace().isValid());
     QLoggingCategory::setFilterRules({});
 }
 
@@ -218,7 +283,10 @@ TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
 // reading it; the frame of 6324 × 6324 decoded for a tenth of a second from
 // no data. A PNG of 52 bytes whose text chunk claimed 755 MB, the file
 // ending inside it, took seconds and as many megabytes: the decoder makes
-// room for a chunk's length before it reads. Each shape is refused, or read,
+// room for a chunk's length before it reads. A JPEG of 16 × 16 pixels and
+// 130,000 empty comments took 19 s: the decoder keeps comment and some
+// application segments in a list it walks to its end for each new one.
+// Each shape is refused, or read,
 // for a fraction of what an ordinary photo costs, measured in one run.
 TEST(BoundedImageTest, HostileImagesCostLessThanAnOrdinaryPhoto)
 {
@@ -259,6 +327,8 @@ TEST(BoundedImageTest, HostileImagesCostLessThanAnOrdinaryPhoto)
     const qint64 room = BoundedImage::maximumPngOtherChunkBytes - 13 - 2;
     const QByteArray jpeg = fixture::jpegWithScans({512, 512}, 0);
     const qsizetype scanAt = segmentAt(jpeg, 0xDA);
+    const QByteArray small = fixture::jpegWithScans({16, 16}, 0);
+    const int more = BoundedImage::maximumJpegMetadataSegments - metadataOf(small).first;
     const struct {
         const char *name;
         QByteArray bytes;
@@ -298,6 +368,14 @@ TEST(BoundedImageTest, HostileImagesCostLessThanAnOrdinaryPhoto)
         {"JPEG ending in its first scan", jpeg.left(scanAt + 20), tooCostly},
         {"JPEG ending in a segment after its scans",
          jpeg.left(jpeg.size() - 2) + "\xFF\xFE\xFF\xFF" + QByteArray(100, 'x'), read},
+        {"130,000 empty comments", withSegments(small, 0xFE, 130'000), tooCostly},
+        {"65,000 empty APP1 segments", withSegments(small, 0xE1, 65'000), tooCostly},
+        {"65,000 empty APP2 segments", withSegments(small, 0xE2, 65'000), tooCostly},
+        {"65,000 empty comments after the first scan",
+         small.left(small.size() - 2) + segment(0xFE, {}).repeated(65'000) + "\xFF\xD9", tooCostly},
+        {"as many comments as allowed", withSegments(small, 0xFE, more), read},
+        {"as many APP2 segments as allowed", withSegments(small, 0xE2, more), read},
+        {"one APP1 segment more", withSegments(small, 0xE1, more + 1), tooCostly},
     };
     // Fitted as photos are, as a thumbnail, and only sized; what each
     // refusal says.
@@ -324,5 +402,88 @@ TEST(BoundedImageTest, HostileImagesCostLessThanAnOrdinaryPhoto)
                 EXPECT_EQ(why.toStdString(), c.why.toStdString());
         }
     }
+    QLoggingCategory::setFilterRules({});
+}
+
+namespace {
+
+// An 8-bit RGBA PNG of one colour, deflated row by row: quick to make however large.
+QByteArray flatRgbaPng(int side)
+{
+    const auto word = [](quint32 value) {
+        QByteArray bytes(4, '\0');
+        qToBigEndian(value, bytes.data());
+        return bytes;
+    };
+    QByteArray row(1 + 4 * side, char(0x80));
+    row[0] = 0;
+    z_stream stream{};
+    deflateInit(&stream, 1);
+    QByteArray data;
+    std::array<Bytef, 1 << 16> out{};
+    for (int y = 0; y < side; ++y) {
+        stream.next_in = reinterpret_cast<Bytef *>(row.data());
+        stream.avail_in = uInt(row.size());
+        const int flush = y + 1 == side ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = out.data();
+            stream.avail_out = uInt(out.size());
+            deflate(&stream, flush);
+            data.append(reinterpret_cast<const char *>(out.data()),
+                        qsizetype(out.size() - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    const QByteArray header =
+        word(quint32(side)) + word(quint32(side)) + QByteArray("\x08\x06\0\0\0", 5);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + fixture::pngChunk("IHDR", header) +
+           fixture::pngChunk("IDAT", data) + fixture::pngChunk("IEND", {});
+}
+
+} // namespace
+
+// Within the pixel bound, the decoder's own allocation limit (128 MiB in Qt
+// 6.4) refused a 6324 × 6324 JPEG at full size and a PNG of that size even
+// for a thumbnail, as unreadable. What the bounds admit decodes; past them,
+// or past a limit set lower since, the image is too large.
+TEST(BoundedImageTest, WhatTheBoundsAdmitTheDecoderMakes)
+{
+    const int side = 6324; // 39,992,976 pixels
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        bool thumbnail;
+        QSize size;
+        QString why;
+    } cases[] = {
+        {"JPEG read whole", fixture::jpegWithScans({side, side}, 0), false, {side, side}, {}},
+        {"RGBA PNG as a thumbnail", flatRgbaPng(side), true, {120, 120}, {}},
+        {"PNG a pixel wider each way",
+         fixture::pngClaiming(side + 1, side + 1),
+         false,
+         {},
+         BoundedImage::tooLargeText},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray bytes = c.bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QString why;
+        const QImage image = c.thumbnail ? BoundedImage::thumbnail(buffer, 120, &why)
+                                         : BoundedImage::read(buffer, &why);
+        EXPECT_EQ(image.isNull() ? QSize() : image.size(), c.size);
+        EXPECT_EQ(why, c.why);
+    }
+    const int limit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(1);
+    QLoggingCategory::setFilterRules("qt.gui.imageio.warning=false");
+    QByteArray png = fixture::pngOf(1024, 512, false);
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::ReadOnly);
+    QString why;
+    EXPECT_TRUE(BoundedImage::read(buffer, &why).isNull());
+    EXPECT_EQ(why, BoundedImage::tooLargeText);
+    QImageReader::setAllocationLimit(limit);
     QLoggingCategory::setFilterRules({});
 }
