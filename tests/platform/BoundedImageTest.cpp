@@ -296,8 +296,8 @@ TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
 // room for a chunk's length before it reads. A JPEG of 16 × 16 pixels and
 // 130,000 empty comments took 19 s: the decoder keeps comment and some
 // application segments in a list it walks to its end for each new one.
-// Each shape is refused, or read,
-// for a fraction of what an ordinary photo costs, measured in one run.
+// Each shape is refused, or read, for a fraction of what an ordinary photo
+// costs, measured in one run.
 TEST(BoundedImageTest, HostileImagesCostLessThanAnOrdinaryPhoto)
 {
     QLoggingCategory::setFilterRules("qt.gui.imageio.jpeg.warning=false\n"

@@ -19,13 +19,17 @@ namespace corvane {
 // picture, so a small file repeating a scan thousands of times would keep a
 // thread busy for minutes; a JPEG of more scans than real encoders write is
 // refused, and so is one whose scans hold too few bytes for the picture its
-// frame claims, or more comment and application segments than real files. A PNG's compressed data
-// is inflated to the end, whatever the picture needs, so one that inflates far past its picture is
-// refused, and so is one of more compressed text or profile chunks than real files hold. The
-// decoder takes a PNG chunk's length on trust and makes room for a text or profile chunk before
-// reading it: a file that ends inside a chunk is refused, and so is one of more chunks other than
-// image data (texts, profiles, metadata), or more bytes of them, than real files hold. Only JPEG
-// and PNG are read: no caller fetches another format, and the others are not bounded here.
+// frame claims, or more comment and application segments than real files.
+// A PNG's compressed data is inflated to the end, whatever the picture
+// needs, so one that inflates far past its picture is refused, and so is
+// one of more compressed text or profile chunks than real files hold.
+// The decoder takes a PNG chunk's length on trust and makes room for a
+// text or profile chunk before reading it: a file that ends inside a chunk
+// is refused, and so is one of more chunks other than image data (texts,
+// profiles, metadata), or more bytes of them, than real files hold.
+// Only JPEG and PNG are read: no caller fetches another format, and the
+// others are not bounded here. Whatever the bounds admit the decoder may
+// make: its allocation limit, the whole program's, is raised to fit them.
 class BoundedImage {
 public:
     static constexpr qint64 maximumPixels = 40'000'000;
