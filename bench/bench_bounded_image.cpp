@@ -5,7 +5,9 @@
 // of 8 MiB each (also only sized, as application icons are), a JPEG of
 // a few hundred bytes whose frame claims 6324 × 6324, progressive and
 // baseline, and a PNG of 52 bytes whose text chunk claims 755 MB, the file
-// ending inside it. The ordinary progressive JPEG of 40 megapixels is the
+// ending inside it; and JPEGs of 16 × 16 pixels flooded with empty
+// segments the decoder keeps (130,000 comments, 65,000 APP1 or APP2) or
+// passes over (65,000 APP4). The ordinary progressive JPEG of 40 megapixels is the
 // yardstick, and an ordinary PNG of 1024 × 768 shows what walking its
 // chunks costs. Each case reports the error, if any.
 
@@ -76,6 +78,38 @@ const QByteArray &progressiveClaim()
 const QByteArray &baselineClaim()
 {
     static const QByteArray bytes = fixture::jpegClaiming(claimedSize, false);
+    return bytes;
+}
+
+// `count` empty segments of `marker` after the start of a small JPEG.
+QByteArray segmentFlood(uchar marker, int count)
+{
+    const QByteArray jpeg = fixture::jpegWithScans({16, 16}, 0);
+    const QByteArray segment = QByteArray("\xFF", 1) + char(marker) + QByteArray("\0\x02", 2);
+    return jpeg.left(2) + segment.repeated(count) + jpeg.mid(2);
+}
+
+const QByteArray &commentFlood()
+{
+    static const QByteArray bytes = segmentFlood(0xFE, 130'000);
+    return bytes;
+}
+
+const QByteArray &app1Flood()
+{
+    static const QByteArray bytes = segmentFlood(0xE1, 65'000);
+    return bytes;
+}
+
+const QByteArray &app2Flood()
+{
+    static const QByteArray bytes = segmentFlood(0xE2, 65'000);
+    return bytes;
+}
+
+const QByteArray &app4Flood()
+{
+    static const QByteArray bytes = segmentFlood(0xE4, 65'000);
     return bytes;
 }
 
@@ -163,6 +197,26 @@ void BM_BaselineClaimFitted(benchmark::State &state)
 {
     run(state, baselineClaim(), fitted);
 }
+void BM_CommentFloodFitted(benchmark::State &state)
+{
+    run(state, commentFlood(), fitted);
+}
+void BM_CommentFloodThumbnail(benchmark::State &state)
+{
+    run(state, commentFlood(), square);
+}
+void BM_App1FloodFitted(benchmark::State &state)
+{
+    run(state, app1Flood(), fitted);
+}
+void BM_App2FloodFitted(benchmark::State &state)
+{
+    run(state, app2Flood(), fitted);
+}
+void BM_App4FloodFitted(benchmark::State &state)
+{
+    run(state, app4Flood(), fitted);
+}
 
 BENCHMARK(BM_OrdinaryJpegFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OrdinaryJpegThumbnail)->Unit(benchmark::kMillisecond);
@@ -177,6 +231,11 @@ BENCHMARK(BM_OrdinaryPngFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgressiveClaimFitted)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgressiveClaimThumbnail)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BaselineClaimFitted)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CommentFloodFitted)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CommentFloodThumbnail)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_App1FloodFitted)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_App2FloodFitted)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_App4FloodFitted)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 

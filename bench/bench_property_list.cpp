@@ -4,6 +4,9 @@
 // list near the 16 MiB file limit); and a list of ordinary records, each a
 // dictionary of every kind of value, as a large list of devices or builds
 // is. Each at 1 and 8 MiB; the figures should grow eightfold between them.
+// And a binary list of one array of 1,000,000 integers, each its own object:
+// scripts of Python's plistlib read the same bytes as a yardstick
+// (CORVANE_BENCH_PLIST names a file to write them to).
 
 #include "platform/formats/PropertyList.h"
 
@@ -12,6 +15,8 @@
 #include <QByteArray>
 #include <QVariant>
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 
 namespace {
@@ -118,5 +123,30 @@ void BM_XmlRecords(benchmark::State &state)
     state.counters["records"] = double(count);
 }
 BENCHMARK(BM_XmlRecords)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond);
+
+const QByteArray &binaryIntegers()
+{
+    static const QByteArray bytes = [] {
+        QVariantList list;
+        list.reserve(1'000'000);
+        for (qint64 i = 0; i < 1'000'000; ++i)
+            list.append(i * 7919);
+        return corvane::PropertyList::toBinary(list);
+    }();
+    return bytes;
+}
+
+void BM_BinaryIntegers(benchmark::State &state)
+{
+    const QByteArray &bytes = binaryIntegers();
+    if (const char *path = std::getenv("CORVANE_BENCH_PLIST"); path && *path) {
+        if (std::FILE *file = std::fopen(path, "wb")) {
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file);
+            std::fclose(file);
+        }
+    }
+    read(state, bytes, 1'000'000);
+}
+BENCHMARK(BM_BinaryIntegers)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -58,13 +58,59 @@ bool has(double value)
     return !std::isnan(value);
 }
 
-// GPX numbers are plain decimals; "inf" or "nan" are no value. NaN marks
-// text that is no number (a plain double is cheaper to hand back than an
-// optional, for hundreds of thousands of values).
+// The most text a number or a time is read from, white space around it
+// included; a longer text is no value, and no more of it is kept.
+constexpr std::size_t maximumValueText = 512;
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Whether the text is a decimal as GPX writes numbers: a sign, digits with
+// a point among them or not, and an exponent. Hexadecimal, "inf" and "nan",
+// which the C library reads too, are not.
+bool isDecimal(std::string_view text)
+{
+    std::size_t at = 0;
+    const auto digits = [&] {
+        const std::size_t first = at;
+        while (at < text.size() && isDigit(text[at]))
+            ++at;
+        return at - first;
+    };
+    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+        ++at;
+    std::size_t mantissa = digits();
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+            ++at;
+        if (digits() == 0)
+            return false;
+    }
+    return at == text.size();
+}
+
+// GPX numbers are plain finite decimals. NaN marks text that is no number
+// (a plain double is cheaper to hand back than an optional, for hundreds of
+// thousands of values).
 double number(std::string_view text)
 {
-    const std::optional<double> value = parseCDouble(trimmed(text));
-    return value && std::isfinite(*value) ? *value : std::numeric_limits<double>::quiet_NaN();
+    constexpr double none = std::numeric_limits<double>::quiet_NaN();
+    if (text.size() > maximumValueText)
+        return none;
+    text = trimmed(text);
+    if (!isDecimal(text))
+        return none;
+    const std::optional<double> value = parseCDouble(text);
+    return value && std::isfinite(*value) ? *value : none;
 }
 
 // Dilution of precision to metres: the worse the geometry, the steeper.
@@ -253,16 +299,25 @@ private:
         return true;
     }
 
-    // expat hands a run of text over in pieces; only what a point reads is kept.
+    // expat hands a run of text over in pieces; only what a point reads is
+    // kept, and no more of it than a value is read from.
     void characters(const char *text, int length)
     {
-        if (inTrackPoint_ && open_.back() != Field::other)
-            chunk_.append(text, std::size_t(length));
+        if (!inTrackPoint_ || open_.back() == Field::other || overlong_)
+            return;
+        if (chunk_.size() + std::size_t(length) > maximumValueText) {
+            overlong_ = true;
+            chunk_.clear();
+            return;
+        }
+        chunk_.append(text, std::size_t(length));
     }
 
     // One chunk of text ends: a run between markup, or one CDATA section.
+    // One too long to be a value reads as none.
     void flush()
     {
+        overlong_ = false;
         if (chunk_.empty())
             return;
         text(open_.back(), chunk_);
@@ -347,6 +402,7 @@ private:
     // innermost so far.
     std::vector<Field> open_;
     std::string chunk_;
+    bool overlong_ = false;
 };
 
 enum class ReadResult { read, failed, tooLarge };

@@ -92,7 +92,7 @@ TEST_F(GPXParserTest, DilutionsOfPrecisionBecomeMetresByBand)
     };
     for (const Case &c :
          {Case{"4", "12", 8, 60}, Case{"10", "10", 35, 30}, Case{"20", "4.9", 200, 9.8},
-          Case{"5", "19.5", 17.5, 97.5}, Case{" 1.5\n", "0x2", 3, 4}}) {
+          Case{"5", "19.5", 17.5, 97.5}, Case{" 1.5\n", "2e0", 3, 4}}) {
         SCOPED_TRACE(std::string(c.hdop) + " / " + c.vdop);
         const auto result =
             parseTrack(point(std::string("<ele>1</ele><hdop>") + c.hdop + "</hdop><vdop>" + c.vdop +
@@ -154,6 +154,42 @@ TEST_F(GPXParserTest, OnlyTrackPointsWithUsableCoordinatesBecomeLocations)
     ASSERT_EQ(result.locations.size(), 1u);
     EXPECT_EQ(result.locations[0].coordinate.latitude(), 45.5);
     EXPECT_EQ(result.locations[0].coordinate.longitude(), 7);
+}
+
+// A number is a finite decimal of a few hundred characters at most, white
+// space included: hexadecimal read as a number, and a text of 100 MB was
+// held whole, several times over.
+TEST_F(GPXParserTest, NumbersAreShortFiniteDecimals)
+{
+    struct Case {
+        std::string text;
+        std::optional<double> value;
+    };
+    std::vector<Case> cases{{"10", 10},
+                            {"-12.5e-1", -1.25},
+                            {" +5\n", 5},
+                            {"-.5", -0.5},
+                            {"5.", 5},
+                            {"1E+1", 10},
+                            {std::string(500, '0') + "5", 5}};
+    // Hexadecimal, infinities and NaN, which the C library reads, and texts too long.
+    for (const std::string &text : std::initializer_list<std::string>{
+             "0x10", "0X1p4", "inf", "-Infinity", "nan", "NaN(1)", "1e400", ".", "e5", "1e", "1e+",
+             "1 2", "", std::string(600, '0') + "5", std::string(600, ' ') + "5"})
+        cases.push_back({text, std::nullopt});
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 20));
+        const auto elevation =
+            parseTrack(point("<ele>" + c.text + "</ele><time>2021-05-01T12:00:00Z</time>"));
+        ASSERT_EQ(elevation.locations.size(), 1u);
+        EXPECT_EQ(elevation.locations[0].altitude, c.value.value_or(0));
+        EXPECT_EQ(std::count(elevation.missing.begin(), elevation.missing.end(), Kind::elevation),
+                  c.value ? 0 : 1);
+        const auto latitude = parseTrack(point("", c.text.c_str(), "1"));
+        ASSERT_EQ(latitude.locations.size(), c.value ? 1u : 0u);
+        if (c.value)
+            EXPECT_EQ(latitude.locations[0].coordinate.latitude(), *c.value);
+    }
 }
 
 TEST_F(GPXParserTest, SortsByTimeAndKeepsFileOrderForEqualTimes)

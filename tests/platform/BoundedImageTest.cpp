@@ -2,8 +2,11 @@
 #include "platform/formats/BoundedImage.h"
 
 #include <QBuffer>
+#include <QColorSpace>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QLoggingCategory>
+#include <QtEndian>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -42,6 +45,24 @@ QByteArray withComment(const QByteArray &jpeg, const QByteArray &comment)
            jpeg.mid(2);
 }
 
+QByteArray segment(uchar marker, const QByteArray &data)
+{
+    const int length = int(data.size()) + 2;
+    return QByteArray("\xFF", 1) + char(marker) + char(length >> 8) + char(length & 0xFF) + data;
+}
+
+// `count` segments of `marker` (a comment: 0xFE), each of `data`, right
+// after the start of the image.
+QByteArray withSegments(const QByteArray &jpeg, uchar marker, int count,
+                        const QByteArray &data = {})
+{
+    return jpeg.left(2) + segment(marker, data).repeated(count) + jpeg.mid(2);
+}
+
+// The encoder writes one application segment of 14 bytes (JFIF) first.
+constexpr int encodersSegments = 1;
+constexpr qint64 encodersSegmentBytes = 14;
+
 // Where the first marker segment of a JPEG of `code` (a frame: 0xC0) starts,
 // walked by their lengths.
 qsizetype segmentAt(const QByteArray &jpeg, quint8 code)
@@ -75,6 +96,11 @@ TEST(BoundedImageTest, ImagesAreSizedFromTheirHeaderAndRefusedPastTheBounds)
     QByteArray text = png.mid(8, 21).replace(4, 4, "tEXt");
     const quint32 sum = crc32(0, reinterpret_cast<const Bytef *>(text.data()) + 4, 17);
     text += QByteArray(1, char(sum >> 24)) + char(sum >> 16) + char(sum >> 8) + char(sum);
+    const int side = 6324; // 39,992,976 pixels
+    QImage flat(side, side, QImage::Format_ARGB32);
+    flat.fill(qRgba(200, 120, 40, 128));
+    const QByteArray rgba = encoded(flat, "png"), large = encoded(flat, "jpeg");
+    flat = {};
     const struct {
         const char *name;
         QByteArray bytes;
@@ -101,6 +127,10 @@ TEST(BoundedImageTest, ImagesAreSizedFromTheirHeaderAndRefusedPastTheBounds)
         {"JPEG cut in its frame", jpeg.left(segmentAt(jpeg, 0xC0) + 6), {}, unreadable},
         {"scan before frame", jpeg.left(2) + jpeg.mid(scanAt, 14) + jpeg.mid(2), {}, unreadable},
         {"web page", "<html>not found</html>", {}, unreadable},
+        // The decoder's own allocation limit, of 128 MiB in Qt 6.4, refused
+        // both, even for a thumbnail.
+        {"JPEG of 6324 × 6324", large, {side, side}, decodes},
+        {"RGBA PNG of 6324 × 6324", rgba, {side, side}, decodes},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,6 +147,36 @@ TEST(BoundedImageTest, ImagesAreSizedFromTheirHeaderAndRefusedPastTheBounds)
         EXPECT_EQ(image.isNull() ? QSize() : image.size(), c.why.isEmpty() ? c.size : QSize());
         EXPECT_EQ(why, c.why);
     }
+    // Past that limit set lower since, the image is too large.
+    const int limit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(1);
+    QLoggingCategory::setFilterRules("qt.gui.imageio.warning=false");
+    QByteArray bytes = fixture::pngOf(1024, 512, false);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QString why;
+    EXPECT_TRUE(BoundedImage::read(buffer, &why).isNull());
+    EXPECT_EQ(why, tooLarge);
+    QImageReader::setAllocationLimit(limit);
+    QLoggingCategory::setFilterRules({});
+}
+
+// A photo as cameras and editors write it: EXIF and XMP, and an ICC
+// profile (sRGB's, padded) split into as many segments as the format allows.
+QByteArray photoWithMetadata()
+{
+    const QByteArray jpeg = encoded(photo(), "jpeg");
+    QByteArray profile = QColorSpace(QColorSpace::SRgb).iccProfile();
+    profile.resize(255 * 200, '\0');
+    qToBigEndian(quint32(profile.size()), profile.data());
+    const QByteArray exif = QByteArray("Exif\0\0MM\0\x2A\0\0\0\x08\0\0", 16);
+    const QByteArray xmp = QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) +
+                           "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>";
+    QByteArray icc;
+    for (int i = 0; i < 255; ++i)
+        icc += segment(0xE2, QByteArray("ICC_PROFILE\0", 12) + char(i + 1) + char(255) +
+                                 profile.mid(i * 200, 200));
+    return jpeg.left(2) + segment(0xE1, exif) + segment(0xE1, xmp) + icc + jpeg.mid(2);
 }
 
 TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
@@ -136,13 +196,23 @@ TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
     restarted.insert(scanAt + 2 + restarted[scanAt + 3], "\xFF\xD0");
     // A frame of 6324 × 6324 over the scans of 16 × 16 pixels.
     const QByteArray claim = fixture::jpegClaiming({6324, 6324}, true);
+    // Segments of 64 KiB, and one of the rest, as many bytes as allowed.
+    const QByteArray baseline = encoded(photo(), "jpeg");
+    const qint64 room = BoundedImage::maximumJpegMetadataBytes - encodersSegmentBytes;
+    const QByteArray full = withSegments(baseline, 0xE2, int(room / 65533), QByteArray(65533, 'p'));
+    const auto rest = [&](qint64 bytes) {
+        return withSegments(full, 0xE2, 1, QByteArray(bytes, 'p'));
+    };
     const struct {
         const char *name;
         QByteArray bytes;
         QString why;
     } cases[] = {
         {"progressive JPEG", progressive, decodes},
-        {"baseline JPEG", encoded(photo(), "jpeg"), decodes},
+        {"baseline JPEG", baseline, decodes},
+        {"EXIF, XMP and an ICC profile in 255 segments", photoWithMetadata(), decodes},
+        {"metadata of as many bytes as allowed", rest(room % 65533), decodes},
+        {"metadata a byte longer", rest(room % 65533 + 1), BoundedImage::tooCostlyText},
         // Marker-like bytes inside a segment are no scans.
         {"comment of scan markers", withComment(progressive, QByteArray("\xFF\xDA").repeated(60)),
          decodes},
@@ -211,6 +281,11 @@ TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
     ASSERT_EQ(image.size(), QSize(11, 9));
     EXPECT_EQ(image.pixel(10, 8), qRgb(160, 128, 128));
     EXPECT_EQ(image.pixel(3, 5), qRgb(48, 80, 128));
+    // The profile's segments reach the decoder whole.
+    QByteArray withProfile = photoWithMetadata();
+    QBuffer photoBuffer(&withProfile);
+    photoBuffer.open(QIODevice::ReadOnly);
+    EXPECT_TRUE(BoundedImage::read(photoBuffer).colorSpace().isValid());
     QLoggingCategory::setFilterRules({});
 }
 
@@ -218,8 +293,11 @@ TEST(BoundedImageTest, DecodingWorkIsBoundedBeforeAnythingIsDecoded)
 // reading it; the frame of 6324 × 6324 decoded for a tenth of a second from
 // no data. A PNG of 52 bytes whose text chunk claimed 755 MB, the file
 // ending inside it, took seconds and as many megabytes: the decoder makes
-// room for a chunk's length before it reads. Each shape is refused, or read,
-// for a fraction of what an ordinary photo costs, measured in one run.
+// room for a chunk's length before it reads. A JPEG of 16 × 16 pixels and
+// 130,000 empty comments took 19 s: the decoder keeps comment and some
+// application segments in a list it walks to its end for each new one.
+// Each shape is refused, or read, for a fraction of what an ordinary photo
+// costs, measured in one run.
 TEST(BoundedImageTest, HostileImagesCostLessThanAnOrdinaryPhoto)
 {
     QLoggingCategory::setFilterRules("qt.gui.imageio.jpeg.warning=false\n"
@@ -259,6 +337,8 @@ TEST(BoundedImageTest, HostileImagesCostLessThanAnOrdinaryPhoto)
     const qint64 room = BoundedImage::maximumPngOtherChunkBytes - 13 - 2;
     const QByteArray jpeg = fixture::jpegWithScans({512, 512}, 0);
     const qsizetype scanAt = segmentAt(jpeg, 0xDA);
+    const QByteArray small = fixture::jpegWithScans({16, 16}, 0);
+    const int more = BoundedImage::maximumJpegMetadataSegments - encodersSegments;
     const struct {
         const char *name;
         QByteArray bytes;
@@ -298,6 +378,14 @@ TEST(BoundedImageTest, HostileImagesCostLessThanAnOrdinaryPhoto)
         {"JPEG ending in its first scan", jpeg.left(scanAt + 20), tooCostly},
         {"JPEG ending in a segment after its scans",
          jpeg.left(jpeg.size() - 2) + "\xFF\xFE\xFF\xFF" + QByteArray(100, 'x'), read},
+        {"130,000 empty comments", withSegments(small, 0xFE, 130'000), tooCostly},
+        {"65,000 empty APP1 segments", withSegments(small, 0xE1, 65'000), tooCostly},
+        {"65,000 empty APP2 segments", withSegments(small, 0xE2, 65'000), tooCostly},
+        {"65,000 empty comments after the first scan",
+         small.left(small.size() - 2) + segment(0xFE, {}).repeated(65'000) + "\xFF\xD9", tooCostly},
+        {"as many comments as allowed", withSegments(small, 0xFE, more), read},
+        {"as many APP2 segments as allowed", withSegments(small, 0xE2, more), read},
+        {"one APP1 segment more", withSegments(small, 0xE1, more + 1), tooCostly},
     };
     // Fitted as photos are, as a thumbnail, and only sized; what each
     // refusal says.

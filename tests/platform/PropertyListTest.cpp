@@ -209,6 +209,11 @@ TEST(PropertyList, NestingSharingAndCyclesBeyondTheBoundsAreRefused)
         {nestedBinary(40, 2), false},
         {nestedBinary(8, 2), true},
         {binaryList({arrayOf({0})}), false},
+        // An object number past the table, and ones on either side of 1024.
+        {binaryList({arrayOf({1})}), false},
+        {binaryList(QList<QByteArray>{arrayOf({1023, 1024, 1023})} +
+                    QList<QByteArray>(1024, QByteArray("\x08"))),
+         true},
         // Read first near the root, the shared list is met again where its
         // second level would be the 512th, then the 513th.
         {sharedBelowAChain(PropertyList::maxNesting - 3), true},

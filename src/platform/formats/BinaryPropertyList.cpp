@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace corvane::PropertyList {
@@ -70,9 +71,10 @@ public:
 
     std::optional<QVariant> decode()
     {
-        if (!readTrailer())
+        if (!readTrailer() || m_count >= std::numeric_limits<quint32>::max())
             return std::nullopt;
         m_nodeBudget = maxNodesPerByte * m_size;
+        m_slotPages.resize(size_t(m_count >> kSlotPageBits) + 1);
         const Object *root = object(m_top, 1);
         if (!root)
             return std::nullopt;
@@ -110,20 +112,34 @@ private:
     {
         if (index >= m_count)
             return nullptr;
-        if (const auto found = m_objectOf.constFind(index); found != m_objectOf.constEnd()) {
-            const Object &entry = *found.value();
+        if (const quint32 slot = slotOf(index)) {
+            const Object &entry = m_objects[slot - 1];
             if (entry.reading) // it holds itself
                 return nullptr;
             // Read first nearer the root, it may not fit down here.
             return level - 1 + entry.height <= maxNesting ? &entry : nullptr;
         }
         Object &entry = m_objects.emplace_back();
-        m_objectOf.insert(index, &entry);
+        setSlot(index, quint32(m_objects.size()));
         const quint64 offset = readBigEndian(m_data + m_table + index * m_offsetSize, m_offsetSize);
         if (offset < kHeaderSize || offset >= m_table || !read(entry, offset, level))
             return nullptr;
         entry.reading = false;
         return &entry;
+    }
+
+    quint32 slotOf(quint64 index) const
+    {
+        const auto &page = m_slotPages[size_t(index >> kSlotPageBits)];
+        return page ? page[index & kSlotPageMask] : 0;
+    }
+
+    void setSlot(quint64 index, quint32 slot)
+    {
+        auto &page = m_slotPages[size_t(index >> kSlotPageBits)];
+        if (!page)
+            page = std::make_unique<quint32[]>(kSlotPageMask + 1);
+        page[index & kSlotPageMask] = slot;
     }
 
     bool fits(quint64 position, quint64 size) const
@@ -281,7 +297,12 @@ private:
     quint64 m_table = 0;
     quint64 m_nodeBudget = 0;
     std::deque<Object> m_objects; // in the order read; never moved
-    QHash<quint64, Object *> m_objectOf;
+    // By object number, where in `m_objects` it was read, plus one; zero
+    // for one not read. In pages of 1024 numbers, each made when one of
+    // them is first read.
+    static constexpr int kSlotPageBits = 10;
+    static constexpr quint64 kSlotPageMask = (quint64(1) << kSlotPageBits) - 1;
+    std::vector<std::unique_ptr<quint32[]>> m_slotPages;
 };
 
 class Encoder {

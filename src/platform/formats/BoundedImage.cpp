@@ -119,6 +119,8 @@ public:
                 if (m_code == 0xDA && ++m_scans > BoundedImage::maximumJpegScans)
                     return false;
                 m_remaining -= 2;
+                if (isMetadataMarker(m_code) && !countMetadata(m_remaining))
+                    return false;
                 m_inFrame = !m_frameSeen && isFrameMarker(m_code);
                 if (m_inFrame) {
                     m_frameSeen = true;
@@ -154,19 +156,33 @@ public:
     QSize size() const { return m_size; }
 
     // Why the decoder should not see the data walked, or null: more scans
-    // than allowed, or too little data for the picture the frame claims.
+    // or metadata than allowed, or too little data for the picture the
+    // frame claims.
     const QString *refusal() const
     {
         const bool holdsItsPicture =
             m_scans == 0 || qint64(m_size.width()) * m_size.height() <=
                                 BoundedImage::maximumJpegPixelsPerByte * m_entropyBytes;
-        return m_scans > BoundedImage::maximumJpegScans || !holdsItsPicture
+        return m_scans > BoundedImage::maximumJpegScans || m_tooMuchMetadata || !holdsItsPicture
                    ? &BoundedImage::tooCostlyText
                    : nullptr;
     }
 
 private:
     enum class State { seekMarker, marker, lengthHigh, lengthLow, segment, end };
+
+    // COM and APP0 to APP15.
+    static bool isMetadataMarker(uchar code) { return code == 0xFE || (code & 0xF0) == 0xE0; }
+
+    // False once past the bounds; sizing alone walks on to the frame.
+    bool countMetadata(qint64 bytes)
+    {
+        m_metadataBytes += bytes;
+        m_tooMuchMetadata = m_tooMuchMetadata ||
+                            ++m_metadataSegments > BoundedImage::maximumJpegMetadataSegments ||
+                            m_metadataBytes > BoundedImage::maximumJpegMetadataBytes;
+        return m_toFrame || !m_tooMuchMetadata;
+    }
 
     void endSegment()
     {
@@ -188,6 +204,9 @@ private:
     uchar m_code = 0;
     qint64 m_remaining = 0;
     int m_scans = 0;
+    int m_metadataSegments = 0;
+    qint64 m_metadataBytes = 0;
+    bool m_tooMuchMetadata = false;
     bool m_inScan = false;
     qint64 m_entropyBytes = 0;
     bool m_frameSeen = false;
@@ -317,6 +336,9 @@ public:
     // The size the header gives: invalid without one, or for one the
     // decoder refuses.
     QSize size() const { return m_size; }
+
+    // What the decoder holds a pixel in: 64 bits for 16-bit samples.
+    int bytesPerPixel() const { return m_size.isValid() && m_header[8] == 16 ? 8 : 4; }
 
     // Why the decoder should not see the data walked, or null.
     const QString *refusal() const
@@ -483,6 +505,7 @@ const QString *walkBounded(QIODevice &device, qint64 start, qint64 skip, Walk &w
 struct Walked {
     QSize size;
     const QString *refusal = nullptr;
+    int bytesPerPixel = 4;
 };
 
 Walked walked(QIODevice &device, qint64 start, Format format, bool toHeader)
@@ -494,7 +517,31 @@ Walked walked(QIODevice &device, qint64 start, Format format, bool toHeader)
     }
     auto walk = std::make_unique<PngWork>(toHeader);
     const QString *refusal = walkBounded(device, start, 8, *walk);
-    return {walk->size(), refusal};
+    return {walk->size(), refusal, walk->bytesPerPixel()};
+}
+
+// The decoder refuses to make an image past a limit of its own, for the
+// whole program (128 MiB in Qt 6.4), below what the bounds here admit: 40
+// megapixels of 16-bit samples take 320 MB. It is raised to that once,
+// never lowered.
+void admitWhatTheBoundsAdmit()
+{
+    static const bool raised = [] {
+        constexpr qint64 mebibyte = 1 << 20;
+        constexpr int needed = int((BoundedImage::maximumPixels * 8 + mebibyte - 1) / mebibyte);
+        const int limit = QImageReader::allocationLimit();
+        if (limit != 0 && limit < needed)
+            QImageReader::setAllocationLimit(needed);
+        return true;
+    }();
+    (void)raised;
+}
+
+// Whether the decoder's limit, as it is now, refuses an image of `size`.
+bool pastAllocationLimit(QSize size, int bytesPerPixel)
+{
+    const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
+    return limit != 0 && qint64(size.width()) * size.height() * bytesPerPixel > limit;
 }
 
 // The format of the data at the device's position; none for data of
@@ -507,44 +554,54 @@ std::optional<Format> formatAt(QIODevice &device, QString *error)
     return format;
 }
 
-// A reader of the data at the device's position, when its header gives a
-// size within the bounds (`size`) that `wanted` accepts, and decoding it
-// costs no more than they allow; else null, and `error` says why. The
-// decoder sees none of the data before.
-std::unique_ptr<QImageReader> boundedReader(QIODevice &device, QSize &size, QString *error,
-                                            const std::function<bool(QSize)> &wanted = {})
+// A reader of the data at the device's position, and the size its header
+// gives, when that is within the bounds and `wanted` accepts it, and
+// decoding it costs no more than they allow; else no reader, and `error`
+// says why. The decoder sees none of the data before.
+struct Bounded {
+    std::unique_ptr<QImageReader> reader;
+    QSize size;
+    int bytesPerPixel = 4;
+};
+
+Bounded boundedReader(QIODevice &device, QString *error,
+                      const std::function<bool(QSize)> &wanted = {})
 {
     const qint64 start = device.pos();
     const auto format = formatAt(device, error);
     if (!format)
-        return nullptr;
-    size = walked(device, start, *format, true).size;
+        return {};
+    const Walked header = walked(device, start, *format, true);
+    const QSize size = header.size;
     if (!size.isValid()) {
         refuse(error, BoundedImage::unreadableText);
-        return nullptr;
+        return {};
     }
     if (size.width() > BoundedImage::maximumSide || size.height() > BoundedImage::maximumSide ||
         qint64(size.width()) * size.height() > BoundedImage::maximumPixels) {
         refuse(error, BoundedImage::tooLargeText);
-        return nullptr;
+        return {};
     }
     if (wanted && !wanted(size))
-        return nullptr;
+        return {};
     if (const QString *why = walked(device, start, *format, false).refusal) {
         refuse(error, *why);
-        return nullptr;
+        return {};
     }
     device.seek(start);
+    admitWhatTheBoundsAdmit();
     auto reader = std::make_unique<QImageReader>(&device, formatName(*format));
     reader->setAutoDetectImageFormat(false);
-    return reader;
+    return {std::move(reader), size, header.bytesPerPixel};
 }
 
-QImage decode(QImageReader &reader, QString *error)
+QImage decode(const Bounded &bounded, QString *error)
 {
-    QImage image = reader.read();
+    QImage image = bounded.reader->read();
     if (image.isNull())
-        return refuse(error, BoundedImage::unreadableText);
+        return refuse(error, pastAllocationLimit(bounded.size, bounded.bytesPerPixel)
+                                 ? BoundedImage::tooLargeText
+                                 : BoundedImage::unreadableText);
     return image;
 }
 
@@ -553,22 +610,23 @@ QImage decode(QImageReader &reader, QString *error)
 QImage BoundedImage::read(QIODevice &device, QString *error, QSize fitWithin,
                           const std::function<bool(QSize)> &wanted)
 {
-    QSize size;
-    const auto reader = boundedReader(device, size, error, wanted);
-    if (!reader)
+    const Bounded bounded = boundedReader(device, error, wanted);
+    if (!bounded.reader)
         return {};
+    const QSize size = bounded.size;
     if (fitWithin.isValid() &&
         (size.width() > fitWithin.width() || size.height() > fitWithin.height()))
-        reader->setScaledSize(size.scaled(fitWithin, Qt::KeepAspectRatio).expandedTo({1, 1}));
-    return decode(*reader, error);
+        bounded.reader->setScaledSize(
+            size.scaled(fitWithin, Qt::KeepAspectRatio).expandedTo({1, 1}));
+    return decode(bounded, error);
 }
 
 QImage BoundedImage::thumbnail(QIODevice &device, int side, QString *error)
 {
-    QSize size;
-    const auto reader = boundedReader(device, size, error);
-    if (!reader)
+    const Bounded bounded = boundedReader(device, error);
+    if (!bounded.reader)
         return {};
+    const QSize size = bounded.size;
     const double width = size.width(), height = size.height();
     const double factor = std::max(side / width, side / height);
     // The covering side could floor to one pixel short of the square.
@@ -582,9 +640,9 @@ QImage BoundedImage::thumbnail(QIODevice &device, int side, QString *error)
     const int top = int(std::floor(y * toSourceY));
     const int right = std::clamp(int(std::ceil((x + side) * toSourceX)), left + 1, size.width());
     const int bottom = std::clamp(int(std::ceil((y + side) * toSourceY)), top + 1, size.height());
-    reader->setClipRect(QRect(left, top, right - left, bottom - top));
-    reader->setScaledSize(QSize(side, side));
-    return decode(*reader, error);
+    bounded.reader->setClipRect(QRect(left, top, right - left, bottom - top));
+    bounded.reader->setScaledSize(QSize(side, side));
+    return decode(bounded, error);
 }
 
 QSize BoundedImage::size(QIODevice &device)

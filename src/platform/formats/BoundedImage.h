@@ -19,15 +19,17 @@ namespace corvane {
 // picture, so a small file repeating a scan thousands of times would keep a
 // thread busy for minutes; a JPEG of more scans than real encoders write is
 // refused, and so is one whose scans hold too few bytes for the picture its
-// frame claims. A PNG's compressed data is inflated to the end, whatever the
-// picture needs, so one that inflates far past its picture is refused, and
-// so is one of more compressed text or profile chunks than real files hold.
+// frame claims, or more comment and application segments than real files.
+// A PNG's compressed data is inflated to the end, whatever the picture
+// needs, so one that inflates far past its picture is refused, and so is
+// one of more compressed text or profile chunks than real files hold.
 // The decoder takes a PNG chunk's length on trust and makes room for a
 // text or profile chunk before reading it: a file that ends inside a chunk
 // is refused, and so is one of more chunks other than image data (texts,
 // profiles, metadata), or more bytes of them, than real files hold.
 // Only JPEG and PNG are read: no caller fetches another format, and the
-// others are not bounded here.
+// others are not bounded here. Whatever the bounds admit the decoder may
+// make: its allocation limit, the whole program's, is raised to fit them.
 class BoundedImage {
 public:
     static constexpr qint64 maximumPixels = 40'000'000;
@@ -40,6 +42,12 @@ public:
     // colour 170-256. A frame claiming more than this is missing its data,
     // and the decoder still works through every block of every scan.
     static constexpr qint64 maximumJpegPixelsPerByte = 1024;
+    // Comment and application segments (EXIF, XMP, ICC profiles), which the
+    // decoder keeps in a list it walks to its end for each one: a file of
+    // tens of thousands costs seconds. An ICC profile is split into at most
+    // 255 segments of 64 KiB; EXIF and XMP take a few.
+    static constexpr int maximumJpegMetadataSegments = 1024;
+    static constexpr qint64 maximumJpegMetadataBytes = 20 << 20;
     // Inflated image data past what the picture's rows take.
     static constexpr qint64 maximumPngExtraBytes = 1 << 20;
     static constexpr int maximumPngCompressedChunks = 16;
