@@ -199,7 +199,10 @@ void StatusBarPreferenceViewController::showPresetValues()
     m_wifiStrengthControl->setSelectedSegment(preset->wifiButtonIndex());
     m_cellStrengthControl->setSelectedSegment(int(preset->carrierBarsButtonIndex()));
     m_cellStrengthControl->setEnabled(preset->carrierBarsButtonEnabled());
-    m_dataNetworkControl->setSelectedSegment(preset->dataNetworkButtonIndex());
+    // A value without a segment ("notSupported", as a new preset has) shows
+    // none chosen, where its button index would name the first.
+    m_dataNetworkControl->setSelectedSegment(
+        int(StatusBarPreset::dataNetworkValues().indexOf(preset->dataNetwork())));
     m_batteryStateControl->setSelectedSegment(preset->batteryButtonIndex());
     m_cellStatusControl->setCurrentIndex(preset->carrierStatusIndex());
     setTextKeepingEdits(m_carrierNameField, preset->carrierName());

@@ -4,6 +4,7 @@
 #include "location/LocationPreset.h"
 #include "location/MapOverlay.h"
 #include "location/MapView.h"
+#include "model/DeviceStatusBar.h"
 #include "model/StatusBarPreset.h"
 #include "platform/menus/ContextMenuPresenter.h"
 #include "platform/menus/MenuItem.h"
@@ -250,6 +251,44 @@ TEST_F(StatusBarPaneTest, APendingLevelGoesToThePresetItWasMovedFor)
     ASSERT_TRUE(scheduler->advance(1.1));
     EXPECT_EQ(second->batteryLevel(), 30);
     EXPECT_EQ(savedFile(), before);
+}
+
+// A new preset sends no network, and its network control chooses none, also
+// when the pane is made anew over the saved file; a chosen segment is stored
+// and sent.
+TEST_F(StatusBarPaneTest, TheNetworkControlShowsWhatThePresetSends)
+{
+    const auto sentNetwork = [](const StatusBarPreset &preset) {
+        const QStringList arguments = statusBarOverrideArguments(preset, "UDID", QString("15.4"));
+        return arguments.value(arguments.indexOf("--dataNetwork") + 1);
+    };
+    pane->addRemoveControl()->segment(0)->click();
+    const auto added = pane->presetList()->firstSelectedAs<StatusBarPreset>();
+    ASSERT_TRUE(added && added != first && added != second);
+    EXPECT_EQ(pane->dataNetworkControl()->selectedSegment(), -1);
+    EXPECT_EQ(sentNetwork(*added), "notSupported");
+
+    settle();
+    StatusBarPresetRepository::resetShared();
+    pane = std::make_unique<StatusBarPreferenceViewController>(scheduler);
+    const auto reloaded =
+        StatusBarPresetRepository::shared()->presetWithIdentifier(added->uniqueIdentifier());
+    ASSERT_TRUE(reloaded);
+    pane->presetList()->select(reloaded);
+    EXPECT_EQ(pane->dataNetworkControl()->selectedSegment(), -1) << "after a restart";
+
+    const struct {
+        int segment;
+        const char *value;
+    } choices[] = {{0, "lte+"}, {3, "4g"}, {5, "wifi"}};
+    for (const auto &choice : choices) {
+        SCOPED_TRACE(choice.value);
+        pane->dataNetworkControl()->segment(choice.segment)->click();
+        EXPECT_EQ(pane->dataNetworkControl()->selectedSegment(), choice.segment);
+        EXPECT_EQ(reloaded->dataNetwork(), choice.value);
+        EXPECT_EQ(sentNetwork(*reloaded), choice.value);
+        EXPECT_TRUE(savedFile().contains(QString("\"dataNetwork\":\"%1\"").arg(choice.value)));
+    }
 }
 
 class LocationsPaneTest : public PaneTestBase {

@@ -1,5 +1,6 @@
 #include "app/qt/TwoLineRow.h"
 
+#include <QEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QStyleOptionMenuItem>
@@ -100,6 +101,17 @@ void TwoLineAction::repaintRows()
 {
     for (QWidget *widget : createdWidgets())
         widget->update();
+}
+
+bool TwoLineAction::event(QEvent *event)
+{
+    // A menu places only the widgets of its visible rows: a hidden row's
+    // widget would stay where the row was and paint over what moved there.
+    if (event->type() == QEvent::ActionChanged && !isVisible()) {
+        for (QWidget *widget : createdWidgets())
+            widget->hide();
+    }
+    return QWidgetAction::event(event);
 }
 
 QWidget *TwoLineAction::createWidget(QWidget *parent)

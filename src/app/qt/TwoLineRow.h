@@ -49,6 +49,7 @@ public:
     void repaintRows();
 
 protected:
+    bool event(QEvent *event) override;
     QWidget *createWidget(QWidget *parent) override;
 
 private:

@@ -1,4 +1,5 @@
 #include "app/qt/MenuRenderer.h"
+#include "app/qt/StrayWidgets.h"
 #include "common/TestSupport.h"
 #include "platform/queues/DispatchQueue.h"
 #include "platform/menus/KeyEquivalents.h"
@@ -292,6 +293,62 @@ TEST(MenuRendererTest, StateImagesIndentationAndTwoLineRows)
     EXPECT_EQ(qobject_cast<QWidgetAction *>(renderer.actionFor(twoLine)), nullptr);
     EXPECT_EQ(qmenu->actions().size(), 4);
     qmenu->hide();
+}
+
+// A two-line row that hides, leaves, turns plain or gives way to another
+// takes its widget along, in a top menu and in a submenu, whether the change
+// came while the menu was open or closed; shown again, it paints on its row.
+TEST(MenuRendererTest, ATwoLineRowThatGoesTakesItsWidgetAlong)
+{
+    const auto twoLine = [](const QString &title) {
+        auto row = item(title);
+        row->setTwoLineTitle(TwoLineTitle{title, "iPhone 15 (iOS 17.2)"});
+        return row;
+    };
+    const struct {
+        const char *name;
+        std::function<void(std::vector<MenuItemPtr> &)> change;
+    } changes[] = {
+        {"hidden", [](auto &rows) { rows[1]->setHidden(true); }},
+        {"removed", [](auto &rows) { rows.erase(rows.begin() + 1); }},
+        {"made plain", [](auto &rows) { rows[1]->setTwoLineTitle(std::nullopt); }},
+        {"replaced", [&](auto &rows) { rows[1] = twoLine("Other"); }},
+    };
+    for (const auto &change : changes)
+        for (const bool inSubmenu : {false, true})
+            for (const bool whileOpen : {false, true}) {
+                SCOPED_TRACE(std::string(change.name) + (inSubmenu ? " in a submenu" : "") +
+                             (whileOpen ? " while open" : " while closed"));
+                std::vector<MenuItemPtr> rows{item("Top"), twoLine("App"), twoLine("Below"),
+                                              item("Last")};
+                auto menu = std::make_shared<RecordingMenu>();
+                auto shown = std::static_pointer_cast<Menu>(menu);
+                if (inSubmenu) {
+                    shown = std::make_shared<Menu>("sub");
+                    auto parent = item("Parent");
+                    parent->setSubmenu(shown);
+                    menu->setItems({parent});
+                }
+                shown->setItems(rows);
+                MenuRenderer renderer;
+                open(renderer.menuFor(menu));
+                QMenu *qmenu = renderer.existingMenu(shown.get());
+                open(qmenu);
+                if (!whileOpen)
+                    qmenu->hide();
+                change.change(rows);
+                shown->setItems(rows);
+                if (whileOpen)
+                    renderer.flush();
+                else
+                    open(qmenu);
+                EXPECT_EQ(test::strayWidgets(qmenu), QStringList());
+                rows[1]->setHidden(false);
+                renderer.flush();
+                EXPECT_EQ(test::strayWidgets(qmenu), QStringList()) << "shown again";
+                renderer.menuFor(menu)->hide();
+                qmenu->hide();
+            }
 }
 
 // As the recent builds are: the arrow shows from the first opening on.

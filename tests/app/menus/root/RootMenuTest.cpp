@@ -6,6 +6,7 @@
 #include "app/menus/device/DeviceMenu.h"
 #include "app/menus/root/RecordingDevices.h"
 #include "app/menus/root/RootMenu.h"
+#include "app/menus/root/RowRemovals.h"
 #include "app/qt/MenuRenderer.h"
 #include "app/shell/AppDelegate.h"
 #include "common/TestSupport.h"
@@ -1254,4 +1255,11 @@ TEST_F(TreeRootMenuTest, ARecentBuildBringsItsApplicationForward)
         made("openApplication"),
         QStringList{QDir::cleanPath(xcode + "/Contents/Developer/Applications/Simulator.app")});
     EXPECT_EQ(simctlChanges(), QStringList{"boot " + phone});
+}
+
+// A row that leaves the menu, or hides, takes what it painted along, in the
+// status menu and in a device's own menu.
+TEST_F(RootMenuTest, RemovedRowsLeaveNothingOnScreen)
+{
+    expectRemovedRowsLeaveNothing(QPoint(10, 10));
 }
