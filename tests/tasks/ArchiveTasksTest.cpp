@@ -603,6 +603,60 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
     }
 }
 
+// An import whose copy fails, and whose roll-back then fails at one call,
+// each in turn, once or from then on as on a full disk: a container it
+// leaves changed is said to wait for the next start, which puts it back
+// whole and leaves nothing of the import.
+TEST_F(ArchiveTasksTest, ARollBackFailingAtAnyCallLeavesNoMixAfterTheNextStart)
+{
+    fill();
+    exportTo(archive());
+    change();
+    const std::string before = containers();
+    const TaskJournal journal = TaskJournal::current();
+    // Arms the failures as the copy fails.
+    struct Import : FaultyImport {
+        using FaultyImport::FaultyImport;
+        FailingCalls *calls = nullptr;
+        void copyEntry(const File &file, const fs::path &destination) override
+        {
+            if (copies + 1 == failAt)
+                calls->arm();
+            FaultyImport::copyEntry(file, destination);
+        }
+    };
+    for (const bool onward : {false, true}) {
+        for (int at = 1;; ++at) {
+            SCOPED_TRACE((onward ? "failing from call " : "failing at call ") + std::to_string(at));
+            int calls = 0;
+            {
+                FailingCalls failing(at, onward, false);
+                auto task = std::make_shared<Import>(m_application);
+                task->failAt = 6;
+                task->calls = &failing;
+                importFrom(archive(), task);
+                calls = failing.calls();
+            }
+            const QString text = texts().last();
+            if (containers() != before)
+                EXPECT_EQ(text, "Data import failed. The next start of Corvane removes what it "
+                                "copied in and puts back the data it replaced.");
+            else
+                EXPECT_TRUE(text.startsWith("Data import failed."));
+            for (TaskJournal::Entry entry : journal.entries()) {
+                entry.processStart = 1;
+                journal.write(entry);
+            }
+            m_manager = TaskManager::make();
+            EXPECT_TRUE(TaskRecovery::recover(journal, m_manager->claims()).kept.isEmpty());
+            EXPECT_EQ(containers(), before);
+            expectNoBackups();
+            if (calls < at)
+                break;
+        }
+    }
+}
+
 TEST_F(ArchiveTasksTest, AnArchiveInsideTheApplicationsDataIsRefusedBeforeAnythingChanges)
 {
     fill();
