@@ -337,18 +337,13 @@ QString ImportTask::rollBack(TaskJournal::Entry &entry)
     setLocalisedDetailDescription(loc("Putting back the replaced data…", ""));
     postDidUpdate();
     const auto outcome = TaskRecovery::undo(entry, journal());
-    if (outcome.finished && TaskRecovery::forget(entry, journal()))
+    if (outcome.finished && TaskRecovery::forget(entry, journal())) {
         TaskRecovery::report(outcome);
-    else
-        leaveEntry(outcome, entry.phase);
-    // A container left changed is never reported as only failed.
-    if (!outcome.waiting.isEmpty())
-        return undoneAtNextStart();
-    if (!outcome.kept.isEmpty())
-        return loc("Some of the data it replaced could not go back and is kept beside the "
-                   "application's data.",
-                   "");
-    return {};
+        return {};
+    }
+    // What is not finished is left to the next start.
+    leaveEntry(outcome, entry.phase);
+    return outcome.waiting.isEmpty() ? QString() : undoneAtNextStart();
 }
 
 } // namespace corvane

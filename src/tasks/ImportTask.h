@@ -41,8 +41,8 @@ protected:
 private:
     void copy(const std::vector<File> &files,
               const std::vector<std::shared_ptr<Container>> &containers);
-    // Undoes the import; what its row says of what is left changed: what
-    // the next start puts back, or what stays beside the containers.
+    // Undoes the import; what the next start will do about what is left,
+    // when it is more than forgetting the entry.
     QString rollBack(TaskJournal::Entry &entry);
     // Deletes the backups of a finished import, once that is noted. False
     // when it cannot be noted: the backups then stay for the next start.
