@@ -19,38 +19,22 @@ using namespace corvane;
 TEST(QueuedSaves, EachStoresSaveIsPendingWhileItWrites)
 {
     QTemporaryDir dir;
-    // Makes the store at the path; what it gives back asks for a save.
-    const struct {
-        const char *name;
-        std::function<std::function<void()>(const QString &)> make;
-    } stores[] = {
-        {"location presets",
-         [](const QString &path) -> std::function<void()> {
-             auto presets = LocationPresetRepository::make(path);
-             return [presets] { presets->setPresets(presets->presets()); };
-         }},
-        {"status bar presets",
-         [](const QString &path) -> std::function<void()> {
-             auto presets = StatusBarPresetRepository::make(path);
-             return [presets] { presets->setPresets(presets->presets()); };
-         }},
+    const auto locations = std::make_shared<LastLocationsStore>(dir.filePath("last.json"));
+    const auto presets = LocationPresetRepository::make(dir.filePath("presets.json"));
+    const auto bar = StatusBarPresetRepository::make(dir.filePath("bar.json"));
+    const std::pair<const char *, std::function<void()>> saves[] = {
         {"last locations",
-         [](const QString &path) -> std::function<void()> {
-             auto store = std::make_shared<LastLocationsStore>(path);
-             return [store] {
-                 store->saveLater(std::make_shared<const std::vector<Location>>(1, Location(1, 1)));
-             };
-         }},
+         [&] { locations->saveLater(std::make_shared<std::vector<Location>>(1, Location(1, 1))); }},
+        {"location presets", [&] { presets->setPresets(presets->presets()); }},
+        {"status bar presets", [&] { bar->setPresets(bar->presets()); }},
     };
-    for (const auto &store : stores) {
-        SCOPED_TRACE(store.name);
-        const auto save = store.make(dir.filePath(QString(store.name) + ".json"));
-        // Outlives the save, whether quitting would have waited for it or not.
+    for (const auto &[name, save] : saves) {
+        SCOPED_TRACE(name);
+        // Outlives the save, whether anything waits for it or not.
         const auto pending = std::make_shared<std::atomic<int>>(-1);
         {
-            const test::SaveFault hold(
-                AtomicFile::Fault{.step = AtomicFile::Step::create,
-                                  .hold = [pending] { *pending = PendingSaves::count(); }});
+            const test::SaveFault hold({.step = AtomicFile::Step::create,
+                                        .hold = [pending] { *pending = PendingSaves::count(); }});
             save();
             ASSERT_TRUE(test::waitUntil([&] { return *pending >= 0; }));
         }

@@ -604,9 +604,8 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
 }
 
 // An import whose copy fails, and whose roll-back then fails at one call,
-// each in turn, once or from then on as on a full disk: a container it
-// leaves changed is said to wait for the next start, which puts it back
-// whole and leaves nothing of the import.
+// each in turn, once or from then on as on a full disk: a container left
+// changed waits for the next start, which puts it back whole.
 TEST_F(ArchiveTasksTest, ARollBackFailingAtAnyCallLeavesNoMixAfterTheNextStart)
 {
     fill();
@@ -626,9 +625,8 @@ TEST_F(ArchiveTasksTest, ARollBackFailingAtAnyCallLeavesNoMixAfterTheNextStart)
         }
     };
     for (const bool onward : {false, true}) {
-        for (int at = 1;; ++at) {
+        for (int at = 1, calls = 0; calls >= at - 1; ++at) {
             SCOPED_TRACE((onward ? "failing from call " : "failing at call ") + std::to_string(at));
-            int calls = 0;
             {
                 FailingCalls failing(at, onward, false);
                 auto task = std::make_shared<Import>(m_application);
@@ -637,12 +635,10 @@ TEST_F(ArchiveTasksTest, ARollBackFailingAtAnyCallLeavesNoMixAfterTheNextStart)
                 importFrom(archive(), task);
                 calls = failing.calls();
             }
-            const QString text = texts().last();
-            if (containers() != before)
-                EXPECT_EQ(text, "Data import failed. The next start of Corvane removes what it "
-                                "copied in and puts back the data it replaced.");
-            else
-                EXPECT_TRUE(text.startsWith("Data import failed."));
+            // Only a container as it was may be reported as only failed.
+            EXPECT_TRUE(containers() == before ||
+                        texts().last().endsWith(" The next start of Corvane removes what it "
+                                                "copied in and puts back the data it replaced."));
             for (TaskJournal::Entry entry : journal.entries()) {
                 entry.processStart = 1;
                 journal.write(entry);
@@ -651,8 +647,6 @@ TEST_F(ArchiveTasksTest, ARollBackFailingAtAnyCallLeavesNoMixAfterTheNextStart)
             EXPECT_TRUE(TaskRecovery::recover(journal, m_manager->claims()).kept.isEmpty());
             EXPECT_EQ(containers(), before);
             expectNoBackups();
-            if (calls < at)
-                break;
         }
     }
 }
