@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
 
 namespace corvane {
 
@@ -26,6 +27,19 @@ bool isRealDirectory(const fs::path &path)
 
 namespace {
 
+std::mutex faultMutex;
+FileCallFault fileCallFault;
+
+// Whether a test makes the call about to be made fail; errno then says how.
+bool injectedFailure()
+{
+    std::lock_guard lock(faultMutex);
+    const int error = fileCallFault ? fileCallFault() : 0;
+    if (error != 0)
+        errno = error;
+    return error != 0;
+}
+
 [[noreturn]] void fail(const char *what, const fs::path &from, const fs::path &to, int error)
 {
     throw fs::filesystem_error(what, from, to, std::error_code(error, std::generic_category()));
@@ -40,6 +54,8 @@ namespace {
 // look at the destination.
 int renameWithoutReplacing(const fs::path &from, const fs::path &to)
 {
+    if (injectedFailure())
+        return errno;
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
@@ -97,7 +113,7 @@ void removeTree(const fs::path &path)
         fail("cannot remove", path, errno);
     }
     if (!S_ISDIR(info.st_mode)) {
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        if ((injectedFailure() || ::unlink(path.c_str()) != 0) && errno != ENOENT)
             fail("cannot remove", path, errno);
         return;
     }
@@ -109,8 +125,15 @@ void removeTree(const fs::path &path)
         removeTree(it->path());
     if (error && error != std::errc::no_such_file_or_directory)
         throw fs::filesystem_error("cannot list", path, error);
-    if (::rmdir(path.c_str()) != 0 && errno != ENOENT)
+    if ((injectedFailure() || ::rmdir(path.c_str()) != 0) && errno != ENOENT)
         fail("cannot remove", path, errno);
+}
+
+bool removeEmptyFolder(const fs::path &folder)
+{
+    if (injectedFailure() || ::rmdir(folder.c_str()) != 0)
+        return errno == ENOENT;
+    return true;
 }
 
 void syncFileSystemOf(const fs::path &folder)
@@ -118,11 +141,17 @@ void syncFileSystemOf(const fs::path &folder)
     const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0)
         fail("cannot open folder", folder, errno);
-    const int result = ::syncfs(descriptor);
+    const int result = injectedFailure() ? -1 : ::syncfs(descriptor);
     const int error = errno;
     ::close(descriptor);
     if (result != 0)
         fail("cannot write out the file system of", folder, error);
+}
+
+void setFileCallFaultForTesting(FileCallFault fault)
+{
+    std::lock_guard lock(faultMutex);
+    fileCallFault = std::move(fault);
 }
 
 fs::path asidePath(const fs::path &replacement)

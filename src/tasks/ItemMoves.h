@@ -3,6 +3,7 @@
 #include "core/File.h"
 
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 namespace corvane {
@@ -34,9 +35,19 @@ std::error_code replaceItem(const std::filesystem::path &replacement,
                             const std::filesystem::path &target);
 std::filesystem::path asidePath(const std::filesystem::path &replacement);
 
+// Removes the folder if it is empty; true when nothing is left at the path.
+bool removeEmptyFolder(const std::filesystem::path &folder);
+
 // Writes out everything pending on the file system that holds the folder,
 // so that a record written afterwards never describes what a power loss
 // could undo. Throws std::filesystem::filesystem_error.
 void syncFileSystemOf(const std::filesystem::path &folder);
+
+// For tests: asked before each call here that changes the file system or
+// writes it out (a rename, an unlink, a removal of a folder, a sync); an
+// error number it answers makes that call fail with it, as a failing disk
+// would. None: no call fails but by itself.
+using FileCallFault = std::function<int()>;
+void setFileCallFaultForTesting(FileCallFault fault);
 
 } // namespace corvane

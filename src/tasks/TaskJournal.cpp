@@ -6,7 +6,9 @@
 #include "platform/Log.h"
 #include "platform/processes/ProcessRun.h"
 #include "platform/files/RegularFile.h"
+#include "platform/files/ScratchFiles.h"
 #include "platform/files/SystemPaths.h"
+#include "tasks/ItemMoves.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,7 +43,7 @@ constexpr qint64 kMaxEntrySize = 1 << 20;
 const char *const kLockName = "sequence.lock";
 // The lock is held for one look at the folder and one write: a holder that
 // keeps it longer is stuck.
-constexpr auto kLockWait = std::chrono::seconds(10);
+constexpr std::chrono::milliseconds kLockWait = std::chrono::seconds(10);
 
 Log log()
 {
@@ -83,6 +85,13 @@ bool failureInjected(TaskJournal::Step step, const TaskJournal::Entry *entry)
 }
 
 TaskJournal::Clock testClock;
+std::optional<std::chrono::milliseconds> testLockWait;
+
+std::chrono::milliseconds lockWait()
+{
+    std::lock_guard lock(hooksMutex);
+    return testLockWait.value_or(kLockWait);
+}
 
 qint64 now()
 {
@@ -107,7 +116,7 @@ public:
         m_descriptor = RegularFile::openLock(path);
         if (m_descriptor < 0)
             throw std::runtime_error("Cannot open the task journal's lock " + path.toStdString());
-        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        const auto deadline = std::chrono::steady_clock::now() + lockWait();
         while (::flock(m_descriptor, LOCK_EX | LOCK_NB) != 0) {
             if ((errno != EWOULDBLOCK && errno != EINTR) ||
                 std::chrono::steady_clock::now() >= deadline) {
@@ -372,9 +381,14 @@ bool TaskJournal::hasEnded(const fs::path &hiddenFolder)
 void TaskJournal::clearEnded(const Entry &entry)
 {
     for (const fs::path &hidden : hiddenFolders(entry)) {
-        if (hasEnded(hidden))
-            ::unlink((hidden / kEndedName).c_str());
-        ::rmdir(hidden.c_str());
+        try {
+            if (hasEnded(hidden))
+                removeTree(hidden / kEndedName);
+        } catch (const fs::filesystem_error &error) {
+            log().error("%{public}@", QString::fromLocal8Bit(error.what()));
+        }
+        if (itemExists(hidden))
+            removeEmptyFolder(hidden);
     }
 }
 
@@ -457,6 +471,17 @@ void TaskJournal::setFailureHook(FailureHook hook)
 {
     std::lock_guard lock(hooksMutex);
     failureHook = std::move(hook);
+}
+
+void TaskJournal::setLockWait(std::optional<std::chrono::milliseconds> wait)
+{
+    std::lock_guard lock(hooksMutex);
+    testLockWait = wait;
+}
+
+void TaskJournal::sweepScratch() const
+{
+    ScratchFiles::sweepOnce(QFile::encodeName(m_folder).toStdString());
 }
 
 void TaskJournal::setClock(Clock newClock)

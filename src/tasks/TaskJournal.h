@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -91,6 +92,9 @@ public:
     // first written. Files that cannot be read, or are not named after their
     // task, are logged and left.
     std::vector<Entry> entries() const;
+    // Removes what writes of programs that have ended left beside the
+    // entries (ScratchFiles), once in a run.
+    void sweepScratch() const;
 
     // Notes beside each of an import's backups that its task has ended
     // without finishing its entry: from then on the containers are the
@@ -131,6 +135,9 @@ public:
     // epoch; none: the system's.
     using Clock = std::function<qint64()>;
     static void setClock(Clock clock);
+    // For tests: how long a write waits for the lock while another holds
+    // it; none: ten seconds.
+    static void setLockWait(std::optional<std::chrono::milliseconds> wait);
 
 private:
     QString pathOf(const QString &taskID) const;

@@ -216,7 +216,7 @@ std::pair<QString, QString> refusalTexts(const ContainerClaims::Refusal &refusal
                     "")};
     case Reason::waiting:
         return {loc("“%1” waits for the next start of Corvane.", "").arg(title),
-                loc("An earlier export or replace of this data could not note how far it got. "
+                loc("An earlier export or replace of this data could not be undone yet. "
                     "The next start of Corvane finishes it; until then its data is left as it "
                     "is. Quit Corvane and open it again, then try again.",
                     "")};

@@ -76,14 +76,28 @@ void removeImported(const fs::path &folder, const QString &identifier, const QSt
     }
 }
 
+// How putting a backup back went.
+struct PutBack {
+    // Something the import did not make stands where an item goes: that
+    // item cannot go back.
+    bool blocked = false;
+    // A move or a removal failed: a later run may still manage it.
+    bool failed = false;
+
+    void add(const PutBack &other)
+    {
+        blocked = blocked || other.blocked;
+        failed = failed || other.failed;
+    }
+};
+
 // Moves what `from` holds back to the same place below `to`, going into
-// folders that are on both sides; true when all of it went back and `from`
-// is gone.
-bool putBack(const fs::path &from, const fs::path &to)
+// folders that are on both sides; `from` goes once all of it is back.
+PutBack putBack(const fs::path &from, const fs::path &to)
 {
+    PutBack result;
     if (!itemExists(from))
-        return true;
-    bool whole = true;
+        return result;
     for (const fs::path &item : contentsOf(from)) {
         const fs::path target = to / item.filename();
         if (!itemExists(target)) {
@@ -93,16 +107,20 @@ bool putBack(const fs::path &from, const fs::path &to)
             } catch (const fs::filesystem_error &error) {
                 log().error("Cannot put back %{public}@: %{public}@", displayPath(target),
                             QString::fromLocal8Bit(error.what()));
-                whole = false;
+                result.failed = true;
             }
         } else if (isRealDirectory(item) && isRealDirectory(target)) {
-            whole = putBack(item, target) && whole;
+            result.add(putBack(item, target));
         } else {
             log().error("Cannot put back %{public}@: something else is there", displayPath(target));
-            whole = false;
+            result.blocked = true;
         }
     }
-    return whole && ::rmdir(from.c_str()) == 0;
+    if (!result.blocked && !result.failed && !removeEmptyFolder(from)) {
+        log().error("Cannot remove %{public}@", displayPath(from));
+        result.failed = true;
+    }
+    return result;
 }
 
 QString describe(const std::exception &error)
@@ -209,6 +227,17 @@ bool isEmptyFolder(const fs::path &folder)
     return fs::is_empty(folder, error) && !error;
 }
 
+// Removes the task's hidden folder beside the container once nothing is
+// left in it; false when it stays empty, so that its entry stays to name it.
+bool removeHidden(const Place &place)
+{
+    const fs::path hidden = place.container.backup.parent_path();
+    if (removeEmptyFolder(hidden) || !isEmptyFolder(hidden))
+        return true;
+    log().error("Cannot remove %{public}@", displayPath(hidden));
+    return false;
+}
+
 TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal, TaskRecovery::By by)
 {
     using Phase = Entry::Phase;
@@ -233,7 +262,8 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal, TaskR
                 outcome.undeleted << displayPath(place.container.backup);
                 outcome.finished = false;
             }
-            ::rmdir(place.container.backup.parent_path().c_str());
+            if (!removeHidden(place))
+                outcome.finished = false;
         }
         return outcome;
     }
@@ -250,8 +280,8 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal, TaskR
                              entry.taskID, displayPath(place.container.folder),
                              displayPath(place.container.backup));
                 outcome.kept << displayPath(place.container.backup);
-            } else if (place.backupIsOurs) {
-                ::rmdir(place.container.backup.c_str());
+            } else if (place.backupIsOurs && !removeEmptyFolder(place.container.backup)) {
+                outcome.finished = false;
             }
             continue;
         }
@@ -277,8 +307,8 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal, TaskR
     // backups that it has ended: then no start removes anything again.
     const auto markEnded = [&] { return by == TaskRecovery::By::task && journal.markEnded(entry); };
 
+    bool marked = false;
     if (!usable.empty() && (entry.phase == Phase::copying || entry.phase == Phase::removing)) {
-        bool marked = false;
         try {
             if (entry.phase == Phase::copying)
                 journal.writePhase(entry, Phase::removing);
@@ -286,13 +316,24 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal, TaskR
             if (!(marked = markEnded()))
                 return leaveForLater("being undone", error);
         }
+        bool removed = true;
         for (const Place *place : usable) {
             try {
                 removeImported(*place, entry);
             } catch (const std::exception &error) {
                 log().error("Cannot remove all the import copied into %{public}@: %{public}@",
                             displayPath(place->container.folder), describe(error));
+                removed = false;
             }
+        }
+        if (!removed) {
+            // Nothing goes back among what the import copied in: a later
+            // start removes the rest first. Once the task has noted that it
+            // ended, none will, and the backups stay as they are.
+            for (const Place *place : usable)
+                (marked ? outcome.kept : outcome.waiting) << displayPath(place->container.backup);
+            outcome.finished = marked;
+            return outcome;
         }
         // Once anything is back, a replay must not remove it again.
         try {
@@ -300,21 +341,28 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal, TaskR
             if (!marked)
                 journal.writePhase(entry, Phase::restoring);
         } catch (const std::exception &error) {
-            if (!markEnded())
+            if (!(marked = markEnded()))
                 return leaveForLater("putting its backups back", error);
         }
     }
 
     for (const Place *place : usable) {
-        bool whole = false;
+        PutBack result;
         try {
-            whole = putBack(place->container.backup, place->container.folder);
+            result = putBack(place->container.backup, place->container.folder);
         } catch (const std::exception &error) {
             log().error("Cannot put back %{public}@: %{public}@",
                         displayPath(place->container.folder), describe(error));
+            result.failed = true;
         }
-        if (!whole && itemExists(place->container.backup))
+        // What failed to go back goes at a later start, unless none will
+        // touch the container again.
+        if (result.failed && !marked) {
+            outcome.waiting << displayPath(place->container.backup);
+            outcome.finished = false;
+        } else if ((result.failed || result.blocked) && itemExists(place->container.backup)) {
             outcome.kept << displayPath(place->container.backup);
+        }
     }
     try {
         syncContainers(usable);
@@ -323,8 +371,8 @@ TaskRecovery::Outcome undoImport(Entry &entry, const TaskJournal &journal, TaskR
         outcome.finished = false;
     }
     for (const Place &place : places)
-        if (place.hiddenIsOurs)
-            ::rmdir(place.container.backup.parent_path().c_str());
+        if (place.hiddenIsOurs && !removeHidden(place))
+            outcome.finished = false;
     return outcome;
 }
 
@@ -409,6 +457,8 @@ TaskRecovery::Outcome TaskRecovery::recover(const TaskJournal &journal)
 
 TaskRecovery::Outcome TaskRecovery::recover(const TaskJournal &journal, ContainerClaims &claims)
 {
+    // A write cut short by a kill or a full disk left its scratch file.
+    journal.sweepScratch();
     Outcome report;
     // Folders of newer entries that are not finished: an older entry of one
     // of them would undo what lies beneath the newer one's work.
@@ -478,9 +528,9 @@ AlertSpec TaskRecovery::alert(const Outcome &outcome)
                       "not all be put back. It stays, and no start changes it, in:",
                       ""),
                   outcome.kept),
-        sectioned(loc("An export or import stopped before its end, and how far it got could not "
-                      "be noted. Until the next start of Corvane puts it back, its application "
-                      "data is left as it is and the data it replaced is kept in:",
+        sectioned(loc("An export or import stopped before its end, and it could not be undone "
+                      "yet. Until the next start of Corvane puts it back, its application data "
+                      "is left as it is and the data it replaced is kept in:",
                       ""),
                   outcome.waiting),
         sectioned(loc("An import replaced data that could not be deleted yet. The next start of "

@@ -16,8 +16,8 @@ class TaskRecovery {
 public:
     struct Outcome {
         // Folders of the user's data that stay where they are for good: an
-        // import's backups that could not go back whole, or whose task ended
-        // before its entry did.
+        // import's backups that something the import did not make keeps from
+        // going back whole, or whose task ended before its entry did.
         QStringList kept;
         // Folders that a later start puts back: an import's backups, an
         // export's replaced archive.
@@ -44,8 +44,11 @@ public:
     // stepped aside is put back (while it cannot go back, both stay and the
     // entry is not finished). An import first removes what it copied into
     // the containers (by the erase's own rule, and the items it noted), then
-    // puts the backups back and deletes them; a backup that cannot go back
-    // whole stays where it is. The task itself, when the journal cannot note
+    // puts the backups back and deletes them. What cannot all be removed, or
+    // a backup that fails to go back, leaves the entry unfinished at its
+    // step, which a later run takes again, so that the two never mix; a
+    // backup that something else stands in the way of stays where it is.
+    // The task itself, when the journal cannot note
     // a step, notes instead beside the backups that it has ended, and then
     // goes on: from then on no start removes anything from those containers.
     // A container whose task had ended is left as it is, its backup kept

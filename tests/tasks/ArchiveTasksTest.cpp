@@ -603,6 +603,54 @@ TEST_F(ArchiveTasksTest, AFailedOrCancelledImportPutsTheContainersBack)
     }
 }
 
+// An import whose copy fails, and whose roll-back then fails at one call,
+// each in turn, once or from then on as on a full disk: a container left
+// changed waits for the next start, which puts it back whole.
+TEST_F(ArchiveTasksTest, ARollBackFailingAtAnyCallLeavesNoMixAfterTheNextStart)
+{
+    fill();
+    exportTo(archive());
+    change();
+    const std::string before = containers();
+    const TaskJournal journal = TaskJournal::current();
+    // Arms the failures as the copy fails.
+    struct Import : FaultyImport {
+        using FaultyImport::FaultyImport;
+        FailingCalls *calls = nullptr;
+        void copyEntry(const File &file, const fs::path &destination) override
+        {
+            if (copies + 1 == failAt)
+                calls->arm();
+            FaultyImport::copyEntry(file, destination);
+        }
+    };
+    for (const bool onward : {false, true}) {
+        for (int at = 1, calls = 0; calls >= at - 1; ++at) {
+            SCOPED_TRACE((onward ? "failing from call " : "failing at call ") + std::to_string(at));
+            {
+                FailingCalls failing(at, onward, false);
+                auto task = std::make_shared<Import>(m_application);
+                task->failAt = 6;
+                task->calls = &failing;
+                importFrom(archive(), task);
+                calls = failing.calls();
+            }
+            // Only a container as it was may be reported as only failed.
+            EXPECT_TRUE(containers() == before ||
+                        texts().last().endsWith(" The next start of Corvane removes what it "
+                                                "copied in and puts back the data it replaced."));
+            for (TaskJournal::Entry entry : journal.entries()) {
+                entry.processStart = 1;
+                journal.write(entry);
+            }
+            m_manager = TaskManager::make();
+            EXPECT_TRUE(TaskRecovery::recover(journal, m_manager->claims()).kept.isEmpty());
+            EXPECT_EQ(containers(), before);
+            expectNoBackups();
+        }
+    }
+}
+
 TEST_F(ArchiveTasksTest, AnArchiveInsideTheApplicationsDataIsRefusedBeforeAnythingChanges)
 {
     fill();

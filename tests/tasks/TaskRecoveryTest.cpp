@@ -2,8 +2,10 @@
 #include "core/Uuid.h"
 #include "fixtures/FixtureTree.h"
 #include "fixtures/sim/ProcessWatch.h"
+#include "platform/files/ScratchFiles.h"
 #include "platform/processes/ChildProcess.h"
 #include "platform/queues/DispatchQueue.h"
+#include "tasks/ContainerClaims.h"
 #include "tasks/ItemMoves.h"
 #include "tasks/TaskRecovery.h"
 
@@ -14,10 +16,12 @@
 #include <QScopeGuard>
 
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <future>
 #include <thread>
 
 using namespace corvane;
@@ -517,4 +521,107 @@ TEST(TaskRecovery, AStartOfTheProgramLeavesAFolderOutsideTheSimulatorsAlone)
     ASSERT_TRUE(recovered);
     EXPECT_EQ(folders(), before);
     EXPECT_EQ(readFile(entry), bytes);
+}
+
+// An import killed while copying, then a start whose undo fails at one call,
+// each in turn, once or from then on as on a full disk: what it could not
+// finish waits, held from other tasks, and nothing is kept for good; after
+// the next start the containers are as before the import, with nothing of it.
+TEST(TaskRecovery, AnUndoFailingAtAnyCallLeavesNoMixAfterTheNextStart)
+{
+    for (const bool onward : {false, true}) {
+        for (int at = 1, calls = 0; calls >= at - 1; ++at) {
+            SCOPED_TRACE((onward ? "failing from call " : "failing at call ") + std::to_string(at));
+            QTemporaryDir dir;
+            const QString devices = dir.path() + "/devices";
+            const QString data = simulatorContainer(devices, false);
+            const QString group = simulatorContainer(devices, true);
+            const TaskJournal journal(dir.path() + "/state", devices);
+            const QStringList erased{data + "/Documents", data + "/Library/Preferences",
+                                     group + "/Shared"};
+            for (int i = 0; i < 12; ++i)
+                ASSERT_TRUE(
+                    writeFile(erased[i % 3] + QString("/d%1/f%2").arg(i % 2).arg(i), "old"));
+            ASSERT_TRUE(writeFile(data + "/tmp/kept", "kept"));
+            const auto containers = [&] { return snapshot(data) + '\n' + snapshot(group); };
+            const std::string original = containers();
+            // The reset moved what the erase takes into the backups; a few
+            // files of the archive were copied in before the kill.
+            Entry entry = resetImport({}, Entry::Phase::copying);
+            entry.containers = {{"AppData", nativeOf(data), nativeOf(backupOf(data))},
+                                {"group.x", nativeOf(group), nativeOf(backupOf(group))}};
+            entry.created = {nativeOf(data + "/tmp/made")};
+            journal.write(entry);
+            for (const QString &item : erased) {
+                const QString container = item.startsWith(data) ? data : group;
+                const QString aside = backupOf(container) + item.mid(container.size());
+                ASSERT_TRUE(QDir().mkpath(QFileInfo(aside).path()));
+                moveItem(nativeOf(item), nativeOf(aside));
+                ASSERT_TRUE(writeFile(item + "/d0/f0", "archive"));
+            }
+            ASSERT_TRUE(writeFile(data + "/tmp/made/m", "archive"));
+            {
+                const FailingCalls failing(at, onward);
+                ContainerClaims claims;
+                const auto outcome = TaskRecovery::recover(journal, claims);
+                calls = failing.calls();
+                EXPECT_EQ(outcome.kept, QStringList());
+                EXPECT_TRUE(outcome.waiting.isEmpty() ||
+                            std::holds_alternative<ContainerClaims::Refusal>(
+                                claims.claim({nativeOf(data)}, "another task")));
+            }
+            EXPECT_TRUE(TaskRecovery::recover(journal).finished);
+            EXPECT_EQ(containers(), original);
+            EXPECT_EQ(hiddenEntries(QFileInfo(data).path()) +
+                          hiddenEntries(QFileInfo(group).path()),
+                      QStringList());
+            EXPECT_TRUE(journal.entries().empty());
+        }
+    }
+}
+
+// A lock another holds fails the write once the wait has passed, and nothing
+// is lost: the entry there stays, the refused one is written once it is let go.
+TEST(TaskJournal, AHeldLockFailsTheWriteWithinItsWait)
+{
+    QTemporaryDir dir;
+    const TaskJournal journal(dir.path() + "/state", dir.path() + "/devices");
+    Entry earlier = resetImport({}, Entry::Phase::copying, kExport),
+          refused = resetImport({}, Entry::Phase::copying);
+    journal.write(earlier);
+    const int holder =
+        ::open(QFile::encodeName(journal.folder() + "/sequence.lock").constData(), O_RDWR);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    TaskJournal::setLockWait(std::chrono::milliseconds(200));
+    const auto restore = qScopeGuard([] { TaskJournal::setLockWait(std::nullopt); });
+    const auto started = std::chrono::steady_clock::now();
+    auto attempt = std::async(std::launch::async, [&] {
+        EXPECT_THROW(journal.write(refused), std::runtime_error);
+        return std::chrono::steady_clock::now() - started;
+    });
+    const bool ended = attempt.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    // Lets a write that would wait without end go on.
+    ::close(holder);
+    ASSERT_TRUE(ended);
+    EXPECT_GE(attempt.get(), std::chrono::milliseconds(200));
+    EXPECT_EQ(hiddenEntries(journal.folder()), QStringList());
+    ASSERT_EQ(journal.entries().size(), 1u);
+    EXPECT_EQ(journal.entries()[0].taskID, kExport);
+    journal.write(refused);
+    EXPECT_EQ(journal.entries().size(), 2u);
+}
+
+// A start removes the scratch files that writes of programs that ended left
+// beside the entries, and none that this run writes.
+TEST(TaskJournal, AStartSweepsTheScratchOfWritesCutShort)
+{
+    QTemporaryDir dir;
+    const TaskJournal journal(dir.path() + "/state", dir.path() + "/devices");
+    const QString writing = ScratchFiles::nameBeside(journal.folder() + "/" + kExport + ".json");
+    ASSERT_TRUE(writeFile(writing, "{") &&
+                writeFile(journal.folder() + "/." + kTask +
+                              QString(".json.scratch-%1-1-AbCd12").arg(::getpid()),
+                          "{\"task\":"));
+    TaskRecovery::recover(journal);
+    EXPECT_EQ(hiddenEntries(journal.folder()), QStringList{QFileInfo(writing).fileName()});
 }

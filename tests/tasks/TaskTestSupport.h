@@ -6,6 +6,7 @@
 #include "model/Device.h"
 #include "platform/formats/PropertyList.h"
 #include "platform/files/SystemPaths.h"
+#include "tasks/ItemMoves.h"
 #include "tasks/TaskJournal.h"
 
 #include <QCryptographicHash>
@@ -20,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -140,6 +142,41 @@ struct JournalFailure {
         });
     }
     ~JournalFailure() { TaskJournal::setFailureHook(nullptr); }
+};
+
+// While it lives, once armed, the calls that change the user's files or the
+// journal are counted, both kinds together, and call `at` fails with EIO
+// (or a failed write of the journal), once or, `onward`, with every later
+// call as on a full disk.
+class FailingCalls {
+public:
+    FailingCalls(int at, bool onward, bool armed = true) : m_armed(armed)
+    {
+        const auto fails = [this, at, onward] {
+            if (!m_armed)
+                return false;
+            const int call = ++m_calls;
+            return call == at || (onward && call > at);
+        };
+        setFileCallFaultForTesting([=] { return fails() ? EIO : 0; });
+        TaskJournal::setFailureHook(
+            [=](TaskJournal::Step, const TaskJournal::Entry *) { return fails(); });
+    }
+    ~FailingCalls()
+    {
+        setFileCallFaultForTesting(nullptr);
+        TaskJournal::setFailureHook(nullptr);
+    }
+    FailingCalls(const FailingCalls &) = delete;
+    FailingCalls &operator=(const FailingCalls &) = delete;
+
+    void arm() { m_armed = true; }
+    // How many calls were made since it was armed.
+    int calls() const { return m_calls; }
+
+private:
+    std::atomic<bool> m_armed;
+    std::atomic<int> m_calls{0};
 };
 
 // A container folder of a simulator below `devices`, laid out as the
