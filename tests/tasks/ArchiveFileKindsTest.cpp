@@ -4,7 +4,10 @@
 #include "tasks/ItemMoves.h"
 
 #include <linux/capability.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 
 #include <cstring>
 
@@ -38,6 +41,35 @@ blkcnt_t blocksOf(const QString &path)
     struct stat info {};
     EXPECT_EQ(::stat(nativeOf(path).c_str(), &info), 0);
     return info.st_blocks;
+}
+
+// Removes each file whose name begins with "vanishes" just before copying
+// it, as another program might.
+template <class Base> class Vanishing : public Base {
+public:
+    using Base::Base;
+    void copyEntry(const File &file, const std::filesystem::path &destination) override
+    {
+        if (file.path.filename().native().starts_with("vanishes"))
+            ::unlink(file.path.c_str());
+        Base::copyEntry(file, destination);
+    }
+};
+
+// A socket bound at `path`: bound at a short path first, as socket addresses
+// are short, then moved into place.
+bool makeSocket(const QString &shortFolder, const QString &path)
+{
+    const std::string bound = nativeOf(shortFolder + "/s");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, bound.c_str(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool made =
+        fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
+        ::rename(bound.c_str(), nativeOf(path).c_str()) == 0;
+    ::close(fd);
+    return made;
 }
 
 // Tasks of an application with one group container, run on the test's own
@@ -151,5 +183,83 @@ TEST_F(ArchiveFileKindsTest, WhatCannotBeReadFailsTheTaskAndChangesNothing)
         EXPECT_EQ(hiddenEntries(path("groups")) + hiddenEntries(m_dir.path()), QStringList());
         ASSERT_EQ(::chmod(nativeOf(test.item).c_str(), 0700), 0);
         ASSERT_TRUE(test.isFolder ? QDir(test.item).removeRecursively() : QFile::remove(test.item));
+    }
+}
+
+// Sockets, pipes and devices are passed over, and so are files gone since
+// they were gathered; the row and the log say how many.
+TEST_F(ArchiveFileKindsTest, WhatIsNotCopiedIsCountedInTheRow)
+{
+    ASSERT_EQ(exportArchive(), "Data export completed.");
+    enum Kind { fifo, socket, device, vanishing };
+    const struct {
+        const char *name;
+        bool import;
+        std::vector<Kind> kinds;
+        const char *text;
+    } cases[] = {
+        {"a FIFO and a socket in the container",
+         false,
+         {fifo, socket},
+         "Data export completed; 2 special files were not copied."},
+        {"a file of the container vanishing",
+         false,
+         {vanishing},
+         "Data export completed; 1 file vanished while copying and was not copied."},
+        {"a FIFO in the archive",
+         true,
+         {fifo},
+         "Data import completed; 1 special file was not copied."},
+        {"a socket, a FIFO and two vanishing files in the archive",
+         true,
+         {socket, fifo, vanishing, vanishing},
+         "Data import completed; 2 special files were not copied; 2 files vanished while "
+         "copying and were not copied."},
+        // Last: only root makes device nodes.
+        {"a device node in the container",
+         false,
+         {device},
+         "Data export completed; 1 special file was not copied."},
+        {"a device node in the archive",
+         true,
+         {device},
+         "Data import completed; 1 special file was not copied."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = c.import ? archive("group.a/Shared") : group("Shared");
+        QStringList made;
+        for (const Kind kind : c.kinds) {
+            const QString item =
+                folder +
+                QString("/%1%2").arg(kind == vanishing ? "vanishes" : "special").arg(made.size());
+            const std::string native = nativeOf(item);
+            made << item;
+            switch (kind) {
+            case fifo: ASSERT_EQ(::mkfifo(native.c_str(), 0600), 0); break;
+            case socket: ASSERT_TRUE(makeSocket(m_dir.path(), item)); break;
+            case vanishing: ASSERT_TRUE(writeFile(item, "soon gone")); break;
+            case device:
+                if (::mknod(native.c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+                    GTEST_SKIP() << "making a device node needs root";
+                break;
+            }
+        }
+        Log::Capture log;
+        const QString text = c.import ? run<Vanishing<ImportTask>>([&](ImportTask &task) {
+            task.run(ArchiveTask::containersOf(*application), QUrl::fromLocalFile(archive()));
+        })
+                                      : run<Vanishing<ExportTask>>([&](ExportTask &task) {
+                                            task.run(ArchiveTask::containersOf(*application),
+                                                     QUrl::fromLocalFile(archive()));
+                                        });
+        EXPECT_EQ(text, c.text);
+        EXPECT_TRUE(log.contains(c.text));
+        // Nothing of them reached the other side; the rest did.
+        const QString other = c.import ? group("Shared") : archive("group.a/Shared");
+        EXPECT_EQ(QDir(other).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+                  QStringList{"a.db"});
+        for (const QString &item : made)
+            ::unlink(nativeOf(item).c_str());
     }
 }

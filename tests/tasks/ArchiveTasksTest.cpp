@@ -784,6 +784,68 @@ TEST_F(ArchiveTasksTest, LinksInContainersAreNeitherFollowedNorKept)
     expectNoBackups();
 }
 
+// A link in place of a container, or of a folder on its way from the devices
+// folder, would have the reset empty and the copies fill what it leads to.
+TEST_F(ArchiveTasksTest, AReplaceNeverReachesThroughALink)
+{
+    fill();
+    const std::string exported = containers();
+    exportTo(archive());
+    change();
+    auto alerts = std::make_shared<RecordingAlertPresenter>();
+    AlertPresenter::setShared(alerts);
+    const QString away = m_tree.root() + "/away";
+    const QString linkedText = "The application's data is reached through a link.";
+    const QString linkedExport = m_tree.root() + "/exports/Linked.xcappdata";
+    const struct {
+        const char *name;
+        QString linked;
+        QString text;
+        bool exports = false;
+    } cases[] = {
+        {"the data container is a link", data(), linkedText},
+        {"a folder between the devices folder and the container is a link",
+         QFileInfo(data()).path(), linkedText},
+        {"the archive's AppData is a link", archive() + "/AppData", "Archive is not valid."},
+        // Reading through a linked container changes nothing in it.
+        {"an export of a container that is a link", data(), "Data export completed.", true},
+        // A simulators' folder moved to another disk.
+        {"the devices folder is a link", m_tree.devicesDir(), "Data import completed."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QDir().mkpath(away));
+        ASSERT_TRUE(QDir().rename(c.linked, away + "/moved"));
+        ASSERT_TRUE(makeLink(away + "/moved", c.linked));
+        const std::string target = snapshot(away);
+        const std::string before = containers();
+        const std::string archived = snapshot(archive());
+        const int quits = terminations();
+
+        const TaskPtr task = c.exports ? TaskPtr(exportTo(linkedExport)) : importFrom(archive());
+        EXPECT_EQ(task->localisedDetailDescription(), c.text);
+        const bool refused = !c.text.startsWith("Data");
+        EXPECT_EQ(task->isCancelled(), refused);
+        EXPECT_EQ(snapshot(archive()), archived);
+        if (refused) {
+            EXPECT_EQ(snapshot(away), target);
+            EXPECT_EQ(containers(), before);
+            EXPECT_EQ(terminations(), quits);
+        } else if (c.exports) {
+            EXPECT_EQ(snapshot(away), target);
+            EXPECT_EQ(readFile(linkedExport + "/AppData/Documents/a.txt"), "changed");
+        } else {
+            EXPECT_EQ(containers(), exported);
+        }
+        expectNoBackups();
+        ASSERT_TRUE(QFile::remove(c.linked));
+        ASSERT_TRUE(QDir().rename(away + "/moved", c.linked));
+    }
+    AlertPresenter::setShared(nullptr);
+    ASSERT_EQ(alerts->presented.size(), 2u);
+    EXPECT_EQ(alerts->presented[1].messageText, "The application's data is reached through a link");
+}
+
 TEST(ArchiveExportKill, KilledExportLeavesTheOldArchive)
 {
     if (qEnvironmentVariableIsSet(kChildRoot))
