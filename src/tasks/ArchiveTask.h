@@ -119,15 +119,6 @@ public:
     // applyFolderAttributes().
     virtual void copyEntry(const File &file, const std::filesystem::path &destination);
 
-    // What copyEntry() passed over.
-    struct PassedOver {
-        std::int64_t specialFiles = 0;
-        std::int64_t vanishedFiles = 0;
-    };
-    const PassedOver &passedOver() const { return m_passedOver; }
-    // The text, then what was passed over, if anything: "Data import
-    // completed; 1 special file was not copied."
-    QString withPassedOver(const QString &text) const;
     // Gives the folders the copies made their sources' permission bits and
     // times, the deepest first, once everything that goes inside is there.
     void applyFolderAttributes();
@@ -165,6 +156,15 @@ protected:
                       const char *logFormat, const std::exception &error);
 
 private:
+    // What copyEntry() passed over.
+    struct PassedOver {
+        std::int64_t specialFiles = 0;
+        std::int64_t vanishedFiles = 0;
+    };
+    // The text, then what was passed over, if anything: "Data import
+    // completed; 1 special file was not copied."
+    QString withPassedOver(const QString &text) const;
+
     const std::shared_ptr<Application> m_application;
     const QDateTime m_created;
     const TaskJournal m_journal;
