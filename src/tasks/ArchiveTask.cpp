@@ -175,13 +175,48 @@ void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
         }
     });
     coordinate(coordinator, source.url(), target.url(), [&] {
-        // Passed over only when really gone: an entry that is there but
-        // cannot be reached by its name is a failure, not a vanished file.
-        if (!source.copyItem(target) && itemExists(source.path()))
-            throw fs::filesystem_error(
-                "item changed while it was copied", source.path(),
-                std::make_error_code(std::errc::resource_unavailable_try_again));
+        switch (source.copyItem(target)) {
+        case ItemLocation::Copy::copied: break;
+        case ItemLocation::Copy::special:
+            ++m_passedOver.specialFiles;
+            log().notice("Not copying %{public}@: it is a socket, a pipe or a device",
+                         displayPath(source.path()));
+            break;
+        case ItemLocation::Copy::missing:
+            // Passed over only when really gone: an entry that is there but
+            // cannot be reached by its name is a failure, not a vanished file.
+            if (itemExists(source.path()))
+                throw fs::filesystem_error(
+                    "item changed while it was copied", source.path(),
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+            ++m_passedOver.vanishedFiles;
+            log().notice("Not copying %{public}@: it vanished since it was gathered",
+                         displayPath(source.path()));
+            break;
+        }
     });
+}
+
+QString ArchiveTask::withPassedOver(const QString &text) const
+{
+    const QLocale locale;
+    QStringList clauses;
+    if (const auto count = m_passedOver.specialFiles; count == 1)
+        clauses << loc("1 special file was not copied", "");
+    else if (count > 1)
+        clauses
+            << loc("%1 special files were not copied", "").arg(locale.toString(qlonglong(count)));
+    if (const auto count = m_passedOver.vanishedFiles; count == 1)
+        clauses << loc("1 file vanished while copying and was not copied", "");
+    else if (count > 1)
+        clauses << loc("%1 files vanished while copying and were not copied", "")
+                       .arg(locale.toString(qlonglong(count)));
+    if (clauses.isEmpty())
+        return text;
+    QString sentence = text;
+    if (sentence.endsWith('.'))
+        sentence.chop(1);
+    return loc("%1; %2.", "").arg(sentence, clauses.join("; "));
 }
 
 void ArchiveTask::applyFolderAttributes()
@@ -204,7 +239,10 @@ void ArchiveTask::finishCompleted(const QString &text)
         setCompletedCount(1);
     }
     setFinished(true);
-    setLocalisedDetailDescription(text);
+    const QString shown = withPassedOver(text);
+    if (shown != text)
+        log().notice("%{public}@: %{public}@", localizedDescription().value_or(""), shown);
+    setLocalisedDetailDescription(shown);
     postDidUpdate();
     const auto archive = url();
     setCanInspect(archive && QFileInfo::exists(archive->toLocalFile()));

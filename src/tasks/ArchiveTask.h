@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -112,10 +113,12 @@ public:
     // Copies one gathered entry to `destination` (the same relative path
     // below the destination's folder) under file coordination: a directory,
     // or a file after creating its folder. Nothing below the two folders is
-    // followed when it is a link. A file that is no longer there since it was
-    // gathered is passed over. Throws what fails. Folders made here stay
-    // writable until applyFolderAttributes().
+    // followed when it is a link. A socket, pipe or device, and a file that
+    // is no longer there since it was gathered, are passed over and counted.
+    // Throws what fails. Folders made here stay writable until
+    // applyFolderAttributes().
     virtual void copyEntry(const File &file, const std::filesystem::path &destination);
+
     // Gives the folders the copies made their sources' permission bits and
     // times, the deepest first, once everything that goes inside is there.
     void applyFolderAttributes();
@@ -142,8 +145,8 @@ protected:
     // The text with "%@" replaced by the entry's name.
     static QString withEntryName(const QString &text, const File &file);
     // Ends a task that did its work: one that found nothing to do counts as
-    // one unit done, so that it shows as finished. Shows the text, then
-    // whether the archive is there to inspect.
+    // one unit done, so that it shows as finished. Shows the text with what
+    // was passed over, then whether the archive is there to inspect.
     void finishCompleted(const QString &text);
     void setLeftEntryUnfinished() { m_leftEntry = true; }
 
@@ -153,12 +156,23 @@ protected:
                       const char *logFormat, const std::exception &error);
 
 private:
+    // What copyEntry() passed over.
+    struct PassedOver {
+        std::int64_t specialFiles = 0;
+        std::int64_t vanishedFiles = 0;
+    };
+    // The text, then what was passed over, if anything: "Data import
+    // completed; 1 special file was not copied."
+    QString withPassedOver(const QString &text) const;
+
     const std::shared_ptr<Application> m_application;
     const QDateTime m_created;
     const TaskJournal m_journal;
     std::atomic<bool> m_leftEntry{false};
     // Folders the copies made, with the attributes they get at the end.
     std::vector<std::pair<ItemLocation, ItemLocation::Attributes>> m_madeFolders;
+    // Written and read by the body's thread.
+    PassedOver m_passedOver;
     mutable std::once_flag m_infoOnce;
     mutable std::optional<ArchiveTaskInfo> m_info;
     mutable std::mutex m_urlMutex;

@@ -93,6 +93,50 @@ std::vector<fs::path> madeBeyondTheReset(const std::vector<File> &files,
     return made;
 }
 
+// Whether every container folder at the archive's top is a real folder: one
+// that is a link (or a file) would be passed over by the gathering, which
+// follows no link, and the reset would empty its container for nothing.
+bool containerFoldersAreReal(const fs::path &archive)
+{
+    std::error_code error;
+    for (fs::directory_iterator it(archive, error), end; !error && it != end; it.increment(error)) {
+        const QString name = displayPath(it->path().filename());
+        if ((name == File::dataContainerIdentifier || name.startsWith("group.")) &&
+            !isRealDirectory(it->path())) {
+            ArchiveTask::log().error("The archive %{public}@ holds %{public}@, which is no folder",
+                                     displayPath(archive), name);
+            return false;
+        }
+    }
+    return !error;
+}
+
+// The first container that is no real folder reached from the devices folder
+// through real folders, as recovery requires of what it changes.
+std::optional<fs::path> linkedContainer(const std::vector<std::shared_ptr<Container>> &containers,
+                                        const fs::path &devicesRoot)
+{
+    for (const auto &container : containers) {
+        const fs::path folder = nativePath(container->url());
+        if (!isPlainContainerFolder(folder, devicesRoot))
+            return folder;
+    }
+    return std::nullopt;
+}
+
+AlertSpec linkedContainerAlert(const QString &folder)
+{
+    AlertSpec spec;
+    spec.style = AlertSpec::Style::Warning;
+    spec.messageText = loc("The application's data is reached through a link", "");
+    spec.informativeText =
+        loc("“%1” is a link, or lies in a folder that is one, so replacing the data would change "
+            "the files it leads to. Nothing was changed.",
+            "")
+            .arg(folder);
+    return spec;
+}
+
 } // namespace
 
 ImportTask::ImportTask(std::shared_ptr<Application> application)
@@ -163,7 +207,7 @@ void ImportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
     postDidUpdate();
     const fs::path archive = nativePath(url);
     const auto description = readInfo(QUrl::fromLocalFile(displayPath(archive / infoFileName)));
-    if (!description || !isValid(*description, *application()))
+    if (!description || !isValid(*description, *application()) || !containerFoldersAreReal(archive))
         return refuse(loc("Archive is not valid.", ""));
     if (const auto holder = containerHolding(archive, containers)) {
         log().error("Refusing to import %{public}@: it may lie in %{public}@, which the import "
@@ -173,6 +217,18 @@ void ImportTask::run(const std::vector<std::shared_ptr<Container>> &containers, 
             AlertPresenter::shared()->run(spec);
         });
         return refuse(loc("The archive lies inside the application's data.", ""));
+    }
+    // The reset and the copies go through the containers' paths: a link
+    // there would have them empty and fill whatever it leads to.
+    if (const auto linked = linkedContainer(containers, journal().devicesRoot())) {
+        log().error(
+            "Refusing to import into %{public}@: it is not a folder reached from %{public}@ "
+            "through folders only",
+            displayPath(*linked), displayPath(journal().devicesRoot()));
+        DispatchQueue::main()->async([spec = linkedContainerAlert(displayPath(*linked))] {
+            AlertPresenter::shared()->run(spec);
+        });
+        return refuse(loc("The application's data is reached through a link.", ""));
     }
     application()->terminate();
 

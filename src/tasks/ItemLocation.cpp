@@ -358,7 +358,7 @@ void ItemLocation::applyAttributes(const Attributes &attributes) const
     setDirectoryAttributes(parent.get(), m_components.back(), attributes, path());
 }
 
-bool ItemLocation::copyItem(const ItemLocation &destination) const
+ItemLocation::Copy ItemLocation::copyItem(const ItemLocation &destination) const
 {
     if (m_components.empty() || destination.m_components.empty())
         fail("cannot copy a root folder", path(), EINVAL);
@@ -367,16 +367,19 @@ bool ItemLocation::copyItem(const ItemLocation &destination) const
         sourceParent = openBelow(m_root, m_components, m_components.size() - 1, nullptr);
     } catch (const fs::filesystem_error &error) {
         if (error.code() == std::errc::no_such_file_or_directory)
-            return false;
+            return Copy::missing;
         throw;
     }
     const std::string &name = m_components.back();
     struct stat info {};
     if (::fstatat(sourceParent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
-            return false;
+            return Copy::missing;
         fail("cannot read attributes", path(), errno);
     }
+
+    if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode) && !S_ISDIR(info.st_mode))
+        return Copy::special;
 
     const Descriptor destinationParent = openBelow(destination.m_root, destination.m_components,
                                                    destination.m_components.size() - 1, nullptr);
@@ -390,11 +393,11 @@ bool ItemLocation::copyItem(const ItemLocation &destination) const
         setDirectoryAttributes(destinationParent.get(), destinationName,
                                {mode_t(info.st_mode & 07777), info.st_atim, info.st_mtim},
                                destination.path());
-    } else if (S_ISREG(info.st_mode)) {
-        return copyFile(sourceParent.get(), name, destinationParent.get(), destinationName, path(),
-                        destination.path());
+    } else if (!copyFile(sourceParent.get(), name, destinationParent.get(), destinationName, path(),
+                         destination.path())) {
+        return Copy::missing;
     }
-    return true;
+    return Copy::copied;
 }
 
 } // namespace corvane

@@ -51,13 +51,14 @@ public:
     bool makeDirectory() const;
     // Gives the directory its permission bits, then its times.
     void applyAttributes(const Attributes &attributes) const;
+    enum class Copy { copied, special, missing };
     // Copies the item into the destination, whose folder exists: a file's
     // content (in the kernel where it can, holes kept), permission bits and
     // times; a link as a link with the same target text; a directory as an
-    // empty one. Sockets, pipes and devices are not copied. An existing
-    // destination fails with "file exists". False when the item is not
-    // there.
-    bool copyItem(const ItemLocation &destination) const;
+    // empty one. Sockets, pipes and devices are not copied (`special`). An
+    // existing destination fails with "file exists". `missing` when the item
+    // is not there.
+    Copy copyItem(const ItemLocation &destination) const;
 
 private:
     std::filesystem::path m_root;

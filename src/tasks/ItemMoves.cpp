@@ -25,6 +25,25 @@ bool isRealDirectory(const fs::path &path)
     return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool liesPlainlyIn(const fs::path &path, const fs::path &folder)
+{
+    if (!isWithin(path, folder))
+        return false;
+    fs::path walked = folder;
+    for (const fs::path &component :
+         path.lexically_normal().lexically_relative(folder.lexically_normal()).parent_path()) {
+        walked /= component;
+        if (!isRealDirectory(walked))
+            return false;
+    }
+    return true;
+}
+
+bool isPlainContainerFolder(const fs::path &folder, const fs::path &devicesRoot)
+{
+    return liesPlainlyIn(folder, devicesRoot) && (!itemExists(folder) || isRealDirectory(folder));
+}
+
 namespace {
 
 std::mutex faultMutex;

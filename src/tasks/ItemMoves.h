@@ -12,6 +12,14 @@ namespace corvane {
 bool itemExists(const std::filesystem::path &path);
 // Whether there is a folder at the path itself, not a link to one.
 bool isRealDirectory(const std::filesystem::path &path);
+// Whether the path lies in the folder without passing through a link: what
+// is changed there is what lies there, never something a link leads to.
+// Links at or above the folder itself are followed.
+bool liesPlainlyIn(const std::filesystem::path &path, const std::filesystem::path &folder);
+// Whether a container may be emptied or filled: a real folder (or nothing
+// yet) reached from the devices folder through real folders only.
+bool isPlainContainerFolder(const std::filesystem::path &folder,
+                            const std::filesystem::path &devicesRoot);
 
 // Moves the item (a link as a link, a folder with its contents) to `to`,
 // where nothing may be. Across file systems it is copied and then removed.

@@ -26,22 +26,6 @@ Log log()
     return Log("archive");
 }
 
-// Whether the path lies in the folder without passing through a link: what
-// is removed there is what the import made, never something a link leads to.
-bool liesPlainlyIn(const fs::path &path, const fs::path &folder)
-{
-    if (!isWithin(path, folder))
-        return false;
-    fs::path walked = folder;
-    for (const fs::path &component :
-         path.lexically_normal().lexically_relative(folder.lexically_normal()).parent_path()) {
-        walked /= component;
-        if (!isRealDirectory(walked))
-            return false;
-    }
-    return true;
-}
-
 std::vector<fs::path> contentsOf(const fs::path &folder)
 {
     std::vector<fs::path> entries;
@@ -185,8 +169,7 @@ struct Place {
     Place(const Entry::Container &container, const fs::path &devicesRoot)
         : container(container), hiddenIsOurs(isRealDirectory(container.backup.parent_path())),
           backupIsOurs(hiddenIsOurs && isRealDirectory(container.backup)),
-          folderIsOurs(liesPlainlyIn(container.folder, devicesRoot) &&
-                       (!itemExists(container.folder) || isRealDirectory(container.folder))),
+          folderIsOurs(isPlainContainerFolder(container.folder, devicesRoot)),
           ended(hiddenIsOurs && TaskJournal::hasEnded(container.backup.parent_path()))
     {
     }

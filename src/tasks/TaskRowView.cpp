@@ -103,7 +103,10 @@ void TaskRowView::refresh()
     ++m_refreshCount;
     // Only this task's texts: a text not set yet shows as empty.
     m_textLabel->setText(m_task->localizedDescription().value_or(QString()));
-    m_detailTextLabel->setText(m_task->localisedDetailDescription().value_or(QString()));
+    const QString detail = m_task->localisedDetailDescription().value_or(QString());
+    m_detailTextLabel->setText(detail);
+    // A narrow window cuts a long text, such as what a task passed over.
+    m_detailTextLabel->setToolTip(detail);
 
     // A task that has stopped is never shown busy: its bar stays where the
     // work stopped, or full once all of it is done.

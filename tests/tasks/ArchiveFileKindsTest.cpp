@@ -5,6 +5,7 @@
 
 #include <linux/capability.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 
 #include <cstring>
 
@@ -39,6 +40,19 @@ blkcnt_t blocksOf(const QString &path)
     EXPECT_EQ(::stat(nativeOf(path).c_str(), &info), 0);
     return info.st_blocks;
 }
+
+// Removes each file whose name begins with "vanishes" just before copying
+// it, as another program might.
+template <class Base> class Vanishing : public Base {
+public:
+    using Base::Base;
+    void copyEntry(const File &file, const std::filesystem::path &destination) override
+    {
+        if (file.path.filename().native().starts_with("vanishes"))
+            ::unlink(file.path.c_str());
+        Base::copyEntry(file, destination);
+    }
+};
 
 // Tasks of an application with one group container, run on the test's own
 // thread as an ordinary user.
@@ -151,5 +165,56 @@ TEST_F(ArchiveFileKindsTest, WhatCannotBeReadFailsTheTaskAndChangesNothing)
         EXPECT_EQ(hiddenEntries(path("groups")) + hiddenEntries(m_dir.path()), QStringList());
         ASSERT_EQ(::chmod(nativeOf(test.item).c_str(), 0700), 0);
         ASSERT_TRUE(test.isFolder ? QDir(test.item).removeRecursively() : QFile::remove(test.item));
+    }
+}
+
+// Sockets, pipes and devices are passed over, and so are files gone since
+// they were gathered; the row and the log say how many.
+TEST_F(ArchiveFileKindsTest, WhatIsNotCopiedIsCountedInTheRow)
+{
+    ASSERT_EQ(exportArchive(), "Data export completed.");
+    const mode_t fifo = S_IFIFO, socket = S_IFSOCK, device = S_IFCHR, vanishing = S_IFREG;
+    const struct {
+        bool import;
+        std::vector<mode_t> kinds;
+        const char *text;
+    } cases[] = {
+        {false,
+         {fifo, socket, vanishing},
+         "Data export completed; 2 special files were not copied; 1 file vanished while copying "
+         "and was not copied."},
+        {true,
+         {socket, fifo, vanishing, vanishing},
+         "Data import completed; 2 special files were not copied; 2 files vanished while "
+         "copying and were not copied."},
+        // Last: only root makes device nodes.
+        {false, {device}, "Data export completed; 1 special file was not copied."},
+        {true, {device}, "Data import completed; 1 special file was not copied."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        const QString folder = c.import ? archive("group.a/Shared") : group("Shared");
+        QStringList made;
+        for (const mode_t kind : c.kinds) {
+            made << folder + (kind == vanishing ? "/vanishes" : "/special") +
+                        QString::number(made.size());
+            if (::mknod(nativeOf(made.last()).c_str(), kind | 0600, makedev(1, 3)) != 0)
+                GTEST_SKIP() << "making a device node needs root";
+        }
+        Log::Capture log;
+        const auto containers = ArchiveTask::containersOf(*application);
+        const QUrl url = QUrl::fromLocalFile(archive());
+        EXPECT_EQ(
+            c.import
+                ? run<Vanishing<ImportTask>>([&](ImportTask &task) { task.run(containers, url); })
+                : run<Vanishing<ExportTask>>([&](ExportTask &task) { task.run(containers, url); }),
+            c.text);
+        EXPECT_TRUE(log.contains(c.text));
+        // Nothing of them reached the other side; the rest did.
+        const QString other = c.import ? group("Shared") : archive("group.a/Shared");
+        EXPECT_EQ(QDir(other).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+                  QStringList{"a.db"});
+        for (const QString &item : made)
+            ::unlink(nativeOf(item).c_str());
     }
 }

@@ -832,6 +832,51 @@ TEST_F(ArchiveTasksTest, LinksInContainersAreNeitherFollowedNorKept)
     expectNoBackups();
 }
 
+// A link in place of a container, or of a folder on its way from the devices
+// folder, would have the reset empty and the copies fill what it leads to.
+TEST_F(ArchiveTasksTest, AReplaceNeverReachesThroughALink)
+{
+    fill();
+    const std::string exported = containers();
+    exportTo(archive());
+    change();
+    AlertPresenter::setShared(std::make_shared<RecordingAlertPresenter>());
+    const QString away = m_tree.root() + "/away";
+    const QString linked = "The application's data is reached through a link.";
+    const struct {
+        QString link, text;
+    } cases[] = {
+        {data(), linked},
+        {QFileInfo(data()).path(), linked},
+        {archive() + "/AppData", "Archive is not valid."},
+        // Reading through a linked container changes nothing in it.
+        {data(), "Data export completed."},
+        // A simulators' folder moved to another disk.
+        {m_tree.devicesDir(), "Data import completed."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE((c.link + ": " + c.text).toStdString());
+        ASSERT_TRUE(QDir().mkpath(away) && QDir().rename(c.link, away + "/moved") &&
+                    makeLink(away + "/moved", c.link));
+        const std::string target = snapshot(away), before = containers();
+        const int quits = terminations();
+        const bool exports = c.text.startsWith("Data export");
+        const bool replaced = c.text.startsWith("Data import");
+        const TaskPtr task = exports
+                                 ? TaskPtr(exportTo(m_tree.root() + "/exports/Linked.xcappdata"))
+                                 : importFrom(archive());
+        EXPECT_EQ(task->localisedDetailDescription(), c.text);
+        EXPECT_EQ(task->isCancelled(), !exports && !replaced);
+        EXPECT_EQ(terminations(), quits + (exports || replaced));
+        EXPECT_EQ(containers(), replaced ? exported : before);
+        if (!replaced)
+            EXPECT_EQ(snapshot(away), target);
+        expectNoBackups();
+        ASSERT_TRUE(QFile::remove(c.link) && QDir().rename(away + "/moved", c.link));
+    }
+    AlertPresenter::setShared(nullptr);
+}
+
 TEST(ArchiveExportKill, KilledExportLeavesTheOldArchive)
 {
     if (qEnvironmentVariableIsSet(kChildRoot))

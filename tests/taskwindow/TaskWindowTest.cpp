@@ -185,6 +185,8 @@ TEST_F(TaskWindowTest, RowsShowTheirOwnTaskAndFollowItsUpdatesFromAnyThread)
         busy->postDidUpdate();
     }).join();
     ASSERT_TRUE(waitUntil([&] { return busyRow->detailTextLabel()->text() == "Step 1"; }));
+    // Also where a narrow window cuts it.
+    EXPECT_EQ(busyRow->detailTextLabel()->toolTip(), "Step 1");
     EXPECT_FALSE(busyRow->revealButton()->isHidden());
 
     // A burst queues one refresh, not one per update.
