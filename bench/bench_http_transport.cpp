@@ -236,14 +236,13 @@ void BM_HttpClientCompressionBombs(benchmark::State &state)
         const qint64 before = statusBytes("VmRSS");
         state.ResumeTiming();
         for (int i = 0; i < bombs; ++i)
-            requests.push_back(client->get({world.server.url(QString("/bomb?%1").arg(i)),
-                                            {},
-                                            {20s, 20s, 8 << 20}},
-                                           [&](const HttpResponse &response) {
-                                               if (response.errorText == "The reply is too large.")
-                                                   ++tooLarge;
-                                               ++done;
-                                           }));
+            requests.push_back(
+                client->get({world.server.url(QString("/bomb?%1").arg(i)), {}, {20s, 20s, 8 << 20}},
+                            [&](const HttpResponse &response) {
+                                if (response.errorText == "The reply is too large.")
+                                    ++tooLarge;
+                                ++done;
+                            }));
         const auto started = std::chrono::steady_clock::now();
         while (done < bombs && std::chrono::steady_clock::now() - started < 60s)
             std::this_thread::sleep_for(1ms);

@@ -381,8 +381,7 @@ TEST_F(HttpClientTest, EveryFramingIsReadAndEveryPartOfTheHeadIsBounded)
          "The reply's body is malformed."},
         // Else a last chunk of size 0 whose trailer is the body.
         {"a chunk size written as in C", chunked + "0x10\r\n0123456789abcdef\r\n0\r\n\r\n", 200,
-         std::nullopt,
-         "The reply's body is malformed."},
+         std::nullopt, "The reply's body is malformed."},
         {"trailers without end", chunked + "0\r\n" + QByteArray("X-T: v\r\n").repeated(10000), 200,
          std::nullopt, "The reply's trailer is too large."},
         {"a chunk size past 64 bits", chunked + "10000000000000000\r\n", 200, std::nullopt,
@@ -465,7 +464,7 @@ TEST_F(HttpClientTest, RedirectsAreFollowedWithinTheirRules)
         const HttpResponse response = m_completions.wait(
             get(c.url, {{"X-Kept", "1"}, {"Authorization", "Client-ID key"}, {"Cookie", "a=1"}}));
         EXPECT_EQ(response.body, c.body);
-        EXPECT_EQ(response.errorText.toStdString(), c.error);
+        EXPECT_EQ(response.errorText, c.error);
         ASSERT_EQ(landings(), before + (c.landedOn ? 1 : 0));
         if (!c.landedOn)
             continue;
@@ -620,7 +619,7 @@ TEST_F(HttpClientTest, TheProxyVariablesAreHonoured)
         const HttpResponse response = m_completions.wait(get(c.url));
         EXPECT_EQ(response.status, std::nullopt);
         EXPECT_EQ(response.body, std::nullopt);
-        EXPECT_EQ(response.errorText.toStdString(), c.error);
+        EXPECT_EQ(response.errorText, c.error);
     }
 }
 
@@ -724,7 +723,7 @@ TEST_F(HttpClientTest, CompressedBodiesAreAskedForAndInflatedWithinTheirLimit)
         const HttpResponse response =
             m_completions.wait(get(m_server.url(c.path), {}, {30s, 60s, c.limit}));
         EXPECT_TRUE(response.body == c.body);
-        EXPECT_EQ(response.errorText.toStdString(), c.error);
+        EXPECT_EQ(response.errorText, c.error);
     }
     if (test::peakResidentBytesTellUse)
         EXPECT_LT(test::peakResidentBytes() - peakBefore, test::hostileRepliesPeakGrowth);

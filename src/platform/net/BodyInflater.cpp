@@ -65,8 +65,8 @@ public:
             if (m_headSize < 2)
                 return Result::going;
             const unsigned header = unsigned(m_head[0]) << 8 | m_head[1];
-            const bool zlib = (m_head[0] & 0x0F) == Z_DEFLATED && (m_head[0] >> 4) <= 7 &&
-                              header % 31 == 0;
+            const bool zlib =
+                (m_head[0] & 0x0F) == Z_DEFLATED && (m_head[0] >> 4) <= 7 && header % 31 == 0;
             m_trailerAllowed = zlib ? 0 : 4;
             if (!start(zlib ? MAX_WBITS : -MAX_WBITS))
                 return Result::malformed;
@@ -299,8 +299,8 @@ bool BodyInflater::inflate(QByteArray &out, qint64 room)
             QByteArray &target = next ? next->input : out;
             const qsizetype at = target.size();
             target.resize(at + qsizetype(space));
-            const uchar *in = reinterpret_cast<const uchar *>(stage.input.constData()) +
-                              stage.inputAt;
+            const uchar *in =
+                reinterpret_cast<const uchar *>(stage.input.constData()) + stage.inputAt;
             size_t inLeft = size_t(stage.pending());
             uchar *into = reinterpret_cast<uchar *>(target.data()) + at;
             size_t outLeft = size_t(space);
@@ -329,9 +329,8 @@ bool BodyInflater::inflate(QByteArray &out, qint64 room)
 
 bool BodyInflater::holdsInput() const
 {
-    return std::any_of(m_stages.begin(), m_stages.end(), [](const Stage &stage) {
-        return stage.pending() > 0 || stage.outputFull;
-    });
+    return std::any_of(m_stages.begin(), m_stages.end(),
+                       [](const Stage &stage) { return stage.pending() > 0 || stage.outputFull; });
 }
 
 bool BodyInflater::ended() const

@@ -79,9 +79,13 @@ TransferFailure TransferFailure::of(CURLcode result, long osError, const char *d
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS:
         return {Reply::SslHandshakeFailedError, QStringLiteral("SSL handshake failed: ") + said};
+    // Over HTTP/2 also a stream reset that came with its head, which
+    // libcurl then drops.
     case CURLE_GOT_NOTHING:
         return {Reply::RemoteHostClosedError,
-                QStringLiteral("The server closed the connection without a reply.")};
+                moment.headEnded
+                    ? cutShortText
+                    : QStringLiteral("The server closed the connection without a reply.")};
     case CURLE_PARTIAL_FILE:
     case CURLE_HTTP2_STREAM: return {Reply::RemoteHostClosedError, cutShortText};
     case CURLE_SEND_ERROR: return lost;
