@@ -12,6 +12,12 @@ constexpr curl_off_t maximumDeclaredLength = curl_off_t(1) << 62;
 
 } // namespace
 
+bool CurlEasySetup::isFramingField(const QByteArray &lowerName)
+{
+    return lowerName == "host" || lowerName == "connection" || lowerName == "content-length" ||
+           lowerName == "transfer-encoding" || lowerName == "expect";
+}
+
 curl_slist *CurlEasySetup::apply(CURL *easy) const
 {
     curl_easy_setopt(easy, CURLOPT_URL, target.constData());

@@ -32,6 +32,9 @@ struct CurlEasySetup {
     curl_write_callback onBody = nullptr;
     curl_xferinfo_callback onProgress = nullptr;
 
+    // Fields libcurl writes itself: the caller's are left out.
+    static bool isFramingField(const QByteArray &lowerName);
+
     // Sets `easy` up; the field list it returns is the transfer's to free.
     curl_slist *apply(CURL *easy) const;
 };

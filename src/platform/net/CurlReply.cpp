@@ -6,6 +6,7 @@
 #include "platform/net/CurlEasySetup.h"
 #include "platform/net/CurlMulti.h"
 #include "platform/net/EnvironmentProxy.h"
+#include "platform/net/RedirectRules.h"
 #include "platform/net/TransferFailure.h"
 
 #include <QPointer>
@@ -34,33 +35,6 @@ using Clock = std::chrono::steady_clock;
 using Failure = TransferFailure;
 const Failure &canceled = TransferFailure::canceled;
 
-bool isRedirect(int status)
-{
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// Fields the transport writes itself.
-bool isFramingField(const QByteArray &lowerName)
-{
-    return lowerName == "host" || lowerName == "connection" || lowerName == "content-length" ||
-           lowerName == "transfer-encoding" || lowerName == "expect";
-}
-
-// Fields that name who asks: not for another origin.
-bool isCredentialField(const QByteArray &lowerName)
-{
-    return lowerName == "authorization" || lowerName == "cookie";
-}
-
-bool sameOrigin(const QUrl &a, const QUrl &b)
-{
-    const auto defaultPort = [](const QUrl &url) {
-        return url.port(url.scheme().compare("https", Qt::CaseInsensitive) == 0 ? 443 : 80);
-    };
-    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
-           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && defaultPort(a) == defaultPort(b);
-}
-
 class CurlReply final : public QNetworkReply, public BoundedTransfer {
 public:
     CurlReply(QNetworkAccessManager *manager, std::shared_ptr<CurlMulti> multi,
@@ -73,7 +47,7 @@ public:
         setUrl(request.url());
         setOperation(operation);
         for (const QByteArray &name : request.rawHeaderList())
-            if (!isFramingField(name.toLower()))
+            if (!CurlEasySetup::isFramingField(name.toLower()))
                 m_fields.append({name, request.rawHeader(name)});
         QIODevice::open(QIODevice::ReadOnly);
         m_stall.setSingleShot(true);
@@ -406,7 +380,7 @@ private:
         // An interim reply: the real one follows.
         if (m_status < 200 && m_status != 101)
             return true;
-        if (isRedirect(m_status)) {
+        if (RedirectRules::isRedirect(m_status)) {
             switch (redirect()) {
             case Redirect::deliver: break;
             case Redirect::follow: m_stage = Stage::redirect; return true;
@@ -441,37 +415,23 @@ private:
     // Whether to follow a redirect, as the policy says.
     Redirect redirect()
     {
-        const QByteArray location = header("Location");
-        if (location.isEmpty())
-            return Redirect::deliver;
         const QVariant asked = request().attribute(QNetworkRequest::RedirectPolicyAttribute);
         const auto policy = asked.isValid()
                                 ? QNetworkRequest::RedirectPolicy(asked.toInt())
                                 : (m_manager ? m_manager->redirectPolicy()
                                              : QNetworkRequest::NoLessSafeRedirectPolicy);
-        const QUrl target = m_location.resolved(QUrl::fromEncoded(location));
-        if (policy == QNetworkRequest::ManualRedirectPolicy) {
-            setAttribute(QNetworkRequest::RedirectionTargetAttribute, target);
+        const RedirectRules::Decision decision =
+            RedirectRules::decide(m_location, header("Location"), policy, m_redirects,
+                                  request().maximumRedirectsAllowed());
+        switch (decision.kind) {
+        case RedirectRules::Kind::deliver:
+            if (decision.target.isValid())
+                setAttribute(QNetworkRequest::RedirectionTargetAttribute, decision.target);
             return Redirect::deliver;
+        case RedirectRules::Kind::follow: m_target = decision.target; return Redirect::follow;
+        case RedirectRules::Kind::refused: m_refusal = decision.refusal; return Redirect::refused;
         }
-        const QString scheme = target.scheme().toLower();
-        if (!target.isValid() || (scheme != "http" && scheme != "https")) {
-            m_refusal = {ProtocolUnknownError, QStringLiteral("Unsupported redirect")};
-            return Redirect::refused;
-        }
-        if (m_redirects >= request().maximumRedirectsAllowed()) {
-            m_refusal = {TooManyRedirectsError, QStringLiteral("Too many redirects")};
-            return Redirect::refused;
-        }
-        const bool lessSafe =
-            m_location.scheme().compare("https", Qt::CaseInsensitive) == 0 && scheme == "http";
-        if (lessSafe || (policy == QNetworkRequest::SameOriginRedirectPolicy &&
-                         !sameOrigin(target, m_location))) {
-            m_refusal = {InsecureRedirectError, QStringLiteral("Insecure redirect")};
-            return Redirect::refused;
-        }
-        m_target = target;
-        return Redirect::follow;
+        return Redirect::deliver;
     }
 
     size_t bodyBytes(const char *data, size_t size)
@@ -668,9 +628,10 @@ private:
                 return field.first.compare("content-type", Qt::CaseInsensitive) == 0;
             });
         }
-        if (!sameOrigin(m_target, m_location))
-            m_fields.removeIf(
-                [](const auto &field) { return isCredentialField(field.first.toLower()); });
+        if (!RedirectRules::sameOrigin(m_target, m_location))
+            m_fields.removeIf([](const auto &field) {
+                return RedirectRules::isCredentialField(field.first.toLower());
+            });
         endHop();
         m_location = m_target;
         m_stage = Stage::head;
