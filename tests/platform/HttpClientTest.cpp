@@ -146,7 +146,7 @@ TEST_F(HttpClientTest, ErrorStatusesKeepTheirBodyAndReportNoFailure)
     for (const auto &request : m_server.requests()) {
         EXPECT_EQ(request.headers.value("accept-version"), "v1");
         EXPECT_TRUE(request.headers.value("user-agent").startsWith("Corvane/"));
-        // Every coding libcurl can inflate.
+        // Every coding the transport inflates.
         for (const char *coding : {"gzip", "deflate", "br", "zstd"})
             EXPECT_TRUE(request.headers.value("accept-encoding").contains(coding)) << coding;
     }
