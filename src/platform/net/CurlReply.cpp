@@ -218,6 +218,13 @@ private:
     void endHop()
     {
         if (m_easy) {
+            // libcurl frees what it holds of a paused transfer only as it
+            // hands it on: refused, it goes.
+            if (std::exchange(m_heldByLibcurl, false)) {
+                m_discarding = true;
+                curl_easy_pause(m_easy, CURLPAUSE_CONT);
+                m_discarding = false;
+            }
             m_multi->remove(m_easy);
             curl_easy_cleanup(std::exchange(m_easy, nullptr));
         }
@@ -274,6 +281,8 @@ private:
 
     size_t headerLine(QByteArray line)
     {
+        if (m_discarding)
+            return 0;
         touch();
         const size_t size = size_t(line.size());
         if (m_refusal.code != NoError)
@@ -382,9 +391,9 @@ private:
             return true;
         if (RedirectRules::isRedirect(m_status)) {
             switch (redirect()) {
-            case Redirect::deliver: break;
-            case Redirect::follow: m_stage = Stage::redirect; return true;
-            case Redirect::refused: return false;
+            case RedirectRules::Kind::deliver: break;
+            case RedirectRules::Kind::follow: m_stage = Stage::redirect; return true;
+            case RedirectRules::Kind::refused: return false;
             }
         }
         setAttribute(QNetworkRequest::HttpStatusCodeAttribute, m_status);
@@ -410,10 +419,8 @@ private:
         return true;
     }
 
-    enum class Redirect { deliver, follow, refused };
-
     // Whether to follow a redirect, as the policy says.
-    Redirect redirect()
+    RedirectRules::Kind redirect()
     {
         const QVariant asked = request().attribute(QNetworkRequest::RedirectPolicyAttribute);
         const auto policy = asked.isValid()
@@ -423,19 +430,17 @@ private:
         const RedirectRules::Decision decision =
             RedirectRules::decide(m_location, header("Location"), policy, m_redirects,
                                   request().maximumRedirectsAllowed());
-        switch (decision.kind) {
-        case RedirectRules::Kind::deliver:
-            if (decision.target.isValid())
-                setAttribute(QNetworkRequest::RedirectionTargetAttribute, decision.target);
-            return Redirect::deliver;
-        case RedirectRules::Kind::follow: m_target = decision.target; return Redirect::follow;
-        case RedirectRules::Kind::refused: m_refusal = decision.refusal; return Redirect::refused;
-        }
-        return Redirect::deliver;
+        if (decision.kind == RedirectRules::Kind::deliver && decision.target.isValid())
+            setAttribute(QNetworkRequest::RedirectionTargetAttribute, decision.target);
+        m_target = decision.target;
+        m_refusal = decision.refusal;
+        return decision.kind;
     }
 
     size_t bodyBytes(const char *data, size_t size)
     {
+        if (m_discarding)
+            return 0;
         touch();
         if (m_refusal.code != NoError)
             return 0;
@@ -447,6 +452,7 @@ private:
         // libcurl holds this block, as it came, until the reader has room.
         if (!hasRoom() || (m_inflater && m_inflater->holdsInput())) {
             pause();
+            m_heldByLibcurl = true;
             return CURL_WRITEFUNC_PAUSE;
         }
         m_wireBytes += qint64(size);
@@ -562,6 +568,7 @@ private:
             return;
         touch();
         // What libcurl held back may come at once, into the room made.
+        m_heldByLibcurl = false;
         m_multi->resume(m_easy);
     }
 
@@ -579,11 +586,10 @@ private:
         } else if (m_stage == Stage::redirect) {
             follow();
         } else if (result != CURLE_OK) {
-            const TransferFailure::Moment moment{
-                m_stage == Stage::body, version >= CURL_HTTP_VERSION_2_0,
-                header("Transfer-Encoding").toLower().contains("chunked"), !m_proxy.isEmpty()};
-            const Failure failure =
-                TransferFailure::of(result, osError, m_detail, m_location, moment);
+            const Failure failure = TransferFailure::of(
+                result, osError, m_detail, m_location,
+                {m_stage == Stage::body, version >= CURL_HTTP_VERSION_2_0,
+                 header("Transfer-Encoding").toLower().contains("chunked"), !m_proxy.isEmpty()});
             if (failure.overrun != Overrun::none)
                 m_overrun = failure.overrun;
             end(failure);
@@ -609,9 +615,7 @@ private:
                         (m_declared >= 0 && m_wireBytes < m_declared))) {
             end({RemoteHostClosedError, TransferFailure::cutShortText});
         } else if (m_status >= 400) {
-            end({TransferFailure::errorForStatus(m_status),
-                 QStringLiteral("Error transferring %1 - server replied: %2")
-                     .arg(url().toString(), QString::fromLatin1(m_reason))});
+            end(TransferFailure::ofStatus(m_status, url(), m_reason));
         } else {
             end({});
         }
@@ -744,6 +748,10 @@ private:
     // The proxy of the current request; empty when it goes direct.
     QByteArray m_proxy;
     bool m_paused = false;
+    // libcurl holds a block of the body back; while it is thrown away, no
+    // callback takes anything.
+    bool m_heldByLibcurl = false;
+    bool m_discarding = false;
     bool m_resumeScheduled = false;
     bool m_ended = false;
     curl_off_t m_sent = 0;

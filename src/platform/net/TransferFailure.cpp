@@ -41,6 +41,12 @@ QNetworkReply::NetworkError TransferFailure::errorForStatus(int status)
     }
 }
 
+TransferFailure TransferFailure::ofStatus(int status, const QUrl &url, const QByteArray &reason)
+{
+    return {errorForStatus(status), QStringLiteral("Error transferring %1 - server replied: %2")
+                                        .arg(url.toString(), QString::fromLatin1(reason))};
+}
+
 // Connections that fail are told as Qt's own replies tell them, a proxy's
 // failure as the proxy's; what the server sent wrong in the transport's own
 // words, never libcurl's or nghttp2's.

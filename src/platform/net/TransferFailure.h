@@ -39,6 +39,7 @@ struct TransferFailure {
                               const Moment &moment);
     // An error status, as Qt's own transport reports it.
     static QNetworkReply::NetworkError errorForStatus(int status);
+    static TransferFailure ofStatus(int status, const QUrl &url, const QByteArray &reason);
 };
 
 } // namespace corvane
