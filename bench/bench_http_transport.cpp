@@ -1,5 +1,6 @@
 #include "BenchApplication.h"
 
+#include "fixtures/http/HostileReplies.h"
 #include "fixtures/http/LocalHttpServer.h"
 #include "location/TileLoader.h"
 #include "platform/net/HttpClient.h"
@@ -16,6 +17,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <memory>
 #include <thread>
 
@@ -193,6 +196,69 @@ void BM_HttpClientLargeBody(benchmark::State &state)
 }
 BENCHMARK(BM_HttpClientLargeBody)
     ->ArgName("plain")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+// A figure of /proc/self/status, in bytes.
+qint64 statusBytes(const std::string &field)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stoll(line.substr(field.size() + 1)) * 1024;
+    return 0;
+}
+
+// Six gzip bombs (a megabyte on the wire, a gibibyte inflated) at once
+// through one client, each held to 8 MiB, over HTTP/1.1 (0) or HTTP/2 (1):
+// how long until all are refused, and how far the resident memory peaks
+// above where it was.
+void BM_HttpClientCompressionBombs(benchmark::State &state)
+{
+    constexpr int bombs = 6;
+    Tiles &world = tiles(state.range(0) == 1 ? Wire::http2 : Wire::https);
+    static const QByteArray bomb = fixture::gzippedZeros(1024);
+    world.server.setReply("/bomb", {.body = bomb,
+                                    .contentType = "application/octet-stream",
+                                    .fields = "Content-Encoding: gzip\r\n"});
+    qint64 peakGrowth = 0;
+    int refused = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto client = HttpClient::makeNetworkClient();
+        std::atomic<int> tooLarge = 0, done = 0;
+        std::vector<std::shared_ptr<HttpRequest>> requests;
+        // The peak is measured from here.
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const qint64 before = statusBytes("VmRSS");
+        state.ResumeTiming();
+        for (int i = 0; i < bombs; ++i)
+            requests.push_back(
+                client->get({world.server.url(QString("/bomb?%1").arg(i)), {}, {20s, 20s, 8 << 20}},
+                            [&](const HttpResponse &response) {
+                                if (response.errorText == "The reply is too large.")
+                                    ++tooLarge;
+                                ++done;
+                            }));
+        const auto started = std::chrono::steady_clock::now();
+        while (done < bombs && std::chrono::steady_clock::now() - started < 60s)
+            std::this_thread::sleep_for(1ms);
+        state.PauseTiming();
+        peakGrowth = std::max(peakGrowth, statusBytes("VmHWM") - before);
+        refused += tooLarge;
+        requests.clear();
+        client.reset();
+        state.ResumeTiming();
+    }
+    state.counters["peak_growth_MB"] = double(peakGrowth) / 1e6;
+    state.counters["refused_as_too_large"] =
+        benchmark::Counter(refused, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_HttpClientCompressionBombs)
+    ->ArgName("http2")
     ->Arg(0)
     ->Arg(1)
     ->Unit(benchmark::kMillisecond)

@@ -20,7 +20,9 @@ class CurlMulti;
 // The manager's replies share its connections: kept alive, HTTP/2 where the
 // server offers it, at most a few to one host. They go through the proxies
 // that http_proxy, https_proxy and no_proxy name, ask for compressed bodies
-// and hand them on inflated (without the compressed Content-Length). No
+// and hand them on inflated (without the compressed Content-Length), only as
+// far as the reader has room, its bound counting what they inflate to; a
+// body that ends before its stream or its length does fails. No
 // cookies, no cache, no authentication. Redirects are followed as the
 // manager's policy and the request's limit say: never from https to http,
 // nor to another scheme; a POST answered by 301, 302 or 303 goes on as a

@@ -177,7 +177,20 @@ void CurlMulti::refuse(CURL *easy)
 
 void CurlMulti::resume(CURL *easy)
 {
-    curl_easy_pause(easy, CURLPAUSE_CONT);
+    const CURLcode result = curl_easy_pause(easy, CURLPAUSE_CONT);
+    const auto found = m_transfers.find(easy);
+    if (result == CURLE_OK || found == m_transfers.end())
+        return;
+    // A callback refused what libcurl held back: libcurl leaves the transfer
+    // where it is, so it ends here.
+    Done done = std::move(found->second.done);
+    const bool started = found->second.started;
+    forget(easy);
+    m_transfers.erase(found);
+    if (started)
+        curl_multi_remove_handle(m_multi, easy);
+    releaseWaiting();
+    done(result);
 }
 
 int CurlMulti::onSocket(CURL *, curl_socket_t socket, int what, void *self, void *)

@@ -52,7 +52,8 @@ public:
     bool add(CURL *easy, Done done, const QString &origin = {});
     // Ends the transfer where it is; its `done` does not run.
     void remove(CURL *easy);
-    // Lets a paused transfer go on; its callbacks may run before this returns.
+    // Lets a paused transfer go on; its callbacks may run before this
+    // returns, and its `done` when they refuse what libcurl held back.
     void resume(CURL *easy);
 
 private:
