@@ -32,8 +32,11 @@ CurlMulti::CurlMulti()
     curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, maximumHostConnections);
     curl_multi_setopt(m_multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
-    curl_multi_setopt(m_multi, CURLMOPT_MAX_CONCURRENT_STREAMS, maximumStreams);
+    curl_multi_setopt(m_multi, CURLMOPT_MAX_CONCURRENT_STREAMS, streamsPerConnection);
     m_timer.setSingleShot(true);
+    // libcurl's own timeouts, the connect timeout at a deadline among them:
+    // a coarse timer may wake it 5% late.
+    m_timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_timer, &QTimer::timeout, &m_context,
                      [this] { act(CURL_SOCKET_TIMEOUT, 0); });
 }
@@ -53,18 +56,19 @@ CurlMulti::~CurlMulti()
 bool CurlMulti::add(CURL *easy, Done done, const QString &origin)
 {
     Transfer &transfer = m_transfers[easy];
-    transfer = {std::move(done), origin, false};
-    if (m_servesOneAtATime.contains(origin)) {
-        // Nothing to wait for: it takes a connection of its own.
-        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
-    } else if (!origin.isEmpty()) {
+    transfer = {std::move(done), origin};
+    if (!origin.isEmpty() && !m_servesOneAtATime.contains(origin)) {
+        // Goes first, alone, or waits its turn.
         Origin &waitedFor = m_origins[origin];
-        if (!waitedFor.first) {
-            waitedFor.first = easy;
-        } else if (!waitedFor.waiting.isEmpty() || !hasBegun(waitedFor.first)) {
+        if (waitedFor.first || waitedFor.multiplexed) {
             waitedFor.waiting.append(easy);
+            release(origin);
             return true;
         }
+        waitedFor.first = easy;
+    } else if (!origin.isEmpty()) {
+        // Nothing to wait for: it takes a connection of its own.
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
     }
     if (start(easy))
         return true;
@@ -77,8 +81,19 @@ bool CurlMulti::start(CURL *easy)
 {
     if (curl_multi_add_handle(m_multi, easy) != CURLM_OK)
         return false;
-    m_transfers[easy].started = true;
+    Transfer &transfer = m_transfers[easy];
+    transfer.started = true;
+    if (const auto origin = m_origins.find(transfer.origin); origin != m_origins.end()) {
+        ++origin->second.running;
+        transfer.counted = true;
+    }
     return true;
+}
+
+void CurlMulti::startOrRefuse(CURL *easy)
+{
+    if (!start(easy))
+        refuse(easy);
 }
 
 void CurlMulti::remove(CURL *easy)
@@ -106,7 +121,9 @@ void CurlMulti::forget(CURL *easy)
     origin.waiting.removeOne(easy);
     if (origin.first == easy)
         origin.first = nullptr;
-    if (!origin.first && origin.waiting.isEmpty())
+    if (std::exchange(transfer->second.counted, false))
+        --origin.running;
+    if (!origin.first && origin.waiting.isEmpty() && origin.running == 0)
         m_origins.erase(found);
 }
 
@@ -114,47 +131,59 @@ bool CurlMulti::hasBegun(CURL *easy)
 {
     // Set once the reply has begun, over a connection new or reused. By then
     // an HTTP/2 server's settings have come too: released before them, a
-    // burst would find the connection holding only libcurl's default of 100
-    // streams and open more connections for the rest.
+    // burst would find the connection holding no more than libcurl assumes
+    // before them, and open more connections for the rest.
     curl_off_t begun = 0;
     return curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &begun) == CURLE_OK && begun > 0;
 }
 
 void CurlMulti::releaseWaiting()
 {
-    for (auto &[name, origin] : m_origins) {
-        if (origin.waiting.isEmpty())
-            continue;
-        if (!origin.first) {
-            origin.first = origin.waiting.takeFirst();
-            if (!start(origin.first))
-                refuse(origin.first);
-        } else if (hasBegun(origin.first)) {
-            release(name, origin);
-        }
-    }
+    std::vector<QString> names;
+    for (const auto &[name, origin] : m_origins)
+        if (!origin.waiting.isEmpty())
+            names.push_back(name);
+    for (const QString &name : names)
+        release(name);
 }
 
-void CurlMulti::release(const QString &name, Origin &origin)
+void CurlMulti::release(const QString &name)
 {
-    const QList<CURL *> going = std::exchange(origin.waiting, {});
-    // A server of HTTP/1.1 serves one request at a time on a connection: the
-    // others take connections of their own, as many as a host may have,
-    // rather than wait for it.
-    long version = 0;
-    curl_easy_getinfo(origin.first, CURLINFO_HTTP_VERSION, &version);
-    const bool oneAtATime = version != 0 && version < CURL_HTTP_VERSION_2_0;
-    if (oneAtATime) {
-        if (m_servesOneAtATime.size() >= maximumOriginsKept)
-            m_servesOneAtATime.clear();
-        m_servesOneAtATime.insert(name);
+    // A transfer refused on the way may take the origin with it.
+    auto found = m_origins.find(name);
+    if (found == m_origins.end() || found->second.waiting.isEmpty())
+        return;
+    Origin &origin = found->second;
+    if (!origin.multiplexed && !origin.first) {
+        // The first ended before its reply began: another goes first.
+        origin.first = origin.waiting.takeFirst();
+        startOrRefuse(origin.first);
+        return;
     }
-    for (CURL *easy : going) {
-        if (oneAtATime)
-            curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
-        if (!start(easy))
-            refuse(easy);
+    if (!origin.multiplexed) {
+        if (!hasBegun(origin.first))
+            return;
+        long version = 0;
+        curl_easy_getinfo(origin.first, CURLINFO_HTTP_VERSION, &version);
+        if (version != 0 && version < CURL_HTTP_VERSION_2_0) {
+            // A server of HTTP/1.1 serves one request at a time on a
+            // connection: the others take connections of their own, as many
+            // as a host may have, rather than wait for it.
+            if (m_servesOneAtATime.size() >= maximumOriginsKept)
+                m_servesOneAtATime.clear();
+            m_servesOneAtATime.insert(name);
+            for (CURL *easy : std::exchange(origin.waiting, {})) {
+                curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
+                startOrRefuse(easy);
+            }
+            return;
+        }
+        origin.multiplexed = true;
     }
+    for (; found != m_origins.end() && !found->second.waiting.isEmpty() &&
+           found->second.running < streamsPerConnection;
+         found = m_origins.find(name))
+        startOrRefuse(found->second.waiting.takeFirst());
 }
 
 void CurlMulti::refuse(CURL *easy)
@@ -245,8 +274,8 @@ void CurlMulti::collectDone()
         // the others go now, before another would go first and alone.
         if (const auto origin = m_origins.find(found->second.origin);
             origin != m_origins.end() && origin->second.first == easy &&
-            !origin->second.waiting.isEmpty() && hasBegun(easy))
-            release(origin->first, origin->second);
+            !origin->second.multiplexed && hasBegun(easy))
+            release(QString(origin->first));
         Done done = std::move(found->second.done);
         forget(easy);
         m_transfers.erase(found);
