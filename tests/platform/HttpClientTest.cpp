@@ -894,7 +894,7 @@ TEST_F(HttpClientTest, HttpsRepliesAreReadOnlyFromATrustedServer)
 TEST_F(HttpClientTest, ABurstWaitsForStreamsOfOneHttp2Connection)
 {
     const TrustedLocalServers trusted;
-    for (const quint32 streams : {100u, 128u}) {
+    for (const quint32 streams : {10u, 100u, 128u}) {
         SCOPED_TRACE(streams);
         LocalHttpServer server(0, LocalHttpServer::Transport::http2);
         server.setConcurrentStreams(streams);

@@ -4,6 +4,9 @@
 
 #include <curl/curl.h>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -32,7 +35,7 @@ CurlMulti::CurlMulti()
     curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, maximumHostConnections);
     curl_multi_setopt(m_multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
-    curl_multi_setopt(m_multi, CURLMOPT_MAX_CONCURRENT_STREAMS, streamsPerConnection);
+    curl_multi_setopt(m_multi, CURLMOPT_MAX_CONCURRENT_STREAMS, maximumStreams);
     m_timer.setSingleShot(true);
     // libcurl's own timeouts, the connect timeout at a deadline among them:
     // a coarse timer may wake it 5% late.
@@ -56,7 +59,7 @@ CurlMulti::~CurlMulti()
 bool CurlMulti::add(CURL *easy, Done done, const QString &origin)
 {
     Transfer &transfer = m_transfers[easy];
-    transfer = {std::move(done), origin};
+    transfer = {std::move(done), origin, this};
     if (!origin.isEmpty() && !m_servesOneAtATime.contains(origin)) {
         // Goes first, alone, or waits its turn.
         Origin &waitedFor = m_origins[origin];
@@ -86,7 +89,44 @@ bool CurlMulti::start(CURL *easy)
     if (const auto origin = m_origins.find(transfer.origin); origin != m_origins.end()) {
         ++origin->second.running;
         transfer.counted = true;
+        sendBackWhenFull(easy, transfer);
     }
+    return true;
+}
+
+void CurlMulti::sendBackWhenFull(CURL *easy, Transfer &transfer)
+{
+    // Asked for every socket the transfer would open. The transfer, in its
+    // node of the map, outlives its time in libcurl.
+    const curl_opensocket_callback open = [](void *data, curlsocktype purpose,
+                                             curl_sockaddr *address) -> curl_socket_t {
+        auto *transfer = static_cast<Transfer *>(data);
+        const auto origin = transfer->multi->m_origins.find(transfer->origin);
+        if (purpose == CURLSOCKTYPE_IPCXN && origin != transfer->multi->m_origins.end() &&
+            origin->second.multiplexed && origin->second.running > 1) {
+            // The others run on a connection that takes no more streams.
+            origin->second.streams = std::min(origin->second.streams, origin->second.running - 1);
+            transfer->sentBack = true;
+            return CURL_SOCKET_BAD;
+        }
+        return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    };
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, open);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &transfer);
+}
+
+bool CurlMulti::tookBack(CURL *easy, Transfer &transfer, int result)
+{
+    if (!std::exchange(transfer.sentBack, false) || result != CURLE_COULDNT_CONNECT)
+        return false;
+    const auto origin = m_origins.find(transfer.origin);
+    if (origin == m_origins.end())
+        return false;
+    curl_multi_remove_handle(m_multi, easy);
+    transfer.started = false;
+    if (std::exchange(transfer.counted, false))
+        --origin->second.running;
+    origin->second.waiting.append(easy);
     return true;
 }
 
@@ -131,8 +171,8 @@ bool CurlMulti::hasBegun(CURL *easy)
 {
     // Set once the reply has begun, over a connection new or reused. By then
     // an HTTP/2 server's settings have come too: released before them, a
-    // burst would find the connection holding no more than libcurl assumes
-    // before them, and open more connections for the rest.
+    // burst would find the connection holding only libcurl's default of 100
+    // streams and open more connections for the rest.
     curl_off_t begun = 0;
     return curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &begun) == CURLE_OK && begun > 0;
 }
@@ -181,7 +221,7 @@ void CurlMulti::release(const QString &name)
         origin.multiplexed = true;
     }
     for (; found != m_origins.end() && !found->second.waiting.isEmpty() &&
-           found->second.running < streamsPerConnection;
+           found->second.running < found->second.streams;
          found = m_origins.find(name))
         startOrRefuse(found->second.waiting.takeFirst());
 }
@@ -268,7 +308,7 @@ void CurlMulti::collectDone()
         CURL *easy = message->easy_handle;
         const int result = message->data.result;
         const auto found = m_transfers.find(easy);
-        if (found == m_transfers.end())
+        if (found == m_transfers.end() || tookBack(easy, found->second, result))
             continue;
         // A first transfer may end within the pass that began its reply:
         // the others go now, before another would go first and alone.
