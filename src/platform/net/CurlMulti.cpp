@@ -109,6 +109,7 @@ void CurlMulti::sendBackWhenFull(CURL *easy, Transfer &transfer)
             transfer->sentBack = true;
             return CURL_SOCKET_BAD;
         }
+        // Not handed on to the tools the program runs.
         return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
     };
     curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, open);
