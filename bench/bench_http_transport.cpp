@@ -55,11 +55,12 @@ struct Tiles {
     fixture::LocalHttpServer &server;
     QList<QUrl> urls;
 
-    explicit Tiles(fixture::LocalHttpServer::Transport transport)
+    explicit Tiles(fixture::LocalHttpServer::Transport transport, quint32 streams = 1000)
         : made((bench::ensureApplication(),
                 std::make_unique<fixture::LocalHttpServer>(0, transport))),
           server(*made)
     {
+        server.setConcurrentStreams(streams);
         QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
         trusting.addCaCertificate(fixture::LocalHttpServer::certificate());
         QSslConfiguration::setDefaultConfiguration(trusting);
@@ -76,16 +77,24 @@ struct Tiles {
     }
 };
 
-// Over HTTPS, HTTP/1.1 or HTTP/2, or plain HTTP.
-enum class Wire { https, http2, plain };
+// Over HTTPS, HTTP/1.1 or HTTP/2 (allowing 1000 streams or, as many
+// servers do, 100), or plain HTTP.
+enum class Wire { https, http2, http2At100Streams, plain };
 
 Tiles &tiles(Wire wire = Wire::https)
 {
     using Transport = fixture::LocalHttpServer::Transport;
     static Tiles *made = new Tiles(Transport::tls);
     static Tiles *multiplexed = new Tiles(Transport::http2);
+    static Tiles *limited = new Tiles(Transport::http2, 100);
     static Tiles *plain = new Tiles(Transport::plain);
-    return wire == Wire::https ? *made : wire == Wire::http2 ? *multiplexed : *plain;
+    switch (wire) {
+    case Wire::https: return *made;
+    case Wire::http2: return *multiplexed;
+    case Wire::http2At100Streams: return *limited;
+    case Wire::plain: return *plain;
+    }
+    return *made;
 }
 
 void countConnections(benchmark::State &state, const Tiles &world, int before)
@@ -126,10 +135,12 @@ void BM_MapTilesOverHttps(benchmark::State &state)
 BENCHMARK(BM_MapTilesOverHttps)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 // As HttpClient's callers ask: every request at once, through a client of
-// its own, to a server of HTTP/1.1 (0) or HTTP/2 (1).
+// its own, to a server of HTTP/1.1 or of HTTP/2 allowing so many streams.
 void BM_HttpClientGetsOverHttps(benchmark::State &state)
 {
-    Tiles &world = tiles(state.range(0) == 1 ? Wire::http2 : Wire::https);
+    Tiles &world = tiles(state.range(0) == 0     ? Wire::https
+                         : state.range(1) == 100 ? Wire::http2At100Streams
+                                                 : Wire::http2);
     const int before = world.server.connectionCount();
     for (auto _ : state) {
         state.PauseTiming();
@@ -159,9 +170,10 @@ void BM_HttpClientGetsOverHttps(benchmark::State &state)
     countConnections(state, world, before);
 }
 BENCHMARK(BM_HttpClientGetsOverHttps)
-    ->ArgName("http2")
-    ->Arg(0)
-    ->Arg(1)
+    ->ArgNames({"http2", "streams"})
+    ->Args({0, 0})
+    ->Args({1, 1000})
+    ->Args({1, 100})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(5);

@@ -894,3 +894,55 @@ TEST_F(HttpClientTest, HttpsRepliesAreReadOnlyFromATrustedServer)
     EXPECT_EQ(response.body, "secure");
     EXPECT_EQ(response.errorText, "");
 }
+
+// A server's stream limit holds the rest of a burst on its one connection
+// until streams free, rather than opening connections beside it.
+TEST_F(HttpClientTest, ABurstWaitsForStreamsOfOneHttp2Connection)
+{
+    const TrustedLocalServers trusted;
+    for (const quint32 streams : {10u, 100u, 128u}) {
+        SCOPED_TRACE(streams);
+        LocalHttpServer server(0, LocalHttpServer::Transport::http2);
+        server.setConcurrentStreams(streams);
+        server.setReply("/tile", {200, QByteArray(20000, 't')});
+        const std::size_t first = m_requests.size();
+        for (int i = 0; i < 200; ++i)
+            get(server.url("/tile"));
+        for (std::size_t i = first; i < first + 200; ++i) {
+            const HttpResponse response = m_completions.wait(i);
+            EXPECT_EQ(response.body.value_or("").size(), 20000) << response.errorText.toStdString();
+        }
+        EXPECT_EQ(server.connectionCount(), 1);
+        EXPECT_EQ(server.requests().size(), 200);
+    }
+}
+
+// A server that never answers holds the request to its deadline, no less:
+// neither a reply nor a proxy's tunnel ends it early.
+TEST_F(HttpClientTest, ASilentServerFailsAtTheDeadlineNotBefore)
+{
+    const TrustedLocalServers trusted;
+    RecordingProxy silentProxy(RecordingProxy::Answer::silence);
+    m_server.setReply("/held", {.held = true});
+    const struct {
+        const char *name;
+        QUrl url;
+        QByteArray httpsProxy;
+    } cases[] = {
+        {"a reply held", m_server.url("/held"), {}},
+        {"a tunnel never opened", QUrl("https://127.0.0.1:9/tile"), silentProxy.address()}};
+    // Past two seconds, where a timer is coarse unless told otherwise.
+    constexpr auto deadline = 2100ms;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProxyVariables variables({}, c.httpsProxy);
+        const auto started = std::chrono::steady_clock::now();
+        const HttpResponse response = m_completions.wait(get(c.url, {}, {30s, deadline, 1024}));
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        EXPECT_EQ(response.errorText, BoundedReply::tooSlowText);
+        EXPECT_GE(took.count(), deadline.count());
+        // Only to catch a stall: a loaded machine and the sanitizers are slow.
+        EXPECT_LT(took, deadline + 10s);
+    }
+}

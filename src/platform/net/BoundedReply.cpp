@@ -77,7 +77,9 @@ BoundedReply::BoundedReply(QNetworkReply *reply, qint64 maximumBodySize,
         }
         m_body.clear();
     });
-    QTimer::singleShot(deadline, this, [this] { fail(Failure::tooSlow); });
+    // Precise: a coarse timer, the default from two seconds on, may fire 5%
+    // before the deadline.
+    QTimer::singleShot(deadline, Qt::PreciseTimer, this, [this] { fail(Failure::tooSlow); });
 }
 
 QString BoundedReply::failureText() const

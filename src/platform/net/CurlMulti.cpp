@@ -4,6 +4,9 @@
 
 #include <curl/curl.h>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -34,6 +37,9 @@ CurlMulti::CurlMulti()
     curl_multi_setopt(m_multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
     curl_multi_setopt(m_multi, CURLMOPT_MAX_CONCURRENT_STREAMS, maximumStreams);
     m_timer.setSingleShot(true);
+    // libcurl's own timeouts, the connect timeout at a deadline among them:
+    // a coarse timer may wake it 5% late.
+    m_timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_timer, &QTimer::timeout, &m_context,
                      [this] { act(CURL_SOCKET_TIMEOUT, 0); });
 }
@@ -53,18 +59,19 @@ CurlMulti::~CurlMulti()
 bool CurlMulti::add(CURL *easy, Done done, const QString &origin)
 {
     Transfer &transfer = m_transfers[easy];
-    transfer = {std::move(done), origin, false};
-    if (m_servesOneAtATime.contains(origin)) {
-        // Nothing to wait for: it takes a connection of its own.
-        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
-    } else if (!origin.isEmpty()) {
+    transfer = {std::move(done), origin, this};
+    if (!origin.isEmpty() && !m_servesOneAtATime.contains(origin)) {
+        // Goes first, alone, or waits its turn.
         Origin &waitedFor = m_origins[origin];
-        if (!waitedFor.first) {
-            waitedFor.first = easy;
-        } else if (!waitedFor.waiting.isEmpty() || !hasBegun(waitedFor.first)) {
+        if (waitedFor.first || waitedFor.multiplexed) {
             waitedFor.waiting.append(easy);
+            release(origin);
             return true;
         }
+        waitedFor.first = easy;
+    } else if (!origin.isEmpty()) {
+        // Nothing to wait for: it takes a connection of its own.
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
     }
     if (start(easy))
         return true;
@@ -77,8 +84,57 @@ bool CurlMulti::start(CURL *easy)
 {
     if (curl_multi_add_handle(m_multi, easy) != CURLM_OK)
         return false;
-    m_transfers[easy].started = true;
+    Transfer &transfer = m_transfers[easy];
+    transfer.started = true;
+    if (const auto origin = m_origins.find(transfer.origin); origin != m_origins.end()) {
+        ++origin->second.running;
+        transfer.counted = true;
+        sendBackWhenFull(easy, transfer);
+    }
     return true;
+}
+
+void CurlMulti::sendBackWhenFull(CURL *easy, Transfer &transfer)
+{
+    // Asked for every socket the transfer would open. The transfer, in its
+    // node of the map, outlives its time in libcurl.
+    const curl_opensocket_callback open = [](void *data, curlsocktype purpose,
+                                             curl_sockaddr *address) -> curl_socket_t {
+        auto *transfer = static_cast<Transfer *>(data);
+        const auto origin = transfer->multi->m_origins.find(transfer->origin);
+        if (purpose == CURLSOCKTYPE_IPCXN && origin != transfer->multi->m_origins.end() &&
+            origin->second.multiplexed && origin->second.running > 1) {
+            // The others run on a connection that takes no more streams.
+            origin->second.streams = std::min(origin->second.streams, origin->second.running - 1);
+            transfer->sentBack = true;
+            return CURL_SOCKET_BAD;
+        }
+        // Not handed on to the tools the program runs.
+        return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    };
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, open);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &transfer);
+}
+
+bool CurlMulti::tookBack(CURL *easy, Transfer &transfer, int result)
+{
+    if (!std::exchange(transfer.sentBack, false) || result != CURLE_COULDNT_CONNECT)
+        return false;
+    const auto origin = m_origins.find(transfer.origin);
+    if (origin == m_origins.end())
+        return false;
+    curl_multi_remove_handle(m_multi, easy);
+    transfer.started = false;
+    if (std::exchange(transfer.counted, false))
+        --origin->second.running;
+    origin->second.waiting.append(easy);
+    return true;
+}
+
+void CurlMulti::startOrRefuse(CURL *easy)
+{
+    if (!start(easy))
+        refuse(easy);
 }
 
 void CurlMulti::remove(CURL *easy)
@@ -106,7 +162,9 @@ void CurlMulti::forget(CURL *easy)
     origin.waiting.removeOne(easy);
     if (origin.first == easy)
         origin.first = nullptr;
-    if (!origin.first && origin.waiting.isEmpty())
+    if (std::exchange(transfer->second.counted, false))
+        --origin.running;
+    if (!origin.first && origin.waiting.isEmpty() && origin.running == 0)
         m_origins.erase(found);
 }
 
@@ -122,39 +180,51 @@ bool CurlMulti::hasBegun(CURL *easy)
 
 void CurlMulti::releaseWaiting()
 {
-    for (auto &[name, origin] : m_origins) {
-        if (origin.waiting.isEmpty())
-            continue;
-        if (!origin.first) {
-            origin.first = origin.waiting.takeFirst();
-            if (!start(origin.first))
-                refuse(origin.first);
-        } else if (hasBegun(origin.first)) {
-            release(name, origin);
-        }
-    }
+    std::vector<QString> names;
+    for (const auto &[name, origin] : m_origins)
+        if (!origin.waiting.isEmpty())
+            names.push_back(name);
+    for (const QString &name : names)
+        release(name);
 }
 
-void CurlMulti::release(const QString &name, Origin &origin)
+void CurlMulti::release(const QString &name)
 {
-    const QList<CURL *> going = std::exchange(origin.waiting, {});
-    // A server of HTTP/1.1 serves one request at a time on a connection: the
-    // others take connections of their own, as many as a host may have,
-    // rather than wait for it.
-    long version = 0;
-    curl_easy_getinfo(origin.first, CURLINFO_HTTP_VERSION, &version);
-    const bool oneAtATime = version != 0 && version < CURL_HTTP_VERSION_2_0;
-    if (oneAtATime) {
-        if (m_servesOneAtATime.size() >= maximumOriginsKept)
-            m_servesOneAtATime.clear();
-        m_servesOneAtATime.insert(name);
+    // A transfer refused on the way may take the origin with it.
+    auto found = m_origins.find(name);
+    if (found == m_origins.end() || found->second.waiting.isEmpty())
+        return;
+    Origin &origin = found->second;
+    if (!origin.multiplexed && !origin.first) {
+        // The first ended before its reply began: another goes first.
+        origin.first = origin.waiting.takeFirst();
+        startOrRefuse(origin.first);
+        return;
     }
-    for (CURL *easy : going) {
-        if (oneAtATime)
-            curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
-        if (!start(easy))
-            refuse(easy);
+    if (!origin.multiplexed) {
+        if (!hasBegun(origin.first))
+            return;
+        long version = 0;
+        curl_easy_getinfo(origin.first, CURLINFO_HTTP_VERSION, &version);
+        if (version != 0 && version < CURL_HTTP_VERSION_2_0) {
+            // A server of HTTP/1.1 serves one request at a time on a
+            // connection: the others take connections of their own, as many
+            // as a host may have, rather than wait for it.
+            if (m_servesOneAtATime.size() >= maximumOriginsKept)
+                m_servesOneAtATime.clear();
+            m_servesOneAtATime.insert(name);
+            for (CURL *easy : std::exchange(origin.waiting, {})) {
+                curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 0L);
+                startOrRefuse(easy);
+            }
+            return;
+        }
+        origin.multiplexed = true;
     }
+    for (; found != m_origins.end() && !found->second.waiting.isEmpty() &&
+           found->second.running < found->second.streams;
+         found = m_origins.find(name))
+        startOrRefuse(found->second.waiting.takeFirst());
 }
 
 void CurlMulti::refuse(CURL *easy)
@@ -252,14 +322,14 @@ void CurlMulti::collectDone()
         CURL *easy = message->easy_handle;
         const int result = message->data.result;
         const auto found = m_transfers.find(easy);
-        if (found == m_transfers.end())
+        if (found == m_transfers.end() || tookBack(easy, found->second, result))
             continue;
         // A first transfer may end within the pass that began its reply:
         // the others go now, before another would go first and alone.
         if (const auto origin = m_origins.find(found->second.origin);
             origin != m_origins.end() && origin->second.first == easy &&
-            !origin->second.waiting.isEmpty() && hasBegun(easy))
-            release(origin->first, origin->second);
+            !origin->second.multiplexed && hasBegun(easy))
+            release(QString(origin->first));
         Done done = std::move(found->second.done);
         forget(easy);
         m_transfers.erase(found);

@@ -51,6 +51,7 @@ public:
                 m_fields.append({name, request.rawHeader(name)});
         QIODevice::open(QIODevice::ReadOnly);
         m_stall.setSingleShot(true);
+        m_stall.setTimerType(Qt::PreciseTimer);
         connect(&m_stall, &QTimer::timeout, this, [this] { checkStall(); });
         // Started from the event loop, as Qt's replies are, so that the
         // caller can connect to it and set its read buffer first.
@@ -160,8 +161,7 @@ private:
         m_connectEndsAtDeadline = false;
         if (m_deadline != Clock::time_point::max()) {
             const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now())
-                    .count();
+                std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
             const long bounded = long(std::max<qint64>(1, left));
             m_connectEndsAtDeadline = milliseconds <= 0 || bounded < milliseconds;
             milliseconds = m_connectEndsAtDeadline ? bounded : milliseconds;
