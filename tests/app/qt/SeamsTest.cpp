@@ -556,9 +556,9 @@ TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItsLastChoiceWasElseAtHome
 }
 
 // A panel draws a file from its name and kind, reading none: PNG bytes named
-// as text show as text, a nameless type stays unknown, a FIFO stalls
-// nothing. A place on a pseudo file system, kept by us or by Qt, chosen or
-// only visited, is not opened and not kept, by us or in Qt's settings.
+// as text show as text, without a name's type they stay unknown, a FIFO
+// stalls nothing. A place on a pseudo file system, kept by us or by Qt,
+// chosen or only visited, is not opened and not kept, by us or by Qt.
 TEST(QtFilePanelsTest, APanelReadsNoFileToDrawItAndKeepsNoPseudoPlace)
 {
     const test::ScopedDefaults defaults;
@@ -567,15 +567,14 @@ TEST(QtFilePanelsTest, APanelReadsNoFileToDrawItAndKeepsNoPseudoPlace)
     const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06", 24);
     QImage square(16, 16, QImage::Format_ARGB32);
     square.fill(Qt::red);
-    ASSERT_TRUE(QDir().mkpath(shown) && QDir().mkpath(theme + "/16x16"));
-    ASSERT_TRUE(test::writeFile(shown + "/notes.txt", png) &&
-                test::writeFile(shown + "/picture", png));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(shown + "/pipe").constData(), 0600), 0);
-    ASSERT_TRUE(test::writeFile(theme + "/index.theme",
-                                "[Icon Theme]\nName=probe\nDirectories=16x16\n"
-                                "[16x16]\nSize=16\nType=Fixed\n") &&
-                square.save(theme + "/16x16/text-plain.png") &&
-                square.save(theme + "/16x16/image-png.png"));
+    ASSERT_TRUE(
+        QDir().mkpath(shown) && QDir().mkpath(theme + "/16x16") &&
+        test::writeFile(shown + "/notes.txt", png) && test::writeFile(shown + "/picture", png) &&
+        ::mkfifo(QFile::encodeName(shown + "/pipe").constData(), 0600) == 0 &&
+        test::writeFile(theme + "/index.theme", "[Icon Theme]\nName=probe\nDirectories=16x16\n"
+                                                "[16x16]\nSize=16\nType=Fixed\n") &&
+        square.save(theme + "/16x16/text-plain.png") &&
+        square.save(theme + "/16x16/image-png.png"));
     const QStringList themePaths = QIcon::themeSearchPaths();
     const QString themeName = QIcon::themeName();
     QIcon::setThemeSearchPaths({dir.filePath("icons")});
@@ -584,32 +583,32 @@ TEST(QtFilePanelsTest, APanelReadsNoFileToDrawItAndKeepsNoPseudoPlace)
         QIcon::setThemeSearchPaths(themePaths);
         QIcon::setThemeName(themeName);
     });
-    const QMimeDatabase mimes;
     const QString home = QDir::homePath(), key = PanelFolder::defaultsKey("Probe");
     const auto qtSettings = [] {
         auto settings = std::make_unique<QSettings>(QSettings::UserScope, "QtProject");
         settings->beginGroup("FileDialog");
         return settings;
     };
-    struct Row {
-        QString type, icon;
-        bool operator==(const Row &) const = default;
+    const auto keptByQt = [&] {
+        const auto settings = qtSettings();
+        QStringList urls = settings->value("history").toStringList();
+        urls.append(settings->value("lastVisited").toString());
+        for (const QString &url : urls)
+            EXPECT_FALSE(PanelFolder::isPseudoPlace(QUrl(url).toLocalFile())) << url.toStdString();
     };
-    // The rows of the list once the panel has listed its folder.
-    std::map<QString, Row> rows;
+    // Name, type and icon of each row the list shows of `shown`.
+    std::map<QString, QStringList> rows;
     const auto read = [&](QFileDialog *dialog) {
-        rows.clear();
         auto *tree = dialog->findChild<QTreeView *>("treeView");
+        const QModelIndex root = tree->rootIndex();
         if (dialog->directory().absolutePath() != shown ||
-            !test::waitUntil([&] { return tree->model()->rowCount(tree->rootIndex()) >= 2; }))
+            !test::waitUntil([&] { return tree->model()->rowCount(root) >= 2; }))
             return;
         test::pumpFor(50ms);
-        const QAbstractItemModel *model = tree->model();
-        for (int row = 0; row < model->rowCount(tree->rootIndex()); ++row) {
-            const QModelIndex name = model->index(row, 0, tree->rootIndex());
-            rows[name.data().toString()] = {
-                model->index(row, 2, tree->rootIndex()).data().toString(),
-                name.data(Qt::DecorationRole).value<QIcon>().name()};
+        for (int row = 0; row < tree->model()->rowCount(root); ++row) {
+            const QModelIndex name = tree->model()->index(row, 0, root);
+            rows[name.data().toString()] = {tree->model()->index(row, 2, root).data().toString(),
+                                            name.data(Qt::DecorationRole).value<QIcon>().name()};
         }
     };
 
@@ -617,34 +616,23 @@ TEST(QtFilePanelsTest, APanelReadsNoFileToDrawItAndKeepsNoPseudoPlace)
     const struct {
         QString place;
         Kept kept;
-        QString opensIn;
     } cases[] = {
-        {shown, Kept::ours, shown},         {"/proc", Kept::ours, home},
-        {"/sys/kernel", Kept::ours, home},  {"/dev", Kept::ours, home},
-        {"/proc/self/fd", Kept::qts, home}, {"/sys", Kept::qts, home},
-        {"/dev/shm", Kept::qts, home},      {"/proc", Kept::chosen, home},
-        {"/dev/pts", Kept::chosen, home},   {"/sys/class", Kept::visited, home},
+        {shown, Kept::ours},           {"/proc", Kept::ours},        {"/sys/kernel", Kept::ours},
+        {"/dev", Kept::ours},          {"/proc/self/fd", Kept::qts}, {"/sys", Kept::qts},
+        {"/dev/shm", Kept::qts},       {"/proc", Kept::chosen},      {"/dev/pts", Kept::chosen},
+        {"/sys/class", Kept::visited},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.place.toStdString() + " " + std::to_string(int(c.kept)));
         UserDefaults::standard()->remove(key);
         qtSettings()->remove("");
+        const QString url = QUrl::fromLocalFile(c.place).toString();
         if (c.kept == Kept::ours)
             UserDefaults::standard()->set(key, c.place);
         if (c.kept == Kept::qts) {
-            const QString url = QUrl::fromLocalFile(c.place).toString();
             qtSettings()->setValue("lastVisited", url);
             qtSettings()->setValue("history", QStringList{url});
         }
-        // Kept in Qt's settings: only what is not a pseudo place.
-        const auto keptByQt = [&] {
-            const auto settings = qtSettings();
-            QStringList urls = settings->value("history").toStringList();
-            urls.append(settings->value("lastVisited").toString());
-            for (const QString &url : urls)
-                EXPECT_FALSE(PanelFolder::isPseudoPlace(QUrl(url).toLocalFile()))
-                    << url.toStdString();
-        };
         if (c.kept == Kept::chosen || c.kept == Kept::visited) {
             runPanel(c.kept == Kept::chosen ? PanelKind::save : PanelKind::open, "Probe", {},
                      c.place, c.kept == Kept::chosen ? "x.txt" : "");
@@ -652,15 +640,15 @@ TEST(QtFilePanelsTest, APanelReadsNoFileToDrawItAndKeepsNoPseudoPlace)
             keptByQt();
         }
         for (const PanelKind kind : {PanelKind::open, PanelKind::save})
-            EXPECT_EQ(runPanel(kind, "Probe", {}, {}, {}, {}, read).openedIn, c.opensIn);
-        if (c.place == shown) {
-            const std::map<QString, Row> expected{
-                {"notes.txt", {mimes.mimeTypeForName("text/plain").comment(), "text-plain"}},
-                {"picture", {mimes.mimeTypeForName("application/octet-stream").comment(), ""}}};
-            EXPECT_EQ(rows, expected);
-        }
+            EXPECT_EQ(runPanel(kind, "Probe", {}, {}, {}, {}, read).openedIn,
+                      c.place == shown ? shown : home);
         keptByQt();
     }
+    const QMimeDatabase mimes;
+    EXPECT_EQ(rows,
+              (std::map<QString, QStringList>{
+                  {"notes.txt", {mimes.mimeTypeForName("text/plain").comment(), "text-plain"}},
+                  {"picture", {mimes.mimeTypeForName("application/octet-stream").comment(), ""}}}));
 }
 
 // Each panel opens at a size that shows a long name and each file's size,
