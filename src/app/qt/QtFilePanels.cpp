@@ -6,19 +6,112 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMimeDatabase>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QUrl>
 
 namespace corvane {
 
 namespace {
 
-class BundleAwareFileDialog : public QFileDialog {
+QMimeType mimeTypeByName(const QFileInfo &info)
+{
+    return QMimeDatabase().mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension);
+}
+
+// Icons and types by a file's name and kind alone. Qt's own provider reads
+// each file's first bytes on the main thread to tell its type, which never
+// returns for some kernel files and is slow on a network folder.
+class NameOnlyIconProvider : public QFileIconProvider {
 public:
-    explicit BundleAwareFileDialog(const OpenPanelSpec &spec)
-        : QFileDialog(dialogParent(spec.parentWindow)), m_spec(spec)
+    using QFileIconProvider::icon;
+
+    QIcon icon(const QFileInfo &info) const override
+    {
+        if (info.isRoot())
+            return icon(Drive);
+        if (info.isDir())
+            return icon(Folder);
+        if (!info.isFile())
+            return icon(File);
+        const QMimeType mime = mimeTypeByName(info);
+        QIcon themed = QIcon::fromTheme(mime.iconName());
+        if (themed.isNull())
+            themed = QIcon::fromTheme(mime.genericIconName());
+        return themed.isNull() ? icon(File) : themed;
+    }
+
+    QString type(const QFileInfo &info) const override
+    {
+        // What is not a regular file Qt names by its kind, reading nothing.
+        if (!info.isFile())
+            return QFileIconProvider::type(info);
+        const QMimeType mime = mimeTypeByName(info);
+        return mime.comment().isEmpty() ? mime.name() : mime.comment();
+    }
+};
+
+QFileIconProvider *nameOnlyIconProvider()
+{
+    // Dialogs do not own their provider, and their file models may still ask
+    // it while they are taken down: it lives as long as the program.
+    static auto *const provider = new NameOnlyIconProvider;
+    return provider;
+}
+
+// Qt's file dialogs open where the last one was, kept in QtProject.conf, and
+// list that folder before we can say where to go: a place on a pseudo file
+// system is taken out first.
+QWidget *withoutPseudoPlacesInQtSettings(QWidget *parent)
+{
+    QSettings settings(QSettings::UserScope, QStringLiteral("QtProject"));
+    settings.beginGroup(QStringLiteral("FileDialog"));
+    const auto isPseudo = [](const QString &url) {
+        return PanelFolder::isPseudoPlace(QUrl(url).toLocalFile());
+    };
+    if (isPseudo(settings.value(QStringLiteral("lastVisited")).toString()))
+        settings.remove(QStringLiteral("lastVisited"));
+    for (const QString &key : {QStringLiteral("history"), QStringLiteral("shortcuts")}) {
+        QStringList urls = settings.value(key).toStringList();
+        if (urls.removeIf(isPseudo) > 0)
+            settings.setValue(key, urls);
+    }
+    return parent;
+}
+
+// What every panel shares: nothing is read to draw a file, and no place on a
+// pseudo file system is taken from Qt's memory of its dialogs or left in it.
+class PanelDialog : public QFileDialog {
+public:
+    explicit PanelDialog(QWidget *parent) : QFileDialog(withoutPseudoPlacesInQtSettings(parent))
     {
         setOption(QFileDialog::DontUseNativeDialog);
+        setIconProvider(nameOnlyIconProvider());
+        setOption(QFileDialog::DontUseCustomDirectoryIcons);
+    }
+
+    ~PanelDialog() override
+    {
+        // Qt keeps the folder shown last, for its next dialog and in its
+        // settings, as it takes the dialog down after this.
+        const QSignalBlocker quiet(this);
+        if (PanelFolder::isPseudoPlace(directory().absolutePath()))
+            setDirectory(QDir::homePath());
+        QStringList folders = history();
+        if (folders.removeIf(PanelFolder::isPseudoPlace) > 0)
+            setHistory(folders);
+    }
+};
+
+class BundleAwareFileDialog : public PanelDialog {
+public:
+    explicit BundleAwareFileDialog(const OpenPanelSpec &spec)
+        : PanelDialog(dialogParent(spec.parentWindow)), m_spec(spec)
+    {
         setWindowTitle(spec.title);
         if (!spec.prompt.isEmpty())
             setLabelText(QFileDialog::Accept, spec.prompt);
@@ -96,8 +189,7 @@ private:
 
 QFileDialog *makeSaveDialog(const SavePanelSpec &spec)
 {
-    auto *dialog = new QFileDialog(dialogParent(spec.parentWindow));
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    auto *dialog = new PanelDialog(dialogParent(spec.parentWindow));
     dialog->setWindowTitle(spec.title);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     if (!spec.prompt.isEmpty())

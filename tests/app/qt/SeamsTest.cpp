@@ -20,13 +20,17 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QMimeDatabase>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 #include <QWindow>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -82,13 +86,17 @@ enum class PanelKind { save, open, modalOpen };
 
 // Opens a panel of that kind and name, notes the folder it opens in, goes to
 // `folder` if given, and there chooses `name`, or cancels without one.
+// `look` sees the panel first, as it opens.
 PanelRun runPanel(PanelKind kind, const QString &identifier, const QString &directory = {},
                   const QString &folder = {}, const QString &name = {},
-                  const QStringList &types = {})
+                  const QStringList &types = {},
+                  const std::function<void(QFileDialog *)> &look = {})
 {
     PanelRun run;
     const auto answer = [&](QFileDialog *dialog) {
         run.openedIn = dialog->directory().absolutePath();
+        if (look)
+            look(dialog);
         if (!folder.isEmpty())
             dialog->setDirectory(folder);
         if (name.isEmpty()) {
@@ -545,6 +553,102 @@ TEST(QtFilePanelsTest, APanelOpensInItsFolderElseWhereItsLastChoiceWasElseAtHome
     for (const auto &c : choices)
         EXPECT_EQ(runPanel(c.kind, c.identifier).openedIn, c.opensIn) << c.identifier.toStdString();
     EXPECT_EQ(runPanel(PanelKind::open, "Exports").openedIn, given);
+}
+
+// A panel draws a file from its name and kind, reading none: PNG bytes named
+// as text show as text, without a name's type they stay unknown, a FIFO
+// stalls nothing. A place on a pseudo file system, kept by us or by Qt,
+// chosen or only visited, is not opened and not kept, by us or by Qt.
+TEST(QtFilePanelsTest, APanelReadsNoFileToDrawItAndKeepsNoPseudoPlace)
+{
+    const test::ScopedDefaults defaults;
+    QTemporaryDir dir;
+    const QString shown = dir.filePath("shown"), theme = dir.filePath("icons/probe");
+    const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06", 24);
+    QImage square(16, 16, QImage::Format_ARGB32);
+    square.fill(Qt::red);
+    ASSERT_TRUE(
+        QDir().mkpath(shown) && QDir().mkpath(theme + "/16x16") &&
+        test::writeFile(shown + "/notes.txt", png) && test::writeFile(shown + "/picture", png) &&
+        ::mkfifo(QFile::encodeName(shown + "/pipe").constData(), 0600) == 0 &&
+        test::writeFile(theme + "/index.theme", "[Icon Theme]\nName=probe\nDirectories=16x16\n"
+                                                "[16x16]\nSize=16\nType=Fixed\n") &&
+        square.save(theme + "/16x16/text-plain.png") &&
+        square.save(theme + "/16x16/image-png.png"));
+    const QStringList themePaths = QIcon::themeSearchPaths();
+    const QString themeName = QIcon::themeName();
+    QIcon::setThemeSearchPaths({dir.filePath("icons")});
+    QIcon::setThemeName("probe");
+    const auto restore = qScopeGuard([&] {
+        QIcon::setThemeSearchPaths(themePaths);
+        QIcon::setThemeName(themeName);
+    });
+    const QString home = QDir::homePath(), key = PanelFolder::defaultsKey("Probe");
+    const auto qtSettings = [] {
+        auto settings = std::make_unique<QSettings>(QSettings::UserScope, "QtProject");
+        settings->beginGroup("FileDialog");
+        return settings;
+    };
+    const auto keptByQt = [&] {
+        const auto settings = qtSettings();
+        QStringList urls = settings->value("history").toStringList();
+        urls.append(settings->value("lastVisited").toString());
+        for (const QString &url : urls)
+            EXPECT_FALSE(PanelFolder::isPseudoPlace(QUrl(url).toLocalFile())) << url.toStdString();
+    };
+    // Name, type and icon of each row the list shows of `shown`.
+    std::map<QString, QStringList> rows;
+    const auto read = [&](QFileDialog *dialog) {
+        auto *tree = dialog->findChild<QTreeView *>("treeView");
+        const QModelIndex root = tree->rootIndex();
+        if (dialog->directory().absolutePath() != shown ||
+            !test::waitUntil([&] { return tree->model()->rowCount(root) >= 2; }))
+            return;
+        test::pumpFor(50ms);
+        for (int row = 0; row < tree->model()->rowCount(root); ++row) {
+            const QModelIndex name = tree->model()->index(row, 0, root);
+            rows[name.data().toString()] = {tree->model()->index(row, 2, root).data().toString(),
+                                            name.data(Qt::DecorationRole).value<QIcon>().name()};
+        }
+    };
+
+    enum class Kept { ours, qts, chosen, visited };
+    const struct {
+        QString place;
+        Kept kept;
+    } cases[] = {
+        {shown, Kept::ours},           {"/proc", Kept::ours},        {"/sys/kernel", Kept::ours},
+        {"/dev", Kept::ours},          {"/proc/self/fd", Kept::qts}, {"/sys", Kept::qts},
+        {"/dev/shm", Kept::qts},       {"/proc", Kept::chosen},      {"/dev/pts", Kept::chosen},
+        {"/sys/class", Kept::visited},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.place.toStdString() + " " + std::to_string(int(c.kept)));
+        UserDefaults::standard()->remove(key);
+        qtSettings()->remove("");
+        const QString url = QUrl::fromLocalFile(c.place).toString();
+        if (c.kept == Kept::ours)
+            UserDefaults::standard()->set(key, c.place);
+        if (c.kept == Kept::qts) {
+            qtSettings()->setValue("lastVisited", url);
+            qtSettings()->setValue("history", QStringList{url});
+        }
+        if (c.kept == Kept::chosen || c.kept == Kept::visited) {
+            runPanel(c.kept == Kept::chosen ? PanelKind::save : PanelKind::open, "Probe", {},
+                     c.place, c.kept == Kept::chosen ? "x.txt" : "");
+            EXPECT_FALSE(UserDefaults::standard()->string(key));
+            keptByQt();
+        }
+        for (const PanelKind kind : {PanelKind::open, PanelKind::save})
+            EXPECT_EQ(runPanel(kind, "Probe", {}, {}, {}, {}, read).openedIn,
+                      c.place == shown ? shown : home);
+        keptByQt();
+    }
+    const QMimeDatabase mimes;
+    EXPECT_EQ(rows,
+              (std::map<QString, QStringList>{
+                  {"notes.txt", {mimes.mimeTypeForName("text/plain").comment(), "text-plain"}},
+                  {"picture", {mimes.mimeTypeForName("application/octet-stream").comment(), ""}}}));
 }
 
 // Each panel opens at a size that shows a long name and each file's size,
