@@ -4,6 +4,7 @@
 #include "model/ScreenshotDateFormatter.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/files/AtomicFile.h"
+#include "platform/files/PendingSaves.h"
 #include "platform/queues/DispatchQueue.h"
 #include "platform/Loc.h"
 #include "platform/desktop/SavePanel.h"
@@ -123,9 +124,11 @@ void offerToSave(const Written &written)
         spec, [temporary = written.path](const std::optional<QString> &chosen) {
             if (!chosen || chosen->isEmpty())
                 return;
-            DispatchQueue::userInitiated()->async([temporary, chosen = *chosen] {
-                DebugLogExport::moveExportedLog(temporary, chosen);
-            });
+            // Quitting waits for the copy, which a move across file systems is.
+            DispatchQueue::userInitiated()->async(
+                [temporary, chosen = *chosen, pending = PendingSaves::begin()] {
+                    DebugLogExport::moveExportedLog(temporary, chosen);
+                });
         });
     Workspace::shared()->activateIgnoringOtherApps();
 }

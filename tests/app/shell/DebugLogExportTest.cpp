@@ -6,12 +6,14 @@
 #include "model/ScreenshotDateFormatter.h"
 #include "platform/desktop/AlertPresenter.h"
 #include "platform/desktop/SavePanel.h"
+#include "platform/files/PendingSaves.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -207,7 +209,14 @@ TEST_F(DebugLogExportTest, TheChosenPlaceGetsTheFileOverWhatWasThere)
     if (elsewhere.isValid() && ::stat(QFile::encodeName(path("tmp")), &here) == 0 &&
         ::stat(QFile::encodeName(elsewhere.path()), &there) == 0 && here.st_dev != there.st_dev) {
         writeFile(elsewhere.filePath("Logs.txt"), "older");
-        exportLogs(elsewhere.filePath("Logs.txt"));
+        // The copy counts as a save under way, which quitting waits for.
+        auto pending = std::make_shared<std::atomic<int>>(-1);
+        {
+            const SaveFault hold({.step = AtomicFile::Step::create,
+                                  .hold = [pending] { *pending = PendingSaves::count(); }});
+            exportLogs(elsewhere.filePath("Logs.txt"));
+        }
+        EXPECT_GE(*pending, 1);
         EXPECT_EQ(readFile(elsewhere.filePath("Logs.txt")), expected);
         EXPECT_TRUE(temporaryFile.isEmpty());
         EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::Files), QStringList{"Logs.txt"});
