@@ -114,6 +114,11 @@ void BoundedReply::read()
     QByteArray &into = m_sink ? m_chunk : m_body;
     const qsizetype start = m_sink ? 0 : into.size();
     try {
+        // Grown by doubling, but never past the bound: a body near it would
+        // otherwise take twice the room it may ever fill.
+        if (const qint64 needed = start + available; !m_sink && needed > into.capacity())
+            into.reserve(qsizetype(std::min(std::max(needed, 2 * qint64(into.capacity())),
+                                            std::max(needed, m_maximumBodySize))));
         into.resize(start + qsizetype(available));
     } catch (const std::bad_alloc &) {
         // Within the bound, but more than this machine can hold now.
