@@ -156,7 +156,7 @@ void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
     if (file.isDirectory) {
         coordinate(coordinator, source.url(), target.url(), [&] {
             const auto attributes = itemAttributes(source);
-            if (target.makeDirectory())
+            if (target.makeDirectory(&m_openFolders))
                 m_madeFolders.emplace_back(target, attributes);
         });
         return;
@@ -166,7 +166,7 @@ void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
     const ItemLocation targetFolder = target.parent();
     coordinate(coordinator, sourceFolder.url(), targetFolder.url(), [&] {
         // Mostly the folder is there already: its source is only read for one made here.
-        if (!targetFolder.makeDirectory())
+        if (!targetFolder.makeDirectory(&m_openFolders))
             return;
         try {
             m_madeFolders.emplace_back(targetFolder, itemAttributes(sourceFolder));
@@ -177,7 +177,7 @@ void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
     coordinate(coordinator, source.url(), target.url(), [&] {
         // Passed over only when really gone: an entry that is there but
         // cannot be reached by its name is a failure, not a vanished file.
-        if (!source.copyItem(target) && itemExists(source.path()))
+        if (!source.copyItem(target, &m_openFolders) && itemExists(source.path()))
             throw fs::filesystem_error(
                 "item changed while it was copied", source.path(),
                 std::make_error_code(std::errc::resource_unavailable_try_again));
@@ -186,6 +186,7 @@ void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
 
 void ArchiveTask::applyFolderAttributes()
 {
+    m_openFolders.clear();
     for (auto folder = m_madeFolders.rbegin(); folder != m_madeFolders.rend(); ++folder)
         folder->first.applyAttributes(folder->second);
     m_madeFolders.clear();
@@ -214,6 +215,7 @@ void ArchiveTask::finishCompleted(const QString &text)
 void ArchiveTask::finishFailed(const QString &cancelledText, const QString &failedText,
                                const char *logFormat, const std::exception &error)
 {
+    m_openFolders.clear();
     if (isCancelled()) {
         setLocalisedDetailDescription(cancelledText);
     } else {

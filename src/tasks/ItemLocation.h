@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -24,6 +25,30 @@ public:
         mode_t permissions = 0;
         timespec accessed{};
         timespec modified{};
+    };
+
+    // Folders opened on the way to items, kept open for the next items of
+    // one copy, so that the items of one folder do not walk from "/" each
+    // time. A kept folder is the one that was opened, even when it is moved
+    // meanwhile: keep them only for as long as nothing else moves the folders
+    // copied into or out of. Holds a few, the least recently used going.
+    class OpenFolders {
+    public:
+        OpenFolders() = default;
+        ~OpenFolders() { clear(); }
+        OpenFolders(const OpenFolders &) = delete;
+        OpenFolders &operator=(const OpenFolders &) = delete;
+
+        void clear();
+
+    private:
+        friend class ItemLocation;
+        // The descriptor of the folder at `path`, or -1.
+        int find(const std::string &path);
+        // Takes the descriptor over; returns it.
+        int keep(std::string path, int fd);
+
+        std::vector<std::pair<std::string, int>> m_folders; // most recently used last
     };
 
     // Throws when the root is not absolute, or a component is "." or "..".
@@ -47,8 +72,9 @@ public:
     // root's included), all with the default mode, so that what goes inside
     // can be created before the item gets its own attributes. An existing
     // directory is left as it is; anything else there fails with "file
-    // exists". True when the item below the root was created here.
-    bool makeDirectory() const;
+    // exists". True when the item below the root was created here. With
+    // `folders`, the item's folder is taken from them or kept there.
+    bool makeDirectory(OpenFolders *folders = nullptr) const;
     // Gives the directory its permission bits, then its times.
     void applyAttributes(const Attributes &attributes) const;
     // Copies the item into the destination, whose folder exists: a file's
@@ -56,10 +82,15 @@ public:
     // times; a link as a link with the same target text; a directory as an
     // empty one. Sockets, pipes and devices are not copied. An existing
     // destination fails with "file exists". False when the item is not
+    // there. With `folders`, the two folders are taken from them or kept
     // there.
-    bool copyItem(const ItemLocation &destination) const;
+    bool copyItem(const ItemLocation &destination, OpenFolders *folders = nullptr) const;
 
 private:
+    // The folder of the first `count` components, as openBelow makes and
+    // opens it, through `folders`; the descriptor stays theirs.
+    int openKept(size_t count, bool *created, OpenFolders &folders) const;
+
     std::filesystem::path m_root;
     std::vector<std::string> m_components;
 };
