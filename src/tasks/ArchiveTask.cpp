@@ -194,8 +194,9 @@ void ArchiveTask::applyFolderAttributes()
 
 QString ArchiveTask::withEntryName(const QString &text, const File &file)
 {
-    return QString(text).replace("%@",
-                                 QFileInfo(QDir::cleanPath(file.url.toLocalFile())).fileName());
+    // The last component of the clean path, without asking the disk.
+    const QString path = QDir::cleanPath(file.url.toLocalFile());
+    return QString(text).replace("%@", path.mid(path.lastIndexOf('/') + 1));
 }
 
 void ArchiveTask::finishCompleted(const QString &text)

@@ -2,6 +2,8 @@
 
 #include "core/File.h"
 
+#include <QFile>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -55,6 +58,12 @@ private:
 [[noreturn]] void fail(const char *what, const fs::path &path, int error)
 {
     throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
+}
+
+// The path is only made for a failure.
+[[noreturn]] void fail(const char *what, const ItemLocation &location, int error)
+{
+    fail(what, location.path(), error);
 }
 
 // Gives a directory its attributes through a descriptor of its own. It is
@@ -157,7 +166,7 @@ bool canFallBack(int error)
 // Copies the bytes in [from, to) to the same offsets, in the kernel while it
 // can. Stops early at the end of a file that shrank; returns where it stopped.
 off_t copyRange(int in, int out, off_t from, off_t to, bool &inKernel, std::vector<char> &buffer,
-                const fs::path &path)
+                const ItemLocation &path)
 {
     off_t inOffset = from;
     off_t outOffset = from;
@@ -204,7 +213,7 @@ off_t copyRange(int in, int out, off_t from, off_t to, bool &inKernel, std::vect
 // Copies only the data regions of a sparse file: the holes between them stay
 // holes, so the copy takes no more room than the original. A file that
 // shrinks meanwhile is copied at the size it had.
-void copyContents(int in, int out, const struct stat &info, const fs::path &path)
+void copyContents(int in, int out, const struct stat &info, const ItemLocation &path)
 {
     bool inKernel = true;
     std::vector<char> buffer;
@@ -237,8 +246,8 @@ void copyContents(int in, int out, const struct stat &info, const fs::path &path
 
 // False when the file vanished before it could be opened.
 bool copyFile(int sourceParent, const std::string &name, int destinationParent,
-              const std::string &destinationName, const fs::path &sourcePath,
-              const fs::path &destinationPath)
+              const std::string &destinationName, const ItemLocation &sourcePath,
+              const ItemLocation &destinationPath)
 {
     // Not blocking: a pipe swapped in since it was looked at must not hang us.
     Descriptor in(
@@ -277,8 +286,8 @@ bool copyFile(int sourceParent, const std::string &name, int destinationParent,
 }
 
 void copyLink(int sourceParent, const std::string &name, const struct stat &info,
-              int destinationParent, const std::string &destinationName, const fs::path &sourcePath,
-              const fs::path &destinationPath)
+              int destinationParent, const std::string &destinationName,
+              const ItemLocation &sourcePath, const ItemLocation &destinationPath)
 {
     std::string target(size_t(info.st_size > 0 ? info.st_size : 0) + 1, '\0');
     for (;;) {
@@ -388,8 +397,41 @@ ItemLocation::ItemLocation(fs::path root, const fs::path &relative)
 
 ItemLocation ItemLocation::below(const fs::path &path, const fs::path &relative)
 {
-    const fs::path item = path.lexically_normal();
-    fs::path root = item;
+    // Mostly `path` is plain and ends in `relative`: then the two are split
+    // as they are, without making and comparing paths component by component.
+    const std::string &whole = path.native();
+    std::string_view tail = relative.native();
+    while (!tail.empty() && tail.back() == '/')
+        tail.remove_suffix(1);
+    std::string_view item = whole;
+    if (item.size() > 1 && item.back() == '/')
+        item.remove_suffix(1);
+    if (!tail.empty() && tail.front() != '/' && item.size() > tail.size() + 1 &&
+        item.front() == '/' && item.substr(item.size() - tail.size()) == tail &&
+        item[item.size() - tail.size() - 1] == '/') {
+        std::vector<std::string> components;
+        bool plain = true;
+        const auto split = [&](std::string_view text, bool keep) {
+            for (size_t start = 0; plain && start <= text.size();) {
+                const size_t end = std::min(text.find('/', start), text.size());
+                const std::string_view name = text.substr(start, end - start);
+                plain = !name.empty() && name != "." && name != "..";
+                if (plain && keep)
+                    components.emplace_back(name);
+                start = end + 1;
+            }
+        };
+        const std::string_view root = item.substr(0, item.size() - tail.size() - 1);
+        if (!root.empty())
+            split(root.substr(1), false);
+        split(tail, true);
+        if (plain)
+            return ItemLocation(root.empty() ? fs::path("/") : fs::path(std::string(root)),
+                                std::move(components));
+    }
+
+    const fs::path normal = path.lexically_normal();
+    fs::path root = normal;
     bool matches = !relative.empty();
     std::vector<fs::path> wanted(relative.begin(), relative.end());
     while (!wanted.empty() && wanted.back().empty())
@@ -404,21 +446,34 @@ ItemLocation ItemLocation::below(const fs::path &path, const fs::path &relative)
     }
     if (matches && !wanted.empty())
         return ItemLocation(root, relative);
-    const fs::path plain = item.has_filename() ? item : item.parent_path();
+    const fs::path plain = normal.has_filename() ? normal : normal.parent_path();
     return ItemLocation(plain.parent_path(), plain.filename());
+}
+
+ItemLocation::ItemLocation(fs::path root, std::vector<std::string> components)
+    : m_root(std::move(root)), m_components(std::move(components))
+{
+}
+
+std::string ItemLocation::joinedPath() const
+{
+    std::string result = m_root.native();
+    for (const std::string &component : m_components) {
+        if (result.back() != '/')
+            result += '/';
+        result += component;
+    }
+    return result;
 }
 
 fs::path ItemLocation::path() const
 {
-    fs::path result = m_root;
-    for (const std::string &component : m_components)
-        result /= component;
-    return result;
+    return joinedPath();
 }
 
 QUrl ItemLocation::url() const
 {
-    return QUrl::fromLocalFile(displayPath(path()));
+    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(joinedPath())));
 }
 
 ItemLocation ItemLocation::parent() const
@@ -487,8 +542,7 @@ bool ItemLocation::copyItem(const ItemLocation &destination, OpenFolders *folder
         destination.openKept(destination.m_components.size() - 1, nullptr, kept);
     const std::string &destinationName = destination.m_components.back();
     if (S_ISLNK(info.st_mode)) {
-        copyLink(sourceParent, name, info, destinationParent, destinationName, path(),
-                 destination.path());
+        copyLink(sourceParent, name, info, destinationParent, destinationName, *this, destination);
     } else if (S_ISDIR(info.st_mode)) {
         if (::mkdirat(destinationParent, destinationName.c_str(), 0700) != 0)
             fail("cannot create directory", destination.path(), errno);
@@ -496,8 +550,7 @@ bool ItemLocation::copyItem(const ItemLocation &destination, OpenFolders *folder
                                {mode_t(info.st_mode & 07777), info.st_atim, info.st_mtim},
                                destination.path());
     } else if (S_ISREG(info.st_mode)) {
-        return copyFile(sourceParent, name, destinationParent, destinationName, path(),
-                        destination.path());
+        return copyFile(sourceParent, name, destinationParent, destinationName, *this, destination);
     }
     return true;
 }

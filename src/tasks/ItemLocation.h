@@ -87,6 +87,10 @@ public:
     bool copyItem(const ItemLocation &destination, OpenFolders *folders = nullptr) const;
 
 private:
+    // Already plain: the root normal and absolute, no component empty, "."
+    // or "..".
+    ItemLocation(std::filesystem::path root, std::vector<std::string> components);
+    std::string joinedPath() const;
     // The folder of the first `count` components, as openBelow makes and
     // opens it, through `folders`; the descriptor stays theirs.
     int openKept(size_t count, bool *created, OpenFolders &folders) const;
