@@ -10,10 +10,13 @@
 #include "tasks/ItemMoves.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
 #include <exception>
+#include <string>
+#include <string_view>
 
 namespace corvane {
 
@@ -29,16 +32,16 @@ constexpr FileCoordinator::ReadingOptions kGatherReading =
 // Reads one item and writes another under one coordination. The two locks
 // are taken in path order, so that two copies running opposite ways (an
 // export into an archive while it is imported) cannot hold one each.
-void coordinate(FileCoordinator &coordinator, const QUrl &reading, const QUrl &writing,
-                const std::function<void()> &accessor)
+void coordinate(FileCoordinator &coordinator, const ItemLocation &reading,
+                const ItemLocation &writing, const std::function<void()> &accessor)
 {
     const auto write = [&](auto &&next) {
-        coordinator.coordinateWriting(writing, false, [&](const QUrl &) { next(); });
+        coordinator.coordinateWriting(writing.url(), false, [&](const QUrl &) { next(); });
     };
     const auto read = [&](auto &&next) {
-        coordinator.coordinateReading(reading, 0, [&](const QUrl &) { next(); });
+        coordinator.coordinateReading(reading.url(), 0, [&](const QUrl &) { next(); });
     };
-    if (QDir::cleanPath(reading.toLocalFile()) <= QDir::cleanPath(writing.toLocalFile()))
+    if (reading.native() <= writing.native())
         read([&] { write(accessor); });
     else
         write([&] { read(accessor); });
@@ -122,11 +125,12 @@ std::vector<File> ArchiveTask::gatherFiles(const QUrl &root, const ContainerFilt
                                            const QString &progressText)
 {
     std::vector<File> files;
+    const QLocale locale;
     const auto accept = [&](const File &file) {
         const std::int64_t count = addToTotalCount();
         postDidUpdate();
         setLocalisedDetailDescription(
-            QString(progressText).replace("%@", QLocale().toString(qlonglong(count))));
+            QString(progressText).replace("%@", locale.toString(qlonglong(count))));
         postDidUpdate();
         files.push_back(file);
     };
@@ -154,7 +158,7 @@ void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
     auto &coordinator = fileCoordinator();
 
     if (file.isDirectory) {
-        coordinate(coordinator, source.url(), target.url(), [&] {
+        coordinate(coordinator, source, target, [&] {
             const auto attributes = itemAttributes(source);
             if (target.makeDirectory(&m_openFolders))
                 m_madeFolders.emplace_back(target, attributes);
@@ -164,17 +168,19 @@ void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
 
     const ItemLocation sourceFolder = source.parent();
     const ItemLocation targetFolder = target.parent();
-    coordinate(coordinator, sourceFolder.url(), targetFolder.url(), [&] {
-        // Mostly the folder is there already: its source is only read for one made here.
-        if (!targetFolder.makeDirectory(&m_openFolders))
-            return;
-        try {
-            m_madeFolders.emplace_back(targetFolder, itemAttributes(sourceFolder));
-        } catch (const std::exception &) {
-            // The folder keeps the default attributes then.
-        }
-    });
-    coordinate(coordinator, source.url(), target.url(), [&] {
+    // A folder that this copy went through is there already.
+    if (!targetFolder.isKeptIn(m_openFolders))
+        coordinate(coordinator, sourceFolder, targetFolder, [&] {
+            // Mostly the folder is there already: its source is only read for one made here.
+            if (!targetFolder.makeDirectory(&m_openFolders))
+                return;
+            try {
+                m_madeFolders.emplace_back(targetFolder, itemAttributes(sourceFolder));
+            } catch (const std::exception &) {
+                // The folder keeps the default attributes then.
+            }
+        });
+    coordinate(coordinator, source, target, [&] {
         // Passed over only when really gone: an entry that is there but
         // cannot be reached by its name is a failure, not a vanished file.
         if (!source.copyItem(target, &m_openFolders) && itemExists(source.path()))
@@ -194,9 +200,16 @@ void ArchiveTask::applyFolderAttributes()
 
 QString ArchiveTask::withEntryName(const QString &text, const File &file)
 {
-    // The last component of the clean path, without asking the disk.
-    const QString path = QDir::cleanPath(file.url.toLocalFile());
-    return QString(text).replace("%@", path.mid(path.lastIndexOf('/') + 1));
+    // The last component, without asking the disk.
+    std::string_view path = file.path.native();
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    if (path.empty()) {
+        const QString clean = QDir::cleanPath(file.url.toLocalFile());
+        return QString(text).replace("%@", clean.mid(clean.lastIndexOf('/') + 1));
+    }
+    const std::string name(path.substr(path.rfind('/') + 1));
+    return QString(text).replace("%@", QFile::decodeName(QByteArray::fromStdString(name)));
 }
 
 void ArchiveTask::finishCompleted(const QString &text)

@@ -344,12 +344,18 @@ void ImportTask::leaveEntry(const TaskRecovery::Outcome &outcome, TaskJournal::E
 void ImportTask::copy(const std::vector<File> &files,
                       const std::vector<std::shared_ptr<Container>> &containers)
 {
+    const QString importing = loc("Importing %@…", "");
+    std::shared_ptr<Container> last;
+    fs::path folder;
     for (const File &file : files) {
         if (isCancelled())
             throw Cancelled();
         if (const auto container = containerFor(file, containers)) {
-            const fs::path folder = nativePath(container->url());
-            setLocalisedDetailDescription(withEntryName(loc("Importing %@…", ""), file));
+            if (container != last) {
+                folder = nativePath(container->url());
+                last = container;
+            }
+            setLocalisedDetailDescription(withEntryName(importing, file));
             postDidUpdate();
             copyEntry(file, folder / file.nativeRelativePath);
         }

@@ -329,6 +329,12 @@ int ItemLocation::OpenFolders::find(const std::string &path)
     return -1;
 }
 
+bool ItemLocation::OpenFolders::holds(const std::string &path) const
+{
+    return std::any_of(m_folders.begin(), m_folders.end(),
+                       [&](const auto &folder) { return folder.first == path; });
+}
+
 int ItemLocation::OpenFolders::keep(std::string path, int fd)
 {
     // Enough for the two folders of a copy and their roots: what a caller
@@ -455,7 +461,7 @@ ItemLocation::ItemLocation(fs::path root, std::vector<std::string> components)
 {
 }
 
-std::string ItemLocation::joinedPath() const
+std::string ItemLocation::native() const
 {
     std::string result = m_root.native();
     for (const std::string &component : m_components) {
@@ -468,12 +474,12 @@ std::string ItemLocation::joinedPath() const
 
 fs::path ItemLocation::path() const
 {
-    return joinedPath();
+    return native();
 }
 
 QUrl ItemLocation::url() const
 {
-    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(joinedPath())));
+    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(native())));
 }
 
 ItemLocation ItemLocation::parent() const
@@ -496,6 +502,11 @@ ItemLocation::Attributes ItemLocation::attributes() const
             fail("cannot read attributes", path(), errno);
     }
     return {mode_t(info.st_mode & 07777), info.st_atim, info.st_mtim};
+}
+
+bool ItemLocation::isKeptIn(const OpenFolders &folders) const
+{
+    return folders.holds(joined(m_root, m_components, m_components.size()));
 }
 
 bool ItemLocation::makeDirectory(OpenFolders *folders) const

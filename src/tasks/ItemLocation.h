@@ -45,6 +45,7 @@ public:
         friend class ItemLocation;
         // The descriptor of the folder at `path`, or -1.
         int find(const std::string &path);
+        bool holds(const std::string &path) const;
         // Takes the descriptor over; returns it.
         int keep(std::string path, int fd);
 
@@ -61,6 +62,8 @@ public:
 
     const std::filesystem::path &root() const { return m_root; }
     std::filesystem::path path() const;
+    // The same, as the bytes the kernel takes.
+    std::string native() const;
     // For coordination and logs.
     QUrl url() const;
     // The root itself when the item lies directly in it.
@@ -68,6 +71,8 @@ public:
 
     // The item's own permission bits and times (a link's, not its target's).
     Attributes attributes() const;
+    // Whether the item is a folder that `folders` keep open.
+    bool isKeptIn(const OpenFolders &folders) const;
     // Creates the item as a directory, and every missing folder above it (the
     // root's included), all with the default mode, so that what goes inside
     // can be created before the item gets its own attributes. An existing
@@ -90,7 +95,6 @@ private:
     // Already plain: the root normal and absolute, no component empty, "."
     // or "..".
     ItemLocation(std::filesystem::path root, std::vector<std::string> components);
-    std::string joinedPath() const;
     // The folder of the first `count` components, as openBelow makes and
     // opens it, through `folders`; the descriptor stays theirs.
     int openKept(size_t count, bool *created, OpenFolders &folders) const;

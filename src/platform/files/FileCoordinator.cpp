@@ -97,7 +97,8 @@ QString lockPath(const QUrl &url)
     if (!url.isLocalFile())
         throw FileCoordinationError("Not a file URL: " + url.toString());
     const QString path = QDir::cleanPath(url.toLocalFile());
-    if (path.isEmpty() || !QDir::isAbsolutePath(path))
+    // Local paths here are absolute when they begin at the root.
+    if (!path.startsWith(u'/'))
         throw FileCoordinationError("Not an absolute path: " + url.toString());
     return path;
 }
