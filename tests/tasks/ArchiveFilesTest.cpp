@@ -313,6 +313,39 @@ TEST_F(ArchiveFilesTest, NothingIsWrittenOrReadThroughALinkBelowTheFolders)
     EXPECT_FALSE(QFileInfo::exists(path("Foo.xcappdata/AppData/Documents/a.txt")));
 }
 
+// A copy keeps the folders it went through open for the next entries: a
+// folder swapped for a link meanwhile, on either side, still leads nowhere
+// else.
+TEST_F(ArchiveFilesTest, AFolderSwappedForALinkBetweenEntriesIsNotFollowed)
+{
+    for (const char *file : {"a.txt", "b.txt", "c.txt"})
+        ASSERT_TRUE(writeFile(path("data/Documents/") + file, "mine"));
+    ASSERT_TRUE(writeFile(path("elsewhere/c.txt"), "not mine"));
+    ASSERT_TRUE(QDir().mkpath(path("outside")));
+    copy("Documents/");
+    copy("Documents/a.txt");
+
+    const auto swap = [&](const QString &folder, const QString &target) {
+        ASSERT_EQ(::rename(nativeOf(folder).c_str(), nativeOf(folder + ".moved").c_str()), 0);
+        ASSERT_TRUE(makeLink(target, folder));
+    };
+    swap(path("Foo.xcappdata/AppData/Documents"), path("outside"));
+    try {
+        copy("Documents/b.txt");
+    } catch (const fs::filesystem_error &) {
+    }
+    EXPECT_TRUE(QDir(path("outside")).isEmpty());
+
+    swap(path("data/Documents"), path("elsewhere"));
+    try {
+        copy("Documents/c.txt");
+    } catch (const fs::filesystem_error &) {
+    }
+    for (const QString &copied :
+         {path("Foo.xcappdata/AppData/Documents.moved/c.txt"), path("outside/c.txt")})
+        EXPECT_NE(readFile(copied), "not mine") << copied.toStdString();
+}
+
 TEST_F(ArchiveFilesTest, RevealShowsTheArchiveInItsFolderOnceInspectable)
 {
     auto workspace = std::make_shared<RecordingWorkspace>();
