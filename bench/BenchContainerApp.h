@@ -32,9 +32,11 @@ struct ContainerApp {
 
     // The bundle goes below `root`/apps, the home (with the devices folder)
     // to `root`/home and the task journal to `root`/state: a benchmark never
-    // touches the user's own.
+    // touches the user's own. Without a root nothing is made.
     ContainerApp(const QString &root, const QString &identifier, const QString &name)
     {
+        if (root.isEmpty())
+            return;
         SystemPaths paths = SystemPaths::current();
         paths.home = root + "/home";
         paths.stateDir = root + "/state";

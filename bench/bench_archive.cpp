@@ -41,7 +41,7 @@ Sizes sizes()
 struct ArchiveTree {
     Sizes size = sizes();
     QTemporaryDir dir;
-    bench::ContainerApp app{dir.path(), "com.example.big", "Big"};
+    bench::ContainerApp app{dir.isValid() ? dir.path() : QString(), "com.example.big", "Big"};
     std::shared_ptr<Application> application = app.application;
     std::shared_ptr<Container> container = app.container;
     qint64 bytes = 0;
@@ -49,6 +49,10 @@ struct ArchiveTree {
 
     ArchiveTree()
     {
+        if (!dir.isValid()) {
+            problem = "cannot make a temporary folder: " + dir.errorString();
+            return;
+        }
         std::mt19937 random(29);
         std::uniform_real_distribution<double> exponent(10.0, 16.0);
         QByteArray block(1 << 20, '\0');

@@ -40,12 +40,14 @@ Sizes sizes()
 struct SmallFilesTree {
     Sizes size = sizes();
     QTemporaryDir dir;
-    bench::ContainerApp app{dir.path(), "com.example.many", "Many"};
+    bench::ContainerApp app{dir.isValid() ? dir.path() : QString(), "com.example.many", "Many"};
     std::shared_ptr<Application> application = app.application;
     QString problem;
 
     SmallFilesTree()
     {
+        if (!dir.isValid())
+            problem = "cannot make a temporary folder: " + dir.errorString();
         for (int i = 0; i < size.files && problem.isEmpty(); ++i) {
             const QString folder = app.data + QString("/Documents/d%1").arg(i % size.folders);
             if (i < size.folders)
