@@ -35,13 +35,17 @@ constexpr FileCoordinator::ReadingOptions kGatherReading =
 void coordinate(FileCoordinator &coordinator, const ItemLocation &reading,
                 const ItemLocation &writing, const std::function<void()> &accessor)
 {
+    const std::string readingPath = reading.native();
+    const std::string writingPath = writing.native();
     const auto write = [&](auto &&next) {
-        coordinator.coordinateWriting(writing.url(), false, [&](const QUrl &) { next(); });
+        coordinator.coordinateWritingPath(QFile::decodeName(QByteArray::fromStdString(writingPath)),
+                                          next);
     };
     const auto read = [&](auto &&next) {
-        coordinator.coordinateReading(reading.url(), 0, [&](const QUrl &) { next(); });
+        coordinator.coordinateReadingPath(QFile::decodeName(QByteArray::fromStdString(readingPath)),
+                                          next);
     };
-    if (reading.native() <= writing.native())
+    if (readingPath <= writingPath)
         read([&] { write(accessor); });
     else
         write([&] { read(accessor); });

@@ -31,10 +31,10 @@ public:
         fs::path destination = container / relative;
         if (!destination.has_filename())
             destination = destination.parent_path();
-        if (destination == container)
+        if (destination.native() == container.native())
             return itemExists(container) ? std::nullopt : std::optional(container);
         const fs::path folder = destination.parent_path();
-        if (folder != m_folder || container != m_container) {
+        if (folder.native() != m_folder.native() || container.native() != m_container.native()) {
             m_container = container;
             m_folder = folder;
             m_missing = onTheWay(container, folder.lexically_relative(container));
@@ -92,14 +92,19 @@ std::vector<fs::path> madeBeyondTheReset(const std::vector<File> &files,
     std::set<fs::path> noted;
     FirstMissing firstMissing;
     fs::path judged;
+    std::shared_ptr<Container> last;
+    fs::path folder;
     for (const File &file : files) {
         const auto container = containerFor(file, containers);
         if (!container)
             continue;
-        const fs::path folder = nativePath(container->url());
+        if (container != last) {
+            folder = nativePath(container->url());
+            last = container;
+        }
         const auto missing = firstMissing(folder, file.nativeRelativePath);
         // The entries of a missing folder all lead to it: it is judged once.
-        if (!missing || *missing == judged)
+        if (!missing || missing->native() == judged.native())
             continue;
         judged = *missing;
         const fs::path relative = missing->lexically_relative(folder);
