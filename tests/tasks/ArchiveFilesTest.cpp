@@ -346,6 +346,33 @@ TEST_F(ArchiveFilesTest, AFolderSwappedForALinkBetweenEntriesIsNotFollowed)
         EXPECT_NE(readFile(copied), "not mine") << copied.toStdString();
 }
 
+// A plain path is split as a string, any other one component by component:
+// both give the same folder and item.
+TEST(ItemLocation, AnEntryIsSplitBelowTheFolderItsPathEndsIn)
+{
+    struct Case {
+        const char *path;
+        const char *relative;
+        const char *root;
+        const char *item;
+    };
+    const Case cases[] = {
+        {"/r/Documents/a.txt", "Documents/a.txt", "/r", "/r/Documents/a.txt"},
+        {"/r/Documents/", "Documents/", "/r", "/r/Documents"},
+        {"/r//Documents/a.txt", "Documents/a.txt", "/r", "/r/Documents/a.txt"},
+        {"/r/./x/../Documents/a.txt", "Documents/a.txt", "/r", "/r/Documents/a.txt"},
+        {"/r/Documents/a.txt", "Other/a.txt", "/r/Documents", "/r/Documents/a.txt"},
+        {"/Documents/a.txt", "Documents/a.txt", "/", "/Documents/a.txt"},
+        {"/r/a", "", "/r", "/r/a"},
+    };
+    for (const Case &c : cases) {
+        const ItemLocation location = ItemLocation::below(c.path, c.relative);
+        EXPECT_EQ(location.root(), c.root) << c.path << " " << c.relative;
+        EXPECT_EQ(location.path(), c.item) << c.path << " " << c.relative;
+        EXPECT_EQ(location.url(), QUrl::fromLocalFile(c.item)) << c.path;
+    }
+}
+
 TEST_F(ArchiveFilesTest, RevealShowsTheArchiveInItsFolderOnceInspectable)
 {
     auto workspace = std::make_shared<RecordingWorkspace>();
