@@ -76,6 +76,13 @@ template <class F> void timeOnWorker(benchmark::State &state, F &&work)
         }));
 }
 
+// CORVANE_BENCH_QUICK=1: the heavy benchmarks use small sizes and one
+// round, so that a run only shows that each still works.
+inline bool quick()
+{
+    return qEnvironmentVariableIntValue("CORVANE_BENCH_QUICK") == 1;
+}
+
 // The middle of the values, for figures taken over a few rounds.
 inline double median(std::vector<double> values)
 {

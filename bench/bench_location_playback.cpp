@@ -46,32 +46,34 @@ std::shared_ptr<LocationSimulator> makeEngine(LocationSimulator::Environment env
     return engine;
 }
 
-// 1,000 steps 10 ms apart on the real timer; lateness is each gap between two
-// sends beyond its 10 ms.
+// 1,000 steps 10 ms apart on the real timer (100 in the quick run); lateness
+// is each gap between two sends beyond its 10 ms.
 void BM_PlaybackStepLateness(benchmark::State &state)
 {
     bench::ensureApplication();
+    const size_t steps = bench::quick() ? 100 : 1000;
     std::vector<double> lateness;
     for (auto _ : state) {
         std::vector<Clock::time_point> sends;
-        sends.reserve(1100);
+        sends.reserve(steps + 100);
         LocationSimulator::Environment environment;
         environment.scheduler = std::make_shared<TimerStepScheduler>();
         environment.sink = [&sends](const Location &, const QStringList &) {
             sends.push_back(Clock::now());
         };
         auto engine = makeEngine(std::move(environment));
-        engine->useWithLocations(makeRoute(1001, 0.010));
+        engine->useWithLocations(makeRoute(int(steps) + 1, 0.010));
         sends.clear();
         engine->toggle();
         while (engine->playbackState() == LocationSimulator::PlaybackStatus::playing)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        // sends: points 1 to 1000, then point 0 at once; the timer spaced 1..1000.
-        if (sends.size() != 1001) {
+        // sends: points 1 to the last, then point 0 at once; the timer spaced
+        // 1 to the last.
+        if (sends.size() != steps + 1) {
             state.SkipWithError("unexpected number of sends");
             return;
         }
-        for (size_t i = 1; i < 1000; ++i) {
+        for (size_t i = 1; i < steps; ++i) {
             const double gap =
                 std::chrono::duration<double, std::milli>(sends[i] - sends[i - 1]).count();
             lateness.push_back(std::max(0.0, gap - 10.0));
@@ -85,7 +87,9 @@ void BM_PlaybackStepLateness(benchmark::State &state)
     state.counters["p99_late_ms"] = at(0.99);
     state.counters["max_late_ms"] = lateness.back();
 }
-BENCHMARK(BM_PlaybackStepLateness)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlaybackStepLateness)
+    ->Iterations(bench::quick() ? 1 : 3)
+    ->Unit(benchmark::kMillisecond);
 
 // Loading a 100,000-point route on the main thread: the comparison with the
 // route held (two that differ only in the last point, so it runs to the end),

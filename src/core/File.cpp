@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -16,9 +18,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+bool isPlainRelative(std::string_view text);
+
 QUrl entryUrl(const fs::path &path, bool isDirectory)
 {
-    QString text = displayPath(path.lexically_normal());
+    // A listed entry's path is mostly plain already.
+    const std::string &native = path.native();
+    const bool plain = native.size() > 1 && native.front() == '/' &&
+                       isPlainRelative(std::string_view(native).substr(1));
+    QString text = displayPath(plain ? path : path.lexically_normal());
     if (isDirectory && !text.endsWith('/'))
         text += '/';
     return QUrl::fromLocalFile(text);
@@ -34,6 +42,45 @@ QString pathOrPlain(const QUrl &url, const QUrl &base)
     if (auto relative = corvane::relativePath(url, base))
         return *relative;
     return url.toLocalFile();
+}
+
+// The folder of a base URL: the entries of one walk share it, so the last
+// one is kept.
+const fs::path &folderOf(const QUrl &base)
+{
+    thread_local QUrl lastBase;
+    thread_local fs::path lastFolder;
+    if (base != lastBase || lastFolder.empty()) {
+        lastFolder = nativePath(base);
+        lastBase = base;
+    }
+    return lastFolder;
+}
+
+// Whether the text is one or more plain names joined by "/".
+bool isPlainRelative(std::string_view text)
+{
+    for (size_t start = 0; start <= text.size();) {
+        const size_t end = std::min(text.find('/', start), text.size());
+        const std::string_view name = text.substr(start, end - start);
+        if (name.empty() || name == "." || name == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// `path` as lexically_relative() makes it from `folder`; a plain path that
+// begins with the folder is cut without taking both apart.
+fs::path relativeTo(const fs::path &path, const fs::path &folder)
+{
+    const std::string &whole = path.native();
+    const std::string &start = folder.native();
+    if (start.size() > 1 && start.back() != '/' && whole.size() > start.size() + 1 &&
+        whole.compare(0, start.size(), start) == 0 && whole[start.size()] == '/' &&
+        isPlainRelative(std::string_view(whole).substr(start.size() + 1)))
+        return whole.substr(start.size() + 1);
+    return path.lexically_relative(folder);
 }
 
 } // namespace
@@ -124,19 +171,33 @@ void File::visit(const fs::path &path, const QUrl &url, bool isDirectory,
                  const QString &containerIdentifier, const Handler &handler)
 {
     handler(File{url, pathOrPlain(url, base), containerIdentifier, isDirectory, lastModified, size,
-                 path, path.lexically_relative(nativePath(base))});
+                 path, relativeTo(path, folderOf(base))});
 }
 
 void File::archiveContainerComponent(const fs::path &path, const QUrl &url, bool isDirectory,
                                      const QDateTime &lastModified, std::optional<qint64> size,
                                      const QUrl &base, const Handler &handler)
 {
-    const fs::path below = path.lexically_relative(nativePath(base));
+    const fs::path below = relativeTo(path, folderOf(base));
     if (below.empty() || *below.begin() == "..")
         return;
     // The container's name is plain text; what follows it keeps its bytes.
     fs::path relative;
     QString container;
+    // Mostly the container is the first of plain names.
+    if (const std::string &text = below.native(); isPlainRelative(text)) {
+        const size_t slash = text.find('/');
+        const QString name = displayPath(text.substr(0, slash));
+        if ((name == dataContainerIdentifier || name.startsWith("group.")) &&
+            slash != std::string::npos) {
+            QString shown = displayPath(text.substr(slash + 1));
+            if (isDirectory)
+                shown += '/';
+            handler(File{url.adjusted(QUrl::NormalizePathSegments), shown, name, isDirectory,
+                         lastModified, size, path, text.substr(slash + 1)});
+            return;
+        }
+    }
     for (const fs::path &component : below) {
         if (!container.isEmpty()) {
             relative /= component;

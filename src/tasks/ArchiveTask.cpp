@@ -10,10 +10,13 @@
 #include "tasks/ItemMoves.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
 #include <exception>
+#include <string>
+#include <string_view>
 
 namespace corvane {
 
@@ -29,16 +32,20 @@ constexpr FileCoordinator::ReadingOptions kGatherReading =
 // Reads one item and writes another under one coordination. The two locks
 // are taken in path order, so that two copies running opposite ways (an
 // export into an archive while it is imported) cannot hold one each.
-void coordinate(FileCoordinator &coordinator, const QUrl &reading, const QUrl &writing,
-                const std::function<void()> &accessor)
+void coordinate(FileCoordinator &coordinator, const ItemLocation &reading,
+                const ItemLocation &writing, const std::function<void()> &accessor)
 {
+    const std::string readingPath = reading.native();
+    const std::string writingPath = writing.native();
     const auto write = [&](auto &&next) {
-        coordinator.coordinateWriting(writing, false, [&](const QUrl &) { next(); });
+        coordinator.coordinateWritingPath(QFile::decodeName(QByteArray::fromStdString(writingPath)),
+                                          next);
     };
     const auto read = [&](auto &&next) {
-        coordinator.coordinateReading(reading, 0, [&](const QUrl &) { next(); });
+        coordinator.coordinateReadingPath(QFile::decodeName(QByteArray::fromStdString(readingPath)),
+                                          next);
     };
-    if (QDir::cleanPath(reading.toLocalFile()) <= QDir::cleanPath(writing.toLocalFile()))
+    if (readingPath <= writingPath)
         read([&] { write(accessor); });
     else
         write([&] { read(accessor); });
@@ -122,11 +129,12 @@ std::vector<File> ArchiveTask::gatherFiles(const QUrl &root, const ContainerFilt
                                            const QString &progressText)
 {
     std::vector<File> files;
+    const QLocale locale;
     const auto accept = [&](const File &file) {
         const std::int64_t count = addToTotalCount();
         postDidUpdate();
         setLocalisedDetailDescription(
-            QString(progressText).replace("%@", QLocale().toString(qlonglong(count))));
+            QString(progressText).replace("%@", locale.toString(qlonglong(count))));
         postDidUpdate();
         files.push_back(file);
     };
@@ -154,9 +162,9 @@ void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
     auto &coordinator = fileCoordinator();
 
     if (file.isDirectory) {
-        coordinate(coordinator, source.url(), target.url(), [&] {
+        coordinate(coordinator, source, target, [&] {
             const auto attributes = itemAttributes(source);
-            if (target.makeDirectory())
+            if (target.makeDirectory(&m_openFolders))
                 m_madeFolders.emplace_back(target, attributes);
         });
         return;
@@ -164,18 +172,20 @@ void ArchiveTask::copyEntry(const File &file, const fs::path &destination)
 
     const ItemLocation sourceFolder = source.parent();
     const ItemLocation targetFolder = target.parent();
-    coordinate(coordinator, sourceFolder.url(), targetFolder.url(), [&] {
-        // Mostly the folder is there already: its source is only read for one made here.
-        if (!targetFolder.makeDirectory())
-            return;
-        try {
-            m_madeFolders.emplace_back(targetFolder, itemAttributes(sourceFolder));
-        } catch (const std::exception &) {
-            // The folder keeps the default attributes then.
-        }
-    });
-    coordinate(coordinator, source.url(), target.url(), [&] {
-        switch (source.copyItem(target)) {
+    // A folder that this copy went through is there already.
+    if (!targetFolder.isKeptIn(m_openFolders))
+        coordinate(coordinator, sourceFolder, targetFolder, [&] {
+            // Mostly the folder is there already: its source is only read for one made here.
+            if (!targetFolder.makeDirectory(&m_openFolders))
+                return;
+            try {
+                m_madeFolders.emplace_back(targetFolder, itemAttributes(sourceFolder));
+            } catch (const std::exception &) {
+                // The folder keeps the default attributes then.
+            }
+        });
+    coordinate(coordinator, source, target, [&] {
+        switch (source.copyItem(target, &m_openFolders)) {
         case ItemLocation::Copy::copied: break;
         case ItemLocation::Copy::special:
             ++m_passedOver.specialFiles;
@@ -221,6 +231,7 @@ QString ArchiveTask::withPassedOver(const QString &text) const
 
 void ArchiveTask::applyFolderAttributes()
 {
+    m_openFolders.clear();
     for (auto folder = m_madeFolders.rbegin(); folder != m_madeFolders.rend(); ++folder)
         folder->first.applyAttributes(folder->second);
     m_madeFolders.clear();
@@ -228,8 +239,16 @@ void ArchiveTask::applyFolderAttributes()
 
 QString ArchiveTask::withEntryName(const QString &text, const File &file)
 {
-    return QString(text).replace("%@",
-                                 QFileInfo(QDir::cleanPath(file.url.toLocalFile())).fileName());
+    // The last component, without asking the disk.
+    std::string_view path = file.path.native();
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    if (path.empty()) {
+        const QString clean = QDir::cleanPath(file.url.toLocalFile());
+        return QString(text).replace("%@", clean.mid(clean.lastIndexOf('/') + 1));
+    }
+    const std::string name(path.substr(path.rfind('/') + 1));
+    return QString(text).replace("%@", QFile::decodeName(QByteArray::fromStdString(name)));
 }
 
 void ArchiveTask::finishCompleted(const QString &text)
@@ -252,6 +271,7 @@ void ArchiveTask::finishCompleted(const QString &text)
 void ArchiveTask::finishFailed(const QString &cancelledText, const QString &failedText,
                                const char *logFormat, const std::exception &error)
 {
+    m_openFolders.clear();
     if (isCancelled()) {
         setLocalisedDetailDescription(cancelledText);
     } else {

@@ -120,7 +120,8 @@ public:
     virtual void copyEntry(const File &file, const std::filesystem::path &destination);
 
     // Gives the folders the copies made their sources' permission bits and
-    // times, the deepest first, once everything that goes inside is there.
+    // times, the deepest first, once everything that goes inside is there;
+    // ends the copying.
     void applyFolderAttributes();
 
     // The entries of a container that an export takes: everything of a
@@ -173,6 +174,8 @@ private:
     std::vector<std::pair<ItemLocation, ItemLocation::Attributes>> m_madeFolders;
     // Written and read by the body's thread.
     PassedOver m_passedOver;
+    // The folders the last copies went through, until the copying ends.
+    ItemLocation::OpenFolders m_openFolders;
     mutable std::once_flag m_infoOnce;
     mutable std::optional<ArchiveTaskInfo> m_info;
     mutable std::mutex m_urlMutex;

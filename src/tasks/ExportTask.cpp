@@ -127,10 +127,11 @@ void ExportTask::write(const std::vector<File> &files, const fs::path &staging)
             throw std::runtime_error("Cannot write " + infoPath.toStdString());
     });
 
+    const QString exporting = loc("Exporting %@…", "");
     for (const File &file : files) {
         if (isCancelled())
             throw Cancelled();
-        setLocalisedDetailDescription(withEntryName(loc("Exporting %@…", ""), file));
+        setLocalisedDetailDescription(withEntryName(exporting, file));
         postDidUpdate();
         copyEntry(file, staging / file.containerIdentifier.toStdString() / file.nativeRelativePath);
         addToCompletedCount();

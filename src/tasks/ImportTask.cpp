@@ -20,29 +20,53 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The first item on the way from the container folder to the destination
-// that is not there yet: what a copy to the destination creates lies in it.
-std::optional<fs::path> firstMissing(const fs::path &container, const fs::path &relative)
-{
-    // Mostly the destination's folder is there (a folder is copied before
-    // what it holds): two looks instead of one per component.
-    fs::path destination = container / relative;
-    if (!destination.has_filename())
-        destination = destination.parent_path();
-    if (destination != container && itemExists(destination.parent_path()))
+// The first item on the way from the container folder to a destination that
+// is not there yet: what a copy to the destination creates lies in it.
+// Entries come folder by folder, so the last folder's answer is kept: one
+// look per entry instead of one per component.
+class FirstMissing {
+public:
+    std::optional<fs::path> operator()(const fs::path &container, const fs::path &relative)
+    {
+        fs::path destination = container / relative;
+        if (!destination.has_filename())
+            destination = destination.parent_path();
+        if (destination.native() == container.native())
+            return itemExists(container) ? std::nullopt : std::optional(container);
+        const fs::path folder = destination.parent_path();
+        if (folder.native() != m_folder.native() || container.native() != m_container.native()) {
+            m_container = container;
+            m_folder = folder;
+            m_missing = onTheWay(container, folder.lexically_relative(container));
+        }
+        if (m_missing)
+            return m_missing;
         return itemExists(destination) ? std::nullopt : std::optional(destination);
-    fs::path path = container;
-    if (!itemExists(path))
-        return path;
-    for (const fs::path &component : relative) {
-        if (component.empty())
-            continue;
-        path /= component;
+    }
+
+private:
+    static std::optional<fs::path> onTheWay(const fs::path &container, const fs::path &relative)
+    {
+        // Mostly the folder is there (a folder is copied before what it holds).
+        if (itemExists(container / relative))
+            return std::nullopt;
+        fs::path path = container;
         if (!itemExists(path))
             return path;
+        for (const fs::path &component : relative) {
+            if (component.empty() || component == ".")
+                continue;
+            path /= component;
+            if (!itemExists(path))
+                return path;
+        }
+        return std::nullopt;
     }
-    return std::nullopt;
-}
+
+    fs::path m_container;
+    fs::path m_folder;
+    std::optional<fs::path> m_missing;
+};
 
 // The container an archive entry goes to, if the application has it.
 std::shared_ptr<Container> containerFor(const File &file,
@@ -66,14 +90,23 @@ std::vector<fs::path> madeBeyondTheReset(const std::vector<File> &files,
 {
     std::vector<fs::path> made;
     std::set<fs::path> noted;
+    FirstMissing firstMissing;
+    fs::path judged;
+    std::shared_ptr<Container> last;
+    fs::path folder;
     for (const File &file : files) {
         const auto container = containerFor(file, containers);
         if (!container)
             continue;
-        const fs::path folder = nativePath(container->url());
+        if (container != last) {
+            folder = nativePath(container->url());
+            last = container;
+        }
         const auto missing = firstMissing(folder, file.nativeRelativePath);
-        if (!missing)
+        // The entries of a missing folder all lead to it: it is judged once.
+        if (!missing || missing->native() == judged.native())
             continue;
+        judged = *missing;
         const fs::path relative = missing->lexically_relative(folder);
         const bool isFolder = file.isDirectory || relative != file.nativeRelativePath;
         if (*missing != folder && Container::erases(file.containerIdentifier,
@@ -372,12 +405,18 @@ void ImportTask::leaveEntry(const TaskRecovery::Outcome &outcome, TaskJournal::E
 void ImportTask::copy(const std::vector<File> &files,
                       const std::vector<std::shared_ptr<Container>> &containers)
 {
+    const QString importing = loc("Importing %@…", "");
+    std::shared_ptr<Container> last;
+    fs::path folder;
     for (const File &file : files) {
         if (isCancelled())
             throw Cancelled();
         if (const auto container = containerFor(file, containers)) {
-            const fs::path folder = nativePath(container->url());
-            setLocalisedDetailDescription(withEntryName(loc("Importing %@…", ""), file));
+            if (container != last) {
+                folder = nativePath(container->url());
+                last = container;
+            }
+            setLocalisedDetailDescription(withEntryName(importing, file));
             postDidUpdate();
             copyEntry(file, folder / file.nativeRelativePath);
         }

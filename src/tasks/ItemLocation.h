@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -26,6 +27,31 @@ public:
         timespec modified{};
     };
 
+    // Folders opened on the way to items, kept open for the next items of
+    // one copy, so that the items of one folder do not walk from "/" each
+    // time. A kept folder is the one that was opened, even when it is moved
+    // meanwhile: keep them only for as long as nothing else moves the folders
+    // copied into or out of. Holds a few, the least recently used going.
+    class OpenFolders {
+    public:
+        OpenFolders() = default;
+        ~OpenFolders() { clear(); }
+        OpenFolders(const OpenFolders &) = delete;
+        OpenFolders &operator=(const OpenFolders &) = delete;
+
+        void clear();
+
+    private:
+        friend class ItemLocation;
+        // The descriptor of the folder at `path`, or -1.
+        int find(const std::string &path);
+        bool holds(const std::string &path) const;
+        // Takes the descriptor over; returns it.
+        int keep(std::string path, int fd);
+
+        std::vector<std::pair<std::string, int>> m_folders; // most recently used last
+    };
+
     // Throws when the root is not absolute, or a component is "." or "..".
     ItemLocation(std::filesystem::path root, const std::filesystem::path &relative);
 
@@ -36,6 +62,8 @@ public:
 
     const std::filesystem::path &root() const { return m_root; }
     std::filesystem::path path() const;
+    // The same, as the bytes the kernel takes.
+    std::string native() const;
     // For coordination and logs.
     QUrl url() const;
     // The root itself when the item lies directly in it.
@@ -43,12 +71,15 @@ public:
 
     // The item's own permission bits and times (a link's, not its target's).
     Attributes attributes() const;
+    // Whether the item is a folder that `folders` keep open.
+    bool isKeptIn(const OpenFolders &folders) const;
     // Creates the item as a directory, and every missing folder above it (the
     // root's included), all with the default mode, so that what goes inside
     // can be created before the item gets its own attributes. An existing
     // directory is left as it is; anything else there fails with "file
-    // exists". True when the item below the root was created here.
-    bool makeDirectory() const;
+    // exists". True when the item below the root was created here. With
+    // `folders`, the item's folder is taken from them or kept there.
+    bool makeDirectory(OpenFolders *folders = nullptr) const;
     // Gives the directory its permission bits, then its times.
     void applyAttributes(const Attributes &attributes) const;
     enum class Copy { copied, special, missing };
@@ -57,10 +88,18 @@ public:
     // times; a link as a link with the same target text; a directory as an
     // empty one. Sockets, pipes and devices are not copied (`special`). An
     // existing destination fails with "file exists". `missing` when the item
-    // is not there.
-    Copy copyItem(const ItemLocation &destination) const;
+    // is not there. With `folders`, the two folders are taken from them or
+    // kept there.
+    Copy copyItem(const ItemLocation &destination, OpenFolders *folders = nullptr) const;
 
 private:
+    // Already plain: the root normal and absolute, no component empty, "."
+    // or "..".
+    ItemLocation(std::filesystem::path root, std::vector<std::string> components);
+    // The folder of the first `count` components, as openBelow makes and
+    // opens it, through `folders`; the descriptor stays theirs.
+    int openKept(size_t count, bool *created, OpenFolders &folders) const;
+
     std::filesystem::path m_root;
     std::vector<std::string> m_components;
 };

@@ -38,10 +38,10 @@ std::vector<File> archiveRecords(const QString &base, const QStringList &entries
 TEST(File, ArchiveEntriesNameTheirContainer)
 {
     const QString base = "/tmp/Foo.xcappdata";
-    const auto records =
-        archiveRecords(base, {"AppData/", "AppData/Documents/a.txt", "AppData/Library/",
-                              "AppDataInfo.plist", "other/x", "group.x/", "group.x/y/z.db"});
-    ASSERT_EQ(records.size(), 3u);
+    const auto records = archiveRecords(
+        base, {"AppData/", "AppData/Documents/a.txt", "AppData/Library/", "AppDataInfo.plist",
+               "other/x", "group.x/", "group.x/y/z.db", "deeper/group.y/w.db"});
+    ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(records[0].relativePath, "Documents/a.txt");
     EXPECT_EQ(records[0].containerIdentifier, "AppData");
     EXPECT_EQ(records[0].size, 3);
@@ -50,6 +50,8 @@ TEST(File, ArchiveEntriesNameTheirContainer)
     EXPECT_EQ(records[2].relativePath, "y/z.db");
     EXPECT_EQ(records[2].containerIdentifier, "group.x");
     EXPECT_EQ(records[2].nativeRelativePath, "y/z.db");
+    EXPECT_EQ(records[3].containerIdentifier, "group.y");
+    EXPECT_EQ(records[3].relativePath, "w.db");
 
     // Not below the archive folder at all.
     bool called = false;

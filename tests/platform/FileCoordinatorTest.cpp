@@ -75,3 +75,28 @@ TEST(FileCoordinator, NestsOnOneThreadAndPassesErrorsOn)
         coordinator.coordinateReading(QUrl("https://example.com/x"), 0, [](const QUrl &) {}),
         FileCoordinationError);
 }
+
+// Copies coordinate by path, others by URL: both must take one lock.
+TEST(FileCoordinator, APathTakesTheLockOfItsFileUrl)
+{
+    auto &coordinator = FileCoordinator::shared(FileCoordinators::file);
+    for (const QString path : {"/tmp/coordinated/plain", "/tmp/coordinated/100% #?.txt",
+                               "/tmp/coordinated/folder/", "/tmp/coordinated/ünïcode"}) {
+        std::atomic<bool> holding{false};
+        std::atomic<bool> released{false};
+        bool readerSawRelease = false;
+        std::thread writer([&] {
+            coordinator.coordinateWriting(QUrl::fromLocalFile(path), false, [&](const QUrl &) {
+                holding = true;
+                std::this_thread::sleep_for(20ms);
+                released = true;
+            });
+        });
+        while (!holding.load())
+            std::this_thread::yield();
+        coordinator.coordinateReadingPath(path, [&] { readerSawRelease = released.load(); });
+        writer.join();
+        EXPECT_TRUE(readerSawRelease) << path.toStdString();
+    }
+    EXPECT_THROW(coordinator.coordinateWritingPath("relative/item", [] {}), FileCoordinationError);
+}

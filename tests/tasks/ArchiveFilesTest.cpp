@@ -313,6 +313,66 @@ TEST_F(ArchiveFilesTest, NothingIsWrittenOrReadThroughALinkBelowTheFolders)
     EXPECT_FALSE(QFileInfo::exists(path("Foo.xcappdata/AppData/Documents/a.txt")));
 }
 
+// A copy keeps the folders it went through open for the next entries: a
+// folder swapped for a link meanwhile, on either side, still leads nowhere
+// else.
+TEST_F(ArchiveFilesTest, AFolderSwappedForALinkBetweenEntriesIsNotFollowed)
+{
+    for (const char *file : {"a.txt", "b.txt", "c.txt"})
+        ASSERT_TRUE(writeFile(path("data/Documents/") + file, "mine"));
+    ASSERT_TRUE(writeFile(path("elsewhere/c.txt"), "not mine"));
+    ASSERT_TRUE(QDir().mkpath(path("outside")));
+    copy("Documents/");
+    copy("Documents/a.txt");
+
+    const auto swap = [&](const QString &folder, const QString &target) {
+        ASSERT_EQ(::rename(nativeOf(folder).c_str(), nativeOf(folder + ".moved").c_str()), 0);
+        ASSERT_TRUE(makeLink(target, folder));
+    };
+    swap(path("Foo.xcappdata/AppData/Documents"), path("outside"));
+    try {
+        copy("Documents/b.txt");
+    } catch (const fs::filesystem_error &) {
+    }
+    EXPECT_TRUE(QDir(path("outside")).isEmpty());
+
+    swap(path("data/Documents"), path("elsewhere"));
+    try {
+        copy("Documents/c.txt");
+    } catch (const fs::filesystem_error &) {
+    }
+    for (const QString &copied :
+         {path("Foo.xcappdata/AppData/Documents.moved/c.txt"), path("outside/c.txt")})
+        EXPECT_NE(readFile(copied), "not mine") << copied.toStdString();
+}
+
+// A plain path is split as a string, any other one component by component:
+// both give the same folder and item.
+TEST(ItemLocation, AnEntryIsSplitBelowTheFolderItsPathEndsIn)
+{
+    struct Case {
+        const char *path;
+        const char *relative;
+        const char *root;
+        const char *item;
+    };
+    const Case cases[] = {
+        {"/r/Documents/a.txt", "Documents/a.txt", "/r", "/r/Documents/a.txt"},
+        {"/r/Documents/", "Documents/", "/r", "/r/Documents"},
+        {"/r//Documents/a.txt", "Documents/a.txt", "/r", "/r/Documents/a.txt"},
+        {"/r/./x/../Documents/a.txt", "Documents/a.txt", "/r", "/r/Documents/a.txt"},
+        {"/r/Documents/a.txt", "Other/a.txt", "/r/Documents", "/r/Documents/a.txt"},
+        {"/Documents/a.txt", "Documents/a.txt", "/", "/Documents/a.txt"},
+        {"/r/a", "", "/r", "/r/a"},
+    };
+    for (const Case &c : cases) {
+        const ItemLocation location = ItemLocation::below(c.path, c.relative);
+        EXPECT_EQ(location.root(), c.root) << c.path << " " << c.relative;
+        EXPECT_EQ(location.path(), c.item) << c.path << " " << c.relative;
+        EXPECT_EQ(location.url(), QUrl::fromLocalFile(c.item)) << c.path;
+    }
+}
+
 TEST_F(ArchiveFilesTest, RevealShowsTheArchiveInItsFolderOnceInspectable)
 {
     auto workspace = std::make_shared<RecordingWorkspace>();

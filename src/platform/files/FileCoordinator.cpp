@@ -92,14 +92,20 @@ private:
     bool m_exclusive;
 };
 
+// Local paths here are absolute when they begin at the root.
+QString lockPath(const QString &path, const QString &shown)
+{
+    QString clean = QDir::cleanPath(path);
+    if (!clean.startsWith(u'/'))
+        throw FileCoordinationError("Not an absolute path: " + shown);
+    return clean;
+}
+
 QString lockPath(const QUrl &url)
 {
     if (!url.isLocalFile())
         throw FileCoordinationError("Not a file URL: " + url.toString());
-    const QString path = QDir::cleanPath(url.toLocalFile());
-    if (path.isEmpty() || !QDir::isAbsolutePath(path))
-        throw FileCoordinationError("Not an absolute path: " + url.toString());
-    return path;
+    return lockPath(url.toLocalFile(), url.toString());
 }
 
 } // namespace
@@ -130,6 +136,20 @@ void FileCoordinator::coordinateWriting(const QUrl &url, bool, const Accessor &a
 {
     Held held(lockPath(url), true);
     accessor(url);
+}
+
+void FileCoordinator::coordinateReadingPath(const QString &path,
+                                            const std::function<void()> &accessor)
+{
+    Held held(lockPath(path, path), false);
+    accessor();
+}
+
+void FileCoordinator::coordinateWritingPath(const QString &path,
+                                            const std::function<void()> &accessor)
+{
+    Held held(lockPath(path, path), true);
+    accessor();
 }
 
 } // namespace corvane

@@ -48,6 +48,10 @@ public:
     void coordinateReading(const QUrl &url, ReadingOptions options, const Accessor &accessor);
     // The same with the write lock.
     void coordinateWriting(const QUrl &url, bool forDeleting, const Accessor &accessor);
+    // The same for an absolute local path, under the lock its file URL takes,
+    // without making the URL: for copies that coordinate each item of a tree.
+    void coordinateReadingPath(const QString &path, const std::function<void()> &accessor);
+    void coordinateWritingPath(const QString &path, const std::function<void()> &accessor);
 
 private:
     QString m_purposeIdentifier;
