@@ -140,14 +140,21 @@ void CurlMulti::startOrRefuse(CURL *easy)
 void CurlMulti::remove(CURL *easy)
 {
     const auto found = m_transfers.find(easy);
-    if (found == m_transfers.end())
-        return;
+    if (found != m_transfers.end())
+        drop(found);
+}
+
+CurlMulti::Done CurlMulti::drop(std::unordered_map<CURL *, Transfer>::iterator found)
+{
+    CURL *easy = found->first;
+    Done done = std::move(found->second.done);
     const bool started = found->second.started;
     forget(easy);
     m_transfers.erase(found);
     if (started)
         curl_multi_remove_handle(m_multi, easy);
     releaseWaiting();
+    return done;
 }
 
 void CurlMulti::forget(CURL *easy)
@@ -253,14 +260,7 @@ void CurlMulti::resume(CURL *easy)
         return;
     // A callback refused what libcurl held back: libcurl leaves the transfer
     // where it is, so it ends here.
-    Done done = std::move(found->second.done);
-    const bool started = found->second.started;
-    forget(easy);
-    m_transfers.erase(found);
-    if (started)
-        curl_multi_remove_handle(m_multi, easy);
-    releaseWaiting();
-    done(result);
+    drop(found)(result);
 }
 
 int CurlMulti::onSocket(CURL *, curl_socket_t socket, int what, void *self, void *)

@@ -109,6 +109,9 @@ private:
     bool tookBack(CURL *easy, Transfer &transfer, int result);
     void refuse(CURL *easy);
     void forget(CURL *easy);
+    // Takes the transfer out of libcurl and of the tables, lets the waiting
+    // ones go, and hands back what it was to be told.
+    Done drop(std::unordered_map<CURL *, Transfer>::iterator found);
     static bool hasBegun(CURL *easy);
 
     CURLM *m_multi = nullptr;
