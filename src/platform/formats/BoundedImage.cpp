@@ -174,14 +174,15 @@ private:
     // COM and APP0 to APP15.
     static bool isMetadataMarker(uchar code) { return code == 0xFE || (code & 0xF0) == 0xE0; }
 
-    // False once past the bounds; sizing alone walks on to the frame.
+    // False once past the bounds, sizing too: no real file comes near them,
+    // and a flood before the frame would cost every walk its whole length.
     bool countMetadata(qint64 bytes)
     {
         m_metadataBytes += bytes;
         m_tooMuchMetadata = m_tooMuchMetadata ||
                             ++m_metadataSegments > BoundedImage::maximumJpegMetadataSegments ||
                             m_metadataBytes > BoundedImage::maximumJpegMetadataBytes;
-        return m_toFrame || !m_tooMuchMetadata;
+        return !m_tooMuchMetadata;
     }
 
     void endSegment()
@@ -573,6 +574,10 @@ Bounded boundedReader(QIODevice &device, QString *error,
         return {};
     const Walked header = walked(device, start, *format, true);
     const QSize size = header.size;
+    if (header.refusal) {
+        refuse(error, *header.refusal);
+        return {};
+    }
     if (!size.isValid()) {
         refuse(error, BoundedImage::unreadableText);
         return {};
