@@ -1,3 +1,4 @@
+#include "BenchApplication.h"
 #include "core/Toolset.h"
 #include "core/Uuid.h"
 #include "model/ActivityMonitor.h"
@@ -18,7 +19,8 @@ using namespace corvane;
 
 namespace {
 
-constexpr int kDevices = 300;
+// 300 devices; a few in the quick run.
+const int kDevices = bench::quick() ? 10 : 300;
 constexpr int kAppsPerDevice = 20;
 
 // 300 devices with 20 applications each, half of them with binary Info.plist
