@@ -3,6 +3,7 @@
 #include "fixtures/http/HostileReplies.h"
 #include "fixtures/http/LocalHttpServer.h"
 #include "location/TileLoader.h"
+#include "platform/net/BoundedReply.h"
 #include "platform/net/HttpClient.h"
 
 #include <QBuffer>
@@ -251,7 +252,7 @@ void BM_HttpClientCompressionBombs(benchmark::State &state)
             requests.push_back(
                 client->get({world.server.url(QString("/bomb?%1").arg(i)), {}, {20s, 20s, 8 << 20}},
                             [&](const HttpResponse &response) {
-                                if (response.errorText == "The reply is too large.")
+                                if (response.errorText == BoundedReply::tooLargeText)
                                     ++tooLarge;
                                 ++done;
                             }));

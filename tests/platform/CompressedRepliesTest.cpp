@@ -1,6 +1,7 @@
 #include "common/TestSupport.h"
 #include "fixtures/http/HostileReplies.h"
 #include "fixtures/http/LocalHttpServer.h"
+#include "platform/net/BodyInflater.h"
 #include "platform/net/HttpClient.h"
 
 #include <QSslConfiguration>
@@ -183,5 +184,34 @@ TEST(CompressedReplies, ABodyCutShortFailsAndWholeArrivesWhole)
                     << response.body.value_or("(none)").size() << " bytes";
             }
         }
+    }
+}
+
+// A coding we cannot undo, or more than five, fails the reply in its own
+// words rather than as a body cut short.
+TEST(CompressedReplies, CodingsThatCannotBeUndoneAreNamed)
+{
+    const QByteArray body = text();
+    const struct {
+        const char *coding;
+        QByteArray coded;
+        QString error;
+    } cases[] = {
+        {"compress", body, BodyInflater::unknownCodingText},
+        {"gzip, gzip, gzip, gzip, gzip, gzip",
+         gzipped(gzipped(gzipped(gzipped(gzipped(gzipped(body)))))),
+         BodyInflater::tooManyCodingsText},
+    };
+    LocalHttpServer server(0, Transport::plain);
+    Client client;
+    int index = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.coding);
+        const QString path = QString("/coded/%1").arg(index++);
+        server.setReply(path, {.body = c.coded,
+                               .fields = QByteArray("Content-Encoding: ") + c.coding + "\r\n"});
+        const HttpResponse response = client.wait(client.get(server.url(path)));
+        EXPECT_EQ(response.errorText, c.error);
+        EXPECT_FALSE(response.body);
     }
 }

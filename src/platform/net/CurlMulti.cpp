@@ -89,8 +89,9 @@ bool CurlMulti::start(CURL *easy)
     if (const auto origin = m_origins.find(transfer.origin); origin != m_origins.end()) {
         ++origin->second.running;
         transfer.counted = true;
-        sendBackWhenFull(easy, transfer);
     }
+    // Every transfer's sockets, those of origins that wait for nothing too.
+    sendBackWhenFull(easy, transfer);
     return true;
 }
 

@@ -503,6 +503,11 @@ private:
     // while it holds more; false when the reply is refused.
     bool inflateHeld()
     {
+        // A coding we cannot undo, or too many: refused at its first byte.
+        if (!m_inflater->failure().isEmpty()) {
+            m_refusal = {ProtocolFailure, m_inflater->failure()};
+            return false;
+        }
         while (hasRoom() && m_inflater->holdsInput()) {
             qint64 room = readBufferSize() > 0 ? readBufferSize() - pending() : inflatedPieceBytes;
             // A byte past the bound is enough to know it is crossed.
