@@ -71,7 +71,7 @@ QWidget *withoutPseudoPlacesInQtSettings(QWidget *parent)
     QSettings settings(QSettings::UserScope, QStringLiteral("QtProject"));
     settings.beginGroup(QStringLiteral("FileDialog"));
     const auto isPseudo = [](const QString &url) {
-        return PanelFolder::isPseudoPlace(QUrl(url).toLocalFile());
+        return PanelFolder::isPseudoPath(QUrl(url).toLocalFile());
     };
     if (isPseudo(settings.value(QStringLiteral("lastVisited")).toString()))
         settings.remove(QStringLiteral("lastVisited"));
@@ -91,7 +91,6 @@ public:
     {
         setOption(QFileDialog::DontUseNativeDialog);
         setIconProvider(nameOnlyIconProvider());
-        setOption(QFileDialog::DontUseCustomDirectoryIcons);
     }
 
     ~PanelDialog() override
@@ -102,7 +101,7 @@ public:
         if (PanelFolder::isPseudoPlace(directory().absolutePath()))
             setDirectory(QDir::homePath());
         QStringList folders = history();
-        if (folders.removeIf(PanelFolder::isPseudoPlace) > 0)
+        if (folders.removeIf(PanelFolder::isPseudoPath) > 0)
             setHistory(folders);
     }
 };

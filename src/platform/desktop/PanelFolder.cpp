@@ -64,6 +64,12 @@ bool isOnKernelFileSystem([[maybe_unused]] const QString &path)
 
 } // namespace
 
+bool isPseudoPath(const QString &path)
+{
+    return !path.isEmpty() && QDir::isAbsolutePath(path) &&
+           isBelowKernelFolder(QDir::cleanPath(path));
+}
+
 bool isPseudoPlace(const QString &path)
 {
     if (path.isEmpty() || !QDir::isAbsolutePath(path))

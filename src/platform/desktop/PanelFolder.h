@@ -18,6 +18,11 @@ void remember(const QString &identifier, const QString &chosenPath);
 // The key of the standard user defaults the folder is kept under.
 QString defaultsKey(const QString &identifier);
 
+// Whether `path` names /proc, /sys, /dev or a place below them, by its
+// text alone: for lists of kept places, each of which a look at the disk
+// could leave waiting on an unreachable mount.
+bool isPseudoPath(const QString &path);
+
 // Whether `path` lies on a file system of the kernel's own (/proc, /sys,
 // /dev and the like), whose files may block a reader forever or stand for
 // no data at all: no place to open a panel in.
