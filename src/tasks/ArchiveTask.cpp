@@ -38,12 +38,10 @@ void coordinate(FileCoordinator &coordinator, const ItemLocation &reading,
     const std::string readingPath = reading.native();
     const std::string writingPath = writing.native();
     const auto write = [&](auto &&next) {
-        coordinator.coordinateWritingPath(QFile::decodeName(QByteArray::fromStdString(writingPath)),
-                                          next);
+        coordinator.coordinateWritingPath(displayPath(writingPath), next);
     };
     const auto read = [&](auto &&next) {
-        coordinator.coordinateReadingPath(QFile::decodeName(QByteArray::fromStdString(readingPath)),
-                                          next);
+        coordinator.coordinateReadingPath(displayPath(readingPath), next);
     };
     if (readingPath <= writingPath)
         read([&] { write(accessor); });
@@ -248,7 +246,7 @@ QString ArchiveTask::withEntryName(const QString &text, const File &file)
         return QString(text).replace("%@", clean.mid(clean.lastIndexOf('/') + 1));
     }
     const std::string name(path.substr(path.rfind('/') + 1));
-    return QString(text).replace("%@", QFile::decodeName(QByteArray::fromStdString(name)));
+    return QString(text).replace("%@", displayPath(name));
 }
 
 void ArchiveTask::finishCompleted(const QString &text)

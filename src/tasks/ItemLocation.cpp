@@ -477,11 +477,6 @@ fs::path ItemLocation::path() const
     return native();
 }
 
-QUrl ItemLocation::url() const
-{
-    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(native())));
-}
-
 ItemLocation ItemLocation::parent() const
 {
     ItemLocation location = *this;

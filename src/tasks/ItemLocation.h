@@ -64,8 +64,6 @@ public:
     std::filesystem::path path() const;
     // The same, as the bytes the kernel takes.
     std::string native() const;
-    // For coordination and logs.
-    QUrl url() const;
     // The root itself when the item lies directly in it.
     ItemLocation parent() const;
 

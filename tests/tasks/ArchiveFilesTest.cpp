@@ -369,7 +369,7 @@ TEST(ItemLocation, AnEntryIsSplitBelowTheFolderItsPathEndsIn)
         const ItemLocation location = ItemLocation::below(c.path, c.relative);
         EXPECT_EQ(location.root(), c.root) << c.path << " " << c.relative;
         EXPECT_EQ(location.path(), c.item) << c.path << " " << c.relative;
-        EXPECT_EQ(location.url(), QUrl::fromLocalFile(c.item)) << c.path;
+        EXPECT_EQ(location.native(), c.item) << c.path;
     }
 }
 
